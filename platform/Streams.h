@@ -1,0 +1,134 @@
+// The stream family: a byte stream with 64-bit positions, over a file, over
+// memory, or over a string.
+//
+// A stream object is not thread-safe; share one between threads only with
+// outside locking. Short reads are normal (Read returns what was there);
+// ReadBuffer/WriteBuffer raise EStreamError when the full count cannot move.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+class EStreamError : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+// Opening or creating a file failed; carries errno.
+class EFOpenError : public EStreamError {
+ public:
+  EFOpenError(const std::string& msg, int err) : EStreamError(msg), error(err) {}
+  int error;
+};
+
+enum TSeekOrigin { soBeginning = 0, soCurrent = 1, soEnd = 2 };
+
+// Open modes, combinable as in the original: an access mode | a share mode,
+// or fmCreate alone (create or truncate, read-write).
+enum : uint32_t {
+  fmOpenRead = 0x0000, fmOpenWrite = 0x0001, fmOpenReadWrite = 0x0002,
+  fmShareCompat = 0x0000, fmShareExclusive = 0x0010, fmShareDenyWrite = 0x0020,
+  fmShareDenyRead = 0x0030, fmShareDenyNone = 0x0040,
+  fmCreate = 0xFF00,
+};
+
+class TStream {
+ public:
+  virtual ~TStream() = default;
+  TStream() = default;
+  TStream(const TStream&) = delete;
+  TStream& operator=(const TStream&) = delete;
+
+  // Reads up to `count` bytes; returns how many were read (0 at the end).
+  virtual int64_t Read(void* buffer, int64_t count) = 0;
+  // Writes up to `count` bytes; returns how many were written.
+  virtual int64_t Write(const void* buffer, int64_t count) = 0;
+  // Moves the position; returns the new position.
+  virtual int64_t Seek(int64_t offset, TSeekOrigin origin) = 0;
+  virtual int64_t Size();
+  // Truncates or extends the stream.
+  virtual void SetSize(int64_t newSize) = 0;
+
+  int64_t Position() { return Seek(0, soCurrent); }
+  void SetPosition(int64_t pos) { Seek(pos, soBeginning); }
+
+  void ReadBuffer(void* buffer, int64_t count);
+  void WriteBuffer(const void* buffer, int64_t count);
+  // Copies `count` bytes from `source` at its position; count 0 copies the
+  // whole source from its start. Returns the number copied.
+  int64_t CopyFrom(TStream& source, int64_t count);
+};
+
+// A stream over an open file descriptor; it owns the descriptor.
+class THandleStream : public TStream {
+ public:
+  explicit THandleStream(int fd) : fd_(fd) {}
+  ~THandleStream() override;
+  int Handle() const { return fd_; }
+  int64_t Read(void* buffer, int64_t count) override;
+  int64_t Write(const void* buffer, int64_t count) override;
+  int64_t Seek(int64_t offset, TSeekOrigin origin) override;
+  void SetSize(int64_t newSize) override;
+  // Flushes written data to the disk (fsync).
+  void Flush();
+
+ protected:
+  int fd_;
+};
+
+// A file opened by name with an fm* mode. Opening an existing file falls back
+// to a case-insensitive match in its folder when the exact name is missing;
+// fmCreate always creates the exact name given. Share modes that deny others
+// are taken as whole-file OFD locks, so a second exclusive open fails.
+class TFileStream : public THandleStream {
+ public:
+  TFileStream(const std::string& fileName, uint32_t mode);
+  const std::string& FileName() const { return fileName_; }
+
+ private:
+  std::string fileName_;
+};
+
+// A growable block of memory.
+class TMemoryStream : public TStream {
+ public:
+  int64_t Read(void* buffer, int64_t count) override;
+  int64_t Write(const void* buffer, int64_t count) override;
+  int64_t Seek(int64_t offset, TSeekOrigin origin) override;
+  int64_t Size() override { return static_cast<int64_t>(data_.size()); }
+  void SetSize(int64_t newSize) override;
+  void Clear();
+  uint8_t* Memory() { return data_.data(); }
+  const uint8_t* Memory() const { return data_.data(); }
+  void LoadFromStream(TStream& s);
+  void SaveToStream(TStream& s);
+  void LoadFromFile(const std::string& fileName);
+  void SaveToFile(const std::string& fileName);
+
+ private:
+  std::vector<uint8_t> data_;
+  int64_t pos_ = 0;
+};
+
+// A stream over a byte string (raw bytes; no code-page conversion).
+class TStringStream : public TStream {
+ public:
+  TStringStream() = default;
+  explicit TStringStream(std::string data) : data_(std::move(data)) {}
+  int64_t Read(void* buffer, int64_t count) override;
+  int64_t Write(const void* buffer, int64_t count) override;
+  int64_t Seek(int64_t offset, TSeekOrigin origin) override;
+  int64_t Size() override { return static_cast<int64_t>(data_.size()); }
+  void SetSize(int64_t newSize) override;
+  const std::string& DataString() const { return data_; }
+
+ private:
+  std::string data_;
+  int64_t pos_ = 0;
+};
+
+}  // namespace platform
