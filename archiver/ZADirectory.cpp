@@ -1,0 +1,297 @@
+// The directory in memory: entries, the entry array with its name index, and
+// the directory manager of one archive.
+#include "archiver/ZADirectory.h"
+
+#include <algorithm>
+
+#include "archiver/ZAExcept.h"
+#include "archiver/ZAPaths.h"
+
+namespace archiver {
+
+// --- TDirItem --------------------------------------------------------------------
+
+uint64_t TDirItem::UncompressedSize() const {
+  return CentralDir.unCompSize == ZA_SENTINEL32 ? Zip64ExtInfo.uncompSize : CentralDir.unCompSize;
+}
+
+uint64_t TDirItem::CompressedSize() const {
+  return CentralDir.compSize == ZA_SENTINEL32 ? Zip64ExtInfo.compSize : CentralDir.compSize;
+}
+
+uint64_t TDirItem::LocalHeaderOffset() const {
+  return CentralDir.relOffsetLH == ZA_SENTINEL32 ? Zip64ExtInfo.relOffsetLH
+                                                 : CentralDir.relOffsetLH;
+}
+
+uint32_t TDirItem::DiskNumberStart() const {
+  return CentralDir.diskNumberStart == ZA_SENTINEL16 ? Zip64ExtInfo.diskNumberStart
+                                                     : CentralDir.diskNumberStart;
+}
+
+void TDirItem::SetLocalHeaderOffset(uint64_t offset) {
+  if (offset < ZA_SENTINEL32) {
+    CentralDir.relOffsetLH = static_cast<uint32_t>(offset);
+  } else {
+    bHugeFile = true;
+    Zip64ExtInfo.relOffsetLH = offset;
+    CentralDir.relOffsetLH = ZA_SENTINEL32;
+  }
+}
+
+void TDirItem::MoveLocalHeaderOffset(int64_t delta) {
+  // An entry whose offset is already in its zip64 values stays zip64.
+  if (CentralDir.relOffsetLH == ZA_SENTINEL32)
+    Zip64ExtInfo.relOffsetLH += static_cast<uint64_t>(delta);
+  else
+    SetLocalHeaderOffset(CentralDir.relOffsetLH + static_cast<uint64_t>(delta));
+}
+
+void TDirItem::SetNewStoredName(bool oemFileNames) {
+  std::string stored;
+  const bool utf8 = ZANameToStoredAnsi(Name, stored, oemFileNames);
+  StoredName = std::move(stored);
+  if (utf8)
+    CentralDir.genPurposeFlag |= ZA_FLAG_UTF8_NAME;
+  else
+    CentralDir.genPurposeFlag &= static_cast<uint16_t>(~ZA_FLAG_UTF8_NAME);
+}
+
+void ZAAppendCentralEntry(std::string& out, TDirItem& item, bool oemFileNames) {
+  if (!item.StoredName) item.SetNewStoredName(oemFileNames);
+  TZAZipCentralDir& cd = item.CentralDir;
+  const TZAZip64Presence zip64 = TZAZip64Presence::OfCentral(cd);
+  const size_t extraLength = (zip64.Any() ? 4u + zip64.DataSize() : 0u) +
+                             ZAExtraFieldsSize(item.ExtraFields, /*skipZip64=*/true);
+  if (item.StoredName->size() > 0xFFFF)
+    throw EZAException(ZA_ERR_FILE_NAME_TOO_LONG, {}, {item.Name});
+  if (extraLength > 0xFFFF || item.Comment.size() > 0xFFFF)
+    throw EZAException(ZA_ERR_STREAM_WRITE);
+  cd.nameLength = static_cast<uint16_t>(item.StoredName->size());
+  cd.extraLength = static_cast<uint16_t>(extraLength);
+  cd.commentLength = static_cast<uint16_t>(item.Comment.size());
+
+  out.reserve(out.size() + TZAZipCentralDir::Size + cd.nameLength + extraLength +
+              cd.commentLength);
+  ZAAppendRecord(out, cd);
+  out += *item.StoredName;
+  ZAAppendZip64Field(out, zip64, item.Zip64ExtInfo);
+  ZAAppendExtraFields(out, item.ExtraFields, /*skipZip64=*/true);
+  out += item.Comment;
+}
+
+// --- TZADirArray -----------------------------------------------------------------
+
+TZADirArray::TZADirArray() = default;
+
+TZADirArray::~TZADirArray() = default;
+
+void TZADirArray::CheckIndex(int index, int code) const {
+  if (index < 0 || index >= itemCount_) throw EZAException(code);
+}
+
+void TZADirArray::SetCount(int n) {
+  if (n < 0) n = 0;
+  if (n > allocItemCount_) {
+    allocBy_ = std::min(allocBy_ * 2, MaxAllocBy);
+    allocItemCount_ = allocItemCount_ + allocBy_ > n ? allocItemCount_ + allocBy_ : n;
+    items_.resize(static_cast<size_t>(allocItemCount_));  // new slots are cleared
+  } else if (n == 0) {
+    std::vector<TDirItem>().swap(items_);
+    allocItemCount_ = 0;
+    itemNamesList_.Clear();
+  } else if (n < itemCount_) {
+    // Dropped slots are cleared and lose their names: a lookup must never
+    // find an entry beyond the count.
+    for (int i = n; i < itemCount_; ++i) items_[static_cast<size_t>(i)] = TDirItem();
+    itemNamesList_.Truncate(n);
+  }
+  itemCount_ = n;
+}
+
+void TZADirArray::Clear() {
+  for (int i = 0; i < itemCount_; ++i) items_[static_cast<size_t>(i)] = TDirItem();
+  itemCount_ = 0;
+  itemNamesList_.Clear();
+}
+
+void TZADirArray::SetItem(int index, const TDirItem& item) {
+  CheckIndex(index, 1);
+  std::string key = ZALowerCase(item.Name);
+  if (index < itemNamesList_.Count())
+    itemNamesList_.Update(index, std::move(key));
+  else if (index == itemNamesList_.Count())
+    itemNamesList_.Add(std::move(key));
+  else
+    throw EZAException(ZA_ERR_HASHED_LIST_INVALID);
+  items_[static_cast<size_t>(index)] = item;
+}
+
+TDirItem TZADirArray::GetItem(int index) const {
+  CheckIndex(index, 2);
+  return items_[static_cast<size_t>(index)];
+}
+
+TDirItem* TZADirArray::ItemPtr(int index) {
+  CheckIndex(index, 3);
+  return &items_[static_cast<size_t>(index)];
+}
+
+const TDirItem* TZADirArray::ItemPtr(int index) const {
+  CheckIndex(index, 3);
+  return &items_[static_cast<size_t>(index)];
+}
+
+void TZADirArray::Assign(const TZADirArray& da) {
+  if (&da == this) return;
+  Clear();
+  SetCount(da.Count());
+  for (int i = 0; i < da.Count(); ++i) SetItem(i, da.items_[static_cast<size_t>(i)]);
+}
+
+void TZADirArray::Append(const TZADirArray& da) {
+  const int base = itemCount_;
+  const int n = da.Count();
+  SetCount(base + n);
+  for (int i = 0; i < n; ++i) SetItem(base + i, da.items_[static_cast<size_t>(i)]);
+}
+
+void TZADirArray::DeleteItem(int index) {
+  CheckIndex(index, 4);
+  // The entry's own name string goes, not the one a lookup of its name would
+  // find: with duplicate names those differ.
+  if (index < itemNamesList_.Count()) itemNamesList_.Delete(index);
+  auto first = items_.begin() + index;
+  auto end = items_.begin() + itemCount_;
+  std::move(first + 1, end, first);
+  items_[static_cast<size_t>(itemCount_ - 1)] = TDirItem();  // releases an owned stream too
+  --itemCount_;
+}
+
+void TZADirArray::ClearTags() {
+  for (int i = 0; i < itemCount_; ++i) items_[static_cast<size_t>(i)].Tagged = false;
+}
+
+bool TZADirArray::FileExists(const std::string& fileName, int& itemNo) {
+  itemNo = itemNamesList_.IndexOf(fileName);
+  return itemNo >= 0;
+}
+
+void TZADirArray::SetItemName(int index, const std::string& name) {
+  CheckIndex(index, 1);
+  std::string key = ZALowerCase(name);
+  if (index < itemNamesList_.Count())
+    itemNamesList_.Update(index, std::move(key));
+  else if (index == itemNamesList_.Count())
+    itemNamesList_.Add(std::move(key));
+  else
+    throw EZAException(59);
+  items_[static_cast<size_t>(index)].Name = name;
+}
+
+// --- TZADirManager ---------------------------------------------------------------
+
+namespace {
+
+TZADirOwner& DefaultOwner() {
+  static TZADirOwner owner;
+  return owner;
+}
+
+}  // namespace
+
+TZADirManager::TZADirManager(platform::TStream* stream, bool bCreate, TZADirOwner* owner)
+    : FCompressedStream(stream),
+      FCreate(bCreate),
+      FArc(owner ? owner : &DefaultOwner()) {
+  FIsCustomStream = stream != FArc->ArchiveStream();
+  ResetCentralDirEnd();
+  if (!bCreate) return;
+  FArc->SelectFirstVolume();
+  const std::string stubName = FArc->SFXStub();
+  if (stubName.empty()) return;
+  if (!FCompressedStream) throw EZAException(ZA_ERR_NIL_POINTER, FArc->ComponentName());
+  platform::TFileStream stub(stubName, platform::fmOpenRead | platform::fmShareDenyNone);
+  const int64_t stubSize = stub.Size();
+  const int64_t limit = FArc->FirstVolumeSizeLimit();
+  if (limit >= 0 && stubSize > limit)
+    throw EZAException(ZA_ERR_SFX_VOLUME_TOO_SMALL, FArc->ComponentName());
+  FCompressedStream->SetSize(0);
+  FCompressedStream->SetPosition(0);
+  stub.SetPosition(0);
+  if (stubSize > 0) FCompressedStream->CopyFrom(stub, stubSize);
+  StubSize = stubSize;
+}
+
+TZADirManager::~TZADirManager() = default;
+
+void TZADirManager::ResetCentralDirEnd() {
+  CDir.SetCount(0);
+  CentralDirEnd = TZAZipCentralDirEnd();
+  CentralDirEnd.signature = FArc->isZIPFormat() ? ZA_SIG_CENTRAL_DIR_END : ZA_SIG_CENTRAL_DIR_END_NZ;
+}
+
+bool TZADirManager::IsEncrypted() const {
+  return CDir.Count() > 0 && (CDir[0].CentralDir.genPurposeFlag & ZA_FLAG_ENCRYPTED) != 0;
+}
+
+bool TZADirManager::IsSFXArchive() const {
+  return CDir.Count() > 0 && CDir[0].LocalHeaderOffset() != 0;
+}
+
+void TZADirManager::ApplyStubOffset() {
+  // Folder entries have local headers too; leaving them unmoved would point
+  // them into the stub.
+  for (int i = 0; i < CDir.Count(); ++i) CDir[i].MoveLocalHeaderOffset(StubSize);
+}
+
+bool TZADirManager::HasCentralDirEnd() {
+  TZAZipCentralDirEnd record;
+  int64_t offset = -1;
+  const bool found = FindCentralDirEnd(
+      record, offset, FArc->isZIPFormat() ? ZA_SIG_CENTRAL_DIR_END : ZA_SIG_CENTRAL_DIR_END_NZ);
+  return FArc->OpenCorruptedArchives() || found;
+}
+
+void TZADirManager::MergeWith(TZADirManager& other) {
+  CDir.ClearTags();
+  const int base = CDir.Count();
+  CDir.Append(other.CDir);
+  for (int i = base; i < CDir.Count(); ++i) {
+    TDirItem& item = CDir[i];
+    if (!item.Tagged) continue;
+    item.Tagged = false;
+    item.MoveLocalHeaderOffset(CentralDirOffset);
+  }
+}
+
+bool TZADirManager::FindCentralDirEnd(TZAZipCentralDirEnd& record, int64_t& offset,
+                                      uint32_t signature) {
+  offset = -1;
+  ArchiveComment.clear();
+  record = TZAZipCentralDirEnd();
+  if (!FCompressedStream) return false;
+  const int64_t size = FCompressedStream->Size();
+  const int64_t n = std::min(size, ZA_END_SEARCH_WINDOW);
+  if (n < static_cast<int64_t>(TZAZipCentralDirEnd::Size)) return false;
+  std::vector<uint8_t> window(static_cast<size_t>(n));
+  FCompressedStream->SetPosition(size - n);
+  FCompressedStream->ReadBuffer(window.data(), n);
+
+  // Backwards, so that the record nearest the end wins; a signature inside
+  // the comment is rejected because its comment length does not reach the end.
+  const size_t last = window.size() - TZAZipCentralDirEnd::Size;
+  for (size_t i = last + 1; i-- > 0;) {
+    const uint8_t* p = window.data() + i;
+    if (ZAGetU32(p) != signature) continue;
+    const size_t following = window.size() - i - TZAZipCentralDirEnd::Size;
+    if (ZAGetU16(p + 20) != following) continue;
+    record.Load(p);
+    offset = size - n + static_cast<int64_t>(i);
+    ArchiveComment.assign(reinterpret_cast<const char*>(p + TZAZipCentralDirEnd::Size), following);
+    return true;
+  }
+  return false;
+}
+
+}  // namespace archiver

@@ -1,0 +1,254 @@
+// The central directory of an open archive, in memory.
+//
+// TDirItem is one directory entry: the central record as read or to be
+// written, its name, comment and extra fields, and the state of a pending
+// update. TZADirArray is a growable array of entries with a name index
+// (TZAHashedStringList) kept index for index with the entries, so name
+// lookups cost O(1) on average. TZADirManager holds the directory of one
+// archive (CDir), its rollback copy (RBCDir), the end records and the
+// archive comment.
+//
+// Invariants of TZADirArray:
+//  - name string i is the A-Z-lower-cased Name of entry i, for every entry
+//    that has received a name; entries beyond the name list's count have
+//    none; no name string exists for an index at or beyond Count();
+//  - among entries with equal names a lookup finds the highest index.
+// Change an entry's Name only through SetItemName (ItemPtr gives in-place
+// access to everything else).
+//
+// Stored names. TDirItem::StoredName holds the name bytes exactly as the
+// item's local header on disk holds them (and the central entry read with
+// it), with the entry's flag bit 11 as read. It is empty (std::nullopt) for
+// an item whose local header has not been written yet. Whoever writes a new
+// local header (new, updated, moved, renamed items) calls
+// SetNewStoredName, which applies the name rule; every other entry keeps its
+// bytes, so the central directory always agrees with the local headers.
+//
+// Nothing here is thread-safe; the archive component serialises access.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "archiver/ZAHashedList.h"
+#include "archiver/ZARecords.h"
+#include "platform/Streams.h"
+
+namespace archiver {
+
+enum TZACryptoAlgorithm { caPkzipClassic, caAES_128, caAES_192, caAES_256 };
+
+enum TZAProcessOperation {
+  poAdd, poMove, poDelete, poUpdate, poExtract, poTest, poRename, poChangeAttr,
+  poChangeComment, poMakeSFX
+};
+
+// One directory entry. A plain value: copying copies its strings and extra
+// fields; a source stream is shared between copies (see Stream).
+struct TDirItem {
+  TZAZipCentralDir CentralDir;
+  std::string Name;      // UTF-8, separators as stored ('/')
+  std::string OldName;   // name before a pending rename
+  std::string Comment;   // raw comment bytes, never converted
+  // Every extra field of the central entry in file order, 0x0001, 0x554E,
+  // 0x9901 and foreign ones alike.
+  TZAExtraFields ExtraFields;
+  // Name bytes as on disk; see the header comment.
+  std::optional<std::string> StoredName;
+  TZACryptoAlgorithm ZAEncryptionAlgorithm = caPkzipClassic;
+  bool bHugeFile = false;  // the entry carries zip64 values
+  TZAZip64ExtendedInfo Zip64ExtInfo;
+  bool Modified = false;
+  std::string Password;  // ANSI bytes
+  // Source data of an item added from a stream. When bDestroyStream is set
+  // the archive owns the stream and releases it with the entry; otherwise
+  // the pointer refers to a caller's stream (held with a no-op deleter).
+  std::shared_ptr<platform::TStream> Stream;
+  bool bDestroyStream = false;
+  int32_t Position = 0;
+  bool Tagged = false;
+  std::string SrcFileName;
+  uint16_t CompressionMethod = 0;  // from compMethod or the AES field
+  uint8_t CompressionMode = 0;
+  TZAProcessOperation Operation = poAdd;
+  bool UseOldRijndael = false;
+
+  // The 64-bit values, taken from Zip64ExtInfo where the 32-bit (16-bit)
+  // header field holds its sentinel.
+  uint64_t UncompressedSize() const;
+  uint64_t CompressedSize() const;
+  uint64_t LocalHeaderOffset() const;
+  uint32_t DiskNumberStart() const;
+  bool IsDirectory() const { return (CentralDir.externalAttr & ZA_ATTR_DIRECTORY) != 0; }
+
+  // Sets the local header offset; an offset of 0xFFFFFFFF or more goes into
+  // the zip64 values (relOffsetLH := sentinel, bHugeFile := true).
+  void SetLocalHeaderOffset(uint64_t offset);
+  // Moves the local header offset by `delta` bytes (see SetLocalHeaderOffset).
+  void MoveLocalHeaderOffset(int64_t delta);
+
+  // Applies the name rule (ZANameToStoredAnsi) for a new local header: Name
+  // in ANSI (OEM when oemFileNames) with flag bit 11 clear, or whole in UTF-8
+  // with bit 11 set when the code page cannot hold it. A stored name longer
+  // than 65535 bytes raises EZAException code 61.
+  void SetNewStoredName(bool oemFileNames);
+};
+
+// Appends the complete central entry of `item`: the 46-byte record, the
+// stored name, the zip64 field rebuilt from the entry's current values (only
+// for the header fields holding their sentinel), every other extra field
+// unchanged in array order, and the comment. The record's nameLength,
+// extraLength and commentLength are updated in the item. An item without a
+// StoredName gets one by the name rule first. Raises EZAException code 61 for
+// a name, and 46 for extra fields or a comment, that does not fit its 16-bit
+// length.
+void ZAAppendCentralEntry(std::string& out, TDirItem& item, bool oemFileNames);
+
+// A growable array of directory entries with its name index.
+class TZADirArray {
+ public:
+  TZADirArray();
+  ~TZADirArray();
+  TZADirArray(const TZADirArray&) = delete;
+  TZADirArray& operator=(const TZADirArray&) = delete;
+
+  int Count() const { return itemCount_; }
+  // Growing above the capacity adds AllocBy slots (AllocBy doubling from 500
+  // up to 10000 each time: steps of 1000, 2000, 4000, 8000, then 10000), or
+  // exactly n when that is more; new slots are cleared. 0 releases the
+  // storage and the names. Shrinking clears the dropped slots and their
+  // names, so no lookup can find an entry beyond the count.
+  void SetCount(int n);
+  int Capacity() const { return allocItemCount_; }
+
+  // Frees the entries in use and the names; the storage stays allocated.
+  void Clear();
+
+  // Copies `item` into slot `index` (0..Count()-1, else code 1) and names it:
+  // a slot without a name string must be the next to get one (else code 58).
+  void SetItem(int index, const TDirItem& item);
+  // A copy of entry `index` (code 2 out of range).
+  TDirItem GetItem(int index) const;
+  // In-place access (code 3 out of range). Do not change Name through it.
+  TDirItem* ItemPtr(int index);
+  const TDirItem* ItemPtr(int index) const;
+  TDirItem& operator[](int index) { return *ItemPtr(index); }
+  const TDirItem& operator[](int index) const { return *ItemPtr(index); }
+
+  // Replaces the content by a copy of `da`.
+  void Assign(const TZADirArray& da);
+  // Appends a copy of `da`'s entries.
+  void Append(const TZADirArray& da);
+  // Removes entry `index` (code 4 out of range) with its own name string;
+  // later entries move down by one.
+  void DeleteItem(int index);
+  void ClearTags();
+
+  // Index of the entry named `fileName` (A-Z folded; the highest index among
+  // equal names), or -1.
+  bool FileExists(const std::string& fileName, int& itemNo);
+  // Renames entry `index` and its name string. The entry must have a name
+  // string or be the next to get one (else code 59).
+  void SetItemName(int index, const std::string& name);
+
+  int AllocBy() const { return allocBy_; }
+  static constexpr int InitialAllocBy = 500;
+  static constexpr int MaxAllocBy = 10000;
+
+ private:
+  void CheckIndex(int index, int code) const;
+
+  std::vector<TDirItem> items_;  // size() is the capacity
+  TZAHashedStringList itemNamesList_;
+  int allocBy_ = InitialAllocBy;
+  int allocItemCount_ = 0;
+  int itemCount_ = 0;
+};
+
+// What the directory manager asks of the archive component that owns it.
+// The defaults describe a plain zip file with the component's default
+// options, so a manager can work without a component (tests, tools).
+class TZADirOwner {
+ public:
+  virtual ~TZADirOwner() = default;
+  // Zip flavour (true) or the private non-zip flavour.
+  virtual bool isZIPFormat() const { return true; }
+  virtual bool OpenCorruptedArchives() const { return false; }
+  virtual bool OEMFileNames() const { return true; }
+  // The component's own archive stream (a manager over any other stream
+  // works on a custom stream).
+  virtual const platform::TStream* ArchiveStream() const { return nullptr; }
+  // The self-extracting stub file to place at the start of a new archive.
+  virtual std::string SFXStub() const { return {}; }
+  // In spanning or splitting mode with a fixed first-volume size: that size;
+  // otherwise -1.
+  virtual int64_t FirstVolumeSizeLimit() const { return -1; }
+  // Makes the component's volume information name the first volume.
+  virtual void SelectFirstVolume() {}
+  // The component's name, for error messages (may be empty).
+  virtual std::string ComponentName() const { return {}; }
+};
+
+// The directory of one archive. Borrows the stream and the owner.
+class TZADirManager {
+ public:
+  // Works on `stream`. With bCreate (a new archive) the owner's volume
+  // information is set to the first volume and the owner's SFX stub, when it
+  // names a file, is copied to the start of the stream (code 47 when the
+  // stub does not fit a fixed-size first volume). `owner` may be nullptr
+  // (a plain zip file, default options).
+  TZADirManager(platform::TStream* stream, bool bCreate, TZADirOwner* owner);
+  ~TZADirManager();
+  TZADirManager(const TZADirManager&) = delete;
+  TZADirManager& operator=(const TZADirManager&) = delete;
+
+  platform::TStream* FCompressedStream;
+  bool FCreate;
+  bool FIsCustomStream;
+  TZADirOwner* FArc;
+  TZADirArray RBCDir;  // rollback copy of CDir, taken when an update begins
+  TZADirArray CDir;    // the directory
+  std::string ArchiveComment;  // raw bytes
+  TZAZip64CentralDirEndLocator Zip64CentralDirEndLocator;
+  TZAZip64CentralDirEnd Zip64CentralDirEnd;
+  TZAZipCentralDirEnd CentralDirEnd;  // its signature fixes the flavour
+  int64_t StubSize = 0;               // bytes before the first local header
+  bool FZip64 = false;
+  bool Aborted = false;
+  int64_t CentralDirOffset = 0;  // position of the first central entry
+
+  // Empties CDir and zeroes the end record, signed for the owner's flavour.
+  void ResetCentralDirEnd();
+  // The archive is of the non-zip flavour (its end record says so).
+  bool IsNonZipFlavour() const { return CentralDirEnd.signature == ZA_SIG_CENTRAL_DIR_END_NZ; }
+
+  // Entry 0 exists and is encrypted.
+  bool IsEncrypted() const;
+  // Entry 0 exists and its local header is not at offset 0.
+  bool IsSFXArchive() const;
+  // Moves every entry's local header offset by StubSize (folder entries
+  // included); an offset that reaches 0xFFFFFFFF makes the entry zip64.
+  void ApplyStubOffset();
+  // Searches the stream for an end record of the owner's flavour (reloading
+  // ArchiveComment); with OpenCorruptedArchives the result is always true.
+  bool HasCentralDirEnd();
+  // Appends `other`'s directory to this one: own entries lose their tags;
+  // appended tagged entries lose theirs and have their offsets moved by
+  // CentralDirOffset (where the other archive's data goes), becoming zip64
+  // when the moved offset is 0xFFFFFFFF or more.
+  void MergeWith(TZADirManager& other);
+
+  // The end-record search: scans the last 65600 bytes backwards for
+  // `signature` and accepts the first candidate whose commentLength reaches
+  // exactly the end of the stream. On success fills `record`, `offset` and
+  // ArchiveComment; otherwise `record` is zeroed, offset is -1 and
+  // ArchiveComment is empty.
+  bool FindCentralDirEnd(TZAZipCentralDirEnd& record, int64_t& offset, uint32_t signature);
+
+  TZADirOwner& Owner() const { return *FArc; }
+};
+
+}  // namespace archiver
