@@ -1,1 +1,35 @@
-int main() { return 0; }
+// Tomeshelf: start-up and the event loop.
+//
+// The order matters: the application state (paths, work folder) is fixed
+// before any window exists; the main window is created first, then the
+// search-result dialog, then the settings dialog, whose creation reads the
+// settings into the main window. The program takes no arguments.
+#include <QApplication>
+#include <cstdio>
+#include <exception>
+
+#include "catalogue/AppState.h"
+#include "catalogue/ui/MainWindow.h"
+#include "catalogue/ui/QtDialogs.h"
+#include "catalogue/ui/SearchDialog.h"
+#include "catalogue/ui/SettingsDialog.h"
+#include "platform/Dialogs.h"
+
+int main(int argc, char** argv) {
+  try {
+    catalogue::InitAppState();
+  } catch (const std::exception& e) {
+    std::fprintf(stderr, "tomeshelf: %s\n", e.what());
+    return 1;
+  }
+
+  QApplication app(argc, argv);
+  catalogue::TQtDialogProvider dialogs;
+  platform::TDialogProviderScope dialogScope(&dialogs);
+
+  catalogue::TF f;
+  new catalogue::TFS(&f);    // owned by f
+  new catalogue::TFINI(&f);  // owned by f
+  f.show();
+  return app.exec();
+}

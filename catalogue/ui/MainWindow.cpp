@@ -1,0 +1,284 @@
+#include "catalogue/ui/MainWindow.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QCoreApplication>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QIcon>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenu>
+#include <QScreen>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QStyle>
+#include <QToolBar>
+#include <QToolButton>
+#include <QTreeView>
+#include <QVBoxLayout>
+
+#include "catalogue/AppState.h"
+#include "catalogue/ui/AuthorListModel.h"
+#include "catalogue/ui/BookListModel.h"
+#include "catalogue/ui/RowHeightDelegate.h"
+#include "platform/Dialogs.h"
+
+namespace catalogue {
+
+namespace {
+
+constexpr int kPanelWidths[TF::kPanelCount] = {200, 150, 80, 80};
+// Default widths of the book list's columns.
+constexpr int kColumnWidths[TBookListModel::kColumnCount] = {250, 150, 80, 80, 100, 60, 60};
+
+QIcon ThemeIcon(const QStyle* style, const char* name, QStyle::StandardPixmap fallback) {
+  return QIcon::fromTheme(QString::fromLatin1(name), style->standardIcon(fallback));
+}
+
+QAction* AddMenuItem(QMenu* menu, const char* name, const char* caption, int tag) {
+  QAction* a = menu->addAction(QString::fromUtf8(caption));
+  a->setObjectName(QString::fromLatin1(name));
+  a->setProperty("Tag", tag);
+  return a;
+}
+
+// A side of the window: a splitter pane stacking its widgets top to bottom.
+QWidget* NewSide(QSplitter* splitter, const char* name) {
+  auto* side = new QWidget(splitter);
+  side->setObjectName(QString::fromLatin1(name));
+  auto* layout = new QVBoxLayout(side);
+  layout->setContentsMargins(0, 0, 0, 0);
+  layout->setSpacing(0);
+  return side;
+}
+
+// A read-only report list with whole-row selection.
+QTreeView* NewListView(QWidget* parent, const char* name,
+                       QAbstractItemView::SelectionMode selection, QAbstractItemDelegate* rows) {
+  auto* v = new QTreeView(parent);
+  v->setObjectName(QString::fromLatin1(name));
+  v->setItemDelegate(rows);
+  v->setRootIsDecorated(false);
+  v->setUniformRowHeights(true);
+  v->setSelectionMode(selection);
+  v->setSelectionBehavior(QAbstractItemView::SelectRows);
+  v->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  return v;
+}
+
+}  // namespace
+
+TF::TF(QWidget* parent) : QMainWindow(parent) {
+  setObjectName(QStringLiteral("F"));
+  setWindowTitle(QStringLiteral("Tomeshelf"));
+
+  CreateMenus();
+  CreateToolBar();
+  CreateSides();
+  CreateStatusBar();
+
+  // Centred when restored; opens maximised.
+  resize(1000, 700);
+  if (const QScreen* s = screen()) move(s->availableGeometry().center() - rect().center());
+  setWindowState(windowState() | Qt::WindowMaximized);
+}
+
+TF::~TF() = default;
+
+void TF::CreateMenus() {
+  PM = new QMenu(this);
+  PM->setObjectName(QStringLiteral("PM"));
+  MI_FB2 = AddMenuItem(PM, "MI_FB2", "fb2", 0);
+  MI_LRF = AddMenuItem(PM, "MI_LRF", "lrf", 1);
+  SONYReader1 = AddMenuItem(PM, "SONYReader1", "lrf в SONY Reader", 2);
+
+  AB = new QMenu(this);
+  AB->setObjectName(QStringLiteral("AB"));
+  MI_AB = AddMenuItem(AB, "MI_AB", "О программе", 0);
+  MI_WW = AddMenuItem(AB, "MI_WW", "Домашняя страница", 1);
+
+  // PX only carries the Ctrl+F item and is never popped up: its one item is
+  // invisible. (Qt drops the shortcut of a hidden action, so the action
+  // itself stays visible and the window listens for its shortcut.)
+  PX = new QMenu(this);
+  PX->setObjectName(QStringLiteral("PX"));
+  find1 = AddMenuItem(PX, "find1", "find", 0);
+  find1->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_F));
+  find1->setShortcutContext(Qt::WindowShortcut);
+  addAction(find1);
+}
+
+void TF::CreateToolBar() {
+  TB = addToolBar(QString());
+  TB->setObjectName(QStringLiteral("TB"));
+  TB->setMovable(false);
+  TB->setFloatable(false);
+  TB->toggleViewAction()->setVisible(false);
+
+  const QStyle* st = style();
+  auto button = [&](const char* name, const char* hint, const char* icon,
+                    QStyle::StandardPixmap fallback) {
+    auto* b = new QToolButton(TB);
+    b->setObjectName(QString::fromLatin1(name));
+    b->setToolTip(QString::fromUtf8(hint));
+    b->setIcon(ThemeIcon(st, icon, fallback));
+    b->setAutoRaise(true);
+    TB->addWidget(b);
+    return b;
+  };
+
+  TB_CREDB = button("TB_CREDB", "Создать список книг", "view-refresh", QStyle::SP_BrowserReload);
+  TB_STOP = button("TB_STOP", "Прервать", "process-stop", QStyle::SP_BrowserStop);
+  connect(TB_STOP, &QToolButton::clicked, this, &TF::TB_STOPClick);
+  TB->addSeparator();
+  TB_OPT = button("TB_OPT", "Настройки", "preferences-system", QStyle::SP_FileDialogDetailedView);
+  TB->addSeparator();
+  TB_READ = button("TB_READ", "Читать", "document-open", QStyle::SP_DialogOpenButton);
+  TB_SAVE = button("TB_SAVE", "Экспорт", "document-save-as", QStyle::SP_DialogSaveButton);
+  TB_SAVE->setMenu(PM);
+  TB_SAVE->setPopupMode(QToolButton::InstantPopup);
+  TB->addSeparator();
+
+  PZ = new QWidget(TB);
+  PZ->setObjectName(QStringLiteral("PZ"));
+  auto* pzLayout = new QHBoxLayout(PZ);
+  pzLayout->setContentsMargins(2, 0, 2, 0);
+  ES = new QLineEdit(PZ);
+  ES->setObjectName(QStringLiteral("ES"));
+  ES->setMinimumWidth(200);
+  pzLayout->addWidget(ES);
+  TB->addWidget(PZ);
+
+  TB_FIND = button("TB_FIND", "Поиск по названию", "edit-find", QStyle::SP_FileDialogContentsView);
+  TB->addSeparator();
+  TB_STAT = button("TB_STAT", "Статистика", "document-properties", QStyle::SP_FileDialogInfoView);
+  TB_WWW = button("TB_WWW", "О программе", "help-about", QStyle::SP_MessageBoxInformation);
+  TB_WWW->setMenu(AB);
+  TB_WWW->setPopupMode(QToolButton::MenuButtonPopup);
+}
+
+void TF::CreateSides() {
+  EM = new TRowHeightDelegate(this);
+  EM->setObjectName(QStringLiteral("EM"));
+
+  SP = new QSplitter(Qt::Horizontal, this);
+  SP->setObjectName(QStringLiteral("SP"));
+  setCentralWidget(SP);
+
+  // Author side.
+  PAU = NewSide(SP, "PAU");
+  PAU->setMinimumWidth(100);
+  EAU = new QLineEdit(PAU);
+  EAU->setObjectName(QStringLiteral("EAU"));
+  LB = NewListView(PAU, "LB", QAbstractItemView::SingleSelection, EM);
+  LBModel = new TAuthorListModel(LB);
+  LB->setModel(LBModel);
+  LB->header()->setSectionsClickable(false);
+  LB->header()->setStretchLastSection(true);
+  PAU->layout()->addWidget(EAU);
+  PAU->layout()->addWidget(LB);
+
+  // Book side.
+  PBO = NewSide(SP, "PBO");
+  LAU = new QLabel(PBO);
+  LAU->setObjectName(QStringLiteral("LAU"));
+  LV = NewListView(PBO, "LV", QAbstractItemView::ExtendedSelection, EM);
+  LVModel = new TBookListModel(LV);
+  LV->setModel(LVModel);
+  LV->header()->setStretchLastSection(false);
+  for (int c = 0; c < TBookListModel::kColumnCount; ++c) LV->setColumnWidth(c, kColumnWidths[c]);
+  LV->setContextMenuPolicy(Qt::CustomContextMenu);
+  connect(LV, &QWidget::customContextMenuRequested, this,
+          [this](const QPoint& pos) { PM->popup(LV->viewport()->mapToGlobal(pos)); });
+  PBO->layout()->addWidget(LAU);
+  PBO->layout()->addWidget(LV);
+
+  SP->setCollapsible(0, false);
+  SP->setStretchFactor(1, 1);
+  SP->setSizes({200, 800});
+}
+
+void TF::CreateStatusBar() {
+  SB = statusBar();
+  SB->setObjectName(QStringLiteral("SB"));
+  for (int k = 0; k < kPanelCount; ++k) {
+    auto* panel = new QLabel(SB);
+    panel->setFixedWidth(kPanelWidths[k]);
+    panel->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    SB->addWidget(panel);
+    panels_[k] = panel;
+  }
+}
+
+QString TF::PanelText(int k) const {
+  return k >= 0 && k < kPanelCount ? panels_[k]->text() : QString();
+}
+
+void TF::showSB(const QString& p0, const QString& p1, const QString& p2) {
+  const QString* texts[3] = {&p0, &p1, &p2};
+  for (int k = 0; k < 3; ++k) {
+    if (!texts[k]->isEmpty()) panels_[k]->setText(*texts[k]);
+  }
+  // Pumping on every call would cost more than the job itself; every
+  // kPumpInterval is often enough for Stop and for the panels to repaint.
+  const auto now = std::chrono::steady_clock::now();
+  if (now - lastPump_ >= kPumpInterval) {
+    lastPump_ = now;
+    QCoreApplication::processEvents();
+  }
+}
+
+void TF::showSB(const std::string& p0, const std::string& p1, const std::string& p2) {
+  showSB(QString::fromStdString(p0), QString::fromStdString(p1), QString::fromStdString(p2));
+}
+
+void TF::disenTB(bool flag) {
+  for (QWidget* w : std::initializer_list<QWidget*>{TB_CREDB, TB_OPT, TB_READ, TB_SAVE, TB_FIND,
+                                                    TB_STAT, TB_WWW, ES, LB, LV}) {
+    w->setEnabled(flag);
+  }
+}
+
+bool TF::StopRequested() const { return AppState().stopFlag; }
+
+void TF::ClearStopRequest() { AppState().stopFlag = false; }
+
+void TF::JobStarted() {
+  if (jobDepth_++ == 0) disenTB(false);
+}
+
+void TF::JobEnded() {
+  if (jobDepth_ > 0 && --jobDepth_ == 0) disenTB(true);
+}
+
+void TF::TB_STOPClick() {
+  if (platform::AskYesNo("Прервать процесс ?", "Confirmation")) AppState().stopFlag = true;
+}
+
+void TF::FormActivate() { QCoreApplication::processEvents(); }
+
+void TF::FormClose() {
+  // Nothing a build or a reading left in the work folder outlives the
+  // program.
+  clearTmpDir();
+}
+
+bool TF::event(QEvent* e) {
+  const bool handled = QMainWindow::event(e);
+  if (e->type() == QEvent::WindowActivate) FormActivate();
+  return handled;
+}
+
+void TF::closeEvent(QCloseEvent* e) {
+  // A running job keeps its tables and files in the work folder, which
+  // closing would empty under it.
+  if (JobRunning()) {
+    e->ignore();
+    return;
+  }
+  FormClose();
+  e->accept();
+}
+
+}  // namespace catalogue

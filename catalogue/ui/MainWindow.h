@@ -1,0 +1,123 @@
+// TF (object "F"): the main window of Tomeshelf.
+//
+// The tool bar with its commands and the title-search box, the author side
+// (the filter EAU over the author list LB) and the book side (the author's
+// name LAU over the book list LV) split by SP, and the status bar SB with
+// four panels. Long jobs run inside its event handlers on the GUI thread and
+// report through its TJobHost side: showSB updates the panels and, throttled,
+// lets pending events through so that TB_STOP can be pressed.
+//
+// The components are owned by the window (Qt parents); the pointers below are
+// borrowed and valid for the window's lifetime.
+#pragma once
+
+#include <QMainWindow>
+#include <QString>
+#include <array>
+#include <chrono>
+
+#include "catalogue/Job.h"
+
+class QAction;
+class QLabel;
+class QLineEdit;
+class QMenu;
+class QSplitter;
+class QStatusBar;
+class QToolBar;
+class QToolButton;
+class QTreeView;
+
+namespace catalogue {
+
+class TAuthorListModel;
+class TBookListModel;
+class TRowHeightDelegate;
+
+class TF : public QMainWindow, public TJobHost {
+  Q_OBJECT
+
+ public:
+  explicit TF(QWidget* parent = nullptr);
+  ~TF() override;
+
+  // --- components, by their object names ---
+  QToolBar* TB = nullptr;
+  QToolButton* TB_CREDB = nullptr;
+  QToolButton* TB_STOP = nullptr;
+  QToolButton* TB_OPT = nullptr;
+  QToolButton* TB_READ = nullptr;
+  QToolButton* TB_SAVE = nullptr;  // pops up PM
+  QWidget* PZ = nullptr;           // holds ES inside the tool bar
+  QLineEdit* ES = nullptr;
+  QToolButton* TB_FIND = nullptr;
+  QToolButton* TB_STAT = nullptr;
+  QToolButton* TB_WWW = nullptr;  // click: About; arrow: AB
+  QSplitter* SP = nullptr;
+  QWidget* PAU = nullptr;
+  QLineEdit* EAU = nullptr;
+  QTreeView* LB = nullptr;
+  QWidget* PBO = nullptr;
+  QLabel* LAU = nullptr;
+  QTreeView* LV = nullptr;
+  QStatusBar* SB = nullptr;
+  QMenu* PM = nullptr;  // export kinds; also the popup menu of LV
+  QAction* MI_FB2 = nullptr;
+  QAction* MI_LRF = nullptr;
+  QAction* SONYReader1 = nullptr;
+  QMenu* AB = nullptr;
+  QAction* MI_AB = nullptr;
+  QAction* MI_WW = nullptr;
+  QMenu* PX = nullptr;
+  QAction* find1 = nullptr;          // Ctrl+F
+  TRowHeightDelegate* EM = nullptr;  // its height sets the row height of LB and LV
+  TAuthorListModel* LBModel = nullptr;
+  TBookListModel* LVModel = nullptr;
+
+  static constexpr int kPanelCount = 4;
+  // The text of status panel k (0..3).
+  QString PanelText(int k) const;
+
+  // Panels 0..2 take the texts that are not empty (" " blanks a panel), then
+  // pending events are processed, at most once per pump interval, so a job
+  // may call this for every record.
+  void showSB(const QString& p0, const QString& p1, const QString& p2);
+  // Enables or disables every control that could start a job. TB_STOP stays
+  // enabled.
+  void disenTB(bool flag);
+  // A job is running: closing the window is refused meanwhile.
+  bool JobRunning() const { return jobDepth_ > 0; }
+
+  // --- TJobHost ---
+  void showSB(const std::string& p0, const std::string& p1, const std::string& p2) override;
+  bool StopRequested() const override;
+  void ClearStopRequest() override;
+  void JobStarted() override;
+  void JobEnded() override;
+
+  // How often showSB lets events through while a job runs.
+  static constexpr std::chrono::milliseconds kPumpInterval{30};
+
+ public slots:
+  // Asks "Прервать процесс ?"; on Yes sets the stop flag (No leaves it).
+  void TB_STOPClick();
+
+ protected:
+  void FormActivate();
+  void FormClose();
+
+  bool event(QEvent* e) override;
+  void closeEvent(QCloseEvent* e) override;
+
+ private:
+  void CreateToolBar();
+  void CreateSides();
+  void CreateStatusBar();
+  void CreateMenus();
+
+  std::array<QLabel*, kPanelCount> panels_{};
+  std::chrono::steady_clock::time_point lastPump_{};
+  int jobDepth_ = 0;
+};
+
+}  // namespace catalogue
