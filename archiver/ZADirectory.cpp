@@ -3,6 +3,7 @@
 #include "archiver/ZADirectory.h"
 
 #include <algorithm>
+#include <cstdint>
 
 #include "archiver/ZAExcept.h"
 #include "archiver/ZAPaths.h"
@@ -278,20 +279,32 @@ bool TZADirManager::FindCentralDirEnd(TZAZipCentralDirEnd& record, int64_t& offs
   FCompressedStream->SetPosition(size - n);
   FCompressedStream->ReadBuffer(window.data(), n);
 
-  // Backwards, so that the record nearest the end wins; a signature inside
-  // the comment is rejected because its comment length does not reach the end.
+  // A candidate counts only when its comment length reaches exactly the end
+  // of the stream, which rejects a signature inside the comment. When two
+  // candidates pass, the later one lies inside the earlier one's comment (an
+  // archive stored as another's comment): the earlier record is the
+  // archive's own.
   const size_t last = window.size() - TZAZipCentralDirEnd::Size;
-  for (size_t i = last + 1; i-- > 0;) {
+  size_t found = SIZE_MAX;
+  for (size_t i = 0; i <= last; ++i) {
     const uint8_t* p = window.data() + i;
     if (ZAGetU32(p) != signature) continue;
-    const size_t following = window.size() - i - TZAZipCentralDirEnd::Size;
-    if (ZAGetU16(p + 20) != following) continue;
-    record.Load(p);
-    offset = size - n + static_cast<int64_t>(i);
-    ArchiveComment.assign(reinterpret_cast<const char*>(p + TZAZipCentralDirEnd::Size), following);
-    return true;
+    if (ZAGetU16(p + 20) != window.size() - i - TZAZipCentralDirEnd::Size) continue;
+    found = i;
+    break;
   }
-  return false;
+  if (found == SIZE_MAX) return false;
+  const uint8_t* p = window.data() + found;
+  const size_t following = window.size() - found - TZAZipCentralDirEnd::Size;
+  record.Load(p);
+  offset = size - n + static_cast<int64_t>(found);
+  ArchiveComment.assign(reinterpret_cast<const char*>(p + TZAZipCentralDirEnd::Size), following);
+  return true;
+}
+
+TZAVolumeLayer& TZADirOwner::Volumes() {
+  static TZASingleFileVolumes single;
+  return single;
 }
 
 }  // namespace archiver

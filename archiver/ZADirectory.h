@@ -31,10 +31,12 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "archiver/ZAHashedList.h"
 #include "archiver/ZARecords.h"
+#include "archiver/ZAVolumes.h"
 #include "platform/Streams.h"
 
 namespace archiver {
@@ -43,7 +45,7 @@ enum TZACryptoAlgorithm { caPkzipClassic, caAES_128, caAES_192, caAES_256 };
 
 enum TZAProcessOperation {
   poAdd, poMove, poDelete, poUpdate, poExtract, poTest, poRename, poChangeAttr,
-  poChangeComment, poMakeSFX
+  poChangeComment, poMakeSFX, poMerge
 };
 
 // One directory entry. A plain value: copying copies its strings and extra
@@ -190,6 +192,9 @@ class TZADirOwner {
   virtual void SelectFirstVolume() {}
   // The component's name, for error messages (may be empty).
   virtual std::string ComponentName() const { return {}; }
+  // The volume layer the directory is read through and written to (a plain
+  // single file by default).
+  virtual TZAVolumeLayer& Volumes();
 };
 
 // The directory of one archive. Borrows the stream and the owner.
@@ -241,14 +246,65 @@ class TZADirManager {
   // when the moved offset is 0xFFFFFFFF or more.
   void MergeWith(TZADirManager& other);
 
-  // The end-record search: scans the last 65600 bytes backwards for
-  // `signature` and accepts the first candidate whose commentLength reaches
-  // exactly the end of the stream. On success fills `record`, `offset` and
-  // ArchiveComment; otherwise `record` is zeroed, offset is -1 and
-  // ArchiveComment is empty.
+  // The end-record search: scans the last 65600 bytes for `signature` and
+  // accepts the candidate whose commentLength reaches exactly the end of the
+  // stream (of several, the outermost: the others lie in its comment). On
+  // success fills `record`, `offset` and ArchiveComment; otherwise `record`
+  // is zeroed, offset is -1 and ArchiveComment is empty.
   bool FindCentralDirEnd(TZAZipCentralDirEnd& record, int64_t& offset, uint32_t signature);
 
+  // Reads the directory of the stream into CDir with the end records, the
+  // archive comment, StubSize and CentralDirOffset (see ZADirLoad.cpp).
+  // Every header value is checked against the stream before it is used. An
+  // archive without an end record, and with the owner's
+  // OpenCorruptedArchives any damaged one, gets a directory rebuilt from its
+  // local headers. Raises EZAException: 57 for a damaged directory, 40 for a
+  // missing zip64 end record, 35 when a rebuild finds no local header, 44
+  // when a volume set would need a rebuild.
+  void LoadDir();
+  // Writes CDir, the zip64 end records when needed, the end record and
+  // ArchiveComment (see ZADirSave.cpp). With RecreateCDirEnd the directory is
+  // appended at the end of the stream; otherwise it replaces the directory
+  // that is there (the same entries with a new comment, or after a stub was
+  // put in front). A non-null `stream` becomes the manager's stream first.
+  // Lengths that do not fit their fields raise EZAException (61, 46) before
+  // the stream is touched.
+  void SaveDir(bool RecreateCDirEnd, platform::TStream* stream = nullptr);
+
   TZADirOwner& Owner() const { return *FArc; }
+
+ private:
+  // Where the directory described by an end record lies.
+  struct TDirLocation {
+    int64_t endOffset = 0;  // of the 22-byte end record
+    int64_t dirEnd = 0;     // first byte after the last central entry
+    int64_t dirStart = 0;   // first central entry (single file)
+    uint64_t dirSize = 0;
+    uint64_t count = 0;     // entries, unless walking
+    bool walk = false;      // count unknown: entries up to dirSize
+    uint64_t offsetStartDir = 0;  // as recorded (volume sets)
+    int startVolume = 0;
+    int lastVolume = 0;
+  };
+  TDirLocation LocateDirectory(const TZAZipCentralDirEnd& end, int64_t endOffset);
+  void ReadEntries(const TDirLocation& loc);
+  void ReadEntriesFromVolumes(const TDirLocation& loc);
+  size_t LoadEntry(int index, const uint8_t* p, size_t avail);
+  void CheckItemsInsideStream();
+  void DetermineStubSize(const TDirLocation& loc);
+  bool CheckLocalHeader(int64_t offset);
+  void RebuildDirFromLocalHeaders();
+  int64_t SearchSignature(uint32_t signature, int64_t from, int64_t window);
+  bool FindEndRecordOfAnyFlavour(TZAZipCentralDirEnd& record, int64_t& offset);
+  bool OemNamesApply() const;
 };
+
+// Decodes the stored name bytes of an entry. Bit 11 set: UTF-8. Bit 11
+// clear: names written on a host that is not DOS or Windows (high byte of
+// versionMadeBy other than 0, 11, 14) that are valid UTF-8 are taken as
+// UTF-8, as Linux tools write them; all others go through
+// ZADecodeStoredName (OEM to ANSI first when `oemNames`, then the UTF-8 test).
+std::string ZADecodeEntryName(std::string_view stored, uint16_t genPurposeFlag,
+                              uint16_t versionMadeBy, bool oemNames);
 
 }  // namespace archiver

@@ -1,0 +1,519 @@
+// Loading the central directory of an archive, and rebuilding it from the
+// local headers when there is none to load.
+//
+// Archives come from anywhere, so nothing read from one is trusted before it
+// is checked against the stream: the directory must lie inside the stream
+// and before its end record, every entry and its variable parts inside the
+// directory, every item inside the stream. A check that fails raises
+// EZAException 57 ("Archive is damaged"), or, when the owner allows opening
+// damaged archives, sends the archive to the rebuild. No value read from the
+// archive decides an allocation larger than the stream itself.
+//
+// Where the directory is found (single file):
+//   ... | central entries | [zip64 end (56+)] [locator (20)] | end (22) | comment
+//   The directory ends where the zip64 end record (or the end record) begins
+//   and starts its size before that; its recorded offset is not used, so bytes
+//   put in front of an archive (a self-extracting stub) do not disturb it.
+#include <algorithm>
+#include <cstring>
+
+#include "archiver/ZADirectory.h"
+#include "archiver/ZAExcept.h"
+#include "archiver/ZAPaths.h"
+#include "archiver/ZAStreams.h"
+#include "platform/CodePage.h"
+
+namespace archiver {
+
+namespace {
+
+// Hosts (high byte of versionMadeBy) whose tools write names in a DOS or
+// Windows code page: FAT, NTFS as this archiver writes it, VFAT.
+bool IsDosHost(uint16_t versionMadeBy) {
+  const int host = versionMadeBy >> 8;
+  return host == 0 || host == 11 || host == 14;
+}
+
+// Extra fields only Unix tools write: "UX", "Ux", "ux" and PKWARE's Unix.
+bool IsUnixExtraField(uint16_t id) { return id == 0x5855 || id == 0x7855 || id == 0x7875 || id == 0x000D; }
+
+[[noreturn]] void Damaged(const TZADirOwner& owner) {
+  throw EZAException(57, owner.ComponentName());
+}
+
+// The most entries a directory of `size` bytes can hold.
+uint64_t MaxEntries(uint64_t size) { return size / TZAZipCentralDir::Size; }
+
+// Growing the array doubles it (never past what the directory can hold), so
+// a count read from the archive never decides the allocation by itself.
+constexpr int kInitialEntries = 65536;
+
+}  // namespace
+
+std::string ZADecodeEntryName(std::string_view stored, uint16_t genPurposeFlag,
+                              uint16_t versionMadeBy, bool oemNames) {
+  if (!platform::HasNonAscii(stored)) return std::string(stored);
+  if (genPurposeFlag & ZA_FLAG_UTF8_NAME) return ZADecodeStoredName(stored, false);
+  // Linux and other tools store the raw UTF-8 of the file system without the
+  // flag. DOS hosts keep the OEM reading: Cyrillic in 866 is often valid
+  // UTF-8 by accident.
+  if (!IsDosHost(versionMadeBy) && platform::IsValidUtf8(stored)) return std::string(stored);
+  return ZADecodeStoredName(stored, oemNames);
+}
+
+bool TZADirManager::OemNamesApply() const {
+  return CentralDirEnd.signature == ZA_SIG_CENTRAL_DIR_END && FArc->OEMFileNames();
+}
+
+bool TZADirManager::FindEndRecordOfAnyFlavour(TZAZipCentralDirEnd& record, int64_t& offset) {
+  if (FArc->isZIPFormat()) return FindCentralDirEnd(record, offset, ZA_SIG_CENTRAL_DIR_END);
+  return FindCentralDirEnd(record, offset, ZA_SIG_CENTRAL_DIR_END_NZ) ||
+         FindCentralDirEnd(record, offset, ZA_SIG_CENTRAL_DIR_END);
+}
+
+void TZADirManager::LoadDir() {
+  ResetCentralDirEnd();
+  StubSize = 0;
+  FZip64 = false;
+  Zip64CentralDirEnd = TZAZip64CentralDirEnd();
+  Zip64CentralDirEndLocator = TZAZip64CentralDirEndLocator();
+  CentralDirOffset = 0;
+  if (!FCompressedStream) throw EZAException(ZA_ERR_NIL_POINTER, FArc->ComponentName());
+
+  TZAZipCentralDirEnd end;
+  int64_t endOffset = -1;
+  if (!FindEndRecordOfAnyFlavour(end, endOffset)) {
+    RebuildDirFromLocalHeaders();
+    return;
+  }
+  CentralDirEnd = end;
+  bool walked = false;
+  try {
+    const TDirLocation loc = LocateDirectory(end, endOffset);
+    walked = loc.walk;
+    if (FArc->Volumes().MultiVolume())
+      ReadEntriesFromVolumes(loc);
+    else
+      ReadEntries(loc);
+    if (!FArc->Volumes().MultiVolume()) {
+      // The compressed data of all items cannot exceed the stream.
+      if (!FArc->OpenCorruptedArchives()) {
+        uint64_t total = 0;
+        const uint64_t size = static_cast<uint64_t>(FCompressedStream->Size());
+        for (int i = 0; i < CDir.Count(); ++i) {
+          total += CDir[i].CompressedSize();
+          if (total > size) Damaged(*FArc);
+        }
+      }
+      if (loc.lastVolume == 0) DetermineStubSize(loc);
+      CheckItemsInsideStream();
+    }
+  } catch (const std::exception&) {
+    // An end record with all-ones values and no zip64 records is believed
+    // only as far as its directory parses; past that it is not an end record.
+    if (!FArc->OpenCorruptedArchives() && !walked) throw;
+    RebuildDirFromLocalHeaders();
+  }
+}
+
+TZADirManager::TDirLocation TZADirManager::LocateDirectory(const TZAZipCentralDirEnd& end,
+                                                           int64_t endOffset) {
+  platform::TStream& s = *FCompressedStream;
+  TDirLocation loc;
+  loc.endOffset = endOffset;
+  loc.dirEnd = endOffset;
+  FZip64 = false;
+
+  if (endOffset >= static_cast<int64_t>(TZAZip64CentralDirEndLocator::Size)) {
+    TZAZip64CentralDirEndLocator locator;
+    s.SetPosition(endOffset - static_cast<int64_t>(TZAZip64CentralDirEndLocator::Size));
+    if (ZAReadRecord(s, locator) && locator.signature == ZA_SIG_ZIP64_LOCATOR) {
+      FZip64 = true;
+      Zip64CentralDirEndLocator = locator;
+      loc.dirEnd -= static_cast<int64_t>(TZAZip64CentralDirEndLocator::Size);
+    }
+  }
+
+  if (FZip64) {
+    // The zip64 end record is where the locator says; when that does not
+    // hold one (a stub put in front without adjusting the offsets), directly
+    // before the locator, where writers without extensible data put it.
+    const int64_t recordSize = static_cast<int64_t>(TZAZip64CentralDirEnd::Size);
+    const uint64_t stated = Zip64CentralDirEndLocator.offsetStartDirEnd;
+    int64_t candidates[2] = {-1, loc.dirEnd - recordSize};
+    if (stated <= static_cast<uint64_t>(loc.dirEnd - recordSize) && loc.dirEnd >= recordSize)
+      candidates[0] = static_cast<int64_t>(stated);
+    int64_t found = -1;
+    for (int64_t c : candidates) {
+      if (c < 0) continue;
+      TZAZip64CentralDirEnd z;
+      s.SetPosition(c);
+      if (ZAReadRecord(s, z) && z.signature == ZA_SIG_ZIP64_CENTRAL_DIR_END) {
+        Zip64CentralDirEnd = z;
+        found = c;
+        break;
+      }
+    }
+    if (found < 0) throw EZAException(ZA_ERR_NO_ZIP64_DIR_END, FArc->ComponentName());
+    loc.dirEnd = found;
+    loc.count = Zip64CentralDirEnd.entriesCentralDir;
+    loc.dirSize = Zip64CentralDirEnd.centralDirSize;
+    loc.offsetStartDir = Zip64CentralDirEnd.offsetStartDir;
+  } else {
+    loc.count = end.entriesCentralDir;
+    loc.dirSize = end.centralDirSize;
+    loc.offsetStartDir = end.offsetStartDir;
+    // Without zip64 records an all-ones field may still be the true value
+    // (a writer stores 65,535 entries that way): the directory is walked up to
+    // its size and the count comes from the walk.
+    const bool sizeUnknown = end.centralDirSize == ZA_SENTINEL32;
+    if (end.entriesCentralDir == ZA_SENTINEL16 || sizeUnknown) loc.walk = true;
+    if (sizeUnknown) {
+      if (end.offsetStartDir == ZA_SENTINEL32 ||
+          end.offsetStartDir > static_cast<uint64_t>(loc.dirEnd))
+        Damaged(*FArc);
+      loc.dirSize = static_cast<uint64_t>(loc.dirEnd) - end.offsetStartDir;
+    }
+  }
+
+  loc.startVolume = end.startDiskNumber != ZA_SENTINEL16
+                        ? end.startDiskNumber
+                        : (FZip64 ? static_cast<int>(Zip64CentralDirEnd.startDiskNumber & 0x7FFFFFFF) : 0);
+  loc.lastVolume = end.diskNumber != ZA_SENTINEL16
+                       ? end.diskNumber
+                       : (FZip64 && Zip64CentralDirEndLocator.totalNumberOfDisks > 0
+                              ? static_cast<int>((Zip64CentralDirEndLocator.totalNumberOfDisks - 1) & 0x7FFFFFFF)
+                              : 0);
+
+  if (!loc.walk && loc.count > static_cast<uint64_t>(INT32_MAX)) Damaged(*FArc);
+  if (!FArc->Volumes().MultiVolume()) {
+    if (loc.dirSize > static_cast<uint64_t>(loc.dirEnd)) Damaged(*FArc);
+    if (!loc.walk && loc.count > MaxEntries(loc.dirSize)) Damaged(*FArc);
+    loc.dirStart = loc.dirEnd - static_cast<int64_t>(loc.dirSize);
+  } else if (loc.walk || loc.count > MaxEntries(loc.dirSize)) {
+    // A volume set is read entry by entry; it needs a true count.
+    Damaged(*FArc);
+  }
+  return loc;
+}
+
+size_t TZADirManager::LoadEntry(int index, const uint8_t* p, size_t avail) {
+  if (avail < TZAZipCentralDir::Size) Damaged(*FArc);
+  TDirItem& item = CDir[index];
+  TZAZipCentralDir& cd = item.CentralDir;
+  cd.Load(p);
+  if (cd.signature != ZA_SIG_CENTRAL_DIR && cd.signature != ZA_SIG_CENTRAL_DIR_NZ) Damaged(*FArc);
+  const size_t total = TZAZipCentralDir::Size + size_t{cd.nameLength} + cd.extraLength + cd.commentLength;
+  if (total > avail) Damaged(*FArc);
+
+  const bool nonZipEntry = cd.extractVersion >= ZA_VERSION_NZ;
+  item.ZAEncryptionAlgorithm = caPkzipClassic;
+  item.CompressionMethod = cd.compMethod;
+  const char* name = reinterpret_cast<const char*>(p + TZAZipCentralDir::Size);
+  item.StoredName.emplace(name, cd.nameLength);
+  std::string decoded = ZADecodeEntryName(*item.StoredName, cd.genPurposeFlag, cd.versionMadeBy,
+                                          OemNamesApply());
+
+  if (cd.extraLength > 0) {
+    item.bHugeFile = false;
+    item.ExtraFields = ZAParseExtraFields(p + TZAZipCentralDir::Size + cd.nameLength, cd.extraLength);
+    for (const TZAExtraFieldDataBlock& block : item.ExtraFields) {
+      switch (block.headerID) {
+        case ZA_EXTRA_ZIP64:
+          ZAReadZip64ExtendedInfo(block, TZAZip64Presence::OfCentral(cd), item.Zip64ExtInfo);
+          item.bHugeFile = true;
+          break;
+        case ZA_EXTRA_UNICODE_NAME: {
+          TUnicodeExtendedInfo info;
+          if (info.Load(block.Data.data(), static_cast<int64_t>(block.Data.size())))
+            decoded = info.Name();
+          break;
+        }
+        case ZA_EXTRA_AES: {
+          TZAAESExtraInfo aes;
+          if (nonZipEntry || !aes.Load(block)) break;
+          if (aes.strength == 1) item.ZAEncryptionAlgorithm = caAES_128;
+          if (aes.strength == 2) item.ZAEncryptionAlgorithm = caAES_192;
+          if (aes.strength == 3) item.ZAEncryptionAlgorithm = caAES_256;
+          item.CompressionMethod = aes.actualMethod;
+          break;
+        }
+        default:
+          break;
+      }
+    }
+  }
+  if (cd.commentLength > 0)
+    item.Comment.assign(name + cd.nameLength + cd.extraLength, cd.commentLength);
+  CDir.SetItemName(index, decoded);
+  return total;
+}
+
+void TZADirManager::ReadEntries(const TDirLocation& loc) {
+  platform::TStream& s = *FCompressedStream;
+  CentralDirOffset = loc.dirStart;
+  // The directory is bounded by the stream (checked above), so it is read
+  // whole: one read instead of three per entry.
+  std::vector<uint8_t> dir(static_cast<size_t>(loc.dirSize));
+  s.SetPosition(loc.dirStart);
+  if (ZAReadFully(s, dir.data(), static_cast<int64_t>(dir.size())) != static_cast<int64_t>(dir.size()))
+    Damaged(*FArc);
+
+  const uint64_t limit = loc.walk ? MaxEntries(loc.dirSize) : loc.count;
+  CDir.SetCount(0);
+  CDir.SetCount(static_cast<int>(std::min<uint64_t>(limit, kInitialEntries)));
+  size_t pos = 0;
+  int n = 0;
+  while (loc.walk ? pos < dir.size() : static_cast<uint64_t>(n) < loc.count) {
+    if (static_cast<uint64_t>(n) >= limit || n == INT32_MAX) Damaged(*FArc);
+    if (n == CDir.Count())
+      CDir.SetCount(static_cast<int>(std::min<uint64_t>(limit, uint64_t{2} * static_cast<uint64_t>(n))));
+    pos += LoadEntry(n, dir.data() + pos, dir.size() - pos);
+    ++n;
+  }
+  CDir.SetCount(n);
+  if (loc.walk && loc.dirSize > 0 && n == 0) Damaged(*FArc);
+}
+
+void TZADirManager::ReadEntriesFromVolumes(const TDirLocation& loc) {
+  TZAVolumeLayer& volumes = FArc->Volumes();
+  if (platform::TStream* v = volumes.OpenVolumeForReading(loc.startVolume, loc.lastVolume))
+    FCompressedStream = v;
+  FCompressedStream->SetPosition(static_cast<int64_t>(loc.offsetStartDir));
+  CDir.SetCount(0);
+  CDir.SetCount(static_cast<int>(std::min<uint64_t>(loc.count, kInitialEntries)));
+  std::vector<uint8_t> entry;
+  for (uint64_t i = 0; i < loc.count; ++i) {
+    const int n = static_cast<int>(i);
+    if (n == CDir.Count())
+      CDir.SetCount(static_cast<int>(std::min<uint64_t>(loc.count, uint64_t{2} * i)));
+    platform::TStream* s = FCompressedStream;
+    if (s->Size() - s->Position() < static_cast<int64_t>(TZAZipCentralDir::Size)) {
+      if (platform::TStream* v = volumes.OpenNextVolumeForReading()) FCompressedStream = v;
+      s = FCompressedStream;
+      s->SetPosition(0);
+    }
+    if (i == 0) CentralDirOffset = s->Position();
+    entry.resize(TZAZipCentralDir::Size);
+    if (ZAReadFully(*s, entry.data(), TZAZipCentralDir::Size) != static_cast<int64_t>(TZAZipCentralDir::Size))
+      Damaged(*FArc);
+    const size_t rest = size_t{ZAGetU16(&entry[28])} + ZAGetU16(&entry[30]) + ZAGetU16(&entry[32]);
+    entry.resize(TZAZipCentralDir::Size + rest);
+    if (ZAReadFully(*s, entry.data() + TZAZipCentralDir::Size, static_cast<int64_t>(rest)) !=
+        static_cast<int64_t>(rest))
+      Damaged(*FArc);
+    LoadEntry(n, entry.data(), entry.size());
+  }
+  CDir.SetCount(static_cast<int>(loc.count));
+}
+
+void TZADirManager::CheckItemsInsideStream() {
+  const uint64_t size = static_cast<uint64_t>(FCompressedStream->Size());
+  for (int i = 0; i < CDir.Count(); ++i) {
+    const TDirItem& item = CDir[i];
+    const uint64_t offset = item.LocalHeaderOffset();
+    if (offset >= size || item.CompressedSize() > size - offset) Damaged(*FArc);
+  }
+}
+
+int64_t TZADirManager::SearchSignature(uint32_t signature, int64_t from, int64_t window) {
+  platform::TStream& s = *FCompressedStream;
+  const int64_t size = s.Size();
+  uint8_t sig[4];
+  ZAPutU32(sig, signature);
+  int64_t pos = std::max<int64_t>(from, 0);
+  if (pos >= size) return -1;
+  std::vector<uint8_t> buf(static_cast<size_t>(std::min(window, size - pos)));
+  while (pos < size) {
+    const int64_t n = std::min(window, size - pos);
+    s.SetPosition(pos);
+    const int64_t got = ZAReadFully(s, buf.data(), n);
+    if (got < 4) return -1;
+    const uint8_t* base = buf.data();
+    const uint8_t* end = base + got - 3;
+    for (const uint8_t* p = base; p < end;) {
+      p = static_cast<const uint8_t*>(std::memchr(p, sig[0], static_cast<size_t>(end - p)));
+      if (!p) break;
+      if (std::memcmp(p, sig, 4) == 0) return pos + (p - base);
+      ++p;
+    }
+    if (pos + got >= size) return -1;
+    pos += got - 3;  // windows overlap so a signature across the seam is seen
+  }
+  return -1;
+}
+
+bool TZADirManager::CheckLocalHeader(int64_t offset) {
+  platform::TStream& s = *FCompressedStream;
+  const int64_t saved = s.Position();
+  bool ok = false;
+  if (s.Size() - offset >= static_cast<int64_t>(TZALocalFileHeader::Size)) {
+    TZALocalFileHeader lh;
+    std::string name;
+    s.SetPosition(offset);
+    if (ZAReadRecord(s, lh) && ZAReadBytes(s, lh.nameLength, name) &&
+        (lh.signature == ZA_SIG_LOCAL_HEADER || lh.signature == ZA_SIG_LOCAL_HEADER_NZ)) {
+      if (offset == 0) {
+        ok = true;
+      } else {
+        const TZAZipCentralDir& cd = CDir[0].CentralDir;
+        // With a data descriptor the local header holds no CRC and sizes;
+        // a zip64 header holds its sizes in its extra field.
+        const bool descriptor = lh.genPurposeFlag & ZA_FLAG_DATA_DESCRIPTOR;
+        auto same = [&](uint32_t local, uint32_t central) {
+          return descriptor || local == ZA_SENTINEL32 || central == ZA_SENTINEL32 || local == central;
+        };
+        ok = lh.extractVersion == cd.extractVersion && lh.compMethod == cd.compMethod &&
+             lh.lastModTime == cd.lastModTime && lh.lastModDate == cd.lastModDate &&
+             (descriptor || lh.crc32 == cd.crc32) && same(lh.compSize, cd.compSize) &&
+             same(lh.unCompSize, cd.unCompSize);
+      }
+    }
+  }
+  s.SetPosition(saved);
+  return ok;
+}
+
+void TZADirManager::DetermineStubSize(const TDirLocation& loc) {
+  StubSize = 0;
+  if (CDir.Count() == 0) {
+    StubSize = loc.dirStart;
+    return;
+  }
+  const uint32_t sig = FArc->isZIPFormat() ? ZA_SIG_LOCAL_HEADER : ZA_SIG_LOCAL_HEADER_NZ;
+  const int64_t size = FCompressedStream->Size();
+  const uint64_t first = CDir[0].LocalHeaderOffset();
+  int64_t pos = first < static_cast<uint64_t>(size) ? static_cast<int64_t>(first) : size;
+  while (pos < size) {
+    const int64_t m = SearchSignature(sig, pos, 10000);
+    if (m < 0) break;
+    if (CheckLocalHeader(m)) {
+      StubSize = m;
+      break;
+    }
+    pos = m + 1;
+  }
+  if (StubSize == 0) return;
+
+  // The offsets need the stub added only when they do not count it yet: the
+  // first item with data is not where the directory says, and is a stub's
+  // length further on.
+  for (int i = 0; i < CDir.Count(); ++i) {
+    if (CDir[i].CompressedSize() == 0) continue;
+    const uint64_t offset = CDir[i].LocalHeaderOffset();
+    if (offset >= static_cast<uint64_t>(StubSize)) return;
+    TZALocalFileHeader here, shifted;
+    FCompressedStream->SetPosition(static_cast<int64_t>(offset));
+    if (ZAReadRecord(*FCompressedStream, here) &&
+        (here.signature == ZA_SIG_LOCAL_HEADER || here.signature == ZA_SIG_LOCAL_HEADER_NZ))
+      return;
+    FCompressedStream->SetPosition(static_cast<int64_t>(offset) + StubSize);
+    if (!ZAReadRecord(*FCompressedStream, shifted) ||
+        (shifted.signature != ZA_SIG_LOCAL_HEADER && shifted.signature != ZA_SIG_LOCAL_HEADER_NZ))
+      return;
+    break;
+  }
+  ApplyStubOffset();
+}
+
+void TZADirManager::RebuildDirFromLocalHeaders() {
+  CDir.SetCount(0);
+  FZip64 = false;
+  if (FArc->Volumes().MultiVolume()) throw EZAException(ZA_ERR_OPEN_ABORTED, FArc->ComponentName());
+  platform::TStream& s = *FCompressedStream;
+  const int64_t size = s.Size();
+  const uint32_t sig = FArc->isZIPFormat() ? ZA_SIG_LOCAL_HEADER : ZA_SIG_LOCAL_HEADER_NZ;
+  constexpr int64_t kWindow = 65535;
+  const int64_t headerSize = static_cast<int64_t>(TZALocalFileHeader::Size);
+
+  int64_t pos = SearchSignature(sig, 0, kWindow);
+  if (pos < 0 || size - pos < headerSize)
+    throw EZAException(ZA_ERR_INVALID_ARCHIVE, FArc->ComponentName());
+
+  const bool oemNames = OemNamesApply();
+  int n = 0;
+  while (pos >= 0 && size - pos >= headerSize) {
+    TZALocalFileHeader lh;
+    s.SetPosition(pos);
+    // A zip64 header's sizes are in its extra field; they are checked below.
+    if (ZAReadRecord(s, lh) && (lh.compSize < static_cast<uint64_t>(size) || lh.compSize == ZA_SENTINEL32) &&
+        lh.extraLength < 261 && size - s.Position() >= lh.nameLength) {
+      if (n == CDir.Count()) CDir.SetCount(std::max(2 * n, 1000));
+      TDirItem& item = CDir[n];
+      TZAZipCentralDir& cd = item.CentralDir;
+      cd.signature = lh.signature == ZA_SIG_LOCAL_HEADER_NZ ? ZA_SIG_CENTRAL_DIR_NZ : ZA_SIG_CENTRAL_DIR;
+      cd.versionMadeBy = lh.extractVersion;
+      cd.extractVersion = lh.extractVersion;
+      cd.genPurposeFlag = lh.genPurposeFlag;
+      cd.compMethod = lh.compMethod;
+      cd.lastModTime = lh.lastModTime;
+      cd.lastModDate = lh.lastModDate;
+      cd.crc32 = lh.crc32;
+      cd.compSize = lh.compSize;
+      cd.unCompSize = lh.unCompSize;
+      cd.nameLength = lh.nameLength;
+      cd.extraLength = lh.extraLength;
+      item.CompressionMethod = lh.compMethod;
+      item.SetLocalHeaderOffset(static_cast<uint64_t>(pos));
+
+      // A header whose name runs past the end of the stream was never
+      // finished: it is not taken.
+      std::string name, extra;
+      ZAReadBytes(s, lh.nameLength, name);
+      item.StoredName = name;
+      if (!ZAReadBytes(s, lh.extraLength, extra)) extra.clear();
+      cd.extraLength = static_cast<uint16_t>(extra.size());
+      item.ExtraFields = ZAParseExtraFields(extra);
+      // A local header does not say which host wrote it; a Unix extra field
+      // does, and with it how the name is to be read.
+      uint16_t host = cd.versionMadeBy;
+      for (const TZAExtraFieldDataBlock& block : item.ExtraFields)
+        if (IsUnixExtraField(block.headerID)) host = static_cast<uint16_t>((3 << 8) | (host & 0xFF));
+      std::string decoded = ZADecodeEntryName(name, cd.genPurposeFlag, host, oemNames);
+      for (const TZAExtraFieldDataBlock& block : item.ExtraFields) {
+        if (block.headerID == ZA_EXTRA_ZIP64) {
+          ZAReadZip64ExtendedInfo(block, TZAZip64Presence::OfLocal(lh), item.Zip64ExtInfo);
+          item.bHugeFile = true;
+        } else if (block.headerID == ZA_EXTRA_UNICODE_NAME) {
+          TUnicodeExtendedInfo info;
+          if (info.Load(block.Data.data(), static_cast<int64_t>(block.Data.size()))) decoded = info.Name();
+        } else if (block.headerID == ZA_EXTRA_AES && cd.extractVersion < ZA_VERSION_NZ) {
+          TZAAESExtraInfo aes;
+          if (aes.Load(block)) {
+            if (aes.strength >= 1 && aes.strength <= 3)
+              item.ZAEncryptionAlgorithm = static_cast<TZACryptoAlgorithm>(aes.strength);
+            item.CompressionMethod = aes.actualMethod;
+          }
+        }
+      }
+      if (lh.genPurposeFlag & ZA_FLAG_DATA_DESCRIPTOR) {
+        const int64_t d = SearchSignature(ZA_SIG_DATA_DESCRIPTOR, pos, kWindow);
+        TZADataDescriptor dd;
+        if (d >= 0 && size - d >= static_cast<int64_t>(TZADataDescriptor::Size)) {
+          s.SetPosition(d);
+          if (ZAReadRecord(s, dd)) {
+            cd.crc32 = dd.crc32;
+            cd.compSize = dd.compSize;
+            cd.unCompSize = dd.unCompSize;
+          }
+        }
+      }
+      if (item.CompressedSize() >= static_cast<uint64_t>(size)) {
+        CDir[n] = TDirItem();
+        pos = SearchSignature(sig, pos + 4, kWindow);
+        continue;
+      }
+      // A folder is a name ending in '/' with nothing in it; an empty file
+      // stays a file.
+      const bool folder = !decoded.empty() && decoded.back() == '/' && item.UncompressedSize() == 0;
+      cd.externalAttr = folder ? ZA_ATTR_DIRECTORY : ZA_ATTR_ARCHIVE;
+      CDir.SetItemName(n, decoded);
+      ++n;
+    }
+    pos = SearchSignature(sig, pos + 4, kWindow);
+  }
+  CDir.SetCount(n);
+  CentralDirOffset = size;
+}
+
+}  // namespace archiver

@@ -1,0 +1,372 @@
+// The archive component.
+//
+// TZABaseArchiver works on one archive at a time: a file, a caller's stream,
+// or an archive built in memory. It opens or creates the archive, keeps its
+// central directory in memory (TZADirManager) and changes it through update
+// transactions: BeginUpdate ... EndUpdate, where the outermost EndUpdate
+// commits (rebuilds the archive from its first changed item). The base class
+// writes the private non-zip flavour; TZipArchiver is the zip flavour that
+// applications create.
+//
+// States: closed (no directory manager) -> open (Active) -> in update
+// (InUpdate). Open is entered by any OpenArchive form, SetActive(true) or
+// implicitly by BeginUpdate; CloseArchive (also run by the destructor)
+// commits what is pending and never raises.
+//
+// Threads: a component is used from one thread. All components of the
+// process share one recursive lock (Lock/Unlock, TZALockGuard) that the
+// per-item operation loops hold for their whole run; event handlers may start
+// another archive operation on the same thread.
+//
+// Item operations build on this class: finding (FindFirst/FindNext with
+// TZAArchiveItem), extracting and testing, adding, updating, moving,
+// renaming and deleting, the commit of a transaction (InternalEndUpdate),
+// self-extracting archives, repair and merging.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include "archiver/ZADirectory.h"
+#include "archiver/ZAEvents.h"
+#include "archiver/ZAOptions.h"
+#include "archiver/ZAVolumes.h"
+#include "platform/Streams.h"
+
+namespace archiver {
+
+enum TZip64Mode { zmDisabled, zmAuto, zmAlways };
+enum TZACompressionAlgorithm { caZLIB, caBZIP, caPPM };
+
+// FileOpenMode values: create; read-write denying others writing; read-only
+// shared; read-only (the form an application passes as 0).
+inline constexpr uint16_t ZAModeCreate = 0xFF00;
+inline constexpr uint16_t ZAModeReadWrite = 34;
+inline constexpr uint16_t ZAModeReadShared = 64;
+inline constexpr uint16_t ZAModeRead = 0;
+
+// Raised where an operation of the component is not built yet (the commit of
+// an update transaction). Carries a plain message.
+class EZANotImplemented : public std::logic_error {
+ public:
+  using std::logic_error::logic_error;
+};
+
+class TZABaseArchiver : public TZADirOwner {
+ public:
+  // Defaults: compression level clFastest (mode 1), zip64 mode zmAuto,
+  // OpenCorruptedArchives on, OEM item names on, non-zip flavour.
+  TZABaseArchiver();
+  // Closes the archive (committing a pending transaction; see CloseArchive).
+  ~TZABaseArchiver() override;
+  TZABaseArchiver(const TZABaseArchiver&) = delete;
+  TZABaseArchiver& operator=(const TZABaseArchiver&) = delete;
+
+  // The component's name; messages of errors it raises begin with it.
+  const std::string& Name() const { return FName; }
+  void SetName(const std::string& v) { FName = v; }
+
+  // --- Published properties ---------------------------------------------------
+  bool ExtractCorruptedFiles() const { return FExtractCorruptedFiles; }
+  void SetExtractCorruptedFiles(bool v) { FExtractCorruptedFiles = v; }
+  TZACompressionLevel CompressionLevel() const { return FCompressionLevel; }
+  // Sets the level and the mode of that level (0, 1, 6, 9).
+  void SetCompressionLevel(TZACompressionLevel v);
+  int CompressionMode() const { return FCompressionMode; }
+  // 0..9, else EZAException 5 (nothing changes); sets the level of the mode.
+  void SetCompressionMode(int v);
+  // The product name, a blank and the version "5.05"; setting it does nothing.
+  std::string CurrentVersion() const;
+  void SetCurrentVersion(const std::string&) {}
+  const AnsiString& Password() const { return FPassword; }
+  virtual void SetPassword(const AnsiString& v);
+  const std::string& FileName() const { return FFileName; }
+  void SetFileName(const std::string& v) { FFileName = v; }
+  const std::string& BaseDir() const { return FBaseDir; }
+  void SetBaseDir(const std::string& v) { FBaseDir = v; }
+  const std::string& TempDir() const { return FTempDir; }
+  void SetTempDir(const std::string& v) { FTempDir = v; }
+  TZASpanningMode SpanningMode() const { return FSpanningMode; }
+  // Raises std::runtime_error("Cannot set spanning mode on open archive")
+  // while the archive is open.
+  void SetSpanningMode(TZASpanningMode v);
+  TZASpanningOptions& SpanningOptions() { return FSpanningOptions; }
+  std::string SFXStub() const override { return FSFXStub; }
+  void SetSFXStub(const std::string& v) { FSFXStub = v; }
+  TZAOptions& Options() { return FOptions; }
+  const TZAOptions& Options() const { return FOptions; }
+  const std::vector<std::string>& FileMasks() const { return FFileMasks; }
+  void SetFileMasks(const std::vector<std::string>& v) { FFileMasks = v; }
+  const std::vector<std::string>& ExclusionMasks() const { return FExclusionMasks; }
+  void SetExclusionMasks(const std::vector<std::string>& v) { FExclusionMasks = v; }
+  const std::vector<std::string>& NoCompressionMasks() const { return FNoCompressionMasks; }
+  void SetNoCompressionMasks(const std::vector<std::string>& v) { FNoCompressionMasks = v; }
+  bool InMemory() const { return FInMemory; }
+  // Switching an open archive to memory closes it and starts a new, empty
+  // archive in memory. Switching an open memory archive to a file commits
+  // what is pending, writes the archive to FileName (EZAException 29 when it
+  // is empty) and reopens it from there.
+  void SetInMemory(bool v);
+
+  // Properties TZipArchiver publishes.
+  TZip64Mode Zip64Mode() const { return FZip64Mode; }
+  void SetZip64Mode(TZip64Mode v) { FZip64Mode = v; }
+  bool UnicodeFilenames() const { return FUnicodeFilenames; }
+  void SetUnicodeFilenames(bool v) { FUnicodeFilenames = v; }
+  TZACryptoAlgorithm EncryptionMethod() const { return FZACryptoAlgorithm; }
+  void SetEncryptionMethod(TZACryptoAlgorithm v) { FZACryptoAlgorithm = v; }
+
+  // --- Public properties --------------------------------------------------------
+  TZAVolumeNumberInfo& VolumeNumberInfo() { return FVolumeNumberInfo; }
+  // The archive stream's size (EZAException 13 when closed).
+  int64_t Size();
+  // Items that are not folders (EZAException 13 when closed).
+  int FileCount() const;
+  // The file FileName exists (a regular file).
+  bool Exists() const;
+  bool InUpdate() const { return FUpdateCount > 0; }
+  bool Active() const { return FActive; }
+  void SetActive(bool v);
+  // The archive comment (raw bytes); empty when closed. Setting it outside a
+  // transaction rewrites the directory at once; inside, the commit writes it.
+  AnsiString Comment() const;
+  void SetComment(const AnsiString& v);
+  bool OpenCorruptedArchives() const override { return FOpenCorruptedArchives; }
+  void SetOpenCorruptedArchives(bool v) { FOpenCorruptedArchives = v; }
+  // The zip flavour (true) or the private one.
+  bool isZIPFormat() const override { return FisZIPFormat; }
+  // Method written for new compressed items (see UpdateCompressionMethod).
+  uint16_t CompressionMethod() const { return FCompressionMethod; }
+  TZACompressionAlgorithm CompressionAlgorithm() const { return FCompressionAlgorithm; }
+  // Mode of the last open: ZAModeCreate, ZAModeReadWrite, ZAModeReadShared...
+  uint16_t FileOpenMode() const { return FFileOpenMode; }
+  bool IsCustomStream() const { return FIsCustomStream; }
+  // The open archive's directory (nullptr when closed). Item operations and
+  // tests work on it; callers must not keep it across CloseArchive.
+  TZADirManager* DMHandle() const { return FDMHandle.get(); }
+  platform::TStream* CompressedStream() const { return FCompressedStream; }
+
+  // --- Opening and closing -------------------------------------------------------
+  // Opens FileName: in memory a new archive; else an existing file read-write
+  // when it can be (read-only shared when not), a missing one is created.
+  // EZAException 9 when FileName has no file-name part.
+  void OpenArchive();
+  // Opens with a mode: ZAModeCreate creates (or truncates) the archive,
+  // anything else opens an existing file with that file-open mode. Raises
+  // EZAException 10 (no file name), 12 (the file is not there, or is not a
+  // regular file), 28 (an existing archive asked for in memory), 48 (no end
+  // record and OpenCorruptedArchives off), and the loader's errors. A failed
+  // open leaves the component closed with nothing held open.
+  void OpenArchive(uint16_t Mode);
+  // Works on a caller's stream, which stays the caller's (never freed here);
+  // Create empties it and writes an empty archive. EZAException 51 in a
+  // spanning mode.
+  void OpenArchive(platform::TStream& Stream, bool Create);
+  // Commits a pending transaction, writes the directory of a new archive that
+  // got no item, releases the archive. Never raises: a failure is kept in
+  // LastCloseError (the commit rolls itself back first).
+  void CloseArchive() noexcept;
+  // The failure of the last CloseArchive, empty when it succeeded.
+  const std::string& LastCloseError() const { return FLastCloseError; }
+  int LastCloseNativeError() const { return FLastCloseNativeError; }
+
+  // --- Transactions ----------------------------------------------------------------
+  // Opens the archive when needed (EZAException 32 when it was opened
+  // read-only; 62 for a second transaction on a volume set) and nests.
+  void BeginUpdate();
+  // The outermost call commits (InternalEndUpdate).
+  void EndUpdate();
+  // Ends the transaction without committing: the directory in memory is put
+  // back as it was at BeginUpdate, releasing what the dropped changes held.
+  void CancelUpdate();
+
+  // State checks of the public operations (EZAException 13, 26, 52).
+  void CheckActive() const;
+  void CheckNotInUpdate() const;
+  void CheckModifySpanning() const;
+
+  // The process-wide lock of all archive components (recursive).
+  static void Lock();
+  static void Unlock();
+
+  // --- Events ------------------------------------------------------------------------
+  TZAProgressEvent OnOverallProgress;
+  TZAFileProgressEvent OnFileProgress;
+  TZACopyTempFileProgressEvent OnCopyTempFileProgress;
+  TZAConfirmOverwriteEvent OnConfirmOverwrite;
+  TZAConfirmProcessFileEvent OnConfirmProcessFile;
+  TZANotifyEvent AfterOpen;
+  TZAOnPasswordEvent OnPassword;
+  TZAProcessFileFailureEvent OnProcessFileFailure;
+  TZAOnRequestFirstVolumeEvent OnRequestFirstVolume;
+  TZAOnRequestLastVolumeEvent OnRequestLastVolume;
+  TZAOnRequestMiddleVolumeEvent OnRequestMiddleVolume;
+  TZAOnRequestBlankVolumeEvent OnRequestBlankVolume;
+  TZAOnDiskFullEvent OnDiskFull;
+  TZAOnStoreFileEvent OnStoreFile;
+  TZAOnExtractFileEvent OnExtractFile;
+
+  // Dispatchers (ZAEvents.cpp). Each fires its event; without a handler it
+  // gives the default answer named here. Message boxes and the password
+  // prompt go through the platform's dialog hooks; with no dialog provider
+  // installed each is answered as a closed dialog would be.
+  // Default: go on (Cancel false).
+  virtual void DoOnOverallProgress(double Progress, TZAProcessOperation Operation,
+                                   TZAProgressPhase ProgressPhase, bool& Cancel);
+  virtual void DoOnFileProgress(const std::string& FileName, double Progress,
+                                TZAProcessOperation Operation, TZAProgressPhase ProgressPhase,
+                                bool& Cancel);
+  virtual void DoOnCopyTempFileProgress(double Progress, TZAProgressPhase ProgressPhase, bool& Cancel);
+  // Default: the box "Overwrite file ..." with Yes, No, No to all, Yes to all;
+  // the "to all" answers set Options.OverwriteMode (omNever, omAlways).
+  // Closing it answers No.
+  virtual void DoOnConfirmOverwrite(const std::string& SourceFileName, std::string& DestFileName,
+                                    bool& Confirm);
+  // Default: confirmed.
+  virtual void DoOnConfirmProcessFile(const std::string& FileName, TZAProcessOperation Operation,
+                                      bool& Confirm);
+  // Default: the password prompt; cancelling it skips the file.
+  virtual void DoOnPassword(const std::string& FileName, AnsiString& NewPassword, bool& SkipFile);
+  // Default: abort for code 45; otherwise a box with Abort, Retry, Ignore
+  // (Abort, Ignore for code 61). A closed box aborts. The caller must raise
+  // the failure's error when the answer is fxaAbort: an abort is never
+  // silent.
+  virtual void DoOnProcessFileFailure(const std::string& FileName, TZAProcessOperation Operation,
+                                      int NativeError, int ErrorCode, const std::string& ErrorMessage,
+                                      TZAAction& Action);
+  // Volume requests take the volume number counted from 0 (handlers see it
+  // from 1) and set VolumeFileName to the volume's file name before asking.
+  // Defaults: in spanning mode a box asks for the disk (only OK goes on);
+  // otherwise the request is cancelled when the file does not exist.
+  virtual void DoOnRequestBlankVolume(int VolumeNumber, std::string& VolumeFileName, bool& Cancel);
+  virtual void DoOnRequestFirstVolume(std::string& VolumeFileName, bool& Cancel);
+  virtual void DoOnRequestLastVolume(std::string& VolumeFileName, bool& Cancel);
+  virtual void DoOnRequestMiddleVolume(int VolumeNumber, std::string& VolumeFileName, bool& Cancel);
+  // Default: EZAException 65 outside spanning mode; in it a box with the
+  // sizes needed and available (OK retries, Cancel gives up).
+  virtual void DoOnDiskFull(int VolumeNumber, const std::string& VolumeFileName, bool& Cancel);
+  virtual void DoOnProcessVolumeFailure(TZAProcessOperation Operation, int VolumeNumber,
+                                        const std::string& VolumeFileName, bool& Cancel);
+  virtual void DoOnStoreFile(std::string& FileName, int& FileAttr, AnsiString& Comment,
+                             const std::string& OriginalFileName);
+  virtual void DoOnExtractFile(std::string& FileName, uint32_t& FileAttr, AnsiString& Comment);
+
+  // Asks for a volume to read (first, last or a numbered one) until the answer
+  // names an existing file, which is returned. A cancelled request, and a
+  // handler that names a missing file ZAMaxVolumeRequests times, raise
+  // EZAException 45.
+  std::string RequestVolumeForReading(const TZAVolumeNumberInfo& wanted);
+
+  // The file name of volume VolumeNo (-1: the last) of the archive FileName
+  // in the current spanning mode.
+  std::string GetVolumeFileName(const std::string& FileName, int VolumeNo, bool CheckExists) const;
+  // The extension, lower-cased, contains ".exe".
+  static bool IsSFXFileName(const std::string& FileName);
+
+ protected:
+  // Sets the method written for new compressed items; the base class has
+  // none of the zip methods (0xFFFF).
+  virtual void UpdateCompressionMethod();
+  // Commits the pending transaction (nothing when none is open). The commit
+  // proper is not built yet: a transaction with changes rolls them back and
+  // raises EZANotImplemented.
+  virtual void InternalEndUpdate();
+  // Puts the directory back as it was when the transaction began.
+  void RollbackDirectory();
+  // Opens or creates per FileOpenMode and InMemory, loads the directory,
+  // makes the component active and fires AfterOpen.
+  void InternalOpen();
+
+  // --- State shared with the item operations ------------------------------------
+  std::string FCurrentDir;
+  int FUpdateCount = 0;
+  bool FActive = false;
+  bool FisZIPFormat = false;
+  bool FIsCustomStream = false;
+  std::string FFileName;
+  std::string VolumeFileName;
+  TZAVolumeNumberInfo FVolumeNumberInfo;
+  uint16_t FFileOpenMode = 0;
+  std::string FTempDir;
+  std::string FBaseDir;
+  std::string FSFXStub;
+  TZAOptions FOptions;
+  std::vector<std::string> FFileMasks, FExclusionMasks, FNoCompressionMasks;
+  bool FInMemory = false;
+  int FProcessedFileNo = 0;
+  int FProcessedFileCount = 0;
+  int64_t FProcessedFilesTotalSize = 0;
+  int64_t FProcessedFilesSize = 0;
+  bool FProgressCancel = false;
+  bool FProgressEnabled = false;
+  bool FSkipFile = false;
+  TZASpanningMode FSpanningMode = smNone;
+  TZASpanningOptions FSpanningOptions;
+  bool FExtractCorruptedFiles = false;
+  bool FOpenCorruptedArchives = true;
+  bool FUnicodeFilenames = false;
+  int64_t FProgress = 0;
+  int64_t FProgressMax = 0;
+  bool FNoProgress = false;
+  TZAProcessVolumeFailureEvent FOnProcessVolumeFailure;
+  bool FSuppressPasswordEvent = false;
+  bool FUpdated = false;
+  uint16_t FCompressionMethod = 0xFFFF;
+  TZACompressionAlgorithm FCompressionAlgorithm = caZLIB;
+  TZACryptoAlgorithm FZACryptoAlgorithm = caPkzipClassic;
+  int FCompressionMode = 1;
+  TZACompressionLevel FCompressionLevel = clFastest;
+  AnsiString FPassword;
+  platform::TStream* FCompressedStream = nullptr;
+  TZip64Mode FZip64Mode = zmAuto;
+
+ private:
+  // TZADirOwner: what the directory manager asks of the component.
+  bool OEMFileNames() const override { return FOptions.OEMFileNames(); }
+  const platform::TStream* ArchiveStream() const override { return FCompressedStream; }
+  int64_t FirstVolumeSizeLimit() const override;
+  void SelectFirstVolume() override { FVolumeNumberInfo.SetFirstVolume(true); }
+  std::string ComponentName() const override { return FName; }
+  TZAVolumeLayer& Volumes() override { return *FVolumes; }
+
+  void OpenFromLastVolume();
+  void OpenSFXArchive();
+  void OpenArchiveStream();
+  void ReleaseArchive() noexcept;
+  bool HasPendingChanges() const;
+
+  std::string FName;
+  std::unique_ptr<TZADirManager> FDMHandle;
+  std::unique_ptr<platform::TStream> FOwnedStream;  // FCompressedStream unless custom
+  std::unique_ptr<TZAVolumeLayer> FVolumes;
+  // The comment as it was when the transaction began, for a rollback.
+  AnsiString FRollbackComment;
+  std::string FLastCloseError;
+  int FLastCloseNativeError = 0;
+};
+
+// The zip flavour: zip signatures, zip64 off by default, compression mode 0
+// stored and 1-9 deflate.
+class TZipArchiver : public TZABaseArchiver {
+ public:
+  TZipArchiver();
+  void SetPassword(const AnsiString& v) override;
+
+ protected:
+  void UpdateCompressionMethod() override;
+};
+
+// Holds the process-wide archiver lock for its lifetime.
+class TZALockGuard {
+ public:
+  TZALockGuard() { TZABaseArchiver::Lock(); }
+  ~TZALockGuard() { TZABaseArchiver::Unlock(); }
+  TZALockGuard(const TZALockGuard&) = delete;
+  TZALockGuard& operator=(const TZALockGuard&) = delete;
+};
+
+}  // namespace archiver
