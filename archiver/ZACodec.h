@@ -93,7 +93,8 @@ class TZACodecHost {
   // Fetched once per call.
   virtual TZAProgressBlock CodecProgress() = 0;
   virtual TZACodecSettings CodecSettings() const { return {}; }
-  // The component's Password; read for every encrypted item.
+  // The component's Password, read for every encrypted item. UTF-8 text or
+  // its 1251 bytes: either reaches the cipher as 1251 (ZAPasswordBytes).
   virtual std::string CodecPassword() const { return {}; }
 
   // OnFileProgress with phase ppProcess; `fileName` as stored ('/').
@@ -123,9 +124,10 @@ class TZACodecHost {
 // bHugeFile when a size needs zip64).
 //  - Item.CompressionMethod 0 stores, any other value deflates at level
 //    Item.CompressionMode; an empty source always ends as method 0.
-//  - A non-empty Item.Password (UTF-8) encrypts with the traditional cipher
-//    (12-byte header first, counted in the compressed size); the AES methods
-//    are not available yet and raise EZAException code 8.
+//  - A non-empty Item.Password (text as for CodecPassword) encrypts with the
+//    traditional cipher (12-byte header first, counted in the compressed
+//    size); the AES methods are not available yet and raise EZAException
+//    code 8.
 // Returns false only when the operation was cancelled (a progress event, or
 // a disk-full retry refused). Raises EZAException code 34 when the source
 // yields fewer bytes than its size, 41 when a size needs zip64 and zip64 is
@@ -136,9 +138,10 @@ bool ZACompressItem(TZACodecHost& host, platform::TStream& source, platform::TSt
 // Extracts one item. `source` stands on the item's local header (in the
 // volume that holds it). count <= 0 extracts the whole item, checking its
 // size and (zip flavour) its CRC; count > 0 extracts the window
-// [startPosition, startPosition + count): `dest` then receives exactly the
-// window's bytes (fewer when the item ends first) from its position on, and
-// no size or CRC check follows. A window read inflates only what it needs.
+// [startPosition, startPosition + count) (a negative start counts as 0):
+// `dest` then receives exactly the window's bytes (fewer when the item ends
+// first) from its position on, and no size or CRC check follows. A window
+// read inflates only what it needs.
 // Returns true when the item (or window) was extracted and passed its
 // checks; false when it failed, was skipped (FSkipFile set) or was
 // cancelled (FProgressCancel set): a wrong password refused and not

@@ -91,6 +91,10 @@ void TZADirManager::LoadDir() {
   try {
     const TDirLocation loc = LocateDirectory(end, endOffset);
     walked = loc.walk;
+    // The last volume of a set read as a single file: its items lie in other
+    // files, which only a volume layer can reach.
+    if (loc.lastVolume > 0 && !FArc->Volumes().MultiVolume())
+      throw EZAException(ZA_ERR_OPEN_ABORTED, FArc->ComponentName());
     if (FArc->Volumes().MultiVolume())
       ReadEntriesFromVolumes(loc);
     else
@@ -469,6 +473,8 @@ void TZADirManager::RebuildDirFromLocalHeaders() {
       uint16_t host = cd.versionMadeBy;
       for (const TZAExtraFieldDataBlock& block : item.ExtraFields)
         if (IsUnixExtraField(block.headerID)) host = static_cast<uint16_t>((3 << 8) | (host & 0xFF));
+      // Kept in the entry: a directory written from it must be read the same.
+      cd.versionMadeBy = host;
       std::string decoded = ZADecodeEntryName(name, cd.genPurposeFlag, host, oemNames);
       for (const TZAExtraFieldDataBlock& block : item.ExtraFields) {
         if (block.headerID == ZA_EXTRA_ZIP64) {

@@ -71,6 +71,9 @@ struct TDirItem {
   std::shared_ptr<platform::TStream> Stream;
   bool bDestroyStream = false;
   int32_t Position = 0;
+  // Bytes of Stream the item holds, from Position on; 0: the whole stream
+  // from its start.
+  int64_t Count = 0;
   bool Tagged = false;
   std::string SrcFileName;
   uint16_t CompressionMethod = 0;  // from compMethod or the AES field

@@ -108,7 +108,8 @@ void TZABaseArchiver::DoOnPassword(const std::string& FileName, AnsiString& NewP
   if (platform::InputText(ZAFormat("Password for \"%s\"", {FileName}), "Enter password: ", entered,
                           /*secret=*/true)) {
     SkipFile = false;
-    NewPassword = platform::Utf8ToAnsi(entered);
+    // Passwords are held as typed (UTF-8); the cipher turns them into bytes.
+    NewPassword = entered;
   } else {
     SkipFile = true;
   }

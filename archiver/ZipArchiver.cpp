@@ -376,12 +376,6 @@ bool TZABaseArchiver::HasPendingChanges() const {
   return false;
 }
 
-void TZABaseArchiver::InternalEndUpdate() {
-  if (FUpdateCount <= 0) return;
-  FUpdateCount = 0;
-  if (!HasPendingChanges()) return;
-  RollbackDirectory();
-  throw EZANotImplemented("Writing archive changes is not implemented yet; the changes were dropped");
-}
+// InternalEndUpdate, the commit: ZACommit.cpp.
 
 }  // namespace archiver

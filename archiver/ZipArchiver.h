@@ -33,6 +33,7 @@
 
 #include "archiver/ZADirectory.h"
 #include "archiver/ZAEvents.h"
+#include "archiver/ZAFind.h"
 #include "archiver/ZAOptions.h"
 #include "archiver/ZAVolumes.h"
 #include "platform/Streams.h"
@@ -49,14 +50,16 @@ inline constexpr uint16_t ZAModeReadWrite = 34;
 inline constexpr uint16_t ZAModeReadShared = 64;
 inline constexpr uint16_t ZAModeRead = 0;
 
-// Raised where an operation of the component is not built yet (the commit of
-// an update transaction). Carries a plain message.
+// Raised where an operation of the component is not built yet. Carries a
+// plain message.
 class EZANotImplemented : public std::logic_error {
  public:
   using std::logic_error::logic_error;
 };
 
 class TZABaseArchiver : public TZADirOwner {
+  friend class TZACommit;  // the commit of a transaction works on the state below
+
  public:
   // Defaults: compression level clFastest (mode 1), zip64 mode zmAuto,
   // OpenCorruptedArchives on, OEM item names on, non-zip flavour.
@@ -193,6 +196,68 @@ class TZABaseArchiver : public TZADirOwner {
   static void Lock();
   static void Unlock();
 
+  // --- Finding items (ZAFind.h; ZipArchiverItems.cpp) ---------------------------------
+  // Searches the open archive (EZAException 13 when closed) by a mask (a
+  // stored name or a wildcard mask, either separator), an attribute set and
+  // an exclusion mask, honouring Options.Recurse; the whole search state
+  // lives in F, so searches nest. False, F unchanged, when nothing (more) is
+  // found.
+  bool FindFirst(const std::string& FileMask, TZAArchiveItem& F, int SearchAttr,
+                 const std::string& ExclusionMask);
+  // The same by the FileMasks and ExclusionMasks lists and Options.SearchAttr.
+  bool FindFirst(TZAArchiveItem& F);
+  bool FindNext(TZAArchiveItem& F);
+
+  // --- Extracting and testing (ZAExtract.cpp) -------------------------------------
+  // Item names become paths below the destination folder (BaseDir, else the
+  // current folder) only through ZASafeRelativePath: nothing lands outside
+  // it unless an OnExtractFile handler returns such a path. An item is
+  // written to a temporary file beside its target and renamed over it only
+  // when it extracted cleanly, so a failed, skipped or cancelled item never
+  // costs the user an existing file. Existence and overwrite checks are
+  // exact (case-sensitive).
+  //
+  // Extracts the items a search finds (see FindFirst) into the destination
+  // folder, by Options (CreateDirs, OverwriteMode, ReplaceReadOnly,
+  // SetAttributes, FlushBuffers). Each item's failure goes to
+  // OnProcessFileFailure (Retry, Ignore, Abort); an abort that neither a
+  // handler nor a dialog provider answered raises the failure's error.
+  // Returns the number of items extracted (files written and folders made;
+  // items passed over, skipped or failed are not counted). EZAException 13
+  // when closed, 26 inside a transaction.
+  int ExtractFiles(const std::string& FileMask, int SearchAttr, const std::string& ExclusionMask);
+  // The same with the FileMasks and ExclusionMasks lists and Options.SearchAttr.
+  int ExtractFiles();
+  // Decompresses the items a search finds and checks their sizes and CRCs;
+  // a damaged item is reported through OnProcessFileFailure (code 8).
+  // Returns the number of items that passed.
+  int TestFiles(const std::string& FileMask, int SearchAttr, const std::string& ExclusionMask);
+  int TestFiles();
+  // Writes the item stored under FileName (its whole stored name, either
+  // separator) into Stream from its position, with progress events. Raises
+  // EZAException 15 when there is no such item, 67 when its password was
+  // refused, 8 when it is damaged (unless ExtractCorruptedFiles: then what
+  // could be read stays in Stream). A progress cancel ends it quietly.
+  void ExtractToStream(const std::string& FileName, platform::TStream& Stream);
+  // Puts exactly Count bytes of the item, from StartPosition on, into Buffer,
+  // inflating no further than needed. Fewer bytes in the item raise
+  // platform::EStreamError; errors otherwise as ExtractToStream (no size or
+  // CRC check for a window). Count 0 reads and checks the whole item and
+  // copies nothing.
+  void ExtractToBuffer(const std::string& FileName, void* Buffer, int Count, int64_t StartPosition);
+  // Text := the item's bytes, unchanged. Errors as ExtractToStream; Text is
+  // left as it was when one is raised.
+  void ExtractToString(const std::string& FileName, AnsiString& Text);
+  // Whether Password opens the item FileName (an exact name first, else a
+  // search): true for an item that is not encrypted; otherwise the
+  // password's check byte and then a full test of the item, without asking
+  // for a password. EZAException 42 when there is no such item.
+  bool IsFilePasswordValid(const std::string& FileName, const AnsiString& Password);
+  // True when open already; otherwise whether FileName holds an archive
+  // whose directory loads without repair and whose items all pass a test.
+  // Leaves the component closed.
+  bool IsValidArchiveFile();
+
   // --- Events ------------------------------------------------------------------------
   TZAProgressEvent OnOverallProgress;
   TZAFileProgressEvent OnFileProgress;
@@ -232,9 +297,9 @@ class TZABaseArchiver : public TZADirOwner {
   // Default: the password prompt; cancelling it skips the file.
   virtual void DoOnPassword(const std::string& FileName, AnsiString& NewPassword, bool& SkipFile);
   // Default: abort for code 45; otherwise a box with Abort, Retry, Ignore
-  // (Abort, Ignore for code 61). A closed box aborts. The caller must raise
-  // the failure's error when the answer is fxaAbort: an abort is never
-  // silent.
+  // (Abort, Ignore for code 61). A closed box aborts. The caller raises the
+  // failure's error when fxaAbort came with neither a handler nor a dialog
+  // provider installed: an abort nobody chose is never silent.
   virtual void DoOnProcessFileFailure(const std::string& FileName, TZAProcessOperation Operation,
                                       int NativeError, int ErrorCode, const std::string& ErrorMessage,
                                       TZAAction& Action);
@@ -271,15 +336,54 @@ class TZABaseArchiver : public TZADirOwner {
   // Sets the method written for new compressed items; the base class has
   // none of the zip methods (0xFFFF).
   virtual void UpdateCompressionMethod();
-  // Commits the pending transaction (nothing when none is open). The commit
-  // proper is not built yet: a transaction with changes rolls them back and
-  // raises EZANotImplemented.
+  // Commits the pending transaction (nothing when none is open or nothing
+  // changed): rewrites the archive in place from its first changed item on
+  // (ZACommit.cpp). A failure, cancel or abort gives the archive its old
+  // bytes and the directory its state at BeginUpdate; a failure then
+  // passes on.
   virtual void InternalEndUpdate();
   // Puts the directory back as it was when the transaction began.
   void RollbackDirectory();
   // Opens or creates per FileOpenMode and InMemory, loads the directory,
   // makes the component active and fires AfterOpen.
   void InternalOpen();
+
+  // The per-item loop of extract, test, delete and update (ZAExtract.cpp):
+  // every tagged item, or only item ItemIndex (>= 0). Holds the shared lock.
+  // Returns the number of items whose step completed; `Failures` receives
+  // the number of failures reported. A cancel or abort drops a pending
+  // transaction (CancelUpdate).
+  int ProcessTaggedFiles(TZAProcessOperation Operation, int ItemIndex, int* Failures = nullptr);
+  // Positions the archive (the item's volume) on item Index's local header
+  // (EZAException 16 out of range) and returns the archive stream.
+  platform::TStream& PositionOnItem(int Index);
+  // Decompresses item Index into Stream (Count 0: whole). True when it
+  // passed its checks; false when it failed but the operation was
+  // cancelled, the item skipped or ExtractCorruptedFiles set; otherwise
+  // EZAException 8.
+  bool ExtractItemToStream(int Index, platform::TStream& Stream, int64_t StartPosition, int Count);
+  // Extracts item Index (stored name Name) below DestDir; true when a file
+  // was written or a folder made.
+  bool ExtractItemToFile(int Index, const std::string& Name, const std::string& DestDir);
+  // Tests item Index (folders pass): EZAException 8 when it is damaged,
+  // whatever ExtractCorruptedFiles says; false when skipped or cancelled.
+  bool TestItem(int Index);
+
+  // --- Items: search and codec (ZipArchiverItems.cpp) -------------------------------
+  // The item stored under Name: the name index, then a search (attribute
+  // set 0x28BF, Options.Recurse as it stands). EZAException 13 when closed.
+  bool FindItemByName(const std::string& Name, int& Index);
+  // Tags what a search finds (clearing every other tag); returns the count.
+  int TagFiles(const std::string& FileMask, int SearchAttr, const std::string& ExclusionMask);
+  int TagFiles();
+  // The item codec (ZACodec.h) with this component's settings, progress
+  // block, password and events: compresses Source whole into Dest and fills
+  // Item's method, sizes and CRC (false only when cancelled)...
+  bool CompressItem(platform::TStream& Source, platform::TStream& Dest, TDirItem& Item);
+  // ... and extracts the item whose local header Source stands on into Dest
+  // (Count 0: whole, checked; else the window [StartPosition, +Count)).
+  bool DecompressItem(platform::TStream& Source, platform::TStream& Dest, TDirItem& Item,
+                      int32_t Count, int64_t StartPosition);
 
   // --- State shared with the item operations ------------------------------------
   std::string FCurrentDir;
@@ -333,6 +437,9 @@ class TZABaseArchiver : public TZADirOwner {
   std::string ComponentName() const override { return FName; }
   TZAVolumeLayer& Volumes() override { return *FVolumes; }
 
+  class TCodecHost;  // the codec's view of the component (ZipArchiverItems.cpp)
+  TZASearchScope SearchScope();
+
   void OpenFromLastVolume();
   void OpenSFXArchive();
   void OpenArchiveStream();
@@ -347,6 +454,15 @@ class TZABaseArchiver : public TZADirOwner {
   AnsiString FRollbackComment;
   std::string FLastCloseError;
   int FLastCloseNativeError = 0;
+
+  // Extraction (ZAExtract.cpp): look-up by whole stored name with the state
+  // checks, the error of a failed stream form, and whether a target folder
+  // lies on a removable drive (asked once per folder and operation).
+  int FindItemForExtraction(const std::string& FileName);
+  void RaiseUnlessExtracted(bool ok);
+  bool TargetOnRemovableDrive(const std::string& folder);
+  std::string FRemovableCacheDir;
+  bool FRemovableCacheValue = false;
 };
 
 // The zip flavour: zip signatures, zip64 off by default, compression mode 0

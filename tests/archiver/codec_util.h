@@ -140,6 +140,20 @@ inline std::string DataOf(const TRecord& r) {
   return r.bytes.substr(archiver::TZALocalFileHeader::Size + r.item.Name.size());
 }
 
+// A password that the encryption header of `r` refuses (a wrong password
+// passes the one-byte check once in 256 tries: tests that need a refusal
+// must not leave that to chance). Tries `base`, then base + "1", "2"...
+inline std::string RefusedPassword(const TRecord& r, const std::string& base) {
+  for (int i = 0;; ++i) {
+    const std::string candidate = i == 0 ? base : base + std::to_string(i);
+    platform::TStringStream s(DataOf(r));
+    archiver::ZAZipCryptKeys keys;
+    if (!archiver::ZACheckClassicPassword(s, candidate, keys, r.item.CentralDir.crc32,
+                                          r.item.CentralDir.lastModTime, r.item.CentralDir.genPurposeFlag))
+      return candidate;
+  }
+}
+
 // Extracts from a record; `ok` receives the codec's verdict.
 inline std::string Unpack(TestHost& host, const TRecord& r, bool& ok, int32_t count = 0,
                           int64_t start = 0) {

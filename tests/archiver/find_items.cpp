@@ -8,7 +8,10 @@
 #include <memory>
 
 #include "archiver/ZADirectory.h"
+#include "archiver/ZAExcept.h"
+#include "archiver/ZACodec.h"
 #include "archiver/ZAFind.h"
+#include "archiver/ZipArchiver.h"
 #include "base_util.h"
 
 namespace {
@@ -212,6 +215,82 @@ TEST(FindMatchName, StarDotStarAndTrailingDot) {
   EXPECT_FALSE(ZAMatchName("anything", ""));
   EXPECT_FALSE(ZAMatchName("Книга.FB2", "книга.fb2"));  // only A-Z fold
   EXPECT_TRUE(ZAMatchName("Книга.FB2", "Книга.fb2"));
+}
+
+// The component's own members: the catalogue's listing call, the search by
+// the mask lists, and the codec wired to the component's password, events
+// and progress block.
+class Probe : public archiver::TZipArchiver {
+ public:
+  using TZABaseArchiver::DecompressItem;
+  using TZABaseArchiver::FindItemByName;
+  using TZABaseArchiver::TagFiles;
+  void EnableProgress() { FProgressEnabled = true; }
+  bool SkipFile() const { return FSkipFile; }
+};
+
+TEST(FindComponent, ListsAndDecodesThroughTheComponent) {
+  TempDir dir;
+  ASSERT_NE(RunCmd("cd " + Q(dir.Path()) + " && mkdir d && printf 'first book' > a.fb2 && printf 'second' > d/b.fb2"
+                   " && zip -q -X -P pw arc.zip a.fb2 d d/b.fb2"),
+            "<failed>");
+  Probe a;
+  TZAArchiveItem F;
+  EXPECT_THROW(a.FindFirst("*.*", F, 0x1EF, ""), archiver::EZAException);  // closed: code 13
+  a.SetFileName(dir / "arc.zip");
+  a.OpenArchive(archiver::ZAModeRead);
+
+  std::vector<std::string> names;
+  for (bool ok = a.FindFirst("*.*", F, 0x1EF, ""); ok; ok = a.FindNext(F)) names.push_back(F.FileName);
+  EXPECT_EQ(names, (V{"a.fb2", "b.fb2"}));
+  a.SetFileMasks({"d/*.fb2"});
+  ASSERT_TRUE(a.FindFirst(F));
+  EXPECT_EQ(F.StoredPath + F.FileName, "d/b.fb2");
+  EXPECT_EQ(a.TagFiles("*.fb2", 0x1EF, ""), 2);
+  int index = -1;
+  a.Options().SetRecurse(false);
+  EXPECT_FALSE(a.FindItemByName("b.fb2", index));
+  ASSERT_TRUE(a.FindItemByName("D\\B.FB2", index));
+
+  // The password comes from OnPassword and stays with the component.
+  int asked = 0, progress = 0;
+  a.OnPassword = [&](archiver::TZABaseArchiver&, const std::string& name, std::string& password, bool& skip) {
+    EXPECT_EQ(name, "d/b.fb2");
+    ++asked;
+    password = "pw";
+    skip = false;
+  };
+  a.OnFileProgress = [&](archiver::TZABaseArchiver&, const std::string&, double, archiver::TZAProcessOperation,
+                         archiver::TZAProgressPhase phase, bool&) { progress += phase == archiver::ppProcess; };
+  a.EnableProgress();
+  archiver::TDirItem item = a.DMHandle()->CDir[index];
+  platform::TStream& arc = *a.CompressedStream();
+  arc.SetPosition(static_cast<int64_t>(item.LocalHeaderOffset()));
+  platform::TStringStream out;
+  EXPECT_TRUE(a.DecompressItem(arc, out, item, 0, 0));
+  EXPECT_EQ(out.DataString(), "second");
+  EXPECT_EQ(asked, 1);
+  EXPECT_EQ(a.Password(), "pw");
+  EXPECT_GT(progress, 0);
+
+  // A refused password with the event answering "skip" marks the item
+  // skipped. (The header check passes a wrong password once in 256: take
+  // one that this header refuses.)
+  archiver::TZALocalFileHeader lh;
+  arc.SetPosition(static_cast<int64_t>(item.LocalHeaderOffset()));
+  ASSERT_TRUE(archiver::ZAReadRecord(arc, lh));
+  const int64_t header = arc.Position() + lh.nameLength + lh.extraLength;
+  std::string wrong = "wrong";
+  for (archiver::ZAZipCryptKeys keys;; wrong += "!") {
+    arc.SetPosition(header);
+    if (!archiver::ZACheckClassicPassword(arc, wrong, keys, lh.crc32, lh.lastModTime, lh.genPurposeFlag)) break;
+  }
+  a.SetPassword(wrong);
+  a.OnPassword = [](archiver::TZABaseArchiver&, const std::string&, std::string&, bool& skip) { skip = true; };
+  arc.SetPosition(static_cast<int64_t>(item.LocalHeaderOffset()));
+  EXPECT_FALSE(a.DecompressItem(arc, out, item, 0, 0));
+  EXPECT_TRUE(a.SkipFile());
+  a.CloseArchive();
 }
 
 }  // namespace

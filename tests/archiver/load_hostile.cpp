@@ -164,6 +164,10 @@ TEST(LoadHostile, BadCounts) {
   badWalk[FirstCentral(badWalk) + 46 + 7] ^= 0x55;
   EXPECT_EQ(LoadError(badWalk, false, &names), -1);
   EXPECT_EQ(names, kSampleNames);
+  // The last volume of a set is not read as a single file.
+  std::string lastVolume = Sample();
+  Put16(lastVolume, end + 4, 2);
+  EXPECT_EQ(LoadError(lastVolume, false), 44);
   // An all-ones directory size with a valid offset: walked from the offset.
   std::string unknownSize = Sample();
   Put32(unknownSize, end + 12, 0xFFFFFFFF);

@@ -1,0 +1,858 @@
+// The commit of an update transaction: the pending changes of the directory
+// in memory become the archive, rewritten in place.
+//
+// A single-file archive after a commit, in file order:
+//   [stub] [items kept in place] | cut | [items written again] [central
+//   directory] [zip64 end records] [end record, comment]
+// The cut is the lowest local-header offset of any item whose record does
+// not stay as it is (deleted, renamed, updated), or the start of the old
+// central directory when nothing but additions is pending. Every byte from
+// the cut to the old end of the file is first saved to a tail file, flushed
+// to disk before the archive is cut; so whatever happens afterwards (a
+// failure, a cancel, an abort) the archive can be given back its old bytes
+// verbatim. After the cut, unchanged items are copied raw from the tail
+// (renamed ones get a new local header in front of their old data), new and
+// updated items are compressed from their sources, and the new central
+// directory follows.
+//
+// Relies on: the directory manager (CDir, RBCDir, SaveDir), the item codec
+// (CompressItem), the component's events and options. Promises:
+//  - on any failure, cancel or abort while items or the directory are
+//    written, the archive holds its old bytes again and the directory in
+//    memory is the one the transaction began with; the exception (if any)
+//    then passes on;
+//  - the tail file goes to TempDir when set, else beside the archive, and is
+//    deleted only after a successful commit or restore (a restore that
+//    fails leaves it, and says where it is);
+//  - unchanged items are never recompressed, and items before the cut are
+//    not touched at all (appending moves no item data);
+//  - sources of moved items are deleted only once the new archive is on
+//    disk; failing to delete one never undoes the archive.
+// Volume sets are written through the volume layer (ZAVolumes.h): the
+// directory already is; items are written to the archive stream of a
+// single file until a layer that cuts volumes takes them over.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "archiver/ZAExcept.h"
+#include "archiver/ZAPaths.h"
+#include "archiver/ZARecords.h"
+#include "archiver/ZAStreams.h"
+#include "archiver/ZipArchiver.h"
+#include "platform/Dialogs.h"
+#include "platform/Files.h"
+
+namespace archiver {
+
+namespace {
+
+constexpr int64_t kCopyBlock = 1 << 20;
+constexpr uint16_t kFlagStrongEncryption = 0x0040;
+constexpr int kZip64Disabled = 43;    // an item needs zip64, which is off
+constexpr int kNoSuchOldEntry = 7;    // an unchanged item has no old record
+constexpr int64_t kLocalHeaderSize = static_cast<int64_t>(TZALocalFileHeader::Size);
+
+// The bytes [start, start + size) of a caller's stream, seen as a stream of
+// their own (the codec reads its source from position 0 to its size).
+class TZAStreamWindow : public platform::TStream {
+ public:
+  TZAStreamWindow(platform::TStream& base, int64_t start, int64_t size)
+      : base_(base), start_(start), size_(size) {}
+  int64_t Read(void* buffer, int64_t count) override {
+    count = std::min(count, size_ - pos_);
+    if (count <= 0) return 0;
+    base_.SetPosition(start_ + pos_);
+    const int64_t n = base_.Read(buffer, count);
+    if (n > 0) pos_ += n;
+    return n;
+  }
+  int64_t Write(const void*, int64_t) override { return 0; }
+  int64_t Seek(int64_t offset, platform::TSeekOrigin origin) override {
+    const int64_t from = origin == platform::soBeginning ? 0 : origin == platform::soCurrent ? pos_ : size_;
+    pos_ = std::clamp<int64_t>(from + offset, 0, size_);
+    return pos_;
+  }
+  int64_t Size() override { return size_; }
+  void SetSize(int64_t) override { throw platform::EStreamError("A source window cannot be resized"); }
+
+ private:
+  platform::TStream& base_;
+  int64_t start_, size_;
+  int64_t pos_ = 0;
+};
+
+// Upper bound of an item's stored size: deflate's worst case (generous: the
+// bound zlib gives for any parameters) plus the traditional encryption
+// header.
+uint64_t MaxStoredSize(uint64_t size, bool deflate, bool encrypted) {
+  uint64_t n = size;
+  if (deflate) n += (size >> 3) + (size >> 6) + 64;
+  if (encrypted) n += 12;
+  return n;
+}
+
+TZAExtraFieldDataBlock UnicodeNameBlock(const std::string& name) {
+  TUnicodeExtendedInfo info;
+  info.SetName(name);
+  platform::TStringStream s;
+  info.SaveToStream(s);
+  if (s.DataString().size() > 0xFFFF) throw EZAException(ZA_ERR_FILE_NAME_TOO_LONG, {}, {name});
+  TZAExtraFieldDataBlock block;
+  block.headerID = ZA_EXTRA_UNICODE_NAME;
+  block.Data.assign(s.DataString().begin(), s.DataString().end());
+  return block;
+}
+
+// Replaces the Unicode-name blocks of `fields` by one for `name` (where the
+// first one was, else at the end); with `add` false a list without one
+// stays without.
+void SetUnicodeNameBlock(TZAExtraFields& fields, const std::string& name, bool add) {
+  auto it = std::find_if(fields.begin(), fields.end(),
+                         [](const TZAExtraFieldDataBlock& b) { return b.headerID == ZA_EXTRA_UNICODE_NAME; });
+  if (it == fields.end() && !add) return;
+  const size_t at = static_cast<size_t>(it - fields.begin());
+  std::erase_if(fields, [](const TZAExtraFieldDataBlock& b) { return b.headerID == ZA_EXTRA_UNICODE_NAME; });
+  fields.insert(fields.begin() + static_cast<std::ptrdiff_t>(std::min(at, fields.size())), UnicodeNameBlock(name));
+}
+
+std::string ExtraBytes(const TZAExtraFields& fields) {
+  std::string out;
+  ZAAppendExtraFields(out, fields, /*skipZip64=*/false);
+  if (out.size() > 0xFFFF) throw EZAException(ZA_ERR_STREAM_WRITE);
+  return out;
+}
+
+// A local header with its name and extra bytes.
+std::string LocalPrefix(const TZALocalFileHeader& lh, const std::string& name, const std::string& extra) {
+  std::string out;
+  ZAAppendRecord(out, lh);
+  out += name;
+  out += extra;
+  return out;
+}
+
+// An item's local record as it lies in a stream.
+struct TLocalRecord {
+  TZALocalFileHeader lh;
+  std::string name, extra;  // raw bytes
+  uint64_t dataSize = 0;    // the compressed size (the central one)
+  int64_t descriptorSize = 0;
+
+  int64_t HeaderSize() const { return kLocalHeaderSize + lh.nameLength + lh.extraLength; }
+  int64_t Size() const { return HeaderSize() + static_cast<int64_t>(dataSize) + descriptorSize; }
+  bool Zip64() const {
+    return lh.compSize == ZA_SENTINEL32 || lh.unCompSize == ZA_SENTINEL32 ||
+           ZAFindExtraField(ZAParseExtraFields(extra), ZA_EXTRA_ZIP64) != nullptr;
+  }
+};
+
+// The length of the data descriptor at `at` (flag bit 3): 12 or 16 bytes,
+// 20 or 24 with zip64 sizes, without or with its signature. The form whose
+// values agree with the entry wins; when none does (a writer that got them
+// wrong), the form the signature and the header suggest, as far as the
+// stream goes.
+int64_t DescriptorSize(platform::TStream& s, int64_t at, int64_t limit, const TDirItem& item, bool zip64) {
+  uint8_t b[24] = {};
+  const int64_t avail = std::clamp<int64_t>(limit - at, 0, 24);
+  s.SetPosition(at);
+  const int64_t n = ZAReadFully(s, b, avail);
+  const bool signature = n >= 4 && ZAGetU32(b) == ZA_SIG_DATA_DESCRIPTOR;
+  const auto matches = [&](int64_t off, bool wide) {
+    if (off + 4 + (wide ? 16 : 8) > n) return false;
+    const uint8_t* p = b + off;
+    const uint64_t comp = wide ? ZAGetU64(p + 4) : ZAGetU32(p + 4);
+    const uint64_t uncomp = wide ? ZAGetU64(p + 12) : ZAGetU32(p + 8);
+    return ZAGetU32(p) == item.CentralDir.crc32 && comp == item.CompressedSize() &&
+           uncomp == item.UncompressedSize();
+  };
+  for (int64_t off : {signature ? 4 : -1, 0}) {
+    if (off < 0) continue;
+    for (bool wide : {zip64, !zip64})
+      if (matches(off, wide)) return off + 4 + (wide ? 16 : 8);
+  }
+  return std::min<int64_t>((signature ? 4 : 0) + 4 + (zip64 ? 16 : 8), n);
+}
+
+// Reads the local record of `item` at `pos`; false when no local header is
+// there or the record runs past `limit`.
+bool ReadLocalRecord(platform::TStream& s, int64_t pos, int64_t limit, const TDirItem& item, TLocalRecord& r) {
+  s.SetPosition(pos);
+  if (!ZAReadRecord(s, r.lh)) return false;
+  if (r.lh.signature != ZA_SIG_LOCAL_HEADER && r.lh.signature != ZA_SIG_LOCAL_HEADER_NZ) return false;
+  if (!ZAReadBytes(s, r.lh.nameLength, r.name) || !ZAReadBytes(s, r.lh.extraLength, r.extra)) return false;
+  r.dataSize = item.CompressedSize();
+  const int64_t dataEnd = pos + r.HeaderSize() + static_cast<int64_t>(r.dataSize);
+  if (r.dataSize > static_cast<uint64_t>(limit) || dataEnd > limit) return false;
+  r.descriptorSize = (r.lh.genPurposeFlag & ZA_FLAG_DATA_DESCRIPTOR) ? DescriptorSize(s, dataEnd, limit, item, r.Zip64()) : 0;
+  return true;
+}
+
+// Forces what was written to the disk: the file, then its folder's entry.
+void FlushToDisk(platform::TStream& s, const std::string& fileName) {
+  auto* h = dynamic_cast<platform::THandleStream*>(&s);
+  if (!h) return;
+  h->Flush();
+  const std::string path = ZAExtractFilePath(fileName);
+  const std::string dir = path.empty() ? std::string("./") : path;
+  const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  ::fsync(fd);
+  ::close(fd);
+}
+
+// The share flag a source file is opened with.
+uint32_t ShareModeToFileMode(TZAFileShareMode mode) {
+  switch (mode) {
+    case smShareCompat: return platform::fmShareCompat;
+    case smShareExclusive: return platform::fmShareExclusive;
+    case smShareDenyWrite: return platform::fmShareDenyWrite;
+    case smShareDenyRead: return platform::fmShareDenyRead;
+    case smShareDenyNone: return platform::fmShareDenyNone;
+  }
+  return 0;
+}
+
+bool KeepsItsRecord(const TDirItem& item) {
+  return !item.Modified || item.Operation == poChangeAttr || item.Operation == poChangeComment;
+}
+
+bool IsRenamed(const TDirItem& item) { return item.Modified && item.Operation == poRename; }
+
+}  // namespace
+
+// One commit. The object lives for the length of InternalEndUpdate.
+class TZACommit {
+ public:
+  explicit TZACommit(TZABaseArchiver& arc)
+      : FArc(arc), FDM(*arc.FDMHandle), FArchive(*arc.FCompressedStream) {}
+  TZACommit(const TZACommit&) = delete;
+  TZACommit& operator=(const TZACommit&) = delete;
+
+  void Run();
+
+ private:
+  void StartProgress();
+  void PlanCut();
+  void SaveArchiveTail();
+  void RestoreArchiveTail();
+  void DeleteTempFile();
+  void RollbackUpdate();
+  [[noreturn]] void RollbackAndRethrow();
+
+  bool WriteItems();
+  bool WriteNewItem(int index);
+  void WriteNewItemData(TDirItem& item, int64_t start);
+  platform::TStream* OpenItemSource(TDirItem& item);
+  void ReleaseItemSource(TDirItem& item, bool written);
+  void CopyExistingItem(int index);
+  bool DropFailedItem(int index);
+  int OldEntryIndex(const TDirItem& item);
+  bool Write(const void* data, int64_t count);
+  void CopyFromTail(int64_t from, int64_t count);
+  bool RemoveMovedSources();
+  bool AbortIsSilent() const;
+
+  TZABaseArchiver& FArc;
+  TZADirManager& FDM;
+  platform::TStream& FArchive;
+  int64_t FCutPosition = 0;
+  std::unique_ptr<platform::TStream> FTail;
+  std::string FTailFileName;
+  TZAAction FAction = fxaIgnore;
+  std::vector<char> FKept;  // per CDir index: the record stays where it is
+  std::optional<EZAException> FAbortError;
+  bool FHasMoves = false;
+
+  // The item source of the current WriteNewItem.
+  std::unique_ptr<platform::TStream> FSourceFile;
+  std::unique_ptr<platform::TStream> FSourceWindow;
+  int64_t FCallerPosition = 0;
+
+  // End records of the directory manager, for a rollback.
+  TZAZipCentralDirEnd FOldEnd;
+  TZAZip64CentralDirEnd FOldZip64End;
+  TZAZip64CentralDirEndLocator FOldLocator;
+  bool FOldZip64 = false;
+  int64_t FOldCentralDirOffset = 0;
+};
+
+void TZABaseArchiver::InternalEndUpdate() {
+  if (FUpdateCount <= 0) return;
+  FUpdateCount = 0;
+  if (!HasPendingChanges() || !FDMHandle || !FCompressedStream) return;
+  TZACommit(*this).Run();
+}
+
+// --- The commit ---------------------------------------------------------------------
+
+void TZACommit::StartProgress() {
+  FArc.FProcessedFileNo = FArc.FProcessedFileCount = 0;
+  FArc.FProgressCancel = false;
+  FArc.FProgressEnabled = true;
+  FArc.FProcessedFilesTotalSize = FArc.FProcessedFilesSize = 0;
+  TZADirArray& dir = FDM.CDir;
+  for (int i = 0; i < dir.Count(); ++i) {
+    if (!dir[i].Modified) continue;
+    ++FArc.FProcessedFileCount;
+    if (!KeepsItsRecord(dir[i]) && !IsRenamed(dir[i]))
+      FArc.FProcessedFilesTotalSize += static_cast<int64_t>(dir[i].UncompressedSize());
+    if (dir[i].Operation == poMove) FHasMoves = true;
+  }
+}
+
+void TZACommit::Run() {
+  StartProgress();
+  TZAProcessOperation phase = poDelete;
+  for (int i = 0; i < FDM.CDir.Count(); ++i)
+    if (FDM.CDir[i].Modified) {
+      phase = FDM.CDir[i].Operation;
+      break;
+    }
+
+  bool cancel = false;
+  FArc.DoOnOverallProgress(0, phase, ppStart, cancel);
+  if (cancel) {
+    // The transaction is over: what it held must not reach a later one.
+    FArc.RollbackDirectory();
+    return;
+  }
+
+  FOldEnd = FDM.CentralDirEnd;
+  FOldZip64End = FDM.Zip64CentralDirEnd;
+  FOldLocator = FDM.Zip64CentralDirEndLocator;
+  FOldZip64 = FDM.FZip64;
+  FOldCentralDirOffset = FDM.CentralDirOffset;
+
+  try {
+    PlanCut();
+    SaveArchiveTail();
+  } catch (...) {
+    // Nothing was cut yet: the archive is as it was.
+    FArc.RollbackDirectory();
+    throw;
+  }
+
+  bool completed = false;
+  try {
+    FArchive.SetSize(FCutPosition);
+    FArchive.SetPosition(FCutPosition);
+    completed = WriteItems();
+    if (completed) {
+      FDM.SaveDir(true, &FArchive);
+      if (FArc.FOptions.FlushBuffers() || FHasMoves) FlushToDisk(FArchive, FArc.FFileName);
+    }
+  } catch (...) {
+    RollbackAndRethrow();
+  }
+  if (!completed) {
+    try {
+      RollbackUpdate();
+    } catch (...) {
+      RollbackAndRethrow();
+    }
+    if (FAbortError && !AbortIsSilent()) throw *FAbortError;
+    return;
+  }
+  DeleteTempFile();
+
+  if (!RemoveMovedSources()) {
+    if (!AbortIsSilent()) throw *FAbortError;
+    return;
+  }
+  cancel = false;
+  FArc.DoOnOverallProgress(100, phase, ppEnd, cancel);
+}
+
+bool TZACommit::AbortIsSilent() const {
+  // An abort that a handler or the user chose ends the work quietly; one
+  // that came from a closed dialog with nobody to show it is an error.
+  return static_cast<bool>(FArc.OnProcessFileFailure) || platform::GetDialogProvider() != nullptr;
+}
+
+void TZACommit::PlanCut() {
+  TZADirArray& dir = FDM.CDir;
+  const TZADirArray& old = FDM.RBCDir;
+  const int64_t size = FArchive.Size();
+  // Where the old directory really starts: what loading found (the end of
+  // the file after a rebuild from the local headers), never the end
+  // record's offset, which misses a stub put in front of the archive.
+  int64_t cut = std::min(std::max(FDM.CentralDirOffset, FDM.StubSize), size);
+
+  // Records that stay valid as they are; every other old record (deleted,
+  // renamed, replaced) must go, and the rewrite starts at the lowest one.
+  std::vector<uint64_t> kept;
+  kept.reserve(static_cast<size_t>(dir.Count()));
+  for (int i = 0; i < dir.Count(); ++i)
+    if (KeepsItsRecord(dir[i])) kept.push_back(dir[i].LocalHeaderOffset());
+  std::sort(kept.begin(), kept.end());
+  for (int j = 0; j < old.Count(); ++j) {
+    const uint64_t offset = old[j].LocalHeaderOffset();
+    if (!std::binary_search(kept.begin(), kept.end(), offset) && offset < static_cast<uint64_t>(cut))
+      cut = static_cast<int64_t>(offset);
+  }
+
+  // An item below the cut whose record reaches past it (records that
+  // overlap, in a damaged archive) would lose its end: the cut moves down to
+  // it. Only records that start close enough to the cut can reach it.
+  FKept.assign(static_cast<size_t>(dir.Count()), 0);
+  for (bool moved = true; moved;) {
+    moved = false;
+    for (int i = 0; i < dir.Count(); ++i) {
+      const TDirItem& item = dir[i];
+      const uint64_t offset = item.LocalHeaderOffset();
+      FKept[static_cast<size_t>(i)] = KeepsItsRecord(item) && offset < static_cast<uint64_t>(cut);
+      if (!FKept[static_cast<size_t>(i)]) continue;
+      const uint64_t longest = kLocalHeaderSize + 2 * 0xFFFF + 24 + item.CompressedSize();
+      if (offset + longest <= static_cast<uint64_t>(cut)) continue;
+      TLocalRecord r;
+      if (ReadLocalRecord(FArchive, static_cast<int64_t>(offset), size, item, r) &&
+          static_cast<int64_t>(offset) + r.Size() > cut) {
+        cut = static_cast<int64_t>(offset);
+        moved = true;
+      }
+    }
+  }
+  FCutPosition = cut;
+}
+
+void TZACommit::SaveArchiveTail() {
+  const int64_t size = FArchive.Size();
+  try {
+    if (FArc.FInMemory || (FArc.FIsCustomStream && FArc.FTempDir.empty())) {
+      // The archive itself lives in memory, or in a caller's stream that has
+      // no folder of its own.
+      FTail = std::make_unique<platform::TMemoryStream>();
+    } else {
+      // Beside the archive unless told otherwise: the same disk, never a
+      // RAM-backed temporary folder.
+      const std::string named = !FArc.FTempDir.empty() ? FArc.FTempDir : ZAExtractFilePath(FArc.FFileName);
+      const std::string dir = named.empty() ? std::string("./") : named;
+      try {
+        FTailFileName = platform::CreateTempFileName(dir, "FC");
+        FTail = std::make_unique<platform::TFileStream>(FTailFileName, platform::fmOpenReadWrite);
+      } catch (const std::exception&) {
+        throw EZAException(ZA_ERR_CANNOT_CREATE_FILE, FArc.FName,
+                           {FTailFileName.empty() ? platform::JoinPath(dir, "FC*") : FTailFileName});
+      }
+    }
+    std::unique_ptr<uint8_t[]> buffer(new uint8_t[kCopyBlock]);
+    FArchive.SetPosition(FCutPosition);
+    for (int64_t done = FCutPosition; done < size;) {
+      const int64_t n = std::min(kCopyBlock, size - done);
+      if (ZAReadFully(FArchive, buffer.get(), n) != n) throw EZAException(ZA_ERR_INVALID_ARCHIVE, FArc.FName);
+      if (FTail->Write(buffer.get(), n) != n) throw EZAException(ZA_ERR_STREAM_WRITE, FArc.FName);
+      done += n;
+    }
+    // The tail is the only copy of these bytes once the archive is cut.
+    if (!FTailFileName.empty()) FlushToDisk(*FTail, FTailFileName);
+  } catch (...) {
+    DeleteTempFile();
+    throw;
+  }
+}
+
+void TZACommit::RestoreArchiveTail() {
+  if (!FTail) throw EZAException(ZA_ERR_NIL_POINTER, FArc.FName);
+  FArchive.SetSize(FCutPosition);
+  FArchive.SetPosition(FCutPosition);
+  FTail->SetPosition(0);
+  std::unique_ptr<uint8_t[]> buffer(new uint8_t[kCopyBlock]);
+  const int64_t size = FTail->Size();
+  for (int64_t done = 0; done < size;) {
+    const int64_t n = std::min(kCopyBlock, size - done);
+    if (ZAReadFully(*FTail, buffer.get(), n) != n) throw EZAException(ZA_ERR_STREAM_WRITE, FArc.FName);
+    FArchive.WriteBuffer(buffer.get(), n);
+    done += n;
+  }
+  if (FArc.FOptions.FlushBuffers()) FlushToDisk(FArchive, FArc.FFileName);
+  DeleteTempFile();
+}
+
+void TZACommit::DeleteTempFile() {
+  FTail.reset();
+  if (!FTailFileName.empty()) platform::DeleteFile(FTailFileName);
+  FTailFileName.clear();
+}
+
+void TZACommit::RollbackUpdate() {
+  // Streams of dropped items go with their entries.
+  FArc.RollbackDirectory();
+  FDM.CentralDirEnd = FOldEnd;
+  FDM.Zip64CentralDirEnd = FOldZip64End;
+  FDM.Zip64CentralDirEndLocator = FOldLocator;
+  FDM.FZip64 = FOldZip64;
+  FDM.CentralDirOffset = FOldCentralDirOffset;
+  FDM.FCompressedStream = &FArchive;
+  RestoreArchiveTail();
+}
+
+void TZACommit::RollbackAndRethrow() {
+  const std::exception_ptr failure = std::current_exception();
+  try {
+    RollbackUpdate();
+  } catch (const std::exception& e) {
+    std::string why;
+    try {
+      std::rethrow_exception(failure);
+    } catch (const std::exception& original) {
+      why = original.what();
+    } catch (...) {
+      why = "Unknown error";
+    }
+    // The tail file stays: it is the only copy of the archive's old end.
+    std::string message = why + ". The archive could not be restored (" + e.what() + ")";
+    if (!FTailFileName.empty())
+      message += "; its original bytes from offset " + std::to_string(FCutPosition) + " on are kept in \"" +
+                 FTailFileName + "\"";
+    throw std::runtime_error(message);
+  }
+  std::rethrow_exception(failure);
+}
+
+// --- Writing the items ------------------------------------------------------------------
+
+bool TZACommit::WriteItems() {
+  TZADirArray& dir = FDM.CDir;
+  int i = 0;
+  while (i < dir.Count() && !FArc.FProgressCancel) {
+    if (FKept[static_cast<size_t>(i)]) {
+      ++i;
+      continue;
+    }
+    FAction = fxaIgnore;
+    bool ok = true;
+    if (KeepsItsRecord(dir[i]) || IsRenamed(dir[i]))
+      CopyExistingItem(i);
+    else
+      ok = WriteNewItem(i);
+    if (FAction == fxaRetry) continue;
+    if (FAction == fxaAbort || FArc.FProgressCancel) break;
+    if (ok) {
+      if (dir[i].Modified) ++FArc.FProcessedFileNo;
+      ++i;
+      continue;
+    }
+    if (DropFailedItem(i)) ++i;
+  }
+  return FAction != fxaAbort && !FArc.FProgressCancel;
+}
+
+// A new or updated item that could not be written: a new one leaves the
+// directory (false: the next item now has its index); one that replaced an
+// old item gets the old entry and data back (true).
+bool TZACommit::DropFailedItem(int index) {
+  TZADirArray& dir = FDM.CDir;
+  const int old = OldEntryIndex(dir[index]);
+  if (old < 0) {
+    dir.DeleteItem(index);
+    FKept.erase(FKept.begin() + index);
+    return false;
+  }
+  dir.SetItem(index, FDM.RBCDir[old]);
+  CopyExistingItem(index);
+  return true;
+}
+
+// The entry of the rollback copy that an updated item replaces (an exact
+// name match), or -1 for an item new to the archive.
+int TZACommit::OldEntryIndex(const TDirItem& item) {
+  if (item.Operation != poUpdate && item.Operation != poMove) return -1;
+  TZADirArray& old = FDM.RBCDir;
+  int j = -1;
+  if (old.FileExists(item.Name, j) && old[j].Name == item.Name) return j;
+  for (j = 0; j < old.Count(); ++j)
+    if (old[j].Name == item.Name) return j;
+  return -1;
+}
+
+bool TZACommit::Write(const void* data, int64_t count) {
+  const TZADiskFullHandler onDiskFull = [this](int volume, const std::string& file, bool& cancel) {
+    FArc.DoOnDiskFull(volume, file, cancel);
+  };
+  return ZAWriteWithDiskFullRetry(FArchive, data, count, FArc.FFileName, onDiskFull, FArc.FProgressCancel);
+}
+
+void TZACommit::CopyFromTail(int64_t from, int64_t count) {
+  std::unique_ptr<uint8_t[]> buffer(new uint8_t[static_cast<size_t>(std::min(kCopyBlock, std::max<int64_t>(count, 1)))]);
+  FTail->SetPosition(from);
+  for (int64_t done = 0; done < count;) {
+    const int64_t n = std::min(kCopyBlock, count - done);
+    if (ZAReadFully(*FTail, buffer.get(), n) != n) throw EZAException(ZA_ERR_INVALID_ARCHIVE, FArc.FName);
+    if (!Write(buffer.get(), n)) return;  // a full disk the user gave up on: FProgressCancel
+    done += n;
+  }
+}
+
+void TZACommit::CopyExistingItem(int index) {
+  TDirItem& item = FDM.CDir[index];
+  const uint64_t oldOffset = item.LocalHeaderOffset();
+  if (oldOffset < static_cast<uint64_t>(FCutPosition)) {
+    // Still in place ahead of the cut (an entry sharing a kept record).
+    if (!IsRenamed(item)) return;
+    throw EZAException(kNoSuchOldEntry, FArc.FName);
+  }
+  const int64_t tailPos = static_cast<int64_t>(oldOffset) - FCutPosition;
+  TLocalRecord r;
+  if (!ReadLocalRecord(*FTail, tailPos, FTail->Size(), item, r))
+    throw EZAException(ZA_ERR_INVALID_ARCHIVE, FArc.FName);
+  const int64_t newOffset = FArchive.Position();
+
+  if (!IsRenamed(item)) {
+    CopyFromTail(tailPos, r.Size());
+  } else {
+    // A new header in front of the old data: the new stored name, the old
+    // header's other fields and extra fields (sizes and zip64 values belong
+    // to the data), a Unicode-name field rebuilt for the new name.
+    const bool unicode = FArc.FUnicodeFilenames;
+    item.SetNewStoredName(FArc.FOptions.OEMFileNames());
+    // Readers take the name of an entry made on another host than DOS or
+    // Windows as UTF-8, whatever code page it was written in: such an entry
+    // keeps a name outside ASCII in UTF-8.
+    const int host = item.CentralDir.versionMadeBy >> 8;
+    const bool ascii = std::all_of(item.Name.begin(), item.Name.end(), [](char c) { return (c & 0x80) == 0; });
+    if (host != 0 && host != 11 && host != 14 && !ascii) {
+      item.StoredName = item.Name;
+      item.CentralDir.genPurposeFlag |= ZA_FLAG_UTF8_NAME;
+    }
+    TZAExtraFields local = ZAParseExtraFields(r.extra);
+    const bool hadUnicode = ZAFindExtraField(local, ZA_EXTRA_UNICODE_NAME) != nullptr;
+    SetUnicodeNameBlock(local, item.Name, unicode);
+    SetUnicodeNameBlock(item.ExtraFields, item.Name, unicode || hadUnicode);
+    const std::string extra = ExtraBytes(local);
+    TZALocalFileHeader lh = r.lh;
+    lh.genPurposeFlag = static_cast<uint16_t>((lh.genPurposeFlag & ~ZA_FLAG_UTF8_NAME) |
+                                              (item.CentralDir.genPurposeFlag & ZA_FLAG_UTF8_NAME));
+    lh.nameLength = static_cast<uint16_t>(item.StoredName->size());
+    lh.extraLength = static_cast<uint16_t>(extra.size());
+    const std::string prefix = LocalPrefix(lh, *item.StoredName, extra);
+    if (!Write(prefix.data(), static_cast<int64_t>(prefix.size()))) return;
+    CopyFromTail(tailPos + r.HeaderSize(), static_cast<int64_t>(r.dataSize) + r.descriptorSize);
+  }
+  item.SetLocalHeaderOffset(static_cast<uint64_t>(newOffset));
+}
+
+platform::TStream* TZACommit::OpenItemSource(TDirItem& item) {
+  if (item.Stream) {
+    platform::TStream& s = *item.Stream;
+    FCallerPosition = s.Position();
+    const int64_t size = s.Size();
+    int64_t from = 0, count = size;
+    if (item.Count > 0) {
+      from = std::clamp<int64_t>(item.Position, 0, size);
+      count = std::min(item.Count, size - from);
+    }
+    FSourceWindow = std::make_unique<TZAStreamWindow>(s, from, count);
+    return FSourceWindow.get();
+  }
+  const uint32_t share = ShareModeToFileMode(FArc.FOptions.ShareMode());
+  try {
+    FSourceFile = std::make_unique<platform::TFileStream>(item.SrcFileName, platform::fmOpenRead | share);
+  } catch (const platform::EFOpenError& e) {
+    throw EZAException(e.error == ENAMETOOLONG ? ZA_ERR_FILE_NAME_TOO_LONG : ZA_ERR_CANNOT_OPEN_FILE,
+                       FArc.FName, {item.SrcFileName});
+  } catch (const std::exception&) {
+    throw EZAException(ZA_ERR_CANNOT_OPEN_FILE, FArc.FName, {item.SrcFileName});
+  }
+  return FSourceFile.get();
+}
+
+void TZACommit::ReleaseItemSource(TDirItem& item, bool written) {
+  FSourceFile.reset();
+  FSourceWindow.reset();
+  if (!item.Stream) return;
+  if (!item.bDestroyStream) item.Stream->SetPosition(FCallerPosition);
+  // A stream the item owns lives on until the item is written or dropped,
+  // so that a retry can read it again; a caller's stream is not kept.
+  if (written) {
+    item.Stream.reset();
+    item.bDestroyStream = false;
+  }
+}
+
+bool TZACommit::WriteNewItem(int index) {
+  TDirItem& item = FDM.CDir[index];
+  FArc.UpdateCompressionMethod();
+  const bool fromFile = item.Operation == poAdd || item.Operation == poMove;
+  const std::string eventName = fromFile && !item.SrcFileName.empty() ? item.SrcFileName : item.Name;
+  bool cancel = false;
+  FArc.DoOnFileProgress(eventName, 0, item.Operation, ppStart, cancel);
+  if (cancel) return false;
+
+  const int64_t start = FArchive.Position();
+  try {
+    WriteNewItemData(item, start);
+  } catch (const EZAException& e) {
+    ReleaseItemSource(item, false);
+    // A retried or dropped item leaves nothing of its attempt behind.
+    FArchive.SetSize(start);
+    FArchive.SetPosition(start);
+    if (!FArc.FCompressedStream) {
+      FAction = fxaAbort;
+    } else {
+      const std::string name = item.Operation == poUpdate || item.SrcFileName.empty() ? item.Name : item.SrcFileName;
+      FArc.DoOnProcessFileFailure(name, item.Operation, e.NativeError, e.ErrorCode, e.what(), FAction);
+    }
+    if (FAction == fxaAbort) FAbortError = e;
+    return false;
+  } catch (...) {
+    ReleaseItemSource(item, false);
+    throw;
+  }
+  if (FArc.FProgressCancel) {
+    ReleaseItemSource(item, false);
+    return false;
+  }
+  ReleaseItemSource(item, true);
+  cancel = false;
+  FArc.DoOnFileProgress(eventName, 100, item.Operation, ppEnd, cancel);
+  if (cancel) FArc.FProgressCancel = true;
+  return true;
+}
+
+void TZACommit::WriteNewItemData(TDirItem& item, int64_t start) {
+  TZAZipCentralDir& cd = item.CentralDir;
+  const bool nonZip = FDM.IsNonZipFlavour();
+  const bool folder = item.IsDirectory();
+  const TZip64Mode zip64Mode = FArc.FZip64Mode;
+
+  item.SetNewStoredName(FArc.FOptions.OEMFileNames());
+  item.bHugeFile = false;
+  item.Zip64ExtInfo = TZAZip64ExtendedInfo();
+  // The fields written are the ones this data gets: stale ones of an
+  // updated item (its old Unicode name, AES or time fields) are dropped.
+  item.ExtraFields.clear();
+  if (FArc.FUnicodeFilenames) item.ExtraFields.push_back(UnicodeNameBlock(item.Name));
+
+  platform::TStream* source = folder ? nullptr : OpenItemSource(item);
+  const uint64_t size = source ? static_cast<uint64_t>(std::max<int64_t>(source->Size(), 0)) : 0;
+  const bool encrypted = !folder && !item.Password.empty();
+  const bool deflate = !folder && item.CompressionMethod != ZA_METHOD_STORED;
+
+  item.SetLocalHeaderOffset(static_cast<uint64_t>(start));
+  if (zip64Mode == zmAlways && cd.relOffsetLH != ZA_SENTINEL32) {
+    item.Zip64ExtInfo.relOffsetLH = static_cast<uint64_t>(start);
+    cd.relOffsetLH = ZA_SENTINEL32;
+  }
+  // The zip64 field is reserved whenever the sizes could need it, so the
+  // header never has to grow once the data follows it.
+  const bool zip64Local = zip64Mode == zmAlways || size >= ZA_SENTINEL32 ||
+                          (zip64Mode != zmDisabled && MaxStoredSize(size, deflate, encrypted) >= ZA_SENTINEL32);
+  if (zip64Local || cd.relOffsetLH == ZA_SENTINEL32) item.bHugeFile = true;
+  if (item.bHugeFile && zip64Mode == zmDisabled)
+    throw EZAException(kZip64Disabled, FArc.FName, {item.SrcFileName.empty() ? item.Name : item.SrcFileName});
+
+  const uint16_t version = item.bHugeFile ? (nonZip ? ZA_VERSION_ZIP64_NZ : ZA_VERSION_ZIP64)
+                           : nonZip       ? ZA_VERSION_NZ
+                           : FArc.FOptions.OEMFileNames() ? ZA_VERSION_OEM
+                                                          : ZA_VERSION_ANSI;
+  cd.signature = nonZip ? ZA_SIG_CENTRAL_DIR_NZ : ZA_SIG_CENTRAL_DIR;
+  cd.versionMadeBy = cd.extractVersion = version;
+  uint16_t flags = cd.genPurposeFlag & static_cast<uint16_t>(~(ZA_FLAG_ENCRYPTED | ZA_FLAG_DATA_DESCRIPTOR | kFlagStrongEncryption));
+  if (encrypted) flags |= ZA_FLAG_ENCRYPTED;
+  cd.genPurposeFlag = flags;
+  if (folder || !source) {
+    cd.compMethod = ZA_METHOD_STORED;
+    item.CompressionMethod = ZA_METHOD_STORED;
+    cd.crc32 = 0;
+    cd.compSize = cd.unCompSize = 0;
+  } else {
+    cd.compMethod = deflate ? ZA_METHOD_DEFLATE : ZA_METHOD_STORED;
+  }
+
+  TZALocalFileHeader lh;
+  lh.signature = nonZip ? ZA_SIG_LOCAL_HEADER_NZ : ZA_SIG_LOCAL_HEADER;
+  lh.extractVersion = version;
+  lh.genPurposeFlag = flags;
+  lh.compMethod = cd.compMethod;
+  lh.lastModTime = cd.lastModTime;
+  lh.lastModDate = cd.lastModDate;
+  lh.crc32 = cd.crc32;
+  const auto prefix = [&](uint64_t uncomp, uint64_t comp) {
+    std::string extra;
+    if (zip64Local) {
+      lh.compSize = lh.unCompSize = ZA_SENTINEL32;
+      uint8_t z[20];
+      ZAPutU16(z, ZA_EXTRA_ZIP64);
+      ZAPutU16(z + 2, 16);
+      ZAPutU64(z + 4, uncomp);
+      ZAPutU64(z + 12, comp);
+      extra.assign(reinterpret_cast<const char*>(z), sizeof z);
+    } else {
+      lh.compSize = static_cast<uint32_t>(comp);
+      lh.unCompSize = static_cast<uint32_t>(uncomp);
+    }
+    extra += ExtraBytes(item.ExtraFields);
+    if (extra.size() > 0xFFFF) throw EZAException(ZA_ERR_STREAM_WRITE, FArc.FName);
+    lh.nameLength = static_cast<uint16_t>(item.StoredName->size());
+    lh.extraLength = static_cast<uint16_t>(extra.size());
+    return LocalPrefix(lh, *item.StoredName, extra);
+  };
+
+  // Every later step may be retried: the header goes first with the sizes
+  // unknown, then the data, then the header again with the sizes.
+  const std::string first = prefix(size, 0);
+  if (!Write(first.data(), static_cast<int64_t>(first.size()))) return;
+  if (source && !FArc.CompressItem(*source, FArchive, item)) return;
+
+  const uint64_t comp = item.CompressedSize(), uncomp = item.UncompressedSize();
+  if (!zip64Local && (comp >= ZA_SENTINEL32 || uncomp >= ZA_SENTINEL32))
+    throw EZAException(kZip64Disabled, FArc.FName, {item.SrcFileName.empty() ? item.Name : item.SrcFileName});
+  if (zip64Local) item.bHugeFile = true;
+  lh.crc32 = cd.crc32;
+  lh.compMethod = cd.compMethod;
+  const std::string final = prefix(uncomp, comp);
+  if (final.size() != first.size()) throw EZAException(ZA_ERR_STREAM_WRITE, FArc.FName);
+  const int64_t end = FArchive.Position();
+  FArchive.SetPosition(start);
+  FArchive.WriteBuffer(final.data(), static_cast<int64_t>(final.size()));
+  FArchive.SetPosition(end);
+}
+
+// --- Sources of moved items --------------------------------------------------------------
+
+// Deletes the sources of moved items, files first, then their folders.
+// False when the user aborted (FAbortError holds why).
+bool TZACommit::RemoveMovedSources() {
+  if (!FHasMoves) return true;
+  TZADirArray& dir = FDM.CDir;
+  for (const bool folders : {false, true}) {
+    for (int i = 0; i < dir.Count(); ++i) {
+      const TDirItem& item = dir[i];
+      if (!item.Modified || item.Operation != poMove || item.IsDirectory() != folders || item.SrcFileName.empty())
+        continue;
+      for (;;) {
+        FAction = fxaIgnore;
+        try {
+          const std::string& src = item.SrcFileName;
+          if (folders) {
+            if (ZADirectoryExists(src) && !ZARemoveEmptyDirTree(src))
+              throw EZAException(ZA_ERR_CANNOT_DELETE_FOLDER, FArc.FName, {src});
+          } else if (ZAFileGetAttr(src) >= 0 && !ZADeleteFile(src)) {
+            // A read-only file goes once its attributes are cleared.
+            ZAFileSetAttr(src, 0);
+            if (!ZADeleteFile(src)) throw EZAException(ZA_ERR_CANNOT_DELETE_FILE, FArc.FName, {src});
+          }
+          break;
+        } catch (const EZAException& e) {
+          FArc.DoOnProcessFileFailure(item.SrcFileName, item.Operation, e.NativeError, e.ErrorCode, e.what(), FAction);
+          if (FAction == fxaRetry) continue;
+          if (FAction == fxaAbort) {
+            FAbortError = e;
+            return false;
+          }
+          break;
+        }
+      }
+    }
+  }
+  return true;
+}
+
+}  // namespace archiver

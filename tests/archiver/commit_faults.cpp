@@ -1,0 +1,270 @@
+// Failures during a commit: a source that fails part way, answered with
+// Retry, Ignore or Abort (by a handler or through the dialog provider);
+// progress handlers that cancel; where the tail file goes; sources of moved
+// items. Whatever fails, the archive is either byte-identical to before or
+// valid without the failed item.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "archiver/ZAExcept.h"
+#include "commit_util.h"
+#include "platform/Dialogs.h"
+
+namespace {
+
+using namespace commit_test;
+using archiver::TZipArchiver;
+
+std::vector<std::string> Names(TZABaseArchiver& arc) {
+  std::vector<std::string> out;
+  for (int i = 0; i < arc.DMHandle()->CDir.Count(); ++i) out.push_back(arc.DMHandle()->CDir[i].Name);
+  return out;
+}
+
+// Files in `folder` whose names begin with the tail file's prefix.
+int TailFiles(const std::string& folder) {
+  int n = 0;
+  for (const auto& e : std::filesystem::directory_iterator(folder))
+    if (e.path().filename().string().rfind("FC", 0) == 0) ++n;
+  return n;
+}
+
+// Sets up a commit that deletes the first item, renames one, and adds three
+// items of which the middle one's source fails after 1000 of its bytes.
+std::shared_ptr<TFailingStream> PendChanges(TZABaseArchiver& arc, const std::string& bad) {
+  arc.DMHandle()->CDir.DeleteItem(0);
+  RenamePending(arc, IndexOf(arc, "d/中文名.txt"), "d/другое имя.txt");
+  AddPending(arc, "first.txt", Text(5000, 1));
+  auto failing = std::make_shared<TFailingStream>(bad, 1000);
+  TDirItem& item = AddPendingItem(arc, "failing.txt");
+  item.Stream = failing;
+  item.bDestroyStream = true;
+  AddPending(arc, "last.txt", Text(7000, 2));
+  return failing;
+}
+
+TEST(CommitFaults, RetryIgnoreAbortOnPeerArchives) {
+  const std::string bad = Text(200000, 9);
+  for (const archiver::TZAAction answer : {archiver::fxaAbort, archiver::fxaIgnore, archiver::fxaRetry}) {
+    TempDir dir;
+    for (const TPeerArchive& peer : MakePeerArchives(dir)) {
+      SCOPED_TRACE(peer.maker + (answer == archiver::fxaAbort ? " abort" : answer == archiver::fxaIgnore ? " ignore" : " retry"));
+      const std::string before = base_test::ReadBytes(peer.path);
+      auto expected = PythonContents(peer.path);
+      TZipArchiver arc;
+      arc.SetFileName(peer.path);
+      arc.OpenArchive();
+      const std::vector<std::string> names = Names(arc);
+      const std::string first = names[0];
+      std::shared_ptr<TFailingStream> failing;
+      int failures = 0;
+      arc.OnProcessFileFailure = [&](TZABaseArchiver&, const std::string& name, archiver::TZAProcessOperation op,
+                                     int native, int, const std::string&, archiver::TZAAction& action) {
+        ++failures;
+        EXPECT_EQ(name, "failing.txt");
+        EXPECT_EQ(op, archiver::poAdd);
+        EXPECT_EQ(native, archiver::ZA_ERR_INVALID_COMPRESSED_SIZE);
+        action = answer;
+        if (answer == archiver::fxaRetry) failing->Heal();
+      };
+      arc.BeginUpdate();
+      failing = PendChanges(arc, bad);
+      arc.EndUpdate();
+      EXPECT_EQ(failures, 1);
+      EXPECT_EQ(TailFiles(dir.Path()), 0);
+      if (answer == archiver::fxaAbort) {
+        ExpectFileBytes(peer.path, before);
+        EXPECT_EQ(Names(arc), names);
+        continue;
+      }
+      arc.CloseArchive();
+      expected.erase(first);
+      expected["d/другое имя.txt"] = expected["d/中文名.txt"];
+      expected.erase("d/中文名.txt");
+      expected["first.txt"] = Text(5000, 1);
+      expected["last.txt"] = Text(7000, 2);
+      if (answer == archiver::fxaRetry) expected["failing.txt"] = bad;
+      ExpectPeersAccept(peer.path);
+      ExpectContents(peer.path, expected);
+    }
+  }
+}
+
+// An Info-ZIP archive open in the component, with what it held.
+class CommitFaultsZip : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    arc.SetFileName(path);
+    arc.OpenArchive();
+    names = Names(arc);
+  }
+  TempDir dir;
+  const std::string path = load_test::MakePeerArchive(dir, "peer.zip", "zip -qr {} .");
+  const std::string before = base_test::ReadBytes(path);
+  TZipArchiver arc;
+  std::vector<std::string> names;
+};
+
+TEST_F(CommitFaultsZip, AnswersFromTheDialogProvider) {
+  // Without a handler the failure box asks; a closed box (nobody there)
+  // aborts and the failure reaches the caller.
+  const auto original = PythonContents(path);
+  arc.BeginUpdate();
+  PendChanges(arc, Text(50000));
+  try {
+    arc.EndUpdate();
+    ADD_FAILURE() << "an abort nobody chose must not be silent";
+  } catch (const archiver::EZAException& e) {
+    EXPECT_EQ(e.NativeError, archiver::ZA_ERR_INVALID_COMPRESSED_SIZE);
+  }
+  ExpectFileBytes(path, before);
+
+  platform::TScriptedDialogs dialogs;
+  platform::TDialogProviderScope scope(&dialogs);
+  dialogs.answers = {platform::mrAbort};
+  arc.BeginUpdate();
+  PendChanges(arc, Text(50000));
+  arc.EndUpdate();  // the user chose: no exception
+  ExpectFileBytes(path, before);
+  EXPECT_EQ(dialogs.answers.size(), 0u);
+
+  dialogs.answers = {platform::mrIgnore};
+  arc.BeginUpdate();
+  PendChanges(arc, Text(50000));
+  arc.EndUpdate();
+  arc.CloseArchive();
+  ExpectPeersAccept(path);
+  const auto now = PythonContents(path);
+  EXPECT_EQ(now.count("failing.txt"), 0u);
+  EXPECT_EQ(now.count("first.txt") + now.count("last.txt"), 2u);
+  EXPECT_EQ(now.size(), original.size() + 1) << Describe(now);  // one deleted, two added
+}
+
+TEST_F(CommitFaultsZip, ASourceThatThrowsRollsBackAndPassesOn) {
+  arc.BeginUpdate();
+  arc.DMHandle()->CDir.DeleteItem(0);
+  TDirItem& item = AddPendingItem(arc, "throws.txt");
+  item.Stream = std::make_shared<TFailingStream>(Text(100000), 5000, /*raise=*/true);
+  item.bDestroyStream = true;
+  EXPECT_THROW(arc.EndUpdate(), platform::EStreamError);
+  EXPECT_FALSE(arc.InUpdate());
+  EXPECT_EQ(Names(arc), names);
+  ExpectFileBytes(path, before);
+  EXPECT_EQ(TailFiles(dir.Path()), 0);
+}
+
+TEST_F(CommitFaultsZip, AnIgnoredUpdateKeepsTheOldData) {
+  auto expected = PythonContents(path);
+  arc.OnProcessFileFailure = [](TZABaseArchiver&, const std::string& name, archiver::TZAProcessOperation op, int,
+                                int, const std::string&, archiver::TZAAction& action) {
+    EXPECT_EQ(name, "a.txt");  // an update is reported by its item name
+    EXPECT_EQ(op, archiver::poUpdate);
+    action = archiver::fxaIgnore;
+  };
+  arc.BeginUpdate();
+  TDirItem& update = AddPendingItem(arc, "a.txt");
+  ASSERT_EQ(update.Operation, archiver::poUpdate);
+  update.Stream = std::make_shared<TFailingStream>(Text(30000), 100);
+  update.bDestroyStream = true;
+  AddPending(arc, "d/e/deep.bin", "replaced");
+  arc.EndUpdate();
+  EXPECT_EQ(Names(arc), names);
+  arc.CloseArchive();
+  expected["d/e/deep.bin"] = "replaced";
+  ExpectPeersAccept(path);
+  ExpectContents(path, expected);
+}
+
+TEST_F(CommitFaultsZip, ProgressCancels) {
+  // A cancel while an item is compressed: everything goes back.
+  int events = 0;
+  arc.OnFileProgress = [&](TZABaseArchiver&, const std::string&, double, archiver::TZAProcessOperation,
+                           archiver::TZAProgressPhase phase, bool& cancel) {
+    if (phase == archiver::ppProcess && ++events == 3) cancel = true;
+  };
+  arc.BeginUpdate();
+  arc.DMHandle()->CDir.DeleteItem(1);
+  AddPending(arc, "big.txt", Text(3 << 20));  // six chunks
+  arc.EndUpdate();
+  EXPECT_EQ(events, 3);
+  EXPECT_EQ(Names(arc), names);
+  ExpectFileBytes(path, before);
+  arc.OnFileProgress = nullptr;
+
+  // A cancel at the commit's start drops what was pending: nothing of it
+  // reaches a later transaction.
+  arc.OnOverallProgress = [&](TZABaseArchiver&, double, archiver::TZAProcessOperation,
+                              archiver::TZAProgressPhase phase, bool& cancel) { cancel = phase == archiver::ppStart; };
+  arc.BeginUpdate();
+  AddPending(arc, "phantom.txt", "never");
+  arc.EndUpdate();
+  EXPECT_EQ(Names(arc), names);
+  arc.OnOverallProgress = nullptr;
+  arc.BeginUpdate();
+  AddPending(arc, "real.txt", "real");
+  arc.EndUpdate();
+  arc.CloseArchive();
+  const auto now = PythonContents(path);
+  EXPECT_EQ(now.count("phantom.txt"), 0u);
+  EXPECT_EQ(now.count("real.txt"), 1u);
+}
+
+TEST_F(CommitFaultsZip, TheTailFileGoesToTempDirOrBesideTheArchive) {
+  TempDir temp;
+  std::vector<int> seen;  // tail files in (TempDir, the archive's folder) while items are written
+  arc.OnFileProgress = [&](TZABaseArchiver&, const std::string&, double, archiver::TZAProcessOperation,
+                           archiver::TZAProgressPhase phase, bool&) {
+    if (phase == archiver::ppStart) {
+      seen.push_back(TailFiles(temp.Path()));
+      seen.push_back(TailFiles(dir.Path()));
+    }
+  };
+  arc.BeginUpdate();
+  AddPending(arc, "one.txt", "1");
+  arc.EndUpdate();
+  arc.SetTempDir(temp.Path());
+  arc.BeginUpdate();
+  arc.DMHandle()->CDir.DeleteItem(0);
+  AddPending(arc, "two.txt", "2");
+  arc.EndUpdate();
+  EXPECT_EQ(seen, (std::vector<int>{0, 1, 1, 0}));
+  EXPECT_EQ(TailFiles(temp.Path()) + TailFiles(dir.Path()), 0);
+}
+
+TEST(CommitFaults, MovedSourcesGoOnlyAfterACommit) {
+  TempDir dir;
+  const std::string path = dir / "move.zip";
+  const std::string plain = dir / "plain.txt", readOnly = dir / "read-only.txt", folder = dir / "folder";
+  base_test::WriteBytes(plain, "plain");
+  base_test::WriteBytes(readOnly, "read-only");
+  ::chmod(readOnly.c_str(), 0444);
+  std::filesystem::create_directory(folder);
+  TZipArchiver arc;
+  arc.SetFileName(path);
+  arc.OpenArchive(archiver::ZAModeCreate);
+
+  // An abort leaves every source where it was.
+  arc.OnProcessFileFailure = [](TZABaseArchiver&, const std::string&, archiver::TZAProcessOperation, int, int,
+                                const std::string&, archiver::TZAAction& action) { action = archiver::fxaAbort; };
+  arc.BeginUpdate();
+  AddPendingFile(arc, "plain.txt", plain, archiver::poMove);
+  AddPendingFile(arc, "missing.txt", dir / "missing.txt", archiver::poMove);
+  arc.EndUpdate();
+  EXPECT_EQ(base_test::ReadBytes(plain), "plain");
+
+  arc.BeginUpdate();
+  AddPendingFile(arc, "plain.txt", plain, archiver::poMove);
+  AddPendingFile(arc, "read-only.txt", readOnly, archiver::poMove);
+  TDirItem& f = AddPendingItem(arc, "folder/", archiver::ZA_ATTR_DIRECTORY);
+  f.SrcFileName = folder;
+  f.Operation = archiver::poMove;
+  arc.EndUpdate();
+  arc.CloseArchive();
+  EXPECT_FALSE(std::filesystem::exists(plain));
+  EXPECT_FALSE(std::filesystem::exists(readOnly));
+  EXPECT_FALSE(std::filesystem::exists(folder));
+  ExpectContents(path, {{"plain.txt", "plain"}, {"read-only.txt", "read-only"}, {"folder/", ""}});
+}
+
+}  // namespace
