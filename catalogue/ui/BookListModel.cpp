@@ -1,5 +1,14 @@
 #include "catalogue/ui/BookListModel.h"
 
+#include <QCollator>
+#include <QCollatorSortKey>
+#include <QColor>
+#include <QLocale>
+#include <algorithm>
+#include <numeric>
+
+#include "catalogue/ui/QtText.h"
+
 namespace catalogue {
 
 namespace {
@@ -8,20 +17,107 @@ const char* const kCaptions[TBookListModel::kColumnCount] = {
     "Наименование", "Серия", "Жанр", "Год", "Язык", "Размер", "файл"};
 
 // Size and file number are numbers: right-aligned.
-bool IsNumberColumn(int column) { return column == 5 || column == 6; }
+bool IsNumberColumn(int column) { return column == bcSize || column == bcFile; }
+
+// Russian, case-insensitive, whatever the machine's locale is.
+const QCollator& BookCollator() {
+  static const QCollator collator = [] {
+    QCollator c(QLocale(QLocale::Russian, QLocale::Russia));
+    c.setCaseSensitivity(Qt::CaseInsensitive);
+    return c;
+  }();
+  return collator;
+}
 
 }  // namespace
 
 TBookListModel::TBookListModel(QObject* parent) : QAbstractTableModel(parent) {}
 
-// No rows until an author's books are shown.
-int TBookListModel::rowCount(const QModelIndex&) const { return 0; }
+std::vector<int> TBookListModel::SortedOrder(const TSortState& sort) const {
+  const int32_t column = ClampSortColumn(sort.column);
+  const TSortTag tag = ColumnSortTag(column);
+  const QCollator& collator = BookCollator();
+
+  // One key per row, so that the sort compares bytes, not texts.
+  std::vector<QCollatorSortKey> keys;
+  keys.reserve(rows_.size());
+  for (const TBookRow& row : rows_)
+    keys.push_back(collator.sortKey(AnsiToQString(SortText(tag, ColumnText(row, column)))));
+
+  std::vector<int> order(rows_.size());
+  std::iota(order.begin(), order.end(), 0);
+  if (sort.descending)
+    std::stable_sort(order.begin(), order.end(),
+                     [&keys](int a, int b) { return keys[b].compare(keys[a]) < 0; });
+  else
+    std::stable_sort(order.begin(), order.end(),
+                     [&keys](int a, int b) { return keys[a].compare(keys[b]) < 0; });
+  return order;
+}
+
+void TBookListModel::SetBooks(std::vector<TBookRow> rows, const TSortState& sort) {
+  beginResetModel();
+  rows_ = std::move(rows);
+  const std::vector<int> order = SortedOrder(sort);
+  std::vector<TBookRow> sorted;
+  sorted.reserve(rows_.size());
+  for (int i : order) sorted.push_back(std::move(rows_[i]));
+  rows_ = std::move(sorted);
+  endResetModel();
+}
+
+void TBookListModel::Clear() {
+  beginResetModel();
+  rows_.clear();
+  endResetModel();
+}
+
+void TBookListModel::Sort(const TSortState& sort) {
+  emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+  const std::vector<int> order = SortedOrder(sort);
+  std::vector<int> newRow(order.size());
+  std::vector<TBookRow> sorted;
+  sorted.reserve(rows_.size());
+  for (size_t i = 0; i < order.size(); ++i) {
+    newRow[order[i]] = static_cast<int>(i);
+    sorted.push_back(std::move(rows_[order[i]]));
+  }
+  rows_ = std::move(sorted);
+
+  // Selection and current item follow their rows.
+  const QModelIndexList from = persistentIndexList();
+  QModelIndexList to;
+  to.reserve(from.size());
+  for (const QModelIndex& i : from) to.append(index(newRow[i.row()], i.column()));
+  changePersistentIndexList(from, to);
+  emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+}
+
+int TBookListModel::rowCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : static_cast<int>(rows_.size());
+}
 
 int TBookListModel::columnCount(const QModelIndex& parent) const {
   return parent.isValid() ? 0 : kColumnCount;
 }
 
-QVariant TBookListModel::data(const QModelIndex&, int) const { return {}; }
+QVariant TBookListModel::data(const QModelIndex& index, int role) const {
+  if (!index.isValid() || index.row() < 0 || static_cast<size_t>(index.row()) >= rows_.size())
+    return {};
+  const TBookRow& row = rows_[index.row()];
+  switch (role) {
+    case Qt::DisplayRole:
+      return AnsiToQString(ColumnText(row, index.column()));
+    case Qt::ForegroundRole:
+      if (row.Duplicate()) return QColor::fromRgb(kDuplicateColor);
+      return {};
+    case Qt::TextAlignmentRole:
+      return QVariant::fromValue(Qt::AlignVCenter |
+                                 (IsNumberColumn(index.column()) ? Qt::AlignRight : Qt::AlignLeft));
+    default:
+      return {};
+  }
+}
 
 QVariant TBookListModel::headerData(int section, Qt::Orientation orientation, int role) const {
   if (orientation != Qt::Horizontal || section < 0 || section >= kColumnCount) return {};

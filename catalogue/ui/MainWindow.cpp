@@ -19,10 +19,13 @@
 #include <QVBoxLayout>
 
 #include "catalogue/AppState.h"
+#include "catalogue/Browse.h"
 #include "catalogue/ui/AuthorListModel.h"
 #include "catalogue/ui/BookListModel.h"
+#include "catalogue/ui/QtText.h"
 #include "catalogue/ui/RowHeightDelegate.h"
 #include "platform/Dialogs.h"
+#include "platform/Files.h"
 
 namespace catalogue {
 
@@ -77,11 +80,14 @@ TF::TF(QWidget* parent) : QMainWindow(parent) {
   CreateToolBar();
   CreateSides();
   CreateStatusBar();
+  ConnectBrowsing();
 
   // Centred when restored; opens maximised.
   resize(1000, 700);
   if (const QScreen* s = screen()) move(s->availableGeometry().center() - rect().center());
   setWindowState(windowState() | Qt::WindowMaximized);
+
+  FormCreate();
 }
 
 TF::~TF() = default;
@@ -255,6 +261,117 @@ void TF::JobEnded() {
 void TF::TB_STOPClick() {
   if (platform::AskYesNo("Прервать процесс ?", "Confirmation")) AppState().stopFlag = true;
 }
+
+// --- the author list --------------------------------------------------------
+
+template <class F>
+void TF::Guarded(F&& handler) {
+  try {
+    handler();
+  } catch (const std::exception& e) {
+    platform::MessageBox(e.what(), "Tomeshelf", platform::TMsgDlgType::mtError, {platform::mrOk});
+  }
+}
+
+void TF::ConnectBrowsing() {
+  connect(EAU, &QLineEdit::textChanged, this, &TF::EAUChange);
+  connect(LB->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+          [this](const QItemSelection& selected) {
+            if (!selected.isEmpty()) LBSelectItem(selected.indexes().first());
+          });
+
+  QHeaderView* header = LV->header();
+  header->setSectionsClickable(true);
+  header->setSortIndicatorShown(true);
+  header->setSortIndicator(-1, Qt::AscendingOrder);
+  connect(header, &QHeaderView::sectionClicked, this, &TF::LVColumnClick);
+}
+
+void TF::FormCreate() {
+  iniDB();
+  SetColumnArrow(AppState().sortColumn);
+  SelectAuthor(0);
+}
+
+void TF::iniDB() {
+  Guarded([this] {
+    if (LoadAuthorList()) LBModel->Reload();
+  });
+}
+
+int TF::LBItemIndex() const {
+  const QModelIndexList selected = LB->selectionModel()->selectedRows();
+  return selected.isEmpty() ? -1 : selected.first().row();
+}
+
+void TF::SelectAuthor(int index) {
+  if (index < 0 || index >= LBModel->rowCount()) return;
+  const QModelIndex item = LBModel->index(index, 0);
+  LB->setCurrentIndex(item);
+  LB->scrollTo(item);
+}
+
+void TF::EAUChange(const QString& text) {
+  const int32_t i = findAuthor(AppState().authors, QStringToAnsi(text));
+  if (i >= 0) SelectAuthor(i);
+}
+
+void TF::LBSelectItem(const QModelIndex& item) {
+  if (item.isValid()) refreshBooksTXT(item.row());
+}
+
+// --- the books of an author --------------------------------------------------
+
+// The sort state of the application, its column brought into range.
+static TSortState CurrentSort() {
+  const TAppState& st = AppState();
+  return {ClampSortColumn(st.sortColumn), st.sortDescending};
+}
+
+void TF::refreshBooksTXT(int index) {
+  const TAppState& st = AppState();
+  if (index < 0 || static_cast<size_t>(index) >= st.authors.size()) return;
+  LAU->setText(AnsiToQString(st.authors[index]));
+  if (!platform::FileExists(st.dbzPath)) return;
+
+  Guarded([&] {
+    try {
+      TAuthorBooks books =
+          BooksOfAuthor(CachedBlock(BlockOfAuthor(index)), EntryOfAuthor(index), st.hideDuplicates);
+      LVModel->SetBooks(std::move(books.rows), CurrentSort());
+      LAU->setToolTip(QStringLiteral("Книг %1").arg(books.count));
+    } catch (...) {
+      // Another author's books must not stay under this author's name.
+      LVModel->Clear();
+      LAU->setToolTip(QString());
+      throw;
+    }
+  });
+}
+
+void TF::AlphaSort() { LVModel->Sort(CurrentSort()); }
+
+void TF::SortBy(const TSortState& sort) {
+  AppState().sortColumn = sort.column;
+  AppState().sortDescending = sort.descending;
+  for (int c = 0; c < TBookListModel::kColumnCount; ++c) SetColumnArrow(c);
+  AlphaSort();
+}
+
+void TF::LVColumnClick(int column) { SortBy(ColumnClicked(CurrentSort(), column)); }
+
+void TF::SetColumnArrow(int column) {
+  const TSortState sort = CurrentSort();
+  QHeaderView* header = LV->header();
+  if (column == sort.column)
+    header->setSortIndicator(column, sort.descending ? Qt::DescendingOrder : Qt::AscendingOrder);
+  else if (header->sortIndicatorSection() == column)
+    header->setSortIndicator(-1, Qt::AscendingOrder);
+}
+
+void TF::setSort(const std::string& text) { SortBy(ParseSortText(text)); }
+
+std::string TF::getSort() const { return FormatSortText(CurrentSort()); }
 
 void TF::FormActivate() { QCoreApplication::processEvents(); }
 

@@ -32,6 +32,7 @@ namespace catalogue {
 
 class TAuthorListModel;
 class TBookListModel;
+struct TSortState;
 class TRowHeightDelegate;
 
 class TF : public QMainWindow, public TJobHost {
@@ -98,9 +99,42 @@ class TF : public QMainWindow, public TJobHost {
   // How often showSB lets events through while a job runs.
   static constexpr std::chrono::milliseconds kPumpInterval{30};
 
+  // --- the author list ---
+  // Loads the author list and shows the first author's books. Runs at the
+  // end of construction; set up AppState() (and any member reader) first.
+  void FormCreate();
+  // Loads the author array from the catalogue archive into LB; without a
+  // catalogue archive the list stays as it is.
+  void iniDB();
+  // The index of the author selected in LB, or -1.
+  int LBItemIndex() const;
+  // Selects author `index` of LB and scrolls it into view (which shows its
+  // books); an index outside the list selects nothing.
+  void SelectAuthor(int index);
+
+  // --- the books of an author ---
+  // Shows the books of author `index` (the one selected in LB): its name in
+  // LAU with "Книг <n>" as the hint, its books sorted in LV.
+  void refreshBooksTXT(int index);
+  // Sorts LV by the sort state (AppState().sortColumn, sortDescending).
+  void AlphaSort();
+  // Marks header `column` of LV with the sort arrow when it is the sort
+  // column. The header shows one arrow, so marking the sort column clears
+  // the others.
+  void SetColumnArrow(int column);
+  // The sort state as the settings keep it ("A0".."D6"), and back: a text
+  // that is not one of those sorts by the title, ascending.
+  void setSort(const std::string& text);
+  std::string getSort() const;
+
  public slots:
   // Asks "Прервать процесс ?"; on Yes sets the stop flag (No leaves it).
   void TB_STOPClick();
+  // Selects the first author whose name begins with `text`, if any.
+  void EAUChange(const QString& text);
+  // A click on the header of `column`: sort by it, or turn the direction
+  // when it is the sort column already.
+  void LVColumnClick(int column);
 
  protected:
   void FormActivate();
@@ -114,6 +148,15 @@ class TF : public QMainWindow, public TJobHost {
   void CreateSides();
   void CreateStatusBar();
   void CreateMenus();
+  void ConnectBrowsing();
+  // An author was selected in LB: shows its books.
+  void LBSelectItem(const QModelIndex& item);
+  // Makes `sort` the sort state, moves the arrow and sorts LV.
+  void SortBy(const TSortState& sort);
+  // Runs `handler`; an error it raises is shown in a message box instead of
+  // leaving through the event loop.
+  template <class F>
+  void Guarded(F&& handler);
 
   std::array<QLabel*, kPanelCount> panels_{};
   std::chrono::steady_clock::time_point lastPump_{};
