@@ -22,8 +22,11 @@
 #include "catalogue/Browse.h"
 #include "catalogue/ui/AuthorListModel.h"
 #include "catalogue/ui/BookListModel.h"
+#include "catalogue/ui/InfoBoxes.h"
 #include "catalogue/ui/QtText.h"
 #include "catalogue/ui/RowHeightDelegate.h"
+#include "catalogue/ui/SearchDialog.h"
+#include "catalogue/ui/SettingsDialog.h"
 #include "platform/Dialogs.h"
 #include "platform/Files.h"
 
@@ -81,6 +84,7 @@ TF::TF(QWidget* parent) : QMainWindow(parent) {
   CreateSides();
   CreateStatusBar();
   ConnectBrowsing();
+  ConnectCommands();
 
   // Centred when restored; opens maximised.
   resize(1000, 700);
@@ -287,6 +291,18 @@ void TF::ConnectBrowsing() {
   connect(header, &QHeaderView::sectionClicked, this, &TF::LVColumnClick);
 }
 
+void TF::ConnectCommands() {
+  const auto search = [this] { Guarded([this] { TB_FINDClick(*this); }); };
+  connect(TB_FIND, &QToolButton::clicked, this, search);
+  connect(ES, &QLineEdit::returnPressed, this, search);
+  connect(find1, &QAction::triggered, this, [this] { find1Click(*this); });
+  connect(TB_STAT, &QToolButton::clicked, this, [this] { Guarded([this] { TB_STATClick(this); }); });
+  connect(TB_WWW, &QToolButton::clicked, this, [] { MI_ABClick(); });
+  connect(MI_AB, &QAction::triggered, this, [] { MI_ABClick(); });
+  connect(MI_WW, &QAction::triggered, this, [] { MI_WWClick(); });
+  connect(TB_OPT, &QToolButton::clicked, this, [this] { TB_OPTClick(*this); });
+}
+
 void TF::FormCreate() {
   iniDB();
   SetColumnArrow(AppState().sortColumn);
@@ -376,6 +392,9 @@ std::string TF::getSort() const { return FormatSortText(CurrentSort()); }
 void TF::FormActivate() { QCoreApplication::processEvents(); }
 
 void TF::FormClose() {
+  // The settings and where the user was; a failure is shown, and the
+  // window closes all the same.
+  if (TFINI* fini = FormFINI(*this)) Guarded([fini] { fini->writeINI(); });
   // Nothing a build or a reading left in the work folder outlives the
   // program.
   clearTmpDir();

@@ -149,6 +149,8 @@ class TF : public QMainWindow, public TJobHost {
   void CreateStatusBar();
   void CreateMenus();
   void ConnectBrowsing();
+  // The title search, statistics, About, home page and settings commands.
+  void ConnectCommands();
   // An author was selected in LB: shows its books.
   void LBSelectItem(const QModelIndex& item);
   // Makes `sort` the sort state, moves the arrow and sorts LV.

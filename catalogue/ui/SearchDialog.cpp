@@ -1,10 +1,202 @@
 #include "catalogue/ui/SearchDialog.h"
 
+#include <QColor>
+#include <QCoreApplication>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTreeView>
+#include <QVBoxLayout>
+
+#include "catalogue/AppState.h"
+#include "catalogue/Browse.h"
+#include "catalogue/ui/AuthorListModel.h"
+#include "catalogue/ui/BookListModel.h"
+#include "catalogue/ui/MainWindow.h"
+#include "catalogue/ui/QtText.h"
+#include "platform/Dialogs.h"
+#include "platform/Files.h"
+
 namespace catalogue {
+
+namespace {
+
+enum { colAuthor = 0, colTitle, colFile, kColumns };
+
+}  // namespace
+
+// --- the hit list ------------------------------------------------------------
+
+TSearchResultModel::TSearchResultModel(QObject* parent) : QAbstractTableModel(parent) {}
+
+void TSearchResultModel::SetHits(std::vector<TTitleHit> hits) {
+  beginResetModel();
+  hits_ = std::move(hits);
+  endResetModel();
+}
+
+int TSearchResultModel::rowCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : static_cast<int>(hits_.size());
+}
+
+int TSearchResultModel::columnCount(const QModelIndex& parent) const {
+  return parent.isValid() ? 0 : kColumns;
+}
+
+QVariant TSearchResultModel::data(const QModelIndex& index, int role) const {
+  if (!index.isValid() || index.row() >= rowCount()) return {};
+  const TTitleHit& h = Hit(index.row());
+  switch (role) {
+    case Qt::DisplayRole:
+      switch (index.column()) {
+        case colAuthor: return AnsiToQString(h.author);
+        case colTitle: return AnsiToQString(h.title);
+        case colFile: return AnsiToQString(h.file);
+      }
+      break;
+    case Qt::ForegroundRole:
+      if (h.duplicate) return QColor(TBookListModel::kDuplicateColor);
+      break;
+    case Qt::TextAlignmentRole:
+      if (index.column() == colFile) return int(Qt::AlignRight | Qt::AlignVCenter);
+      break;
+  }
+  return {};
+}
+
+QVariant TSearchResultModel::headerData(int section, Qt::Orientation orientation, int role) const {
+  if (orientation != Qt::Horizontal) return {};
+  if (role == Qt::DisplayRole) {
+    switch (section) {
+      case colAuthor: return QStringLiteral("Автор");
+      case colTitle: return QStringLiteral("Название");
+      case colFile: return QStringLiteral("Файл");
+    }
+  }
+  if (role == Qt::TextAlignmentRole && section == colFile) {
+    return int(Qt::AlignRight | Qt::AlignVCenter);
+  }
+  return {};
+}
+
+// --- the dialog ----------------------------------------------------------------
 
 TFS::TFS(QWidget* parent) : QDialog(parent) {
   setObjectName(QStringLiteral("FS"));
   setWindowTitle(QStringLiteral("Поиск по названию книги"));
+  setWindowFlags(windowFlags() & ~Qt::WindowContextHelpButtonHint);
+
+  LS = new QTreeView(this);
+  LS->setObjectName(QStringLiteral("LS"));
+  LSModel = new TSearchResultModel(LS);
+  LS->setModel(LSModel);
+  LS->setRootIsDecorated(false);
+  LS->setUniformRowHeights(true);
+  LS->setSelectionMode(QAbstractItemView::SingleSelection);
+  LS->setSelectionBehavior(QAbstractItemView::SelectRows);
+  LS->setEditTriggers(QAbstractItemView::NoEditTriggers);
+  LS->header()->setStretchLastSection(true);
+  LS->setColumnWidth(colAuthor, 230);
+  LS->setColumnWidth(colTitle, 330);
+  connect(LS, &QAbstractItemView::doubleClicked, this, &TFS::LSDblClick);
+
+  OKBtn = new QPushButton(QStringLiteral("Перейти"), this);
+  OKBtn->setObjectName(QStringLiteral("OKBtn"));
+  OKBtn->setDefault(true);
+  connect(OKBtn, &QPushButton::clicked, this, &TFS::LSDblClick);
+  CancelBtn = new QPushButton(QStringLiteral("Отказ"), this);
+  CancelBtn->setObjectName(QStringLiteral("CancelBtn"));
+  connect(CancelBtn, &QPushButton::clicked, this, &QDialog::reject);
+
+  auto* buttons = new QHBoxLayout;
+  buttons->addStretch(1);
+  buttons->addWidget(OKBtn);
+  buttons->addWidget(CancelBtn);
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(LS);
+  layout->addLayout(buttons);
+  setFixedSize(680, 420);  // a fixed dialog border
+}
+
+int TFS::HitCount() const { return LSModel->rowCount(); }
+
+void TFS::LSDblClick() {
+  accept();
+  const QModelIndexList rows = LS->selectionModel()->selectedRows();
+  auto* f = qobject_cast<TF*>(parentWidget());
+  if (rows.isEmpty() || !f) return;
+  const TTitleHit& hit = LSModel->Hit(rows.first().row());
+  gotoBook(*f, hit.authorIndex, hit.file);
+}
+
+void TFS::showEvent(QShowEvent* e) {
+  QDialog::showEvent(e);
+  LS->setFocus();  // FormActivate
+}
+
+// --- the main window's commands --------------------------------------------------
+
+TFS* FormFS(TF& f) { return f.findChild<TFS*>(QStringLiteral("FS")); }
+
+void TB_FINDClick(TF& f) {
+  const QByteArray typed = f.ES->text().toUtf8();
+  const TTitleMask m = MakeTitleMask(std::string_view(typed.constData(), typed.size()));
+  switch (m.verdict) {
+    case TTitleMask::tmEmpty:
+      return;
+    case TTitleMask::tmTooShort:
+      platform::MessageBox(kTooShortMessage, "", platform::TMsgDlgType::mtCustom,
+                           {platform::mrOk});
+      return;
+    case TTitleMask::tmSearch:
+      break;
+  }
+  findBook(f, m.mask);
+  TFS* fs = FormFS(f);
+  if (fs && fs->HitCount() > 0) fs->exec();
+}
+
+void findBook(TF& f, const AnsiString& mask) {
+  TFS* fs = FormFS(f);
+  if (!fs) return;
+  // The previous hits go first, so a search that finds nothing or fails
+  // never shows them again as if they were its own.
+  fs->LSModel->SetHits({});
+  const TAppState& st = AppState();
+  if (!platform::FileExists(st.dbzPath)) return;
+  fs->LSModel->SetHits(
+      catalogue::findBook(mask, st.authors, st.hideDuplicates, CachedBlock, f));
+}
+
+void find1Click(TF& f) {
+  // Ctrl+F stays live while a job disables the tool bar; going to a book
+  // then would read the catalogue in the middle of the job.
+  if (f.JobRunning()) return;
+  if (TFS* fs = FormFS(f)) fs->exec();
+}
+
+void gotoBook(TF& f, int32_t authorIndex, const AnsiString& file) {
+  if (authorIndex < 0 || authorIndex >= f.LBModel->rowCount()) return;
+  if (f.LBItemIndex() == authorIndex) {
+    // Selecting the selected author again changes nothing: show its books
+    // anew, so they follow settings changed meanwhile (hidden duplicates).
+    f.refreshBooksTXT(authorIndex);
+  } else {
+    f.SelectAuthor(authorIndex);
+  }
+  QCoreApplication::processEvents();
+
+  for (int r = 0; r < f.LVModel->rowCount(); ++r) {
+    if (f.LVModel->Row(r).field[bfFile] == file) {
+      const QModelIndex item = f.LVModel->index(r, 0);
+      f.LV->selectionModel()->setCurrentIndex(
+          item, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+      f.LV->scrollTo(item);
+      break;
+    }
+  }
 }
 
 }  // namespace catalogue

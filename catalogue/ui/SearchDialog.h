@@ -1,15 +1,85 @@
-// TFS (object "FS"): the dialog that lists the hits of a title search.
+// TFS (object "FS"): the dialog that lists the hits of a title search, and
+// the main window's title-search commands.
+//
+// The hit list LS is a view over TSearchResultModel, filled once when a
+// search ends (a short mask can hit 100,000 titles). "Перейти" (OKBtn) or a
+// double click closes the dialog and shows the selected book in the main
+// window (gotoBook). The dialog is a child of the main window TF; it keeps
+// the last hits, which Ctrl+F (find1) shows again.
 #pragma once
 
+#include <QAbstractTableModel>
 #include <QDialog>
+#include <vector>
+
+#include "catalogue/TitleSearch.h"
+
+class QPushButton;
+class QTreeView;
 
 namespace catalogue {
+
+class TF;
+
+// The hits of a title search in the columns "Автор", "Название", "Файл";
+// duplicates grey.
+class TSearchResultModel : public QAbstractTableModel {
+  Q_OBJECT
+
+ public:
+  explicit TSearchResultModel(QObject* parent = nullptr);
+
+  // Shows `hits` in place of what was shown.
+  void SetHits(std::vector<TTitleHit> hits);
+  const TTitleHit& Hit(int r) const { return hits_[static_cast<size_t>(r)]; }
+
+  int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+  int columnCount(const QModelIndex& parent = QModelIndex()) const override;
+  QVariant data(const QModelIndex& index, int role = Qt::DisplayRole) const override;
+  QVariant headerData(int section, Qt::Orientation orientation,
+                      int role = Qt::DisplayRole) const override;
+
+ private:
+  std::vector<TTitleHit> hits_;
+};
 
 class TFS : public QDialog {
   Q_OBJECT
 
  public:
   explicit TFS(QWidget* parent = nullptr);
+
+  QTreeView* LS = nullptr;
+  TSearchResultModel* LSModel = nullptr;
+  QPushButton* OKBtn = nullptr;      // "Перейти"
+  QPushButton* CancelBtn = nullptr;  // "Отказ"
+
+  // The number of hits listed.
+  int HitCount() const;
+
+ public slots:
+  // Closes the dialog with OK and, when a hit is selected, shows its book in
+  // the main window (the dialog's parent).
+  void LSDblClick();
+
+ protected:
+  void showEvent(QShowEvent* e) override;
 };
+
+// The dialog of the main window `f`.
+TFS* FormFS(TF& f);
+
+// TB_FIND (and Enter in ES): searches the titles for the text of ES and
+// shows the hits, if any. A text of fewer than 3 characters besides "*" is
+// refused with a message. Raises when the catalogue cannot be read.
+void TB_FINDClick(TF& f);
+// Fills FS with the books whose title matches `mask`; with no catalogue
+// archive the list is emptied.
+void findBook(TF& f, const AnsiString& mask);
+// Ctrl+F: shows the last hits again (not while a job runs).
+void find1Click(TF& f);
+// Selects author `authorIndex` (nothing happens outside the list) and shows
+// its books, then selects the first book whose file number is `file` (ANSI).
+void gotoBook(TF& f, int32_t authorIndex, const AnsiString& file);
 
 }  // namespace catalogue

@@ -1,0 +1,44 @@
+#include "catalogue/InfoTexts.h"
+
+#include "catalogue/AppState.h"
+#include "catalogue/CatalogueFormat.h"
+#include "catalogue/Func.h"
+#include "catalogue/MemberReader.h"
+#include "platform/Files.h"
+
+namespace catalogue {
+
+AnsiString ReadCatalogueInfo() {
+  const std::string& dbz = AppState().dbzPath;
+  // No catalogue yet is not an error: the box is simply empty.
+  if (!platform::FileExists(dbz)) return {};
+  return ReadMember(dbz, kInfoMember);
+}
+
+std::vector<std::vector<std::string>> StatisticsTable(std::string_view ansiText) {
+  std::vector<std::vector<std::string>> rows;
+  size_t pos = 0;
+  while (pos <= ansiText.size()) {
+    size_t end = ansiText.find_first_of("\r\n", pos);
+    if (end == std::string_view::npos) end = ansiText.size();
+    const std::string_view line = ansiText.substr(pos, end - pos);
+    std::vector<std::string> cells;
+    for (size_t c = 0; c < line.size();) {
+      size_t tab = line.find('\t', c);
+      if (tab == std::string_view::npos) tab = line.size();
+      if (tab > c) cells.push_back(platform::AnsiToUtf8(line.substr(c, tab - c)));
+      c = line.find_first_not_of('\t', tab);
+      if (c == std::string_view::npos) break;
+    }
+    if (!cells.empty()) rows.push_back(std::move(cells));
+    pos = end + 1;
+  }
+  return rows;
+}
+
+std::string AboutText() {
+  return "Tomeshelf версия " + getVersionText() +
+         "\n\nTomeshelf — каталог личной библиотеки электронных книг FB2.";
+}
+
+}  // namespace catalogue

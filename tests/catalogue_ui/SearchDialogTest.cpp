@@ -1,0 +1,218 @@
+// The title search from the main window: the 3-character rule, the hit
+// list, "Перейти" and the controls while the search runs.
+#include <QColor>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QToolButton>
+#include <QTreeView>
+
+#include "catalogue/Browse.h"
+#include "catalogue/ui/BookListModel.h"
+#include "platform/Dialogs.h"
+#include "tests/catalogue_ui/SearchWindowFixture.h"
+
+using namespace catalogue;
+
+namespace {
+
+class SearchDialogTest : public h9test::TWindowTest {
+ protected:
+  // Types `text` in ES and runs the search; `answer` closes the dialog if it
+  // opens. Returns whether it opened.
+  bool Search(const char* text, const std::function<void(TFS*)>& answer) {
+    f_->ES->setText(QString::fromUtf8(text));
+    return h9test::AnswerModal(
+        [&](QWidget* w) {
+          auto* dialog = qobject_cast<TFS*>(w);
+          ASSERT_EQ(dialog, fs_);
+          answer(dialog);
+        },
+        [&] { TB_FINDClick(*f_); });
+  }
+  static void Cancel(TFS* d) { d->CancelBtn->click(); }
+};
+
+TEST_F(SearchDialogTest, ShortTextsAreRefusedAndStarsAloneDoNothing) {
+  UseReference("small");
+  Start();
+  platform::TScriptedDialogs script;
+  platform::TDialogProviderScope scope(&script);
+
+  EXPECT_FALSE(Search("сa", Cancel));
+  EXPECT_FALSE(Search("**ад*", Cancel));  // stars do not count
+  ASSERT_EQ(script.asked.size(), 2u);
+  EXPECT_EQ(script.asked[0].text, "Не меньше 3-х символов для поиска");
+  EXPECT_EQ(script.asked[0].caption, "");
+  EXPECT_EQ(script.asked[0].buttons, platform::TMsgDlgButtons{platform::mrOk});
+
+  EXPECT_FALSE(Search("***", Cancel));
+  EXPECT_FALSE(Search("", Cancel));
+  EXPECT_EQ(script.asked.size(), 2u);
+  EXPECT_EQ(fs_->HitCount(), 0);
+}
+
+TEST_F(SearchDialogTest, AHitTakesTheMainWindowToItsAuthorAndBook) {
+  UseReference("small");
+  Start();
+  ASSERT_EQ(f_->LBItemIndex(), 0);
+
+  TTitleHit chosen;
+  const bool opened = Search("САД", [&](TFS* d) {
+    EXPECT_EQ(d->focusWidget(), d->LS);
+    const QAbstractItemModel* m = d->LS->model();
+    ASSERT_GT(m->rowCount(), 1);
+    // Any letter case: the title holds "сад" or "Сад".
+    const int row = m->rowCount() - 1;
+    EXPECT_TRUE(m->index(row, 1).data().toString().contains(QStringLiteral("сад"), Qt::CaseInsensitive));
+    chosen = d->LSModel->Hit(row);
+    EXPECT_EQ(m->index(row, 0).data().toString().toStdString(),
+              platform::AnsiToUtf8(AppState().authors[chosen.authorIndex]));
+    d->LS->setCurrentIndex(m->index(row, 0));
+    d->OKBtn->click();
+  });
+  ASSERT_TRUE(opened);
+  EXPECT_FALSE(fs_->isVisible());
+  EXPECT_EQ(fs_->result(), QDialog::Accepted);
+  ASSERT_NE(chosen.authorIndex, 0);
+  EXPECT_EQ(f_->LBItemIndex(), chosen.authorIndex);
+  EXPECT_EQ(SelectedBook(), platform::AnsiToUtf8(chosen.file));
+  EXPECT_EQ(f_->LV->currentIndex().row(), f_->LV->selectionModel()->selectedRows().first().row());
+
+  // The controls are back after the search.
+  EXPECT_TRUE(f_->TB_FIND->isEnabled());
+  EXPECT_TRUE(f_->ES->isEnabled());
+  EXPECT_TRUE(f_->LB->isEnabled());
+}
+
+TEST_F(SearchDialogTest, GoWithoutASelectedHitOnlyCloses) {
+  UseReference("small");
+  Start();
+  f_->SelectAuthor(3);
+  f_->LV->setCurrentIndex(f_->LV->model()->index(0, 0));
+  const std::string book = SelectedBook();
+  ASSERT_NE(book, "");
+  ASSERT_TRUE(Search("сад", [](TFS* d) {
+    d->LS->clearSelection();
+    d->OKBtn->click();
+  }));
+  EXPECT_EQ(fs_->result(), QDialog::Accepted);
+  EXPECT_EQ(f_->LBItemIndex(), 3);
+  EXPECT_EQ(SelectedBook(), book);
+}
+
+TEST_F(SearchDialogTest, NoHitsOpenNoDialogAndTheLastHitsAreGone) {
+  UseReference("small");
+  Start();
+  ASSERT_TRUE(Search("сад", Cancel));
+  const int hits = fs_->HitCount();
+  EXPECT_GT(hits, 0);
+  // Ctrl+F shows them again.
+  EXPECT_TRUE(h9test::AnswerModal(
+      [&](QWidget* w) {
+        EXPECT_EQ(w, fs_);
+        EXPECT_EQ(fs_->HitCount(), hits);
+        fs_->reject();
+      },
+      [&] { find1Click(*f_); }));
+
+  EXPECT_FALSE(Search("zzzzzz", Cancel));
+  EXPECT_EQ(fs_->HitCount(), 0);
+}
+
+TEST_F(SearchDialogTest, DuplicatesAreListedGreyOnlyWhenShown) {
+  UseReference("small");
+  Start();
+  // Every title, duplicates hidden (the default) and then shown.
+  findBook(*f_, "*");
+  const int hidden = fs_->HitCount();
+  AppState().hideDuplicates = false;
+  findBook(*f_, "*");
+  const int shown = fs_->HitCount();
+  EXPECT_GT(shown, hidden);
+  int grey = 0;
+  const QAbstractItemModel* m = fs_->LS->model();
+  for (int r = 0; r < m->rowCount(); ++r) {
+    const QVariant colour = m->index(r, 1).data(Qt::ForegroundRole);
+    if (fs_->LSModel->Hit(r).duplicate) {
+      EXPECT_EQ(colour.value<QColor>(), QColor(TBookListModel::kDuplicateColor));
+      ++grey;
+    } else {
+      EXPECT_FALSE(colour.isValid());
+    }
+  }
+  EXPECT_EQ(grey, shown - hidden);
+}
+
+TEST_F(SearchDialogTest, ControlsAreOffWhileTheSearchReadsAndBackAfterAnError) {
+  UseReference("small");
+  Start();
+  AppState().blockCache.Clear();
+  bool enabledDuringRead = true;
+  catalogue::TZipMemberReaderScope watch(
+      [&](const std::string& zip, const std::string& member, int64_t n) {
+        enabledDuringRead = f_->TB_FIND->isEnabled() || f_->ES->isEnabled() ||
+                            f_->TB_CREDB->isEnabled() || f_->LB->isEnabled();
+        return reader_(zip, member, n);
+      });
+  EXPECT_TRUE(Search("сад", Cancel));
+  EXPECT_FALSE(enabledDuringRead);
+  EXPECT_TRUE(f_->TB_FIND->isEnabled());
+  EXPECT_FALSE(f_->JobRunning());
+
+  AppState().blockCache.Clear();
+  reader_.SetFailing(true);
+  EXPECT_THROW(Search("сад", Cancel), std::runtime_error);
+  EXPECT_EQ(fs_->HitCount(), 0);
+  EXPECT_TRUE(f_->TB_FIND->isEnabled());
+  EXPECT_FALSE(f_->JobRunning());
+}
+
+TEST_F(SearchDialogTest, WithoutACatalogueNothingIsFound) {
+  Start();
+  EXPECT_FALSE(Search("сад", Cancel));
+  EXPECT_EQ(fs_->HitCount(), 0);
+  EXPECT_EQ(reader_.TotalReads(), 0);
+}
+
+TEST_F(SearchDialogTest, GotoBookIgnoresAnAuthorOutsideTheList) {
+  UseReference("small");
+  Start();
+  f_->SelectAuthor(2);
+  gotoBook(*f_, -1, "1");
+  gotoBook(*f_, static_cast<int32_t>(AppState().authors.size()), "1");
+  EXPECT_EQ(f_->LBItemIndex(), 2);
+  // A file the author lacks selects the author and no book.
+  gotoBook(*f_, 5, "no such file");
+  EXPECT_EQ(f_->LBItemIndex(), 5);
+  EXPECT_EQ(SelectedBook(), "");
+}
+
+TEST_F(SearchDialogTest, TheToolBarEnterAndCtrlFRunTheCommands) {
+  UseReference("small");
+  Start();
+  f_->ES->setText(QStringLiteral("сад"));
+  auto close = [](QWidget* w) { static_cast<QDialog*>(w)->reject(); };
+  EXPECT_TRUE(h9test::AnswerModal(close, [&] { f_->TB_FIND->click(); }));
+  const int hits = fs_->HitCount();
+  EXPECT_GT(hits, 0);
+  fs_->LSModel->SetHits({});
+  EXPECT_TRUE(h9test::AnswerModal(close, [&] { emit f_->ES->returnPressed(); }));
+  EXPECT_EQ(fs_->HitCount(), hits);
+  EXPECT_TRUE(h9test::AnswerModal(close, [&] { f_->find1->trigger(); }));
+  {
+    TJobScope job(*f_);  // a build, say
+    EXPECT_FALSE(h9test::AnswerModal(close, [&] { f_->find1->trigger(); }));
+  }
+
+  // A catalogue that cannot be read is reported, not thrown at the event loop.
+  platform::TScriptedDialogs script;
+  platform::TDialogProviderScope scope(&script);
+  AppState().blockCache.Clear();
+  reader_.SetFailing(true);
+  EXPECT_FALSE(h9test::AnswerModal(close, [&] { f_->TB_FIND->click(); }));
+  ASSERT_EQ(script.asked.size(), 1u);
+  EXPECT_EQ(script.asked[0].type, platform::TMsgDlgType::mtError);
+  EXPECT_TRUE(f_->TB_FIND->isEnabled());
+}
+
+}  // namespace
