@@ -28,14 +28,17 @@
 //    not touched at all (appending moves no item data);
 //  - sources of moved items are deleted only once the new archive is on
 //    disk; failing to delete one never undoes the archive.
-// Volume sets are written through the volume layer (ZAVolumes.h): the
-// directory already is; items are written to the archive stream of a
-// single file until a layer that cuts volumes takes them over.
+// A volume set (ZAVolumeSet.h) is written only when it is created, so its
+// commit never has a tail: each new item is written to a temporary file,
+// then copied into the volumes, its local header kept whole in one volume;
+// the directory follows through the volume layer. A failure or cancel
+// deletes the volumes made after the first and cuts the first back.
 #include <fcntl.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
@@ -231,7 +234,8 @@ bool IsRenamed(const TDirItem& item) { return item.Modified && item.Operation ==
 class TZACommit {
  public:
   explicit TZACommit(TZABaseArchiver& arc)
-      : FArc(arc), FDM(*arc.FDMHandle), FArchive(*arc.FCompressedStream) {}
+      : FArc(arc), FDM(*arc.FDMHandle), FMultiVolume(arc.FSpanningMode != smNone) {}
+  ~TZACommit() { DropItemTemp(); }
   TZACommit(const TZACommit&) = delete;
   TZACommit& operator=(const TZACommit&) = delete;
 
@@ -241,6 +245,9 @@ class TZACommit {
   void StartProgress();
   void PlanCut();
   void SaveArchiveTail();
+  // A new temporary file (prefix "FC") in `folder` (empty: the current
+  // folder); its name goes to `name` as soon as it exists. EZAException 19.
+  std::unique_ptr<platform::TStream> CreateTempFile(const std::string& folder, std::string& name);
   void RestoreArchiveTail();
   void DeleteTempFile();
   void RollbackUpdate();
@@ -259,9 +266,21 @@ class TZACommit {
   bool RemoveMovedSources();
   bool AbortIsSilent() const;
 
+  // Volume sets: each new item is written to a temporary file first, then
+  // copied into the volumes (its local header kept whole in one volume).
+  void OpenItemTemp();
+  void DropItemTemp() noexcept;
+  bool CopySpannedItem(TDirItem& item);
+  void UndoSpannedCopy() noexcept;
+
+  // The archive stream; of a volume set, the volume being written, which
+  // each volume switch replaces: never held across a write.
+  platform::TStream& Archive() const { return *FArc.FCompressedStream; }
+
   TZABaseArchiver& FArc;
   TZADirManager& FDM;
-  platform::TStream& FArchive;
+  const bool FMultiVolume;
+  platform::TStream* FOut = nullptr;  // where the item being written goes
   int64_t FCutPosition = 0;
   std::unique_ptr<platform::TStream> FTail;
   std::string FTailFileName;
@@ -274,6 +293,17 @@ class TZACommit {
   std::unique_ptr<platform::TStream> FSourceFile;
   std::unique_ptr<platform::TStream> FSourceWindow;
   int64_t FCallerPosition = 0;
+
+  // A volume set's item being written: its temporary file, the length of
+  // its local header, where its copy into the volumes began (to take back
+  // a failed copy that stayed in one volume), and the bytes of a spanned
+  // floppy disk not written yet.
+  std::unique_ptr<platform::TStream> FItemTemp;
+  std::string FItemTempName;
+  int64_t FHeaderLen = 0;
+  int FCopyVolume = -1;
+  int64_t FCopyStart = 0, FCopyBuffered = 0;
+  std::unique_ptr<platform::TMemoryStream> FFirstVolumeBuffer;
 
   // End records of the directory manager, for a rollback.
   TZAZipCentralDirEnd FOldEnd;
@@ -329,6 +359,12 @@ void TZACommit::Run() {
   FOldLocator = FDM.Zip64CentralDirEndLocator;
   FOldZip64 = FDM.FZip64;
   FOldCentralDirOffset = FDM.CentralDirOffset;
+  if (FMultiVolume && FDM.RBCDir.Count() > 0) {
+    // Only a set being created is written (BeginUpdate refuses the others):
+    // an existing set cannot be rewritten in place.
+    FArc.RollbackDirectory();
+    throw EZAException(ZA_ERR_SPANNED_MODIFICATION, FArc.FName);
+  }
 
   try {
     PlanCut();
@@ -341,12 +377,22 @@ void TZACommit::Run() {
 
   bool completed = false;
   try {
-    FArchive.SetSize(FCutPosition);
-    FArchive.SetPosition(FCutPosition);
+    Archive().SetSize(FCutPosition);
+    Archive().SetPosition(FCutPosition);
+    FArc.FVolumeNumberInfo.SetFirstVolume(true);
+    // Spanned onto floppy disks, each disk's bytes are written in one go.
+    if (FArc.FSpanningMode == smSpanning && FArc.MediaInfo().IsFloppy(ZAExtractFilePath(FArc.FFileName)))
+      FFirstVolumeBuffer = std::make_unique<platform::TMemoryStream>();
     completed = WriteItems();
+    if (FFirstVolumeBuffer) {
+      if (completed && FFirstVolumeBuffer->Size() > 0)
+        FArc.FVolumes->WriteBufferToStream(FFirstVolumeBuffer->Memory(), FFirstVolumeBuffer->Size(),
+                                           nullptr, -1);
+      FFirstVolumeBuffer.reset();
+    }
     if (completed) {
-      FDM.SaveDir(true, &FArchive);
-      if (FArc.FOptions.FlushBuffers() || FHasMoves) FlushToDisk(FArchive, FArc.FFileName);
+      FDM.SaveDir(true, &Archive());
+      if (FArc.FOptions.FlushBuffers() || FHasMoves) FlushToDisk(Archive(), FArc.FFileName);
     }
   } catch (...) {
     RollbackAndRethrow();
@@ -379,7 +425,7 @@ bool TZACommit::AbortIsSilent() const {
 void TZACommit::PlanCut() {
   TZADirArray& dir = FDM.CDir;
   const TZADirArray& old = FDM.RBCDir;
-  const int64_t size = FArchive.Size();
+  const int64_t size = Archive().Size();
   // Where the old directory really starts: what loading found (the end of
   // the file after a rebuild from the local headers), never the end
   // record's offset, which misses a stub put in front of the archive.
@@ -412,7 +458,7 @@ void TZACommit::PlanCut() {
       const uint64_t longest = kLocalHeaderSize + 2 * 0xFFFF + 24 + item.CompressedSize();
       if (offset + longest <= static_cast<uint64_t>(cut)) continue;
       TLocalRecord r;
-      if (ReadLocalRecord(FArchive, static_cast<int64_t>(offset), size, item, r) &&
+      if (ReadLocalRecord(Archive(), static_cast<int64_t>(offset), size, item, r) &&
           static_cast<int64_t>(offset) + r.Size() > cut) {
         cut = static_cast<int64_t>(offset);
         moved = true;
@@ -423,30 +469,23 @@ void TZACommit::PlanCut() {
 }
 
 void TZACommit::SaveArchiveTail() {
-  const int64_t size = FArchive.Size();
+  const int64_t size = Archive().Size();
   try {
-    if (FArc.FInMemory || (FArc.FIsCustomStream && FArc.FTempDir.empty())) {
+    if (FArc.FInMemory || (FArc.FIsCustomStream && FArc.FTempDir.empty()) || FMultiVolume) {
       // The archive itself lives in memory, or in a caller's stream that has
-      // no folder of its own.
+      // no folder of its own; a new volume set has nothing after its cut.
       FTail = std::make_unique<platform::TMemoryStream>();
     } else {
       // Beside the archive unless told otherwise: the same disk, never a
       // RAM-backed temporary folder.
       const std::string named = !FArc.FTempDir.empty() ? FArc.FTempDir : ZAExtractFilePath(FArc.FFileName);
-      const std::string dir = named.empty() ? std::string("./") : named;
-      try {
-        FTailFileName = platform::CreateTempFileName(dir, "FC");
-        FTail = std::make_unique<platform::TFileStream>(FTailFileName, platform::fmOpenReadWrite);
-      } catch (const std::exception&) {
-        throw EZAException(ZA_ERR_CANNOT_CREATE_FILE, FArc.FName,
-                           {FTailFileName.empty() ? platform::JoinPath(dir, "FC*") : FTailFileName});
-      }
+      FTail = CreateTempFile(named, FTailFileName);
     }
     std::unique_ptr<uint8_t[]> buffer(new uint8_t[kCopyBlock]);
-    FArchive.SetPosition(FCutPosition);
+    Archive().SetPosition(FCutPosition);
     for (int64_t done = FCutPosition; done < size;) {
       const int64_t n = std::min(kCopyBlock, size - done);
-      if (ZAReadFully(FArchive, buffer.get(), n) != n) throw EZAException(ZA_ERR_INVALID_ARCHIVE, FArc.FName);
+      if (ZAReadFully(Archive(), buffer.get(), n) != n) throw EZAException(ZA_ERR_INVALID_ARCHIVE, FArc.FName);
       if (FTail->Write(buffer.get(), n) != n) throw EZAException(ZA_ERR_STREAM_WRITE, FArc.FName);
       done += n;
     }
@@ -458,20 +497,31 @@ void TZACommit::SaveArchiveTail() {
   }
 }
 
+std::unique_ptr<platform::TStream> TZACommit::CreateTempFile(const std::string& folder, std::string& name) {
+  const std::string dir = folder.empty() ? std::string("./") : folder;
+  try {
+    name = platform::CreateTempFileName(dir, "FC");
+    return std::make_unique<platform::TFileStream>(name, platform::fmOpenReadWrite);
+  } catch (const std::exception&) {
+    throw EZAException(ZA_ERR_CANNOT_CREATE_FILE, FArc.FName,
+                       {name.empty() ? platform::JoinPath(dir, "FC*") : name});
+  }
+}
+
 void TZACommit::RestoreArchiveTail() {
   if (!FTail) throw EZAException(ZA_ERR_NIL_POINTER, FArc.FName);
-  FArchive.SetSize(FCutPosition);
-  FArchive.SetPosition(FCutPosition);
+  Archive().SetSize(FCutPosition);
+  Archive().SetPosition(FCutPosition);
   FTail->SetPosition(0);
   std::unique_ptr<uint8_t[]> buffer(new uint8_t[kCopyBlock]);
   const int64_t size = FTail->Size();
   for (int64_t done = 0; done < size;) {
     const int64_t n = std::min(kCopyBlock, size - done);
     if (ZAReadFully(*FTail, buffer.get(), n) != n) throw EZAException(ZA_ERR_STREAM_WRITE, FArc.FName);
-    FArchive.WriteBuffer(buffer.get(), n);
+    Archive().WriteBuffer(buffer.get(), n);
     done += n;
   }
-  if (FArc.FOptions.FlushBuffers()) FlushToDisk(FArchive, FArc.FFileName);
+  if (FArc.FOptions.FlushBuffers()) FlushToDisk(Archive(), FArc.FFileName);
   DeleteTempFile();
 }
 
@@ -489,7 +539,9 @@ void TZACommit::RollbackUpdate() {
   FDM.Zip64CentralDirEndLocator = FOldLocator;
   FDM.FZip64 = FOldZip64;
   FDM.CentralDirOffset = FOldCentralDirOffset;
-  FDM.FCompressedStream = &FArchive;
+  // A new volume set goes back to its first volume, cut where it began.
+  if (FMultiVolume) FArc.FVolumes->RestartWriting(FCutPosition);
+  FDM.FCompressedStream = FArc.FCompressedStream;
   RestoreArchiveTail();
 }
 
@@ -576,7 +628,8 @@ bool TZACommit::Write(const void* data, int64_t count) {
   const TZADiskFullHandler onDiskFull = [this](int volume, const std::string& file, bool& cancel) {
     FArc.DoOnDiskFull(volume, file, cancel);
   };
-  return ZAWriteWithDiskFullRetry(FArchive, data, count, FArc.FFileName, onDiskFull, FArc.FProgressCancel);
+  const std::string& file = FOut == FItemTemp.get() ? FItemTempName : FArc.FFileName;
+  return ZAWriteWithDiskFullRetry(*FOut, data, count, file, onDiskFull, FArc.FProgressCancel);
 }
 
 void TZACommit::CopyFromTail(int64_t from, int64_t count) {
@@ -602,7 +655,8 @@ void TZACommit::CopyExistingItem(int index) {
   TLocalRecord r;
   if (!ReadLocalRecord(*FTail, tailPos, FTail->Size(), item, r))
     throw EZAException(ZA_ERR_INVALID_ARCHIVE, FArc.FName);
-  const int64_t newOffset = FArchive.Position();
+  FOut = &Archive();
+  const int64_t newOffset = Archive().Position();
 
   if (!IsRenamed(item)) {
     CopyFromTail(tailPos, r.Size());
@@ -685,14 +739,28 @@ bool TZACommit::WriteNewItem(int index) {
   FArc.DoOnFileProgress(eventName, 0, item.Operation, ppStart, cancel);
   if (cancel) return false;
 
-  const int64_t start = FArchive.Position();
+  int64_t start = 0;
+  bool copied = true;
   try {
+    if (FMultiVolume)
+      OpenItemTemp();
+    else
+      FOut = &Archive();
+    start = FOut->Position();
     WriteNewItemData(item, start);
+    if (FMultiVolume && !FArc.FProgressCancel) copied = CopySpannedItem(item);
   } catch (const EZAException& e) {
     ReleaseItemSource(item, false);
     // A retried or dropped item leaves nothing of its attempt behind.
-    FArchive.SetSize(start);
-    FArchive.SetPosition(start);
+    if (FMultiVolume) {
+      UndoSpannedCopy();
+      DropItemTemp();
+      // A full disk the user gave up on is a cancel, not a failure to ask about.
+      if (FArc.FProgressCancel) return false;
+    } else {
+      FOut->SetSize(start);
+      FOut->SetPosition(start);
+    }
     if (!FArc.FCompressedStream) {
       FAction = fxaAbort;
     } else {
@@ -705,8 +773,15 @@ bool TZACommit::WriteNewItem(int index) {
     ReleaseItemSource(item, false);
     throw;
   }
+  DropItemTemp();
   if (FArc.FProgressCancel) {
     ReleaseItemSource(item, false);
+    return false;
+  }
+  if (!copied) {
+    // The volume copy was cancelled: the whole commit is given up.
+    ReleaseItemSource(item, false);
+    FAction = fxaAbort;
     return false;
   }
   ReleaseItemSource(item, true);
@@ -799,7 +874,7 @@ void TZACommit::WriteNewItemData(TDirItem& item, int64_t start) {
   // unknown, then the data, then the header again with the sizes.
   const std::string first = prefix(size, 0);
   if (!Write(first.data(), static_cast<int64_t>(first.size()))) return;
-  if (source && !FArc.CompressItem(*source, FArchive, item)) return;
+  if (source && !FArc.CompressItem(*source, *FOut, item)) return;
 
   const uint64_t comp = item.CompressedSize(), uncomp = item.UncompressedSize();
   if (!zip64Local && (comp >= ZA_SENTINEL32 || uncomp >= ZA_SENTINEL32))
@@ -809,10 +884,79 @@ void TZACommit::WriteNewItemData(TDirItem& item, int64_t start) {
   lh.compMethod = cd.compMethod;
   const std::string final = prefix(uncomp, comp);
   if (final.size() != first.size()) throw EZAException(ZA_ERR_STREAM_WRITE, FArc.FName);
-  const int64_t end = FArchive.Position();
-  FArchive.SetPosition(start);
-  FArchive.WriteBuffer(final.data(), static_cast<int64_t>(final.size()));
-  FArchive.SetPosition(end);
+  FHeaderLen = static_cast<int64_t>(final.size());
+  const int64_t end = FOut->Position();
+  FOut->SetPosition(start);
+  FOut->WriteBuffer(final.data(), static_cast<int64_t>(final.size()));
+  FOut->SetPosition(end);
+}
+
+// --- Items of a volume set ------------------------------------------------------------
+
+void TZACommit::OpenItemTemp() {
+  DropItemTemp();
+  // Split volumes lie on a fixed disk: the item is staged beside them.
+  // Spanned ones go to removable disks, whose room is the volumes'.
+  std::string dir = FArc.FTempDir;
+  if (dir.empty())
+    dir = FArc.FSpanningMode == smSplitting ? ZAExtractFilePath(FArc.FFileName)
+                                            : std::filesystem::temp_directory_path().string();
+  FItemTemp = CreateTempFile(dir, FItemTempName);
+  FOut = FItemTemp.get();
+  FCopyVolume = -1;
+}
+
+void TZACommit::DropItemTemp() noexcept {
+  if (FOut == FItemTemp.get()) FOut = nullptr;
+  FItemTemp.reset();
+  if (!FItemTempName.empty()) platform::DeleteFile(FItemTempName);
+  FItemTempName.clear();
+}
+
+bool TZACommit::CopySpannedItem(TDirItem& item) {
+  TZAVolumeSet& volumes = *FArc.FVolumes;
+  platform::TMemoryStream* buffer = FFirstVolumeBuffer.get();
+  FCopyVolume = volumes.CurrentVolumeNumber();
+  FCopyStart = Archive().Size();
+  FCopyBuffered = buffer ? buffer->Size() : 0;
+  FItemTemp->SetPosition(0);
+  // The local header whole in one volume: the entry names that volume and
+  // the header's place in it.
+  volumes.CopyToVolumes(*FItemTemp, FHeaderLen, false, buffer, 0);
+  const int volume = volumes.CurrentVolumeNumber();
+  const uint64_t offset = static_cast<uint64_t>(volumes.WritePosition(buffer) - FHeaderLen);
+  const TZip64Mode zip64Mode = FArc.FZip64Mode;
+  if (zip64Mode == zmDisabled && (offset >= ZA_SENTINEL32 || volume >= ZA_SENTINEL16))
+    throw EZAException(kZip64Disabled, FArc.FName, {item.SrcFileName.empty() ? item.Name : item.SrcFileName});
+  TZAZipCentralDir& cd = item.CentralDir;
+  item.SetLocalHeaderOffset(offset);
+  if (zip64Mode == zmAlways && cd.relOffsetLH != ZA_SENTINEL32) {
+    item.Zip64ExtInfo.relOffsetLH = offset;
+    cd.relOffsetLH = ZA_SENTINEL32;
+    item.bHugeFile = true;
+  }
+  if (volume < ZA_SENTINEL16) {
+    cd.diskNumberStart = static_cast<uint16_t>(volume);
+  } else {
+    cd.diskNumberStart = ZA_SENTINEL16;
+    item.Zip64ExtInfo.diskNumberStart = static_cast<uint32_t>(volume);
+    item.bHugeFile = true;
+  }
+  return volumes.CopyToVolumes(*FItemTemp, -1, true, buffer, -1);
+}
+
+void TZACommit::UndoSpannedCopy() noexcept {
+  // Still in the volume where the copy began: the bytes it left go.
+  if (FCopyVolume < 0 || !FArc.FCompressedStream) return;
+  if (FArc.FVolumes->CurrentVolumeNumber() != FCopyVolume) return;
+  try {
+    Archive().SetSize(FCopyStart);
+    Archive().SetPosition(FCopyStart);
+    if (FFirstVolumeBuffer) FFirstVolumeBuffer->SetSize(FCopyBuffered);
+  } catch (const std::exception&) {
+    // Unreferenced bytes in a volume harm nobody.
+  }
+  FCopyVolume = -1;
 }
 
 // --- Sources of moved items --------------------------------------------------------------

@@ -93,13 +93,13 @@ void TZADirManager::LoadDir() {
     walked = loc.walk;
     // The last volume of a set read as a single file: its items lie in other
     // files, which only a volume layer can reach.
-    if (loc.lastVolume > 0 && !FArc->Volumes().MultiVolume())
+    if (loc.lastVolume > 0 && !VolumeLayer().MultiVolume())
       throw EZAException(ZA_ERR_OPEN_ABORTED, FArc->ComponentName());
-    if (FArc->Volumes().MultiVolume())
+    if (VolumeLayer().MultiVolume())
       ReadEntriesFromVolumes(loc);
     else
       ReadEntries(loc);
-    if (!FArc->Volumes().MultiVolume()) {
+    if (!VolumeLayer().MultiVolume()) {
       // The compressed data of all items cannot exceed the stream.
       if (!FArc->OpenCorruptedArchives()) {
         uint64_t total = 0;
@@ -190,7 +190,7 @@ TZADirManager::TDirLocation TZADirManager::LocateDirectory(const TZAZipCentralDi
                               : 0);
 
   if (!loc.walk && loc.count > static_cast<uint64_t>(INT32_MAX)) Damaged(*FArc);
-  if (!FArc->Volumes().MultiVolume()) {
+  if (!VolumeLayer().MultiVolume()) {
     if (loc.dirSize > static_cast<uint64_t>(loc.dirEnd)) Damaged(*FArc);
     if (!loc.walk && loc.count > MaxEntries(loc.dirSize)) Damaged(*FArc);
     loc.dirStart = loc.dirEnd - static_cast<int64_t>(loc.dirSize);
@@ -280,10 +280,24 @@ void TZADirManager::ReadEntries(const TDirLocation& loc) {
 }
 
 void TZADirManager::ReadEntriesFromVolumes(const TDirLocation& loc) {
-  TZAVolumeLayer& volumes = FArc->Volumes();
+  TZAVolumeLayer& volumes = VolumeLayer();
   if (platform::TStream* v = volumes.OpenVolumeForReading(loc.startVolume, loc.lastVolume))
     FCompressedStream = v;
   FCompressedStream->SetPosition(static_cast<int64_t>(loc.offsetStartDir));
+  // Reads on into the following volumes where one ends: a writer may cut an
+  // entry anywhere (most keep entries whole, so a volume usually ends
+  // between two of them).
+  const auto read = [&](uint8_t* p, int64_t n) {
+    int64_t got = ZAReadFully(*FCompressedStream, p, n);
+    while (got < n) {
+      platform::TStream* v = volumes.OpenNextVolumeForReading();
+      if (!v) return false;
+      FCompressedStream = v;
+      v->SetPosition(0);
+      got += ZAReadFully(*v, p + got, n - got);
+    }
+    return true;
+  };
   CDir.SetCount(0);
   CDir.SetCount(static_cast<int>(std::min<uint64_t>(loc.count, kInitialEntries)));
   std::vector<uint8_t> entry;
@@ -291,21 +305,13 @@ void TZADirManager::ReadEntriesFromVolumes(const TDirLocation& loc) {
     const int n = static_cast<int>(i);
     if (n == CDir.Count())
       CDir.SetCount(static_cast<int>(std::min<uint64_t>(loc.count, uint64_t{2} * i)));
-    platform::TStream* s = FCompressedStream;
-    if (s->Size() - s->Position() < static_cast<int64_t>(TZAZipCentralDir::Size)) {
-      if (platform::TStream* v = volumes.OpenNextVolumeForReading()) FCompressedStream = v;
-      s = FCompressedStream;
-      s->SetPosition(0);
-    }
-    if (i == 0) CentralDirOffset = s->Position();
     entry.resize(TZAZipCentralDir::Size);
-    if (ZAReadFully(*s, entry.data(), TZAZipCentralDir::Size) != static_cast<int64_t>(TZAZipCentralDir::Size))
-      Damaged(*FArc);
+    if (!read(entry.data(), 4)) Damaged(*FArc);
+    if (i == 0) CentralDirOffset = std::max<int64_t>(FCompressedStream->Position() - 4, 0);
+    if (!read(entry.data() + 4, TZAZipCentralDir::Size - 4)) Damaged(*FArc);
     const size_t rest = size_t{ZAGetU16(&entry[28])} + ZAGetU16(&entry[30]) + ZAGetU16(&entry[32]);
     entry.resize(TZAZipCentralDir::Size + rest);
-    if (ZAReadFully(*s, entry.data() + TZAZipCentralDir::Size, static_cast<int64_t>(rest)) !=
-        static_cast<int64_t>(rest))
-      Damaged(*FArc);
+    if (!read(entry.data() + TZAZipCentralDir::Size, static_cast<int64_t>(rest))) Damaged(*FArc);
     LoadEntry(n, entry.data(), entry.size());
   }
   CDir.SetCount(static_cast<int>(loc.count));
@@ -423,7 +429,7 @@ void TZADirManager::DetermineStubSize(const TDirLocation& loc) {
 void TZADirManager::RebuildDirFromLocalHeaders() {
   CDir.SetCount(0);
   FZip64 = false;
-  if (FArc->Volumes().MultiVolume()) throw EZAException(ZA_ERR_OPEN_ABORTED, FArc->ComponentName());
+  if (VolumeLayer().MultiVolume()) throw EZAException(ZA_ERR_OPEN_ABORTED, FArc->ComponentName());
   platform::TStream& s = *FCompressedStream;
   const int64_t size = s.Size();
   const uint32_t sig = FArc->isZIPFormat() ? ZA_SIG_LOCAL_HEADER : ZA_SIG_LOCAL_HEADER_NZ;

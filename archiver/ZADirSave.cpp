@@ -24,7 +24,7 @@ void TZADirManager::SaveDir(bool RecreateCDirEnd, platform::TStream* stream) {
   if (stream) FCompressedStream = stream;
   if (!FCompressedStream) throw EZAException(ZA_ERR_NIL_POINTER, FArc->ComponentName());
   if (ArchiveComment.size() > 0xFFFF) throw EZAException(ZA_ERR_STREAM_WRITE, FArc->ComponentName());
-  TZAVolumeLayer& volumes = FArc->Volumes();
+  TZAVolumeLayer& volumes = VolumeLayer();
   const bool oem = FArc->OEMFileNames();
 
   // Every entry, with where each ends (a volume set keeps each one whole).
@@ -67,14 +67,35 @@ void TZADirManager::SaveDir(bool RecreateCDirEnd, platform::TStream* stream) {
   FCompressedStream->SetSize(start);
   FCompressedStream->SetPosition(start);
 
+  // In a volume set the directory starts where its first entry lands, and
+  // the end records are counted on their own volume.
+  uint64_t entriesOnDisk = static_cast<uint64_t>(CDir.Count());
+  if (volumes.MultiVolume() && !entryEnds.empty()) {
+    volumes.ReserveRoom(FCompressedStream, static_cast<int64_t>(entryEnds.front()));
+    start = FCompressedStream->Position();
+  }
   const int startVolume = std::max(volumes.CurrentVolumeNumber(), 0);
   CentralDirOffset = start;
   if (volumes.MultiVolume()) {
     size_t from = 0;
+    int volume = startVolume;
+    entriesOnDisk = 0;
     for (size_t to : entryEnds) {
       volumes.WriteKeptTogether(FCompressedStream, dir.data() + from, static_cast<int64_t>(to - from));
+      if (volumes.CurrentVolumeNumber() != volume) {
+        volume = volumes.CurrentVolumeNumber();
+        entriesOnDisk = 0;
+      }
+      ++entriesOnDisk;
       from = to;
     }
+    // The end records are not cut between volumes either (zip64 records and
+    // comment counted in full).
+    const int64_t endRecords =
+        static_cast<int64_t>(TZAZip64CentralDirEnd::Size + TZAZip64CentralDirEndLocator::Size +
+                             TZAZipCentralDirEnd::Size + ArchiveComment.size());
+    volumes.ReserveRoom(FCompressedStream, endRecords);
+    if (volumes.CurrentVolumeNumber() != volume) entriesOnDisk = 0;
   } else {
     for (size_t from = 0; from < dir.size(); from += kWriteBlock) {
       const size_t n = std::min(kWriteBlock, dir.size() - from);
@@ -92,7 +113,8 @@ void TZADirManager::SaveDir(bool RecreateCDirEnd, platform::TStream* stream) {
   end.signature = CentralDirEnd.signature;
   end.diskNumber = static_cast<uint16_t>(std::min(volume, 0xFFFF));
   end.startDiskNumber = static_cast<uint16_t>(std::min(startVolume, 0xFFFF));
-  end.entriesOnDisk = end.entriesCentralDir = static_cast<uint16_t>(std::min<uint64_t>(count, 0xFFFF));
+  end.entriesOnDisk = static_cast<uint16_t>(std::min<uint64_t>(entriesOnDisk, 0xFFFF));
+  end.entriesCentralDir = static_cast<uint16_t>(std::min<uint64_t>(count, 0xFFFF));
   end.centralDirSize = static_cast<uint32_t>(std::min<uint64_t>(size, ZA_SENTINEL32));
   end.offsetStartDir = static_cast<uint32_t>(std::min<uint64_t>(static_cast<uint64_t>(start), ZA_SENTINEL32));
   end.commentLength = static_cast<uint16_t>(ArchiveComment.size());
@@ -107,7 +129,8 @@ void TZADirManager::SaveDir(bool RecreateCDirEnd, platform::TStream* stream) {
     z.versionMadeBy = z.versionNeededToExtract = ZA_VERSION_ZIP64;
     z.diskNumber = static_cast<uint32_t>(volume);
     z.startDiskNumber = static_cast<uint32_t>(startVolume);
-    z.entriesOnDisk = z.entriesCentralDir = count;
+    z.entriesOnDisk = entriesOnDisk;
+    z.entriesCentralDir = count;
     z.centralDirSize = size;
     z.offsetStartDir = static_cast<uint64_t>(start);
     TZAZip64CentralDirEndLocator& l = Zip64CentralDirEndLocator;

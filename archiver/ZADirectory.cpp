@@ -307,4 +307,9 @@ TZAVolumeLayer& TZADirOwner::Volumes() {
   return single;
 }
 
+TZAVolumeLayer& TZADirManager::VolumeLayer() const {
+  static TZASingleFileVolumes single;
+  return FIsCustomStream ? single : FArc->Volumes();
+}
+
 }  // namespace archiver

@@ -70,7 +70,7 @@ struct TDirItem {
   // the pointer refers to a caller's stream (held with a no-op deleter).
   std::shared_ptr<platform::TStream> Stream;
   bool bDestroyStream = false;
-  int32_t Position = 0;
+  int64_t Position = 0;
   // Bytes of Stream the item holds, from Position on; 0: the whole stream
   // from its start.
   int64_t Count = 0;
@@ -275,6 +275,9 @@ class TZADirManager {
   void SaveDir(bool RecreateCDirEnd, platform::TStream* stream = nullptr);
 
   TZADirOwner& Owner() const { return *FArc; }
+  // The volumes this directory is read through and written to: the owner's,
+  // or a plain single file when the manager works on a stream of its own.
+  TZAVolumeLayer& VolumeLayer() const;
 
  private:
   // Where the directory described by an end record lies.

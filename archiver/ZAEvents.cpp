@@ -35,12 +35,6 @@ bool AskOkCancel(const std::string& text) {
 
 bool VolumeFileExists(const std::string& name) { return !platform::FindExistingFile(name).empty(); }
 
-std::string Numbered(const char* format, int n) {
-  char buf[32];
-  std::snprintf(buf, sizeof buf, format, n);
-  return buf;
-}
-
 }  // namespace
 
 // --- Progress and confirmation ------------------------------------------------------
@@ -218,9 +212,7 @@ void TZABaseArchiver::DoOnDiskFull(int VolumeNumber, const std::string& VolumeFi
   TZAVolumeNumberInfo volume;
   volume.SetVolumeNumber(VolumeNumber);
   const int64_t required = FSpanningOptions.GetVolumeSize(volume);
-  const int64_t available = platform::FreeSpace(ZAExtractFilePath(VolumeFileName).empty()
-                                                    ? std::string(".")
-                                                    : ZAExtractFilePath(VolumeFileName));
+  const int64_t available = GetVolumeFreeSpace(VolumeFileName);
   Cancel = !AskOkCancel(ZAFormat(
       "Disk is full. Required free space: %d bytes, but available only: %d bytes. Clean the disk "
       "or find another blank disk",
@@ -245,10 +237,11 @@ std::string TZABaseArchiver::RequestVolumeForReading(const TZAVolumeNumberInfo& 
   for (int tries = 0; tries < ZAMaxVolumeRequests; ++tries) {
     std::string name = FFileName;
     bool cancel = true;
-    if (wanted.VolumeKind() == vnkFirst || wanted.VolumeNumber() == 0)
-      DoOnRequestFirstVolume(name, cancel);
-    else if (wanted.LastVolume())
+    // The last volume first: in a set of one it is also the first.
+    if (wanted.LastVolume())
       DoOnRequestLastVolume(name, cancel);
+    else if (wanted.VolumeKind() == vnkFirst || wanted.VolumeNumber() == 0)
+      DoOnRequestFirstVolume(name, cancel);
     else
       DoOnRequestMiddleVolume(wanted.VolumeNumber(), name, cancel);
     if (cancel) break;
@@ -257,41 +250,6 @@ std::string TZABaseArchiver::RequestVolumeForReading(const TZAVolumeNumberInfo& 
   throw EZAException(45, FName);
 }
 
-std::string TZABaseArchiver::GetVolumeFileName(const std::string& FileName, int VolumeNo,
-                                               bool CheckExists) const {
-  const std::string folder = ZAExtractFilePath(FileName);
-  const std::string ext = ZAExtractFileExt(FileName);
-  const std::string name = ZAExtractFileName(FileName);
-  const std::string base = folder + name.substr(0, name.size() - ext.size());
-  const bool sfx = (FDMHandle && FDMHandle->StubSize != 0) || !FSFXStub.empty() || IsSFXFileName(FileName);
-  // The private flavour's methods (252 and above, 0xFFFF in the base class)
-  // name their volumes .F01 ... .ZF.
-  const bool privateMethod = FCompressionMethod >= 252;
-  const int n = VolumeNo + 1;
-  if (VolumeNo < 0) {
-    if (FSpanningMode == smSplitting && sfx) return base + (privateMethod ? ".ZF" : ".ZIP");
-    return FileName;
-  }
-  switch (FSpanningMode) {
-    case smSpanning: {
-      const std::string e = sfx ? ".exe" : ext;
-      const std::string plain = base + e;
-      const std::string numbered = base + Numbered("_%03u", n) + e;
-      const std::string first = FSpanningOptions.AdvancedNaming() ? numbered : plain;
-      if (CheckExists && !VolumeFileExists(first)) {
-        const std::string other = FSpanningOptions.AdvancedNaming() ? plain : numbered;
-        if (VolumeFileExists(other)) return other;
-      }
-      return first;
-    }
-    case smSplitting:
-      if (VolumeNo == 0 && sfx) return base + ".exe";
-      if (FSpanningOptions.AdvancedNaming()) return base + Numbered("_%03u", n) + ext;
-      return base + (privateMethod ? Numbered(".F%02d", n) : Numbered(".Z%02d", n));
-    case smNone:
-      break;
-  }
-  return FileName;
-}
+// GetVolumeFileName: ZAVolumeSet.cpp.
 
 }  // namespace archiver

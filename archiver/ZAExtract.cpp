@@ -486,9 +486,15 @@ int TZABaseArchiver::ProcessTaggedFiles(TZAProcessOperation Operation, int ItemI
           case poTest:
             ok = TestItem(i);
             break;
+          case poDelete:
+            RemoveItem(i);
+            ok = true;
+            break;
+          case poUpdate:
+            ok = UpdateTaggedItem(i, name, destDir);
+            break;
           default:
-            // Deleting and updating items run their own step here.
-            throw EZANotImplemented("This operation on tagged items is not available yet");
+            throw std::invalid_argument("ProcessTaggedFiles: not an operation on tagged items");
         }
         if (reading) {
           DoOnFileProgress(name, 100, Operation, ppEnd, cancel);

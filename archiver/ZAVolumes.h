@@ -5,7 +5,9 @@
 // Loading and saving the directory reach the volumes only through
 // TZAVolumeLayer, so they read and write a single file and a volume set with
 // the same code. TZASingleFileVolumes is the layer of a plain archive: it
-// never switches volumes and writes straight to the stream it is given.
+// never switches volumes and writes straight to the stream it is given. The
+// archive component's layer is TZAVolumeSet (ZAVolumeSet.h), which is a
+// plain file too while the component's spanning mode is smNone.
 //
 // A layer belongs to one archive component and is used from its thread only.
 #pragma once
@@ -41,6 +43,10 @@ class TZAVolumeLayer {
   // to the next volume first and updates `stream`. A short write raises
   // EZAException code 46.
   virtual void WriteKeptTogether(platform::TStream*& stream, const void* data, int64_t count) = 0;
+  // Writing: makes sure the next `count` bytes land in one volume, moving to
+  // the next volume (and updating `stream`) when the current one cannot take
+  // them. A single file always can.
+  virtual void ReserveRoom(platform::TStream*& /*stream*/, int64_t /*count*/) {}
   // Writing: called after the end records are written; gives the finished
   // set its final names. Returns the stream the archive goes on with.
   virtual platform::TStream* FinishWriting(platform::TStream* stream) = 0;

@@ -2,7 +2,7 @@
 // transactions and state checks. The event dispatchers are in ZAEvents.cpp.
 //
 // Relies on: the directory manager (load, save, rollback copy), the volume
-// layer (a single file until volume sets plug in), the platform's file
+// layer (a single file or a volume set, ZAVolumeSet.h), the platform's file
 // streams. Promises: a failed open leaves the component closed with nothing
 // held open; CloseArchive never raises; a caller's stream is never freed.
 #include "archiver/ZipArchiver.h"
@@ -36,7 +36,8 @@ uint32_t StreamMode(uint16_t mode) {
 
 // --- Construction ------------------------------------------------------------------
 
-TZABaseArchiver::TZABaseArchiver() : FVolumes(std::make_unique<TZASingleFileVolumes>()) {
+TZABaseArchiver::TZABaseArchiver()
+    : FVolumes(std::make_unique<TZAVolumeSet>(*this)), FMediaInfo(std::make_shared<TZAMediaInfo>()) {
   SetCompressionLevel(clFastest);
 }
 
@@ -207,7 +208,7 @@ void TZABaseArchiver::OpenArchive(uint16_t Mode) {
   if (!FInMemory && ZAExtractFileName(FFileName).empty()) throw EZAException(10, FName);
   // Only a regular file is an archive: a folder of that name is "not found".
   if (Mode != ZAModeCreate && platform::FindExistingFile(FFileName).empty() &&
-      FSpanningMode != smSpanning && !ZAIsRemovableDrive(ZAExtractFilePath(FFileName)))
+      FSpanningMode != smSpanning && !FMediaInfo->IsRemovable(ZAExtractFilePath(FFileName)))
     throw EZAException(12, FName, {FFileName});
   if (Mode != ZAModeCreate && FInMemory)
     throw EZAException(ZA_ERR_IN_MEMORY_CREATE_ONLY, FName, {FFileName});
@@ -246,23 +247,7 @@ void TZABaseArchiver::OpenArchiveStream() {
   VolumeFileName = FFileName;
 }
 
-void TZABaseArchiver::OpenFromLastVolume() {
-  // A volume set is worked out from its last volume; until volume sets plug
-  // in, the archive is one file, found on the first pass.
-  FDMHandle.reset();
-  FVolumeNumberInfo.Init();
-  FVolumeNumberInfo.SetLastVolumeNumber(0);
-  FVolumeNumberInfo.SetLastVolume(true);
-  OpenArchiveStream();
-  FDMHandle = std::make_unique<TZADirManager>(FCompressedStream, false, this);
-  FSpanningMode = smNone;
-}
-
-void TZABaseArchiver::OpenSFXArchive() {
-  // A self-extracting file holds the whole archive after its stub; the first
-  // volume of a split set is the later volume layer's.
-  OpenFromLastVolume();
-}
+// OpenFromLastVolume, OpenSFXArchive: ZAVolumeSet.cpp.
 
 void TZABaseArchiver::InternalOpen() {
   try {
@@ -279,8 +264,12 @@ void TZABaseArchiver::InternalOpen() {
       FCompressedStream = FDMHandle->FCompressedStream;
     } else {
       if (FInMemory) {
+        // A volume set lives in files.
+        if (FSpanningMode != smNone) throw EZAException(ZA_ERR_MULTIVOLUME_CUSTOM_STREAM, FName);
         FOwnedStream = std::make_unique<platform::TMemoryStream>();
         FCompressedStream = FOwnedStream.get();
+      } else if (FSpanningMode != smNone) {
+        FVolumes->CreateFirstVolume();
       } else {
         OpenArchiveStream();
       }
@@ -333,6 +322,10 @@ void TZABaseArchiver::BeginUpdate() {
   if (FUpdateCount == 0) {
     SetActive(true);
     if (IsReadOnlyMode(FFileOpenMode) && !FIsCustomStream) throw EZAException(ZA_ERR_READ_ONLY, FName);
+    // A volume set is written whole when it is created; an existing one
+    // cannot be rewritten in place.
+    if (FSpanningMode != smNone && FFileOpenMode != ZAModeCreate)
+      throw EZAException(ZA_ERR_SPANNED_MODIFICATION, FName);
     TZADirArray& dir = FDMHandle->CDir;
     for (int i = 0; i < dir.Count(); ++i) dir[i].Modified = false;
     FDMHandle->RBCDir.Assign(dir);

@@ -25,6 +25,7 @@
 #pragma once
 
 #include <cstdint>
+#include <ctime>
 #include <memory>
 #include <mutex>
 #include <stdexcept>
@@ -35,6 +36,7 @@
 #include "archiver/ZAEvents.h"
 #include "archiver/ZAFind.h"
 #include "archiver/ZAOptions.h"
+#include "archiver/ZAVolumeSet.h"
 #include "archiver/ZAVolumes.h"
 #include "platform/Streams.h"
 
@@ -50,15 +52,9 @@ inline constexpr uint16_t ZAModeReadWrite = 34;
 inline constexpr uint16_t ZAModeReadShared = 64;
 inline constexpr uint16_t ZAModeRead = 0;
 
-// Raised where an operation of the component is not built yet. Carries a
-// plain message.
-class EZANotImplemented : public std::logic_error {
- public:
-  using std::logic_error::logic_error;
-};
-
 class TZABaseArchiver : public TZADirOwner {
   friend class TZACommit;  // the commit of a transaction works on the state below
+  friend class TZAVolumeSet;  // the volume layer switches the archive stream
 
  public:
   // Defaults: compression level clFastest (mode 1), zip64 mode zmAuto,
@@ -258,6 +254,69 @@ class TZABaseArchiver : public TZADirOwner {
   // Leaves the component closed.
   bool IsValidArchiveFile();
 
+  // --- Adding, updating, moving, renaming and deleting (ZAAdd.cpp, ZAChange.cpp) ---
+  // Each operation runs in an update transaction of its own, nested in the
+  // caller's when one is open (BeginUpdate): without one the archive is
+  // written before the call returns, with one at the caller's EndUpdate (or
+  // CloseArchive). A failure cancels the transaction, the caller's with it,
+  // and passes on: nothing of it is written. All raise EZAException 13 when
+  // the archive is closed, 32 when it was opened read-only, and 52 for a
+  // volume set that holds items outside BeginUpdate.
+  //
+  // Queues the files on disk that FileMask selects (see ZAAdd.h; below
+  // BaseDir, recursing into sub-folders with Options.Recurse), with
+  // SearchAttr (0x10 adds folder items) and one exclusion mask. Items get
+  // their names by Options.StorePath; a name the archive holds already is
+  // replaced or kept by Options.OverwriteMode (names compare exactly). The
+  // archive itself, and links that would lead the scan in a circle, are
+  // never taken. Returns the number of items queued.
+  int AddFiles(const std::string& FileMask, int SearchAttr, const std::string& ExclusionMask);
+  // The same with the FileMasks and ExclusionMasks lists and Options.SearchAttr.
+  int AddFiles();
+  // As AddFiles; the source files (and folders that become empty) are
+  // deleted only after the commit wrote the archive.
+  int MoveFiles(const std::string& FileMask, int SearchAttr, const std::string& ExclusionMask);
+  int MoveFiles();
+  // Queues an item named FileName ('\' or '/' separated; attribute 0x10
+  // makes a folder item) holding bytes of Stream: Count bytes from Position,
+  // or with Count 0 the whole stream. With CopyToBuffer the bytes are copied
+  // now (Stream's position is kept) and the stream is free again on return;
+  // without, the item borrows Stream until the transaction ends: the caller
+  // keeps it alive and unchanged until then (the commit puts its position
+  // back). DateTime 0 stands for now. Returns false when Options.
+  // OverwriteMode kept an item of that name. On failure (a stream that
+  // holds fewer bytes, a name that does not fit the format: code 61, a
+  // blank name: code 9) nothing stays queued.
+  bool AddFromStream(const std::string& FileName, platform::TStream& Stream, bool CopyToBuffer = true,
+                     int64_t Position = 0, int64_t Count = 0, int Attr = 0x20, std::time_t DateTime = 0);
+  // The same from Count bytes of Buffer (copied) or from the bytes of Text.
+  bool AddFromBuffer(const std::string& FileName, const void* Buffer, int64_t Count, int Attr = 0x20,
+                     std::time_t DateTime = 0);
+  bool AddFromString(const std::string& FileName, const AnsiString& Text, int Attr = 0x20,
+                     std::time_t DateTime = 0);
+  // Reads again, from the file of the same name below BaseDir, each item a
+  // search selects (folders and items without a disk file stay as they are),
+  // by Options.OverwriteMode and ReplaceReadOnly. Returns the number queued.
+  int UpdateFiles(const std::string& FileMask, int SearchAttr, const std::string& ExclusionMask);
+  int UpdateFiles();
+  // Removes the items a search selects. Returns the number removed.
+  int DeleteFiles(const std::string& FileMask, int SearchAttr, const std::string& ExclusionMask);
+  int DeleteFiles();
+  // Renames the item OldName (an exact stored name first, else a search;
+  // EZAException 30 when there is none) to NewName. Renaming a folder item
+  // moves every item below it: only the leading folder part of their names
+  // changes. Code 9 for a blank NewName, 61 for one the format cannot hold.
+  void RenameFile(const std::string& OldName, const std::string& NewName);
+  // Set the external attributes (a folder item keeps its folder bit and a
+  // file never gets it), the internal attributes or the comment of the item
+  // named FileMask exactly, else of every item the mask finds (attribute set
+  // 0x28BF). Raise EZAException 31 (38 for the internal attributes) when
+  // nothing is found, 46 for a comment longer than 65,535 bytes. Return the
+  // number of items changed.
+  int ChangeFilesAttr(const std::string& FileMask, uint32_t NewAttr);
+  int ChangeFilesIntAttr(const std::string& FileMask, uint16_t NewAttr);
+  int ChangeFilesComment(const std::string& FileMask, const AnsiString& NewComment);
+
   // --- Events ------------------------------------------------------------------------
   TZAProgressEvent OnOverallProgress;
   TZAFileProgressEvent OnFileProgress;
@@ -331,6 +390,13 @@ class TZABaseArchiver : public TZADirOwner {
   std::string GetVolumeFileName(const std::string& FileName, int VolumeNo, bool CheckExists) const;
   // The extension, lower-cased, contains ".exe".
   static bool IsSFXFileName(const std::string& FileName);
+  // Bytes available on the drive that holds FileName (-1: unknown), as
+  // MediaInfo tells.
+  int64_t GetVolumeFreeSpace(const std::string& FileName) const;
+  // What the volume layer learns about media (free space, removable drives):
+  // the system's answers unless replaced (tests simulate media with it).
+  const TZAMediaInfo& MediaInfo() const { return *FMediaInfo; }
+  void SetMediaInfo(std::shared_ptr<const TZAMediaInfo> v);
 
  protected:
   // Sets the method written for new compressed items; the base class has
@@ -354,6 +420,12 @@ class TZABaseArchiver : public TZADirOwner {
   // the number of failures reported. A cancel or abort drops a pending
   // transaction (CancelUpdate).
   int ProcessTaggedFiles(TZAProcessOperation Operation, int ItemIndex, int* Failures = nullptr);
+  // The delete and update steps of that loop (ZAChange.cpp, ZAAdd.cpp): the
+  // item leaves the directory (EZAException 21 out of range, 22 outside a
+  // transaction); the item is queued to be read again from DestBase + its
+  // name when the options allow (24, 25); true when queued.
+  void RemoveItem(int Index);
+  bool UpdateTaggedItem(int Index, const std::string& Name, const std::string& DestBase);
   // Positions the archive (the item's volume) on item Index's local header
   // (EZAException 16 out of range) and returns the archive stream.
   platform::TStream& PositionOnItem(int Index);
@@ -438,10 +510,17 @@ class TZABaseArchiver : public TZADirOwner {
   TZAVolumeLayer& Volumes() override { return *FVolumes; }
 
   class TCodecHost;  // the codec's view of the component (ZipArchiverItems.cpp)
+  class TItemAdder;  // the disk scan and the making of new items (ZAAdd.cpp)
   TZASearchScope SearchScope();
 
   void OpenFromLastVolume();
   void OpenSFXArchive();
+  // Works out the spanning mode from the last volume's end record; true
+  // when one of the component's flavour is there. ZAVolumeSet.cpp, with the
+  // two above.
+  bool DetectSpanningMode();
+  void OpenLastVolume();
+  void SelectSingleVolume();
   void OpenArchiveStream();
   void ReleaseArchive() noexcept;
   bool HasPendingChanges() const;
@@ -449,7 +528,8 @@ class TZABaseArchiver : public TZADirOwner {
   std::string FName;
   std::unique_ptr<TZADirManager> FDMHandle;
   std::unique_ptr<platform::TStream> FOwnedStream;  // FCompressedStream unless custom
-  std::unique_ptr<TZAVolumeLayer> FVolumes;
+  std::unique_ptr<TZAVolumeSet> FVolumes;
+  std::shared_ptr<const TZAMediaInfo> FMediaInfo;
   // The comment as it was when the transaction began, for a rollback.
   AnsiString FRollbackComment;
   std::string FLastCloseError;

@@ -255,20 +255,21 @@ TEST(ComponentEvents, VolumeFileNames) {
   const std::string name = "/v/arc.zip";
   EXPECT_EQ(arc.GetVolumeFileName(name, 0, false), name);  // a single file
   arc.SetSpanningMode(archiver::smSplitting);
-  EXPECT_EQ(arc.GetVolumeFileName(name, 0, false), "/v/arc.Z01");
-  EXPECT_EQ(arc.GetVolumeFileName(name, 11, false), "/v/arc.Z12");
+  // Volume names take the case of the archive's extension.
+  EXPECT_EQ(arc.GetVolumeFileName(name, 0, false), "/v/arc.z01");
+  EXPECT_EQ(arc.GetVolumeFileName(name, 11, false), "/v/arc.z12");
   EXPECT_EQ(arc.GetVolumeFileName(name, -1, false), name);
   arc.SpanningOptions().SetAdvancedNaming(true);
   EXPECT_EQ(arc.GetVolumeFileName(name, 0, false), "/v/arc_001.zip");
   arc.SpanningOptions().SetAdvancedNaming(false);
-  // A self-extracting split set: arc.exe, arc.Z02 ..., arc.ZIP.
+  // A self-extracting split set: arc.exe, arc.z02 ..., arc.zip.
   EXPECT_EQ(arc.GetVolumeFileName("/v/arc.exe", 0, false), "/v/arc.exe");
-  EXPECT_EQ(arc.GetVolumeFileName("/v/arc.exe", 1, false), "/v/arc.Z02");
-  EXPECT_EQ(arc.GetVolumeFileName("/v/arc.exe", -1, false), "/v/arc.ZIP");
-  // The private flavour names its parts .F01 ... and its last volume .ZF.
+  EXPECT_EQ(arc.GetVolumeFileName("/v/arc.exe", 1, false), "/v/arc.z02");
+  EXPECT_EQ(arc.GetVolumeFileName("/v/arc.exe", -1, false), "/v/arc.zip");
+  // The private flavour names its parts .f01 ... and its last volume .zf.
   base.SetSpanningMode(archiver::smSplitting);
-  EXPECT_EQ(base.GetVolumeFileName(name, 0, false), "/v/arc.F01");
-  EXPECT_EQ(base.GetVolumeFileName("/v/arc.exe", -1, false), "/v/arc.ZF");
+  EXPECT_EQ(base.GetVolumeFileName(name, 0, false), "/v/arc.f01");
+  EXPECT_EQ(base.GetVolumeFileName("/v/arc.exe", -1, false), "/v/arc.zf");
   arc.SetSpanningMode(archiver::smSpanning);
   EXPECT_EQ(arc.GetVolumeFileName(name, 4, false), name);
   arc.SpanningOptions().SetAdvancedNaming(true);
