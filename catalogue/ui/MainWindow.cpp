@@ -17,9 +17,11 @@
 #include <QToolButton>
 #include <QTreeView>
 #include <QVBoxLayout>
+#include <algorithm>
 
 #include "catalogue/AppState.h"
 #include "catalogue/Browse.h"
+#include "catalogue/Export.h"
 #include "catalogue/ui/AuthorListModel.h"
 #include "catalogue/ui/BookListModel.h"
 #include "catalogue/ui/InfoBoxes.h"
@@ -301,6 +303,10 @@ void TF::ConnectCommands() {
   connect(MI_AB, &QAction::triggered, this, [] { MI_ABClick(); });
   connect(MI_WW, &QAction::triggered, this, [] { MI_WWClick(); });
   connect(TB_OPT, &QToolButton::clicked, this, [this] { TB_OPTClick(*this); });
+  connect(LV, &QAbstractItemView::doubleClicked, this, &TF::LVDblClick);
+  connect(TB_READ, &QToolButton::clicked, this, &TF::LVDblClick);
+  for (QAction* item : {MI_FB2, MI_LRF, SONYReader1})
+    connect(item, &QAction::triggered, this, [this, item] { MI_FB2Click(item); });
 }
 
 void TF::FormCreate() {
@@ -388,6 +394,30 @@ void TF::SetColumnArrow(int column) {
 void TF::setSort(const std::string& text) { SortBy(ParseSortText(text)); }
 
 std::string TF::getSort() const { return FormatSortText(CurrentSort()); }
+
+// --- reading and export -------------------------------------------------------
+
+std::vector<std::string> TF::SelectedBookFiles() const {
+  QModelIndexList rows = LV->selectionModel()->selectedRows();
+  std::sort(rows.begin(), rows.end(),
+            [](const QModelIndex& a, const QModelIndex& b) { return a.row() < b.row(); });
+  std::vector<std::string> files;
+  for (const QModelIndex& row : rows) files.push_back(LVModel->Row(row.row()).field[bfFile]);
+  return files;
+}
+
+void TF::showBook() {
+  const std::vector<std::string> files = SelectedBookFiles();
+  if (!files.empty()) Guarded([&] { readBook(*this, files.front()); });
+}
+
+void TF::LVDblClick() { showBook(); }
+
+void TF::expFiles(int kind) {
+  Guarded([&] { catalogue::expFiles(*this, SelectedBookFiles(), kind); });
+}
+
+void TF::MI_FB2Click(QAction* sender) { expFiles(sender->property("Tag").toInt()); }
 
 void TF::FormActivate() { QCoreApplication::processEvents(); }
 

@@ -15,6 +15,8 @@
 #include <QString>
 #include <array>
 #include <chrono>
+#include <string>
+#include <vector>
 
 #include "catalogue/Job.h"
 
@@ -127,6 +129,16 @@ class TF : public QMainWindow, public TJobHost {
   void setSort(const std::string& text);
   std::string getSort() const;
 
+  // --- reading and export ---
+  // The file numbers (ANSI) of the books selected in LV, in list order.
+  std::vector<std::string> SelectedBookFiles() const;
+  // Opens the first selected book in the FB2 reader; nothing when no book
+  // is selected.
+  void showBook();
+  // Exports the selected books as `kind` (TExportKind, the Tag of a PM item)
+  // and reports the counts.
+  void expFiles(int kind);
+
  public slots:
   // Asks "Прервать процесс ?"; on Yes sets the stop flag (No leaves it).
   void TB_STOPClick();
@@ -135,6 +147,10 @@ class TF : public QMainWindow, public TJobHost {
   // A click on the header of `column`: sort by it, or turn the direction
   // when it is the sort column already.
   void LVColumnClick(int column);
+  // A double click on a book of LV (and TB_READ): showBook.
+  void LVDblClick();
+  // An item of PM: expFiles(its Tag).
+  void MI_FB2Click(QAction* sender);
 
  protected:
   void FormActivate();

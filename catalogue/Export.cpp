@@ -1,0 +1,337 @@
+#include "catalogue/Export.h"
+
+#include <stdlib.h>
+
+#include <cerrno>
+#include <charconv>
+#include <cstdio>
+#include <filesystem>
+#include <utility>
+
+#include "archiver/ZipArchiver.h"
+#include "catalogue/AppState.h"
+#include "catalogue/Func.h"
+#include "catalogue/ReaderDevice.h"
+#include "platform/Files.h"
+#include "platform/Process.h"
+#include "platform/Streams.h"
+
+namespace catalogue {
+
+namespace {
+
+constexpr const char* kStylesFile = "default_styles.sini";
+
+bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    const auto lower = [](unsigned char c) { return c >= 'A' && c <= 'Z' ? c + ('a' - 'A') : c; };
+    if (lower(static_cast<unsigned char>(a[i])) != lower(static_cast<unsigned char>(b[i])))
+      return false;
+  }
+  return true;
+}
+
+// The number formed by the leading decimal digits of `s`; empty when `s`
+// does not begin with a digit or the number does not fit.
+std::optional<int64_t> LeadingNumber(std::string_view s) {
+  int64_t value = 0;
+  const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), value);
+  if (ec != std::errc() || end == s.data() || s.front() == '-') return std::nullopt;
+  return value;
+}
+
+std::string NamePart(std::string_view storedName) {
+  const size_t slash = storedName.find_last_of("/\\");
+  return std::string(slash == std::string_view::npos ? storedName : storedName.substr(slash + 1));
+}
+
+// The stored name of the book `wanted` ("N.fb2") in the open archive: the
+// root item of that name, else the first item in a sub-folder with it.
+std::string FindBookMember(archiver::TZipArchiver& zip, const std::string& wanted) {
+  const archiver::TZADirArray& items = zip.DMHandle()->CDir;
+  std::string nested;
+  for (int i = 0; i < items.Count(); ++i) {
+    const std::string& name = items[i].Name;
+    if (name.empty() || name.back() == '/') continue;  // a folder
+    if (EqualsIgnoringAsciiCase(name, wanted)) return name;
+    if (nested.empty() && EqualsIgnoringAsciiCase(NamePart(name), wanted)) nested = name;
+  }
+  return nested;
+}
+
+// A fresh private folder inside `parent`, removed with what is left in it.
+// A book (or the converter) is written into it under its final name, and
+// only a complete result is moved out, so a failure never costs an earlier
+// copy. The file gets the permissions a plain new file would.
+class TStagingFolder {
+ public:
+  explicit TStagingFolder(const std::string& parent) {
+    std::string tmpl = platform::JoinPath(parent, ".tomeshelf-XXXXXX");
+    if (!mkdtemp(tmpl.data()))
+      throw platform::EFileError("Не удалось создать временный каталог в " + parent, errno);
+    path_ = tmpl;
+  }
+  ~TStagingFolder() {
+    std::error_code ec;
+    std::filesystem::remove_all(path_, ec);
+  }
+  TStagingFolder(const TStagingFolder&) = delete;
+  TStagingFolder& operator=(const TStagingFolder&) = delete;
+
+  std::string operator/(const std::string& name) const { return platform::JoinPath(path_, name); }
+
+ private:
+  std::string path_;
+};
+
+// Moves the finished file `from` over `to` (an earlier copy is replaced).
+void MoveIntoPlace(const std::string& from, const std::string& to) {
+  if (std::rename(from.c_str(), to.c_str()) != 0)
+    throw platform::EFileError("Не удалось записать файл " + to, errno);
+}
+
+// What every book of one export shares, resolved once.
+struct TExportRun {
+  TJobHost& host;
+  int32_t kind;
+  std::string libDir;
+  std::vector<TBookArchive> archives;
+  std::string destDir;  // export folder or the device's books folder
+  std::string workDir;
+  std::string converter;
+};
+
+// Exports one book; false when it is not exported. Read and write errors
+// raise.
+bool ExportBook(TExportRun& run, const AnsiString& file) {
+  if (run.kind != ekFB2 && !platform::FileExists(run.converter)) {
+    run.host.ShowMessage(kMsgNoConverter, "");
+    return false;
+  }
+  const TBookSource source = findArchiveOfFile(run.archives, run.libDir, file);
+  if (source.result != TBookLookup::Found) return false;
+  const std::string zipPath = platform::JoinPath(run.libDir, source.archive);
+  const std::string fb2Name = platform::AnsiToUtf8(file) + ".fb2";
+
+  if (run.kind == ekFB2) {
+    extractZipMember(zipPath, source.member, run.destDir, fb2Name);
+    return true;
+  }
+
+  platform::ForceDirectories(run.workDir);
+  const std::string input = platform::JoinPath(run.workDir, fb2Name);
+  extractZipMember(zipPath, source.member, run.workDir, fb2Name);
+  struct TRemoveInput {
+    const std::string& path;
+    ~TRemoveInput() { platform::DeleteFile(path); }
+  } removeInput{input};
+
+  const std::string lrfName = platform::AnsiToUtf8(file) + ".lrf";
+  TStagingFolder staging(run.destDir);
+  const std::string output = staging / lrfName;
+  const std::string styles =
+      platform::JoinPath(platform::ExtractFilePath(run.converter), kStylesFile);
+  TJobHost& host = run.host;
+  const int code = platform::RunAndWait(run.converter, {"-s", styles, "-i", input, "-o", output},
+                                        [&host] { host.showSB("", "", ""); });
+  // A converter that says it succeeded but wrote nothing has not exported
+  // the book.
+  if (code != 0 || !platform::FileExists(output)) return false;
+  MoveIntoPlace(output, platform::JoinPath(run.destDir, lrfName));
+  return true;
+}
+
+void ReportCounts(TJobHost& host, const TExportCounts& counts) {
+  std::string text;
+  if (counts.succeeded > 0) text += kMsgExported + std::to_string(counts.succeeded) + "\n";
+  if (counts.failed > 0) text += kMsgNotExported + std::to_string(counts.failed);
+  if (!text.empty()) host.ShowMessage(text, "");
+}
+
+}  // namespace
+
+// --- finding a book -------------------------------------------------------------
+
+bool isSafeFileNumber(std::string_view file) {
+  if (file.empty() || file.find("..") != std::string_view::npos) return false;
+  for (const char c : file) {
+    const auto b = static_cast<unsigned char>(c);
+    if (b < 0x20 || b == 0x7F) return false;
+    if (c == '/' || c == '\\' || c == ':' || c == '*' || c == '?' || c == '"') return false;
+  }
+  return true;
+}
+
+std::optional<int64_t> fileNumberValue(std::string_view file) {
+  if (!isSafeFileNumber(file)) return std::nullopt;
+  const std::string_view digits = file.substr(0, file.find('.'));
+  if (digits.empty()) return std::nullopt;
+  for (const char c : digits)
+    if (c < '0' || c > '9') return std::nullopt;
+  return LeadingNumber(digits);
+}
+
+std::optional<TBookArchive> archiveRange(const std::string& name) {
+  if (name.size() < 4 || !EqualsIgnoringAsciiCase(std::string_view(name).substr(name.size() - 4), ".zip"))
+    return std::nullopt;
+  const std::string_view stem = std::string_view(name).substr(0, name.size() - 4);
+  const size_t dash1 = stem.find('-');
+  if (dash1 == std::string_view::npos) return std::nullopt;
+  const size_t dash2 = stem.find('-', dash1 + 1);
+  if (dash2 == std::string_view::npos) return std::nullopt;
+  const std::optional<int64_t> first = LeadingNumber(stem.substr(dash1 + 1, dash2 - dash1 - 1));
+  const std::optional<int64_t> last = LeadingNumber(stem.substr(dash2 + 1));
+  if (!first || !last) return std::nullopt;
+  return TBookArchive{name, *first, *last};
+}
+
+std::vector<TBookArchive> listBookArchives(const std::string& folder) {
+  std::vector<TBookArchive> archives;
+  for (const platform::TFileInfo& entry : platform::ListFolder(folder)) {
+    if (entry.isDir) continue;
+    if (std::optional<TBookArchive> archive = archiveRange(entry.name))
+      archives.push_back(std::move(*archive));
+  }
+  return archives;
+}
+
+TBookSource findArchiveOfFile(const std::vector<TBookArchive>& archives, const std::string& folder,
+                              const AnsiString& file) {
+  const std::optional<int64_t> number = fileNumberValue(file);
+  if (!number) return {};
+  const std::string wanted = platform::AnsiToUtf8(file) + ".fb2";
+  TBookSource source{TBookLookup::NotCovered, {}, {}};
+  for (const TBookArchive& archive : archives) {
+    if (*number < archive.first || *number > archive.last) continue;
+    source.result = TBookLookup::NotInArchive;
+    std::string member;
+    try {
+      archiver::TZipArchiver zip;
+      zip.SetFileName(platform::JoinPath(folder, archive.name));
+      zip.OpenArchive(archiver::ZAModeRead);
+      member = FindBookMember(zip, wanted);
+    } catch (const std::exception&) {
+      continue;  // not a zip archive, or unreadable: the next one may hold it
+    }
+    if (!member.empty()) return {TBookLookup::Found, archive.name, member};
+  }
+  return source;
+}
+
+std::string archiveFolder() {
+  const std::string& dir = AppState().libDir;
+  return dir.empty() ? std::string() : absPath(dir);
+}
+
+TBookSource findArchiveOfFile(const AnsiString& file) {
+  if (!fileNumberValue(file)) return {};
+  const std::string folder = archiveFolder();
+  return findArchiveOfFile(listBookArchives(folder), folder, file);
+}
+
+void extractZipMember(const std::string& zipPath, const std::string& member,
+                      const std::string& destFolder, const std::string& newName) {
+  archiver::TZipArchiver zip;
+  zip.SetFileName(zipPath);
+  zip.OpenArchive(archiver::ZAModeRead);
+
+  const std::string name = newName.empty() ? NamePart(member) : newName;
+  TStagingFolder staging(destFolder);
+  const std::string temp = staging / name;
+  {
+    platform::TFileStream out(temp, platform::fmCreate);
+    zip.ExtractToStream(member, out);
+  }
+  MoveIntoPlace(temp, platform::JoinPath(destFolder, name));
+}
+
+// --- reading -------------------------------------------------------------------------
+
+bool readBook(TJobHost& host, const AnsiString& file) {
+  const std::string reader = absPath(AppState().readerProgram);
+  if (AppState().readerProgram.empty() || !platform::FileExists(reader)) {
+    host.ShowMessage(kMsgNoReader, "");
+    return false;
+  }
+  const std::string fb2Name = platform::AnsiToUtf8(file) + ".fb2";
+  const TBookSource source = findArchiveOfFile(file);
+  if (source.result == TBookLookup::BadFileNumber) {
+    host.ShowMessage("Недопустимое имя файла книги: «" + platform::AnsiToUtf8(file) + "».", "");
+    return false;
+  }
+  if (source.result != TBookLookup::Found) {
+    host.ShowMessage("Книга " + fb2Name + " не найдена в архивах книг.", "");
+    return false;
+  }
+
+  const std::string workDir = AppState().workDir;
+  try {
+    platform::ForceDirectories(workDir);
+    extractZipMember(platform::JoinPath(archiveFolder(), source.archive), source.member, workDir,
+                     fb2Name);
+  } catch (const std::exception& e) {
+    host.ShowMessage("Не удалось прочитать книгу " + fb2Name + " из архива " + source.archive +
+                         ":\n" + e.what(),
+                     "");
+    return false;
+  }
+  if (platform::StartDetached(reader, {platform::JoinPath(workDir, fb2Name)}) != 0) {
+    host.ShowMessage("Не удалось запустить программу чтения FB2 " + reader + ".", "");
+    return false;
+  }
+  return true;
+}
+
+// --- export ------------------------------------------------------------------------------
+
+TExportCounts expFiles(TJobHost& host, const std::vector<AnsiString>& files, int32_t kind) {
+  if (kind != ekFB2 && kind != ekLRF && kind != ekReaderDevice) return {};
+  if (files.empty()) {
+    host.ShowMessage(kMsgNothingSelected, "");
+    return {};
+  }
+  TAppState& app = AppState();
+  std::string destDir;
+  if (kind == ekReaderDevice) {
+    app.deviceDir = findReaderBooksDir();
+    if (app.deviceDir.empty()) {
+      host.ShowMessage(kMsgNoDevice, "");
+      return {};
+    }
+    destDir = app.deviceDir;
+  } else {
+    destDir = app.expDir.empty() ? std::string() : absPath(app.expDir);
+    if (destDir.empty() || !platform::DirectoryExists(destDir)) {
+      host.ShowMessage(kMsgNoExportDir, "");
+      return {};
+    }
+  }
+
+  TJobScope job(host);
+  host.ClearStopRequest();
+  TExportRun run{host, kind, archiveFolder(), {}, destDir, app.workDir, {}};
+  run.archives = listBookArchives(run.libDir);
+  if (!app.converterProgram.empty()) run.converter = absPath(app.converterProgram);
+
+  TExportCounts counts;
+  for (const AnsiString& file : files) {
+    if (host.StopRequested()) break;
+    const std::string name = platform::AnsiToUtf8(file) + ".fb2";
+    host.showSB("Экспорт файла...", name, " ");
+    try {
+      ++(ExportBook(run, file) ? counts.succeeded : counts.failed);
+    } catch (const std::exception& e) {
+      // Reading or writing failed: what follows would most likely fail the
+      // same way, so the export ends here and says why.
+      ++counts.failed;
+      host.ShowMessage("Ошибка при экспорте книги " + name + ":\n" + e.what(), "");
+      break;
+    }
+  }
+  host.showSB(" ", " ", " ");
+  ReportCounts(host, counts);
+  return counts;
+}
+
+}  // namespace catalogue

@@ -1,0 +1,125 @@
+// Child processes through posix_spawn. glibc's posix_spawn runs the exec in
+// a vfork-like child and reports an exec failure as its return value, so a
+// missing or unusable program is told apart from a program that ran and
+// failed, without a fork of this (multithreaded, large) process.
+#include "platform/Process.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <thread>
+
+extern char** environ;
+
+namespace platform {
+namespace {
+
+// The attributes and file actions of one spawn, released on every path.
+class TSpawnSetup {
+ public:
+  explicit TSpawnSetup(bool newSession) {
+    posix_spawnattr_init(&attr_);
+    posix_spawn_file_actions_init(&actions_);
+    // Whatever this process ignores or blocks (SIGPIPE, say) must not carry
+    // over into a program that knows nothing of it.
+    sigset_t all, none;
+    sigfillset(&all);
+    sigdelset(&all, SIGKILL);
+    sigdelset(&all, SIGSTOP);
+    sigemptyset(&none);
+    posix_spawnattr_setsigdefault(&attr_, &all);
+    posix_spawnattr_setsigmask(&attr_, &none);
+    short flags = POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK;
+    if (newSession) flags |= POSIX_SPAWN_SETSID;
+    posix_spawnattr_setflags(&attr_, flags);
+    posix_spawn_file_actions_addopen(&actions_, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    posix_spawn_file_actions_addclosefrom_np(&actions_, STDERR_FILENO + 1);
+  }
+  ~TSpawnSetup() {
+    posix_spawn_file_actions_destroy(&actions_);
+    posix_spawnattr_destroy(&attr_);
+  }
+  TSpawnSetup(const TSpawnSetup&) = delete;
+  TSpawnSetup& operator=(const TSpawnSetup&) = delete;
+
+  const posix_spawnattr_t* Attr() const { return &attr_; }
+  const posix_spawn_file_actions_t* Actions() const { return &actions_; }
+
+ private:
+  posix_spawnattr_t attr_;
+  posix_spawn_file_actions_t actions_;
+};
+
+// Starts the program; its pid, or -1 with `err` set.
+pid_t Spawn(const std::string& program, const std::vector<std::string>& args, bool newSession,
+            int& err) {
+  // argv[0] is the program's own path, as a shell would pass it.
+  std::vector<std::string> strings;
+  strings.reserve(args.size() + 1);
+  strings.push_back(program);
+  strings.insert(strings.end(), args.begin(), args.end());
+  std::vector<char*> argv;
+  for (std::string& s : strings) argv.push_back(s.data());
+  argv.push_back(nullptr);
+
+  TSpawnSetup setup(newSession);
+  pid_t pid = -1;
+  err = posix_spawn(&pid, program.c_str(), setup.Actions(), setup.Attr(), argv.data(), environ);
+  return err == 0 ? pid : -1;
+}
+
+int ExitCodeOf(int status) {
+  if (WIFEXITED(status)) return WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
+  return kCannotStartExitCode;
+}
+
+}  // namespace
+
+int StartDetached(const std::string& program, const std::vector<std::string>& args) {
+  int err = 0;
+  const pid_t pid = Spawn(program, args, /*newSession=*/true, err);
+  if (pid < 0) return err;
+  // The program stays our child until it ends; a thread that only waits for
+  // it keeps it from lingering as a zombie, without a SIGCHLD handler that
+  // could take the exit codes RunAndWait waits for.
+  std::thread([pid] {
+    int status = 0;
+    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+    }
+  }).detach();
+  return 0;
+}
+
+int RunAndWait(const std::string& program, const std::vector<std::string>& args,
+               const std::function<void()>& whileWaiting, std::chrono::milliseconds interval) {
+  int err = 0;
+  const pid_t pid = Spawn(program, args, /*newSession=*/false, err);
+  if (pid < 0) return kCannotStartExitCode;
+
+  int status = 0;
+  if (!whileWaiting) {
+    while (waitpid(pid, &status, 0) < 0) {
+      if (errno != EINTR) return kCannotStartExitCode;
+    }
+    return ExitCodeOf(status);
+  }
+  // Short programs end within a few milliseconds: look again soon at first,
+  // then settle at the interval.
+  std::chrono::milliseconds pause(1);
+  while (true) {
+    const pid_t done = waitpid(pid, &status, WNOHANG);
+    if (done == pid) return ExitCodeOf(status);
+    if (done < 0 && errno != EINTR) return kCannotStartExitCode;
+    whileWaiting();
+    std::this_thread::sleep_for(pause);
+    pause = std::min(pause * 2, std::max(interval, std::chrono::milliseconds(1)));
+  }
+}
+
+}  // namespace platform

@@ -1,0 +1,40 @@
+// Starting other programs: the FB2 reader (started and left running) and the
+// FB2-to-LRF converter (run and waited for).
+//
+// A program is an executable file given by its path (no search of PATH, no
+// shell): its arguments go to it as a list, so blanks, quotes and other
+// characters in paths reach it unchanged. A child gets standard input from
+// /dev/null, keeps standard output and error, inherits no other descriptor,
+// and starts with default signal handling and an empty signal mask.
+//
+// Both functions may be called from any thread.
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace platform {
+
+// The exit code RunAndWait reports for a program that could not be started
+// (missing, not executable, not a program).
+constexpr int kCannotStartExitCode = 5;
+
+// Starts `program` with `args` in a session of its own and does not wait for
+// it; it keeps running after this process ends. Returns 0 when the program
+// was started (its file was executed), else the errno of the failure
+// (ENOENT, EACCES, ENOEXEC...).
+int StartDetached(const std::string& program, const std::vector<std::string>& args);
+
+// Runs `program` with `args` and waits, without a time limit, until it ends.
+// Returns its exit code (0..255), 128 + the signal number when a signal
+// ended it, or kCannotStartExitCode when it could not be started (or its
+// end could not be observed: something else reaped it).
+// While waiting, `whileWaiting` (when given) is called about every
+// `interval`, so that a GUI can keep its window painted.
+int RunAndWait(const std::string& program, const std::vector<std::string>& args,
+               const std::function<void()>& whileWaiting = {},
+               std::chrono::milliseconds interval = std::chrono::milliseconds(20));
+
+}  // namespace platform

@@ -1,0 +1,438 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <chrono>
+#include <filesystem>
+#include <map>
+#include <thread>
+
+#include "catalogue/AppState.h"
+#include "catalogue/Export.h"
+#include "catalogue/ReaderDevice.h"
+#include "platform/Dialogs.h"
+#include "platform/Files.h"
+#include "tests/catalogue/SampleCatalogue.h"
+#include "tests/platform/TempDir.h"
+
+using namespace catalogue;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+// A zip archive written by Python's zipfile: member name -> bytes (deflated).
+void MakeZip(const std::string& path, const std::vector<std::pair<std::string, std::string>>& members) {
+  std::string command =
+      "/usr/bin/python3 -c 'import sys, zipfile\n"
+      "with zipfile.ZipFile(sys.argv[1], \"w\", zipfile.ZIP_DEFLATED) as z:\n"
+      "    for a in sys.argv[2:]:\n"
+      "        name, _, data = a.partition(\"=\")\n"
+      "        z.writestr(name, data)\n' " +
+      sample::Quote(path);
+  for (const auto& [name, data] : members) command += " " + sample::Quote(name + "=" + data);
+  sample::RunCapture(command);
+}
+
+void WriteScript(const std::string& path, const std::string& body) {
+  platform::WriteFileBytes(path, "#!/bin/sh\n" + body);
+  ASSERT_EQ(::chmod(path.c_str(), 0755), 0);
+}
+
+std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  size_t pos = 0;
+  while (pos < text.size()) {
+    const size_t eol = text.find('\n', pos);
+    lines.push_back(text.substr(pos, eol - pos));
+    if (eol == std::string::npos) break;
+    pos = eol + 1;
+  }
+  return lines;
+}
+
+// Every regular file below `dir`, as paths relative to it.
+std::vector<std::string> FilesBelow(const std::string& dir) {
+  std::vector<std::string> out;
+  for (const auto& e : fs::recursive_directory_iterator(dir))
+    if (!e.is_directory()) out.push_back(fs::relative(e.path(), dir).string());
+  std::sort(out.begin(), out.end());
+  return out;
+}
+
+// The application state of an export: the small sample collection's archive
+// folder copied to a folder with blanks in its name, and an export folder,
+// a work folder and program folders likewise; messages are recorded.
+class ExportTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    AppState() = {};
+    lib = dir / "my books/";
+    fs::copy(sample::Collection("small") + "lib", lib);
+    exportDir = dir / "export here/";
+    platform::ForceDirectories(exportDir);
+    TAppState& app = AppState();
+    app.programDir = dir.path();
+    app.dataDir = dir.path();
+    app.workDir = dir / "work dir/";
+    platform::ForceDirectories(app.workDir);
+    app.libDir = "my books";  // relative to the program folder
+    app.expDir = exportDir;
+  }
+  void TearDown() override { AppState() = {}; }
+
+  // The bytes of member `member` of archive `archive` of the collection, as
+  // Python reads them.
+  std::string Book(const std::string& archive, const std::string& member) {
+    return sample::ZipMembers(lib + archive).at(member);
+  }
+
+  // Installs the fake converter: it records its arguments, checks the
+  // switches, and writes "LRF:" + the input to the output; with a file
+  // "fail" beside it, it exits 1 without writing; with "quiet", it exits 0
+  // without writing.
+  std::string InstallConverter() {
+    const std::string folder = dir / "conv dir/";
+    platform::ForceDirectories(folder);
+    const std::string path = folder + "fb2 lrf";
+    WriteScript(path,
+                "here=$(dirname \"$0\")\n"
+                "printf '%s\\n' \"$@\" >> \"$here/args.txt\"\n"
+                "[ \"$1\" = -s ] && [ \"$2\" = \"$here/default_styles.sini\" ] && [ \"$3\" = -i ] && "
+                "[ \"$5\" = -o ] && [ $# -eq 6 ] || exit 2\n"
+                "[ -f \"$here/fail\" ] && exit 1\n"
+                "[ -f \"$here/quiet\" ] && exit 0\n"
+                "{ printf 'LRF:'; cat \"$4\"; } > \"$6\"\n");
+    AppState().converterProgram = path;
+    return folder;
+  }
+
+  std::vector<std::string> Messages() const {
+    std::vector<std::string> texts;
+    for (const auto& a : dialogs.asked) texts.push_back(a.text);
+    return texts;
+  }
+
+  TempDir dir;
+  std::string lib, exportDir;
+  TPlainJobHost host;
+  platform::TScriptedDialogs dialogs;
+  platform::TDialogProviderScope dialogScope{&dialogs};
+};
+
+// --- finding a book ------------------------------------------------------------------
+
+TEST(ArchiveRange, NamesWithTwoDashesAndLeadingDigits) {
+  struct Case {
+    const char* name;
+    int64_t first, last;  // -1: not a book archive
+  } cases[] = {
+      {"fb2-000100-000199.zip", 100, 199},
+      {"fb2-625127-625160_lost.zip", 625127, 625160},
+      {"d.fb2-009373-367300.zip", 9373, 367300},
+      {"fb2-000400-000409.ZIP", 400, 409},
+      {"a-1-2.x.zip", 1, 2},
+      {"fb2-1-2-3.zip", 1, 2},
+      {"fb2-000300.zip", -1, -1},  // one "-"
+      {"fb2-abc-xyz.zip", -1, -1},
+      {"fb2--5.zip", -1, -1},
+      {"fb2-1--5.zip", -1, -1},  // a sign is no digit
+      {"fb2-1-2.zip.txt", -1, -1},
+      {"fb2-1-2", -1, -1},
+      {"fb2-1-99999999999999999999.zip", -1, -1},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    const auto range = archiveRange(c.name);
+    ASSERT_EQ(range.has_value(), c.first >= 0);
+    if (!range) continue;
+    EXPECT_EQ(range->name, c.name);
+    EXPECT_EQ(range->first, c.first);
+    EXPECT_EQ(range->last, c.last);
+  }
+}
+
+TEST(FileNumber, OnlyPlainFileNameComponentsAreNumbers) {
+  for (const char* bad : {"", "1*", "../x1", "5\"5", "1/2", "1\\2", "c:1", "1?", "..", "1\t", "1\x7f", "12..3"}) {
+    EXPECT_FALSE(isSafeFileNumber(bad)) << bad;
+    EXPECT_FALSE(fileNumberValue(bad)) << bad;
+  }
+  EXPECT_TRUE(isSafeFileNumber("123"));
+  EXPECT_EQ(fileNumberValue("123"), 123);
+  EXPECT_EQ(fileNumberValue("0150"), 150);
+  EXPECT_EQ(fileNumberValue("12.5"), 12);  // the number before the first "."
+  EXPECT_TRUE(isSafeFileNumber("abc"));
+  EXPECT_FALSE(fileNumberValue("abc"));
+  EXPECT_FALSE(fileNumberValue(" 12"));
+  EXPECT_FALSE(fileNumberValue(".5"));
+  EXPECT_FALSE(fileNumberValue("99999999999999999999"));
+}
+
+TEST_F(ExportTest, EveryBookOfTheSampleCollectionIsFoundWhereTheModelSaysOrNotAtAll) {
+  // number TAB archive TAB member TAB reason, from expected/archives.json.
+  const std::string table = sample::RunCapture(
+      "/usr/bin/python3 -c 'import json, sys\n"
+      "for k, v in json.load(open(sys.argv[1]))[\"lookups\"].items():\n"
+      "    print(k, v[\"archive\"] or \"\", v[\"member\"] or \"\", v[\"reason\"] or \"\", sep=\"\\t\")' " +
+      sample::Quote(sample::Collection("small") + "expected/archives.json"));
+  const std::vector<TBookArchive> archives = listBookArchives(lib);
+  int found = 0, lines = 0;
+  for (const std::string& line : Lines(table)) {
+    std::vector<std::string> f;
+    size_t start = 0;
+    for (size_t tab; (tab = line.find('\t', start)) != std::string::npos; start = tab + 1)
+      f.push_back(line.substr(start, tab - start));
+    f.push_back(line.substr(start));
+    ASSERT_EQ(f.size(), 4u) << line;
+    SCOPED_TRACE(f[0]);
+    const TBookSource source = findArchiveOfFile(archives, lib, f[0]);
+    EXPECT_EQ(source.archive, f[1]);
+    EXPECT_EQ(source.member, f[2]);
+    const TBookLookup expected = !f[1].empty()                         ? TBookLookup::Found
+                                 : f[3] == "no archive holds it"       ? TBookLookup::NotInArchive
+                                 : f[3] == "no archive covers it"      ? TBookLookup::NotCovered
+                                                                       : TBookLookup::BadFileNumber;
+    EXPECT_EQ(source.result, expected) << f[3];
+    found += !f[1].empty();
+    ++lines;
+  }
+  EXPECT_GT(lines, 300);
+  EXPECT_GT(found, 150);
+  EXPECT_TRUE(dialogs.asked.empty());  // archives that are none are passed over quietly
+  // The settings' archive folder is relative to the program folder.
+  EXPECT_EQ(findArchiveOfFile("625127").archive, "fb2-625127-625160_lost.zip");
+  EXPECT_EQ(findArchiveOfFile("700").member, "sub/700.fb2");
+}
+
+TEST(FindArchiveOfFile, RangesOverlapsAndArchivesThatAreNone) {
+  TempDir dir;
+  const std::string lib = dir / "a lib/";
+  platform::ForceDirectories(lib);
+  MakeZip(lib + "fb2-1-99.zip", {{"150.fb2", "wrong: out of range"}, {"5.fb2", "five"}});
+  MakeZip(lib + "fb2-100-199.zip", {{"150.fb2", "one fifty"}, {"160.FB2", "upper"}});
+  MakeZip(lib + "fb2-150.zip", {{"150.fb2", "wrong: one dash"}});
+  // Overlapping ranges: the first in name order lacks 1000, the second has it.
+  MakeZip(lib + "fb2-0900-1999.zip", {{"901.fb2", "x"}, {"sub/1001.fb2", "nested"}});
+  MakeZip(lib + "fb2-1000-1000_lost.zip", {{"1000.fb2", "the lost one"}});
+  platform::WriteFileBytes(lib + "fb2-2000-2999.zip", "not a zip at all");
+  MakeZip(lib + "fb2-2000-2999b.zip", {{"2500.fb2", "after a broken one"}});
+  // A root item wins over an earlier one in a sub-folder.
+  MakeZip(lib + "fb2-3000-3999.zip", {{"a/3000.fb2", "nested"}, {"3000.fb2", "root"}, {"3001.fb2/", ""}});
+
+  const auto archives = listBookArchives(lib);
+  ASSERT_EQ(archives.size(), 7u);  // the one-dash name is no book archive
+  const auto at = [&](const char* file) { return findArchiveOfFile(archives, lib, file); };
+
+  EXPECT_EQ(at("150").archive, "fb2-100-199.zip");
+  EXPECT_EQ(at("150").member, "150.fb2");
+  EXPECT_EQ(at("5").archive, "fb2-1-99.zip");
+  EXPECT_EQ(at("160").member, "160.FB2");
+  EXPECT_EQ(at("1000").archive, "fb2-1000-1000_lost.zip");
+  EXPECT_EQ(at("1001").member, "sub/1001.fb2");
+  EXPECT_EQ(at("2500").archive, "fb2-2000-2999b.zip");
+  EXPECT_EQ(at("3000").member, "3000.fb2");
+  EXPECT_EQ(at("151").result, TBookLookup::NotInArchive);
+  EXPECT_EQ(at("2001").result, TBookLookup::NotInArchive);  // only the broken one and b cover it
+  EXPECT_EQ(at("3001").result, TBookLookup::NotInArchive);  // a folder is no book
+  EXPECT_EQ(at("5000").result, TBookLookup::NotCovered);
+  EXPECT_EQ(at("1*").result, TBookLookup::BadFileNumber);
+  EXPECT_EQ(at("x").result, TBookLookup::BadFileNumber);
+  EXPECT_EQ(at("150").result, TBookLookup::Found);
+}
+
+TEST(ExtractZipMember, RawBytesReplaceAnEarlierCopyOnlyWhenComplete) {
+  TempDir dir;
+  std::string bytes;
+  for (int i = 0; i < 70000; ++i) bytes += static_cast<char>((i * 131) % 256);  // 0x98, NUL, CR too
+  platform::WriteFileBytes(dir / "7.fb2", bytes);
+  ASSERT_EQ(std::system(("cd " + sample::Quote(dir.path()) + " && zip -q -0 b.zip 7.fb2 && rm 7.fb2").c_str()), 0);
+  const std::string out = dir / "out dir/";
+  platform::ForceDirectories(out);
+  platform::WriteFileBytes(out + "7.fb2", "old copy");
+
+  extractZipMember(dir / "b.zip", "7.fb2", out);
+  EXPECT_TRUE(platform::ReadFileBytes(out + "7.fb2") == bytes);
+  extractZipMember(dir / "b.zip", "7.fb2", out, "renamed.fb2");
+  EXPECT_TRUE(platform::ReadFileBytes(out + "renamed.fb2") == bytes);
+
+  // Damage the stored data: the CRC check fails and the copy stays.
+  platform::WriteFileBytes(out + "7.fb2", "old copy");
+  std::string zip = platform::ReadFileBytes(dir / "b.zip");
+  zip[zip.find(bytes.substr(1000, 64)) + 10] ^= 0x55;
+  platform::WriteFileBytes(dir / "b.zip", zip);
+  EXPECT_ANY_THROW(extractZipMember(dir / "b.zip", "7.fb2", out));
+  EXPECT_EQ(platform::ReadFileBytes(out + "7.fb2"), "old copy");
+  EXPECT_EQ(FilesBelow(out), (std::vector<std::string>{"7.fb2", "renamed.fb2"}));
+  EXPECT_ANY_THROW(extractZipMember(dir / "b.zip", "8.fb2", out));
+  EXPECT_EQ(FilesBelow(out), (std::vector<std::string>{"7.fb2", "renamed.fb2"}));
+}
+
+// --- reading ---------------------------------------------------------------------------
+
+TEST_F(ExportTest, ReadingCopiesTheBookToTheWorkFolderAndStartsTheReaderWithIt) {
+  WriteScript(dir / "my reader", "printf '%s\\n' \"$@\" > \"$(dirname \"$0\")/reader args.txt\"\n");
+  AppState().readerProgram = "my reader";  // relative to the program folder
+
+  ASSERT_TRUE(readBook(host, "625130"));
+  const std::string copy = AppState().workDir + "625130.fb2";
+  EXPECT_TRUE(platform::ReadFileBytes(copy) == Book("fb2-625127-625160_lost.zip", "625130.fb2"));
+  const std::string args = dir / "reader args.txt";
+  for (int i = 0; i < 1000 && !platform::FileExists(args); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  EXPECT_EQ(platform::ReadFileBytes(args), copy + "\n");  // one argument, blanks and all
+  EXPECT_TRUE(dialogs.asked.empty());
+
+  // A book in a sub-folder of its archive.
+  ASSERT_TRUE(readBook(host, "700"));
+  EXPECT_TRUE(platform::ReadFileBytes(AppState().workDir + "700.fb2") ==
+              Book("fb2-000700-000709.zip", "sub/700.fb2"));
+}
+
+TEST_F(ExportTest, ReadingTellsWhatIsMissing) {
+  EXPECT_FALSE(readBook(host, "100"));  // no reader configured
+  WriteScript(dir / "reader", "exit 0\n");
+  AppState().readerProgram = dir / "no such reader";
+  EXPECT_FALSE(readBook(host, "100"));
+  AppState().readerProgram = dir / "reader";
+  EXPECT_FALSE(readBook(host, "150"));  // covered, not held
+  EXPECT_FALSE(readBook(host, "800"));  // not covered
+  EXPECT_FALSE(readBook(host, "../x1"));
+  EXPECT_EQ(Messages(), (std::vector<std::string>{kMsgNoReader, kMsgNoReader,
+                                                  "Книга 150.fb2 не найдена в архивах книг.",
+                                                  "Книга 800.fb2 не найдена в архивах книг.",
+                                                  "Недопустимое имя файла книги: «../x1»."}));
+  EXPECT_TRUE(FilesBelow(AppState().workDir).empty());
+  for (const auto& a : dialogs.asked) EXPECT_EQ(a.caption, "");
+}
+
+// --- export -----------------------------------------------------------------------------
+
+TEST_F(ExportTest, Fb2ExportNeedsNoConverterAndGoesOnPastAMissingBook) {
+  platform::WriteFileBytes(exportDir + "101.fb2", "an earlier copy");
+  const TExportCounts counts = expFiles(host, {"101", "800", "625127"}, ekFB2);
+  EXPECT_EQ(counts.succeeded, 2);
+  EXPECT_EQ(counts.failed, 1);
+  EXPECT_EQ(Messages(), std::vector<std::string>{"Успешно экспортировано файлов 2\nНе экспортировано файлов 1"});
+  EXPECT_TRUE(platform::ReadFileBytes(exportDir + "101.fb2") == Book("fb2-000100-000139.zip", "101.fb2"));
+  EXPECT_TRUE(platform::ReadFileBytes(exportDir + "625127.fb2") ==
+              Book("fb2-625127-625160_lost.zip", "625127.fb2"));
+  EXPECT_EQ(FilesBelow(exportDir), (std::vector<std::string>{"101.fb2", "625127.fb2"}));
+  EXPECT_EQ(host.running, 0);
+  EXPECT_EQ(host.panels[0], " ");  // the status is cleared at the end
+
+  // A book in a sub-folder lands in the export folder itself.
+  dialogs.asked.clear();
+  EXPECT_EQ(expFiles(host, {"700"}, ekFB2).succeeded, 1);
+  EXPECT_EQ(Messages(), std::vector<std::string>{"Успешно экспортировано файлов 1\n"});
+  EXPECT_TRUE(platform::FileExists(exportDir + "700.fb2"));
+}
+
+TEST_F(ExportTest, LrfExportWithoutConverterTellsItForEachBook) {
+  AppState().converterProgram = dir / "nowhere/fb2lrf";
+  const TExportCounts counts = expFiles(host, {"100", "101"}, ekLRF);
+  EXPECT_EQ(counts.succeeded, 0);
+  EXPECT_EQ(counts.failed, 2);
+  EXPECT_EQ(Messages(), (std::vector<std::string>{kMsgNoConverter, kMsgNoConverter, "Не экспортировано файлов 2"}));
+  EXPECT_TRUE(FilesBelow(exportDir).empty());
+}
+
+TEST_F(ExportTest, LrfExportRunsTheConverterOnAWorkCopyAndKeepsOnlyWhatItWrote) {
+  const std::string conv = InstallConverter();
+  platform::WriteFileBytes(exportDir + "102.lrf", "an earlier copy");
+  EXPECT_EQ(expFiles(host, {"100", "700"}, ekLRF).succeeded, 2);
+  EXPECT_TRUE(platform::ReadFileBytes(exportDir + "100.lrf") == "LRF:" + Book("fb2-000100-000139.zip", "100.fb2"));
+  EXPECT_TRUE(platform::ReadFileBytes(exportDir + "700.lrf") ==
+              "LRF:" + Book("fb2-000700-000709.zip", "sub/700.fb2"));
+  const std::vector<std::string> args = Lines(platform::ReadFileBytes(conv + "args.txt"));
+  ASSERT_EQ(args.size(), 12u);
+  EXPECT_EQ(args[3], AppState().workDir + "100.fb2");
+  EXPECT_EQ(platform::ExtractFileName(args[5]), "100.lrf");
+  EXPECT_TRUE(FilesBelow(AppState().workDir).empty());  // the work copies are gone
+
+  // The converter fails, or says it succeeded without writing: not exported,
+  // and the earlier copy stays.
+  platform::WriteFileBytes(conv + "fail", "");
+  EXPECT_EQ(expFiles(host, {"102"}, ekLRF).failed, 1);
+  fs::rename(conv + "fail", conv + "quiet");
+  EXPECT_EQ(expFiles(host, {"102"}, ekLRF).failed, 1);
+  EXPECT_EQ(platform::ReadFileBytes(exportDir + "102.lrf"), "an earlier copy");
+  EXPECT_EQ(FilesBelow(exportDir), (std::vector<std::string>{"100.lrf", "102.lrf", "700.lrf"}));
+  EXPECT_TRUE(FilesBelow(AppState().workDir).empty());
+}
+
+TEST_F(ExportTest, DeviceExportWritesIntoTheBooksFolderOfTheFirstDeviceThatHasOne) {
+  InstallConverter();
+  {
+    TReaderDeviceRootsScope none({});
+    EXPECT_EQ(expFiles(host, {"100"}, ekReaderDevice).succeeded, 0);
+    EXPECT_EQ(Messages(), std::vector<std::string>{kMsgNoDevice});
+  }
+
+  const std::string plain = dir / "stick/", reader = dir / "my reader dev";
+  platform::ForceDirectories(plain + "database/media");
+  platform::ForceDirectories(reader + "/database/media/books");
+  TReaderDeviceRootsScope roots({dir / "gone", plain, reader});
+  EXPECT_EQ(removableDrives().back(), reader + "/");
+  dialogs.asked.clear();
+  EXPECT_EQ(expFiles(host, {"100", "101"}, ekReaderDevice).succeeded, 2);
+  EXPECT_EQ(AppState().deviceDir, reader + "/database/media/books/");
+  EXPECT_EQ(FilesBelow(reader), (std::vector<std::string>{"database/media/books/100.lrf", "database/media/books/101.lrf"}));
+  EXPECT_EQ(Messages(), std::vector<std::string>{"Успешно экспортировано файлов 2\n"});
+  EXPECT_TRUE(FilesBelow(exportDir).empty());
+}
+
+TEST_F(ExportTest, NothingHappensWithoutSelectionOrExportFolder) {
+  EXPECT_EQ(expFiles(host, {}, ekFB2).failed, 0);
+  AppState().expDir = dir / "missing/";
+  EXPECT_EQ(expFiles(host, {"100"}, ekFB2).failed, 0);
+  AppState().expDir = "";  // not the program folder
+  EXPECT_EQ(expFiles(host, {"100"}, ekLRF).failed, 0);
+  EXPECT_EQ(Messages(), (std::vector<std::string>{kMsgNothingSelected, kMsgNoExportDir, kMsgNoExportDir}));
+  EXPECT_EQ(FilesBelow(dir.path()).size(), FilesBelow(lib).size());  // nothing written anywhere
+}
+
+TEST_F(ExportTest, UnsafeFileNumbersAreRefused) {
+  // Archives whose members the unsafe numbers would name.
+  MakeZip(lib + "fb2-0-9.zip", {{"1*.fb2", "star"}, {"../x1.fb2", "escape"}, {"5\"5.fb2", "quote"}});
+  InstallConverter();
+  const TExportCounts counts = expFiles(host, {"1*", "../x1", "5\"5", "..", "/etc/passwd"}, ekLRF);
+  EXPECT_EQ(counts.succeeded, 0);
+  EXPECT_EQ(counts.failed, 5);
+  EXPECT_TRUE(FilesBelow(exportDir).empty());
+  EXPECT_FALSE(platform::FileExists(dir / "x1.fb2"));
+  EXPECT_FALSE(platform::FileExists(dir / "conv dir/args.txt"));  // the converter never ran
+}
+
+TEST_F(ExportTest, AReadErrorEndsTheExportAndTheCountsAreStillReported) {
+  MakeZip(lib + "fb2-5000-5009.zip", {{"5000.fb2", std::string(5000, 'b')}});
+  std::string zip = platform::ReadFileBytes(lib + "fb2-5000-5009.zip");
+  const size_t data = zip.find("5000.fb2") + 8;  // the deflated data follows the name
+  for (size_t i = data + 2; i < data + 8; ++i) zip[i] = static_cast<char>(~zip[i]);
+  platform::WriteFileBytes(lib + "fb2-5000-5009.zip", zip);
+
+  const TExportCounts counts = expFiles(host, {"100", "5000", "101"}, ekFB2);
+  EXPECT_EQ(counts.succeeded, 1);
+  EXPECT_EQ(counts.failed, 1);
+  const auto messages = Messages();
+  ASSERT_EQ(messages.size(), 2u);
+  EXPECT_EQ(messages[0].rfind("Ошибка при экспорте книги 5000.fb2:\n", 0), 0u) << messages[0];
+  EXPECT_EQ(messages[1], "Успешно экспортировано файлов 1\nНе экспортировано файлов 1");
+  EXPECT_EQ(FilesBelow(exportDir), std::vector<std::string>{"100.fb2"});
+}
+
+TEST_F(ExportTest, AStopRequestEndsTheExportBetweenBooks) {
+  // A host whose user presses Stop while the first book is exported.
+  struct TStoppingHost : TPlainJobHost {
+    void showSB(const std::string& p0, const std::string& p1, const std::string& p2) override {
+      TPlainJobHost::showSB(p0, p1, p2);
+      if (p1 == "100.fb2") stop = true;
+    }
+  } stopping;
+  stopping.stop = true;  // an old request is cleared when the export starts
+  const TExportCounts counts = expFiles(stopping, {"100", "101", "102"}, ekFB2);
+  EXPECT_EQ(counts.succeeded, 1);
+  EXPECT_EQ(FilesBelow(exportDir), std::vector<std::string>{"100.fb2"});
+  EXPECT_EQ(Messages(), std::vector<std::string>{"Успешно экспортировано файлов 1\n"});
+}
+
+}  // namespace

@@ -1,0 +1,185 @@
+// Reading and exporting from the main window: TB_READ and a double click on
+// LV, the items of PM, over the small sample collection's archives. The
+// QApplication comes from the suite's environment (MainWindowTest.cpp).
+#include <gtest/gtest.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+
+#include <QAction>
+#include <QItemSelectionModel>
+#include <QTimer>
+#include <QToolButton>
+#include <QTreeView>
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+#include "catalogue/AppState.h"
+#include "catalogue/Export.h"
+#include "catalogue/ReaderDevice.h"
+#include "catalogue/ui/MainWindow.h"
+#include "platform/Dialogs.h"
+#include "platform/Files.h"
+#include "tests/catalogue/SampleCatalogue.h"
+
+namespace fs = std::filesystem;
+using namespace catalogue;
+
+namespace {
+
+void WriteScript(const std::string& path, const std::string& body) {
+  platform::WriteFileBytes(path, "#!/bin/sh\n" + body);
+  ASSERT_EQ(::chmod(path.c_str(), 0755), 0);
+}
+
+class ExportWindowTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    std::string tmpl = (fs::temp_directory_path() / "h14exportXXXXXX").string();
+    ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
+    root_ = tmpl + "/";
+    const std::string program = root_ + "my program/";
+    fs::create_directories(program);
+    TStartupEnvironment env;
+    env.programPath = program + "tomeshelf";
+    env.isWritable = [](const std::string&) { return true; };
+    InitAppState(env);
+
+    // One author whose books, sorted by title, are 100, 800 (in no
+    // archive), 625130 (in the overlapping archive) and 700 (in a
+    // sub-folder of its archive).
+    platform::WriteFileBytes(AppState().dbzPath, "");
+    TCatalogueWriter w([&](const std::string& name, const AnsiString& bytes) { reader_.members()[name] = bytes; });
+    w.AddAuthor(platform::Utf8ToAnsi("Автор"));
+    for (const auto& [title, file] : std::vector<std::pair<const char*, const char*>>{
+             {"A", "100"}, {"B", "800"}, {"C", "625130"}, {"D", "700"}}) {
+      std::array<AnsiString, kBookFieldCount> keep = {title, "", file, "1000", "FS", "", "ru", "N"};
+      TBookFields fields;
+      for (int i = 0; i < kBookFieldCount; ++i) fields[i] = keep[i];
+      w.AddBook(fields);
+    }
+    w.Finish({});
+    f_ = std::make_unique<TF>();
+    ASSERT_EQ(f_->LV->model()->rowCount(), 4);
+
+    lib_ = sample::Collection("small") + "lib/";
+    exportDir_ = root_ + "export here/";
+    fs::create_directories(exportDir_);
+    AppState().libDir = lib_;
+    AppState().expDir = exportDir_;
+  }
+  void TearDown() override {
+    f_.reset();
+    AppState() = {};
+    fs::remove_all(root_);
+  }
+
+  void Select(std::initializer_list<int> rows) {
+    f_->LV->clearSelection();
+    for (int r : rows)
+      f_->LV->selectionModel()->select(f_->LV->model()->index(r, 0),
+                                       QItemSelectionModel::Select | QItemSelectionModel::Rows);
+  }
+
+  std::vector<std::string> Messages() const {
+    std::vector<std::string> texts;
+    for (const auto& a : dialogs_.asked) texts.push_back(a.text);
+    return texts;
+  }
+
+  std::string Book(const std::string& archive, const std::string& member) {
+    return sample::ZipMembers(lib_ + archive).at(member);
+  }
+
+  std::string root_, lib_, exportDir_;
+  sample::TMemoryReader reader_;
+  sample::TReaderScope scope_{reader_};
+  platform::TScriptedDialogs dialogs_;
+  platform::TDialogProviderScope dialogScope_{&dialogs_};
+  std::unique_ptr<TF> f_;
+};
+
+TEST_F(ExportWindowTest, TheFb2ItemExportsTheSelectedBooks) {
+  Select({2, 0, 1});
+  EXPECT_EQ(f_->SelectedBookFiles(), (std::vector<std::string>{"100", "800", "625130"}));
+  f_->MI_FB2->trigger();
+  EXPECT_EQ(Messages(), std::vector<std::string>{"Успешно экспортировано файлов 2\nНе экспортировано файлов 1"});
+  EXPECT_TRUE(platform::ReadFileBytes(exportDir_ + "100.fb2") == Book("fb2-000100-000139.zip", "100.fb2"));
+  EXPECT_TRUE(platform::ReadFileBytes(exportDir_ + "625130.fb2") ==
+              Book("fb2-625127-625160_lost.zip", "625130.fb2"));
+  EXPECT_TRUE(f_->TB_SAVE->isEnabled());
+
+  dialogs_.asked.clear();
+  f_->LV->clearSelection();
+  f_->MI_LRF->trigger();
+  EXPECT_EQ(Messages(), std::vector<std::string>{kMsgNothingSelected});
+}
+
+TEST_F(ExportWindowTest, TheLrfItemsWaitForTheConverterWithTheControlsDisabled) {
+  const std::string conv = root_ + "conv dir/";
+  fs::create_directories(conv);
+  WriteScript(conv + "fb2lrf", "sleep 0.4\n{ printf 'LRF:'; cat \"$4\"; } > \"$6\"\n");
+  AppState().converterProgram = conv + "fb2lrf";
+
+  // Looked at while the converter runs: the window keeps handling events.
+  bool sawDisabled = false;
+  QTimer::singleShot(150, f_.get(), [&] {
+    sawDisabled = !f_->TB_SAVE->isEnabled() && !f_->TB_READ->isEnabled() && !f_->LV->isEnabled();
+  });
+  Select({0});
+  f_->MI_LRF->trigger();
+  EXPECT_TRUE(sawDisabled);
+  EXPECT_TRUE(f_->TB_SAVE->isEnabled());
+  EXPECT_TRUE(f_->LV->isEnabled());
+  EXPECT_TRUE(platform::ReadFileBytes(exportDir_ + "100.lrf") ==
+              "LRF:" + Book("fb2-000100-000139.zip", "100.fb2"));
+
+  // To the reader device.
+  const std::string device = root_ + "reader device/";
+  fs::create_directories(device + "database/media/books");
+  TReaderDeviceRootsScope roots({device});
+  dialogs_.asked.clear();
+  Select({3});
+  f_->SONYReader1->trigger();
+  EXPECT_EQ(Messages(), std::vector<std::string>{"Успешно экспортировано файлов 1\n"});
+  EXPECT_TRUE(platform::ReadFileBytes(device + "database/media/books/700.lrf") ==
+              "LRF:" + Book("fb2-000700-000709.zip", "sub/700.fb2"));
+}
+
+TEST_F(ExportWindowTest, ADoubleClickAndTheReadButtonOpenTheBookInTheReader) {
+  const std::string reader = root_ + "my reader";
+  WriteScript(reader, "printf '%s\\n' \"$@\" >> \"$(dirname \"$0\")/reader args.txt\"\n");
+  AppState().readerProgram = "../my reader";  // relative to the program folder
+  const std::string args = root_ + "reader args.txt";
+  const auto awaitLines = [&](size_t n) {
+    for (int i = 0; i < 1000; ++i) {
+      if (platform::FileExists(args)) {
+        const std::string text = platform::ReadFileBytes(args);
+        if (static_cast<size_t>(std::count(text.begin(), text.end(), '\n')) >= n) return text;
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return std::string("<timed out>");
+  };
+
+  const QModelIndex row = f_->LV->model()->index(3, 0);
+  Select({3});
+  emit f_->LV->doubleClicked(row);
+  const std::string copy = AppState().workDir + "700.fb2";
+  EXPECT_EQ(awaitLines(1), copy + "\n");
+  EXPECT_TRUE(platform::ReadFileBytes(copy) == Book("fb2-000700-000709.zip", "sub/700.fb2"));
+
+  Select({0, 2});
+  f_->TB_READ->click();
+  EXPECT_EQ(awaitLines(2), copy + "\n" + AppState().workDir + "100.fb2\n");
+
+  // No book selected: nothing; a book in no archive: told.
+  f_->LV->clearSelection();
+  f_->TB_READ->click();
+  EXPECT_TRUE(dialogs_.asked.empty());
+  Select({1});
+  f_->TB_READ->click();
+  EXPECT_EQ(Messages(), std::vector<std::string>{"Книга 800.fb2 не найдена в архивах книг."});
+}
+
+}  // namespace

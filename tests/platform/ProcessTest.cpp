@@ -1,0 +1,90 @@
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <chrono>
+#include <fcntl.h>
+#include <thread>
+#include <unistd.h>
+
+#include "platform/Files.h"
+#include "platform/Process.h"
+#include "tests/platform/TempDir.h"
+
+using namespace platform;
+
+namespace {
+
+// A shell script at `path` (made executable).
+void WriteScript(const std::string& path, const std::string& body) {
+  WriteFileBytes(path, "#!/bin/sh\n" + body);
+  ASSERT_EQ(::chmod(path.c_str(), 0755), 0);
+}
+
+// Waits up to 10 s for `path` to appear and returns its bytes.
+std::string AwaitFile(const std::string& path) {
+  for (int i = 0; i < 1000 && !FileExists(path); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  std::this_thread::sleep_for(std::chrono::milliseconds(20));  // let the writer finish
+  return FileExists(path) ? ReadFileBytes(path) : std::string("<missing>");
+}
+
+TEST(RunAndWait, ArgumentsArriveUnchangedAndTheExitCodeComesBack) {
+  TempDir dir;
+  const std::string prog = dir / "a prog";
+  WriteScript(prog, "for a in \"$@\"; do printf '[%s]' \"$a\"; done > \"$(dirname \"$0\")/args\"\nexit 7\n");
+  const std::vector<std::string> args = {"-s", "with space", "quote\"d", "it's", "", "$HOME", "*"};
+  EXPECT_EQ(RunAndWait(prog, args), 7);
+  EXPECT_EQ(ReadFileBytes(dir / "args"), "[-s][with space][quote\"d][it's][][$HOME][*]");
+}
+
+TEST(RunAndWait, AProgramThatCannotStartGivesCode5) {
+  TempDir dir;
+  EXPECT_EQ(RunAndWait(dir / "missing", {}), kCannotStartExitCode);
+  WriteFileBytes(dir / "not-executable", "#!/bin/sh\nexit 0\n");
+  EXPECT_EQ(RunAndWait(dir / "not-executable", {}), kCannotStartExitCode);
+  EXPECT_EQ(RunAndWait(dir.path(), {}), kCannotStartExitCode);  // a folder
+  // A program ended by a signal did not succeed.
+  WriteScript(dir / "killed", "kill -9 $$\n");
+  EXPECT_EQ(RunAndWait(dir / "killed", {}), 128 + 9);
+}
+
+TEST(RunAndWait, WaitsWithoutTimeLimitCallingBackMeanwhile) {
+  TempDir dir;
+  WriteScript(dir / "slow", "sleep 0.3\nexit 0\n");
+  int calls = 0;
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(RunAndWait(dir / "slow", {}, [&] { ++calls; }, std::chrono::milliseconds(10)), 0);
+  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(300));
+  EXPECT_GE(calls, 5);
+}
+
+TEST(RunAndWait, TheChildInheritsNoDescriptorAndReadsNothing) {
+  TempDir dir;
+  // A descriptor of ours without close-on-exec must not reach the child.
+  const int fd = ::open((dir / "held").c_str(), O_CREAT | O_RDWR, 0644);
+  ASSERT_GE(fd, 3);
+  WriteScript(dir / "fds",
+              "ls /proc/$$/fd > \"$(dirname \"$0\")/fds.txt\"\n"
+              "cat > \"$(dirname \"$0\")/stdin.txt\"\n");
+  EXPECT_EQ(RunAndWait(dir / "fds", {}), 0);
+  ::close(fd);
+  const std::string fds = ReadFileBytes(dir / "fds.txt");
+  EXPECT_EQ(fds.find(std::to_string(fd) + "\n"), std::string::npos) << fds;
+  EXPECT_EQ(ReadFileBytes(dir / "stdin.txt"), "");
+}
+
+TEST(StartDetached, StartsWithoutWaitingAndReportsAProgramThatCannotStart) {
+  TempDir dir;
+  WriteScript(dir / "reader", "sleep 0.2\nprintf '%s|' \"$@\" > \"$(dirname \"$0\")/got\"\n");
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(StartDetached(dir / "reader", {dir / "book with space.fb2"}), 0);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(200));
+  EXPECT_EQ(AwaitFile(dir / "got"), dir / "book with space.fb2|");
+
+  EXPECT_EQ(StartDetached(dir / "missing", {}), ENOENT);
+  WriteFileBytes(dir / "plain", "text");
+  EXPECT_EQ(StartDetached(dir / "plain", {}), EACCES);
+}
+
+}  // namespace
