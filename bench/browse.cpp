@@ -21,6 +21,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchUtil.h"
 #include "catalogue/AppState.h"
 #include "catalogue/Browse.h"
 #include "catalogue/MemberReader.h"
@@ -46,13 +47,8 @@ TStats Summarise(std::vector<double> v) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  const char* cacheEnv = getenv("TOMESHELF_BENCH_CACHE");
-  const fs::path cache = cacheEnv ? cacheEnv : fs::path(TOMESHELF_SOURCE_DIR) / "build/bench-data";
-  const fs::path dbz = cache / "scale" / "ref.dbz";
-  if (!fs::exists(dbz)) {
-    std::fprintf(stderr, "no scale catalogue at %s: run scripts/bench\n", dbz.c_str());
-    return 1;
-  }
+  const fs::path dbz = bench::ScaleCatalogue();
+  if (dbz.empty()) return 1;
 
   if (!qEnvironmentVariableIsSet("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   // The offscreen platform's notes on every repaint would drown the figures.

@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchUtil.h"
 #include "archiver/ZACodec.h"
 #include "archiver/ZARecords.h"
 #include "archiver/ZAStreams.h"
@@ -23,16 +24,7 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-template <class F>
-double BestSeconds(int rounds, F&& f) {
-  double best = 1e9;
-  for (int r = 0; r < rounds; ++r) {
-    const auto t0 = Clock::now();
-    f();
-    best = std::min(best, std::chrono::duration<double>(Clock::now() - t0).count());
-  }
-  return best;
-}
+using bench::BestSeconds;
 
 // Text-like bytes: words of a small vocabulary picked by a fast generator.
 std::string TextData(size_t size) {

@@ -9,22 +9,13 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchUtil.h"
 #include "archiver/ZAStrFunc.h"
 #include "archiver/ZAZipCrypt.h"
 
 namespace {
 
-template <class F>
-double BestSeconds(int rounds, F&& f) {
-  double best = 1e9;
-  for (int r = 0; r < rounds; ++r) {
-    const auto t0 = std::chrono::steady_clock::now();
-    f();
-    const double s = std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-    if (s < best) best = s;
-  }
-  return best;
-}
+using bench::BestSeconds;
 
 volatile uint32_t g_sink;
 

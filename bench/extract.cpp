@@ -17,6 +17,7 @@
 #include <utility>
 #include <vector>
 
+#include "bench/BenchUtil.h"
 #include "archiver/ZAFind.h"
 #include "archiver/ZipArchiver.h"
 
@@ -25,16 +26,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 namespace fs = std::filesystem;
 
-template <class F>
-double BestSeconds(int rounds, F&& f) {
-  double best = 1e9;
-  for (int r = 0; r < rounds; ++r) {
-    const auto t0 = Clock::now();
-    f();
-    best = std::min(best, std::chrono::duration<double>(Clock::now() - t0).count());
-  }
-  return best;
-}
+using bench::BestSeconds;
 
 bool Run(const std::string& cmd) { return std::system(cmd.c_str()) == 0; }
 

@@ -20,6 +20,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchUtil.h"
 #include "catalogue/AppState.h"
 #include "catalogue/Browse.h"
 #include "catalogue/CatalogueFormat.h"
@@ -61,13 +62,8 @@ TRun Time(const char* typed, bool hideDuplicates, int runs) {
 }  // namespace
 
 int main() {
-  const char* cacheEnv = getenv("TOMESHELF_BENCH_CACHE");
-  const fs::path cache = cacheEnv ? cacheEnv : fs::path(TOMESHELF_SOURCE_DIR) / "build/bench-data";
-  const fs::path dbz = cache / "scale" / "ref.dbz";
-  if (!fs::exists(dbz)) {
-    std::fprintf(stderr, "no scale catalogue at %s: run scripts/bench\n", dbz.c_str());
-    return 1;
-  }
+  const fs::path dbz = bench::ScaleCatalogue();
+  if (dbz.empty()) return 1;
   AppState() = {};
   AppState().dbzPath = dbz.string();
 

@@ -1,0 +1,43 @@
+// Small helpers shared by the benchmark programs.
+#pragma once
+
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+
+namespace bench {
+
+// The best wall time of `rounds` runs of f, in seconds: the least disturbed
+// run on a shared machine.
+template <class F>
+double BestSeconds(int rounds, F&& f) {
+  double best = 1e9;
+  for (int r = 0; r < rounds; ++r) {
+    const auto t0 = std::chrono::steady_clock::now();
+    f();
+    best = std::min(best, std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
+  }
+  return best;
+}
+
+// The folder where scripts/bench keeps generated data.
+inline std::filesystem::path CacheDir() {
+  const char* env = std::getenv("TOMESHELF_BENCH_CACHE");
+  return env && *env ? std::filesystem::path(env)
+                     : std::filesystem::path(TOMESHELF_SOURCE_DIR) / "build/bench-data";
+}
+
+// The scale sample catalogue made by scripts/bench; empty (with a message)
+// when it has not been made.
+inline std::filesystem::path ScaleCatalogue() {
+  const std::filesystem::path dbz = CacheDir() / "scale" / "ref.dbz";
+  if (!std::filesystem::exists(dbz)) {
+    std::fprintf(stderr, "no scale catalogue at %s: run scripts/bench\n", dbz.c_str());
+    return {};
+  }
+  return dbz;
+}
+
+}  // namespace bench
