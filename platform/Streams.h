@@ -27,7 +27,7 @@ class EFOpenError : public EStreamError {
 
 enum TSeekOrigin { soBeginning = 0, soCurrent = 1, soEnd = 2 };
 
-// Open modes, combinable as in the original: an access mode | a share mode,
+// Open modes: an access mode | a share mode,
 // or fmCreate alone (create or truncate, read-write).
 enum : uint32_t {
   fmOpenRead = 0x0000, fmOpenWrite = 0x0001, fmOpenReadWrite = 0x0002,

@@ -12,8 +12,8 @@ using namespace archiver;
 
 namespace {
 
-// Message index -> its text and the native codes that select it, laid out as
-// the message table is documented (by text, not by code).
+// Message index -> its text and the native codes that select it, one row per
+// text (several codes share some texts).
 struct Row {
   int index;
   const char* text;

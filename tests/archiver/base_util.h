@@ -17,7 +17,7 @@ namespace base_test {
 class TempDir {
  public:
   TempDir() {
-    std::string tmpl = (std::filesystem::temp_directory_path() / "h4base.XXXXXX").string();
+    std::string tmpl = (std::filesystem::temp_directory_path() / "archtest.XXXXXX").string();
     if (::mkdtemp(tmpl.data()) == nullptr) std::abort();
     path_ = tmpl;
   }

@@ -9,8 +9,8 @@ using archiver::MatchesWildcard;
 
 namespace {
 
-// A direct transcription of the matching rules, exponential on purpose; the
-// real matcher must agree with it everywhere.
+// The plain recursive matcher, exponential on purpose: short enough to check
+// by eye, and the real matcher must agree with it everywhere.
 bool Reference(const std::u32string& n, size_t i, const std::u32string& m, size_t j) {
   while (m.substr(j) != U"*") {
     if (i == n.size()) return j == m.size();

@@ -30,6 +30,29 @@ int TailFiles(const std::string& folder) {
   return n;
 }
 
+// "ok" when the items' records follow one another and the directory with no
+// bytes between them (what a failed attempt would leave behind), else the
+// first gap.
+std::string Packed(const std::string& path) {
+  TempDir dir;
+  return records_test::RunPython(dir, R"PY(
+import struct, sys, zipfile
+z = zipfile.ZipFile(sys.argv[1])
+f = open(sys.argv[1], 'rb')
+at = 0
+for i in sorted(z.infolist(), key=lambda i: i.header_offset):
+    if i.header_offset != at:
+        print('gap before', i.filename, at, i.header_offset); sys.exit()
+    f.seek(at)
+    n, e = struct.unpack('<HH', f.read(30)[26:30])
+    at += 30 + n + e + i.compress_size
+    if i.flag_bits & 8:
+        f.seek(at)
+        at += 16 if f.read(4) == b'PK\x07\x08' else 12
+print('ok' if at == z.start_dir else 'gap before the directory %d %d' % (at, z.start_dir))
+)PY", Q(path));
+}
+
 // Sets up a commit that deletes the first item, renames one, and adds three
 // items of which the middle one's source fails after 1000 of its bytes.
 std::shared_ptr<TFailingStream> PendChanges(TZABaseArchiver& arc, const std::string& bad) {
@@ -86,6 +109,7 @@ TEST(CommitFaults, RetryIgnoreAbortOnPeerArchives) {
       expected["last.txt"] = Text(7000, 2);
       if (answer == archiver::fxaRetry) expected["failing.txt"] = bad;
       ExpectPeersAccept(peer.path);
+      EXPECT_EQ(Packed(peer.path), "ok\n");
       ExpectContents(peer.path, expected);
     }
   }
@@ -120,21 +144,27 @@ TEST_F(CommitFaultsZip, AnswersFromTheDialogProvider) {
   }
   ExpectFileBytes(path, before);
 
+  // The user's answers, one box per attempt: Retry tries the item again (it
+  // fails again here). An abort, after a retry or not, puts every byte back
+  // and raises nothing; Ignore leaves nothing of the failed attempts behind.
   platform::TScriptedDialogs dialogs;
   platform::TDialogProviderScope scope(&dialogs);
-  dialogs.answers = {platform::mrAbort};
-  arc.BeginUpdate();
-  PendChanges(arc, Text(50000));
-  arc.EndUpdate();  // the user chose: no exception
+  const auto commitAnswering = [&](std::vector<platform::TModalResult> answers) {
+    dialogs.asked.clear();
+    dialogs.answers = answers;
+    arc.BeginUpdate();
+    PendChanges(arc, Text(50000));
+    arc.EndUpdate();
+    EXPECT_EQ(dialogs.asked.size(), answers.size());
+  };
+  commitAnswering({platform::mrAbort});
   ExpectFileBytes(path, before);
-  EXPECT_EQ(dialogs.answers.size(), 0u);
-
-  dialogs.answers = {platform::mrIgnore};
-  arc.BeginUpdate();
-  PendChanges(arc, Text(50000));
-  arc.EndUpdate();
+  commitAnswering({platform::mrRetry, platform::mrAbort});
+  ExpectFileBytes(path, before);
+  commitAnswering({platform::mrRetry, platform::mrIgnore});
   arc.CloseArchive();
   ExpectPeersAccept(path);
+  EXPECT_EQ(Packed(path), "ok\n");
   const auto now = PythonContents(path);
   EXPECT_EQ(now.count("failing.txt"), 0u);
   EXPECT_EQ(now.count("first.txt") + now.count("last.txt"), 2u);
@@ -232,6 +262,13 @@ TEST_F(CommitFaultsZip, TheTailFileGoesToTempDirOrBesideTheArchive) {
   EXPECT_EQ(TailFiles(temp.Path()) + TailFiles(dir.Path()), 0);
 }
 
+// A pending folder item moved from the folder `source` on disk.
+void PendMovedFolder(TZABaseArchiver& arc, const std::string& name, const std::string& source) {
+  TDirItem& f = AddPendingItem(arc, name, archiver::ZA_ATTR_DIRECTORY);
+  f.SrcFileName = source;
+  f.Operation = archiver::poMove;
+}
+
 TEST(CommitFaults, MovedSourcesGoOnlyAfterACommit) {
   TempDir dir;
   const std::string path = dir / "move.zip";
@@ -256,15 +293,46 @@ TEST(CommitFaults, MovedSourcesGoOnlyAfterACommit) {
   arc.BeginUpdate();
   AddPendingFile(arc, "plain.txt", plain, archiver::poMove);
   AddPendingFile(arc, "read-only.txt", readOnly, archiver::poMove);
-  TDirItem& f = AddPendingItem(arc, "folder/", archiver::ZA_ATTR_DIRECTORY);
-  f.SrcFileName = folder;
-  f.Operation = archiver::poMove;
+  PendMovedFolder(arc, "folder/", folder);
   arc.EndUpdate();
   arc.CloseArchive();
   EXPECT_FALSE(std::filesystem::exists(plain));
   EXPECT_FALSE(std::filesystem::exists(readOnly));
   EXPECT_FALSE(std::filesystem::exists(folder));
   ExpectContents(path, {{"plain.txt", "plain"}, {"read-only.txt", "read-only"}, {"folder/", ""}});
+}
+
+// A source that cannot be deleted (here a folder that still holds a file of
+// its own) is reported; the archive, already on disk, stays as written
+// whatever the answer.
+TEST(CommitFaults, ASourceThatCannotGoIsReportedNotRolledBack) {
+  for (const archiver::TZAAction answer : {archiver::fxaIgnore, archiver::fxaAbort}) {
+    TempDir dir;
+    const std::string path = dir / "move.zip", plain = dir / "plain.txt", folder = dir / "folder";
+    base_test::WriteBytes(plain, "plain");
+    std::filesystem::create_directory(folder);
+    base_test::WriteBytes(folder + "/keep.txt", "not moved");
+    TZipArchiver arc;
+    arc.SetFileName(path);
+    arc.OpenArchive(archiver::ZAModeCreate);
+    std::vector<std::string> reported;
+    arc.OnProcessFileFailure = [&](TZABaseArchiver&, const std::string& name, archiver::TZAProcessOperation op,
+                                   int native, int, const std::string&, archiver::TZAAction& action) {
+      EXPECT_EQ(op, archiver::poMove);
+      reported.push_back(name + ":" + std::to_string(native));
+      action = answer;
+    };
+    arc.BeginUpdate();
+    AddPendingFile(arc, "plain.txt", plain, archiver::poMove);
+    PendMovedFolder(arc, "folder/", folder);
+    arc.EndUpdate();
+    arc.CloseArchive();
+    EXPECT_EQ(reported, std::vector<std::string>{folder + ":" + std::to_string(archiver::ZA_ERR_CANNOT_DELETE_FOLDER)});
+    EXPECT_FALSE(std::filesystem::exists(plain));
+    EXPECT_EQ(base_test::ReadBytes(folder + "/keep.txt"), "not moved");
+    ExpectPeersAccept(path);
+    ExpectContents(path, {{"plain.txt", "plain"}, {"folder/", ""}});
+  }
 }
 
 }  // namespace

@@ -258,6 +258,73 @@ TEST(ExtractFiles, RefusedPasswordKeepsTheOldFile) {
   EXPECT_EQ(NativeOf([&] { arc->IsFilePasswordValid("absent.txt", "x"); }), 42);
 }
 
+// Overwrite decisions look at the exact target name: a file that differs
+// only in case is someone else's and is neither "the existing file" nor
+// replaced.
+TEST(ExtractFiles, OverwriteChecksAreCaseExact) {
+  platform::TDialogProviderScope headless(nullptr);
+  TempDir root;
+  ASSERT_TRUE(Py(kDamaged, Q(root / "d.zip")));
+  std::filesystem::create_directories(root / "dest");
+  WriteBytes(root / "dest/ONE.TXT", "someone else's");
+  auto arc = Open(root / "d.zip", root / "dest");
+  arc->Options().SetOverwriteMode(archiver::omNever);
+  EXPECT_EQ(arc->ExtractFiles("one.txt", archiver::ZADefaultSearchAttr, ""), 1);
+  EXPECT_EQ(ReadBytes(root / "dest/one.txt").size(), 4000u);
+  arc->Options().SetOverwriteMode(archiver::omAlways);
+  EXPECT_EQ(arc->ExtractFiles("one.txt", archiver::ZADefaultSearchAttr, ""), 1);
+  EXPECT_EQ(ReadBytes(root / "dest/ONE.TXT"), "someone else's");
+  EXPECT_EQ(FilesBelow(root / "dest"), (std::vector<std::string>{"ONE.TXT", "one.txt"}));
+}
+
+// Extracted files take the item's DOS attributes: read-only leaves no write
+// bit; without SetAttributes the file keeps the usual mode.
+TEST(ExtractFiles, ReadOnlyItemsBecomeReadOnlyFiles) {
+  TempDir root;
+  const char* script = R"PY(
+import sys, zipfile
+with zipfile.ZipFile(sys.argv[1], 'w') as z:
+    for name, attr in (('ro.txt', 0x21), ('rw.txt', 0x20)):
+        zi = zipfile.ZipInfo(name, (2020, 1, 1, 0, 0, 0))
+        zi.create_system = 0
+        zi.external_attr = attr
+        z.writestr(zi, name.encode())
+)PY";
+  ASSERT_TRUE(Py(script, Q(root / "a.zip")));
+  const auto writable = [](const std::string& path) {
+    struct stat st {};
+    EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
+    return (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) != 0;
+  };
+  auto arc = Open(root / "a.zip", root / "with");
+  EXPECT_EQ(arc->ExtractFiles("*.*", archiver::ZADefaultSearchAttr, ""), 2);
+  EXPECT_FALSE(writable(root / "with/ro.txt"));
+  EXPECT_TRUE(writable(root / "with/rw.txt"));
+  EXPECT_EQ(ReadBytes(root / "with/ro.txt"), "ro.txt");
+  arc->Options().SetSetAttributes(false);
+  arc->SetBaseDir(root / "without");
+  EXPECT_EQ(arc->ExtractFiles("*.*", archiver::ZADefaultSearchAttr, ""), 2);
+  EXPECT_TRUE(writable(root / "without/ro.txt"));
+}
+
+// The password check takes the item of exactly that name, not the first
+// item a search with the name as its mask would find.
+TEST(ExtractFiles, PasswordCheckTakesTheExactNameFirst) {
+  TempDir root;
+  std::filesystem::create_directories(root / "sub");
+  WriteBytes(root / "sub/s.txt", std::string(3000, 'e'));
+  WriteBytes(root / "s.txt", "plain");
+  ASSERT_NE(RunCmd("cd " + Q(root.Path()) + " && zip -q -P pw c.zip sub/s.txt && zip -q c.zip s.txt"),
+            "<failed>");
+  auto arc = Open(root / "c.zip");
+  archiver::TZAArchiveItem F;
+  ASSERT_TRUE(arc->FindFirst("s.txt", F, archiver::ZADefaultSearchAttr, ""));
+  ASSERT_EQ(F.StoredPath + F.FileName, "sub/s.txt") << "the mask alone would find the encrypted item";
+  EXPECT_TRUE(arc->IsFilePasswordValid("s.txt", "anything")) << "s.txt itself is not encrypted";
+  EXPECT_FALSE(arc->IsFilePasswordValid("sub/s.txt", "anything"));
+  EXPECT_TRUE(arc->IsFilePasswordValid("sub/s.txt", "pw"));
+}
+
 TEST(ExtractFiles, RetryIgnoreAbort) {
   TempDir root;
   ASSERT_TRUE(Py(kDamaged, Q(root / "d.zip")));

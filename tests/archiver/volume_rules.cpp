@@ -126,6 +126,12 @@ TEST(VolumeRules, AddingFilesWritesTheSetOnce) {
   EXPECT_EQ(NativeErrorOf([&] { arc.AddFromString("late.txt", "late"); }), 52);
   EXPECT_EQ(NativeErrorOf([&] { arc.AddFiles("*.bin", 10431, ""); }), 52);
   EXPECT_EQ(NativeErrorOf([&] { arc.DeleteFiles("*.*", 10431, ""); }), 52);
+  // Moving is refused the same way, with a mask or through the mask lists,
+  // and its sources stay where they are.
+  EXPECT_EQ(NativeErrorOf([&] { arc.MoveFiles("*.bin", 10431, ""); }), 52);
+  arc.SetFileMasks({"*.bin"});
+  EXPECT_EQ(NativeErrorOf([&] { arc.MoveFiles(); }), 52);
+  for (const auto& [name, bytes] : files) EXPECT_TRUE(base_test::ReadBytes(dir / ("src/" + name)) == bytes) << name;
   arc.CloseArchive();
   EXPECT_EQ(load_test::SevenZipTest(dir / "set.zip"), "ok\n");
   EXPECT_TRUE(OurContents(dir / "set.zip") == files);

@@ -325,6 +325,14 @@ TEST_F(ExportTest, Fb2ExportNeedsNoConverterAndGoesOnPastAMissingBook) {
   EXPECT_EQ(expFiles(host, {"700"}, ekFB2).succeeded, 1);
   EXPECT_EQ(Messages(), std::vector<std::string>{"Успешно экспортировано файлов 1\n"});
   EXPECT_TRUE(platform::FileExists(exportDir + "700.fb2"));
+
+  // An export folder typed relative to the program folder and without a
+  // trailing "/" is the same folder, not a prefix of the file's name.
+  AppState().expDir = "export here";
+  dialogs.asked.clear();
+  EXPECT_EQ(expFiles(host, {"102"}, ekFB2).succeeded, 1);
+  EXPECT_TRUE(platform::ReadFileBytes(exportDir + "102.fb2") == Book("fb2-000100-000139.zip", "102.fb2"));
+  EXPECT_FALSE(platform::FileExists(dir / "export here102.fb2"));
 }
 
 TEST_F(ExportTest, LrfExportWithoutConverterTellsItForEachBook) {
