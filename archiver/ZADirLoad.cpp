@@ -37,8 +37,44 @@ bool IsDosHost(uint16_t versionMadeBy) {
 // Extra fields only Unix tools write: "UX", "Ux", "ux" and PKWARE's Unix.
 bool IsUnixExtraField(uint16_t id) { return id == 0x5855 || id == 0x7855 || id == 0x7875 || id == 0x000D; }
 
+// A local header of either flavour.
+bool IsLocalHeader(const TZALocalFileHeader& lh) {
+  return lh.signature == ZA_SIG_LOCAL_HEADER || lh.signature == ZA_SIG_LOCAL_HEADER_NZ;
+}
+
 [[noreturn]] void Damaged(const TZADirOwner& owner) {
   throw EZAException(57, owner.ComponentName());
+}
+
+// Takes from an entry's parsed extra fields what the archiver interprets:
+// the zip64 values (those `zip64` says are present), the Unicode name (which
+// replaces `name`) and, for a zip entry, the AES strength and real method.
+void ApplyExtraFields(TDirItem& item, const TZAZip64Presence& zip64, std::string& name) {
+  const bool nonZipEntry = item.CentralDir.extractVersion >= ZA_VERSION_NZ;
+  for (const TZAExtraFieldDataBlock& block : item.ExtraFields) {
+    switch (block.headerID) {
+      case ZA_EXTRA_ZIP64:
+        ZAReadZip64ExtendedInfo(block, zip64, item.Zip64ExtInfo);
+        item.bHugeFile = true;
+        break;
+      case ZA_EXTRA_UNICODE_NAME: {
+        TUnicodeExtendedInfo info;
+        if (info.Load(block.Data.data(), static_cast<int64_t>(block.Data.size()))) name = info.Name();
+        break;
+      }
+      case ZA_EXTRA_AES: {
+        TZAAESExtraInfo aes;
+        if (nonZipEntry || !aes.Load(block)) break;
+        if (aes.strength == 1) item.ZAEncryptionAlgorithm = caAES_128;
+        if (aes.strength == 2) item.ZAEncryptionAlgorithm = caAES_192;
+        if (aes.strength == 3) item.ZAEncryptionAlgorithm = caAES_256;
+        item.CompressionMethod = aes.actualMethod;
+        break;
+      }
+      default:
+        break;
+    }
+  }
 }
 
 // The most entries a directory of `size` bytes can hold.
@@ -210,7 +246,6 @@ size_t TZADirManager::LoadEntry(int index, const uint8_t* p, size_t avail) {
   const size_t total = TZAZipCentralDir::Size + size_t{cd.nameLength} + cd.extraLength + cd.commentLength;
   if (total > avail) Damaged(*FArc);
 
-  const bool nonZipEntry = cd.extractVersion >= ZA_VERSION_NZ;
   item.ZAEncryptionAlgorithm = caPkzipClassic;
   item.CompressionMethod = cd.compMethod;
   const char* name = reinterpret_cast<const char*>(p + TZAZipCentralDir::Size);
@@ -221,31 +256,7 @@ size_t TZADirManager::LoadEntry(int index, const uint8_t* p, size_t avail) {
   if (cd.extraLength > 0) {
     item.bHugeFile = false;
     item.ExtraFields = ZAParseExtraFields(p + TZAZipCentralDir::Size + cd.nameLength, cd.extraLength);
-    for (const TZAExtraFieldDataBlock& block : item.ExtraFields) {
-      switch (block.headerID) {
-        case ZA_EXTRA_ZIP64:
-          ZAReadZip64ExtendedInfo(block, TZAZip64Presence::OfCentral(cd), item.Zip64ExtInfo);
-          item.bHugeFile = true;
-          break;
-        case ZA_EXTRA_UNICODE_NAME: {
-          TUnicodeExtendedInfo info;
-          if (info.Load(block.Data.data(), static_cast<int64_t>(block.Data.size())))
-            decoded = info.Name();
-          break;
-        }
-        case ZA_EXTRA_AES: {
-          TZAAESExtraInfo aes;
-          if (nonZipEntry || !aes.Load(block)) break;
-          if (aes.strength == 1) item.ZAEncryptionAlgorithm = caAES_128;
-          if (aes.strength == 2) item.ZAEncryptionAlgorithm = caAES_192;
-          if (aes.strength == 3) item.ZAEncryptionAlgorithm = caAES_256;
-          item.CompressionMethod = aes.actualMethod;
-          break;
-        }
-        default:
-          break;
-      }
-    }
+    ApplyExtraFields(item, TZAZip64Presence::OfCentral(cd), decoded);
   }
   if (cd.commentLength > 0)
     item.Comment.assign(name + cd.nameLength + cd.extraLength, cd.commentLength);
@@ -362,7 +373,7 @@ bool TZADirManager::CheckLocalHeader(int64_t offset) {
     std::string name;
     s.SetPosition(offset);
     if (ZAReadRecord(s, lh) && ZAReadBytes(s, lh.nameLength, name) &&
-        (lh.signature == ZA_SIG_LOCAL_HEADER || lh.signature == ZA_SIG_LOCAL_HEADER_NZ)) {
+        IsLocalHeader(lh)) {
       if (offset == 0) {
         ok = true;
       } else {
@@ -415,11 +426,11 @@ void TZADirManager::DetermineStubSize(const TDirLocation& loc) {
     TZALocalFileHeader here, shifted;
     FCompressedStream->SetPosition(static_cast<int64_t>(offset));
     if (ZAReadRecord(*FCompressedStream, here) &&
-        (here.signature == ZA_SIG_LOCAL_HEADER || here.signature == ZA_SIG_LOCAL_HEADER_NZ))
+        IsLocalHeader(here))
       return;
     FCompressedStream->SetPosition(static_cast<int64_t>(offset) + StubSize);
     if (!ZAReadRecord(*FCompressedStream, shifted) ||
-        (shifted.signature != ZA_SIG_LOCAL_HEADER && shifted.signature != ZA_SIG_LOCAL_HEADER_NZ))
+        !IsLocalHeader(shifted))
       return;
     break;
   }
@@ -482,22 +493,7 @@ void TZADirManager::RebuildDirFromLocalHeaders() {
       // Kept in the entry: a directory written from it must be read the same.
       cd.versionMadeBy = host;
       std::string decoded = ZADecodeEntryName(name, cd.genPurposeFlag, host, oemNames);
-      for (const TZAExtraFieldDataBlock& block : item.ExtraFields) {
-        if (block.headerID == ZA_EXTRA_ZIP64) {
-          ZAReadZip64ExtendedInfo(block, TZAZip64Presence::OfLocal(lh), item.Zip64ExtInfo);
-          item.bHugeFile = true;
-        } else if (block.headerID == ZA_EXTRA_UNICODE_NAME) {
-          TUnicodeExtendedInfo info;
-          if (info.Load(block.Data.data(), static_cast<int64_t>(block.Data.size()))) decoded = info.Name();
-        } else if (block.headerID == ZA_EXTRA_AES && cd.extractVersion < ZA_VERSION_NZ) {
-          TZAAESExtraInfo aes;
-          if (aes.Load(block)) {
-            if (aes.strength >= 1 && aes.strength <= 3)
-              item.ZAEncryptionAlgorithm = static_cast<TZACryptoAlgorithm>(aes.strength);
-            item.CompressionMethod = aes.actualMethod;
-          }
-        }
-      }
+      ApplyExtraFields(item, TZAZip64Presence::OfLocal(lh), decoded);
       if (lh.genPurposeFlag & ZA_FLAG_DATA_DESCRIPTOR) {
         const int64_t d = SearchSignature(ZA_SIG_DATA_DESCRIPTOR, pos, kWindow);
         TZADataDescriptor dd;

@@ -116,15 +116,26 @@ void TZADirArray::Clear() {
   itemNamesList_.Clear();
 }
 
+namespace {
+
+// Sets the name-index string of entry `index`: replaced, or appended when the
+// entry is the next one the index has not seen. An index with a gap before
+// `index` raises `code`.
+void SetIndexedName(TZAHashedStringList& names, int index, const std::string& name, int code) {
+  std::string key = ZALowerCase(name);
+  if (index < names.Count())
+    names.Update(index, std::move(key));
+  else if (index == names.Count())
+    names.Add(std::move(key));
+  else
+    throw EZAException(code);
+}
+
+}  // namespace
+
 void TZADirArray::SetItem(int index, const TDirItem& item) {
   CheckIndex(index, 1);
-  std::string key = ZALowerCase(item.Name);
-  if (index < itemNamesList_.Count())
-    itemNamesList_.Update(index, std::move(key));
-  else if (index == itemNamesList_.Count())
-    itemNamesList_.Add(std::move(key));
-  else
-    throw EZAException(ZA_ERR_HASHED_LIST_INVALID);
+  SetIndexedName(itemNamesList_, index, item.Name, ZA_ERR_HASHED_LIST_INVALID);
   items_[static_cast<size_t>(index)] = item;
 }
 
@@ -180,13 +191,7 @@ bool TZADirArray::FileExists(const std::string& fileName, int& itemNo) {
 
 void TZADirArray::SetItemName(int index, const std::string& name) {
   CheckIndex(index, 1);
-  std::string key = ZALowerCase(name);
-  if (index < itemNamesList_.Count())
-    itemNamesList_.Update(index, std::move(key));
-  else if (index == itemNamesList_.Count())
-    itemNamesList_.Add(std::move(key));
-  else
-    throw EZAException(59);
+  SetIndexedName(itemNamesList_, index, name, 59);
   items_[static_cast<size_t>(index)].Name = name;
 }
 

@@ -59,22 +59,9 @@ std::string ZAExcludeTrailingBackslash(const std::string& s) {
   return (!s.empty() && s.back() == '/') ? s.substr(0, s.size() - 1) : s;
 }
 
-std::string ZAExtractFileName(const std::string& path) {
-  const size_t p = path.rfind('/');
-  return p == std::string::npos ? path : path.substr(p + 1);
-}
-
-std::string ZAExtractFilePath(const std::string& path) {
-  const size_t p = path.rfind('/');
-  return p == std::string::npos ? std::string() : path.substr(0, p + 1);
-}
-
-std::string ZAExtractFileExt(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  const size_t dot = path.rfind('.');
-  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return {};
-  return path.substr(dot);
-}
+std::string ZAExtractFileName(const std::string& path) { return platform::ExtractFileName(path); }
+std::string ZAExtractFilePath(const std::string& path) { return platform::ExtractFilePath(path); }
+std::string ZAExtractFileExt(const std::string& path) { return platform::ExtractFileExt(path); }
 
 std::string ZAGetCurrentDir() {
   std::string buf(4096, '\0');

@@ -72,6 +72,16 @@ bool IsLowerCase(const std::string& ext) {
   return lower && !upper;
 }
 
+// Volume `number` of a set being written (its last volume is not known yet).
+TZAVolumeNumberInfo WrittenVolume(int number) {
+  TZAVolumeNumberInfo volume;
+  if (number == 0)
+    volume.SetFirstVolume(true);
+  else
+    volume.SetVolumeNumber(number);
+  return volume;
+}
+
 // OpenCorruptedArchives is off while the last volume is looked for: a
 // volume without an end record is not the last one.
 class TStrictOpening {
@@ -334,12 +344,7 @@ platform::TStream* TZAVolumeSet::OpenNextVolumeForReading() {
 }
 
 int64_t TZAVolumeSet::VolumeSizeOf(int number) const {
-  TZAVolumeNumberInfo volume;
-  if (number == 0)
-    volume.SetFirstVolume(true);
-  else
-    volume.SetVolumeNumber(number);
-  return FArc.FSpanningOptions.GetVolumeSize(volume);
+  return FArc.FSpanningOptions.GetVolumeSize(WrittenVolume(number));
 }
 
 int64_t TZAVolumeSet::Room(int64_t pending) const {
@@ -362,12 +367,8 @@ bool TZAVolumeSet::WrittenBefore(const std::string& name) const {
 void TZAVolumeSet::OpenVolumeForWriting(int number) {
   const bool spanning = SpanningMode() == smSpanning;
   CloseVolume(spanning);
-  TZAVolumeNumberInfo wanted;
-  if (number == 0)
-    wanted.SetFirstVolume(true);
-  else
-    wanted.SetVolumeNumber(number);
-  const int64_t size = FArc.FSpanningOptions.GetVolumeSize(wanted);
+  const TZAVolumeNumberInfo wanted = WrittenVolume(number);
+  const int64_t size = VolumeSizeOf(number);
   for (int tries = 0;; ++tries) {
     if (tries >= ZAMaxVolumeRequests) throw EZAException(kVolumeRequestCancelled, FArc.FName);
     std::string name = FArc.FFileName;
@@ -504,9 +505,7 @@ int64_t TZAVolumeSet::WritePosition(platform::TMemoryStream* buffer) const {
 
 void TZAVolumeSet::WriteKeptTogether(platform::TStream*& stream, const void* data, int64_t count) {
   if (Single()) {
-    if (!stream) throw EZAException(ZA_ERR_NIL_POINTER);
-    if (count <= 0) return;
-    if (stream->Write(data, count) != count) throw EZAException(ZA_ERR_STREAM_WRITE);
+    TZASingleFileVolumes().WriteKeptTogether(stream, data, count);
     return;
   }
   WriteBufferToStream(data, count, nullptr, 0);

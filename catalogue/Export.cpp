@@ -6,6 +6,7 @@
 #include <charconv>
 #include <cstdio>
 #include <filesystem>
+#include <memory>
 #include <utility>
 
 #include "archiver/ZipArchiver.h"
@@ -91,6 +92,48 @@ void MoveIntoPlace(const std::string& from, const std::string& to) {
     throw platform::EFileError("Не удалось записать файл " + to, errno);
 }
 
+// findArchiveOfFile's lookup. When the book is found and `open` is given,
+// the archive holding it is handed back still open, so that the caller
+// extracts from it without reading its directory a second time.
+TBookSource FindBook(const std::vector<TBookArchive>& archives, const std::string& folder,
+                     const AnsiString& file, std::unique_ptr<archiver::TZipArchiver>* open) {
+  const std::optional<int64_t> number = fileNumberValue(file);
+  if (!number) return {};
+  const std::string wanted = platform::AnsiToUtf8(file) + ".fb2";
+  TBookSource source{TBookLookup::NotCovered, {}, {}};
+  for (const TBookArchive& archive : archives) {
+    if (*number < archive.first || *number > archive.last) continue;
+    source.result = TBookLookup::NotInArchive;
+    auto zip = std::make_unique<archiver::TZipArchiver>();
+    std::string member;
+    try {
+      zip->SetFileName(platform::JoinPath(folder, archive.name));
+      zip->OpenArchive(archiver::ZAModeRead);
+      member = FindBookMember(*zip, wanted);
+    } catch (const std::exception&) {
+      continue;  // not a zip archive, or unreadable: the next one may hold it
+    }
+    if (!member.empty()) {
+      if (open) *open = std::move(zip);
+      return {TBookLookup::Found, archive.name, member};
+    }
+  }
+  return source;
+}
+
+// extractZipMember from an archive already open.
+void ExtractMember(archiver::TZipArchiver& zip, const std::string& member,
+                   const std::string& destFolder, const std::string& newName) {
+  const std::string name = newName.empty() ? NamePart(member) : newName;
+  TStagingFolder staging(destFolder);
+  const std::string temp = staging / name;
+  {
+    platform::TFileStream out(temp, platform::fmCreate);
+    zip.ExtractToStream(member, out);
+  }
+  MoveIntoPlace(temp, platform::JoinPath(destFolder, name));
+}
+
 // What every book of one export shares, resolved once.
 struct TExportRun {
   TJobHost& host;
@@ -109,19 +152,20 @@ bool ExportBook(TExportRun& run, const AnsiString& file) {
     run.host.ShowMessage(kMsgNoConverter, "");
     return false;
   }
-  const TBookSource source = findArchiveOfFile(run.archives, run.libDir, file);
+  std::unique_ptr<archiver::TZipArchiver> zip;
+  const TBookSource source = FindBook(run.archives, run.libDir, file, &zip);
   if (source.result != TBookLookup::Found) return false;
-  const std::string zipPath = platform::JoinPath(run.libDir, source.archive);
   const std::string fb2Name = platform::AnsiToUtf8(file) + ".fb2";
 
   if (run.kind == ekFB2) {
-    extractZipMember(zipPath, source.member, run.destDir, fb2Name);
+    ExtractMember(*zip, source.member, run.destDir, fb2Name);
     return true;
   }
 
   platform::ForceDirectories(run.workDir);
   const std::string input = platform::JoinPath(run.workDir, fb2Name);
-  extractZipMember(zipPath, source.member, run.workDir, fb2Name);
+  ExtractMember(*zip, source.member, run.workDir, fb2Name);
+  zip.reset();  // not held open while the converter runs
   struct TRemoveInput {
     const std::string& path;
     ~TRemoveInput() { platform::DeleteFile(path); }
@@ -198,25 +242,7 @@ std::vector<TBookArchive> listBookArchives(const std::string& folder) {
 
 TBookSource findArchiveOfFile(const std::vector<TBookArchive>& archives, const std::string& folder,
                               const AnsiString& file) {
-  const std::optional<int64_t> number = fileNumberValue(file);
-  if (!number) return {};
-  const std::string wanted = platform::AnsiToUtf8(file) + ".fb2";
-  TBookSource source{TBookLookup::NotCovered, {}, {}};
-  for (const TBookArchive& archive : archives) {
-    if (*number < archive.first || *number > archive.last) continue;
-    source.result = TBookLookup::NotInArchive;
-    std::string member;
-    try {
-      archiver::TZipArchiver zip;
-      zip.SetFileName(platform::JoinPath(folder, archive.name));
-      zip.OpenArchive(archiver::ZAModeRead);
-      member = FindBookMember(zip, wanted);
-    } catch (const std::exception&) {
-      continue;  // not a zip archive, or unreadable: the next one may hold it
-    }
-    if (!member.empty()) return {TBookLookup::Found, archive.name, member};
-  }
-  return source;
+  return FindBook(archives, folder, file, nullptr);
 }
 
 std::string archiveFolder() {
@@ -224,10 +250,20 @@ std::string archiveFolder() {
   return dir.empty() ? std::string() : absPath(dir);
 }
 
-TBookSource findArchiveOfFile(const AnsiString& file) {
+namespace {
+
+// FindBook in the archive folder of the settings.
+TBookSource FindBookInArchiveFolder(const AnsiString& file,
+                                    std::unique_ptr<archiver::TZipArchiver>* open) {
   if (!fileNumberValue(file)) return {};
   const std::string folder = archiveFolder();
-  return findArchiveOfFile(listBookArchives(folder), folder, file);
+  return FindBook(listBookArchives(folder), folder, file, open);
+}
+
+}  // namespace
+
+TBookSource findArchiveOfFile(const AnsiString& file) {
+  return FindBookInArchiveFolder(file, nullptr);
 }
 
 void extractZipMember(const std::string& zipPath, const std::string& member,
@@ -235,15 +271,7 @@ void extractZipMember(const std::string& zipPath, const std::string& member,
   archiver::TZipArchiver zip;
   zip.SetFileName(zipPath);
   zip.OpenArchive(archiver::ZAModeRead);
-
-  const std::string name = newName.empty() ? NamePart(member) : newName;
-  TStagingFolder staging(destFolder);
-  const std::string temp = staging / name;
-  {
-    platform::TFileStream out(temp, platform::fmCreate);
-    zip.ExtractToStream(member, out);
-  }
-  MoveIntoPlace(temp, platform::JoinPath(destFolder, name));
+  ExtractMember(zip, member, destFolder, newName);
 }
 
 // --- reading -------------------------------------------------------------------------
@@ -255,7 +283,8 @@ bool readBook(TJobHost& host, const AnsiString& file) {
     return false;
   }
   const std::string fb2Name = platform::AnsiToUtf8(file) + ".fb2";
-  const TBookSource source = findArchiveOfFile(file);
+  std::unique_ptr<archiver::TZipArchiver> zip;
+  const TBookSource source = FindBookInArchiveFolder(file, &zip);
   if (source.result == TBookLookup::BadFileNumber) {
     host.ShowMessage("Недопустимое имя файла книги: «" + platform::AnsiToUtf8(file) + "».", "");
     return false;
@@ -268,8 +297,8 @@ bool readBook(TJobHost& host, const AnsiString& file) {
   const std::string workDir = AppState().workDir;
   try {
     platform::ForceDirectories(workDir);
-    extractZipMember(platform::JoinPath(archiveFolder(), source.archive), source.member, workDir,
-                     fb2Name);
+    ExtractMember(*zip, source.member, workDir, fb2Name);
+    zip.reset();
   } catch (const std::exception& e) {
     host.ShowMessage("Не удалось прочитать книгу " + fb2Name + " из архива " + source.archive +
                          ":\n" + e.what(),

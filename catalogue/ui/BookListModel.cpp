@@ -55,34 +55,42 @@ std::vector<int> TBookListModel::SortedOrder(const TSortState& sort) const {
   return order;
 }
 
+std::vector<int> TBookListModel::Reorder(const std::vector<int>& order) {
+  std::vector<int> newRow(order.size());
+  std::vector<TBookRow> rows;
+  std::vector<std::array<QString, kColumnCount>> texts;
+  rows.reserve(rows_.size());
+  texts.reserve(texts_.size());
+  for (size_t i = 0; i < order.size(); ++i) {
+    newRow[order[i]] = static_cast<int>(i);
+    rows.push_back(std::move(rows_[order[i]]));
+    texts.push_back(std::move(texts_[order[i]]));
+  }
+  rows_ = std::move(rows);
+  texts_ = std::move(texts);
+  return newRow;
+}
+
 void TBookListModel::SetBooks(std::vector<TBookRow> rows, const TSortState& sort) {
   beginResetModel();
   rows_ = std::move(rows);
-  const std::vector<int> order = SortedOrder(sort);
-  std::vector<TBookRow> sorted;
-  sorted.reserve(rows_.size());
-  for (int i : order) sorted.push_back(std::move(rows_[i]));
-  rows_ = std::move(sorted);
+  texts_.resize(rows_.size());
+  for (size_t r = 0; r < rows_.size(); ++r)
+    for (int c = 0; c < kColumnCount; ++c) texts_[r][c] = AnsiToQString(ColumnText(rows_[r], c));
+  Reorder(SortedOrder(sort));
   endResetModel();
 }
 
 void TBookListModel::Clear() {
   beginResetModel();
   rows_.clear();
+  texts_.clear();
   endResetModel();
 }
 
 void TBookListModel::Sort(const TSortState& sort) {
   emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
-  const std::vector<int> order = SortedOrder(sort);
-  std::vector<int> newRow(order.size());
-  std::vector<TBookRow> sorted;
-  sorted.reserve(rows_.size());
-  for (size_t i = 0; i < order.size(); ++i) {
-    newRow[order[i]] = static_cast<int>(i);
-    sorted.push_back(std::move(rows_[order[i]]));
-  }
-  rows_ = std::move(sorted);
+  const std::vector<int> newRow = Reorder(SortedOrder(sort));
 
   // Selection and current item follow their rows.
   const QModelIndexList from = persistentIndexList();
@@ -107,7 +115,8 @@ QVariant TBookListModel::data(const QModelIndex& index, int role) const {
   const TBookRow& row = rows_[index.row()];
   switch (role) {
     case Qt::DisplayRole:
-      return AnsiToQString(ColumnText(row, index.column()));
+      if (index.column() < 0 || index.column() >= kColumnCount) return QString();
+      return texts_[static_cast<size_t>(index.row())][static_cast<size_t>(index.column())];
     case Qt::ForegroundRole:
       if (row.Duplicate()) return QColor::fromRgb(kDuplicateColor);
       return {};

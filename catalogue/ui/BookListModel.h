@@ -10,6 +10,8 @@
 
 #include <QAbstractTableModel>
 #include <QRgb>
+#include <QString>
+#include <array>
 #include <vector>
 
 #include "catalogue/Browse.h"
@@ -45,8 +47,12 @@ class TBookListModel : public QAbstractTableModel {
  private:
   // The positions of rows_ in sorted order.
   std::vector<int> SortedOrder(const TSortState& sort) const;
+  // Puts rows_ (and texts_) in `order`; returns each old row's new row.
+  std::vector<int> Reorder(const std::vector<int>& order);
 
   std::vector<TBookRow> rows_;
+  // The shown texts of rows_, converted once per row rather than per paint.
+  std::vector<std::array<QString, kColumnCount>> texts_;
 };
 
 }  // namespace catalogue

@@ -40,16 +40,6 @@ void ShowError(const std::exception& e) {
   platform::MessageBox(e.what(), "", platform::TMsgDlgType::mtError, {platform::mrOk});
 }
 
-// The file number of the first selected book of LV (in list order), or empty.
-AnsiString SelectedBookFile(const TF& f) {
-  const QModelIndexList rows = f.LV->selectionModel()->selectedRows();
-  if (rows.isEmpty()) return {};
-  const auto first = std::min_element(rows.begin(), rows.end(), [](const auto& a, const auto& b) {
-    return a.row() < b.row();
-  });
-  return f.LVModel->Row(first->row()).field[bfFile];
-}
-
 }  // namespace
 
 // --- the font --------------------------------------------------------------------
@@ -210,7 +200,8 @@ TSettings TFINI::CurrentSettings() const {
     s.sort = f->getSort();
     s.authorFilter = S(f->EAU->text());
     s.authorIndex = f->LBItemIndex();
-    s.bookFile = platform::AnsiToUtf8(SelectedBookFile(*f));
+    const std::vector<std::string> books = f->SelectedBookFiles();
+    s.bookFile = books.empty() ? std::string() : platform::AnsiToUtf8(books.front());
     const QList<int> sides = f->SP->sizes();
     if (!sides.isEmpty()) s.authorWidth = sides.first();
     for (int c = 0; c < kBookColumnCount; ++c) s.columnWidths[c] = f->LV->columnWidth(c);

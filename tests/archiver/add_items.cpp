@@ -13,6 +13,7 @@ namespace {
 
 using namespace add_test;
 using archiver::EZAException;
+using base_test::NativeErrorOf;
 using archiver::TZipArchiver;
 
 std::string Binary(size_t n) {
@@ -20,15 +21,6 @@ std::string Binary(size_t n) {
   uint32_t x = 12345;
   for (char& c : s) c = static_cast<char>((x = x * 1103515245 + 12345) >> 24);
   return s;
-}
-
-int NativeErrorOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const EZAException& e) {
-    return e.NativeError;
-  }
-  return -1;
 }
 
 // An archive at `path` holding `items` (name -> bytes; a name ending in '/'

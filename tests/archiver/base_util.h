@@ -1,5 +1,6 @@
 // Small helpers for the archiver base tests: a temporary folder that cleans
-// up after itself, running a peer tool, and whole-file I/O.
+// up after itself, running a peer tool, whole-file I/O, and the native
+// error number an archiver call fails with.
 #pragma once
 
 #include <sys/stat.h>
@@ -9,8 +10,11 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
+
+#include "archiver/ZAExcept.h"
 
 namespace base_test {
 
@@ -77,6 +81,17 @@ inline std::string Q(const std::string& s) {
       out += c;
   }
   return out + "'";
+}
+
+// The native error number of the archiver exception `f` raises, or -1 when it
+// raises none.
+inline int NativeErrorOf(const std::function<void()>& f) {
+  try {
+    f();
+  } catch (const archiver::EZAException& e) {
+    return e.NativeError;
+  }
+  return -1;
 }
 
 }  // namespace base_test

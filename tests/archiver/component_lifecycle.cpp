@@ -13,16 +13,7 @@ using namespace load_test;
 using archiver::EZAException;
 using archiver::TZABaseArchiver;
 using archiver::TZipArchiver;
-
-template <class F>
-int NativeErrorOf(F&& f) {
-  try {
-    f();
-    return -1;
-  } catch (const EZAException& e) {
-    return e.NativeError;
-  }
-}
+using base_test::NativeErrorOf;
 
 // Counts the commits the transactions ask for.
 class CountingArchiver : public TZipArchiver {

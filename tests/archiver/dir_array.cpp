@@ -4,10 +4,12 @@
 
 #include "archiver/ZADirectory.h"
 #include "archiver/ZAExcept.h"
+#include "base_util.h"
 
 namespace {
 
 using namespace archiver;
+using base_test::NativeErrorOf;
 
 TDirItem Named(const std::string& name, uint32_t offset = 0) {
   TDirItem item;
@@ -26,15 +28,6 @@ int Find(TZADirArray& da, const std::string& name) {
   int i = -2;
   da.FileExists(name, i);
   return i;
-}
-
-int NativeErrorOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const EZAException& e) {
-    return e.NativeError;
-  }
-  return -1;
 }
 
 TEST(DirArray, CapacityGrowsInDoublingStepsUpToTenThousand) {

@@ -17,6 +17,7 @@ namespace {
 
 using namespace extract_test;
 using archiver::EZAException;
+using base_test::NativeErrorOf;
 using archiver::TZipArchiver;
 
 // Three stored items; the data of bad.txt has one byte flipped, so only
@@ -32,15 +33,6 @@ data = bytearray(open(path, 'rb').read())
 data[zi.header_offset + 30 + len(zi.filename) + 100] ^= 0x55
 open(path, 'wb').write(data)
 )PY";
-
-int NativeOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const EZAException& e) {
-    return e.NativeError;
-  }
-  return -1;
-}
 
 void SetMTime(const std::string& path, int y, int mo, int d) {
   struct tm t {};
@@ -255,7 +247,7 @@ TEST(ExtractFiles, RefusedPasswordKeepsTheOldFile) {
   EXPECT_TRUE(arc->IsFilePasswordValid("secret.txt", "right"));
   EXPECT_FALSE(arc->IsFilePasswordValid("secret.txt", "wrong"));
   EXPECT_EQ(arc->Password(), "right") << "the check puts the password back";
-  EXPECT_EQ(NativeOf([&] { arc->IsFilePasswordValid("absent.txt", "x"); }), 42);
+  EXPECT_EQ(NativeErrorOf([&] { arc->IsFilePasswordValid("absent.txt", "x"); }), 42);
 }
 
 // Overwrite decisions look at the exact target name: a file that differs
@@ -351,7 +343,7 @@ TEST(ExtractFiles, RetryIgnoreAbort) {
   {
     // Nobody to answer: the abort raises the item's error.
     platform::TDialogProviderScope headless(nullptr);
-    EXPECT_EQ(NativeOf([&] { extract(root / "c"); }), archiver::ZA_ERR_INVALID_SIZE_OR_CRC);
+    EXPECT_EQ(NativeErrorOf([&] { extract(root / "c"); }), archiver::ZA_ERR_INVALID_SIZE_OR_CRC);
     EXPECT_EQ(FilesBelow(root / "c"), std::vector<std::string>{"one.txt"});
   }
 }
@@ -414,8 +406,8 @@ open(path, 'wb').write(data)
   arc->ExtractToString("x\\b.fb2", text);
   EXPECT_EQ(text.size(), 8u);
   text = "unchanged";
-  EXPECT_EQ(NativeOf([&] { arc->ExtractToString("b.fb2", text); }), 15) << "only the whole stored name";
-  EXPECT_EQ(NativeOf([&] { arc->ExtractToString("big.txt", text); }), archiver::ZA_ERR_INVALID_SIZE_OR_CRC);
+  EXPECT_EQ(NativeErrorOf([&] { arc->ExtractToString("b.fb2", text); }), 15) << "only the whole stored name";
+  EXPECT_EQ(NativeErrorOf([&] { arc->ExtractToString("big.txt", text); }), archiver::ZA_ERR_INVALID_SIZE_OR_CRC);
   EXPECT_EQ(text, "unchanged");
 
   char head[100];
@@ -439,20 +431,20 @@ open(path, 'wb').write(data)
   EXPECT_EQ(stream.DataString(), std::string("prefixabc\x98\x00" "def", 14)) << "from the stream's position";
 
   arc->CloseArchive();
-  EXPECT_EQ(NativeOf([&] { arc->ExtractToString("x/b.fb2", text); }), 13);
+  EXPECT_EQ(NativeErrorOf([&] { arc->ExtractToString("x/b.fb2", text); }), 13);
   arc->OpenArchive();  // read-write: a transaction may begin
   arc->BeginUpdate();
-  EXPECT_EQ(NativeOf([&] { arc->ExtractToString("x/b.fb2", text); }), 26);
-  EXPECT_EQ(NativeOf([&] { arc->ExtractToBuffer("x/b.fb2", head, 1, 0); }), 26);
-  EXPECT_EQ(NativeOf([&] { arc->ExtractToStream("x/b.fb2", stream); }), 26);
-  EXPECT_EQ(NativeOf([&] { arc->ExtractFiles(); }), 26);
+  EXPECT_EQ(NativeErrorOf([&] { arc->ExtractToString("x/b.fb2", text); }), 26);
+  EXPECT_EQ(NativeErrorOf([&] { arc->ExtractToBuffer("x/b.fb2", head, 1, 0); }), 26);
+  EXPECT_EQ(NativeErrorOf([&] { arc->ExtractToStream("x/b.fb2", stream); }), 26);
+  EXPECT_EQ(NativeErrorOf([&] { arc->ExtractFiles(); }), 26);
   arc->CancelUpdate();
 
   // An encrypted item without its password raises, never returns nothing.
   WriteBytes(root / "s.txt", "secret");
   ASSERT_NE(RunCmd("cd " + Q(root.Path()) + " && zip -q -P pw c.zip s.txt"), "<failed>");
   auto enc = Open(root / "c.zip");
-  EXPECT_EQ(NativeOf([&] { enc->ExtractToString("s.txt", text); }), archiver::ZA_ERR_INVALID_PASSWORD);
+  EXPECT_EQ(NativeErrorOf([&] { enc->ExtractToString("s.txt", text); }), archiver::ZA_ERR_INVALID_PASSWORD);
   EXPECT_TRUE(enc->IsFilePasswordValid("s.txt", "pw"));
   enc->SetPassword("pw");
   enc->ExtractToString("s.txt", text);

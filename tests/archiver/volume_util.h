@@ -24,6 +24,7 @@
 namespace volume_test {
 
 using archiver::TZipArchiver;
+using base_test::NativeErrorOf;
 using base_test::Q;
 using base_test::RunCmd;
 using base_test::TempDir;
@@ -191,15 +192,6 @@ inline std::vector<std::string> SplitVolumes(const std::string& folder, const st
   }
   out.push_back(folder + base + lastExt);
   return out;
-}
-
-inline int NativeErrorOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const archiver::EZAException& e) {
-    return e.NativeError;
-  }
-  return 0;
 }
 
 }  // namespace volume_test

@@ -20,6 +20,7 @@
 #include "platform/Dialogs.h"
 #include "platform/Files.h"
 #include "tests/catalogue/SampleCatalogue.h"
+#include "tests/catalogue_ui/StateFixture.h"
 
 namespace fs = std::filesystem;
 using namespace catalogue;
@@ -30,22 +31,9 @@ namespace {
 
 using TBookTexts = std::vector<std::string>;  // the 8 fields of a book line, UTF-8
 
-class BrowseWindowTest : public ::testing::Test {
+class BrowseWindowTest : public uitest::TStateTest {
  protected:
-  void SetUp() override {
-    std::string tmpl = (fs::temp_directory_path() / "h8browseXXXXXX").string();
-    ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
-    root_ = tmpl;
-    TStartupEnvironment env;
-    env.programPath = (root_ / "tomeshelf").string();
-    env.isWritable = [](const std::string&) { return true; };
-    InitAppState(env);
-  }
-  void TearDown() override {
-    f_.reset();
-    AppState() = {};
-    fs::remove_all(root_);
-  }
+  void SetUp() override { InitState("h8browse"); }
 
   // The catalogue archive exists; its members come from the reader.
   void PlaceCatalogue() { platform::WriteFileBytes(AppState().dbzPath, ""); }
@@ -104,10 +92,8 @@ class BrowseWindowTest : public ::testing::Test {
     return texts;
   }
 
-  fs::path root_;
   sample::TMemoryReader reader_;
   sample::TReaderScope scope_{reader_};
-  std::unique_ptr<TF> f_;
 };
 
 // A book line's fields in the order of the format: title, series, file,

@@ -21,6 +21,7 @@
 #include "platform/Dialogs.h"
 #include "platform/Files.h"
 #include "tests/catalogue/SampleCatalogue.h"
+#include "tests/catalogue_ui/StateFixture.h"
 
 namespace fs = std::filesystem;
 using namespace catalogue;
@@ -32,18 +33,11 @@ void WriteScript(const std::string& path, const std::string& body) {
   ASSERT_EQ(::chmod(path.c_str(), 0755), 0);
 }
 
-class ExportWindowTest : public ::testing::Test {
+class ExportWindowTest : public uitest::TStateTest {
  protected:
   void SetUp() override {
-    std::string tmpl = (fs::temp_directory_path() / "h14exportXXXXXX").string();
-    ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
-    root_ = tmpl + "/";
-    const std::string program = root_ + "my program/";
-    fs::create_directories(program);
-    TStartupEnvironment env;
-    env.programPath = program + "tomeshelf";
-    env.isWritable = [](const std::string&) { return true; };
-    InitAppState(env);
+    ASSERT_NO_FATAL_FAILURE(InitState("h14export", "my program/"));
+    dir_ = root_.string() + "/";
 
     // One author whose books, sorted by title, are 100, 800 (in no
     // archive), 625130 (in the overlapping archive) and 700 (in a
@@ -63,17 +57,11 @@ class ExportWindowTest : public ::testing::Test {
     ASSERT_EQ(f_->LV->model()->rowCount(), 4);
 
     lib_ = sample::Collection("small") + "lib/";
-    exportDir_ = root_ + "export here/";
+    exportDir_ = dir_ + "export here/";
     fs::create_directories(exportDir_);
     AppState().libDir = lib_;
     AppState().expDir = exportDir_;
   }
-  void TearDown() override {
-    f_.reset();
-    AppState() = {};
-    fs::remove_all(root_);
-  }
-
   void Select(std::initializer_list<int> rows) {
     f_->LV->clearSelection();
     for (int r : rows)
@@ -91,12 +79,11 @@ class ExportWindowTest : public ::testing::Test {
     return sample::ZipMembers(lib_ + archive).at(member);
   }
 
-  std::string root_, lib_, exportDir_;
+  std::string dir_, lib_, exportDir_;  // dir_: root_ with a trailing "/"
   sample::TMemoryReader reader_;
   sample::TReaderScope scope_{reader_};
   platform::TScriptedDialogs dialogs_;
   platform::TDialogProviderScope dialogScope_{&dialogs_};
-  std::unique_ptr<TF> f_;
 };
 
 TEST_F(ExportWindowTest, TheFb2ItemExportsTheSelectedBooks) {
@@ -116,7 +103,7 @@ TEST_F(ExportWindowTest, TheFb2ItemExportsTheSelectedBooks) {
 }
 
 TEST_F(ExportWindowTest, TheLrfItemsWaitForTheConverterWithTheControlsDisabled) {
-  const std::string conv = root_ + "conv dir/";
+  const std::string conv = dir_ + "conv dir/";
   fs::create_directories(conv);
   WriteScript(conv + "fb2lrf", "sleep 0.4\n{ printf 'LRF:'; cat \"$4\"; } > \"$6\"\n");
   AppState().converterProgram = conv + "fb2lrf";
@@ -135,7 +122,7 @@ TEST_F(ExportWindowTest, TheLrfItemsWaitForTheConverterWithTheControlsDisabled) 
               "LRF:" + Book("fb2-000100-000139.zip", "100.fb2"));
 
   // To the reader device.
-  const std::string device = root_ + "reader device/";
+  const std::string device = dir_ + "reader device/";
   fs::create_directories(device + "database/media/books");
   TReaderDeviceRootsScope roots({device});
   dialogs_.asked.clear();
@@ -147,10 +134,10 @@ TEST_F(ExportWindowTest, TheLrfItemsWaitForTheConverterWithTheControlsDisabled) 
 }
 
 TEST_F(ExportWindowTest, ADoubleClickAndTheReadButtonOpenTheBookInTheReader) {
-  const std::string reader = root_ + "my reader";
+  const std::string reader = dir_ + "my reader";
   WriteScript(reader, "printf '%s\\n' \"$@\" >> \"$(dirname \"$0\")/reader args.txt\"\n");
   AppState().readerProgram = "../my reader";  // relative to the program folder
-  const std::string args = root_ + "reader args.txt";
+  const std::string args = dir_ + "reader args.txt";
   const auto awaitLines = [&](size_t n) {
     for (int i = 0; i < 1000; ++i) {
       if (platform::FileExists(args)) {

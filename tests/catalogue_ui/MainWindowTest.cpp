@@ -26,6 +26,7 @@
 #include "catalogue/ui/SearchDialog.h"
 #include "catalogue/ui/SettingsDialog.h"
 #include "platform/Dialogs.h"
+#include "tests/catalogue_ui/StateFixture.h"
 
 namespace fs = std::filesystem;
 using catalogue::AppState;
@@ -53,31 +54,17 @@ class QtEnvironment : public ::testing::Environment {
 };
 const auto* const kQtEnvironment = ::testing::AddGlobalTestEnvironment(new QtEnvironment);
 
-class MainWindowTest : public ::testing::Test {
+class MainWindowTest : public uitest::TStateTest {
  protected:
   void SetUp() override {
-    std::string tmpl = (fs::temp_directory_path() / "h2mainwinXXXXXX").string();
-    ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
-    root_ = tmpl;
-    catalogue::TStartupEnvironment env;
-    env.programPath = (root_ / "tomeshelf").string();
-    env.isWritable = [](const std::string&) { return true; };
-    catalogue::InitAppState(env);
+    ASSERT_NO_FATAL_FAILURE(InitState("h2mainwin"));
     f_ = std::make_unique<TF>();
-  }
-  void TearDown() override {
-    f_.reset();
-    AppState() = {};
-    fs::remove_all(root_);
   }
 
   template <class T = QObject>
   T* Find(const char* name) {
     return f_->findChild<T*>(QString::fromLatin1(name));
   }
-
-  fs::path root_;
-  std::unique_ptr<TF> f_;
 };
 
 TEST_F(MainWindowTest, EveryComponentIsThereByItsName) {

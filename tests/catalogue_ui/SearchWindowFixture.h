@@ -22,27 +22,17 @@
 #include "catalogue/ui/SettingsDialog.h"
 #include "platform/Files.h"
 #include "tests/catalogue/SampleCatalogue.h"
+#include "tests/catalogue_ui/StateFixture.h"
 
 namespace h9test {
 
 namespace fs = std::filesystem;
 
-class TWindowTest : public ::testing::Test {
+class TWindowTest : public uitest::TStateTest {
  protected:
   void SetUp() override {
     ASSERT_NE(QApplication::instance(), nullptr);
-    std::string tmpl = (fs::temp_directory_path() / "h9windowXXXXXX").string();
-    ASSERT_NE(mkdtemp(tmpl.data()), nullptr);
-    root_ = tmpl;
-    catalogue::TStartupEnvironment env;
-    env.programPath = (root_ / "tomeshelf").string();
-    env.isWritable = [](const std::string&) { return true; };
-    catalogue::InitAppState(env);
-  }
-  void TearDown() override {
-    f_.reset();
-    catalogue::AppState() = {};
-    fs::remove_all(root_);
+    InitState("h9window");
   }
 
   // The reference catalogue of sample collection `variant`: the archive
@@ -74,11 +64,9 @@ class TWindowTest : public ::testing::Test {
     return f_->LV->model()->index(rows.first().row(), 6).data().toString().toStdString();
   }
 
-  fs::path root_;
   std::string collection_;
   sample::TMemoryReader reader_;
   sample::TReaderScope scope_{reader_};
-  std::unique_ptr<catalogue::TF> f_;
   catalogue::TFS* fs_ = nullptr;
   catalogue::TFINI* fini_ = nullptr;
 };
