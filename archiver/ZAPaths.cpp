@@ -74,34 +74,9 @@ std::string ZAGetCurrentDir() {
 }
 
 std::string ZAExpandFileName(const std::string& path, const std::string& currentDir) {
-  std::string full;
-  if (!path.empty() && path[0] == '/')
-    full = path;
-  else
-    full = ZAIncludeTrailingBackslash(currentDir.empty() ? ZAGetCurrentDir() : currentDir) + path;
-  const bool trailing = full.size() > 1 && full.back() == '/';
-
-  std::vector<std::string_view> parts;
-  std::string_view rest(full);
-  while (!rest.empty()) {
-    const size_t p = rest.find('/');
-    const std::string_view part = rest.substr(0, p);
-    rest = p == std::string_view::npos ? std::string_view() : rest.substr(p + 1);
-    if (part.empty() || part == ".") continue;
-    if (part == "..") {
-      if (!parts.empty()) parts.pop_back();
-      continue;
-    }
-    parts.push_back(part);
-  }
-  std::string out;
-  for (const auto& part : parts) {
-    out += '/';
-    out += part;
-  }
-  if (out.empty()) return "/";
-  if (trailing) out += '/';
-  return out;
+  if (!path.empty() && path[0] == '/') return platform::NormalizePath(path);
+  return platform::NormalizePath(
+      ZAIncludeTrailingBackslash(currentDir.empty() ? ZAGetCurrentDir() : currentDir) + path);
 }
 
 std::string ZAExtractRelativePath(const std::string& base, const std::string& dest) {

@@ -1,15 +1,11 @@
 #include "archiver/ZAZipCrypt.h"
 
-#include <sys/random.h>
 #include <zlib.h>
 
 #include <array>
-#include <cerrno>
-#include <chrono>
-#include <climits>
-#include <random>
 
 #include "platform/CodePage.h"
+#include "platform/Random.h"
 
 namespace archiver {
 
@@ -77,12 +73,7 @@ uint32_t ZACrc32(const void* buffer, size_t count) {
   return ~ZACrc32Table(0xFFFFFFFFu, buffer, static_cast<int64_t>(count));
 }
 
-std::string ZAPasswordBytes(std::string_view utf8Password) {
-  bool lossless = true;
-  std::string ansi = platform::Utf8ToAnsi(utf8Password, &lossless);
-  if (lossless && platform::AnsiToUtf8(ansi) == utf8Password) return ansi;
-  return std::string(utf8Password);
-}
+std::string ZAPasswordBytes(std::string_view utf8Password) { return platform::PasswordBytes(utf8Password); }
 
 void ZAZipCryptInitKeys(std::string_view passwordBytes, ZAZipCryptKeys& keys) {
   keys = ZAZipCryptKeys{};
@@ -131,19 +122,7 @@ void ZAZipCryptDecryptBuffer(uint8_t* buffer, int64_t count, ZAZipCryptKeys& key
 }
 
 void ZAZipCryptMakeHeader(uint32_t crc, uint8_t header[ZAZipCryptHeaderSize]) {
-  size_t got = 0;
-  while (got < 10) {
-    const ssize_t n = ::getrandom(header + got, 10 - got, 0);
-    if (n > 0) {
-      got += static_cast<size_t>(n);
-    } else if (n < 0 && errno != EINTR) {
-      // No system random source (very old kernel): the bytes carry no
-      // meaning, any generator will do.
-      std::mt19937 gen(static_cast<unsigned>(
-          std::chrono::steady_clock::now().time_since_epoch().count()));
-      for (; got < 10; ++got) header[got] = static_cast<uint8_t>(gen() & 0xFF);
-    }
-  }
+  platform::RandomBytes(header, 10);
   header[10] = static_cast<uint8_t>(crc >> 16);
   header[11] = static_cast<uint8_t>(crc >> 24);
 }

@@ -50,10 +50,8 @@ struct ZAZipCryptKeys {
 
 inline constexpr int ZAZipCryptHeaderSize = 12;
 
-// The bytes a password feeds to the cipher. Passwords are held as UTF-8 text;
-// the cipher sees their Windows-1251 bytes, as 8-bit passwords always were.
-// A password that 1251 cannot represent is taken as its UTF-8 bytes rather
-// than turned into '?' (which would make unrelated passwords equal).
+// The bytes a password feeds to the cipher: platform::PasswordBytes (the
+// 1251 bytes, or the UTF-8 bytes of a password 1251 cannot hold).
 std::string ZAPasswordBytes(std::string_view utf8Password);
 
 // Keys := the three constants, then updated with every password byte.

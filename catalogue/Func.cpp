@@ -352,28 +352,8 @@ std::vector<std::string> splitPath(std::string_view p) {
 
 std::string expandRelativePath(std::string_view base, std::string_view rel) {
   if (!rel.empty() && rel.front() == '/') return std::string(rel);
-
-  // The root of an absolute base is the leading '/', not a piece, so ".."
-  // can use up every piece of either kind of base and the root stays.
-  std::vector<std::string> pieces = splitPath(base);
-  ptrdiff_t top = static_cast<ptrdiff_t>(pieces.size()) - 1;
-  for (const std::string& piece : splitPath(rel)) {
-    if (piece == ".") continue;
-    if (piece == "..") {
-      top = std::max<ptrdiff_t>(top - 1, -1);
-      continue;
-    }
-    ++top;
-    if (top < static_cast<ptrdiff_t>(pieces.size()))
-      pieces[top] = piece;
-    else
-      pieces.push_back(piece);
-  }
-
-  std::string result = !base.empty() && base.front() == '/' ? "/" : "";
-  for (ptrdiff_t i = 0; i <= top; ++i) result += pieces[i] + '/';
-  if (!rel.empty() && rel.back() != '/' && top >= 0) result.pop_back();
-  return result;
+  // An empty `rel` names the base folder itself, with its trailing '/'.
+  return platform::NormalizePath(platform::IncludeTrailingPathDelimiter(std::string(base)) + std::string(rel));
 }
 
 std::string absPath(std::string_view p) {

@@ -360,4 +360,11 @@ unsigned char AnsiLowerChar(unsigned char b) { return CaseTables().lower[b]; }
 AnsiString AnsiUpperCase(std::string_view s) { return MapBytes(s, CaseTables().upper); }
 AnsiString AnsiLowerCase(std::string_view s) { return MapBytes(s, CaseTables().lower); }
 
+std::string PasswordBytes(std::string_view utf8Password) {
+  bool lossless = true;
+  std::string ansi = Utf8ToAnsi(utf8Password, &lossless);
+  if (lossless && AnsiToUtf8(ansi) == utf8Password) return ansi;
+  return std::string(utf8Password);
+}
+
 }  // namespace platform

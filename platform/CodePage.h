@@ -64,4 +64,10 @@ unsigned char AnsiLowerChar(unsigned char b);
 AnsiString AnsiUpperCase(std::string_view s);
 AnsiString AnsiLowerCase(std::string_view s);
 
+// The bytes a password feeds to a cipher. Passwords are held as UTF-8 text;
+// ciphers see their Windows-1251 bytes, as 8-bit passwords always were. A
+// password that 1251 cannot represent is taken as its UTF-8 bytes rather
+// than turned into '?' (which would make unrelated passwords equal).
+std::string PasswordBytes(std::string_view utf8Password);
+
 }  // namespace platform

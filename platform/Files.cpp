@@ -21,10 +21,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
-#include <random>
 #include <utility>
 
 #include "platform/CodePage.h"
+#include "platform/Random.h"
+#include "platform/Streams.h"
 
 namespace platform {
 namespace {
@@ -59,31 +60,50 @@ struct Dir {
   }
 };
 
-void WriteAll(int fd, const std::string& bytes, const std::string& path) {
-  size_t done = 0;
-  while (done < bytes.size()) {
-    ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      ThrowFile("Cannot write", path, errno);
-    }
-    done += static_cast<size_t>(n);
-  }
-}
-
-// Creates a new file named `base` followed by six random letters or digits,
-// with permissions `mode` (less the umask); returns its descriptor.
-int CreateUniqueFile(const std::string& base, mode_t mode, std::string& path) {
+// Makes a fresh name `base` + random letters and digits + `suffix` and lets
+// `create` try to make the entry (O_EXCL or mkdir): it returns false with
+// errno EEXIST when the name is taken, which means another try.
+template <class Create>
+std::string MakeUnique(const std::string& base, const std::string& suffix, Create create) {
   static constexpr char kChars[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
-  thread_local std::mt19937_64 rng{std::random_device{}()};
-  for (int attempt = 0; attempt < 1000; ++attempt) {
-    path = base;
-    for (int i = 0; i < 6; ++i) path += kChars[rng() % (sizeof(kChars) - 1)];
-    int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode);
-    if (fd >= 0) return fd;
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    unsigned char noise[8];
+    RandomBytes(noise, sizeof noise);
+    std::string path = base;
+    for (unsigned char c : noise) path += kChars[c % (sizeof kChars - 1)];
+    path += suffix;
+    if (create(path)) return path;
     if (errno != EEXIST) ThrowFile("Cannot create a temporary file", path, errno);
   }
   ThrowFile("Cannot create a temporary file", base, EEXIST);
+}
+
+// The leading part of a file name that is kept in the name of its
+// replacement: short enough that the whole stays under the system's limit,
+// and cut between characters, not inside one.
+std::string NameStem(const std::string& name) {
+  constexpr size_t kMax = 64;
+  if (name.size() <= kMax) return name;
+  size_t cut = kMax;
+  while (cut > 0 && (static_cast<unsigned char>(name[cut]) & 0xC0) == 0x80) --cut;
+  return name.substr(0, cut);
+}
+
+std::string HomeDir() {
+  const char* home = std::getenv("HOME");
+  std::string h = home && *home ? home : "";
+  if (h.empty()) {
+    if (const passwd* pw = ::getpwuid(::getuid())) h = pw->pw_dir;
+  }
+  return h;
+}
+
+// An XDG base folder: the variable when it holds an absolute path (relative
+// values are to be ignored, as the XDG rules say), else `fallback` in home.
+std::string XdgDir(const char* variable, const char* fallback) {
+  const char* xdg = std::getenv(variable);
+  if (xdg && xdg[0] == PathDelim) return xdg;
+  return JoinPath(HomeDir(), fallback);
 }
 
 }  // namespace
@@ -136,6 +156,32 @@ std::string ChangeFileExt(const std::string& p, const std::string& ext) {
 }
 
 bool IsAbsolutePath(const std::string& p) { return !p.empty() && p[0] == PathDelim; }
+
+std::string NormalizePath(std::string_view p) {
+  const bool absolute = !p.empty() && p.front() == PathDelim;
+  std::vector<std::string_view> parts;
+  size_t start = 0;
+  while (start < p.size()) {
+    size_t end = p.find(PathDelim, start);
+    if (end == std::string_view::npos) end = p.size();
+    const std::string_view part = p.substr(start, end - start);
+    start = end + 1;
+    if (part.empty() || part == ".") continue;
+    if (part == "..") {
+      if (!parts.empty()) parts.pop_back();
+      continue;
+    }
+    parts.push_back(part);
+  }
+  std::string out = absolute ? std::string(1, PathDelim) : std::string();
+  for (const std::string_view part : parts) {
+    out += part;
+    out += PathDelim;
+  }
+  // The trailing '/' of the last part stays only where the path had one.
+  if (!parts.empty() && p.back() != PathDelim) out.pop_back();
+  return out;
+}
 
 bool FileExists(const std::string& p) {
   struct stat st {};
@@ -200,27 +246,19 @@ bool RenameFile(const std::string& from, const std::string& to) {
 std::string ReadFileBytes(const std::string& p) {
   std::string found = FindExistingFile(p);
   const std::string& path = found.empty() ? p : found;
-  Fd f{::open(path.c_str(), O_RDONLY | O_CLOEXEC)};
-  if (f.fd < 0) ThrowFile("Cannot open", p, errno);
+  TFile f(::open(path.c_str(), O_RDONLY | O_CLOEXEC), p);
+  if (!f.IsOpen()) ThrowFile("Cannot open", p, errno);
   std::string bytes;
   char buf[64 * 1024];
-  for (;;) {
-    ssize_t n = ::read(f.fd, buf, sizeof buf);
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      ThrowFile("Cannot read", p, errno);
-    }
-    if (n == 0) break;
-    bytes.append(buf, static_cast<size_t>(n));
-  }
+  while (const int64_t n = f.Read(buf, sizeof buf)) bytes.append(buf, static_cast<size_t>(n));
   return bytes;
 }
 
 void WriteFileBytes(const std::string& p, const std::string& bytes) {
-  Fd f{::open(p.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666)};
-  if (f.fd < 0) ThrowFile("Cannot create", p, errno);
-  WriteAll(f.fd, bytes, p);
-  if (::close(f.Release()) != 0) ThrowFile("Cannot write", p, errno);
+  TFile f(::open(p.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666), p);
+  if (!f.IsOpen()) ThrowFile("Cannot create", p, errno);
+  f.Write(bytes.data(), static_cast<int64_t>(bytes.size()));
+  f.Close();
 }
 
 void WriteFileAtomic(const std::string& path, const std::string& bytes) {
@@ -232,29 +270,86 @@ void WriteFileAtomic(const std::string& path, const std::string& bytes) {
     auto target = std::filesystem::weakly_canonical(p, ec);
     if (!ec) p = target.string();
   }
-  const std::string dir = ExtractFilePath(p);
-  std::string tmp;
-  Fd f{CreateUniqueFile(dir + "." + ExtractFileName(p) + ".tmp", 0666, tmp)};
-  try {
-    struct stat old {};
-    if (::stat(p.c_str(), &old) == 0) ::fchmod(f.fd, old.st_mode & 07777);  // keep its permissions
-    WriteAll(f.fd, bytes, tmp);
-    if (::fsync(f.fd) != 0) ThrowFile("Cannot write", tmp, errno);
-    if (::close(f.Release()) != 0) ThrowFile("Cannot write", tmp, errno);
-    if (::rename(tmp.c_str(), p.c_str()) != 0) ThrowFile("Cannot replace", p, errno);
-  } catch (...) {
-    ::unlink(tmp.c_str());
-    throw;
-  }
-  // Make the rename itself durable; a failure here loses nothing already done.
-  Fd d{::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
-  if (d.fd >= 0) ::fsync(d.fd);
+  TReplaceFile out(p);
+  out.File().WriteAt(0, bytes.data(), static_cast<int64_t>(bytes.size()));
+  out.Commit();
+}
+
+TFile CreateTempFile(const std::string& dir, const std::string& prefix, const std::string& suffix,
+                     unsigned perms) {
+  int fd = -1;
+  std::string path = MakeUnique(IncludeTrailingPathDelimiter(dir) + prefix, suffix, [&](const std::string& p) {
+    fd = ::open(p.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, static_cast<mode_t>(perms));
+    return fd >= 0;
+  });
+  return TFile(fd, std::move(path));
 }
 
 std::string CreateTempFileName(const std::string& dir, const std::string& prefix) {
-  std::string path;
-  Fd f{CreateUniqueFile(IncludeTrailingPathDelimiter(dir) + prefix, 0600, path)};
+  TFile f = CreateTempFile(dir, prefix);
+  std::string path = f.Path();
+  f.Close();
   return path;
+}
+
+std::string CreateTempFolder(const std::string& dir, const std::string& prefix) {
+  return MakeUnique(IncludeTrailingPathDelimiter(dir) + prefix, {},
+                    [](const std::string& p) { return ::mkdir(p.c_str(), 0700) == 0; });
+}
+
+// --- TReplaceFile ------------------------------------------------------------
+
+TReplaceFile::TReplaceFile(const std::string& target) : target_(target) {
+  const std::string dir = ExtractFilePath(target);
+  // 0666 less the umask, as a new target would be created.
+  TFile file = CreateTempFile(dir.empty() ? "./" : dir, "." + NameStem(ExtractFileName(target)) + ".",
+                              ".tmp", 0666);
+  temp_ = file.Path();
+  struct stat st {};
+  if (::lstat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+    // Before any byte is written, so nothing is ever readable that the old
+    // file's permissions kept private.
+    if (::fchmod(file.Handle(), st.st_mode & 07777) != 0) {
+      const int err = errno;
+      file.Close();
+      ::unlink(temp_.c_str());
+      ThrowFile("Cannot set the permissions of", temp_, err);
+    }
+  }
+  stream_ = std::make_unique<THandleStream>(std::move(file));
+}
+
+TReplaceFile::~TReplaceFile() {
+  stream_.reset();
+  if (!committed_) ::unlink(temp_.c_str());
+}
+
+TFile& TReplaceFile::File() { return stream_->File(); }
+TStream& TReplaceFile::Stream() { return *stream_; }
+
+void TReplaceFile::Commit(bool sync) {
+  if (committed_) return;
+  TFile& file = stream_->File();
+  try {
+    if (sync) file.Sync();
+    file.Close();
+  } catch (...) {
+    ::unlink(temp_.c_str());
+    committed_ = true;  // nothing of ours is left to remove
+    throw;
+  }
+  if (::rename(temp_.c_str(), target_.c_str()) != 0) {
+    const int err = errno;
+    ::unlink(temp_.c_str());
+    committed_ = true;
+    ThrowFile("Cannot replace", target_, err);
+  }
+  committed_ = true;
+  if (!sync) return;
+  // Make the rename itself durable; a failure here loses nothing already done.
+  const std::string dir = ExtractFilePath(target_);
+  Fd d{::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
+  if (d.fd >= 0) ::fsync(d.fd);
 }
 
 std::vector<TFileInfo> ListFolder(const std::string& dir) {
@@ -278,16 +373,8 @@ std::vector<TFileInfo> ListFolder(const std::string& dir) {
   return out;
 }
 
-std::string UserDataDir() {
-  const char* xdg = std::getenv("XDG_DATA_HOME");
-  // Relative values are to be ignored, as the XDG base-directory rules say.
-  if (xdg && xdg[0] == PathDelim) return JoinPath(xdg, "tomeshelf");
-  const char* home = std::getenv("HOME");
-  std::string h = home && *home ? home : "";
-  if (h.empty()) {
-    if (const passwd* pw = ::getpwuid(::getuid())) h = pw->pw_dir;
-  }
-  return JoinPath(JoinPath(h, ".local/share"), "tomeshelf");
-}
+std::string UserDataDir() { return JoinPath(XdgDir("XDG_DATA_HOME", ".local/share"), "tomeshelf"); }
+
+std::string UserConfigDir() { return XdgDir("XDG_CONFIG_HOME", ".config"); }
 
 }  // namespace platform

@@ -1,4 +1,25 @@
-// Files, folders and paths on Linux.
+// The platform's file layer: open files with share and byte-range locks,
+// whole-file replacement, temporary names, folder search and listing, and
+// path text.
+//
+// It relies on POSIX and Linux only (open-file-description locks, renameat2,
+// getrandom). Every other layer does its file-system work through it: no
+// other folder opens, stats, renames, syncs, locks or lists by itself.
+//
+// What it promises above:
+//  - Opening an existing input falls back to a case-insensitive match in its
+//    folder when the exact name is missing (files written on Windows); never
+//    when creating, overwriting or deleting, which use the exact name.
+//  - Locks belong to the open file (TFile), not to the process: two TFiles on
+//    one file conflict even in one process, and closing some other
+//    descriptor of the file releases nothing.
+//  - A replacement is all or nothing: a file rewritten whole goes through
+//    TReplaceFile, and until its Commit has renamed the new file over the old
+//    one, the old file is byte-identical; a replacement abandoned leaves no
+//    file of its own behind.
+//  - Nothing is overwritten or deleted by surprise: RenameFile refuses an
+//    existing target, CopyFile refuses to copy a file onto itself, folder
+//    clearing and tree removal never follow links out of the folder.
 //
 // Paths are UTF-8; the delimiter is '/'. Where the system spells a path with
 // a trailing delimiter ("TMP/") the functions accept either form. Errors of
@@ -8,17 +29,17 @@
 
 #include <cstdint>
 #include <ctime>
-#include <stdexcept>
+#include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
+
+#include "platform/File.h"
 
 namespace platform {
 
-class EFileError : public std::runtime_error {
- public:
-  EFileError(const std::string& msg, int err) : std::runtime_error(msg), error(err) {}
-  int error;  // errno
-};
+class TStream;
+class THandleStream;
 
 constexpr char PathDelim = '/';
 
@@ -38,6 +59,12 @@ std::string ExtractFilePath(const std::string& p);
 std::string ExtractFileExt(const std::string& p);
 std::string ChangeFileExt(const std::string& p, const std::string& ext);
 bool IsAbsolutePath(const std::string& p);
+// The path with "." parts and repeated '/' removed and each ".." taking away
+// the part before it, without looking at the disk. ".." never climbs above
+// the root of an absolute path, nor above the start of a relative one (where
+// it is dropped). A trailing '/' stays; a path that comes to nothing is "/"
+// when absolute, else empty.
+std::string NormalizePath(std::string_view p);
 
 // A regular file (after following links) / a folder.
 bool FileExists(const std::string& p);
@@ -60,12 +87,61 @@ bool RenameFile(const std::string& from, const std::string& to);
 // Whole-file I/O of raw bytes.
 std::string ReadFileBytes(const std::string& p);
 void WriteFileBytes(const std::string& p, const std::string& bytes);
-// Writes to a temporary file in the same folder, flushes and renames it over
-// `p`, so a failure never leaves the user with neither the old nor the new.
+// Replaces `p` with `bytes` through a TReplaceFile. Through a link the file
+// it points at is replaced and the link stays.
 void WriteFileAtomic(const std::string& p, const std::string& bytes);
-// A fresh, unused name in `dir` beginning with `prefix` (the file is created
-// empty so the name stays reserved).
+
+// The one maker of temporary names. Each creates a new entry named `prefix`,
+// random letters and digits, then `suffix`, in `dir` (O_EXCL: never an
+// existing one), so the name is reserved the moment it is returned.
+//  - CreateTempFile: a file with permissions `perms` less the umask, open for
+//    reading and writing.
+//  - CreateTempFileName: the same, closed and empty; its name.
+//  - CreateTempFolder: a folder only its owner may enter (0700); its path,
+//    without a trailing '/'.
+TFile CreateTempFile(const std::string& dir, const std::string& prefix, const std::string& suffix = {},
+                     unsigned perms = 0600);
 std::string CreateTempFileName(const std::string& dir, const std::string& prefix);
+std::string CreateTempFolder(const std::string& dir, const std::string& prefix);
+
+// A whole-file rewrite. The new content goes to a new file created beside
+// the target (same folder, so the rename cannot cross file systems), with the
+// target's permissions when the target is a regular file, else those of a new
+// file (0666 less the umask). Commit renames it over the target; until then
+// the target is untouched, and a TReplaceFile destroyed without Commit (an
+// exception, a cancel) deletes its file. The target name is taken as given:
+// a link there is replaced by the new file, not written through.
+//
+// Not thread-safe; one writer at a time.
+class TReplaceFile {
+ public:
+  // Raises EFileError when the new file cannot be created.
+  explicit TReplaceFile(const std::string& target);
+  ~TReplaceFile();
+  TReplaceFile(const TReplaceFile&) = delete;
+  TReplaceFile& operator=(const TReplaceFile&) = delete;
+
+  // The new file, for positioned writes, and the same file as a stream
+  // (position 0 at first) for writers that take one.
+  TFile& File();
+  TStream& Stream();
+  const std::string& Target() const { return target_; }
+  // The new file's own name (for setting attributes before Commit).
+  const std::string& TempPath() const { return temp_; }
+
+  // Flushes the new file to the medium (fsync), closes it, renames it over
+  // the target and flushes the folder, so the replacement survives a crash.
+  // With `sync` false the two flushes are skipped (many small files on a
+  // fixed disk). Raises EFileError and deletes the new file on failure,
+  // leaving the target as it was. Once only.
+  void Commit(bool sync = true);
+
+ private:
+  std::string target_;
+  std::string temp_;
+  std::unique_ptr<THandleStream> stream_;
+  bool committed_ = false;
+};
 
 struct TFileInfo {
   std::string name;  // file name only
@@ -80,5 +156,8 @@ std::vector<TFileInfo> ListFolder(const std::string& dir);
 // The user's data folder for Tomeshelf: $XDG_DATA_HOME/tomeshelf, else
 // ~/.local/share/tomeshelf (not created).
 std::string UserDataDir();
+// The user's configuration folder: $XDG_CONFIG_HOME, else ~/.config (not
+// created).
+std::string UserConfigDir();
 
 }  // namespace platform

@@ -8,59 +8,24 @@
 // request means the end of the file, never an interrupted call; system
 // failures raise EStreamError with the system's reason, nothing fails
 // silently.
-//
-// Share modes on Linux: a file opened denying others holds an open-file-
-// description lock over the whole file (a write lock for exclusive and
-// deny-read, a read lock for deny-write). An open that denies nothing holds
-// a read lock on one byte at the top of the offset range, which no data or
-// record lock reaches, so that a later exclusive open still sees it.
-// (LockForShare below says where the system's rules narrow this.)
 #include "platform/Streams.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <cerrno>
 #include <cstring>
-#include <limits>
-
-#include "platform/Files.h"
 
 namespace platform {
 namespace {
 
-constexpr int64_t kIoChunk = int64_t{1} << 30;  // largest single read/write call
-constexpr off_t kPresenceLockStart = std::numeric_limits<off_t>::max() - 1;
-
-std::string SystemReason(int err) { return std::strerror(err); }
-
-[[noreturn]] void ThrowIo(const char* what) {
-  throw EStreamError(std::string(what) + ": " + SystemReason(errno));
-}
-
-// Takes the lock that stands for `share` on a descriptor opened with
-// `access` (O_RDONLY, O_WRONLY or O_RDWR); false when another open of the
-// file holds a conflicting one. The system ties a lock's kind to the access:
-// a read-only open can hold only a read lock, so its exclusive open denies
-// writers only, and a write-only open denies writing by denying everything.
-// A file system without such locks (an NFS mount without a lock manager)
-// opens unlocked rather than not at all.
-bool LockForShare(int fd, int access, uint32_t share) {
-  struct flock fl {};
-  fl.l_whence = SEEK_SET;  // start 0, length 0: the whole file, however long
-  if (share == fmShareExclusive || share == fmShareDenyRead || share == fmShareDenyWrite) {
-    bool writeLock = share != fmShareDenyWrite;
-    if (access != O_RDWR) writeLock = access == O_WRONLY;
-    fl.l_type = writeLock ? F_WRLCK : F_RDLCK;
-  } else {
-    if (access == O_WRONLY) return true;  // a write lock here would deny others
-    fl.l_type = F_RDLCK;
-    fl.l_start = kPresenceLockStart;
-    fl.l_len = 1;
+// Runs a transfer on the file, turning its failure into a stream error.
+template <class Op>
+auto OnFile(Op op) {
+  try {
+    return op();
+  } catch (const EFileError& e) {
+    throw EStreamError(e.what());
   }
-  return fcntl(fd, F_OFD_SETLK, &fl) == 0 || (errno != EAGAIN && errno != EACCES);
 }
 
 // Reads and writes over an in-memory byte container (std::vector<uint8_t>
@@ -148,85 +113,47 @@ int64_t TStream::CopyFrom(TStream& source, int64_t count) {
 
 // --- THandleStream -----------------------------------------------------------
 
-THandleStream::~THandleStream() {
-  if (fd_ >= 0) ::close(fd_);
-}
-
 int64_t THandleStream::Read(void* buffer, int64_t count) {
-  auto* p = static_cast<char*>(buffer);
-  int64_t done = 0;
-  while (done < count) {
-    ssize_t n = ::read(fd_, p + done, static_cast<size_t>(std::min(count - done, kIoChunk)));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      ThrowIo("Read error");
-    }
-    if (n == 0) break;
-    done += n;
-  }
-  return done;
+  return OnFile([&] { return file_.Read(buffer, count); });
 }
 
 int64_t THandleStream::Write(const void* buffer, int64_t count) {
-  const auto* p = static_cast<const char*>(buffer);
-  int64_t done = 0;
-  while (done < count) {
-    ssize_t n = ::write(fd_, p + done, static_cast<size_t>(std::min(count - done, kIoChunk)));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      ThrowIo("Write error");
-    }
-    done += n;
-  }
-  return done;
+  return OnFile([&] { return file_.Write(buffer, count); });
 }
 
 int64_t THandleStream::Seek(int64_t offset, TSeekOrigin origin) {
   static constexpr int kWhence[] = {SEEK_SET, SEEK_CUR, SEEK_END};
-  off_t pos = ::lseek(fd_, offset, kWhence[origin]);
-  if (pos < 0) ThrowIo("Seek error");
-  return pos;
+  return OnFile([&] { return file_.Seek(offset, kWhence[origin]); });
 }
 
 void THandleStream::SetSize(int64_t newSize) {
-  int64_t pos = Position();
-  if (::ftruncate(fd_, newSize) != 0) ThrowIo("Cannot set the file size");
-  if (pos > newSize) Seek(newSize, soBeginning);
+  OnFile([&] {
+    const int64_t pos = file_.Seek(0, SEEK_CUR);
+    file_.Truncate(newSize);
+    if (pos > newSize) file_.Seek(newSize, SEEK_SET);
+  });
 }
 
 void THandleStream::Flush() {
-  if (::fsync(fd_) != 0) ThrowIo("Flush error");
+  OnFile([&] { file_.Sync(); });
 }
 
 // --- TFileStream -------------------------------------------------------------
 
-TFileStream::TFileStream(const std::string& fileName, uint32_t mode)
-    : THandleStream(-1), fileName_(fileName) {
-  const bool create = (mode & fmCreate) == fmCreate;
-  const uint32_t share = mode & 0xF0;
-  int access = O_RDWR;
-  if (!create) {
-    access = (mode & 3) == fmOpenWrite ? O_WRONLY : (mode & 3) == fmOpenReadWrite ? O_RDWR : O_RDONLY;
-    std::string found = FindExistingFile(fileName);
-    if (!found.empty()) fileName_ = found;
+namespace {
+
+TFile OpenStreamFile(const std::string& fileName, uint32_t mode) {
+  try {
+    return TFile(fileName, mode);
+  } catch (const EFileError& e) {
+    throw EFOpenError(e.what(), e.error);
   }
-  // Not O_TRUNC: a created file is emptied only once its lock is held, so a
-  // create never wipes a file another open holds exclusively.
-  const int flags = access | O_CLOEXEC | (create ? O_CREAT : 0);
-  const char* what = create ? "Cannot create file \"" : "Cannot open file \"";
-  auto fail = [&](int err, const std::string& reason) {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
-    throw EFOpenError(what + fileName + "\". " + reason, err);
-  };
-  fd_ = ::open(fileName_.c_str(), flags, 0666);
-  if (fd_ < 0) fail(errno, SystemReason(errno));
-  struct stat st {};
-  if (::fstat(fd_, &st) != 0) fail(errno, SystemReason(errno));
-  if (S_ISDIR(st.st_mode)) fail(EISDIR, SystemReason(EISDIR));
-  if (!LockForShare(fd_, access, share)) fail(EACCES, "The file is in use.");
-  if (create && ::ftruncate(fd_, 0) != 0) fail(errno, SystemReason(errno));
 }
+
+}  // namespace
+
+TFileStream::TFileStream(const std::string& fileName, uint32_t mode)
+    : THandleStream(OpenStreamFile(fileName, mode)) {}
 
 // --- TMemoryStream -----------------------------------------------------------
 

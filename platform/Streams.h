@@ -10,7 +10,10 @@
 #include <memory>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
+
+#include "platform/File.h"
 
 namespace platform {
 
@@ -26,15 +29,6 @@ class EFOpenError : public EStreamError {
 };
 
 enum TSeekOrigin { soBeginning = 0, soCurrent = 1, soEnd = 2 };
-
-// Open modes: an access mode | a share mode,
-// or fmCreate alone (create or truncate, read-write).
-enum : uint32_t {
-  fmOpenRead = 0x0000, fmOpenWrite = 0x0001, fmOpenReadWrite = 0x0002,
-  fmShareCompat = 0x0000, fmShareExclusive = 0x0010, fmShareDenyWrite = 0x0020,
-  fmShareDenyRead = 0x0030, fmShareDenyNone = 0x0040,
-  fmCreate = 0xFF00,
-};
 
 class TStream {
  public:
@@ -63,12 +57,18 @@ class TStream {
   int64_t CopyFrom(TStream& source, int64_t count);
 };
 
-// A stream over an open file descriptor; it owns the descriptor.
+// A stream over an open file: reads, writes and seeks at the descriptor's
+// own position, so pipes and devices work as well as files. It owns the
+// file. Failures of the system raise EStreamError with its reason.
 class THandleStream : public TStream {
  public:
-  explicit THandleStream(int fd) : fd_(fd) {}
-  ~THandleStream() override;
-  int Handle() const { return fd_; }
+  // Adopts a descriptor (closed with the stream).
+  explicit THandleStream(int fd) : file_(fd) {}
+  explicit THandleStream(TFile file) : file_(std::move(file)) {}
+  int Handle() const { return file_.Handle(); }
+  // The file itself, for positioned transfers, locks and syncs.
+  TFile& File() { return file_; }
+  const TFile& File() const { return file_; }
   int64_t Read(void* buffer, int64_t count) override;
   int64_t Write(const void* buffer, int64_t count) override;
   int64_t Seek(int64_t offset, TSeekOrigin origin) override;
@@ -76,21 +76,17 @@ class THandleStream : public TStream {
   // Flushes written data to the disk (fsync).
   void Flush();
 
- protected:
-  int fd_;
+ private:
+  TFile file_;
 };
 
-// A file opened by name with an fm* mode. Opening an existing file falls back
-// to a case-insensitive match in its folder when the exact name is missing;
-// fmCreate always creates the exact name given. Share modes that deny others
-// are taken as whole-file OFD locks, so a second exclusive open fails.
+// A file opened by name with an fm* mode, as TFile opens it (the case-
+// insensitive fallback for existing files, share modes as locks). Failing
+// to open raises EFOpenError.
 class TFileStream : public THandleStream {
  public:
   TFileStream(const std::string& fileName, uint32_t mode);
-  const std::string& FileName() const { return fileName_; }
-
- private:
-  std::string fileName_;
+  const std::string& FileName() const { return File().Path(); }
 };
 
 // A growable block of memory.

@@ -1,0 +1,195 @@
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <string>
+#include <vector>
+
+#include "TempDir.h"
+#include "platform/Files.h"
+#include "platform/Streams.h"
+
+using namespace platform;
+
+namespace {
+
+std::vector<std::string> Names(const std::string& dir) {
+  std::vector<std::string> out;
+  for (const TFileInfo& fi : ListFolder(dir)) out.push_back(fi.name);
+  return out;
+}
+
+unsigned ModeOf(const std::string& path) {
+  struct stat st {};
+  EXPECT_EQ(::stat(path.c_str(), &st), 0) << path;
+  return st.st_mode & 07777;
+}
+
+// Sets the umask for the test's lifetime.
+struct Umask {
+  explicit Umask(mode_t m) : old(::umask(m)) {}
+  ~Umask() { ::umask(old); }
+  mode_t old;
+};
+
+const std::string kOld = "the old catalogue, every byte of it";
+
+}  // namespace
+
+TEST(ReplaceFile, KilledWriterLeavesTheTargetByteIdentical) {
+  TempDir dir;
+  const std::string target = dir / "catalogue.dbz";
+  WriteFileBytes(target, kOld);
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    TReplaceFile out(target);
+    const std::string half(1 << 20, 'n');
+    out.Stream().WriteBuffer(half.data(), static_cast<int64_t>(half.size()));
+    (void)!write(ready[1], "x", 1);
+    pause();  // killed here, before Commit
+    _exit(0);
+  }
+  ASSERT_GT(pid, 0);
+  char c;
+  ASSERT_EQ(read(ready[0], &c, 1), 1);
+  kill(pid, SIGKILL);
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFSIGNALED(status));
+  close(ready[0]);
+  close(ready[1]);
+  EXPECT_EQ(ReadFileBytes(target), kOld);
+}
+
+TEST(ReplaceFile, FailedWriteLeavesTheTargetAndNoFileOfItsOwn) {
+  TempDir dir;
+  const std::string target = dir / "table.dbf";
+  WriteFileBytes(target, kOld);
+  const pid_t pid = fork();
+  if (pid == 0) {
+    signal(SIGXFSZ, SIG_IGN);
+    const rlimit limit{4096, 4096};
+    setrlimit(RLIMIT_FSIZE, &limit);
+    try {
+      TReplaceFile out(target);
+      const std::string big(10000, 'n');
+      out.File().WriteAt(0, big.data(), static_cast<int64_t>(big.size()));
+      out.Commit();
+      _exit(1);
+    } catch (const EFileError& e) {
+      _exit(e.error == EFBIG ? 0 : 2);
+    }
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(pid, &status, 0), pid);
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << "the write failed with the system's reason";
+  EXPECT_EQ(ReadFileBytes(target), kOld);
+  EXPECT_EQ(Names(dir.path()), std::vector<std::string>{"table.dbf"});
+}
+
+TEST(ReplaceFile, CommitKeepsTheOldModeAndNewTargetsGetTheUmask) {
+  TempDir dir;
+  Umask mask(027);
+  const std::string old = dir / "old.dbf";
+  WriteFileBytes(old, kOld);
+  ASSERT_EQ(chmod(old.c_str(), 0604), 0);
+  {
+    TReplaceFile out(old);
+    EXPECT_EQ(ModeOf(out.TempPath()), 0604u) << "private from the first byte on";
+    out.Stream().WriteBuffer("new", 3);
+    EXPECT_EQ(ReadFileBytes(old), kOld) << "untouched until Commit";
+    out.Commit();
+  }
+  EXPECT_EQ(ReadFileBytes(old), "new");
+  EXPECT_EQ(ModeOf(old), 0604u);
+
+  {
+    TReplaceFile out(dir / "new.dbf");
+    out.File().WriteAt(0, "fresh", 5);
+    out.Commit(false);
+  }
+  EXPECT_EQ(ReadFileBytes(dir / "new.dbf"), "fresh");
+  EXPECT_EQ(ModeOf(dir / "new.dbf"), 0640u) << "0666 less the umask, not a temporary file's 0600";
+  EXPECT_EQ(Names(dir.path()), (std::vector<std::string>{"new.dbf", "old.dbf"}));
+}
+
+TEST(ReplaceFile, AbandonedOrRefusedReplacementsLeaveNothing) {
+  TempDir dir;
+  const std::string target = dir / "book.fb2";
+  WriteFileBytes(target, kOld);
+  {
+    TReplaceFile out(target);
+    out.Stream().WriteBuffer("partial", 7);
+  }
+  EXPECT_EQ(ReadFileBytes(target), kOld);
+  EXPECT_EQ(Names(dir.path()), std::vector<std::string>{"book.fb2"});
+
+  // A folder in the way: the rename fails and the new file goes.
+  ASSERT_TRUE(ForceDirectories(dir / "busy"));
+  WriteFileBytes(dir / "busy/x", "");
+  {
+    TReplaceFile out(dir / "busy");
+    out.Stream().WriteBuffer("data", 4);
+    EXPECT_THROW(out.Commit(), EFileError);
+  }
+  EXPECT_EQ(Names(dir.path()), (std::vector<std::string>{"book.fb2", "busy"}));
+  EXPECT_THROW(TReplaceFile(dir / "missing/x"), EFileError);
+
+  // A link in the target's place is replaced, never written through: an
+  // extracted item must not land outside its folder.
+  ASSERT_TRUE(ForceDirectories(dir / "out"));
+  ASSERT_EQ(symlink(target.c_str(), (dir / "out/link").c_str()), 0);
+  {
+    TReplaceFile out(dir / "out/link");
+    out.Stream().WriteBuffer("item", 4);
+    out.Commit();
+  }
+  EXPECT_EQ(ReadFileBytes(target), kOld);
+  EXPECT_EQ(ReadFileBytes(dir / "out/link"), "item");
+
+  // A very long name still leaves room for the new file's own name.
+  const std::string longName = dir / (std::string(120, 'k') + std::string(60, 'x') + "ж.fb2");
+  {
+    TReplaceFile out(longName);
+    out.Commit();
+  }
+  EXPECT_TRUE(FileExists(longName));
+}
+
+TEST(TempNames, FilesAndFoldersFromOneMaker) {
+  TempDir dir;
+  TFile a = CreateTempFile(dir.path(), "FC", ".tmp");
+  TFile b = CreateTempFile(dir.path(), "FC", ".tmp");
+  EXPECT_NE(a.Path(), b.Path());
+  EXPECT_EQ(ExtractFileName(a.Path()).rfind("FC", 0), 0u);
+  EXPECT_EQ(ExtractFileExt(a.Path()), ".tmp");
+  EXPECT_EQ(ModeOf(a.Path()), 0600u);
+  EXPECT_EQ(a.WriteAt(0, "x", 1), 1);
+  const std::string folder = CreateTempFolder(dir.path(), ".stage-");
+  EXPECT_TRUE(DirectoryExists(folder));
+  EXPECT_EQ(ModeOf(folder), 0700u);
+  EXPECT_EQ(ExtractFilePath(folder), dir.path());
+  EXPECT_THROW(CreateTempFolder(dir / "missing", "x"), EFileError);
+}
+
+TEST(Paths, NormalizePath) {
+  EXPECT_EQ(NormalizePath("/a/./b/../c"), "/a/c");
+  EXPECT_EQ(NormalizePath("/a//b/"), "/a/b/");
+  EXPECT_EQ(NormalizePath("/../.."), "/");
+  EXPECT_EQ(NormalizePath("/a/../"), "/");
+  EXPECT_EQ(NormalizePath("//"), "/");
+  EXPECT_EQ(NormalizePath("a/b/../../../c"), "c") << "never above the start";
+  EXPECT_EQ(NormalizePath("a/.."), "");
+  EXPECT_EQ(NormalizePath("./a/"), "a/");
+  EXPECT_EQ(NormalizePath("a/b/.."), "a");
+  EXPECT_EQ(NormalizePath("a/b/."), "a/b");
+  EXPECT_EQ(NormalizePath(""), "");
+  EXPECT_EQ(NormalizePath("..."), "...") << "only exactly two dots climb";
+}
