@@ -37,6 +37,7 @@
 #include "archiver/ZAPaths.h"
 #include "archiver/ZipArchiver.h"
 #include "platform/FileAttributes.h"
+#include "platform/Files.h"
 #include "platform/Streams.h"
 
 namespace archiver {
@@ -64,16 +65,10 @@ uint32_t DosTimeOf(const TDirItem& item) {
   return (uint32_t{item.CentralDir.lastModDate} << 16) | item.CentralDir.lastModTime;
 }
 
-struct TFileId {
-  dev_t dev = 0;
-  ino_t ino = 0;
-  bool operator==(const TFileId&) const = default;
-};
-
-std::optional<TFileId> IdOf(const std::string& path) {
-  struct stat st {};
-  if (::stat(path.c_str(), &st) != 0) return std::nullopt;
-  return TFileId{st.st_dev, st.st_ino};
+std::optional<platform::TFileId> IdOf(const std::string& path) {
+  platform::TFileInfo info;
+  if (!platform::GetFileInfo(path, info)) return std::nullopt;
+  return info.id;
 }
 
 // The index of the item stored exactly under `name`, or -1. The name index
@@ -223,8 +218,8 @@ class TZABaseArchiver::TItemAdder {
   bool recurse_ = true;
   bool move_ = false;
   std::vector<std::string> exclusions_;
-  std::vector<TFileId> inside_;       // the folders the scan is inside
-  std::vector<TFileId> archiveIds_;   // the archive file and its volume
+  std::vector<platform::TFileId> inside_;      // the folders the scan is inside
+  std::vector<platform::TFileId> archiveIds_;  // the archive file and its volume
   int64_t archiveSize_ = -1;
   int added_ = 0;
 };
@@ -448,10 +443,13 @@ int TZABaseArchiver::TItemAdder::AddFromDisk(const std::vector<std::string>& mas
     archiveSize_ = -1;
     if (!a_.FInMemory && a_.FCompressedStream) {
       archiveSize_ = a_.FCompressedStream->Size();
-      struct stat st {};
-      if (auto* h = dynamic_cast<platform::THandleStream*>(a_.FCompressedStream);
-          h && ::fstat(h->Handle(), &st) == 0)
-        archiveIds_.push_back({st.st_dev, st.st_ino});
+      if (auto* h = dynamic_cast<platform::THandleStream*>(a_.FCompressedStream)) {
+        try {
+          archiveIds_.push_back(h->File().Id());
+        } catch (const platform::EFileError&) {
+          // Known by its names below.
+        }
+      }
       for (const std::string& f : {a_.FFileName, a_.VolumeFileName})
         if (!f.empty() && !a_.FIsCustomStream)
           if (auto id = IdOf(ZAExpandFileName(f, savedDir))) archiveIds_.push_back(*id);
@@ -523,7 +521,7 @@ void TZABaseArchiver::TItemAdder::ScanFolder(const std::string& folder, const st
   for (const TEntry& sub : subFolders) {
     const std::string path = folder + sub.Name;
     if (Excluded(path, true)) continue;
-    const std::optional<TFileId> id = IdOf(path);
+    const std::optional<platform::TFileId> id = IdOf(path);
     if (!id || std::find(inside_.begin(), inside_.end(), *id) != inside_.end()) continue;  // a circle
     const bool added = (searchAttr_ & kFolderAttr) && (Match(path, fullMask) || Match(path + ".", fullMask)) &&
                        AddFoundEntry(folder, sub);
@@ -545,7 +543,7 @@ bool TZABaseArchiver::TItemAdder::Excluded(const std::string& path, bool isFolde
 bool TZABaseArchiver::TItemAdder::IsTheArchive(const std::string& path, int64_t size) const {
   // Only a file of the archive's size can be it: one stat for those alone.
   if (archiveIds_.empty() || size != archiveSize_) return false;
-  const std::optional<TFileId> id = IdOf(path);
+  const std::optional<platform::TFileId> id = IdOf(path);
   return id && std::find(archiveIds_.begin(), archiveIds_.end(), *id) != archiveIds_.end();
 }
 
@@ -608,11 +606,11 @@ bool TZABaseArchiver::UpdateTaggedItem(int Index, const std::string& Name, const
   const std::string rel = ZASafeRelativePath(Name);
   if (rel.empty()) return false;
   const std::string diskFile = ZAIncludeTrailingBackslash(DestBase) + rel;
-  struct stat st {};
-  if (::stat(diskFile.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  platform::TFileInfo st;
+  if (!platform::GetFileInfo(diskFile, st) || !S_ISREG(st.mode)) return false;
   if (!FOptions.ReplaceReadOnly() && (dir[Index].CentralDir.externalAttr & platform::faReadOnly)) return false;
 
-  const uint32_t diskTime = platform::DateTimeToDosDateTime(st.st_mtime);
+  const uint32_t diskTime = platform::DateTimeToDosDateTime(st.mtime);
   const uint32_t itemTime = DosTimeOf(dir[Index]);
   bool update = false;
   switch (FOptions.OverwriteMode()) {
@@ -637,7 +635,7 @@ bool TZABaseArchiver::UpdateTaggedItem(int Index, const std::string& Name, const
   if (FUpdateCount <= 0) throw EZAException(25, FName);
   const int attr = ZAFileGetAttr(diskFile);
   TItemAdder(*this, DestBase).QueueUpdate(Index, diskFile, attr < 0 ? 0x20 : attr, diskTime,
-                                          static_cast<uint64_t>(st.st_size));
+                                          static_cast<uint64_t>(st.size));
   // Tells UpdateFiles this item now holds new data.
   dir[Index].Tagged = false;
   return true;

@@ -33,12 +33,9 @@
 // then copied into the volumes, its local header kept whole in one volume;
 // the directory follows through the volume layer. A failure or cancel
 // deletes the volumes made after the first and cuts the first back.
-#include <fcntl.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
-#include <filesystem>
 #include <memory>
 #include <optional>
 #include <string>
@@ -202,12 +199,7 @@ void FlushToDisk(platform::TStream& s, const std::string& fileName) {
   auto* h = dynamic_cast<platform::THandleStream*>(&s);
   if (!h) return;
   h->Flush();
-  const std::string path = ZAExtractFilePath(fileName);
-  const std::string dir = path.empty() ? std::string("./") : path;
-  const int fd = ::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return;
-  ::fsync(fd);
-  ::close(fd);
+  platform::SyncFolder(ZAExtractFilePath(fileName));
 }
 
 // The share flag a source file is opened with.
@@ -500,8 +492,9 @@ void TZACommit::SaveArchiveTail() {
 std::unique_ptr<platform::TStream> TZACommit::CreateTempFile(const std::string& folder, std::string& name) {
   const std::string dir = folder.empty() ? std::string("./") : folder;
   try {
-    name = platform::CreateTempFileName(dir, "FC");
-    return std::make_unique<platform::TFileStream>(name, platform::fmOpenReadWrite);
+    platform::TFile file = platform::CreateTempFile(dir, "FC");
+    name = file.Path();
+    return std::make_unique<platform::THandleStream>(std::move(file));
   } catch (const std::exception&) {
     throw EZAException(ZA_ERR_CANNOT_CREATE_FILE, FArc.FName,
                        {name.empty() ? platform::JoinPath(dir, "FC*") : name});
@@ -900,7 +893,7 @@ void TZACommit::OpenItemTemp() {
   std::string dir = FArc.FTempDir;
   if (dir.empty())
     dir = FArc.FSpanningMode == smSplitting ? ZAExtractFilePath(FArc.FFileName)
-                                            : std::filesystem::temp_directory_path().string();
+                                            : platform::SystemTempDir();
   FItemTemp = CreateTempFile(dir, FItemTempName);
   FOut = FItemTemp.get();
   FCopyVolume = -1;

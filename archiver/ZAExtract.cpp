@@ -22,16 +22,9 @@
 //    failure's error.
 #include "archiver/ZAExtract.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
-#include <atomic>
-#include <cerrno>
 #include <cstring>
 #include <exception>
-#include <random>
 
 #include "archiver/ZACodec.h"
 #include "archiver/ZAExcept.h"
@@ -150,69 +143,9 @@ uint32_t DosDateTimeOf(const TDirItem& item) {
 }
 
 bool PathExists(const std::string& path) {
-  struct stat st {};
-  return ::lstat(path.c_str(), &st) == 0;
+  platform::TFileInfo info;
+  return platform::GetFileInfo(path, info);
 }
-
-// A new, empty file in `dir` under a name of its own, created with the
-// permissions a new file gets (0666 less the umask), as the target itself
-// would have been. Returns the descriptor, or -1 with errno set.
-int CreateTempFileIn(const std::string& dir, std::string& path) {
-  static std::atomic<uint64_t> counter{std::random_device{}()};
-  static const char kDigits[] = "0123456789abcdefghijklmnopqrstuvwxyz";
-  for (int attempt = 0; attempt < 100; ++attempt) {
-    uint64_t n = counter.fetch_add(0x9E3779B97F4A7C15ULL) ^ static_cast<uint64_t>(::getpid());
-    std::string name = ".za";
-    for (int k = 0; k < 10; ++k, n /= 36) name += kDigits[n % 36];
-    path = dir + name + ".tmp";
-    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-    if (fd >= 0 || errno != EEXIST) return fd;
-  }
-  errno = EEXIST;
-  return -1;
-}
-
-// The temporary file an item is written to before it takes its target's
-// name. Deleted unless Commit renamed it.
-class TTempTarget {
- public:
-  TTempTarget(const std::string& target, int fd, std::string path)
-      : target_(target), path_(std::move(path)), stream_(std::make_unique<platform::THandleStream>(fd)) {}
-  ~TTempTarget() {
-    stream_.reset();
-    if (!committed_) ::unlink(path_.c_str());
-  }
-  TTempTarget(const TTempTarget&) = delete;
-  TTempTarget& operator=(const TTempTarget&) = delete;
-
-  platform::THandleStream& Stream() { return *stream_; }
-  const std::string& Path() const { return path_; }
-
-  // Gives the file the item's date-time, flushes it to the medium when asked
-  // and closes it.
-  void Close(uint32_t dosDateTime, bool flush) {
-    std::time_t t;
-    if (platform::DosDateTimeToDateTime(dosDateTime, t)) {
-      const struct timespec times[2] = {{0, UTIME_OMIT}, {t, 0}};
-      ::futimens(stream_->Handle(), times);
-    }
-    if (flush) stream_->Flush();
-    stream_.reset();
-  }
-
-  // Renames the file over the target; false (errno set) when that failed.
-  bool Commit() {
-    if (::rename(path_.c_str(), target_.c_str()) != 0) return false;
-    committed_ = true;
-    return true;
-  }
-
- private:
-  std::string target_;
-  std::string path_;
-  std::unique_ptr<platform::THandleStream> stream_;
-  bool committed_ = false;
-};
 
 }  // namespace
 
@@ -631,16 +564,26 @@ bool TZABaseArchiver::ExtractItemToFile(int Index, const std::string& Name, cons
   }
 
   // Written beside the target and renamed over it only when complete.
-  const std::string folder = ZAExtractFilePath(target);
-  std::string tempPath;
-  const int fd = CreateTempFileIn(folder.empty() ? std::string("./") : folder, tempPath);
-  if (fd < 0) throw EZAException(19, FName, {target});
-  TTempTarget temp(target, fd, tempPath);
-  const bool ok = ExtractItemToStream(Index, temp.Stream(), 0, 0);
-  temp.Close(DosDateTimeOf(item), FOptions.FlushBuffers() && TargetOnRemovableDrive(folder));
+  std::unique_ptr<platform::TReplaceFile> temp;
+  try {
+    temp = std::make_unique<platform::TReplaceFile>(target);
+  } catch (const platform::EFileError&) {
+    throw EZAException(19, FName, {target});
+  }
+  const bool ok = ExtractItemToStream(Index, temp->Stream(), 0, 0);
   if (FSkipFile || FProgressCancel) return false;
-  if (FOptions.SetAttributes()) platform::FileSetAttr(temp.Path(), static_cast<int>(attr));
-  if (!temp.Commit()) throw EZAException(19, FName, {target});
+  std::time_t t;
+  try {
+    if (platform::DosDateTimeToDateTime(DosDateTimeOf(item), t)) temp->File().SetModificationTime(t);
+  } catch (const platform::EFileError&) {
+    // The date is a courtesy; the data is what counts.
+  }
+  if (FOptions.SetAttributes()) platform::FileSetAttr(temp->TempPath(), static_cast<int>(attr));
+  try {
+    temp->Commit(FOptions.FlushBuffers() && TargetOnRemovableDrive(ZAExtractFilePath(target)));
+  } catch (const platform::EFileError&) {
+    throw EZAException(19, FName, {target});
+  }
   return ok;
 }
 

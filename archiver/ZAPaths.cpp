@@ -1,7 +1,5 @@
 #include "archiver/ZAPaths.h"
 
-#include <dirent.h>
-#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -206,50 +204,8 @@ int ZAFileGetAttr(const std::string& path) { return platform::FileGetAttr(path);
 bool ZAFileSetAttr(const std::string& path, int attr) { return platform::FileSetAttr(path, attr); }
 int64_t ZAFileAge(const std::string& path) { return platform::FileAgeDos(path); }
 
-namespace {
-
-struct Fd {
-  int fd = -1;
-  ~Fd() {
-    if (fd >= 0) ::close(fd);
-  }
-};
-
-}  // namespace
-
 bool ZACopyFile(const std::string& source, const std::string& dest, bool failIfExists) {
-  Fd in;
-  in.fd = ::open(source.c_str(), O_RDONLY | O_CLOEXEC);
-  if (in.fd < 0) return false;
-  struct stat st {};
-  if (::fstat(in.fd, &st) != 0 || !S_ISREG(st.st_mode)) return false;
-  struct stat dst {};
-  if (::stat(dest.c_str(), &dst) == 0 && dst.st_dev == st.st_dev && dst.st_ino == st.st_ino) return false;
-
-  Fd out;
-  out.fd = ::open(dest.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | (failIfExists ? O_EXCL : O_TRUNC),
-                  st.st_mode & 0777);
-  if (out.fd < 0) return false;
-  std::vector<char> buf(1 << 20);
-  for (;;) {
-    const ssize_t n = ::read(in.fd, buf.data(), buf.size());
-    if (n < 0 && errno == EINTR) continue;
-    if (n < 0) return false;
-    if (n == 0) break;
-    ssize_t done = 0;
-    while (done < n) {
-      const ssize_t w = ::write(out.fd, buf.data() + done, static_cast<size_t>(n - done));
-      if (w < 0 && errno == EINTR) continue;
-      if (w <= 0) return false;
-      done += w;
-    }
-  }
-  ::fchmod(out.fd, st.st_mode & 07777);
-  struct timespec times[2] = {st.st_atim, st.st_mtim};
-  ::futimens(out.fd, times);
-  const int rc = ::close(out.fd);
-  out.fd = -1;
-  return rc == 0;
+  return platform::CopyFile(source, dest, failIfExists);
 }
 
 bool ZAFindFirst(const std::string& pathMask, int attr, TZASearchRec& rec) {
@@ -262,33 +218,27 @@ bool ZAFindFirst(const std::string& pathMask, int attr, TZASearchRec& rec) {
                                    platform::faDirectory);
   const bool wild = mask.find_first_of("*?") != std::string::npos;
 
-  auto consider = [&](const std::string& name) {
-    struct stat st {};
-    if (::stat((dirPath + name).c_str(), &st) != 0) return;
+  // Folders and regular files only: no fifos, devices or dangling links.
+  auto consider = [&](const platform::TFileInfo& fi) {
     int a;
-    if (S_ISDIR(st.st_mode))
+    if (S_ISDIR(fi.mode))
       a = platform::faDirectory;
-    else if (S_ISREG(st.st_mode))
-      a = platform::faArchive | ((st.st_mode & S_IWUSR) ? 0 : platform::faReadOnly);
+    else if (S_ISREG(fi.mode))
+      a = platform::faArchive | ((fi.mode & S_IWUSR) ? 0 : platform::faReadOnly);
     else
       return;
     if (a & excludeAttr) return;
-    rec.entries.push_back({name, S_ISREG(st.st_mode) ? static_cast<int64_t>(st.st_size) : 0, a, st.st_mtime});
+    rec.entries.push_back({fi.name, S_ISREG(fi.mode) ? fi.size : 0, a, fi.mtime});
   };
 
-  struct stat exact {};
-  if (!wild && ::lstat((dirPath + mask).c_str(), &exact) == 0) {
-    consider(mask);
-  } else if (DIR* d = ::opendir(dirPath.c_str())) {
+  platform::TFileInfo exact;
+  if (!wild && platform::GetFileInfo(dirPath + mask, exact)) {
+    consider(exact);
+  } else {
     const std::string lowerMask = wild ? std::string() : platform::Utf8Lower(mask);
-    while (const dirent* e = ::readdir(d)) {
-      const std::string name = e->d_name;
-      if (name == "." || name == "..") continue;
-      if (wild ? MatchesWildcard(name, mask, true) : platform::Utf8Lower(name) == lowerMask) consider(name);
-    }
-    ::closedir(d);
-    std::sort(rec.entries.begin(), rec.entries.end(),
-              [](const TZASearchRec::Entry& x, const TZASearchRec::Entry& y) { return x.name < y.name; });
+    // Listed in name order.
+    for (const platform::TFileInfo& fi : platform::ListFolder(dirPath))
+      if (wild ? MatchesWildcard(fi.name, mask, true) : platform::Utf8Lower(fi.name) == lowerMask) consider(fi);
   }
   return ZAFindNext(rec);
 }
@@ -318,21 +268,10 @@ bool ZAIsRemovableDrive(const std::string& path) { return platform::IsRemovableP
 
 bool ZARemoveEmptyDirTree(const std::string& dir) {
   const std::string d = ZAIncludeTrailingBackslash(dir);
-  std::vector<std::string> subdirs;
-  if (DIR* h = ::opendir(d.c_str())) {
-    while (const dirent* e = ::readdir(h)) {
-      const std::string name = e->d_name;
-      if (name == "." || name == "..") continue;
-      struct stat st {};
-      if (::lstat((d + name).c_str(), &st) == 0 && S_ISDIR(st.st_mode)) subdirs.push_back(name);
-    }
-    ::closedir(h);
-  }
-  for (const auto& name : subdirs)
-    if (!ZARemoveEmptyDirTree(d + name + '/')) return false;
-  if (::rmdir(d.c_str()) == 0) return true;
-  struct stat st {};
-  return ::lstat(d.c_str(), &st) != 0;
+  // Links to folders are entries of this folder, not folders to descend into.
+  for (const platform::TFileInfo& fi : platform::ListFolder(d))
+    if (fi.isDir && !fi.isLink && !ZARemoveEmptyDirTree(d + fi.name + '/')) return false;
+  return platform::RemoveFolder(d);
 }
 
 }  // namespace archiver

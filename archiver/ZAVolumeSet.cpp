@@ -13,7 +13,6 @@
 //    stream again, cut where the set's items began.
 #include "archiver/ZAVolumeSet.h"
 
-#include <sys/stat.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -357,10 +356,10 @@ int64_t TZAVolumeSet::Room(int64_t pending) const {
 }
 
 bool TZAVolumeSet::WrittenBefore(const std::string& name) const {
-  struct stat st {};
-  const bool exists = ::stat(name.c_str(), &st) == 0;
+  platform::TFileInfo info;
+  const bool exists = platform::GetFileInfo(name, info);
   return std::any_of(FWritten.begin(), FWritten.end(), [&](const TWritten& w) {
-    return w.name == name || (exists && w.dev == st.st_dev && w.ino == st.st_ino);
+    return w.name == name || (exists && w.id != platform::TFileId{} && w.id == info.id);
   });
 }
 
@@ -386,12 +385,9 @@ void TZAVolumeSet::OpenVolumeForWriting(int number) {
       } catch (const std::exception&) {
         throw EZAException(ZA_ERR_CANNOT_CREATE_FILE, FArc.FName, {name});
       }
-      TWritten written{name};
-      struct stat st {};
-      if (::stat(name.c_str(), &st) == 0) {
-        written.dev = st.st_dev;
-        written.ino = st.st_ino;
-      }
+      TWritten written{name, {}};
+      platform::TFileInfo info;
+      if (platform::GetFileInfo(name, info)) written.id = info.id;
       FWritten.push_back(written);
       AttachStream(std::move(stream), name);
       // A disk label would name the volume ("pkback# 001"); Linux offers no

@@ -32,7 +32,6 @@
 // The layer belongs to one component and is used from its thread only.
 #pragma once
 
-#include <sys/types.h>
 
 #include <cstdint>
 #include <memory>
@@ -129,8 +128,7 @@ class TZAVolumeSet final : public TZAVolumeLayer {
  private:
   struct TWritten {
     std::string name;
-    dev_t dev = 0;
-    ino_t ino = 0;
+    platform::TFileId id;  // zero when it could not be told
   };
 
   bool Single() const { return SpanningMode() == smNone; }

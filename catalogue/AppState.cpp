@@ -1,7 +1,5 @@
 #include "catalogue/AppState.h"
 
-#include <filesystem>
-#include <system_error>
 
 #include "platform/Files.h"
 
@@ -66,13 +64,10 @@ int clearTmpDir() {
 
   // Every file in the work folder goes, so make sure it is ours: "TMP"
   // inside the data folder, even when either path runs through links.
-  namespace fs = std::filesystem;
-  std::error_code ec;
-  const fs::path work = fs::canonical(fs::path(st.workDir), ec);
-  if (ec) return 0;
-  const fs::path data = fs::canonical(fs::path(st.dataDir), ec);
-  if (ec || work != data / "TMP") return 0;
-  return platform::DeleteFilesInFolder(work.string());
+  const std::string work = platform::RealPath(st.workDir);
+  const std::string data = platform::RealPath(st.dataDir);
+  if (work.empty() || data.empty() || work != platform::JoinPath(data, "TMP")) return 0;
+  return platform::DeleteFilesInFolder(work);
 }
 
 }  // namespace catalogue

@@ -1,11 +1,7 @@
 #include "catalogue/Export.h"
 
-#include <stdlib.h>
-
 #include <cerrno>
 #include <charconv>
-#include <cstdio>
-#include <filesystem>
 #include <memory>
 #include <utility>
 
@@ -62,21 +58,18 @@ std::string FindBookMember(archiver::TZipArchiver& zip, const std::string& wante
 }
 
 // A fresh private folder inside `parent`, removed with what is left in it.
-// A book (or the converter) is written into it under its final name, and
-// only a complete result is moved out, so a failure never costs an earlier
-// copy. The file gets the permissions a plain new file would.
+// The converter writes into it under the final name, and only a complete
+// result is moved out, so a failure never costs an earlier copy.
 class TStagingFolder {
  public:
   explicit TStagingFolder(const std::string& parent) {
-    std::string tmpl = platform::JoinPath(parent, ".tomeshelf-XXXXXX");
-    if (!mkdtemp(tmpl.data()))
-      throw platform::EFileError("Не удалось создать временный каталог в " + parent, errno);
-    path_ = tmpl;
+    try {
+      path_ = platform::CreateTempFolder(parent, ".tomeshelf-");
+    } catch (const platform::EFileError& e) {
+      throw platform::EFileError("Не удалось создать временный каталог в " + parent, e.error);
+    }
   }
-  ~TStagingFolder() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-  }
+  ~TStagingFolder() { platform::DeleteTree(path_); }
   TStagingFolder(const TStagingFolder&) = delete;
   TStagingFolder& operator=(const TStagingFolder&) = delete;
 
@@ -86,10 +79,8 @@ class TStagingFolder {
   std::string path_;
 };
 
-// Moves the finished file `from` over `to` (an earlier copy is replaced).
-void MoveIntoPlace(const std::string& from, const std::string& to) {
-  if (std::rename(from.c_str(), to.c_str()) != 0)
-    throw platform::EFileError("Не удалось записать файл " + to, errno);
+[[noreturn]] void ThrowNotWritten(const std::string& to, int err) {
+  throw platform::EFileError("Не удалось записать файл " + to, err);
 }
 
 // findArchiveOfFile's lookup. When the book is found and `open` is given,
@@ -125,13 +116,16 @@ TBookSource FindBook(const std::vector<TBookArchive>& archives, const std::strin
 void ExtractMember(archiver::TZipArchiver& zip, const std::string& member,
                    const std::string& destFolder, const std::string& newName) {
   const std::string name = newName.empty() ? NamePart(member) : newName;
-  TStagingFolder staging(destFolder);
-  const std::string temp = staging / name;
-  {
-    platform::TFileStream out(temp, platform::fmCreate);
-    zip.ExtractToStream(member, out);
+  // Written beside the target and renamed over it (an earlier copy) only
+  // when complete.
+  const std::string target = platform::JoinPath(destFolder, name);
+  try {
+    platform::TReplaceFile out(target);
+    zip.ExtractToStream(member, out.Stream());
+    out.Commit();
+  } catch (const platform::EFileError& e) {
+    ThrowNotWritten(target, e.error);
   }
-  MoveIntoPlace(temp, platform::JoinPath(destFolder, name));
 }
 
 // What every book of one export shares, resolved once.
@@ -182,7 +176,8 @@ bool ExportBook(TExportRun& run, const AnsiString& file) {
   // A converter that says it succeeded but wrote nothing has not exported
   // the book.
   if (code != 0 || !platform::FileExists(output)) return false;
-  MoveIntoPlace(output, platform::JoinPath(run.destDir, lrfName));
+  const std::string target = platform::JoinPath(run.destDir, lrfName);
+  if (!platform::RenameOver(output, target)) ThrowNotWritten(target, errno);
   return true;
 }
 

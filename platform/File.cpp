@@ -202,6 +202,13 @@ int64_t TFile::Size() {
   return st.st_size;
 }
 
+TFileId TFile::Id() {
+  CheckOpen("Cannot examine");
+  struct stat st {};
+  if (::fstat(fd_, &st) != 0) Fail("Cannot examine", errno);
+  return {st.st_dev, st.st_ino};
+}
+
 void TFile::Truncate(int64_t size) {
   CheckOpen("Cannot set the size of");
   if (size < 0) Fail("Cannot set the size of", EINVAL);

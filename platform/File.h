@@ -36,6 +36,14 @@ enum : uint32_t {
   fmCreate = 0xFF00,
 };
 
+// Which file an entry or an open file is: equal ids are one file, whatever
+// names and links lead to it.
+struct TFileId {
+  uint64_t dev = 0;
+  uint64_t ino = 0;
+  bool operator==(const TFileId&) const = default;
+};
+
 class TFile {
  public:
   // A closed file.
@@ -94,6 +102,7 @@ class TFile {
   int64_t Seek(int64_t offset, int whence);
 
   int64_t Size();
+  TFileId Id();
   // Sets the size: cuts the file or extends it with zeros.
   void Truncate(int64_t size);
   // fsync: data and metadata on the medium. DataSync: fdatasync.

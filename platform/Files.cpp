@@ -34,15 +34,6 @@ namespace {
   throw EFileError(what + " \"" + path + "\": " + std::strerror(err), err);
 }
 
-// Closes a descriptor on every exit.
-struct Fd {
-  int fd = -1;
-  ~Fd() {
-    if (fd >= 0) ::close(fd);
-  }
-  int Release() { return std::exchange(fd, -1); }
-};
-
 // An open folder listing, closed on every exit.
 struct Dir {
   DIR* d;
@@ -243,6 +234,10 @@ bool RenameFile(const std::string& from, const std::string& to) {
   return ::rename(from.c_str(), to.c_str()) == 0;
 }
 
+bool RenameOver(const std::string& from, const std::string& to) {
+  return ::rename(from.c_str(), to.c_str()) == 0;
+}
+
 std::string ReadFileBytes(const std::string& p) {
   std::string found = FindExistingFile(p);
   const std::string& path = found.empty() ? p : found;
@@ -338,7 +333,7 @@ void TReplaceFile::Commit(bool sync) {
     committed_ = true;  // nothing of ours is left to remove
     throw;
   }
-  if (::rename(temp_.c_str(), target_.c_str()) != 0) {
+  if (!RenameOver(temp_, target_)) {
     const int err = errno;
     ::unlink(temp_.c_str());
     committed_ = true;
@@ -347,30 +342,91 @@ void TReplaceFile::Commit(bool sync) {
   committed_ = true;
   if (!sync) return;
   // Make the rename itself durable; a failure here loses nothing already done.
-  const std::string dir = ExtractFilePath(target_);
-  Fd d{::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
-  if (d.fd >= 0) ::fsync(d.fd);
+  SyncFolder(ExtractFilePath(target_));
+}
+
+bool GetFileInfo(const std::string& path, TFileInfo& info) {
+  struct stat st {};
+  if (path.empty() || ::lstat(path.c_str(), &st) != 0) return false;
+  info = TFileInfo{};
+  info.name = ExtractFileName(ExcludeTrailingPathDelimiter(path));
+  info.isLink = S_ISLNK(st.st_mode);
+  if (info.isLink) {
+    struct stat target {};
+    if (::stat(path.c_str(), &target) == 0) st = target;  // else dangling: the link itself
+  }
+  info.isDir = S_ISDIR(st.st_mode);
+  info.size = st.st_size;
+  info.mtime = st.st_mtime;
+  info.mode = st.st_mode;
+  info.id = {st.st_dev, st.st_ino};
+  return true;
 }
 
 std::vector<TFileInfo> ListFolder(const std::string& dir) {
-  // A folder that cannot be read lists as empty.
   std::vector<TFileInfo> out;
   const std::string base = IncludeTrailingPathDelimiter(dir);
   std::string entry;
   for (Dir d(dir); d.Next(entry);) {
-    struct stat st {};
-    const std::string path = base + entry;
-    if (::stat(path.c_str(), &st) != 0 && ::lstat(path.c_str(), &st) != 0) continue;
     TFileInfo fi;
-    fi.name = entry;
-    fi.isDir = S_ISDIR(st.st_mode);
-    fi.size = st.st_size;
-    fi.mtime = st.st_mtime;
-    fi.mode = st.st_mode;
-    out.push_back(std::move(fi));
+    if (GetFileInfo(base + entry, fi)) out.push_back(std::move(fi));
   }
   std::sort(out.begin(), out.end(), [](const TFileInfo& a, const TFileInfo& b) { return a.name < b.name; });
   return out;
+}
+
+bool RemoveFolder(const std::string& dir) {
+  if (dir.empty()) return false;
+  if (::rmdir(dir.c_str()) == 0) return true;
+  struct stat st {};
+  return ::lstat(dir.c_str(), &st) != 0;
+}
+
+void DeleteTree(const std::string& dir) {
+  if (dir.empty()) return;
+  std::error_code ec;
+  std::filesystem::remove_all(dir, ec);  // removes links, does not follow them
+}
+
+bool CopyFile(const std::string& source, const std::string& dest, bool failIfExists) {
+  TFile in(::open(source.c_str(), O_RDONLY | O_CLOEXEC), source);
+  struct stat st {};
+  if (!in.IsOpen() || ::fstat(in.Handle(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  // Copying a file onto itself would empty it before reading it.
+  TFileInfo existing;
+  if (GetFileInfo(dest, existing) && existing.id == TFileId{st.st_dev, st.st_ino}) return false;
+  TFile out(::open(dest.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | (failIfExists ? O_EXCL : O_TRUNC),
+                   st.st_mode & 0777),
+            dest);
+  if (!out.IsOpen()) return false;
+  try {
+    std::vector<char> buf(1 << 20);
+    while (const int64_t n = in.Read(buf.data(), static_cast<int64_t>(buf.size()))) out.Write(buf.data(), n);
+    ::fchmod(out.Handle(), st.st_mode & 07777);
+    const struct timespec times[2] = {st.st_atim, st.st_mtim};
+    ::futimens(out.Handle(), times);
+    out.Close();
+  } catch (const EFileError&) {
+    return false;
+  }
+  return true;
+}
+
+bool SyncFolder(const std::string& dir) {
+  TFile d(::open(dir.empty() ? "." : dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC), dir);
+  return d.IsOpen() && ::fsync(d.Handle()) == 0;
+}
+
+std::string SystemTempDir() {
+  const char* tmp = std::getenv("TMPDIR");
+  if (tmp && *tmp && DirectoryExists(tmp)) return tmp;
+  return "/tmp";
+}
+
+std::string RealPath(const std::string& p) {
+  std::error_code ec;
+  const std::filesystem::path real = std::filesystem::canonical(p, ec);
+  return ec ? std::string() : real.string();
 }
 
 std::string UserDataDir() { return JoinPath(XdgDir("XDG_DATA_HOME", ".local/share"), "tomeshelf"); }

@@ -83,6 +83,9 @@ bool IsWritableDirectory(const std::string& p);
 int DeleteFilesInFolder(const std::string& dir);
 bool DeleteFile(const std::string& p);
 bool RenameFile(const std::string& from, const std::string& to);
+// Renames `from` to `to`, replacing whatever file is there in one step;
+// false with errno set on failure (the old `to` is then untouched).
+bool RenameOver(const std::string& from, const std::string& to);
 
 // Whole-file I/O of raw bytes.
 std::string ReadFileBytes(const std::string& p);
@@ -143,15 +146,43 @@ class TReplaceFile {
   bool committed_ = false;
 };
 
+// What a folder entry is. For a link that leads somewhere, the fields other
+// than `isLink` describe where it leads; for a dangling one, the link itself
+// (mode S_IFLNK).
 struct TFileInfo {
   std::string name;  // file name only
   bool isDir = false;
+  bool isLink = false;
   int64_t size = 0;
   std::time_t mtime = 0;
   uint32_t mode = 0;  // st_mode
+  TFileId id;
 };
-// The entries of a folder, without "." and "..", sorted by name.
+// What is at `path`, as a folder listing would give it; false when nothing
+// is there, not even a dangling link.
+bool GetFileInfo(const std::string& path, TFileInfo& info);
+// The entries of a folder, without "." and "..", sorted by name. A folder
+// that cannot be read lists as empty.
 std::vector<TFileInfo> ListFolder(const std::string& dir);
+
+// Removes an empty folder; true when it is gone.
+bool RemoveFolder(const std::string& dir);
+// Removes a folder with everything in it. Links are removed, never followed.
+// Failures are ignored (what cannot be removed stays).
+void DeleteTree(const std::string& dir);
+// Copies a regular file with its permissions and times. False when `source`
+// is not a regular file, when `dest` is the same file (by identity, not
+// name), when `dest` exists and `failIfExists`, or on any failure.
+bool CopyFile(const std::string& source, const std::string& dest, bool failIfExists);
+// Flushes a folder's entries to the medium (after a rename or create in it).
+// Best effort: false when the folder cannot be flushed.
+bool SyncFolder(const std::string& dir);
+// The system's folder for temporary files: $TMPDIR when it names a folder,
+// else /tmp.
+std::string SystemTempDir();
+// The absolute path with every link resolved; empty when the path does not
+// exist.
+std::string RealPath(const std::string& p);
 
 // The user's data folder for Tomeshelf: $XDG_DATA_HOME/tomeshelf, else
 // ~/.local/share/tomeshelf (not created).
