@@ -37,6 +37,10 @@ bool IsDosHost(uint16_t versionMadeBy) {
 // Extra fields only Unix tools write: "UX", "Ux", "ux" and PKWARE's Unix.
 bool IsUnixExtraField(uint16_t id) { return id == 0x5855 || id == 0x7855 || id == 0x7875 || id == 0x000D; }
 
+bool IsCentralSignature(uint32_t signature) {
+  return signature == ZA_SIG_CENTRAL_DIR || signature == ZA_SIG_CENTRAL_DIR_NZ;
+}
+
 // A local header of either flavour.
 bool IsLocalHeader(const TZALocalFileHeader& lh) {
   return lh.signature == ZA_SIG_LOCAL_HEADER || lh.signature == ZA_SIG_LOCAL_HEADER_NZ;
@@ -228,7 +232,12 @@ TZADirManager::TDirLocation TZADirManager::LocateDirectory(const TZAZipCentralDi
   if (!loc.walk && loc.count > static_cast<uint64_t>(INT32_MAX)) Damaged(*FArc);
   if (!VolumeLayer().MultiVolume()) {
     if (loc.dirSize > static_cast<uint64_t>(loc.dirEnd)) Damaged(*FArc);
-    if (!loc.walk && loc.count > MaxEntries(loc.dirSize)) Damaged(*FArc);
+    // More entries than the directory's bytes can hold: a lenient open
+    // walks what is there.
+    if (!loc.walk && loc.count > MaxEntries(loc.dirSize)) {
+      if (!FArc->OpenCorruptedArchives()) Damaged(*FArc);
+      loc.walk = true;
+    }
     loc.dirStart = loc.dirEnd - static_cast<int64_t>(loc.dirSize);
   } else if (loc.walk || loc.count > MaxEntries(loc.dirSize)) {
     // A volume set is read entry by entry; it needs a true count.
@@ -242,7 +251,7 @@ size_t TZADirManager::LoadEntry(int index, const uint8_t* p, size_t avail) {
   TDirItem& item = CDir[index];
   TZAZipCentralDir& cd = item.CentralDir;
   cd.Load(p);
-  if (cd.signature != ZA_SIG_CENTRAL_DIR && cd.signature != ZA_SIG_CENTRAL_DIR_NZ) Damaged(*FArc);
+  if (!IsCentralSignature(cd.signature)) Damaged(*FArc);
   const size_t total = TZAZipCentralDir::Size + size_t{cd.nameLength} + cd.extraLength + cd.commentLength;
   if (total > avail) Damaged(*FArc);
 
@@ -260,7 +269,7 @@ size_t TZADirManager::LoadEntry(int index, const uint8_t* p, size_t avail) {
   }
   if (cd.commentLength > 0)
     item.Comment.assign(name + cd.nameLength + cd.extraLength, cd.commentLength);
-  CDir.SetItemName(index, decoded);
+  CDir.SetItemName(index, std::move(decoded));
   return total;
 }
 
@@ -269,25 +278,44 @@ void TZADirManager::ReadEntries(const TDirLocation& loc) {
   CentralDirOffset = loc.dirStart;
   // The directory is bounded by the stream (checked above), so it is read
   // whole: one read instead of three per entry.
-  std::vector<uint8_t> dir(static_cast<size_t>(loc.dirSize));
+  const size_t dirSize = static_cast<size_t>(loc.dirSize);
+  const auto dir = std::make_unique_for_overwrite<uint8_t[]>(dirSize);
   s.SetPosition(loc.dirStart);
-  if (ZAReadFully(s, dir.data(), static_cast<int64_t>(dir.size())) != static_cast<int64_t>(dir.size()))
-    Damaged(*FArc);
+  if (ZAReadFully(s, dir.get(), static_cast<int64_t>(dirSize)) != static_cast<int64_t>(dirSize)) Damaged(*FArc);
 
-  const uint64_t limit = loc.walk ? MaxEntries(loc.dirSize) : loc.count;
+  // The count and the size of the directory should agree. When they do not
+  // (entries beyond the count, or fewer than it), a lenient open believes
+  // the size and walks the entries that are there, as other readers do; a
+  // strict one refuses the archive.
+  const bool lenient = FArc->OpenCorruptedArchives();
+  const uint64_t maxEntries = MaxEntries(loc.dirSize);
+  bool walk = loc.walk;
   CDir.SetCount(0);
-  CDir.SetCount(static_cast<int>(std::min<uint64_t>(limit, kInitialEntries)));
+  // A count that fits the directory's bytes (checked above) is taken as it
+  // is: one allocation of the right size. A walk grows as it goes.
+  CDir.SetCount(static_cast<int>(walk ? std::min<uint64_t>(maxEntries, kInitialEntries) : loc.count));
   size_t pos = 0;
   int n = 0;
-  while (loc.walk ? pos < dir.size() : static_cast<uint64_t>(n) < loc.count) {
-    if (static_cast<uint64_t>(n) >= limit || n == INT32_MAX) Damaged(*FArc);
+  for (;;) {
+    if (walk ? pos >= dirSize : static_cast<uint64_t>(n) >= loc.count) {
+      const bool moreEntries = !walk && dirSize - pos >= 4 && IsCentralSignature(ZAGetU32(dir.get() + pos));
+      if (!moreEntries) break;
+      if (!lenient) Damaged(*FArc);
+      walk = true;
+      continue;
+    }
+    if (!walk && pos >= dirSize) {  // the entries ran out before the count
+      if (!lenient) Damaged(*FArc);
+      break;
+    }
+    if (static_cast<uint64_t>(n) >= maxEntries || n == INT32_MAX) Damaged(*FArc);
     if (n == CDir.Count())
-      CDir.SetCount(static_cast<int>(std::min<uint64_t>(limit, uint64_t{2} * static_cast<uint64_t>(n))));
-    pos += LoadEntry(n, dir.data() + pos, dir.size() - pos);
+      CDir.SetCount(static_cast<int>(std::min<uint64_t>(maxEntries, uint64_t{2} * static_cast<uint64_t>(n))));
+    pos += LoadEntry(n, dir.get() + pos, dirSize - pos);
     ++n;
   }
   CDir.SetCount(n);
-  if (loc.walk && loc.dirSize > 0 && n == 0) Damaged(*FArc);
+  if (walk && dirSize > 0 && n == 0) Damaged(*FArc);
 }
 
 void TZADirManager::ReadEntriesFromVolumes(const TDirLocation& loc) {

@@ -83,7 +83,28 @@ void ZAAppendCentralEntry(std::string& out, TDirItem& item, bool oemFileNames) {
 
 // --- TZADirArray -----------------------------------------------------------------
 
-TZADirArray::TZADirArray() = default;
+std::string ZANameKey(std::string_view name) {
+  std::string key(name);
+  for (char& c : key) {
+    if (c >= 'A' && c <= 'Z')
+      c = static_cast<char>(c + 32);
+    else if (c == '\\')
+      c = '/';
+  }
+  return key;
+}
+
+std::string_view ZANamePartKey(std::string_view key) {
+  if (!key.empty() && key.back() == '/') key.remove_suffix(1);
+  const size_t slash = key.rfind('/');
+  if (slash != std::string_view::npos) key.remove_prefix(slash + 1);
+  if (!key.empty() && key.back() == '.') key.remove_suffix(1);
+  return key;
+}
+
+TZADirArray::TZADirArray()
+    : namePartIndex_([this](int32_t i) { return ZANamePartKey(itemNamesList_.Strings(i)); },
+                     /*foldAZ=*/false) {}
 
 TZADirArray::~TZADirArray() = default;
 
@@ -101,11 +122,13 @@ void TZADirArray::SetCount(int n) {
     std::vector<TDirItem>().swap(items_);
     allocItemCount_ = 0;
     itemNamesList_.Clear();
+    namePartIndex_.Release();
   } else if (n < itemCount_) {
     // Dropped slots are cleared and lose their names: a lookup must never
     // find an entry beyond the count.
     for (int i = n; i < itemCount_; ++i) items_[static_cast<size_t>(i)] = TDirItem();
     itemNamesList_.Truncate(n);
+    namePartIndex_.Release();
   }
   itemCount_ = n;
 }
@@ -114,28 +137,28 @@ void TZADirArray::Clear() {
   for (int i = 0; i < itemCount_; ++i) items_[static_cast<size_t>(i)] = TDirItem();
   itemCount_ = 0;
   itemNamesList_.Clear();
+  namePartIndex_.Release();
 }
-
-namespace {
 
 // Sets the name-index string of entry `index`: replaced, or appended when the
 // entry is the next one the index has not seen. An index with a gap before
 // `index` raises `code`.
-void SetIndexedName(TZAHashedStringList& names, int index, const std::string& name, int code) {
-  std::string key = ZALowerCase(name);
-  if (index < names.Count())
-    names.Update(index, std::move(key));
-  else if (index == names.Count())
-    names.Add(std::move(key));
-  else
+void TZADirArray::SetIndexedName(int index, const std::string& name, int code) {
+  std::string key = ZANameKey(name);
+  if (index < itemNamesList_.Count()) {
+    namePartIndex_.Erase(index);
+    itemNamesList_.Update(index, std::move(key));
+  } else if (index == itemNamesList_.Count()) {
+    itemNamesList_.Add(std::move(key));
+  } else {
     throw EZAException(code);
+  }
+  namePartIndex_.Insert(index);
 }
-
-}  // namespace
 
 void TZADirArray::SetItem(int index, const TDirItem& item) {
   CheckIndex(index, 1);
-  SetIndexedName(itemNamesList_, index, item.Name, ZA_ERR_HASHED_LIST_INVALID);
+  SetIndexedName(index, item.Name, ZA_ERR_HASHED_LIST_INVALID);
   items_[static_cast<size_t>(index)] = item;
 }
 
@@ -172,7 +195,11 @@ void TZADirArray::DeleteItem(int index) {
   CheckIndex(index, 4);
   // The entry's own name string goes, not the one a lookup of its name would
   // find: with duplicate names those differ.
-  if (index < itemNamesList_.Count()) itemNamesList_.Delete(index);
+  if (index < itemNamesList_.Count()) {
+    namePartIndex_.Erase(index);
+    namePartIndex_.ShiftDownAbove(index);
+    itemNamesList_.Delete(index);
+  }
   auto first = items_.begin() + index;
   auto end = items_.begin() + itemCount_;
   std::move(first + 1, end, first);
@@ -185,14 +212,19 @@ void TZADirArray::ClearTags() {
 }
 
 bool TZADirArray::FileExists(const std::string& fileName, int& itemNo) {
-  itemNo = itemNamesList_.IndexOf(fileName);
+  itemNo = itemNamesList_.IndexOf(fileName.find('\\') == std::string::npos ? fileName : ZANameKey(fileName));
   return itemNo >= 0;
 }
 
-void TZADirArray::SetItemName(int index, const std::string& name) {
+std::span<const int32_t> TZADirArray::FindByNamePart(std::string_view part) {
+  if (!namePartIndex_.Built()) namePartIndex_.Build(itemNamesList_.Count());
+  return namePartIndex_.Find(part);
+}
+
+void TZADirArray::SetItemName(int index, std::string name) {
   CheckIndex(index, 1);
-  SetIndexedName(itemNamesList_, index, name, 59);
-  items_[static_cast<size_t>(index)].Name = name;
+  SetIndexedName(index, name, 59);
+  items_[static_cast<size_t>(index)].Name = std::move(name);
 }
 
 // --- TZADirManager ---------------------------------------------------------------

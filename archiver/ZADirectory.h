@@ -9,10 +9,14 @@
 // archive comment.
 //
 // Invariants of TZADirArray:
-//  - name string i is the A-Z-lower-cased Name of entry i, for every entry
-//    that has received a name; entries beyond the name list's count have
-//    none; no name string exists for an index at or beyond Count();
-//  - among entries with equal names a lookup finds the highest index.
+//  - name string i is the key of entry i's Name (A-Z lower-cased, '\' taken
+//    as '/', so both separators name the same item), for every entry that
+//    has received a name; entries beyond the name list's count have none; no
+//    name string exists for an index at or beyond Count();
+//  - among entries with equal names a lookup finds the highest index;
+//  - the name-part index (built on the first FindByNamePart) holds every
+//    named entry under the key of its last name component, and is kept up
+//    to date with the names.
 // Change an entry's Name only through SetItemName (ItemPtr gives in-place
 // access to everything else).
 //
@@ -30,6 +34,7 @@
 #include <cstdint>
 #include <memory>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -112,6 +117,16 @@ struct TDirItem {
 // length.
 void ZAAppendCentralEntry(std::string& out, TDirItem& item, bool oemFileNames);
 
+// The key an item is indexed by: its name with A-Z lower-cased and '\' as
+// '/'.
+std::string ZANameKey(std::string_view name);
+// The name-part key of a name key: one trailing '/' dropped, the last
+// component, one trailing '.' dropped ("a/b/c.fb2/" gives "c.fb2"; "x/y."
+// gives "y"). Every name that a mask without wildcards matches, as a whole or
+// by its name part, has the name-part key of that mask (so the index gives a
+// superset of the matches, which the search then checks).
+std::string_view ZANamePartKey(std::string_view key);
+
 // A growable array of directory entries with its name index.
 class TZADirArray {
  public:
@@ -152,12 +167,16 @@ class TZADirArray {
   void DeleteItem(int index);
   void ClearTags();
 
-  // Index of the entry named `fileName` (A-Z folded; the highest index among
-  // equal names), or -1.
+  // Index of the entry named `fileName` (A-Z folded, either separator; the
+  // highest index among equal names), or -1.
   bool FileExists(const std::string& fileName, int& itemNo);
+  // The entries, ascending, whose name part has the key `part` (see
+  // ZANamePartKey; `part` must be such a key). Valid until the directory
+  // changes.
+  std::span<const int32_t> FindByNamePart(std::string_view part);
   // Renames entry `index` and its name string. The entry must have a name
   // string or be the next to get one (else code 59).
-  void SetItemName(int index, const std::string& name);
+  void SetItemName(int index, std::string name);
 
   int AllocBy() const { return allocBy_; }
   static constexpr int InitialAllocBy = 500;
@@ -165,9 +184,11 @@ class TZADirArray {
 
  private:
   void CheckIndex(int index, int code) const;
+  void SetIndexedName(int index, const std::string& name, int code);
 
   std::vector<TDirItem> items_;  // size() is the capacity
   TZAHashedStringList itemNamesList_;
+  TZAKeyIndex namePartIndex_;
   int allocBy_ = InitialAllocBy;
   int allocItemCount_ = 0;
   int itemCount_ = 0;

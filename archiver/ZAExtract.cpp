@@ -157,11 +157,12 @@ int TZABaseArchiver::ExtractFiles(const std::string& FileMask, int SearchAttr,
   CheckNotInUpdate();
   if (!FOptions.Recurse() && FileMask.find_first_of("*?") == std::string::npos && ExclusionMask.empty() &&
       SearchAttr == ZADefaultSearchAttr) {
-    // One named item: no walk over the whole directory.
-    TZAArchiveItem F;
-    if (!FindFirst(FileMask, F, SearchAttr, ExclusionMask)) return 0;
-    FDMHandle->CDir[F.Handle.ItemNo].Tagged = true;
-    return ProcessTaggedFiles(poExtract, F.Handle.ItemNo);
+    // One named item; of several with that name, the last (as by-name
+    // extraction everywhere takes it).
+    int index = -1;
+    if (!FindItemByName(FileMask, index)) return 0;
+    FDMHandle->CDir[index].Tagged = true;
+    return ProcessTaggedFiles(poExtract, index);
   }
   TagFiles(FileMask, SearchAttr, ExclusionMask);
   return ProcessTaggedFiles(poExtract, -1);

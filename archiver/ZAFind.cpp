@@ -12,10 +12,13 @@ namespace {
 // The attribute bits a search can leave out: hidden, system, volume, folder.
 constexpr uint32_t kExcludableAttr = 0x1E;
 
-std::string WithoutTrailingSlash(const std::string& name) {
-  if (!name.empty() && (name.back() == '/' || name.back() == '\\'))
-    return name.substr(0, name.size() - 1);
-  return name;
+// An item's name as the search sees it: '/'-separated (names written by
+// DOS-era tools use '\\'), one trailing separator dropped.
+std::string SearchName(const std::string& name) {
+  std::string n = name;
+  if (!n.empty() && (n.back() == '/' || n.back() == '\\')) n.pop_back();
+  std::replace(n.begin(), n.end(), '\\', '/');
+  return n;
 }
 
 bool CheckFindAttr(uint32_t itemAttr, int32_t searchAttr) {
@@ -31,14 +34,35 @@ bool MatchesAny(const std::string& name, const std::vector<std::string>* masks) 
 bool MatchItem(const TZASearchScope& scope, const TDirItem& item, const TInternalSearchRec& h) {
   if (h.UseProperties)
     return MatchesAny(item.Name, scope.FileMasks) && !MatchesAny(item.Name, scope.ExclusionMasks);
-  const std::string name = WithoutTrailingSlash(item.Name);
+  const std::string name = SearchName(item.Name);
   if (!ZAMatchName(name, h.CFindMask) && !ZAMatchName(ZAExtractFileName(name), h.CFindMask))
     return false;
   return !ZAMatchName(name, h.ExclusionMask);
 }
 
+// What every search asks of an item besides the mask: without Recurse a
+// search by mask sees only the items in the mask's own folder (a search by
+// the lists has no folder and sees everything); and the attributes.
+class TItemFilter {
+ public:
+  TItemFilter(const TZASearchScope& scope, const TInternalSearchRec& h)
+      : scope_(scope), h_(h), sameFolder_(!scope.Recurse && !h.UseProperties) {
+    if (sameFolder_) maskFolder_ = ZALowerCase(ZAExtractFilePath(h.CFindMask));
+  }
+  bool Passes(const TDirItem& item) const {
+    if (sameFolder_ && ZALowerCase(ZAExtractFilePath(SearchName(item.Name))) != maskFolder_) return false;
+    return MatchItem(scope_, item, h_) && CheckFindAttr(item.CentralDir.externalAttr, h_.FFindAttr);
+  }
+
+ private:
+  const TZASearchScope& scope_;
+  const TInternalSearchRec& h_;
+  bool sameFolder_;
+  std::string maskFolder_;
+};
+
 void Fill(const TDirItem& item, TZAArchiveItem& F) {
-  const std::string name = WithoutTrailingSlash(item.Name);
+  const std::string name = SearchName(item.Name);
   F.FileName = ZAExtractFileName(name);
   F.StoredPath = ZAExtractFilePath(name);
   F.CompressedSize = static_cast<int64_t>(item.CompressedSize());
@@ -56,33 +80,39 @@ void Fill(const TDirItem& item, TZAArchiveItem& F) {
   F.Comment = item.Comment;
 }
 
-bool InternalFindNext(const TZASearchScope& scope, TZAArchiveItem& F) {
-  TInternalSearchRec& h = F.Handle;
-  const int count = scope.Items.Count();
-  if (h.ItemNo < 0) h.ItemNo = 0;
-  if (h.FWildCards || scope.Recurse || h.UseProperties) {
-    // Without Recurse only the mask's own folder is searched (a search by
-    // the lists has no folder and walks everything).
-    const bool sameFolder = !scope.Recurse && !h.UseProperties;
-    const std::string maskFolder = sameFolder ? ZALowerCase(ZAExtractFilePath(h.CFindMask)) : std::string();
-    for (int i = h.ItemNo; i < count; ++i) {
-      const TDirItem& item = scope.Items[i];
-      if (sameFolder && ZALowerCase(ZAExtractFilePath(WithoutTrailingSlash(item.Name))) != maskFolder)
-        continue;
-      if (!MatchItem(scope, item, h) || !CheckFindAttr(item.CentralDir.externalAttr, h.FFindAttr))
-        continue;
-      h.ItemNo = i;
-      Fill(item, F);
-      return true;
-    }
-    return false;
-  }
-  // A whole stored name: the name index answers.
-  int index = -1;
-  if (!scope.Items.FileExists(h.CFindMask, index) || index < h.ItemNo) return false;
-  h.ItemNo = index;
+bool Found(const TZASearchScope& scope, int index, TZAArchiveItem& F) {
+  F.Handle.ItemNo = index;
   Fill(scope.Items[index], F);
   return true;
+}
+
+// A mask without wildcards: only items whose name part has the mask's
+// name-part key can match it (as a whole name or by their name part), so the
+// name-part index gives the candidates, in directory order, and each is
+// checked as the walk would check it. The answers are the walk's, without
+// looking at every item.
+bool IndexedFindNext(const TZASearchScope& scope, TZAArchiveItem& F) {
+  const TInternalSearchRec& h = F.Handle;
+  std::string key = ZANameKey(h.CFindMask);
+  if (!key.empty() && key.back() == '.') key.pop_back();  // MatchName's "no extension" mask
+  const size_t slash = key.rfind('/');
+  const std::string_view part =
+      slash == std::string::npos ? std::string_view(key) : std::string_view(key).substr(slash + 1);
+  const TItemFilter filter(scope, h);
+  const std::span<const int32_t> candidates = scope.Items.FindByNamePart(part);
+  for (auto it = std::lower_bound(candidates.begin(), candidates.end(), h.ItemNo); it != candidates.end(); ++it)
+    if (*it < scope.Items.Count() && filter.Passes(scope.Items[*it])) return Found(scope, *it, F);
+  return false;
+}
+
+bool InternalFindNext(const TZASearchScope& scope, TZAArchiveItem& F) {
+  TInternalSearchRec& h = F.Handle;
+  if (h.ItemNo < 0) h.ItemNo = 0;
+  if (!h.UseProperties && !h.FWildCards && scope.UseNameIndex) return IndexedFindNext(scope, F);
+  const TItemFilter filter(scope, h);
+  for (int i = h.ItemNo; i < scope.Items.Count(); ++i)
+    if (filter.Passes(scope.Items[i])) return Found(scope, i, F);
+  return false;
 }
 
 int TagFound(const TZASearchScope& scope, TZAArchiveItem& F, bool found) {

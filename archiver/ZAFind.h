@@ -7,8 +7,14 @@
 // directory) may run inside a FindNext loop.
 //
 // Names. Stored names use '/', and so do the names handed out here
-// (FileName, StoredPath). A '\' in a mask is taken as '/', so masks written
-// with either separator select the same items.
+// (FileName, StoredPath). A '\' in a mask or in a stored name (DOS-era tools
+// wrote "folder\\123.fb2") is taken as '/', so either separator selects the
+// same items, and a listed StoredPath + FileName finds its item again.
+//
+// Speed. A mask without wildcards (a name, with or without a folder part)
+// is answered from the directory's name-part index in time that does not
+// grow with the archive; masks with wildcards and searches by the mask lists
+// walk every item.
 //
 // Masks follow MatchName: a "*.*" in the mask stands for "*", so "*.*"
 // matches every name with or without an extension, and a mask ending in "."
@@ -61,13 +67,16 @@ struct TZAArchiveItem {
 
 // What a search reads of the component: the open archive's directory, the
 // Recurse option and, for a search by the properties, the mask lists.
-// Without Recurse a search with wildcards finds only items in the mask's
-// folder, and a mask without wildcards is a whole stored name.
+// Without Recurse a search by mask finds only items in the mask's folder.
 struct TZASearchScope {
   TZADirArray& Items;
   bool Recurse = true;
   const std::vector<std::string>* FileMasks = nullptr;
   const std::vector<std::string>* ExclusionMasks = nullptr;
+  // A mask without wildcards is answered from the directory's name index
+  // (the same items in the same order as a walk over every item, which
+  // false forces).
+  bool UseNameIndex = true;
 };
 
 // Starts a search with a mask (a stored name or a wildcard mask, either

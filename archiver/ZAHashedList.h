@@ -8,17 +8,63 @@
 // letters A-Z folded: names that differ in the case of any other letter are
 // distinct. When several strings have the same key, IndexOf finds the one with
 // the highest index (the entry added last), whatever order the strings were
-// added, updated or deleted in.
+// added, updated or deleted in; equal keys share one hash node, so that costs
+// no more with 100,000 equal names than with one.
 //
-// Not thread-safe (IndexOf builds the hash on demand); copying is disabled.
+// TZAKeyIndex is the hash itself, usable for any key an entry's index gives
+// (the directory keeps a second one by the name part of its items).
+//
+// Not thread-safe (lookups build the hash on demand); copying is disabled.
 #pragma once
 
+#include <cstdint>
+#include <functional>
 #include <memory>
+#include <span>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace archiver {
+
+// A hash from keys to the indices of the entries that carry them, in
+// ascending order. It stores no keys: `keyAt(i)` gives the key of entry i,
+// and must keep giving the key an entry was inserted with until it is
+// erased. Equal keys share one node, so Find costs O(1) on average whatever
+// the number of entries per key. With `foldAZ` keys compare (and hash) with
+// the ASCII letters A-Z folded.
+class TZAKeyIndex {
+ public:
+  using TKeyAt = std::function<std::string_view(int32_t)>;
+  TZAKeyIndex(TKeyAt keyAt, bool foldAZ);
+  ~TZAKeyIndex();
+  TZAKeyIndex(const TZAKeyIndex&) = delete;
+  TZAKeyIndex& operator=(const TZAKeyIndex&) = delete;
+
+  // Whether the hash is built. Insert drops it (Built() turns false) once
+  // the entries outgrow 5 per bucket; lookups need it built.
+  bool Built() const;
+  int BucketCount() const;
+  // Builds the hash over entries 0..count-1 with max(count, 1000) buckets.
+  void Build(int32_t count);
+  void Release();
+  void SetFoldAZ(bool foldAZ);
+
+  // Entry `index` now carries the key keyAt(index) (built hash only).
+  void Insert(int32_t index);
+  // Entry `index` loses its key; call while keyAt(index) still gives it.
+  void Erase(int32_t index);
+  // Entry `index` was removed: the indices above it move down by one.
+  void ShiftDownAbove(int32_t index);
+
+  // The entries whose key equals `key`, ascending; empty when none. Valid
+  // until the index changes.
+  std::span<const int32_t> Find(std::string_view key) const;
+
+ private:
+  struct Rep;
+  std::unique_ptr<Rep> rep_;
+};
 
 class TZAHashedStringList {
  public:
