@@ -16,6 +16,13 @@
 #include "platform/Dialogs.h"
 
 int main(int argc, char** argv) {
+  // Without a display Qt would stop with a page of plugin advice; say it in
+  // one line, before any folder is made.
+  if (qEnvironmentVariableIsEmpty("DISPLAY") && qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY") &&
+      qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+    std::fprintf(stderr, "tomeshelf: no display to show the window on (DISPLAY is not set)\n");
+    return 1;
+  }
   try {
     catalogue::InitAppState();
   } catch (const std::exception& e) {
@@ -24,6 +31,8 @@ int main(int argc, char** argv) {
   }
 
   QApplication app(argc, argv);
+  QApplication::setApplicationDisplayName(QString::fromLatin1(catalogue::kProgramTitle));
+  catalogue::InstallQtTranslation(app);
   catalogue::TQtDialogProvider dialogs;
   platform::TDialogProviderScope dialogScope(&dialogs);
 

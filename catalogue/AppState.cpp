@@ -44,6 +44,8 @@ void InitAppState(const TStartupEnvironment& env) {
     }
   }
 
+  st.dataDirWritable = isWritable(st.dataDir);
+
   // 3. Work folder, created when missing.
   st.workDir = st.dataDir + "TMP/";
   platform::ForceDirectories(st.workDir);
@@ -56,6 +58,11 @@ void InitAppState(const TStartupEnvironment& env) {
 
   // 5. The block cache's lines start empty; 6. sort column 0, ascending
   // (both as TAppState is built).
+}
+
+std::string DataDirNotWritableMessage() {
+  return "Нет прав на запись в каталог данных программы " + AppState().dataDir +
+         ".\nНастройки и список книг не могут быть сохранены.";
 }
 
 int clearTmpDir() {

@@ -44,6 +44,9 @@ struct TAppState {
   std::string iniPath;           // dataDir + <executable name> + ".ini"
   std::string dbzPath;           // dataDir + <executable name> + ".dbz"
   std::string defaultExportDir;  // dataDir + "exp/"
+  // Whether the program may write in the data folder: when it may not, the
+  // settings and the catalogue cannot be saved (the user is told once).
+  bool dataDirWritable = true;
 
   // Settings (read by the settings dialog); paths as the user typed them.
   std::string libDir;            // archive folder
@@ -89,10 +92,15 @@ struct TStartupEnvironment {
 // program folder is not writable) and its work folder "TMP/", created if
 // missing (a failure is not reported: the first job that needs it says so);
 // the settings and catalogue paths: the executable's name without its
-// extension plus ".ini" and ".dbz"; empty sort state. Any earlier state is
+// extension plus ".ini" and ".dbz"; empty sort state; whether the data
+// folder is writable (by `env.isWritable`). Any earlier state is
 // replaced. Raises platform::EFileError when the program's own path cannot
 // be found.
 void InitAppState(const TStartupEnvironment& env = {});
+
+// The message for a data folder the program may not write in: it names the
+// folder and says that the settings and the catalogue cannot be saved (UTF-8).
+std::string DataDirNotWritableMessage();
 
 // Deletes every file in the work folder; sub-folders and files that cannot be
 // deleted stay. Does nothing when the work folder is unset or does not

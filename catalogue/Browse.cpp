@@ -20,6 +20,35 @@ bool LoadAuthorList() {
   return true;
 }
 
+namespace {
+
+// True when the statistics member `inf` counts no authors: the first line
+// ends in the number 0. A catalogue built from no books is empty, not
+// damaged.
+bool CountsNoAuthors(std::string_view inf) {
+  const std::string_view first = inf.substr(0, inf.find_first_of("\r\n"));
+  const size_t tab = first.find_last_of('\t');
+  return tab != std::string_view::npos && first.substr(tab + 1) == "0";
+}
+
+}  // namespace
+
+TCatalogueLoad LoadCatalogue() {
+  TAppState& st = AppState();
+  st.blockCache.Clear();
+  st.authors.clear();
+  if (!platform::FileExists(st.dbzPath)) return {};
+  try {
+    LoadAuthorList();
+    if (st.authors.empty() && !CountsNoAuthors(ReadMember(st.dbzPath, kInfoMember)))
+      return {TCatalogueLoad::clDamaged, "в нём нет списка авторов (a.txt)."};
+  } catch (const std::exception& e) {
+    st.authors.clear();
+    return {TCatalogueLoad::clDamaged, e.what()};
+  }
+  return {TCatalogueLoad::clLoaded, {}};
+}
+
 int32_t findAuthor(const std::vector<AnsiString>& authors, std::string_view text) {
   if (authors.empty()) return -1;
   const AnsiString key = platform::AnsiUpperCase(text);
@@ -63,6 +92,31 @@ const TCatalogueBlock& CachedBlock(int32_t block) {
   return cache.block;
 }
 
+const TCatalogueBlock& CheckedBlock(int32_t block, std::string& damage) {
+  damage.clear();
+  const std::string member = BlockMemberName(block);
+  const TCatalogueBlock* b = nullptr;
+  try {
+    b = &CachedBlock(block);
+  } catch (const std::exception& e) {
+    static const TCatalogueBlock kEmpty;
+    damage = "блок " + member + " не читается: " + e.what();
+    return kEmpty;
+  }
+  const int64_t authors = static_cast<int64_t>(AppState().authors.size());
+  const int64_t expected =
+      std::clamp<int64_t>(authors - int64_t{block} * kAuthorsPerBlock, 0, kAuthorsPerBlock);
+  if (b->Bytes().empty() && expected > 0) {
+    damage = "в нём нет блока " + member + ".";
+  } else if (b->AuthorCount() != expected) {
+    damage = "блок " + member + " описывает " + std::to_string(b->AuthorCount()) +
+             " авторов вместо " + std::to_string(expected) + ".";
+  } else if (b->Damaged()) {
+    damage = "строки книг блока " + member + " не сходятся с его заголовком.";
+  }
+  return *b;
+}
+
 // --- the books of an author ------------------------------------------------
 
 TAuthorBooks BooksOfAuthor(const TCatalogueBlock& block, int32_t entry, bool hideDuplicates) {
@@ -78,6 +132,21 @@ TAuthorBooks BooksOfAuthor(const TCatalogueBlock& block, int32_t entry, bool hid
     row.genreNames = codesToGenres(fields[bfGenres]);
   }
   return books;
+}
+
+TAuthorBooks ReadAuthorBooks(int32_t index, bool hideDuplicates, std::string& damage) {
+  const TCatalogueBlock& block = CheckedBlock(BlockOfAuthor(index), damage);
+  return BooksOfAuthor(block, EntryOfAuthor(index), hideDuplicates);
+}
+
+// --- what the user is told ---------------------------------------------------
+
+std::string CatalogueDamagedMessage(const std::string& dbzPath, const std::string& reason) {
+  std::string text = "Список книг " + dbzPath +
+                     " повреждён или не читается.\nНажмите «Создать список книг», чтобы создать "
+                     "его заново.";
+  if (!reason.empty()) text += "\n\nПричина: " + reason;
+  return text;
 }
 
 // --- columns and sort order ------------------------------------------------

@@ -25,6 +25,23 @@ namespace catalogue {
 // no catalogue archive; raises when the archive cannot be read.
 bool LoadAuthorList();
 
+// What loading the catalogue archive found.
+struct TCatalogueLoad {
+  enum TState {
+    clMissing,  // no catalogue archive yet: the author list is empty
+    clLoaded,   // the author list is read (blocks are checked as they are read)
+    clDamaged   // the archive cannot be read or is no catalogue: the list is empty
+  } state = clMissing;
+  std::string reason;  // clDamaged: why (UTF-8; may end with the archiver's text)
+};
+
+// Loads the catalogue archive afresh: empties the block cache and fills
+// AppState().authors from "a.txt" (emptied when it cannot be read). An
+// archive that holds neither an author nor a statistics member whose count
+// of authors is 0 is taken as damaged (a catalogue cut short loses its last
+// members). Never raises for a damaged or unreadable archive.
+TCatalogueLoad LoadCatalogue();
+
 // The first author whose upper-cased name begins with the upper-cased `text`
 // (ANSI), or -1 when none does or the list is empty; an empty text finds
 // author 0. `authors` must be in catalogue order: ascending by the bytes of
@@ -38,6 +55,15 @@ int32_t findAuthor(const std::vector<AnsiString>& authors, std::string_view text
 // gives an empty block). When the read fails the cache is left empty and the
 // error is raised, so a later call tries again.
 const TCatalogueBlock& CachedBlock(int32_t block);
+
+// The block file `block`, read through the cache as CachedBlock does and
+// checked against the author list: it must hold one entry for each of its
+// authors (1,000, fewer in the last block) and agree with itself. Never
+// raises: when the member cannot be read an empty block is returned; in
+// either case `damage` says what is wrong (UTF-8), and stays empty for a
+// sound block. A block that cannot be read leaves the cache empty, so the
+// next call reads it again.
+const TCatalogueBlock& CheckedBlock(int32_t block, std::string& damage);
 
 // --- the books of an author ------------------------------------------------
 
@@ -59,6 +85,29 @@ struct TAuthorBooks {
 // The books of entry `entry` (author index mod 1000) of `block`; duplicates
 // are left out when `hideDuplicates`. Never reads outside the block.
 TAuthorBooks BooksOfAuthor(const TCatalogueBlock& block, int32_t entry, bool hideDuplicates);
+
+// The books of author `index` of the catalogue archive, from its checked
+// block (CheckedBlock): what could be read, and in `damage` why it may not
+// be all (empty when the block is sound). Never raises for a damaged
+// catalogue.
+TAuthorBooks ReadAuthorBooks(int32_t index, bool hideDuplicates, std::string& damage);
+
+// --- what the user is told (UTF-8) -------------------------------------------
+
+// The status-bar text when there is no catalogue yet: how to make one.
+inline constexpr const char* kMsgNoCatalogue =
+    "Списка книг ещё нет. Укажите в настройках файл списка книг (librusec.inpx) или каталог "
+    "архивов книг и нажмите «Создать список книг».";
+// The status-bar text once the catalogue has been found damaged.
+inline constexpr const char* kMsgCatalogueDamagedNote =
+    "Список книг повреждён. Нажмите «Создать список книг», чтобы создать его заново.";
+// The status-bar text for an author whose books could not be read.
+inline constexpr const char* kMsgAuthorBooksUnreadable =
+    "Книги автора не прочитаны: список книг повреждён. Нажмите «Создать список книг», чтобы "
+    "создать его заново.";
+// The message for a damaged or unreadable catalogue archive `dbzPath`:
+// it names the file, says how to make a new one and ends with `reason`.
+std::string CatalogueDamagedMessage(const std::string& dbzPath, const std::string& reason);
 
 // --- columns and sort order ------------------------------------------------
 

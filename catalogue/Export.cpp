@@ -245,6 +245,13 @@ std::string archiveFolder() {
   return dir.empty() ? std::string() : absPath(dir);
 }
 
+std::string archiveFolderProblem() {
+  const std::string folder = archiveFolder();
+  if (folder.empty()) return kMsgArchiveDirNotSet;
+  if (!platform::DirectoryExists(folder)) return kMsgNoArchiveDir + folder;
+  return {};
+}
+
 namespace {
 
 // FindBook in the archive folder of the settings.
@@ -275,6 +282,10 @@ bool readBook(TJobHost& host, const AnsiString& file) {
   const std::string reader = absPath(AppState().readerProgram);
   if (AppState().readerProgram.empty() || !platform::FileExists(reader)) {
     host.ShowMessage(kMsgNoReader, "");
+    return false;
+  }
+  if (const std::string problem = archiveFolderProblem(); !problem.empty()) {
+    host.ShowMessage(problem, "");
     return false;
   }
   const std::string fb2Name = platform::AnsiToUtf8(file) + ".fb2";
@@ -330,6 +341,11 @@ TExportCounts expFiles(TJobHost& host, const std::vector<AnsiString>& files, int
       host.ShowMessage(kMsgNoExportDir, "");
       return {};
     }
+  }
+  // Without it every book would count as missing from the archives.
+  if (const std::string problem = archiveFolderProblem(); !problem.empty()) {
+    host.ShowMessage(problem, "");
+    return {};
   }
 
   TJobScope job(host);

@@ -48,6 +48,9 @@ inline constexpr const char* kMsgNoDevice = "Устройство не найд�
 inline constexpr const char* kMsgNoExportDir = "Каталог экспорта не найден!";
 inline constexpr const char* kMsgExported = "Успешно экспортировано файлов ";
 inline constexpr const char* kMsgNotExported = "Не экспортировано файлов ";
+inline constexpr const char* kMsgNoArchiveDir = "Каталог архивов книг не найден: ";
+inline constexpr const char* kMsgArchiveDirNotSet =
+    "Каталог архивов книг не задан. Укажите его в настройках.";
 
 // --- finding a book ----------------------------------------------------------
 
@@ -107,6 +110,9 @@ TBookSource findArchiveOfFile(const AnsiString& file);
 
 // The archive folder of the settings, made absolute ("" when not set).
 std::string archiveFolder();
+// What to tell the user when the archive folder is not set or does not
+// exist ("Каталог архивов книг не найден: <folder>"); empty when it exists.
+std::string archiveFolderProblem();
 
 // Copies member `member` (its stored name) of the zip archive `zipPath`
 // byte for byte to `destFolder`/`newName` (`newName` empty: the member's
@@ -123,8 +129,9 @@ void extractZipMember(const std::string& zipPath, const std::string& member,
 // Opens book `file` (ANSI file number) in the FB2 reader: copies it to the
 // work folder as "<file>.fb2" and starts the reader (the settings' program)
 // with that copy's path as its one argument, without waiting. A missing
-// reader, a book that cannot be found or read and a reader that cannot be
-// started are told through `host`. True when the reader was started.
+// reader or archive folder, a book that cannot be found or read and a
+// reader that cannot be started are told through `host`. True when the
+// reader was started.
 bool readBook(TJobHost& host, const AnsiString& file);
 
 // --- export ----------------------------------------------------------------------
@@ -140,7 +147,8 @@ struct TExportCounts {
 //  - ekReaderDevice: the books folder of the reader device is looked for
 //    (findReaderBooksDir) and kept in AppState().deviceDir; none:
 //    "Устройство не найдено!"; otherwise the export folder of the settings
-//    must exist: "Каталог экспорта не найден!";
+//    must exist: "Каталог экспорта не найден!"; and so must the archive
+//    folder (archiveFolderProblem);
 //  - then each book in turn: ekFB2 copies the member as "<file>.fb2" into
 //    the export folder; the LRF kinds copy it to the work folder, run the
 //    converter "-s <converter's folder>/default_styles.sini -i <copy> -o

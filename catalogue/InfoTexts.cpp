@@ -1,6 +1,7 @@
 #include "catalogue/InfoTexts.h"
 
 #include "catalogue/AppState.h"
+#include "catalogue/Browse.h"
 #include "catalogue/CatalogueFormat.h"
 #include "catalogue/Func.h"
 #include "catalogue/MemberReader.h"
@@ -8,11 +9,14 @@
 
 namespace catalogue {
 
-AnsiString ReadCatalogueInfo() {
+TCatalogueStatistics ReadCatalogueInfo() {
   const std::string& dbz = AppState().dbzPath;
-  // No catalogue yet is not an error: the box is simply empty.
-  if (!platform::FileExists(dbz)) return {};
-  return ReadMember(dbz, kInfoMember);
+  if (!platform::FileExists(dbz)) return {{}, kMsgNoCatalogue};
+  try {
+    return {ReadMember(dbz, kInfoMember), {}};
+  } catch (const std::exception& e) {
+    return {{}, CatalogueDamagedMessage(dbz, e.what())};
+  }
 }
 
 std::vector<std::vector<std::string>> StatisticsTable(std::string_view ansiText) {

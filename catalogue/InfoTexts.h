@@ -16,10 +16,15 @@ using platform::AnsiString;
 // Tomeshelf's home page.
 inline constexpr char kHomePage[] = "https://tomeshelf.example.org/";
 
-// The statistics member "inf.txt" of the catalogue archive (ANSI), or empty
-// when there is no catalogue archive or it lacks the member. Raises when the
-// archive cannot be read.
-AnsiString ReadCatalogueInfo();
+// What the statistics box shows: the statistics member "inf.txt" of the
+// catalogue archive (ANSI; empty when the archive lacks it), or, when there
+// is no catalogue archive or it cannot be read, a note saying so (UTF-8)
+// in its place.
+struct TCatalogueStatistics {
+  AnsiString info;
+  std::string note;
+};
+TCatalogueStatistics ReadCatalogueInfo();
 
 // The statistics text laid out as a table (UTF-8 cells): one row per line,
 // the line's texts between runs of TAB as its cells, so that texts that the

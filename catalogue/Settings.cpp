@@ -58,8 +58,7 @@ TSettings ReadSettings(const std::string& iniPath, const std::string& defaultExp
   if (s.fontName.empty()) s.fontName = d.fontName;
   s.fontCharSet = ini.ReadInteger(kFont, "CharSet", d.fontCharSet);
   if (s.fontCharSet < 0 || s.fontCharSet > 255) s.fontCharSet = d.fontCharSet;
-  s.fontSize = ini.ReadInteger(kFont, "Size", d.fontSize);
-  if (s.fontSize < kMinFontSize || s.fontSize > kMaxFontSize) s.fontSize = d.fontSize;
+  s.fontSize = std::clamp(ini.ReadInteger(kFont, "Size", d.fontSize), kMinFontSize, kMaxFontSize);
   s.fontStyle = ini.ReadInteger(kFont, "Style", d.fontStyle);
   if (s.fontStyle < 0 || s.fontStyle > (fsBold | fsItalic | fsUnderline | fsStrikeOut)) {
     s.fontStyle = d.fontStyle;

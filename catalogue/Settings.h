@@ -67,12 +67,13 @@ struct TSettings {
 // Font style bits of the "Style" key.
 enum : int32_t { fsBold = 1, fsItalic = 2, fsUnderline = 4, fsStrikeOut = 8 };
 
-// Limits applied on reading (pixels, points).
+// Limits that values read are clamped to (pixels, points): what a window
+// can show, whatever a hand-edited or damaged file holds.
 constexpr int32_t kMinAuthorWidth = 100;
-constexpr int32_t kMinColumnWidth = 20;
-constexpr int32_t kMaxWidth = 10000;
-constexpr int32_t kMinFontSize = 4;
-constexpr int32_t kMaxFontSize = 96;
+constexpr int32_t kMinColumnWidth = 10;
+constexpr int32_t kMaxWidth = 2000;
+constexpr int32_t kMinFontSize = 6;
+constexpr int32_t kMaxFontSize = 72;
 
 // The defaults, with `defaultExportDir` as the export folder.
 TSettings DefaultSettings(const std::string& defaultExportDir);

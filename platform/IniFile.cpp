@@ -42,6 +42,18 @@ std::string Quote(std::string v) {
   return needsQuotes ? '"' + v + '"' : v;
 }
 
+// Whether `bytes` can be the text of a settings file: no control character
+// but the line and blank ones. Anything else (a binary file in the
+// settings' place) reads as empty, so the next write replaces it whole
+// instead of appending to it.
+bool IsText(std::string_view bytes) {
+  for (const char c : bytes) {
+    const auto b = static_cast<unsigned char>(c);
+    if (b < 0x20 && b != '\t' && b != '\n' && b != '\r' && b != '\v' && b != '\f') return false;
+  }
+  return true;
+}
+
 }  // namespace
 
 struct TIniFile::Rep {
@@ -146,7 +158,8 @@ struct TIniFile::Rep {
 TIniFile::TIniFile(std::string fileName) : rep_(std::make_unique<Rep>()) {
   rep_->fileName = std::move(fileName);
   const std::string existing = FindExistingFile(rep_->fileName);
-  rep_->Parse(existing.empty() ? std::string() : ReadFileBytes(existing));
+  const std::string bytes = existing.empty() ? std::string() : ReadFileBytes(existing);
+  rep_->Parse(IsText(bytes) ? bytes : std::string());
 }
 
 TIniFile::~TIniFile() = default;

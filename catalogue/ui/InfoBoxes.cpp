@@ -1,6 +1,8 @@
 #include "catalogue/ui/InfoBoxes.h"
 
 #include <QDesktopServices>
+#include <QGridLayout>
+#include <QSpacerItem>
 #include <QMessageBox>
 #include <QUrl>
 
@@ -8,6 +10,13 @@
 #include "platform/Dialogs.h"
 
 namespace catalogue {
+
+namespace {
+
+// Room beside a caption for the title bar's icon and buttons.
+constexpr int kTitleBarReserve = 160;
+
+}  // namespace
 
 QString StatisticsHtml(const std::string& ansiText) {
   QString html = QStringLiteral("<table cellspacing=\"0\" cellpadding=\"2\">");
@@ -27,11 +36,22 @@ QString StatisticsHtml(const std::string& ansiText) {
 }
 
 void TB_STATClick(QWidget* owner) {
-  const QString html = StatisticsHtml(ReadCatalogueInfo());
-  QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Статистика"), html, QMessageBox::Ok,
-                  owner);
+  const TCatalogueStatistics stats = ReadCatalogueInfo();
+  const QString html =
+      stats.note.empty()
+          ? StatisticsHtml(stats.info)
+          : QString::fromStdString(stats.note).toHtmlEscaped().replace('\n', QStringLiteral("<br>"));
+  const QString caption = QStringLiteral("Статистика");
+  QMessageBox box(QMessageBox::NoIcon, caption, html, QMessageBox::Ok, owner);
   box.setObjectName(QStringLiteral("Statistics"));
   box.setTextFormat(Qt::RichText);
+  // A box as narrow as its three short lines would cut its own caption in
+  // the title bar; leave room for it and the title bar's buttons.
+  if (auto* grid = qobject_cast<QGridLayout*>(box.layout())) {
+    const int width = box.fontMetrics().horizontalAdvance(caption) + kTitleBarReserve;
+    grid->addItem(new QSpacerItem(width, 0, QSizePolicy::Minimum, QSizePolicy::Fixed),
+                  grid->rowCount(), 0, 1, grid->columnCount());
+  }
   box.exec();
 }
 

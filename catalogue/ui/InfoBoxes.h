@@ -14,8 +14,7 @@ namespace catalogue {
 QString StatisticsHtml(const std::string& ansiText);
 
 // Shows the catalogue's statistics ("inf.txt") in a modal box "Статистика"
-// over `owner`; the box is empty when there is no catalogue. Raises when the
-// catalogue archive cannot be read.
+// over `owner`; without a readable catalogue the box says why instead.
 void TB_STATClick(QWidget* owner);
 // The About box "О программе": the version and a closing line.
 void MI_ABClick();

@@ -12,6 +12,7 @@
 #include <QScreen>
 #include <QSplitter>
 #include <QStatusBar>
+#include <QStatusTipEvent>
 #include <QStyle>
 #include <QToolBar>
 #include <QToolButton>
@@ -38,7 +39,7 @@ namespace {
 
 constexpr int kPanelWidths[TF::kPanelCount] = {200, 150, 80, 80};
 // Default widths of the book list's columns.
-constexpr int kColumnWidths[TBookListModel::kColumnCount] = {250, 150, 80, 80, 100, 60, 60};
+constexpr std::array<int, kBookColumnCount> kColumnWidths = {250, 150, 80, 80, 100, 60, 60};
 
 QIcon ThemeIcon(const QStyle* style, const char* name, QStyle::StandardPixmap fallback) {
   return QIcon::fromTheme(QString::fromLatin1(name), style->standardIcon(fallback));
@@ -198,8 +199,8 @@ void TF::CreateSides() {
   LV = NewListView(PBO, "LV", QAbstractItemView::ExtendedSelection, EM);
   LVModel = new TBookListModel(LV);
   LV->setModel(LVModel);
-  LV->header()->setStretchLastSection(false);
-  for (int c = 0; c < TBookListModel::kColumnCount; ++c) LV->setColumnWidth(c, kColumnWidths[c]);
+  LV->header()->setStretchLastSection(true);
+  SetColumnWidths(kColumnWidths);
   LV->setContextMenuPolicy(Qt::CustomContextMenu);
   connect(LV, &QWidget::customContextMenuRequested, this,
           [this](const QPoint& pos) { PM->popup(LV->viewport()->mapToGlobal(pos)); });
@@ -228,6 +229,8 @@ QString TF::PanelText(int k) const {
 }
 
 void TF::showSB(const QString& p0, const QString& p1, const QString& p2) {
+  // The panels are hidden while the status bar shows a note.
+  if (!SB->currentMessage().isEmpty()) SB->clearMessage();
   const QString* texts[3] = {&p0, &p1, &p2};
   for (int k = 0; k < 3; ++k) {
     if (!texts[k]->isEmpty()) panels_[k]->setText(*texts[k]);
@@ -261,7 +264,10 @@ void TF::JobStarted() {
 }
 
 void TF::JobEnded() {
-  if (jobDepth_ > 0 && --jobDepth_ == 0) disenTB(true);
+  if (jobDepth_ > 0 && --jobDepth_ == 0) {
+    disenTB(true);
+    SetNote(note_);
+  }
 }
 
 void TF::TB_STOPClick() {
@@ -271,12 +277,31 @@ void TF::TB_STOPClick() {
 // --- the author list --------------------------------------------------------
 
 template <class F>
-void TF::Guarded(F&& handler) {
+void TF::Guarded(const std::string& what, F&& handler) {
   try {
     handler();
   } catch (const std::exception& e) {
-    platform::MessageBox(e.what(), "Tomeshelf", platform::TMsgDlgType::mtError, {platform::mrOk});
+    platform::MessageBox(what + ":\n" + e.what(), "", platform::TMsgDlgType::mtError,
+                         {platform::mrOk});
   }
+}
+
+void TF::SetNote(const QString& text) {
+  note_ = text;
+  if (JobRunning()) return;  // the job's texts first; the note comes back after it
+  if (text.isEmpty())
+    SB->clearMessage();
+  else
+    SB->showMessage(text);
+}
+
+void TF::ReportCatalogueDamage(const std::string& reason) {
+  if (!damageReported_) {
+    damageReported_ = true;
+    platform::MessageBox(CatalogueDamagedMessage(AppState().dbzPath, reason), "",
+                         platform::TMsgDlgType::mtError, {platform::mrOk});
+  }
+  SetNote(QString::fromUtf8(kMsgCatalogueDamagedNote));
 }
 
 void TF::ConnectBrowsing() {
@@ -294,11 +319,15 @@ void TF::ConnectBrowsing() {
 }
 
 void TF::ConnectCommands() {
-  const auto search = [this] { Guarded([this] { TB_FINDClick(*this); }); };
+  const auto search = [this] {
+    Guarded("Не удалось выполнить поиск по названию", [this] { TB_FINDClick(*this); });
+  };
   connect(TB_FIND, &QToolButton::clicked, this, search);
   connect(ES, &QLineEdit::returnPressed, this, search);
   connect(find1, &QAction::triggered, this, [this] { find1Click(*this); });
-  connect(TB_STAT, &QToolButton::clicked, this, [this] { Guarded([this] { TB_STATClick(this); }); });
+  connect(TB_STAT, &QToolButton::clicked, this, [this] {
+    Guarded("Не удалось показать статистику", [this] { TB_STATClick(this); });
+  });
   connect(TB_WWW, &QToolButton::clicked, this, [] { MI_ABClick(); });
   connect(MI_AB, &QAction::triggered, this, [] { MI_ABClick(); });
   connect(MI_WW, &QAction::triggered, this, [] { MI_WWClick(); });
@@ -310,15 +339,31 @@ void TF::ConnectCommands() {
 }
 
 void TF::FormCreate() {
+  if (!AppState().dataDirWritable) {
+    platform::MessageBox(DataDirNotWritableMessage(), "", platform::TMsgDlgType::mtWarning,
+                         {platform::mrOk});
+  }
   iniDB();
   SetColumnArrow(AppState().sortColumn);
   SelectAuthor(0);
 }
 
 void TF::iniDB() {
-  Guarded([this] {
-    if (LoadAuthorList()) LBModel->Reload();
-  });
+  damageReported_ = false;
+  const TCatalogueLoad load = LoadCatalogue();
+  LBModel->Reload();
+  LVModel->Clear();
+  switch (load.state) {
+    case TCatalogueLoad::clMissing:
+      SetNote(QString::fromUtf8(kMsgNoCatalogue));
+      break;
+    case TCatalogueLoad::clLoaded:
+      SetNote({});
+      break;
+    case TCatalogueLoad::clDamaged:
+      ReportCatalogueDamage(load.reason);
+      break;
+  }
 }
 
 int TF::LBItemIndex() const {
@@ -356,19 +401,18 @@ void TF::refreshBooksTXT(int index) {
   LAU->setText(AnsiToQString(st.authors[index]));
   if (!platform::FileExists(st.dbzPath)) return;
 
-  Guarded([&] {
-    try {
-      TAuthorBooks books =
-          BooksOfAuthor(CachedBlock(BlockOfAuthor(index)), EntryOfAuthor(index), st.hideDuplicates);
-      LVModel->SetBooks(std::move(books.rows), CurrentSort());
-      LAU->setToolTip(QStringLiteral("Книг %1").arg(books.count));
-    } catch (...) {
-      // Another author's books must not stay under this author's name.
-      LVModel->Clear();
-      LAU->setToolTip(QString());
-      throw;
-    }
-  });
+  // What could be read is shown; another author's books never stay under
+  // this author's name.
+  std::string damage;
+  TAuthorBooks books = ReadAuthorBooks(index, st.hideDuplicates, damage);
+  LVModel->SetBooks(std::move(books.rows), CurrentSort());
+  LAU->setToolTip(QStringLiteral("Книг %1").arg(books.count));
+  if (!damage.empty()) {
+    ReportCatalogueDamage(damage);
+    if (books.count == 0) SetNote(QString::fromUtf8(kMsgAuthorBooksUnreadable));
+  } else if (damageReported_) {
+    SetNote(QString::fromUtf8(kMsgCatalogueDamagedNote));
+  }
 }
 
 void TF::AlphaSort() { LVModel->Sort(CurrentSort()); }
@@ -393,6 +437,18 @@ void TF::SetColumnArrow(int column) {
 
 void TF::setSort(const std::string& text) { SortBy(ParseSortText(text)); }
 
+std::array<int, kBookColumnCount> TF::ColumnWidths() const {
+  std::array<int, kBookColumnCount> widths{};
+  for (int c = 0; c + 1 < kBookColumnCount; ++c) widths[c] = LV->columnWidth(c);
+  widths[kBookColumnCount - 1] = lastColumnWidth_;
+  return widths;
+}
+
+void TF::SetColumnWidths(const std::array<int, kBookColumnCount>& widths) {
+  for (int c = 0; c < kBookColumnCount; ++c) LV->setColumnWidth(c, widths[c]);
+  lastColumnWidth_ = widths[kBookColumnCount - 1];
+}
+
 std::string TF::getSort() const { return FormatSortText(CurrentSort()); }
 
 // --- reading and export -------------------------------------------------------
@@ -408,13 +464,14 @@ std::vector<std::string> TF::SelectedBookFiles() const {
 
 void TF::showBook() {
   const std::vector<std::string> files = SelectedBookFiles();
-  if (!files.empty()) Guarded([&] { readBook(*this, files.front()); });
+  if (!files.empty()) Guarded("Не удалось открыть книгу", [&] { readBook(*this, files.front()); });
 }
 
 void TF::LVDblClick() { showBook(); }
 
 void TF::expFiles(int kind) {
-  Guarded([&] { catalogue::expFiles(*this, SelectedBookFiles(), kind); });
+  Guarded("Не удалось экспортировать книги",
+          [&] { catalogue::expFiles(*this, SelectedBookFiles(), kind); });
 }
 
 void TF::MI_FB2Click(QAction* sender) { expFiles(sender->property("Tag").toInt()); }
@@ -423,16 +480,40 @@ void TF::FormActivate() { QCoreApplication::processEvents(); }
 
 void TF::FormClose() {
   // The settings and where the user was; a failure is shown, and the
-  // window closes all the same.
-  if (TFINI* fini = FormFINI(*this)) Guarded([fini] { fini->writeINI(); });
+  // window closes all the same. A data folder the program may not write in
+  // was reported at start.
+  TFINI* fini = FormFINI(*this);
+  if (fini && AppState().dataDirWritable) {
+    Guarded("Не удалось сохранить настройки в файл " + AppState().iniPath,
+            [fini] { fini->writeINI(); });
+  }
   // Nothing a build or a reading left in the work folder outlives the
   // program.
   clearTmpDir();
 }
 
 bool TF::event(QEvent* e) {
+  if (e->type() == QEvent::StatusTip) {
+    // Hovering a menu item or a tool button replaces the status bar's
+    // message with its tip, an empty one included; the catalogue note comes
+    // back in place of an empty tip.
+    const QString tip = static_cast<QStatusTipEvent*>(e)->tip();
+    if (!tip.isEmpty())
+      SB->showMessage(tip);
+    else
+      SetNote(note_);
+    return true;
+  }
   const bool handled = QMainWindow::event(e);
   if (e->type() == QEvent::WindowActivate) FormActivate();
+  if (e->type() == QEvent::Show && !SB->currentMessage().isEmpty()) {
+    // The status bar hides its panels under a message only when they are
+    // visible; a note put up before the window was shown must be put up
+    // again, or the panels' frames cross it.
+    const QString message = SB->currentMessage();
+    SB->clearMessage();
+    SB->showMessage(message);
+  }
   return handled;
 }
 

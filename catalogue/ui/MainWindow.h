@@ -18,6 +18,7 @@
 #include <string>
 #include <vector>
 
+#include "catalogue/Browse.h"
 #include "catalogue/Job.h"
 
 class QAction;
@@ -102,12 +103,21 @@ class TF : public QMainWindow, public TJobHost {
   static constexpr std::chrono::milliseconds kPumpInterval{30};
 
   // --- the author list ---
-  // Loads the author list and shows the first author's books. Runs at the
-  // end of construction; set up AppState() (and any member reader) first.
+  // Loads the author list and shows the first author's books; tells the
+  // user when the data folder is not writable. Runs at the end of
+  // construction; set up AppState() (and any member reader) first.
   void FormCreate();
-  // Loads the author array from the catalogue archive into LB; without a
-  // catalogue archive the list stays as it is.
+  // Loads the author array from the catalogue archive into LB. Without a
+  // catalogue the status bar says how to make one; a damaged one is
+  // reported once (the lists show what could be read).
   void iniDB();
+  // Damage found in the catalogue archive (`reason`, UTF-8): the first time
+  // since the catalogue was loaded a message box says so; afterwards only
+  // the status bar does.
+  void ReportCatalogueDamage(const std::string& reason);
+  // The note the status bar shows about the catalogue when no job reports
+  // (no catalogue yet, a damaged one), or empty.
+  QString CatalogueNote() const { return note_; }
   // The index of the author selected in LB, or -1.
   int LBItemIndex() const;
   // Selects author `index` of LB and scrolls it into view (which shows its
@@ -128,6 +138,10 @@ class TF : public QMainWindow, public TJobHost {
   // that is not one of those sorts by the title, ascending.
   void setSort(const std::string& text);
   std::string getSort() const;
+  // The widths of LV's columns as set: the last column fills whatever room
+  // the others leave, but keeps its own width as the one to save.
+  std::array<int, kBookColumnCount> ColumnWidths() const;
+  void SetColumnWidths(const std::array<int, kBookColumnCount>& widths);
 
   // --- reading and export ---
   // The file numbers (ANSI) of the books selected in LV, in list order.
@@ -171,14 +185,20 @@ class TF : public QMainWindow, public TJobHost {
   void LBSelectItem(const QModelIndex& item);
   // Makes `sort` the sort state, moves the arrow and sorts LV.
   void SortBy(const TSortState& sort);
-  // Runs `handler`; an error it raises is shown in a message box instead of
-  // leaving through the event loop.
+  // Runs `handler`; an error it raises is shown in a message box, after
+  // `what` (what failed, in Russian), instead of leaving through the event
+  // loop.
   template <class F>
-  void Guarded(F&& handler);
+  void Guarded(const std::string& what, F&& handler);
+  // Makes `text` the catalogue note and shows it unless a job reports.
+  void SetNote(const QString& text);
 
   std::array<QLabel*, kPanelCount> panels_{};
   std::chrono::steady_clock::time_point lastPump_{};
   int jobDepth_ = 0;
+  QString note_;
+  bool damageReported_ = false;  // since the catalogue was loaded
+  int lastColumnWidth_ = 0;
 };
 
 }  // namespace catalogue

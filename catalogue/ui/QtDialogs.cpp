@@ -2,8 +2,11 @@
 
 #include <QApplication>
 #include <QInputDialog>
+#include <QLibraryInfo>
+#include <QLocale>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QTranslator>
 #include <algorithm>
 #include <map>
 
@@ -61,11 +64,23 @@ QWidget* DialogParent() {
 
 }  // namespace
 
+bool InstallQtTranslation(QCoreApplication& app) {
+  auto* translator = new QTranslator(&app);
+  // Russian whatever the user's locale: every other text of the program is.
+  if (!translator->load(QLocale(QLocale::Russian), QStringLiteral("qtbase"), QStringLiteral("_"),
+                        QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+    delete translator;
+    return false;
+  }
+  return QCoreApplication::installTranslator(translator);
+}
+
 TModalResult TQtDialogProvider::MessageBox(const std::string& text, const std::string& caption,
                                            platform::TMsgDlgType type,
                                            const platform::TMsgDlgButtons& buttons) {
-  QMessageBox box(IconOf(type), QString::fromStdString(caption), QString::fromStdString(text),
-                  QMessageBox::NoButton, DialogParent());
+  const QString title = QString::fromStdString(caption.empty() ? kProgramTitle : caption);
+  QMessageBox box(IconOf(type), title, QString::fromStdString(text), QMessageBox::NoButton,
+                  DialogParent());
   // Texts carry file and book names; never let them be taken for markup.
   box.setTextFormat(Qt::PlainText);
 

@@ -1,6 +1,9 @@
 #include "catalogue/ui/SearchDialog.h"
 
 #include <QColor>
+#include <QFontMetrics>
+#include <QStyle>
+#include <algorithm>
 #include <QCoreApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -24,6 +27,8 @@ namespace catalogue {
 namespace {
 
 enum { colAuthor = 0, colTitle, colFile, kColumns };
+// Room between a file number and the column's edges besides the margins.
+constexpr int kFileColumnPadding = 6;
 
 }  // namespace
 
@@ -97,9 +102,17 @@ TFS::TFS(QWidget* parent) : QDialog(parent) {
   LS->setSelectionMode(QAbstractItemView::SingleSelection);
   LS->setSelectionBehavior(QAbstractItemView::SelectRows);
   LS->setEditTriggers(QAbstractItemView::NoEditTriggers);
-  LS->header()->setStretchLastSection(true);
+  // "Файл" is as wide as its widest number and the title takes the rest, so
+  // the numbers are never cut, also beside a vertical scroll bar, and the
+  // columns never need a horizontal one.
+  QHeaderView* header = LS->header();
+  header->setStretchLastSection(false);
+  header->setSectionResizeMode(colTitle, QHeaderView::Stretch);
+  header->setSectionResizeMode(colFile, QHeaderView::Fixed);
   LS->setColumnWidth(colAuthor, 230);
   LS->setColumnWidth(colTitle, 330);
+  FitFileColumn();
+  connect(LSModel, &QAbstractItemModel::modelReset, this, &TFS::FitFileColumn);
   connect(LS, &QAbstractItemView::doubleClicked, this, &TFS::LSDblClick);
 
   OKBtn = new QPushButton(QStringLiteral("Перейти"), this);
@@ -131,8 +144,33 @@ void TFS::LSDblClick() {
   gotoBook(*f, hit.authorIndex, hit.file);
 }
 
+void TFS::FitFileColumn() {
+  // File numbers are digits: only the longest texts can be the widest.
+  size_t longest = 0;
+  for (int r = 0; r < LSModel->rowCount(); ++r) longest = std::max(longest, LSModel->Hit(r).file.size());
+  const QFontMetrics metrics = LS->fontMetrics();
+  int text = 0;
+  for (int r = 0; r < LSModel->rowCount(); ++r) {
+    const AnsiString& file = LSModel->Hit(r).file;
+    if (file.size() + 1 >= longest) text = std::max(text, metrics.horizontalAdvance(AnsiToQString(file)));
+  }
+  // The cell's margins on both sides, as the style draws them.
+  const int margin = 2 * (LS->style()->pixelMetric(QStyle::PM_FocusFrameHMargin, nullptr, LS) + 1);
+  const int width = std::max(LS->header()->sectionSizeHint(colFile),
+                             text + margin + kFileColumnPadding);
+  LS->setColumnWidth(colFile, width);
+}
+
 void TFS::showEvent(QShowEvent* e) {
   QDialog::showEvent(e);
+  // The row that looks current is the selected one, so Enter and "Перейти"
+  // go to the hit the user sees marked.
+  if (!LS->selectionModel()->hasSelection() && LSModel->rowCount() > 0) {
+    const QModelIndex first = LSModel->index(0, 0);
+    LS->selectionModel()->setCurrentIndex(
+        first, QItemSelectionModel::ClearAndSelect | QItemSelectionModel::Rows);
+    LS->scrollTo(first);
+  }
   LS->setFocus();  // FormActivate
 }
 
@@ -166,8 +204,24 @@ void findBook(TF& f, const AnsiString& mask) {
   fs->LSModel->SetHits({});
   const TAppState& st = AppState();
   if (!platform::FileExists(st.dbzPath)) return;
-  fs->LSModel->SetHits(
-      catalogue::findBook(mask, st.authors, st.hideDuplicates, CachedBlock, f));
+
+  // A damaged block is searched as far as it can be read; one that cannot
+  // be read at all is tried once per search, not once per author.
+  std::string damage;
+  int32_t unreadable = -1;
+  const TBlockSource blockOf = [&](int32_t block) -> const TCatalogueBlock& {
+    static const TCatalogueBlock kEmpty;
+    if (block == unreadable) return kEmpty;
+    std::string problem;
+    const TCatalogueBlock& b = CheckedBlock(block, problem);
+    if (!problem.empty()) {
+      if (damage.empty()) damage = problem;
+      if (b.Bytes().empty()) unreadable = block;
+    }
+    return b;
+  };
+  fs->LSModel->SetHits(catalogue::findBook(mask, st.authors, st.hideDuplicates, blockOf, f));
+  if (!damage.empty()) f.ReportCatalogueDamage(damage);
 }
 
 void find1Click(TF& f) {

@@ -56,6 +56,8 @@ class TFS : public QDialog {
 
   // The number of hits listed.
   int HitCount() const;
+  // Makes "Файл" as wide as its widest number (and its caption).
+  void FitFileColumn();
 
  public slots:
   // Closes the dialog with OK and, when a hit is selected, shows its book in
@@ -71,10 +73,11 @@ TFS* FormFS(TF& f);
 
 // TB_FIND (and Enter in ES): searches the titles for the text of ES and
 // shows the hits, if any. A text of fewer than 3 characters besides "*" is
-// refused with a message. Raises when the catalogue cannot be read.
+// refused with a message.
 void TB_FINDClick(TF& f);
 // Fills FS with the books whose title matches `mask`; with no catalogue
-// archive the list is emptied.
+// archive the list is emptied. Blocks that cannot be read are passed over
+// and reported to `f` (ReportCatalogueDamage).
 void findBook(TF& f, const AnsiString& mask);
 // Ctrl+F: shows the last hits again (not while a job runs).
 void find1Click(TF& f);

@@ -36,8 +36,19 @@ namespace {
 QString Q(const std::string& utf8) { return QString::fromStdString(utf8); }
 std::string S(const QString& s) { return s.toStdString(); }
 
-void ShowError(const std::exception& e) {
-  platform::MessageBox(e.what(), "", platform::TMsgDlgType::mtError, {platform::mrOk});
+void ShowError(const std::string& text) {
+  platform::MessageBox(text, "", platform::TMsgDlgType::mtError, {platform::mrOk});
+}
+
+// What to say when the settings file cannot be read (the defaults are used).
+std::string ReadFailure(const std::exception& e) {
+  return "Не удалось прочитать настройки из файла " + AppState().iniPath + ":\n" + e.what();
+}
+
+// What to say when the settings file cannot be written.
+std::string WriteFailure(const std::exception& e) {
+  if (!AppState().dataDirWritable) return DataDirNotWritableMessage();
+  return "Не удалось сохранить настройки в файл " + AppState().iniPath + ":\n" + e.what();
 }
 
 }  // namespace
@@ -128,7 +139,7 @@ TFINI::TFINI(QWidget* parent) : QDialog(parent) {
   try {
     readINI();
   } catch (const std::exception& e) {
-    ShowError(e);
+    ShowError(ReadFailure(e));
   }
 }
 
@@ -175,7 +186,7 @@ void TFINI::readINI() {
     int total = 0;
     for (int w : sides) total += w;
     f->SP->setSizes({s.authorWidth, std::max(1, total - s.authorWidth)});
-    for (int c = 0; c < kBookColumnCount; ++c) f->LV->setColumnWidth(c, s.columnWidths[c]);
+    f->SetColumnWidths(s.columnWidths);
     f->setSort(s.sort);
     catalogue::setFont(*f, LFNT->font());
   }
@@ -204,7 +215,7 @@ TSettings TFINI::CurrentSettings() const {
     s.bookFile = books.empty() ? std::string() : platform::AnsiToUtf8(books.front());
     const QList<int> sides = f->SP->sizes();
     if (!sides.isEmpty()) s.authorWidth = sides.first();
-    for (int c = 0; c < kBookColumnCount; ++c) s.columnWidths[c] = f->LV->columnWidth(c);
+    s.columnWidths = f->ColumnWidths();
   }
   return s;
 }
@@ -214,9 +225,14 @@ void TFINI::writeINI() { WriteSettings(AppState().iniPath, CurrentSettings()); }
 void TFINI::OKBtnClick() {
   try {
     writeINI();
+  } catch (const std::exception& e) {
+    ShowError(WriteFailure(e));
+    return;
+  }
+  try {
     readINI();
   } catch (const std::exception& e) {
-    ShowError(e);
+    ShowError(ReadFailure(e));
     return;
   }
   if (TF* f = MainWindow()) catalogue::setFont(*f, LFNT->font());
@@ -227,7 +243,7 @@ void TFINI::reject() {
   try {
     readINI();
   } catch (const std::exception& e) {
-    ShowError(e);
+    ShowError(ReadFailure(e));
   }
   QDialog::reject();
 }

@@ -84,8 +84,10 @@ TEST(Settings, MalformedValuesFallBackAndSizesAreClamped) {
   EXPECT_EQ(s.columnWidths[4], 120);
   EXPECT_EQ(s.fontName, "Tahoma");
   EXPECT_EQ(s.fontCharSet, 1);
-  EXPECT_EQ(s.fontSize, 8);
+  EXPECT_EQ(s.fontSize, kMinFontSize);
   EXPECT_EQ(s.fontStyle, 0);
+  platform::WriteFileBytes(dir / "big.ini", "[Font]\nSize=500\n");
+  EXPECT_EQ(ReadSettings(dir / "big.ini", "").fontSize, kMaxFontSize);
 
   for (const char* sort : {"A9", "", "A", "A00", "a1"}) {
     platform::WriteFileBytes(dir / "sort.ini", std::string("[XXX]\nSORT=") + sort + "\n");
@@ -93,6 +95,20 @@ TEST(Settings, MalformedValuesFallBackAndSizesAreClamped) {
   }
   platform::WriteFileBytes(dir / "sort.ini", "[XXX]\nSORT=D6\n");
   EXPECT_EQ(ReadSettings(dir / "sort.ini", "").sort, "D6");
+}
+
+// A file that is no settings file at all (tests/data/settings/binary.ini
+// holds a "[WI] C0=5" among binary bytes): its text is not taken, and the
+// next save replaces it whole rather than appending to it.
+TEST(Settings, AFileThatIsNotTextIsReplacedWhole) {
+  TempDir dir;
+  const std::string data = std::string(TOMESHELF_SOURCE_DIR) + "/tests/data/settings/binary.ini";
+  platform::WriteFileBytes(dir / "t.ini", platform::ReadFileBytes(data));
+  const TSettings s = ReadSettings(dir / "t.ini", "/e/");
+  EXPECT_EQ(s, DefaultSettings("/e/"));
+  WriteSettings(dir / "t.ini", s);
+  WriteSettings(dir / "fresh.ini", s);
+  EXPECT_EQ(platform::ReadFileBytes(dir / "t.ini"), platform::ReadFileBytes(dir / "fresh.ini"));
 }
 
 TEST(Settings, ApplyCopiesWhatTheProgramReadsFromTheState) {

@@ -4,6 +4,7 @@
 #include <QAbstractItemView>
 #include <QAction>
 #include <QApplication>
+#include <QDialogButtonBox>
 #include <QInputDialog>
 #include <QKeyEvent>
 #include <QLabel>
@@ -254,6 +255,7 @@ TEST(QtDialogProvider, ButtonsAnswerWithTheirResults) {
   const auto r2 = AnswerModal<platform::TModalResult>(
       [](QWidget* w) {
         auto* box = qobject_cast<QMessageBox*>(w);
+        EXPECT_EQ(box->windowTitle(), "Tomeshelf");  // no caption of its own
         ASSERT_EQ(box->buttons().size(), 3);
         box->button(QMessageBox::Ignore)->click();
       },
@@ -262,6 +264,13 @@ TEST(QtDialogProvider, ButtonsAnswerWithTheirResults) {
                              {platform::mrAbort, platform::mrRetry, platform::mrIgnore});
       });
   EXPECT_EQ(r2, platform::mrIgnore);
+}
+
+TEST(QtDialogProvider, QtsOwnDialogsSpeakRussian) {
+  ASSERT_TRUE(catalogue::InstallQtTranslation(*QCoreApplication::instance()));
+  QDialogButtonBox buttons(QDialogButtonBox::Open | QDialogButtonBox::Cancel);
+  EXPECT_EQ(buttons.button(QDialogButtonBox::Cancel)->text(), "Отмена");
+  EXPECT_EQ(buttons.button(QDialogButtonBox::Open)->text(), "Открыть");
 }
 
 TEST(QtDialogProvider, SecretInputIsHidden) {

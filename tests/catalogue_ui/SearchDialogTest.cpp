@@ -1,6 +1,11 @@
 // The title search from the main window: the 3-character rule, the hit
 // list, "Перейти" and the controls while the search runs.
 #include <QColor>
+#include <QCoreApplication>
+#include <QHeaderView>
+#include <QKeyEvent>
+#include <QScrollBar>
+#include <map>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QToolButton>
@@ -161,7 +166,10 @@ TEST_F(SearchDialogTest, ControlsAreOffWhileTheSearchReadsAndBackAfterAnError) {
 
   AppState().blockCache.Clear();
   reader_.SetFailing(true);
-  EXPECT_THROW(Search("сад", Cancel), std::runtime_error);
+  platform::TScriptedDialogs script;
+  platform::TDialogProviderScope scope(&script);
+  EXPECT_FALSE(Search("сад", Cancel));  // told, not thrown at the event loop
+  EXPECT_EQ(script.asked.size(), 1u);
   EXPECT_EQ(fs_->HitCount(), 0);
   EXPECT_TRUE(f_->TB_FIND->isEnabled());
   EXPECT_FALSE(f_->JobRunning());
@@ -213,6 +221,62 @@ TEST_F(SearchDialogTest, TheToolBarEnterAndCtrlFRunTheCommands) {
   ASSERT_EQ(script.asked.size(), 1u);
   EXPECT_EQ(script.asked[0].type, platform::TMsgDlgType::mtError);
   EXPECT_TRUE(f_->TB_FIND->isEnabled());
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(SearchDialogTest, TheFileColumnIsNeverCutAndEnterGoesToTheMarkedHit) {
+  UseReference("small");
+  Start();
+  TTitleHit first;
+  std::string single;  // a title only one hit has
+  ASSERT_TRUE(Search("???", [&](TFS* d) {
+    QCoreApplication::processEvents();
+    QTreeView* ls = d->LS;
+    const QHeaderView* header = ls->header();
+    ASSERT_GT(d->HitCount(), 30);
+    EXPECT_TRUE(ls->verticalScrollBar()->isVisible());
+    EXPECT_FALSE(ls->horizontalScrollBar()->isVisible());
+    int widest = 0;
+    std::map<std::string, int> titles;
+    for (int r = 0; r < d->HitCount(); ++r) {
+      widest = std::max(widest, ls->fontMetrics().horizontalAdvance(
+                                    ls->model()->index(r, 2).data().toString()));
+      ++titles[platform::AnsiToUtf8(d->LSModel->Hit(r).title)];
+    }
+    EXPECT_GT(header->sectionSize(2), widest);
+    EXPECT_LE(header->sectionViewportPosition(2) + header->sectionSize(2),
+              ls->viewport()->width());
+    for (const auto& [title, n] : titles) {
+      if (n == 1 && title.size() >= 6 && title.find_first_of("*?%") == std::string::npos) {
+        single = title;
+        break;
+      }
+    }
+
+    // The first hit is marked and selected: Enter takes the window to it.
+    ASSERT_EQ(ls->selectionModel()->selectedRows().size(), 1);
+    EXPECT_EQ(ls->selectionModel()->selectedRows().first().row(), 0);
+    EXPECT_EQ(ls->currentIndex().row(), 0);
+    first = d->LSModel->Hit(0);
+    QKeyEvent enter(QEvent::KeyPress, Qt::Key_Return, Qt::NoModifier);
+    QApplication::sendEvent(ls, &enter);
+  }));
+  EXPECT_EQ(fs_->result(), QDialog::Accepted);
+  EXPECT_EQ(f_->LBItemIndex(), first.authorIndex);
+  EXPECT_EQ(SelectedBook(), platform::AnsiToUtf8(first.file));
+
+  // One hit: no scroll bar at all.
+  ASSERT_FALSE(single.empty());
+  ASSERT_TRUE(Search(single.c_str(), [&](TFS* d) {
+    QCoreApplication::processEvents();
+    EXPECT_EQ(d->HitCount(), 1);
+    EXPECT_FALSE(d->LS->horizontalScrollBar()->isVisible());
+    EXPECT_FALSE(d->LS->verticalScrollBar()->isVisible());
+    d->CancelBtn->click();
+  }));
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <QColor>
 #include <QFileDialog>
 #include <QFontInfo>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -258,6 +259,35 @@ TEST_F(SettingsDialogTest, TheToolBarOpensTheDialogAndClosingTheWindowSaves) {
   const platform::TIniFile ini(Ini());
   EXPECT_EQ(ini.ReadInteger("XXX", "AUNO", -1), 7);
   EXPECT_EQ(ini.ReadString("PathFile", "FB2LRF", ""), "/opt/fb2lrf");
+}
+
+}  // namespace
+
+namespace {
+
+TEST_F(SettingsDialogTest, WidthsFromTheFileAreClampedAndTheLastColumnFillsTheRest) {
+  platform::WriteFileBytes(Ini(),
+                           "[WI]\nC0=999999\nC1=-7\nC6=75\n");
+  UseReference("small");
+  Start();
+  f_->resize(1200, 700);
+  f_->show();
+  QCoreApplication::processEvents();
+  EXPECT_EQ(f_->LV->columnWidth(0), kMaxWidth);
+  EXPECT_LT(f_->LV->columnWidth(1), 50);  // as narrow as the header allows
+
+  // With sane widths the last column takes what the others leave, and its
+  // own width is still the one saved.
+  f_->SetColumnWidths({100, 80, 50, 50, 50, 40, 75});
+  QCoreApplication::processEvents();
+  const QHeaderView* header = f_->LV->header();
+  EXPECT_EQ(header->sectionViewportPosition(6) + header->sectionSize(6),
+            f_->LV->viewport()->width());
+  EXPECT_GT(header->sectionSize(6), 75);
+  EXPECT_EQ(f_->ColumnWidths()[6], 75);
+  fini_->OKBtn->click();
+  EXPECT_EQ(platform::TIniFile(Ini()).ReadInteger("WI", "C6", 0), 75);
+  EXPECT_EQ(platform::TIniFile(Ini()).ReadInteger("WI", "C0", 0), 100);
 }
 
 }  // namespace

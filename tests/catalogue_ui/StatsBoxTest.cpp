@@ -53,6 +53,8 @@ class StatsBoxTest : public h9test::TWindowTest {
           ASSERT_NE(box, nullptr);
           EXPECT_EQ(box->textFormat(), Qt::RichText);
           EXPECT_EQ(box->parentWidget(), f_.get());
+          // Wide enough for its caption beside the title bar's buttons.
+          EXPECT_GE(box->width(), box->fontMetrics().horizontalAdvance(box->windowTitle()) + 100);
           shown = {box->windowTitle().toStdString(), box->text()};
           box->button(QMessageBox::Ok)->click();
         },
@@ -88,12 +90,20 @@ TEST_F(StatsBoxTest, TheStatisticsAreReadFromTheCatalogueArchive) {
             StatisticsHtml(platform::ReadFileBytes(dir + "expected/inf.txt")));
 }
 
-TEST_F(StatsBoxTest, NoCatalogueShowsAnEmptyBox) {
+TEST_F(StatsBoxTest, WithoutAReadableCatalogueTheBoxSaysWhy) {
   Start();
   const auto [caption, html] = ShowStatistics();
   EXPECT_EQ(caption, "Статистика");
   EXPECT_FALSE(html.contains(QStringLiteral("<td")));
+  EXPECT_TRUE(html.contains(QStringLiteral("«Создать список книг»")));
   EXPECT_EQ(reader_.TotalReads(), 0);
+
+  // Not a zip archive: the Russian note, the archiver's reason after it.
+  platform::WriteFileBytes(AppState().dbzPath, "text, not an archive\n");
+  TZipMemberReaderScope archive(readZipMember);
+  const QString damaged = ShowStatistics().second;
+  EXPECT_TRUE(damaged.startsWith(QStringLiteral("Список книг "))) << damaged.toStdString();
+  EXPECT_TRUE(damaged.contains(QStringLiteral("Invalid archive file")));
 }
 
 TEST_F(StatsBoxTest, AboutNamesTheVersionAndHomeOpensTheProjectPage) {
