@@ -13,34 +13,17 @@
 #include <stdexcept>
 #include <string>
 #include <string_view>
-#include <variant>
+
+#include "platform/Format.h"
 
 namespace archiver {
 
-// One argument of a formatted message: a number (for %d) or a text (for %s).
-class TZAFormatArg {
- public:
-  TZAFormatArg(int v) : v_(static_cast<int64_t>(v)) {}
-  TZAFormatArg(unsigned v) : v_(static_cast<int64_t>(v)) {}
-  TZAFormatArg(long v) : v_(static_cast<int64_t>(v)) {}
-  TZAFormatArg(long long v) : v_(static_cast<int64_t>(v)) {}
-  TZAFormatArg(unsigned long v) : v_(static_cast<int64_t>(v)) {}
-  TZAFormatArg(unsigned long long v) : v_(static_cast<int64_t>(v)) {}
-  TZAFormatArg(const char* s) : v_(std::string(s)) {}
-  TZAFormatArg(std::string_view s) : v_(std::string(s)) {}
-  TZAFormatArg(const std::string& s) : v_(s) {}
-  const std::variant<int64_t, std::string>& Value() const { return v_; }
-
- private:
-  std::variant<int64_t, std::string> v_;
-};
-
-// printf-like formatting of the small subset the archiver's texts use:
-// %s, %d (also %u, %x), an optional '-' flag and width ("%5d", "%-8s"), and %%.
-// A number given for %s is printed as a number and a text given for %d as
-// text; a missing argument leaves the placeholder as it stands. Never throws
-// on malformed input.
-std::string ZAFormat(std::string_view fmt, std::initializer_list<TZAFormatArg> args);
+// The archiver's texts are formatted by the platform's message formatter
+// (%s, %d, %u, %x, '-' and width, %%).
+using TZAFormatArg = platform::TFormatArg;
+inline std::string ZAFormat(std::string_view fmt, std::initializer_list<TZAFormatArg> args) {
+  return platform::Format(fmt, args);
+}
 
 // Native error codes used by the archiver, by name. The numbers are fixed;
 // several share one message text (see ZAExcept.cpp).
