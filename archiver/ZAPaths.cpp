@@ -61,15 +61,7 @@ std::string ZAExtractFileName(const std::string& path) { return platform::Extrac
 std::string ZAExtractFilePath(const std::string& path) { return platform::ExtractFilePath(path); }
 std::string ZAExtractFileExt(const std::string& path) { return platform::ExtractFileExt(path); }
 
-std::string ZAGetCurrentDir() {
-  std::string buf(4096, '\0');
-  while (::getcwd(buf.data(), buf.size()) == nullptr) {
-    if (errno != ERANGE) return "/";
-    buf.resize(buf.size() * 2);
-  }
-  buf.resize(std::strlen(buf.c_str()));
-  return buf;
-}
+std::string ZAGetCurrentDir() { return platform::GetCurrentDir(); }
 
 std::string ZAExpandFileName(const std::string& path, const std::string& currentDir) {
   if (!path.empty() && path[0] == '/') return platform::NormalizePath(path);

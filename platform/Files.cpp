@@ -433,4 +433,14 @@ std::string UserDataDir() { return JoinPath(XdgDir("XDG_DATA_HOME", ".local/shar
 
 std::string UserConfigDir() { return XdgDir("XDG_CONFIG_HOME", ".config"); }
 
+std::string GetCurrentDir() {
+  std::string buf(4096, '\0');
+  while (::getcwd(buf.data(), buf.size()) == nullptr) {
+    if (errno != ERANGE) return "/";
+    buf.resize(buf.size() * 2);
+  }
+  buf.resize(std::strlen(buf.c_str()));
+  return buf;
+}
+
 }  // namespace platform

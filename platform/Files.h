@@ -187,6 +187,8 @@ std::string RealPath(const std::string& p);
 // The user's data folder for Tomeshelf: $XDG_DATA_HOME/tomeshelf, else
 // ~/.local/share/tomeshelf (not created).
 std::string UserDataDir();
+// The process's current folder (no trailing '/'); "/" when it cannot be told.
+std::string GetCurrentDir();
 // The user's configuration folder: $XDG_CONFIG_HOME, else ~/.config (not
 // created).
 std::string UserConfigDir();
