@@ -4,6 +4,7 @@
 
 #include "platform/Clock.h"
 #include "platform/Collation.h"
+#include "platform/Files.h"
 
 namespace xbase {
 
@@ -89,5 +90,7 @@ void OemToCharBuffer(const char* src, char* dst, size_t len) {
 }
 
 void SleepMs(unsigned ms) { platform::Sleep(ms); }
+
+std::string WindowsDirectory() { return platform::UserConfigDir(); }
 
 }  // namespace xbase

@@ -55,4 +55,8 @@ void OemToCharBuffer(const char* src, char* dst, size_t len);
 // Waits `ms` milliseconds.
 void SleepMs(unsigned ms);
 
+// The folder of the engine's settings file "xbase.cfg" (table aliases): the
+// user's configuration folder.
+std::string WindowsDirectory();
+
 }  // namespace xbase

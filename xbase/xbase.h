@@ -1,0 +1,41 @@
+// The xBase engine.
+//
+// What this layer does: it reads and writes dBase, FoxPro and Clipper tables
+// (.dbf) with their memo files (.dbt, .fpt) and index files (.ndx, .ntx,
+// .mdx, .cdx, and indexes in memory), locks them for use by several
+// programs at once, scrambles tables that have a password, evaluates the
+// xBase expression language for keys and filters, and serves one table at
+// a time through the table handler and the data-access dataset.
+//
+// What it relies on below: platform/ for every file-system call (TFile with
+// its share and byte-range locks, TReplaceFile for whole-file rewrites, the
+// one temporary-name maker), for code pages, the one ANSI case table, the
+// fixed 1251 collation, locale-free numbers, the clock; dataaccess/ for the
+// dataset framework. It knows nothing of the archiver, the catalogue or Qt.
+//
+// What it promises above:
+//  - Engine text (field values, keys, expressions) is Windows-1251 bytes;
+//    file names are UTF-8 paths. Nothing depends on the process locale.
+//  - Every failure raises EXBaseError, EXBaseEncryption or EXBaseExpression
+//    with a numbered message naming the file by its full path
+//    (xb_error.h); the engine never shows a message itself.
+//  - All file work goes through XBO_DiskFile (xb_disk.h): a shared file
+//    coordinates with other programs only through byte-range locks, which
+//    belong to the open file; an exclusive file takes none. A file rewritten
+//    whole is replaced only once the new one is complete.
+//  - Index keys compare as unsigned bytes (TxbVariant::Compare), and bulk
+//    index builds take their keys in order from the key sorter.
+//  - The engine runs on its caller's thread and takes no locks inside the
+//    process; an engine object has one user at a time.
+//
+// The foundation every part of the engine builds on:
+//   xb_error.h    the three exception classes and the message table
+//   xb_crypt.h    table scrambling by password
+//   SysHalc.h     text services, soundex and wildcards
+//   xb_disk.h     XBO_DiskFile: the base of every engine file
+#pragma once
+
+#include "xbase/SysHalc.h"
+#include "xbase/xb_crypt.h"
+#include "xbase/xb_disk.h"
+#include "xbase/xb_error.h"
