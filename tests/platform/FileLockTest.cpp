@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <functional>
 
+#include "ChildProcess.h"
 #include "TempDir.h"
 #include "platform/Files.h"
 
@@ -14,23 +15,6 @@ using namespace platform;
 namespace {
 
 constexpr int64_t k4G = int64_t{1} << 32;
-
-// Runs `body` in a forked child and returns its exit code (-1 when it did
-// not exit normally). The child never returns into the test framework.
-int InChild(const std::function<int()>& body) {
-  const pid_t pid = fork();
-  if (pid == 0) {
-    int code = 99;
-    try {
-      code = body();
-    } catch (...) {
-    }
-    _exit(code);
-  }
-  int status = 0;
-  if (pid < 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
-  return WEXITSTATUS(status);
-}
 
 // 1 when a fresh open of `path` in a child gets the range, 0 when refused.
 int ChildGets(const std::string& path, int64_t offset, int64_t length, bool exclusive) {

@@ -1,7 +1,6 @@
 // XBO_DiskFile: opening by the engine's sharing rules, names, positioned
 // transfers and their error texts, the lock count, truncate and rename.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
 #include <unistd.h>
 
 #include <functional>
@@ -9,6 +8,7 @@
 
 #include "platform/Files.h"
 #include "platform/Streams.h"
+#include "tests/platform/ChildProcess.h"
 #include "tests/platform/TempDir.h"
 #include "xbase/xb_disk.h"
 #include "xbase/xb_error.h"
@@ -32,22 +32,6 @@ std::string ErrorOf(const std::function<void()>& f) {
     return e.what();
   }
   return "";
-}
-
-// Runs `body` in a forked child and returns its exit code.
-int InChild(const std::function<int()>& body) {
-  const pid_t pid = fork();
-  if (pid == 0) {
-    int code = 99;
-    try {
-      code = body();
-    } catch (...) {
-    }
-    _exit(code);
-  }
-  int status = 0;
-  if (pid < 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
-  return WEXITSTATUS(status);
 }
 
 // An open shared read-write engine file with quick retries.
