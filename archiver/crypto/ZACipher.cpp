@@ -220,98 +220,67 @@ void TCipher::CodeMAC(const uint8_t* s, size_t n) {
 }
 
 void TCipher::EncodeBuffer(const void* Source, void* Dest, size_t DataSize) {
-  CheckCodable(DataSize);
-  const auto* s = static_cast<const uint8_t*>(Source);
-  auto* d = static_cast<uint8_t*>(Dest);
-  const size_t b = static_cast<size_t>(FBufSize);
-  uint8_t* F = FFeedback.data();
-  uint8_t* W = FBuffer.data();
-  switch (FMode) {
-    case cmCTS:
-    case cmCBC: {
-      size_t i = 0;
-      for (; i + b <= DataSize; i += b) {
-        XORBuffers(s + i, F, b, W);
-        EncodeBlock(W, W);
-        if (FMode == cmCTS)
-          XORBuffers(F, W, b, F);
-        else
-          std::memcpy(F, W, b);
-        std::memcpy(d + i, W, b);
-      }
-      if (i < DataSize) {
-        EncodeBlock(F, W);
-        XORBuffers(s + i, W, DataSize - i, d + i);
-      }
-      break;
-    }
-    case cmCFB:
-    case cmOFB:
-      for (size_t i = 0; i < DataSize; ++i) {
-        EncodeBlock(F, W);
-        const uint8_t c = s[i] ^ W[0];
-        std::memmove(F, F + 1, b - 1);
-        F[b - 1] = FMode == cmCFB ? c : W[0];
-        d[i] = c;
-      }
-      break;
-    case cmCTR:
-      CodeCTR(s, d, DataSize);
-      break;
-    case cmECB:
-      EncodeBlocks(s, d, DataSize / b);
-      break;
-    default:
-      CodeMAC(s, DataSize);
-      break;
-  }
+  CodeData(static_cast<const uint8_t*>(Source), static_cast<uint8_t*>(Dest), DataSize, false);
 }
 
 void TCipher::DecodeBuffer(const void* Source, void* Dest, size_t DataSize) {
-  CheckCodable(DataSize);
-  const auto* s = static_cast<const uint8_t*>(Source);
-  auto* d = static_cast<uint8_t*>(Dest);
+  CodeData(static_cast<const uint8_t*>(Source), static_cast<uint8_t*>(Dest), DataSize, true);
+}
+
+void TCipher::CodeData(const uint8_t* s, uint8_t* d, size_t n, bool decode) {
+  CheckCodable(n);
   const size_t b = static_cast<size_t>(FBufSize);
   uint8_t* F = FFeedback.data();
   uint8_t* W = FBuffer.data();
   switch (FMode) {
     case cmCTS:
     case cmCBC: {
-      TSecretBytes c(b);
+      TSecretBytes c(b);  // the cipher block: Source may be Dest
       size_t i = 0;
-      for (; i + b <= DataSize; i += b) {
-        std::memcpy(c.data(), s + i, b);  // Source may be Dest
-        DecodeBlock(c.data(), W);
-        XORBuffers(W, F, b, d + i);
+      for (; i + b <= n; i += b) {
+        if (decode) {
+          std::memcpy(c.data(), s + i, b);
+          DecodeBlock(c.data(), W);
+          XORBuffers(W, F, b, d + i);
+        } else {
+          XORBuffers(s + i, F, b, W);
+          EncodeBlock(W, c.data());
+          std::memcpy(d + i, c.data(), b);
+        }
         if (FMode == cmCTS)
           XORBuffers(F, c.data(), b, F);
         else
           std::memcpy(F, c.data(), b);
       }
-      if (i < DataSize) {
+      // The tail of either direction is coded with E(F).
+      if (i < n) {
         EncodeBlock(F, W);
-        XORBuffers(s + i, W, DataSize - i, d + i);
+        XORBuffers(s + i, W, n - i, d + i);
       }
       break;
     }
     case cmCFB:
     case cmOFB:
-      for (size_t i = 0; i < DataSize; ++i) {
+      for (size_t i = 0; i < n; ++i) {
         EncodeBlock(F, W);
-        const uint8_t c = s[i];
+        const uint8_t in = s[i], out = in ^ W[0];
         std::memmove(F, F + 1, b - 1);
-        F[b - 1] = FMode == cmCFB ? c : W[0];
-        d[i] = c ^ W[0];
+        // CFB feeds back the cipher byte, OFB the keystream byte.
+        F[b - 1] = FMode == cmOFB ? W[0] : decode ? in : out;
+        d[i] = out;
       }
       break;
     case cmCTR:
-      CodeCTR(s, d, DataSize);
+      CodeCTR(s, d, n);
       break;
     case cmECB:
-      DecodeBlocks(s, d, DataSize / b);
+      if (decode)
+        DecodeBlocks(s, d, n / b);
+      else
+        EncodeBlocks(s, d, n / b);
       break;
     default:
-      CodeMAC(s, DataSize);
+      CodeMAC(s, n);
       break;
   }
 }
@@ -452,58 +421,32 @@ void ExpandKey(const uint8_t* key, int nk, int rounds, uint32_t* ek, uint32_t* d
     for (int j = 0; j < 4; ++j) dk[4 * r + j] = InvMixColumn(ek[4 * (rounds - r) + j]);
 }
 
-void EncryptTable(const uint32_t* rk, int rounds, const uint8_t* in, uint8_t* out) {
-  const auto& T = kAes.Te;
-  uint32_t s0 = Load32(in) ^ rk[0], s1 = Load32(in + 4) ^ rk[1], s2 = Load32(in + 8) ^ rk[2],
-           s3 = Load32(in + 12) ^ rk[3];
+// One block with the tables: encryption, or decryption with the round keys
+// of the equivalent inverse cipher. Column j of each round takes its row r
+// byte from column j + r (ShiftRows) or j - r (InvShiftRows).
+template <bool Decrypt>
+void CryptTable(const uint32_t* rk, int rounds, const uint8_t* in, uint8_t* out) {
+  const auto& T = Decrypt ? kAes.Td : kAes.Te;
+  const auto& S = Decrypt ? kAes.Si : kAes.S;
+  constexpr int c1 = Decrypt ? 3 : 1, c2 = 2, c3 = Decrypt ? 1 : 3;
+  uint32_t s[4], t[4];
+#pragma GCC unroll 4
+  for (int j = 0; j < 4; ++j) s[j] = Load32(in + 4 * j) ^ rk[j];
   for (int r = 1; r < rounds; ++r) {
     rk += 4;
-    const uint32_t t0 = T[0][s0 & 0xFF] ^ T[1][(s1 >> 8) & 0xFF] ^ T[2][(s2 >> 16) & 0xFF] ^ T[3][s3 >> 24] ^ rk[0];
-    const uint32_t t1 = T[0][s1 & 0xFF] ^ T[1][(s2 >> 8) & 0xFF] ^ T[2][(s3 >> 16) & 0xFF] ^ T[3][s0 >> 24] ^ rk[1];
-    const uint32_t t2 = T[0][s2 & 0xFF] ^ T[1][(s3 >> 8) & 0xFF] ^ T[2][(s0 >> 16) & 0xFF] ^ T[3][s1 >> 24] ^ rk[2];
-    const uint32_t t3 = T[0][s3 & 0xFF] ^ T[1][(s0 >> 8) & 0xFF] ^ T[2][(s1 >> 16) & 0xFF] ^ T[3][s2 >> 24] ^ rk[3];
-    s0 = t0;
-    s1 = t1;
-    s2 = t2;
-    s3 = t3;
+#pragma GCC unroll 4
+    for (int j = 0; j < 4; ++j)
+      t[j] = T[0][s[j] & 0xFF] ^ T[1][(s[(j + c1) & 3] >> 8) & 0xFF] ^ T[2][(s[(j + c2) & 3] >> 16) & 0xFF] ^
+             T[3][s[(j + c3) & 3] >> 24] ^ rk[j];
+#pragma GCC unroll 4
+    for (int j = 0; j < 4; ++j) s[j] = t[j];
   }
   rk += 4;
-  const auto& S = kAes.S;
-  auto last = [&](uint32_t a, uint32_t b, uint32_t c, uint32_t d, uint32_t k) {
-    return (uint32_t(S[a & 0xFF]) | uint32_t(S[(b >> 8) & 0xFF]) << 8 | uint32_t(S[(c >> 16) & 0xFF]) << 16 |
-            uint32_t(S[d >> 24]) << 24) ^ k;
-  };
-  Store32(out, last(s0, s1, s2, s3, rk[0]));
-  Store32(out + 4, last(s1, s2, s3, s0, rk[1]));
-  Store32(out + 8, last(s2, s3, s0, s1, rk[2]));
-  Store32(out + 12, last(s3, s0, s1, s2, rk[3]));
-}
-
-void DecryptTable(const uint32_t* rk, int rounds, const uint8_t* in, uint8_t* out) {
-  const auto& T = kAes.Td;
-  uint32_t s0 = Load32(in) ^ rk[0], s1 = Load32(in + 4) ^ rk[1], s2 = Load32(in + 8) ^ rk[2],
-           s3 = Load32(in + 12) ^ rk[3];
-  for (int r = 1; r < rounds; ++r) {
-    rk += 4;
-    const uint32_t t0 = T[0][s0 & 0xFF] ^ T[1][(s3 >> 8) & 0xFF] ^ T[2][(s2 >> 16) & 0xFF] ^ T[3][s1 >> 24] ^ rk[0];
-    const uint32_t t1 = T[0][s1 & 0xFF] ^ T[1][(s0 >> 8) & 0xFF] ^ T[2][(s3 >> 16) & 0xFF] ^ T[3][s2 >> 24] ^ rk[1];
-    const uint32_t t2 = T[0][s2 & 0xFF] ^ T[1][(s1 >> 8) & 0xFF] ^ T[2][(s0 >> 16) & 0xFF] ^ T[3][s3 >> 24] ^ rk[2];
-    const uint32_t t3 = T[0][s3 & 0xFF] ^ T[1][(s2 >> 8) & 0xFF] ^ T[2][(s1 >> 16) & 0xFF] ^ T[3][s0 >> 24] ^ rk[3];
-    s0 = t0;
-    s1 = t1;
-    s2 = t2;
-    s3 = t3;
-  }
-  rk += 4;
-  const auto& S = kAes.Si;
-  auto last = [&](uint32_t a, uint32_t b, uint32_t c, uint32_t d, uint32_t k) {
-    return (uint32_t(S[a & 0xFF]) | uint32_t(S[(b >> 8) & 0xFF]) << 8 | uint32_t(S[(c >> 16) & 0xFF]) << 16 |
-            uint32_t(S[d >> 24]) << 24) ^ k;
-  };
-  Store32(out, last(s0, s3, s2, s1, rk[0]));
-  Store32(out + 4, last(s1, s0, s3, s2, rk[1]));
-  Store32(out + 8, last(s2, s1, s0, s3, rk[2]));
-  Store32(out + 12, last(s3, s2, s1, s0, rk[3]));
+#pragma GCC unroll 4
+  for (int j = 0; j < 4; ++j)
+    Store32(out + 4 * j, (uint32_t(S[s[j] & 0xFF]) | uint32_t(S[(s[(j + c1) & 3] >> 8) & 0xFF]) << 8 |
+                          uint32_t(S[(s[(j + c2) & 3] >> 16) & 0xFF]) << 16 | uint32_t(S[s[(j + c3) & 3] >> 24]) << 24) ^
+                             rk[j]);
 }
 
 std::atomic<bool> gForcePortable{false};
@@ -546,14 +489,14 @@ void TCipher_Rijndael::EncodeBlock(const uint8_t* Source, uint8_t* Dest) {
   if (UseHardware())
     aeshw::EncryptBlocks(User() + kEncKeys, FRounds, Source, Dest, 1);
   else
-    EncryptTable(User() + kEncKeys, FRounds, Source, Dest);
+    CryptTable<false>(User() + kEncKeys, FRounds, Source, Dest);
 }
 
 void TCipher_Rijndael::DecodeBlock(const uint8_t* Source, uint8_t* Dest) {
   if (UseHardware())
     aeshw::DecryptBlocks(User() + kDecKeys, FRounds, Source, Dest, 1);
   else
-    DecryptTable(User() + kDecKeys, FRounds, Source, Dest);
+    CryptTable<true>(User() + kDecKeys, FRounds, Source, Dest);
 }
 
 void TCipher_Rijndael::EncodeBlocks(const uint8_t* Source, uint8_t* Dest, size_t Blocks) {

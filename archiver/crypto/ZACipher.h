@@ -172,6 +172,7 @@ class TCipher : public TProtection {
 
  private:
   void CheckCodable(size_t DataSize) const;
+  void CodeData(const uint8_t* s, uint8_t* d, size_t n, bool decode);
   void CodeCTR(const uint8_t* s, uint8_t* d, size_t n);
   void CodeMAC(const uint8_t* s, size_t n);
   TCipherMode FMode = cmCTS;

@@ -266,18 +266,18 @@ void THash_RipeMD256::Transform(const uint8_t* Block) {
   for (int i = 0; i < 16; ++i) x[i] = Load32(Block + 4 * i);
   uint32_t l[4] = {FDigest[0], FDigest[1], FDigest[2], FDigest[3]};
   uint32_t r[4] = {FDigest[4], FDigest[5], FDigest[6], FDigest[7]};
+  // One step: A, B, C, D := D, rotl(A + f(B, C, D) + X[k] + K, s), B, C.
+  auto step = [&](uint32_t* v, int f, int k, uint32_t K, int s) {
+    const uint32_t t = std::rotl(v[0] + RmdF(f, v[1], v[2], v[3]) + x[k] + K, s);
+    v[0] = v[3];
+    v[3] = v[2];
+    v[2] = v[1];
+    v[1] = t;
+  };
   for (int round = 0; round < 4; ++round) {
     for (int i = 16 * round; i < 16 * round + 16; ++i) {
-      const uint32_t tl = std::rotl(l[0] + RmdF(round, l[1], l[2], l[3]) + x[kRL[i]] + kKL[round], kSL[i]);
-      l[0] = l[3];
-      l[3] = l[2];
-      l[2] = l[1];
-      l[1] = tl;
-      const uint32_t tr = std::rotl(r[0] + RmdF(3 - round, r[1], r[2], r[3]) + x[kRR[i]] + kKR[round], kSR[i]);
-      r[0] = r[3];
-      r[3] = r[2];
-      r[2] = r[1];
-      r[1] = tr;
+      step(l, round, kRL[i], kKL[round], kSL[i]);
+      step(r, 3 - round, kRR[i], kKR[round], kSR[i]);
     }
     std::swap(l[round], r[round]);
   }

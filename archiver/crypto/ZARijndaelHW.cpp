@@ -36,24 +36,23 @@ AES_TARGET inline void WipeKeys(__m128i* rk, int rounds) {
 
 bool AesHwAvailable() { return __builtin_cpu_supports("aes") && __builtin_cpu_supports("sse2"); }
 
-AES_TARGET void EncryptBlocks(const uint32_t* ek, int rounds, const uint8_t* src, uint8_t* dst, size_t blocks) {
+template <bool Decrypt>
+AES_TARGET void CryptBlocks(const uint32_t* keys, int rounds, const uint8_t* src, uint8_t* dst, size_t blocks) {
   __m128i rk[15];
-  LoadKeys(ek, rounds, rk);
+  LoadKeys(keys, rounds, rk);
   for (size_t i = 0; i < blocks; ++i) {
     const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 16 * i));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 16 * i), Encrypt1(x, rk, rounds));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 16 * i), Decrypt ? Decrypt1(x, rk, rounds) : Encrypt1(x, rk, rounds));
   }
   WipeKeys(rk, rounds);
 }
 
-AES_TARGET void DecryptBlocks(const uint32_t* dk, int rounds, const uint8_t* src, uint8_t* dst, size_t blocks) {
-  __m128i rk[15];
-  LoadKeys(dk, rounds, rk);
-  for (size_t i = 0; i < blocks; ++i) {
-    const __m128i x = _mm_loadu_si128(reinterpret_cast<const __m128i*>(src + 16 * i));
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(dst + 16 * i), Decrypt1(x, rk, rounds));
-  }
-  WipeKeys(rk, rounds);
+void EncryptBlocks(const uint32_t* ek, int rounds, const uint8_t* src, uint8_t* dst, size_t blocks) {
+  CryptBlocks<false>(ek, rounds, src, dst, blocks);
+}
+
+void DecryptBlocks(const uint32_t* dk, int rounds, const uint8_t* src, uint8_t* dst, size_t blocks) {
+  CryptBlocks<true>(dk, rounds, src, dst, blocks);
 }
 
 // Eight counter blocks go through the rounds together so that the AES

@@ -14,18 +14,6 @@ using namespace crypto_test;
 
 namespace {
 
-void OnBothPaths(const std::function<void()>& f) {
-  struct Reset {
-    ~Reset() { TCipher_Rijndael::ForcePortable(false); }
-  } reset;
-  for (bool portable : {false, true}) {
-    if (!portable && !TCipher_Rijndael::HardwareAvailable()) continue;
-    SCOPED_TRACE(portable ? "table code" : "AES instructions");
-    TCipher_Rijndael::ForcePortable(portable);
-    f();
-  }
-}
-
 const EVP_CIPHER* Evp(const char* mode, size_t keyLen) {
   const std::string name = "AES-" + std::to_string(keyLen * 8) + "-" + mode;
   return EVP_get_cipherbyname(name.c_str());

@@ -13,21 +13,6 @@ using namespace crypto_test;
 
 namespace {
 
-// Runs `f` on the hardware path (where the processor has one) and on the
-// table code.
-void OnBothPaths(const std::function<void()>& f) {
-  struct Reset {
-    ~Reset() { TCipher_Rijndael::ForcePortable(false); }
-  } reset;
-  for (bool portable : {false, true}) {
-    if (!portable && !TCipher_Rijndael::HardwareAvailable()) continue;
-    SCOPED_TRACE(portable ? "table code" : "AES instructions");
-    TCipher_Rijndael::ForcePortable(portable);
-    ASSERT_EQ(TCipher_Rijndael::HardwareActive(), !portable);
-    f();
-  }
-}
-
 Bytes Key(size_t n) {
   Bytes k(n);
   for (size_t i = 0; i < n; ++i) k[i] = static_cast<uint8_t>(i);

@@ -1,18 +1,22 @@
-// Helpers of the crypto tests: random data of the sizes that find block and
+// Helpers of the crypto tests (GoogleTest): random data of the sizes that find block and
 // padding faults, random split points, hex text, and running a peer
 // (Python or a command) once for a whole batch of cases.
 #pragma once
 
-#include <unistd.h>
+#include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <filesystem>
 #include <fstream>
+#include <functional>
 #include <random>
 #include <sstream>
 #include <string>
 #include <vector>
+
+#include "archiver/crypto/ZACipher.h"
+#include "tests/platform/TempDir.h"
 
 namespace crypto_test {
 
@@ -42,6 +46,21 @@ inline std::vector<size_t> RandomCuts(size_t n, int pieces, uint32_t seed) {
   return cuts;
 }
 
+// Runs `f` on the AES instructions (where the processor has them) and on
+// the table code.
+inline void OnBothPaths(const std::function<void()>& f) {
+  struct Reset {
+    ~Reset() { archiver::crypto::TCipher_Rijndael::ForcePortable(false); }
+  } reset;
+  for (bool portable : {false, true}) {
+    if (!portable && !archiver::crypto::TCipher_Rijndael::HardwareAvailable()) continue;
+    SCOPED_TRACE(portable ? "table code" : "AES instructions");
+    archiver::crypto::TCipher_Rijndael::ForcePortable(portable);
+    ASSERT_EQ(archiver::crypto::TCipher_Rijndael::HardwareActive(), !portable);
+    f();
+  }
+}
+
 inline std::string Hex(const uint8_t* p, size_t n) {
   static const char* d = "0123456789abcdef";
   std::string s;
@@ -60,26 +79,6 @@ inline Bytes Unhex(const std::string& h) {
   for (size_t i = 0; i + 1 < h.size(); i += 2) b.push_back(static_cast<uint8_t>(std::stoi(h.substr(i, 2), nullptr, 16)));
   return b;
 }
-
-// A folder of its own under the system's temporary folder, removed at the end.
-class TempDir {
- public:
-  TempDir() {
-    std::string t = (std::filesystem::temp_directory_path() / "cryptotest.XXXXXX").string();
-    if (::mkdtemp(t.data()) == nullptr) std::abort();
-    path_ = t;
-  }
-  ~TempDir() {
-    std::error_code ec;
-    std::filesystem::remove_all(path_, ec);
-  }
-  TempDir(const TempDir&) = delete;
-  TempDir& operator=(const TempDir&) = delete;
-  std::string operator/(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
 
 inline void WriteFile(const std::string& path, const std::string& bytes) {
   std::ofstream f(path, std::ios::binary | std::ios::trunc);
@@ -107,7 +106,7 @@ inline std::string RunCmd(const std::string& cmd) {
 // Runs a Python program with Debian's interpreter (whose modules the peers
 // are) and returns its output lines.
 inline std::vector<std::string> RunPython(const std::string& program) {
-  TempDir dir;
+  ::TempDir dir;
   WriteFile(dir / "peer.py", program);
   std::istringstream out(RunCmd("/usr/bin/python3 " + (dir / "peer.py")));
   std::vector<std::string> lines;
