@@ -126,7 +126,7 @@ TEST(HashPeers, Pbkdf2MatchesHashlibAndOpensslKdf) {
           "'), " + std::to_string(c.iter) + ", " + std::to_string(c.dkLen) + ").hex())\n";
   }
   EXPECT_EQ(RunPython(py), ours);
-  // The command-line peer, on the cases of the table.
+  // The command-line peer, on the first fifteen cases.
   for (size_t i = 0; i < 15; ++i) {
     const Case& c = cases[i];
     std::string out = RunCmd("openssl kdf -keylen " + std::to_string(c.dkLen) +
