@@ -1,7 +1,6 @@
 #include "catalogue/Export.h"
 
 #include <cerrno>
-#include <charconv>
 #include <memory>
 #include <utility>
 
@@ -10,6 +9,7 @@
 #include "catalogue/Func.h"
 #include "catalogue/ReaderDevice.h"
 #include "platform/Files.h"
+#include "platform/Numbers.h"
 #include "platform/Process.h"
 #include "platform/Streams.h"
 
@@ -33,8 +33,7 @@ bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) {
 // does not begin with a digit or the number does not fit.
 std::optional<int64_t> LeadingNumber(std::string_view s) {
   int64_t value = 0;
-  const auto [end, ec] = std::from_chars(s.data(), s.data() + s.size(), value);
-  if (ec != std::errc() || end == s.data() || s.front() == '-') return std::nullopt;
+  if (!platform::ScanDigits(s, value)) return std::nullopt;
   return value;
 }
 

@@ -1,12 +1,12 @@
 #include "platform/IniFile.h"
 
-#include <charconv>
 #include <string_view>
 #include <utility>
 #include <vector>
 
 #include "platform/CodePage.h"
 #include "platform/Files.h"
+#include "platform/Numbers.h"
 
 namespace platform {
 
@@ -184,11 +184,8 @@ int32_t TIniFile::ReadInteger(const std::string& section, const std::string& key
                               int32_t def) const {
   const Rep::TLine* l = rep_->Find(section, key);
   if (!l) return def;
-  std::string_view v = l->value;
-  if (v.size() > 1 && v.front() == '+' && v[1] != '-') v.remove_prefix(1);
   int32_t n = 0;
-  const auto [end, ec] = std::from_chars(v.data(), v.data() + v.size(), n);
-  return ec == std::errc() && end == v.data() + v.size() && !v.empty() ? n : def;
+  return TryStrToInt(l->value, n) ? n : def;
 }
 
 bool TIniFile::ReadBool(const std::string& section, const std::string& key, bool def) const {
