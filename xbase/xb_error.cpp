@@ -99,4 +99,8 @@ std::string XBMessage(int number, std::initializer_list<platform::TFormatArg> ar
   return platform::Format(text, args);
 }
 
+std::string XBDiskErrorText(const char* step, int err, const std::string& path, int64_t position) {
+  return platform::Format("Error %d in %s of file %s at block %d", {err, step, path, position});
+}
+
 }  // namespace xbase

@@ -12,6 +12,7 @@
 // here is thread-safe.
 #pragma once
 
+#include <cstdint>
 #include <initializer_list>
 #include <stdexcept>
 #include <string>
@@ -119,6 +120,11 @@ const char* XBMessageText(int number);
 // The table text of `number` formatted with `args` (%s text, %d a 64-bit
 // number). A number not in the table gives "Unknown error %d" with it.
 std::string XBMessage(int number, std::initializer_list<platform::TFormatArg> args = {});
+
+// The text of a transfer that failed for good: "Error <err> in <step> of
+// file <path> at block <position>", where step is "Read", "Write" or
+// "FileSeek" and the position is the byte position asked for.
+std::string XBDiskErrorText(const char* step, int err, const std::string& path, int64_t position);
 
 // Raises `E` (EXBaseError unless the raising place says otherwise) with
 // XBMessage(number, args).

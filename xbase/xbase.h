@@ -33,9 +33,17 @@
 //   xb_crypt.h    table scrambling by password
 //   SysHalc.h     text services, soundex and wildcards
 //   xb_disk.h     XBO_DiskFile: the base of every engine file
+//   xb_variant.h  TxbVariant: every key and intermediate value
+//   xb_date.h     TxbDBFDate: Julian day numbers and their text forms
+//   xb_util.h     TxbCollection, TxbHugeSet, Boyer-Moore, file names
+//   xb_sort.h     TxbSort: keys in order for bulk index builds
 #pragma once
 
 #include "xbase/SysHalc.h"
 #include "xbase/xb_crypt.h"
+#include "xbase/xb_date.h"
 #include "xbase/xb_disk.h"
 #include "xbase/xb_error.h"
+#include "xbase/xb_sort.h"
+#include "xbase/xb_util.h"
+#include "xbase/xb_variant.h"

@@ -10,6 +10,7 @@
 #include "platform/Streams.h"
 #include "tests/platform/ChildProcess.h"
 #include "tests/platform/TempDir.h"
+#include "tests/xbase/ErrorOf.h"
 #include "xbase/xb_disk.h"
 #include "xbase/xb_error.h"
 
@@ -22,16 +23,6 @@ constexpr int64_t kWhole = 0x7FFFFFFF;
 std::string MakeFile(const TempDir& dir, const std::string& name, const std::string& bytes = "0123456789") {
   platform::WriteFileBytes(dir / name, bytes);
   return dir / name;
-}
-
-// The message of the EXBaseError `f` raises ("" when it raises none).
-std::string ErrorOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const EXBaseError& e) {
-    return e.what();
-  }
-  return "";
 }
 
 // An open shared read-write engine file with quick retries.
