@@ -165,6 +165,34 @@ size_t DecodeAt(const unsigned char* p, size_t n, char32_t& cp) {
   return len;
 }
 
+// The length of the maximal subpart at p[0..n) where DecodeAt found no
+// well-formed sequence: the longest start of a well-formed sequence there, at
+// least one byte. Replacing each such subpart by one character is what
+// Unicode recommends and what Python's decode(errors="replace") does, so a
+// truncated sequence costs one '?' however many of its bytes are present.
+size_t MaximalSubpart(const unsigned char* p, size_t n) {
+  const unsigned char b = p[0];
+  size_t len;
+  unsigned char lo = 0x80, hi = 0xBF;  // the allowed range of the second byte
+  if (b >= 0xC2 && b <= 0xDF) {
+    len = 2;
+  } else if (b >= 0xE0 && b <= 0xEF) {
+    len = 3;
+    if (b == 0xE0) lo = 0xA0;  // no overlongs
+    if (b == 0xED) hi = 0x9F;  // no surrogates
+  } else if (b >= 0xF0 && b <= 0xF4) {
+    len = 4;
+    if (b == 0xF0) lo = 0x90;  // no overlongs
+    if (b == 0xF4) hi = 0x8F;  // nothing above U+10FFFF
+  } else {
+    return 1;
+  }
+  if (n < 2 || p[1] < lo || p[1] > hi) return 1;
+  size_t i = 2;
+  while (i < len && i < n && (p[i] & 0xC0) == 0x80) ++i;
+  return i;
+}
+
 // The reverse of a code page's upper half, sorted by code point.
 struct ReverseTable {
   std::array<std::pair<char16_t, unsigned char>, 128> pairs;
@@ -216,7 +244,7 @@ std::string Utf8ToSingleByte(std::string_view s, const ReverseTable& table, bool
       exact = false;
     }
     out += static_cast<char>(b);
-    i += len ? len : 1;
+    i += len ? len : MaximalSubpart(p + i, s.size() - i);
   }
   if (lossless) *lossless = exact;
   return out;

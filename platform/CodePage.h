@@ -50,7 +50,11 @@ int UnicodeToAnsi(char32_t cp);
 int UnicodeToOem(char32_t cp);
 
 std::string AnsiToUtf8(std::string_view ansi);
-// `lossless`, when given, is set to false if any character became '?'.
+// From UTF-8: a character the code page lacks becomes one '?', and so does
+// each maximal invalid subpart of malformed input (as Python's
+// decode(errors="replace") followed by the encoding: a truncated sequence is
+// one '?', a stray continuation byte another). `lossless`, when given, is set
+// to false if any '?' was made.
 AnsiString Utf8ToAnsi(std::string_view utf8, bool* lossless = nullptr);
 std::string OemToUtf8(std::string_view oem);
 std::string Utf8ToOem(std::string_view utf8, bool* lossless = nullptr);
