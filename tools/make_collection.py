@@ -33,10 +33,11 @@ import sys
 import time
 import xml.etree.ElementTree as ET
 import zipfile
+import zlib
 from xml.sax.saxutils import escape as xml_escape
 
 GENERATOR = "make_collection"
-GENERATOR_VERSION = 1
+GENERATOR_VERSION = 2
 DEFAULT_SEED = 20240607
 ZIP_TIME = (2024, 1, 1, 12, 0, 0)
 UTF8_BOM = b"\xef\xbb\xbf"
@@ -95,6 +96,11 @@ CONTROLS_TO_BLANK = bytes.maketrans(bytes(range(32)), b" " * 32)
 def clean(field):
     """Control characters become blanks, then blanks are trimmed."""
     return field.translate(CONTROLS_TO_BLANK).strip(b" ")
+
+
+def blank_controls(field):
+    """Control characters become blanks; the blanks stay."""
+    return field.translate(CONTROLS_TO_BLANK)
 
 
 def cut(field, width):
@@ -186,7 +192,7 @@ def book_line(title, series, file, size, codes, lang, deleted):
 class CatalogueModel:
     """Books filed under authors as the book-list build files them."""
 
-    def __init__(self):
+    def __init__(self, keep_records=False):
         self.keys = {}  # upper-cased name -> author number (first seen order)
         self.names = []
         self.sort_keys = []
@@ -195,6 +201,9 @@ class CatalogueModel:
         self.duplicates = 0
         self.pseudo = 0
         self.read_errors = 0
+        # The book table's records in writing order, as "<author ID> TAB <book
+        # line>" (IDs from 1 in order of first appearance), when kept.
+        self.records = [] if keep_records else None
 
     def author_number(self, name):
         name = cut(name, AUTHOR_WIDTH) or b"???"
@@ -216,7 +225,10 @@ class CatalogueModel:
             if name.translate(ANSI_UPPER) == UNKNOWN_UPPER:
                 name = UNKNOWN_AUTHOR + b" #%03d" % (self.pseudo // PSEUDO_AUTHOR_BOOKS)
                 self.pseudo += 1
-            self.lines[self.author_number(name)].append(line)
+            number = self.author_number(name)
+            self.lines[number].append(line)
+            if self.records is not None:
+                self.records.append(b"%d\t" % (number + 1) + line)
 
     def finish(self):
         """Returns the catalogue: members by name, and facts for model.json."""
@@ -270,29 +282,27 @@ def split_lines(text):
 
 
 def parse_record(line):
-    """One index record line (1251 bytes) -> (authors, book line, deleted) or None."""
+    """One index record line (1251 bytes) -> (authors, book line, deleted, read
+    errors) or None for a line too short to be a record."""
     fields = line.split(b"\x04")
     if line.endswith(b"\x04"):
         fields.pop()  # the terminator of the last field opens no field of its own
     if len(fields) < 12:
         return None
-    f = [field.translate(CONTROLS_TO_BLANK) for field in fields[:12]]
+    f = [clean(field) for field in fields[:12]]
     pieces = f[0].split(b":")
     authors = []
     for i, piece in enumerate(pieces):
-        name = piece.replace(b",", b" ").strip(b" ")
-        if not name:
-            if i == len(pieces) - 1:
-                continue
-            name = UNKNOWN_AUTHOR
-        authors.append(name)
+        if not piece and i == len(pieces) - 1:
+            continue  # the empty piece after the last ":" names no one
+        authors.append(piece.replace(b",", b" ").strip(b" ") or UNKNOWN_AUTHOR)
     ids = [g.replace(b",", b" ").strip(b" ") for g in f[1].split(b":")]
-    title = cut(f[2].strip(b" ") or b"???", TITLE_WIDTH)
-    deleted = f[8].strip(b" ") == b"1"
-    line = book_line(title, series_text(f[3].strip(b" "), f[4].strip(b" "), True),
-                     cut(f[5].strip(b" "), FILE_WIDTH), size_text(f[6].strip(b" ")),
-                     genre_codes([g for g in ids if g]), cut(f[11].strip(b" "), 2), deleted)
-    return authors, line, deleted
+    title = cut(f[2] or b"???", TITLE_WIDTH)
+    deleted = f[8] == b"1"
+    bad_size = f[6] != b"" and not f[6].isdigit()
+    line = book_line(title, series_text(f[3], f[4], True), cut(f[5], FILE_WIDTH), size_text(f[6]),
+                     genre_codes([g for g in ids if g]), cut(f[11], 2), deleted)
+    return authors, line, deleted, int(bad_size)
 
 
 def inpx_member_is_read(info):
@@ -301,8 +311,8 @@ def inpx_member_is_read(info):
     return info.filename.lower().endswith(".inp") or info.file_size >= 3333
 
 
-def model_from_inpx(path):
-    model = CatalogueModel()
+def model_from_inpx(path, keep_records=False):
+    model = CatalogueModel(keep_records)
     with zipfile.ZipFile(path) as z:
         for info in z.infolist():
             if not inpx_member_is_read(info):
@@ -315,7 +325,9 @@ def model_from_inpx(path):
                 if record is None:
                     model.read_errors += 1
                 else:
-                    model.add_book(*record)
+                    authors, book, deleted, errors = record
+                    model.read_errors += errors
+                    model.add_book(authors, book, deleted)
     return model
 
 
@@ -351,8 +363,9 @@ def parse_head(head):
         elif child.tag == "genre":
             ids.append(clean(to_ansi(element_text(child))))
         elif child.tag == "sequence":
-            series = series_text(clean(to_ansi(child.get("name", ""))),
-                                 clean(to_ansi(child.get("number", ""))), False)
+            # The attributes as they stand: blanks around them are kept.
+            series = series_text(blank_controls(to_ansi(child.get("name", ""))),
+                                 blank_controls(to_ansi(child.get("number", ""))), False)
         elif child.tag == "author":
             parts = []
             for tag in ("last-name", "first-name", "middle-name"):
@@ -372,9 +385,14 @@ def archive_names(lib):
     return sorted(names, key=lambda n: n.encode("utf-8", "surrogateescape"))
 
 
-def model_from_archives(lib):
+# What reading a damaged member raises: a bad record or CRC, a broken deflate
+# stream, data cut short, an unknown compression method.
+MEMBER_ERRORS = (zipfile.BadZipFile, zlib.error, EOFError, OSError, NotImplementedError)
+
+
+def model_from_archives(lib, keep_records=False):
     """The catalogue built from the FB2 heads, the header log and per-member outcomes."""
-    model = CatalogueModel()
+    model = CatalogueModel(keep_records)
     log = []
     outcomes = []
     for name in archive_names(lib):
@@ -388,17 +406,24 @@ def model_from_archives(lib):
             for info in archive.infolist():
                 if info.is_dir() or not info.filename.lower().endswith(".fb2"):
                     continue
-                with archive.open(info) as member:
-                    start = member.read(HEAD_SIZES[-1])
-                while True:
-                    position, fields = parse_head(start[:min(head_size, info.file_size)])
-                    log.append(b"%d\r" % position)
-                    if fields or head_size >= HEAD_SIZES[-1]:
-                        break
-                    head_size *= 2
+                # Each try reads the head afresh at the current size, so bytes
+                # past the head are never inflated.
+                fields, read_error = None, False
+                try:
+                    while True:
+                        with archive.open(info) as member:
+                            head = member.read(min(head_size, info.file_size))
+                        position, fields = parse_head(head)
+                        log.append(b"%d\r" % position)
+                        if fields or head_size >= HEAD_SIZES[-1]:
+                            break
+                        head_size *= 2
+                except MEMBER_ERRORS:
+                    model.read_errors += 1
+                    fields, read_error = None, True
                 file_name = info.filename.rstrip("/").rsplit("/", 1)[-1]
-                outcomes.append({"archive": name, "member": info.filename,
-                                 "catalogued": fields is not None, "head_size": head_size})
+                outcomes.append({"archive": name, "member": info.filename, "catalogued": fields is not None,
+                                 "read_error": read_error, "head_size": head_size})
                 if fields:
                     authors, title, series, codes, lang = fields
                     line = book_line(title, series, cut(to_ansi(file_name[:-4]), FILE_WIDTH),
@@ -504,6 +529,9 @@ def write_model(out, folder, dbz_name, model, notable=None, extra=None):
     write_bytes(os.path.join(expected, "a.txt"), members["a.txt"])
     write_bytes(os.path.join(expected, "inf.txt"), members["inf.txt"])
     write_bytes(os.path.join(expected, "books.txt"), books_txt)
+    if model.records is not None:
+        write_bytes(os.path.join(expected, "bo.txt"), b"".join(r + b"\n" for r in model.records))
+        write_bytes(os.path.join(expected, "au.txt"), b"".join(n + b"\n" for n in model.names))
     write_json(os.path.join(expected, "model.json"), facts)
     write_catalogue(os.path.join(out, dbz_name), members)
     return facts
@@ -581,6 +609,11 @@ class Book:
         self.sequence_number = None  # FB2 attribute when it differs from serno; "" = absent
         self.nickname = None
         self.body = "Текст книги."
+        self.stored = False  # stored rather than deflated, whatever its archive does
+        # Damage done to the member in its archive: "tail" (a stored member
+        # whose bytes after the head are changed: its CRC fails, its head reads)
+        # or "start" (a deflate stream broken at its first byte).
+        self.damage = None
         self.expect = None  # what the FB2 build should make of it
 
     def author_field(self):
@@ -698,16 +731,45 @@ class Collection:
 
 
 def finish_books(archive_members):
-    """Turns Books into bytes and fixes their index sizes."""
+    """Turns Books into bytes and fixes their index sizes; a book's member
+    keeps the Book as a third item (how it is stored and damaged)."""
     out = []
     for name, content in archive_members:
         if isinstance(content, Book):
             data = content.fb2()
             content.size = len(data)
-            out.append((name, data))
+            out.append((name, data, content))
         else:
             out.append((name, content))
     return out
+
+
+# Where a "tail" damage hits a stored member: past every head size the build
+# tries first and past the 4,096-byte reads of Python's zipfile.
+TAIL_DAMAGE_AT = 12000
+
+
+def damage_members(path, damaged):
+    """Changes the stored bytes of the members `damaged` (name -> kind)."""
+    with zipfile.ZipFile(path) as z:
+        spots = []
+        for info in z.infolist():
+            if info.filename not in damaged:
+                continue
+            with open(path, "rb") as f:
+                f.seek(info.header_offset + 26)
+                name_len, extra_len = struct.unpack("<HH", f.read(4))
+            data_at = info.header_offset + 30 + name_len + extra_len
+            if damaged[info.filename] == "tail":
+                assert info.compress_type == zipfile.ZIP_STORED and info.file_size > TAIL_DAMAGE_AT + 8
+                spots.append((data_at + TAIL_DAMAGE_AT, b"\x00\xff\x00\xff\x00\xff\x00\xff"))
+            else:
+                assert info.compress_type == zipfile.ZIP_DEFLATED
+                spots.append((data_at, b"\xff"))  # block type 3: invalid at once
+    with open(path, "r+b") as f:
+        for at, data in spots:
+            f.seek(at)
+            f.write(data)
 
 
 def exact_member(records, target):
@@ -798,6 +860,8 @@ def build_small(c, fillers):
               note="sequence 123 (not cut)")
     c.add_fb2(a1, feature("Серия без номера", series="Серия без номеров", serno=""),
                   note="sequence without number")
+    c.add_fb2(a1, feature("Серия с пробелами", series=" Пробельная серия", serno="5 "),
+              note="sequence attributes with blanks: kept as they stand")
     c.add_fb2(a1, feature("Первая строка\nвторая строка"), note="title with an embedded newline")
     c.add_fb2(a1, feature("Заголовок\tс табуляцией"), note="title with a TAB")
     c.add_fb2(a1, feature(" ".join(["Очень длинное название книги"] * 11)), note="title longer than 250 characters")
@@ -872,6 +936,15 @@ def build_small(c, fillers):
     c.add_fb2(nested, c.filler_book(701, pool), note="ordinary book")
     nested.append(("notes.txt", "Не книга.\r\n".encode("utf-8")))
     c.archives.append(("fb2-000700-000709.zip", zipfile.ZIP_DEFLATED, nested))
+    damaged = []
+    b = c.add_fb2(damaged, c.filler_book(950, pool), note="stored, damaged after its head: read from the head")
+    b.stored, b.damage = True, "tail"
+    b.body = c.words(RU_WORDS, TAIL_DAMAGE_AT)
+    b = c.add_fb2(damaged, c.filler_book(951, pool), catalogued=False,
+                  note="deflate stream damaged at its start: a read error, skipped")
+    b.damage = "start"
+    c.add_fb2(damaged, c.filler_book(952, pool), note="ordinary book after a damaged one")
+    c.archives.append(("fb2-000950-000959.zip", zipfile.ZIP_DEFLATED, damaged))
     for number in (500, 600):
         book = c.filler_book(number, pool)
         book.size = r.randint(10000, 900000)
@@ -924,12 +997,12 @@ def build_small(c, fillers):
     for name, kind, content in c.archives:
         if not isinstance(content, list):
             continue
-        for member, data in content:
+        for member, data, *_ in content:
             book = c.books.get(member.rsplit("/", 1)[-1][:-4]) if member.endswith(".fb2") else None
             if book is not None:
                 ends = data.find(b"</title-info>")
                 c.fb2_intent.append(dict(
-                    book.expect, archive=name, member=member, number=book.number,
+                    book.expect, archive=name, member=member, number=book.number, damage=book.damage,
                     title=book.title if book.expect["catalogued"] else None,
                     title_info_end=ends + len(b"</title-info>") if ends >= 0 else None,
                     planned_end=book.ends_at))
@@ -1008,6 +1081,7 @@ def index_only_records(c):
     rec("Пустой жанр", "Жанров,Автор,:", genres=[])
     rec("Жанр с запятой", "Жанров,Автор,:", genres=["sf,", " prose "])
     rec("Шесть жанров", "Жанров,Автор,:", genres=["sf", "sf_action", "sf_horror", "prose", "roman", "humor"])
+    rec("Запятые после автора", "Смитов,Джон,:,,")
     c.notable.update({
         "smith": "Smith John", "smithson": "Smithson John", "smith_only": "Smith",
         "petrov": "Петров Пётр", "long_name": long_name + "Первый Иван",
@@ -1031,7 +1105,8 @@ def build_edge(c):
     c.inpx_members.append(("unknown-authors.inp", "".join(lines).encode("utf-8")))
 
     # A member with an empty line and a line of eleven fields (both read errors),
-    # records with unsafe file numbers and an empty size.
+    # records with unsafe file numbers, an empty size and a size with a letter
+    # (stored as 0, a read error).
     good = lambda number, title: inpx_line(["Опасный,Номер,:", "prose:", title, "", "", number, 12345,
                                             1, "0", "fb2", "2024-01-01", "ru", "", ""])
     text = (good("1*", "Звёздочка в номере") + "\r\n" +
@@ -1039,6 +1114,8 @@ def build_edge(c):
                        "2024-01-01"]) +
             good("../x1", "Путь в номере") + good('5"5', "Кавычка в номере") +
             inpx_line(["Опасный,Номер,:", "prose:", "Пустой размер", "", "", 410001, "", 1, "0", "fb2",
+                       "2024-01-01", "ru"]) +
+            inpx_line(["Опасный,Номер,:", "prose:", "Размер с буквой", "", "", 410002, "12k", 1, "0", "fb2",
                        "2024-01-01", "ru"]))
     c.inpx_members.append(("bad-lines.inp", text.encode("utf-8")))
     c.probes += ["1*", "../x1", '5"5']
@@ -1103,7 +1180,8 @@ def write_sub_collection(out, rng, authors):
         number += 1
     members = info_members() + [("books.inp", "".join(lines).encode("utf-8"))]
     write_inpx(os.path.join(folder, "librusec.inpx"), members)
-    facts = write_model(folder, "expected", "ref.dbz", model_from_inpx(os.path.join(folder, "librusec.inpx")))
+    model = model_from_inpx(os.path.join(folder, "librusec.inpx"), True)
+    facts = write_model(folder, "expected", "ref.dbz", model)
     assert facts["authors"] == authors, facts
     return facts
 
@@ -1121,14 +1199,20 @@ def write_archives(lib, archives):
         if kind is None:
             write_bytes(path, content)
             continue
+        damaged = {}
         with zipfile.ZipFile(path, "w", kind) as z:
-            for member, data in content:
+            for member, data, *book in content:
                 if member.endswith("/"):
                     info = zip_info(member, zipfile.ZIP_STORED)
                     info.external_attr = (0o40755 << 16) | 0x10
                     z.writestr(info, b"")
-                else:
-                    z.writestr(zip_info(member, kind), data)
+                    continue
+                book = book[0] if book else None
+                z.writestr(zip_info(member, zipfile.ZIP_STORED if book and book.stored else kind), data)
+                if book and book.damage:
+                    damaged[member] = book.damage
+        if damaged:
+            damage_members(path, damaged)
 
 
 def make_small_or_edge(out, variant, seed, fillers, log):
@@ -1143,7 +1227,7 @@ def make_small_or_edge(out, variant, seed, fillers, log):
     write_inpx(inpx, c.inpx_members)
     log("archives and index written")
 
-    model = model_from_inpx(inpx)
+    model = model_from_inpx(inpx, True)
     index_numbers = []
     with zipfile.ZipFile(inpx) as z:
         for info in z.infolist():
@@ -1156,7 +1240,7 @@ def make_small_or_edge(out, variant, seed, fillers, log):
                         {"mode": "index", "skipped_member_numbers": c.exact_records["notes-3332.txt"]})
     log("index model written: %d authors, %d books" % (facts["authors"], facts["books"]))
 
-    fb2_model, zzz, outcomes = model_from_archives(lib)
+    fb2_model, zzz, outcomes = model_from_archives(lib, True)
     fb2_facts = write_model(out, os.path.join("expected", "fb2"), "ref-fb2.dbz", fb2_model, None,
                             {"mode": "fb2"})
     write_bytes(os.path.join(out, "expected", "fb2", "zzz.txt"), zzz)
@@ -1302,9 +1386,24 @@ def main(argv=None):
                         help="scale: number of index records (default 500000); "
                              "small/edge: number of ordinary books besides the odd ones (default 60)")
     parser.add_argument("--seed", type=int, default=DEFAULT_SEED)
-    parser.add_argument("--out", required=True, help="output folder (replaced if it holds a generated collection)")
+    parser.add_argument("--out", help="output folder (replaced if it holds a generated collection)")
+    parser.add_argument("--model-of", metavar="INPX",
+                        help="instead of making a collection, compute the catalogue that the index file INPX "
+                             "gives and write it to --dbz (for timing against the program and for inspection)")
+    parser.add_argument("--dbz", help="with --model-of: the catalogue archive to write")
     parser.add_argument("--quiet", action="store_true")
     args = parser.parse_args(argv)
+    if args.model_of:
+        if not args.dbz:
+            parser.error("--model-of needs --dbz")
+        members, _, facts = model_from_inpx(args.model_of).finish()
+        write_catalogue(args.dbz, members)
+        if not args.quiet:
+            print("make_collection: %d authors, %d books, %d read errors" %
+                  (facts["authors"], facts["books"], facts["read_errors"]), file=sys.stderr)
+        return 0
+    if not args.out:
+        parser.error("--out is required")
     if args.variant == "scale":
         records = 500000 if args.records is None else args.records
         if not 1000 <= records <= 900000:  # file numbers stay below 1,000,000: 6-digit names sort right
