@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdint>
+#include <vector>
 
 namespace platform {
 namespace {
@@ -193,18 +194,28 @@ size_t MaximalSubpart(const unsigned char* p, size_t n) {
   return i;
 }
 
-// The reverse of a code page's upper half, sorted by code point.
+// The reverse of a code page's upper half: byte by code point, looked up by
+// the code point's high and low byte (every character of 1251 and 866 lies
+// below U+10000). Where two bytes share a code point the lower one wins.
 struct ReverseTable {
-  std::array<std::pair<char16_t, unsigned char>, 128> pairs;
+  std::array<int16_t, 256> page;  // index into pages, or -1
+  std::vector<std::array<int16_t, 256>> pages;
   explicit ReverseTable(const char16_t (&high)[128]) {
-    for (int i = 0; i < 128; ++i) pairs[i] = {high[i], static_cast<unsigned char>(0x80 + i)};
-    std::sort(pairs.begin(), pairs.end());
+    page.fill(-1);
+    for (int i = 0; i < 128; ++i) {
+      const char16_t cp = high[i];
+      if (page[cp >> 8] < 0) {
+        page[cp >> 8] = static_cast<int16_t>(pages.size());
+        pages.emplace_back().fill(-1);
+      }
+      int16_t& slot = pages[static_cast<size_t>(page[cp >> 8])][cp & 0xFF];
+      if (slot < 0) slot = static_cast<int16_t>(0x80 + i);
+    }
   }
   int Find(char32_t cp) const {
     if (cp < 0x80) return static_cast<int>(cp);
-    auto it = std::lower_bound(pairs.begin(), pairs.end(), cp,
-                               [](const auto& p, char32_t c) { return p.first < c; });
-    return it != pairs.end() && it->first == cp ? it->second : -1;
+    if (cp > 0xFFFF || page[cp >> 8] < 0) return -1;
+    return pages[static_cast<size_t>(page[cp >> 8])][cp & 0xFF];
   }
 };
 
@@ -231,11 +242,16 @@ std::string SingleByteToUtf8(std::string_view s, const char16_t (&high)[128]) {
 }
 
 std::string Utf8ToSingleByte(std::string_view s, const ReverseTable& table, bool* lossless) {
-  std::string out;
-  out.reserve(s.size());
+  // At most one byte out per byte in: fill a buffer of that size, then cut.
+  std::string out(s.size(), '\0');
+  char* o = out.data();
   bool exact = true;
   const auto* p = reinterpret_cast<const unsigned char*>(s.data());
   for (size_t i = 0; i < s.size();) {
+    if (p[i] < 0x80) {
+      *o++ = static_cast<char>(p[i++]);
+      continue;
+    }
     char32_t cp;
     size_t len = DecodeAt(p + i, s.size() - i, cp);
     int b = len ? table.Find(cp) : -1;
@@ -243,9 +259,10 @@ std::string Utf8ToSingleByte(std::string_view s, const ReverseTable& table, bool
       b = '?';
       exact = false;
     }
-    out += static_cast<char>(b);
+    *o++ = static_cast<char>(b);
     i += len ? len : MaximalSubpart(p + i, s.size() - i);
   }
+  out.resize(static_cast<size_t>(o - out.data()));
   if (lossless) *lossless = exact;
   return out;
 }

@@ -386,8 +386,9 @@ def archive_names(lib):
 
 
 # What reading a damaged member raises: a bad record or CRC, a broken deflate
-# stream, data cut short, an unknown compression method.
-MEMBER_ERRORS = (zipfile.BadZipFile, zlib.error, EOFError, OSError, NotImplementedError)
+# stream, data cut short, an unknown compression method, and an encrypted
+# member (RuntimeError: no password is asked for).
+MEMBER_ERRORS = (zipfile.BadZipFile, zlib.error, EOFError, OSError, NotImplementedError, RuntimeError)
 
 
 def model_from_archives(lib, keep_records=False):
@@ -426,7 +427,7 @@ def model_from_archives(lib, keep_records=False):
                                  "read_error": read_error, "head_size": head_size})
                 if fields:
                     authors, title, series, codes, lang = fields
-                    line = book_line(title, series, cut(to_ansi(file_name[:-4]), FILE_WIDTH),
+                    line = book_line(title, series, cut(blank_controls(to_ansi(file_name[:-4])), FILE_WIDTH),
                                      size_text(b"%d" % info.file_size), codes, lang, False)
                     model.add_book(authors, line, False)
     return model, b"".join(log), outcomes
