@@ -207,7 +207,13 @@ class TZABaseArchiver::TItemAdder {
   };
   bool Excluded(const std::string& path, bool isFolder) const;
   bool IsTheArchive(const std::string& path, int64_t size) const;
-  bool AddFoundEntry(const std::string& folder, const TEntry& entry);
+  // What became of an entry handed to AddFoundEntry.
+  enum class TFound {
+    Added,
+    Refused,  // by the caller's OnConfirmProcessFile
+    Passed    // excluded, the archive itself, or kept out by an existing item
+  };
+  TFound AddFoundEntry(const std::string& folder, const TEntry& entry);
 
   TZABaseArchiver& a_;
   TZADirArray& dir_;
@@ -242,6 +248,8 @@ std::string TZABaseArchiver::TItemAdder::StoredNameOf(const TSource& src) const 
     // A stored name never begins at the root: readers would put it there.
     name.erase(0, name.find_first_not_of('/'));
   }
+  // A folder item ends in '/' as readers expect, whether it came from disk
+  // or from a stream given the folder attribute.
   if (src.Folder && !name.empty() && name.back() != '/') name += '/';
   return name;
 }
@@ -523,12 +531,15 @@ void TZABaseArchiver::TItemAdder::ScanFolder(const std::string& folder, const st
     if (Excluded(path, true)) continue;
     const std::optional<platform::TFileId> id = IdOf(path);
     if (!id || std::find(inside_.begin(), inside_.end(), *id) != inside_.end()) continue;  // a circle
-    const bool added = (searchAttr_ & kFolderAttr) && (Match(path, fullMask) || Match(path + ".", fullMask)) &&
-                       AddFoundEntry(folder, sub);
+    const TFound found = (searchAttr_ & kFolderAttr) && (Match(path, fullMask) || Match(path + ".", fullMask))
+                             ? AddFoundEntry(folder, sub)
+                             : TFound::Passed;
     // A folder added as an item is gone into whatever Recurse says; one
     // kept out of the archive by an existing item of its name still holds
-    // files the user asked for.
-    if (!added && !(recurse_ && descend)) continue;
+    // files the user asked for; one the caller refused is left out with
+    // everything below it.
+    if (found == TFound::Refused) continue;
+    if (found != TFound::Added && !(recurse_ && descend)) continue;
     inside_.push_back(*id);
     ScanFolder(path + "/", nameMask, descend);
     inside_.pop_back();
@@ -547,15 +558,16 @@ bool TZABaseArchiver::TItemAdder::IsTheArchive(const std::string& path, int64_t 
   return id && std::find(archiveIds_.begin(), archiveIds_.end(), *id) != archiveIds_.end();
 }
 
-bool TZABaseArchiver::TItemAdder::AddFoundEntry(const std::string& folder, const TEntry& entry) {
+TZABaseArchiver::TItemAdder::TFound TZABaseArchiver::TItemAdder::AddFoundEntry(const std::string& folder,
+                                                                              const TEntry& entry) {
   const std::string path = folder + entry.Name;
   const bool isFolder = (entry.Attr & kFolderAttr) != 0;
-  if (Excluded(path, isFolder)) return false;
-  if (!isFolder && IsTheArchive(path, entry.Size)) return false;
+  if (Excluded(path, isFolder)) return TFound::Passed;
+  if (!isFolder && IsTheArchive(path, entry.Size)) return TFound::Passed;
 
   bool confirm = true;
   a_.DoOnConfirmProcessFile(path, move_ ? poMove : poAdd, confirm);
-  if (!confirm) return false;
+  if (!confirm) return TFound::Refused;
   TSource src;
   src.FileName = path;
   src.FromDisk = true;
@@ -563,7 +575,7 @@ bool TZABaseArchiver::TItemAdder::AddFoundEntry(const std::string& folder, const
   src.Attr = entry.Attr;
   src.DosTime = entry.Time;
   const int index = AddFileItem(src, nullptr);
-  if (index < 0) return false;
+  if (index < 0) return TFound::Passed;
 
   TDirItem& item = dir_[index];
   if (move_) item.Operation = poMove;
@@ -577,7 +589,7 @@ bool TZABaseArchiver::TItemAdder::AddFoundEntry(const std::string& folder, const
   }
   if (!isFolder) SetSourceSize(item, static_cast<uint64_t>(entry.Size), a_.FZip64Mode == zmAlways);
   ++added_;
-  return true;
+  return TFound::Added;
 }
 
 // --- The update step --------------------------------------------------------------------------

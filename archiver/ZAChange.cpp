@@ -176,6 +176,8 @@ void TZABaseArchiver::RenameFile(const std::string& OldName, const std::string& 
   const bool oem = FOptions.OEMFileNames();
   const std::string oldName = Slashes(OldName);
   std::string newName = Slashes(NewName);
+  // A stored name never begins at the root, as with adding: readers would
+  // extract it there.
   newName.erase(0, newName.find_first_not_of('/'));
 
   // The new name of every item concerned, worked out before anything changes.

@@ -5,7 +5,10 @@
 //
 // Volume numbers handed to handlers count from 1; progress is a percentage
 // from 0 to 100. Parameters passed by non-const reference are answers the
-// handler may change.
+// handler may change. Item names handed to handlers (OnFileProgress,
+// OnExtractFile, OnStoreFile, OnConfirmProcessFile, OnProcessFileFailure)
+// use '/' as this platform's separator, where the Windows component used
+// '\'; names a handler gives back may use either.
 #pragma once
 
 #include <cstdint>

@@ -521,6 +521,8 @@ bool TZABaseArchiver::ExtractItemToFile(int Index, const std::string& Name, cons
   uint32_t attr = item.CentralDir.externalAttr;
   AnsiString comment = item.Comment;
   DoOnExtractFile(fileName, attr, comment);
+  // The handler may answer with either separator, as names are written.
+  std::replace(fileName.begin(), fileName.end(), '\\', '/');
   if (fileName.empty() || fileName.find('\0') != std::string::npos) {
     // "/" or "./" as a folder item names the destination itself.
     if (folderItem && fileName == safe) return false;

@@ -12,12 +12,18 @@ namespace {
 // The attribute bits a search can leave out: hidden, system, volume, folder.
 constexpr uint32_t kExcludableAttr = 0x1E;
 
-// An item's name as the search sees it: '/'-separated (names written by
-// DOS-era tools use '\\'), one trailing separator dropped.
+// `s` with every '\\' turned into '/': names written by DOS-era tools, and
+// masks, may use either separator.
+std::string Slashed(std::string s) {
+  std::replace(s.begin(), s.end(), '\\', '/');
+  return s;
+}
+
+// An item's name as a search by mask sees it: '/'-separated, one trailing
+// separator dropped.
 std::string SearchName(const std::string& name) {
-  std::string n = name;
-  if (!n.empty() && (n.back() == '/' || n.back() == '\\')) n.pop_back();
-  std::replace(n.begin(), n.end(), '\\', '/');
+  std::string n = Slashed(name);
+  if (!n.empty() && n.back() == '/') n.pop_back();
   return n;
 }
 
@@ -25,40 +31,54 @@ bool CheckFindAttr(uint32_t itemAttr, int32_t searchAttr) {
   return (itemAttr & ~static_cast<uint32_t>(searchAttr) & kExcludableAttr) == 0;
 }
 
-bool MatchesAny(const std::string& name, const std::vector<std::string>* masks) {
-  if (!masks) return false;
-  return std::any_of(masks->begin(), masks->end(),
-                     [&](const std::string& m) { return ZAMatchName(name, m); });
+// The entries of a mask list, each '/'-separated as the names are, so that
+// a mask means the same whichever separator it was written with.
+std::vector<std::string> SlashedMasks(const std::vector<std::string>* masks) {
+  std::vector<std::string> out;
+  if (masks)
+    for (const std::string& m : *masks) out.push_back(Slashed(m));
+  return out;
 }
 
-bool MatchItem(const TZASearchScope& scope, const TDirItem& item, const TInternalSearchRec& h) {
-  if (h.UseProperties)
-    return MatchesAny(item.Name, scope.FileMasks) && !MatchesAny(item.Name, scope.ExclusionMasks);
-  const std::string name = SearchName(item.Name);
-  if (!ZAMatchName(name, h.CFindMask) && !ZAMatchName(ZAExtractFileName(name), h.CFindMask))
-    return false;
-  return !ZAMatchName(name, h.ExclusionMask);
+bool MatchesAny(const std::string& name, const std::vector<std::string>& masks) {
+  return std::any_of(masks.begin(), masks.end(), [&](const std::string& m) { return ZAMatchName(name, m); });
 }
 
-// What every search asks of an item besides the mask: without Recurse a
-// search by mask sees only the items in the mask's own folder (a search by
-// the lists has no folder and sees everything); and the attributes.
+// What every search asks of an item: the mask (or the lists); without
+// Recurse a search by mask sees only the items in the mask's own folder (a
+// search by the lists has no folder and sees everything); and the
+// attributes.
 class TItemFilter {
  public:
   TItemFilter(const TZASearchScope& scope, const TInternalSearchRec& h)
-      : scope_(scope), h_(h), sameFolder_(!scope.Recurse && !h.UseProperties) {
+      : h_(h), sameFolder_(!scope.Recurse && !h.UseProperties) {
     if (sameFolder_) maskFolder_ = ZALowerCase(ZAExtractFilePath(h.CFindMask));
+    if (h.UseProperties) {
+      fileMasks_ = SlashedMasks(scope.FileMasks);
+      exclusionMasks_ = SlashedMasks(scope.ExclusionMasks);
+    }
   }
   bool Passes(const TDirItem& item) const {
     if (sameFolder_ && ZALowerCase(ZAExtractFilePath(SearchName(item.Name))) != maskFolder_) return false;
-    return MatchItem(scope_, item, h_) && CheckFindAttr(item.CentralDir.externalAttr, h_.FFindAttr);
+    return MatchItem(item) && CheckFindAttr(item.CentralDir.externalAttr, h_.FFindAttr);
   }
 
  private:
-  const TZASearchScope& scope_;
+  bool MatchItem(const TDirItem& item) const {
+    if (h_.UseProperties) {
+      // The whole stored name, a folder's trailing separator included.
+      const std::string name = Slashed(item.Name);
+      return MatchesAny(name, fileMasks_) && !MatchesAny(name, exclusionMasks_);
+    }
+    const std::string name = SearchName(item.Name);
+    if (!ZAMatchName(name, h_.CFindMask) && !ZAMatchName(ZAExtractFileName(name), h_.CFindMask)) return false;
+    return !ZAMatchName(name, h_.ExclusionMask);
+  }
+
   const TInternalSearchRec& h_;
   bool sameFolder_;
   std::string maskFolder_;
+  std::vector<std::string> fileMasks_, exclusionMasks_;
 };
 
 void Fill(const TDirItem& item, TZAArchiveItem& F) {
@@ -144,9 +164,8 @@ bool ZAMatchName(const std::string& name, const std::string& mask) {
 bool ZAFindFirst(const TZASearchScope& scope, const std::string& FileMask, TZAArchiveItem& F,
                  int SearchAttr, const std::string& ExclusionMask) {
   TInternalSearchRec& h = F.Handle;
-  h.CFindMask = FileMask;
-  std::replace(h.CFindMask.begin(), h.CFindMask.end(), '\\', '/');
-  h.ExclusionMask = ExclusionMask;
+  h.CFindMask = Slashed(FileMask);
+  h.ExclusionMask = Slashed(ExclusionMask);
   h.UseProperties = false;
   h.FWildCards = h.CFindMask.find_first_of("*?") != std::string::npos;
   h.FFindAttr = SearchAttr;

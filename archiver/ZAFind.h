@@ -7,9 +7,12 @@
 // directory) may run inside a FindNext loop.
 //
 // Names. Stored names use '/', and so do the names handed out here
-// (FileName, StoredPath). A '\' in a mask or in a stored name (DOS-era tools
-// wrote "folder\\123.fb2") is taken as '/', so either separator selects the
-// same items, and a listed StoredPath + FileName finds its item again.
+// (FileName, StoredPath), as the rest of the component hands out names with
+// '/' on this platform. A '\' in a stored name (DOS-era tools wrote
+// "folder\\123.fb2") and in every mask (the search mask, the exclusion mask
+// and each entry of FileMasks and ExclusionMasks) is taken as '/', so either
+// separator selects the same items, and a listed StoredPath + FileName finds
+// its item again.
 //
 // Speed. A mask without wildcards (a name, with or without a folder part)
 // is answered from the directory's name-part index in time that does not
@@ -44,7 +47,7 @@ struct TInternalSearchRec {
   std::string CFindMask;      // the mask, '/'-separated
   bool FWildCards = false;    // the mask holds '*' or '?'
   int32_t FFindAttr = 0;      // the attribute set of the search
-  std::string ExclusionMask;  // one exclusion mask, may be empty
+  std::string ExclusionMask;  // one exclusion mask, '/'-separated, may be empty
   bool UseProperties = false;  // select by the component's mask lists instead
 };
 

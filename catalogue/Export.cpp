@@ -357,6 +357,7 @@ TExportCounts expFiles(TJobHost& host, const std::vector<AnsiString>& files, int
   for (const AnsiString& file : files) {
     if (host.StopRequested()) break;
     const std::string name = platform::AnsiToUtf8(file) + ".fb2";
+    // Which book is being exported: a conversion can take a while per book.
     host.showSB("Экспорт файла...", name, " ");
     try {
       ++(ExportBook(run, file) ? counts.succeeded : counts.failed);

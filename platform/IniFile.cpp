@@ -158,8 +158,12 @@ struct TIniFile::Rep {
 TIniFile::TIniFile(std::string fileName) : rep_(std::make_unique<Rep>()) {
   rep_->fileName = std::move(fileName);
   const std::string existing = FindExistingFile(rep_->fileName);
-  const std::string bytes = existing.empty() ? std::string() : ReadFileBytes(existing);
-  rep_->Parse(IsText(bytes) ? bytes : std::string());
+  std::string text = existing.empty() ? std::string() : ReadFileBytes(existing);
+  if (!IsText(text))
+    text.clear();
+  else if (!IsValidUtf8(text))
+    text = AnsiToUtf8(text);  // written by a Windows program: Windows-1251
+  rep_->Parse(text);
 }
 
 TIniFile::~TIniFile() = default;

@@ -5,9 +5,11 @@
 // written back whole by UpdateFile(). Sections, keys, comments and blank
 // lines keep their order and spelling; a new key goes to the end of its
 // section, a new section to the end of the file. Text is UTF-8 (a leading
-// byte-order mark is skipped). A file that is not text (control characters
-// other than line breaks and blanks) reads as empty and is replaced whole
-// by UpdateFile(). Lookups ignore the letter case of section and
+// byte-order mark is skipped); a file that is not valid UTF-8 was written in
+// the Windows code page and is read as Windows-1251 (UpdateFile then writes
+// it as UTF-8). A file that is not text (control characters other than
+// line breaks and blanks) reads as empty and is replaced whole by
+// UpdateFile(). Lookups ignore the letter case of section and
 // key names and the blanks around names and values; of two equal keys in one
 // section the first counts. A value that begins or ends with a blank, or is
 // wrapped in double quotes, is written in double quotes, which reading

@@ -30,6 +30,7 @@
 #include "catalogue/ui/RowHeightDelegate.h"
 #include "catalogue/ui/SearchDialog.h"
 #include "catalogue/ui/SettingsDialog.h"
+#include "catalogue/ui/SortHeader.h"
 #include "platform/Dialogs.h"
 #include "platform/Files.h"
 
@@ -197,6 +198,7 @@ void TF::CreateSides() {
   LAU = new QLabel(PBO);
   LAU->setObjectName(QStringLiteral("LAU"));
   LV = NewListView(PBO, "LV", QAbstractItemView::ExtendedSelection, EM);
+  LV->setHeader(new TSortHeader(LV));
   LVModel = new TBookListModel(LV);
   LV->setModel(LVModel);
   LV->header()->setStretchLastSection(true);

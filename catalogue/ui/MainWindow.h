@@ -131,8 +131,9 @@ class TF : public QMainWindow, public TJobHost {
   // Sorts LV by the sort state (AppState().sortColumn, sortDescending).
   void AlphaSort();
   // Marks header `column` of LV with the sort arrow when it is the sort
-  // column. The header shows one arrow, so marking the sort column clears
-  // the others.
+  // column: pointing up when ascending, down when descending (TSortHeader).
+  // The header shows one arrow, so marking the sort column clears the
+  // others.
   void SetColumnArrow(int column);
   // The sort state as the settings keep it ("A0".."D6"), and back: a text
   // that is not one of those sorts by the title, ascending.

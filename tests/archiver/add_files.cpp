@@ -91,6 +91,26 @@ TEST(AddFiles, FoldersLinksAndTheArchiveItself) {
   commit_test::ExpectPeersAccept(path);
 }
 
+TEST(AddFiles, AFolderTheHandlerRefusesIsLeftOutWithItsContents) {
+  TempDir dir;
+  const std::string root = dir / "src";
+  MakeTree(root, {{"a.txt", "a"}, {"sub/c.txt", "c"}, {"sub/deep/d.txt", "d"}, {"other/e.txt", "e"}});
+  const std::string path = dir / "out.zip";
+  TZipArchiver arc;
+  Create(arc, path);
+  arc.SetBaseDir(root);
+  std::vector<std::string> asked;
+  arc.OnConfirmProcessFile = [&](archiver::TZABaseArchiver&, const std::string& name, archiver::TZAProcessOperation,
+                                 bool& confirm) {
+    asked.push_back(name);
+    confirm = name != root + "/sub";
+  };
+  arc.AddFiles("*.*", 0x28BF, "");
+  arc.CloseArchive();
+  EXPECT_EQ(Keys(ZipInfoShort(path)), (std::vector<std::string>{"a.txt", "other/", "other/e.txt"}));
+  for (const std::string& name : asked) EXPECT_EQ(name.find(root + "/sub/"), std::string::npos) << name;
+}
+
 TEST(AddFiles, ExclusionAndNoCompressionMasks) {
   TempDir dir;
   const std::string root = dir / "src";

@@ -160,6 +160,50 @@ TEST(DeleteFiles, RemovesItemsAndAnAbandonedDeleteChangesNothing) {
   commit_test::ExpectPeersAccept(path);
 }
 
+// Mask lists written with '\\' select what the same lists with '/' select,
+// in every operation that works by the lists.
+TEST(MaskLists, EitherSeparatorSelectsTheSameItems) {
+  TempDir dir;
+  const std::string path = dir / "lists.zip";
+  const std::map<std::string, std::string> items{
+      {"a.fb2", "a"}, {"d/", ""}, {"x/y/b.fb2", "b"}, {"x/c.txt", "c"}, {"h.txt", "h"}};
+  MakeArchive(path, items);
+  TZipArchiver arc;
+  Reopen(arc, path);
+
+  archiver::TZAArchiveItem F;
+  arc.SetFileMasks({"x\\y\\*.fb2"});
+  ASSERT_TRUE(arc.FindFirst(F));
+  EXPECT_EQ(F.StoredPath + F.FileName, "x/y/b.fb2");
+  EXPECT_FALSE(arc.FindNext(F));
+  // The single exclusion mask of the other form too.
+  int found = 0;
+  for (bool ok = arc.FindFirst("*.*", F, 0x28BF, "x\\*"); ok; ok = arc.FindNext(F)) ++found;
+  EXPECT_EQ(found, 3);
+
+  const auto byLists = [&](const std::vector<std::string>& masks, const std::vector<std::string>& exclusions) {
+    arc.SetFileMasks(masks);
+    arc.SetExclusionMasks(exclusions);
+  };
+  byLists({"*.*"}, {"x\\*"});
+  const int tested = arc.TestFiles();
+  byLists({"*.*"}, {"x/*"});
+  EXPECT_EQ(arc.TestFiles(), tested);
+  EXPECT_EQ(tested, 3);
+
+  byLists({"x\\*"}, {"*.txt"});
+  arc.SetBaseDir(dir / "out");
+  EXPECT_EQ(arc.ExtractFiles(), 1);
+  EXPECT_EQ(ReadBytes(dir / "out/x/y/b.fb2"), "b");
+  EXPECT_FALSE(Exists(dir / "out/x/c.txt"));
+
+  // A delete of everything but what is under x keeps exactly that.
+  byLists({"*.*"}, {"x\\*"});
+  EXPECT_EQ(arc.DeleteFiles(), 3);
+  arc.CloseArchive();
+  EXPECT_EQ(Keys(ZipInfoShort(path)), (std::vector<std::string>{"x/c.txt", "x/y/b.fb2"}));
+}
+
 TEST(RenameFile, AFolderRenameReplacesOnlyTheLeadingFolder) {
   TempDir dir;
   const std::string path = dir / "ren.zip";

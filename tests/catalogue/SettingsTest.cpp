@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "catalogue/AppState.h"
+#include "platform/CodePage.h"
 #include "platform/Files.h"
 #include "tests/platform/TempDir.h"
 
@@ -109,6 +110,28 @@ TEST(Settings, AFileThatIsNotTextIsReplacedWhole) {
   WriteSettings(dir / "t.ini", s);
   WriteSettings(dir / "fresh.ini", s);
   EXPECT_EQ(platform::ReadFileBytes(dir / "t.ini"), platform::ReadFileBytes(dir / "fresh.ini"));
+}
+
+// A settings file of the Windows program (tests/data/settings/
+// windows-1251.ini): Windows-1251 text with CR LF line ends.
+TEST(Settings, AWindows1251FileIsReadAndSavedBackAsUtf8) {
+  TempDir dir;
+  const std::string data = std::string(TOMESHELF_SOURCE_DIR) + "/tests/data/settings/windows-1251.ini";
+  platform::WriteFileBytes(dir / "w.ini", platform::ReadFileBytes(data));
+  const TSettings s = ReadSettings(dir / "w.ini", "/e/");
+  EXPECT_EQ(s.libDir, "D:\\Библиотека\\Архивы\\");
+  EXPECT_EQ(s.expDir, "D:\\Экспорт книг\\");
+  EXPECT_EQ(s.readerProgram, "C:\\Program Files\\Читалка\\reader.exe");
+  EXPECT_EQ(s.authorFilter, "Толстой");
+  EXPECT_EQ(s.sort, "D2");
+  EXPECT_EQ(s.authorIndex, 12);
+  EXPECT_EQ(s.columnWidths[0], 260);
+
+  WriteSettings(dir / "w.ini", s);
+  const std::string saved = platform::ReadFileBytes(dir / "w.ini");
+  EXPECT_TRUE(platform::IsValidUtf8(saved));
+  EXPECT_NE(saved.find("AR=Толстой"), std::string::npos);
+  EXPECT_EQ(ReadSettings(dir / "w.ini", "/e/"), s);
 }
 
 TEST(Settings, ApplyCopiesWhatTheProgramReadsFromTheState) {

@@ -5,6 +5,10 @@
 #include <stdlib.h>
 
 #include <QColor>
+#include <QImage>
+#include <QPainter>
+#include <QStyle>
+#include <algorithm>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -17,6 +21,7 @@
 #include "catalogue/AppState.h"
 #include "catalogue/Browse.h"
 #include "catalogue/ui/MainWindow.h"
+#include "catalogue/ui/SortHeader.h"
 #include "platform/Dialogs.h"
 #include "platform/Files.h"
 #include "tests/catalogue/SampleCatalogue.h"
@@ -291,6 +296,57 @@ TEST_F(BrowseWindowTest, SortTextFromTheSettingsAndSelectionThroughASort) {
   ASSERT_EQ(selected.size(), 1);
   EXPECT_EQ(selected.first().row(), 1);
   EXPECT_EQ(LV()->model()->index(1, 6).data().toString(), "22");
+}
+
+// Which way the arrow that the style paints on `section` points: 1 up, -1
+// down, 0 none. The section is painted as the header asks for it and again
+// without an arrow; the pixels that differ are the arrow, and an arrow
+// pointing up is narrow at the top and wide at the bottom.
+int PaintedArrow(const TSortHeader& header, int section) {
+  const auto paint = [&](QStyleOptionHeader option) {
+    QImage image(header.sectionSize(section), header.height(), QImage::Format_ARGB32);
+    image.fill(Qt::white);
+    option.rect = image.rect();
+    QPainter painter(&image);
+    header.style()->drawControl(QStyle::CE_Header, &option, &painter, &header);
+    return image;
+  };
+  QStyleOptionHeader option = header.SectionOption(section);
+  const QImage with = paint(option);
+  option.sortIndicator = QStyleOptionHeader::None;
+  const QImage without = paint(option);
+  std::vector<int> ink;  // differing pixels of each row that has any
+  for (int y = 0; y < with.height(); ++y) {
+    int n = 0;
+    for (int x = 0; x < with.width(); ++x) n += with.pixel(x, y) != without.pixel(x, y);
+    if (n > 0) ink.push_back(n);
+  }
+  if (ink.size() < 2 || ink.front() == ink.back()) return 0;
+  return ink.front() < ink.back() ? 1 : -1;
+}
+
+TEST_F(BrowseWindowTest, TheSortArrowPointsUpAscendingAndDownDescending) {
+  UseCatalogue({{"Автор", {Book("Бета", "Серия А", "1200"), Book("альфа", "Серия В", "900")}}});
+  Start();
+  f_->resize(1000, 600);
+  f_->show();
+  auto* header = dynamic_cast<TSortHeader*>(LV()->header());
+  ASSERT_NE(header, nullptr);
+  const auto arrows = [&] {
+    std::vector<int> painted;
+    for (int c = 0; c < kBookColumnCount; ++c) {
+      EXPECT_EQ(header->SectionOption(c).sortIndicator, header->Arrow(c)) << c;
+      painted.push_back(PaintedArrow(*header, c));
+    }
+    return painted;
+  };
+  EXPECT_EQ(header->Arrow(0), QStyleOptionHeader::SortUp);
+  EXPECT_EQ(arrows(), (std::vector<int>{1, 0, 0, 0, 0, 0, 0}));
+  ClickHeader(1);
+  EXPECT_EQ(arrows(), (std::vector<int>{0, 1, 0, 0, 0, 0, 0}));
+  ClickHeader(1);  // descending
+  EXPECT_EQ(header->Arrow(1), QStyleOptionHeader::SortDown);
+  EXPECT_EQ(arrows(), (std::vector<int>{0, -1, 0, 0, 0, 0, 0}));
 }
 
 TEST_F(BrowseWindowTest, AFailedReadIsShownAndLeavesNoStaleBooks) {
