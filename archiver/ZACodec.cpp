@@ -496,11 +496,17 @@ bool ZADecompressItem(TZACodecHost& host, platform::TStream& source, platform::T
   const TZACodecSettings& s = call.Settings();
   const TZAZipCentralDir& cd = item.CentralDir;
   const bool encrypted = (cd.genPurposeFlag & ZA_FLAG_ENCRYPTED) != 0;
-  const bool zipFlavour = cd.extractVersion < ZA_VERSION_NZ;
+  // The archive's flavour decides what is checked, never a field of one
+  // entry: an entry claiming the other flavour's version must not escape
+  // the CRC check.
+  const bool zipFlavour = s.Directory ? !s.Directory->IsNonZipFlavour() : s.ZipFormat;
   const bool aes = encrypted && zipFlavour &&
                    (item.ZAEncryptionAlgorithm != caPkzipClassic || cd.compMethod == ZA_METHOD_AES);
   startPosition = std::max<int64_t>(startPosition, 0);
 
+  // Bytes shared with another item, or with the directory, are not this
+  // item's: reading them is how a small archive inflates to gigabytes.
+  if (item.Overlaps) return false;
   TItemReader reader(call, source, item);
   TZALocalFileHeader lh;
   if (!ZAReadRecord(source, lh)) return false;
@@ -509,13 +515,10 @@ bool ZADecompressItem(TZACodecHost& host, platform::TStream& source, platform::T
 
   uint64_t compSize = item.CompressedSize();
   const uint64_t declared = item.UncompressedSize();
-  // In a single file the data cannot run into the central directory.
-  if (!s.MultiVolume && s.Directory) {
-    const int64_t dataStart = source.Position();
-    const int64_t dirStart = s.Directory->CentralDirOffset;
-    if (dirStart > dataStart && compSize > static_cast<uint64_t>(dirStart - dataStart))
-      compSize = static_cast<uint64_t>(dirStart - dataStart);
-  }
+  // The data must end before the next item (or the directory) begins.
+  const uint64_t dataStart = static_cast<uint64_t>(source.Position());
+  if (item.DataLimit != UINT64_MAX && (dataStart > item.DataLimit || compSize > item.DataLimit - dataStart))
+    return false;
 
   const TZAProgressBlock& p = call.P();
   const int64_t windowEnd = count <= 0 ? 0

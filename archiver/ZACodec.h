@@ -137,7 +137,8 @@ bool ZACompressItem(TZACodecHost& host, platform::TStream& source, platform::TSt
 
 // Extracts one item. `source` stands on the item's local header (in the
 // volume that holds it). count <= 0 extracts the whole item, checking its
-// size and (zip flavour) its CRC; count > 0 extracts the window
+// size and, in an archive of the zip flavour (the directory's end record
+// decides, never the entry), its CRC; count > 0 extracts the window
 // [startPosition, startPosition + count) (a negative start counts as 0):
 // `dest` then receives exactly the window's bytes (fewer when the item ends
 // first) from its position on, and no size or CRC check follows. A window
@@ -146,7 +147,8 @@ bool ZACompressItem(TZACodecHost& host, platform::TStream& source, platform::TSt
 // checks; false when it failed, was skipped (FSkipFile set) or was
 // cancelled (FProgressCancel set): a wrong password refused and not
 // corrected, an unknown method, a damaged or truncated stream, output past
-// the declared size, a bad size or CRC, a failed read. Raises EZAException
+// the declared size, a bad size or CRC, a failed read, an item whose bytes
+// overlap another's (Overlaps) or whose data pass its DataLimit. Raises EZAException
 // code 55 for a Deflate64 item.
 bool ZADecompressItem(TZACodecHost& host, platform::TStream& source, platform::TStream& dest,
                       TDirItem& item, int32_t count, int64_t startPosition);

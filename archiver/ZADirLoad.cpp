@@ -152,6 +152,7 @@ void TZADirManager::LoadDir() {
       if (loc.lastVolume == 0) DetermineStubSize(loc);
       CheckItemsInsideStream();
     }
+    MarkOverlappingItems();
   } catch (const std::exception&) {
     // An end record with all-ones values and no zip64 records is believed
     // only as far as its directory parses; past that it is not an end record.
@@ -550,6 +551,7 @@ void TZADirManager::RebuildDirFromLocalHeaders() {
   }
   CDir.SetCount(n);
   CentralDirOffset = size;
+  MarkOverlappingItems();
 }
 
 }  // namespace archiver

@@ -146,6 +146,7 @@ void TZADirManager::SaveDir(bool RecreateCDirEnd, platform::TStream* stream) {
   if (!ArchiveComment.empty()) s.WriteBuffer(ArchiveComment.data(), static_cast<int64_t>(ArchiveComment.size()));
   CentralDirEnd = end;
   FCompressedStream = volumes.FinishWriting(FCompressedStream);
+  MarkOverlappingItems();
 }
 
 }  // namespace archiver

@@ -30,6 +30,15 @@ uint32_t TDirItem::DiskNumberStart() const {
                                                      : CentralDir.diskNumberStart;
 }
 
+bool TDirItem::IsDirectory() const {
+  if (!Name.empty() && (Name.back() == '/' || Name.back() == '\\')) return true;
+  return (CentralDir.externalAttr & ZA_ATTR_DIRECTORY) != 0 && UncompressedSize() == 0;
+}
+
+uint32_t TDirItem::Attributes() const {
+  return (CentralDir.externalAttr & ~ZA_ATTR_DIRECTORY) | (IsDirectory() ? ZA_ATTR_DIRECTORY : 0);
+}
+
 void TDirItem::SetLocalHeaderOffset(uint64_t offset) {
   if (offset < ZA_SENTINEL32) {
     CentralDir.relOffsetLH = static_cast<uint32_t>(offset);
@@ -281,6 +290,50 @@ void TZADirManager::ApplyStubOffset() {
   // Folder entries have local headers too; leaving them unmoved would point
   // them into the stub.
   for (int i = 0; i < CDir.Count(); ++i) CDir[i].MoveLocalHeaderOffset(StubSize);
+}
+
+void TZADirManager::MarkOverlappingItems() {
+  struct TExtent {
+    uint32_t volume;
+    uint64_t start, end;
+    int index;
+  };
+  const int n = CDir.Count();
+  std::vector<TExtent> extents(static_cast<size_t>(n));
+  const auto sat = [](uint64_t a, uint64_t b) { return a > UINT64_MAX - b ? UINT64_MAX : a + b; };
+  bool ordered = true;
+  for (int i = 0; i < n; ++i) {
+    const TDirItem& item = CDir[i];
+    const uint64_t start = item.LocalHeaderOffset();
+    const uint64_t header = TZALocalFileHeader::Size + uint64_t{item.CentralDir.nameLength};
+    extents[static_cast<size_t>(i)] = {item.DiskNumberStart(), start, sat(sat(start, header), item.CompressedSize()), i};
+    if (i > 0) {
+      const TExtent& a = extents[static_cast<size_t>(i) - 1];
+      const TExtent& b = extents[static_cast<size_t>(i)];
+      ordered = ordered && (a.volume < b.volume || (a.volume == b.volume && a.start < b.start));
+    }
+  }
+  // Writers put items in offset order; only odd archives need the sort.
+  if (!ordered)
+    std::sort(extents.begin(), extents.end(), [](const TExtent& a, const TExtent& b) {
+      return a.volume != b.volume ? a.volume < b.volume : a.start != b.start ? a.start < b.start : a.index < b.index;
+    });
+  // In a single file the directory follows the items; in a volume set its
+  // offset says nothing about the items' volumes.
+  const bool singleFile = !VolumeLayer().MultiVolume();
+  const uint64_t dirStart = singleFile && CentralDirOffset > 0 ? static_cast<uint64_t>(CentralDirOffset) : UINT64_MAX;
+  uint64_t reach = 0;  // the furthest end of the earlier items of the volume
+  for (size_t k = 0; k < extents.size(); ++k) {
+    const TExtent& e = extents[k];
+    const bool samePrev = k > 0 && extents[k - 1].volume == e.volume;
+    const bool sameNext = k + 1 < extents.size() && extents[k + 1].volume == e.volume;
+    if (!samePrev) reach = 0;
+    const uint64_t limit = sameNext ? extents[k + 1].start : dirStart;
+    TDirItem& item = CDir[e.index];
+    item.DataLimit = limit;
+    item.Overlaps = (samePrev && e.start < reach) || e.end > limit;
+    reach = std::max(reach, e.end);
+  }
 }
 
 bool TZADirManager::HasCentralDirEnd() {

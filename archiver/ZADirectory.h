@@ -85,6 +85,15 @@ struct TDirItem {
   uint8_t CompressionMode = 0;
   TZAProcessOperation Operation = poAdd;
   bool UseOldRijndael = false;
+  // Where the item's bytes may lie, worked out whenever the directory is
+  // read or written (TZADirManager::MarkOverlappingItems). Overlaps: the
+  // item's local header and data lie over another item's, or run into the
+  // central directory; such an item is never read (entries that share bytes
+  // make a small archive inflate to gigabytes). DataLimit: the first byte
+  // its data may not reach (the next item's local header in its volume, or
+  // the central directory); UINT64_MAX when nothing follows it there.
+  bool Overlaps = false;
+  uint64_t DataLimit = UINT64_MAX;
 
   // The 64-bit values, taken from Zip64ExtInfo where the 32-bit (16-bit)
   // header field holds its sentinel.
@@ -92,7 +101,12 @@ struct TDirItem {
   uint64_t CompressedSize() const;
   uint64_t LocalHeaderOffset() const;
   uint32_t DiskNumberStart() const;
-  bool IsDirectory() const { return (CentralDir.externalAttr & ZA_ATTR_DIRECTORY) != 0; }
+  // A folder: a name that ends in a separator, or an item without data
+  // that carries the folder attribute. An item with data is a file whatever
+  // its attributes say (some tools set the folder bit on files).
+  bool IsDirectory() const;
+  // The external attributes with the folder bit as IsDirectory decides it.
+  uint32_t Attributes() const;
 
   // Sets the local header offset; an offset of 0xFFFFFFFF or more goes into
   // the zip64 values (relOffsetLH := sentinel, bHugeFile := true).
@@ -261,6 +275,12 @@ class TZADirManager {
   // Moves every entry's local header offset by StubSize (folder entries
   // included); an offset that reaches 0xFFFFFFFF makes the entry zip64.
   void ApplyStubOffset();
+  // Sets every entry's Overlaps and DataLimit from the offsets and sizes of
+  // all entries and CentralDirOffset. An entry's extent is taken as its
+  // local header (30 bytes and its name as the directory gives it) and its
+  // compressed size; entries are compared within their volume. Costs one
+  // sort of the entries by offset (none when they are in order already).
+  void MarkOverlappingItems();
   // Searches the stream for an end record of the owner's flavour (reloading
   // ArchiveComment); with OpenCorruptedArchives the result is always true.
   bool HasCentralDirEnd();

@@ -48,6 +48,7 @@ const char* const kMessages[ZAMessageCount] = {
     /* 38 */ "Invalid InitVector index = %d. Index should be >= 0 and < %d",
     /* 39 */ "Disk is full. There is not enough free space on disk.",
     /* 40 */ "Invalid password. Cannot decompress encrypted file.",
+    /* 41 */ "Not enough memory to extract \"%s\" (%d bytes)",
 };
 
 // Message index of each native code 0..67, in code order.
@@ -58,7 +59,7 @@ const int kCodeToMessage[ZANativeCodeCount] = {
     6,  6,  16, 12, 17, 18, 19, 20, 6,  21,  // 30-39
     22, 23, 6,  23, 24, 24, 25, 26, 27, 28,  // 40-49
     29, 30, 31, 6,  6,  32, 33, 27, 34, 34,  // 50-59
-    35, 36, 37, 38, 38, 39, 39, 40,          // 60-67
+    35, 36, 37, 38, 38, 39, 39, 40, 41,      // 60-68
 };
 
 }  // namespace

@@ -1,7 +1,7 @@
 // The archiver's errors.
 //
 // Every failure that the archiver detects itself is raised as EZAException,
-// built from a native error code (0..67). The code selects one of 41 fixed
+// built from a native error code (0..68). The code selects one of 42 fixed
 // English texts; the message names the raising component (when it has a
 // name) and ends with " - Native error: " and the code in five digits, e.g.
 //   "Zip1: Archive is not open - Native error: 00013".
@@ -69,13 +69,14 @@ enum : int {
   ZA_ERR_INVALID_INIT_VECTOR = 63,       // also 64
   ZA_ERR_DISK_FULL = 65,                 // also 66
   ZA_ERR_INVALID_PASSWORD = 67,
+  ZA_ERR_OUT_OF_MEMORY = 68,
 };
 
-// Number of message texts (indices 0..40) and of native codes (0..67).
-inline constexpr int ZAMessageCount = 41;
-inline constexpr int ZANativeCodeCount = 68;
+// Number of message texts (indices 0..41) and of native codes (0..68).
+inline constexpr int ZAMessageCount = 42;
+inline constexpr int ZANativeCodeCount = 69;
 
-// The message text of an index, unformatted; "Unknown error" outside 0..40.
+// The message text of an index, unformatted; "Unknown error" outside 0..41.
 const char* ZAMessageText(int messageIndex);
 // The message index a native code selects; 0 for a code not in the table.
 int ZAMessageIndexOfNativeCode(int nativeError);
@@ -89,7 +90,7 @@ class EZAException : public std::runtime_error {
   EZAException(int nativeErr, std::string_view componentName,
                std::initializer_list<TZAFormatArg> args);
 
-  // Index (0..40) of the message text that was used.
+  // Index (0..41) of the message text that was used.
   int ErrorCode = 0;
   // The native error code given to the constructor.
   int NativeError = 0;

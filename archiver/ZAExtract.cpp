@@ -260,13 +260,25 @@ void TZABaseArchiver::ExtractToString(const std::string& FileName, AnsiString& T
   const int index = FindItemForExtraction(FileName);
   // The bytes go over unchanged: books are UTF-8 or 1251, the catalogue's
   // block files carry binary headers.
+  // One reservation of the declared size: the codec fails an item before
+  // its output passes that size, so the text never grows by doubling (a
+  // 1 GB item must not cost 2 GB). A size that the stored bytes cannot
+  // inflate to (deflate gives at most 1032 bytes per byte) is reserved only
+  // as far as they can reach.
+  const TDirItem& item = FDMHandle->CDir[index];
+  const uint64_t declared = item.UncompressedSize();
+  const uint64_t stored = item.CompressedSize();
+  const uint64_t reachable = stored > (UINT64_MAX - 4096) / 1032 ? UINT64_MAX : stored * 1032 + 4096;
   std::string bytes;
-  // The declared size is a hint from the archive, not a promise: reserve
-  // what it says only up to a sane bound.
-  constexpr uint64_t kReserveLimit = 64u << 20;
-  bytes.reserve(static_cast<size_t>(std::min(FDMHandle->CDir[index].UncompressedSize(), kReserveLimit)));
-  TZAStringSink sink(bytes);
-  RaiseUnlessExtracted(ExtractItemToStream(index, sink, 0, 0));
+  try {
+    bytes.reserve(static_cast<size_t>(std::min(declared, reachable)));
+    TZAStringSink sink(bytes);
+    RaiseUnlessExtracted(ExtractItemToStream(index, sink, 0, 0));
+  } catch (const std::bad_alloc&) {
+    throw EZAException(ZA_ERR_OUT_OF_MEMORY, FName, {FileName, static_cast<int64_t>(declared)});
+  } catch (const std::length_error&) {
+    throw EZAException(ZA_ERR_OUT_OF_MEMORY, FName, {FileName, static_cast<int64_t>(declared)});
+  }
   Text = std::move(bytes);
 }
 

@@ -60,7 +60,7 @@ class TItemFilter {
   }
   bool Passes(const TDirItem& item) const {
     if (sameFolder_ && ZALowerCase(ZAExtractFilePath(SearchName(item.Name))) != maskFolder_) return false;
-    return MatchItem(item) && CheckFindAttr(item.CentralDir.externalAttr, h_.FFindAttr);
+    return MatchItem(item) && CheckFindAttr(item.Attributes(), h_.FFindAttr);
   }
 
  private:
@@ -96,7 +96,7 @@ void Fill(const TDirItem& item, TZAArchiveItem& F) {
   F.LastModFileDate = item.CentralDir.lastModDate;
   F.LastModFileTime = item.CentralDir.lastModTime;
   F.CRC = item.CentralDir.crc32;
-  F.ExternalFileAttributes = item.CentralDir.externalAttr;
+  F.ExternalFileAttributes = item.Attributes();
   F.Comment = item.Comment;
 }
 

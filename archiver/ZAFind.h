@@ -26,7 +26,9 @@
 //
 // Attributes. An item is found when it carries none of hidden (0x02), system
 // (0x04), volume (0x08) and folder (0x10) that the search's attribute set
-// leaves out; read-only and archive never exclude. The catalogue's 0x1EF
+// leaves out; read-only and archive never exclude. The folder bit is the
+// item's own only when it is a folder (TDirItem::IsDirectory): a file with
+// data that some tool marked as a folder is found, and reported, as a file. The catalogue's 0x1EF
 // leaves out folders; 0x28BF (ZADefaultSearchAttr) lets everything through.
 //
 // Nothing here is thread-safe; the component serialises access.
@@ -63,7 +65,8 @@ struct TZAArchiveItem {
   uint16_t LastModFileDate = 0;  // DOS date
   uint16_t LastModFileTime = 0;  // DOS time
   uint32_t CRC = 0;
-  uint32_t ExternalFileAttributes = 0;  // low byte: DOS attributes
+  // Low byte: DOS attributes, the folder bit as TDirItem::Attributes gives it.
+  uint32_t ExternalFileAttributes = 0;
   std::string Comment;                  // raw bytes
   TInternalSearchRec Handle;
 };

@@ -61,6 +61,7 @@ const std::vector<Row> kTable = {
     {38, "Invalid InitVector index = %d. Index should be >= 0 and < %d", {63, 64}},
     {39, "Disk is full. There is not enough free space on disk.", {65, 66}},
     {40, "Invalid password. Cannot decompress encrypted file.", {67}},
+    {41, "Not enough memory to extract \"%s\" (%d bytes)", {68}},
 };
 
 std::string Code5(int code) {
@@ -75,9 +76,9 @@ TEST(ZAExcept, EveryNativeCodeFormatsItsText) {
   std::map<int, const Row*> byCode;
   for (const auto& row : kTable)
     for (int c : row.codes) byCode[c] = &row;
-  ASSERT_EQ(byCode.size(), 68u);
+  ASSERT_EQ(byCode.size(), 69u);
   ASSERT_EQ(byCode.begin()->first, 0);
-  ASSERT_EQ(byCode.rbegin()->first, 67);
+  ASSERT_EQ(byCode.rbegin()->first, 68);
 
   for (const auto& [code, row] : byCode) {
     SCOPED_TRACE(code);
@@ -92,13 +93,13 @@ TEST(ZAExcept, EveryNativeCodeFormatsItsText) {
 }
 
 TEST(ZAExcept, UnknownCodesFallBackToIndexZero) {
-  for (int code : {68, 100, 65535, -1, -123}) {
+  for (int code : {69, 100, 65535, -1, -123}) {
     SCOPED_TRACE(code);
     EZAException e(code, "Zip1");
     EXPECT_EQ(e.ErrorCode, 0);
     EXPECT_EQ(e.NativeError, code);
   }
-  EXPECT_STREQ(EZAException(68).what(), "Unknown error - Native error: 00068");
+  EXPECT_STREQ(EZAException(69).what(), "Unknown error - Native error: 00069");
   // "%5d" with blanks turned into zeros keeps the minus sign where it falls.
   EXPECT_STREQ(EZAException(-5).what(), "Unknown error - Native error: 000-5");
   EXPECT_STREQ(EZAException(123456).what(), "Unknown error - Native error: 123456");

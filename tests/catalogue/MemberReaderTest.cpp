@@ -52,6 +52,17 @@ TEST(ReadZipMember, RawBytesStoredOrDeflatedFoldersLeftOut) {
   EXPECT_ANY_THROW(readZipMember(dir / "bin.dat", "a.txt"));
 }
 
+TEST(ReadZipMember, OddButReadableArchivesGiveTheirMembers) {
+  const std::string hostile = std::string(TOMESHELF_SOURCE_DIR) + "/tests/data/archiver/hostile/";
+  // A member named with DOS backslashes, found by its bare name.
+  EXPECT_EQ(readZipMember(hostile + "backslash-names.zip", "123.fb2").substr(0, 13), "<FictionBook>");
+  EXPECT_EQ(readZipMember(hostile + "backslash-names.zip", "x.txt"), "inner");
+  // A file that its writer marked with the folder attribute.
+  EXPECT_EQ(readZipMember(hostile + "folder-attr-with-data.zip", "data"), "payload of a file marked as a folder");
+  // A damaged member is an error, never text.
+  EXPECT_THROW(readZipMember(hostile + "crc-version-4114.zip", "book.fb2"), archiver::EZAException);
+}
+
 TEST(ReadZipMember, AReaderScopeStandsInAndRestores) {
   TempDir dir;
   EXPECT_THROW(ReadMember(dir / "none.zip", "a.txt"), archiver::EZAException);

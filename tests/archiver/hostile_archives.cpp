@@ -1,0 +1,212 @@
+// Hostile archives (tests/data/archiver/hostile, made by make.py there):
+// each case once let damaged data pass as good, lost a file's data, or made
+// a small archive cost far more than it is worth. Every item is read through
+// the public operations, in the lenient open (OpenCorruptedArchives, the
+// default) and the strict one.
+#include <gtest/gtest.h>
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "archiver/ZAExcept.h"
+#include "archiver/ZipArchiver.h"
+#include "extract_util.h"
+
+namespace {
+
+using archiver::TZipArchiver;
+using base_test::NativeErrorOf;
+using base_test::TempDir;
+using extract_test::FilesBelow;
+using extract_test::Names;
+
+std::string Hostile(const std::string& name) {
+  return std::string(TOMESHELF_SOURCE_DIR) + "/tests/data/archiver/hostile/" + name;
+}
+
+std::unique_ptr<TZipArchiver> Open(const std::string& name, bool lenient = true, const std::string& base = {}) {
+  auto arc = std::make_unique<TZipArchiver>();
+  arc->SetFileName(Hostile(name));
+  arc->SetBaseDir(base);
+  arc->SetOpenCorruptedArchives(lenient);
+  arc->OpenArchive(archiver::ZAModeRead);
+  return arc;
+}
+
+// What TestFiles or ExtractFiles of every item did: the count that passed
+// and the native code of each failure, by item (failures are ignored so
+// that the operation goes on).
+struct TRun {
+  int passed = 0;
+  std::map<std::string, int> failed;
+};
+
+TRun RunAll(TZipArchiver& arc, bool extract) {
+  TRun run;
+  arc.OnProcessFileFailure = [&run](archiver::TZABaseArchiver&, const std::string& name,
+                                    archiver::TZAProcessOperation, int native, int, const std::string&,
+                                    archiver::TZAAction& action) {
+    run.failed[name] = native;
+    action = archiver::fxaIgnore;
+  };
+  run.passed = extract ? arc.ExtractFiles("*.*", archiver::ZADefaultSearchAttr, "")
+                       : arc.TestFiles("*.*", archiver::ZADefaultSearchAttr, "");
+  arc.OnProcessFileFailure = nullptr;
+  return run;
+}
+
+TRun TestAll(TZipArchiver& arc) { return RunAll(arc, false); }
+TRun ExtractAll(TZipArchiver& arc) { return RunAll(arc, true); }
+
+bool IsValid(const std::string& name) {
+  TZipArchiver arc;
+  arc.SetFileName(Hostile(name));
+  return arc.IsValidArchiveFile();
+}
+
+int ExtractError(TZipArchiver& arc, const std::string& name) {
+  return NativeErrorOf([&] {
+    std::string text;
+    arc.ExtractToString(name, text);
+  });
+}
+
+TEST(HostileArchives, AnEntryClaimingTheOtherFlavourIsStillCheckedForItsCrc) {
+  // The stored item's data were changed after its CRC was taken; its entry
+  // says "version needed 0x4114", the other flavour's mark.
+  for (const char* file : {"crc-version-4114.zip", "crc-version-4114-nodir.zip"}) {
+    SCOPED_TRACE(file);
+    TempDir out;
+    auto arc = Open(file, true, out.Path());
+    ASSERT_EQ(Names(*arc), std::vector<std::string>{"book.fb2"});
+    EXPECT_EQ(ExtractError(*arc, "book.fb2"), archiver::ZA_ERR_INVALID_SIZE_OR_CRC);
+    const TRun test = TestAll(*arc);
+    EXPECT_EQ(test.passed, 0);
+    EXPECT_EQ(test.failed, (std::map<std::string, int>{{"book.fb2", 8}}));
+    const TRun extract = ExtractAll(*arc);
+    EXPECT_EQ(extract.passed, 0);
+    EXPECT_TRUE(FilesBelow(out.Path()).empty());
+    EXPECT_FALSE(IsValid(file));
+  }
+}
+
+TEST(HostileArchives, OverlappingItemsFailAsDamagedButStillList) {
+  // Twenty entries sharing one 5 MB item, and twenty stored items each
+  // quoting the next one's header and data: both inflate far beyond the
+  // file, with valid CRCs.
+  const std::map<std::string, size_t> files = {{"overlap-shared.zip", 20}, {"overlap-quoted.zip", 20}};
+  for (const auto& [file, count] : files) {
+    SCOPED_TRACE(file);
+    TempDir out;
+    auto arc = Open(file, true, out.Path());
+    const std::vector<std::string> names = Names(*arc);
+    ASSERT_EQ(names.size(), count);
+    for (const std::string& name : names) EXPECT_EQ(ExtractError(*arc, name), 8) << name;
+    const TRun test = TestAll(*arc);
+    EXPECT_EQ(test.passed, 0);
+    EXPECT_EQ(test.failed.size(), count);
+    const TRun extract = ExtractAll(*arc);
+    EXPECT_EQ(extract.passed, 0);
+    EXPECT_TRUE(FilesBelow(out.Path()).empty());
+    EXPECT_FALSE(IsValid(file));
+    // The strict open refuses them outright, or fails every item the same.
+    try {
+      auto strict = Open(file, false);
+      EXPECT_EQ(TestAll(*strict).passed, 0);
+    } catch (const archiver::EZAException& e) {
+      EXPECT_EQ(e.NativeError, 57);
+    }
+  }
+}
+
+TEST(HostileArchives, AFileMarkedAsAFolderKeepsItsData) {
+  TempDir out;
+  auto arc = Open("folder-attr-with-data.zip", true, out.Path());
+  // Listed as a file (the catalogue's attribute set leaves folders out).
+  std::vector<std::string> files;
+  archiver::TZAArchiveItem F;
+  for (bool ok = arc->FindFirst("*.*", F, 0x1EF, ""); ok; ok = arc->FindNext(F)) {
+    files.push_back(F.StoredPath + F.FileName);
+    EXPECT_EQ(F.ExternalFileAttributes & 0x10, 0u);
+  }
+  EXPECT_EQ(files, std::vector<std::string>{"data"});
+  EXPECT_EQ(arc->FileCount(), 1);
+  std::string text;
+  arc->ExtractToString("data", text);
+  EXPECT_EQ(text, "payload of a file marked as a folder");
+  EXPECT_EQ(TestAll(*arc).passed, 2);
+  ExtractAll(*arc);
+  EXPECT_EQ(FilesBelow(out.Path()), std::vector<std::string>{"data"});
+  EXPECT_EQ(base_test::ReadBytes(out / "data"), text);
+  EXPECT_TRUE(std::filesystem::is_directory(out / "d"));
+
+  // Damaged, it is found out: a test reads it.
+  auto damaged = Open("folder-attr-damaged.zip");
+  const TRun run = TestAll(*damaged);
+  EXPECT_EQ(run.passed, 0);
+  EXPECT_EQ(run.failed, (std::map<std::string, int>{{"data", 8}}));
+}
+
+TEST(HostileArchives, BackslashNamesAreFoundAsListed) {
+  TempDir out;
+  auto arc = Open("backslash-names.zip", true, out.Path());
+  const std::vector<std::string> listed = Names(*arc);
+  ASSERT_EQ(listed, (std::vector<std::string>{"folder/123.fb2", "folder/sub/x.txt"}));
+  std::string text;
+  for (const std::string& name : {std::string("folder/123.fb2"), std::string("folder\\123.fb2"),
+                                  std::string("FOLDER/123.FB2")}) {
+    text.clear();
+    arc->ExtractToString(name, text);
+    EXPECT_EQ(text.substr(0, 13), "<FictionBook>") << name;
+  }
+  // A bare name finds it in its folder (Recurse), and a mask with a folder
+  // in either spelling selects both items.
+  archiver::TZAArchiveItem F;
+  ASSERT_TRUE(arc->FindFirst("123.fb2", F, 0x1EF, ""));
+  EXPECT_EQ(F.StoredPath, "folder/");
+  EXPECT_EQ(F.FileName, "123.fb2");
+  arc->Options().SetRecurse(false);
+  EXPECT_TRUE(arc->FindFirst("folder\\sub\\x.txt", F, 0x1EF, ""));
+  EXPECT_TRUE(arc->FindFirst("folder/sub/*.txt", F, 0x1EF, ""));
+  arc->Options().SetRecurse(true);
+  arc->ExtractFiles("*.*", archiver::ZADefaultSearchAttr, "");
+  EXPECT_EQ(FilesBelow(out.Path()), (std::vector<std::string>{"folder/123.fb2", "folder/sub/x.txt"}));
+}
+
+TEST(HostileArchives, ADeflateBombTakesOneReservationOfItsDeclaredSize) {
+  auto arc = Open("deflate-bomb-100mb.zip");
+  std::string text;
+  arc->ExtractToString("zeros.bin", text);
+  ASSERT_EQ(text.size(), size_t{100} << 20);
+  // No doubling past the declared size.
+  EXPECT_LE(text.capacity(), (size_t{100} << 20) + 64);
+  EXPECT_EQ(text.find_first_not_of('\0'), std::string::npos);
+}
+
+TEST(HostileArchives, ACountLowerThanTheEntriesIsWalkedOrRefused) {
+  auto lenient = Open("count-low.zip");
+  EXPECT_EQ(Names(*lenient), (std::vector<std::string>{"m0.txt", "m1.txt", "m2.txt"}));
+  std::string text;
+  lenient->ExtractToString("m2.txt", text);
+  EXPECT_EQ(text, "member 2");
+  EXPECT_EQ(NativeErrorOf([] { Open("count-low.zip", false); }), 57);
+  EXPECT_FALSE(IsValid("count-low.zip"));
+}
+
+TEST(HostileArchives, ManyItemsOfOneNameAreEachFound) {
+  // Every look-up by that name takes the last item at once; a search by the
+  // name walks them all in order.
+  auto arc = Open("one-name-20000.zip");
+  std::string text;
+  for (int k = 0; k < 20000; ++k) arc->ExtractToString("same.txt", text);
+  EXPECT_EQ(text, "19999");
+  archiver::TZAArchiveItem F;
+  int n = 0;
+  for (bool ok = arc->FindFirst("SAME.TXT", F, 0x1EF, ""); ok; ok = arc->FindNext(F), ++n)
+    ASSERT_EQ(F.Handle.ItemNo, n);
+  EXPECT_EQ(n, 20000);
+}
+
+}  // namespace

@@ -1,0 +1,129 @@
+#!/usr/bin/python3
+"""Writes the hostile archives of this folder, one case per file.
+
+Each archive shows one way a damaged or crafted zip file tried to make the
+archiver lose data, pass bad data as good or spend far more than the file
+is worth. The files are kept in the tree (tests and the fuzz replay read
+them); this script says how each was made and makes them again:
+
+    /usr/bin/python3 tests/data/archiver/hostile/make.py tests/data/archiver/hostile
+"""
+import io
+import os
+import struct
+import sys
+import zipfile
+import zlib
+
+DOS_TIME, DOS_DATE = 0x6000, 0x5421
+
+
+def local_header(name, crc, csize, usize, method=0, version=20, flags=0):
+    return struct.pack('<IHHHHHIIIHH', 0x04034B50, version, flags, method, DOS_TIME, DOS_DATE,
+                       crc, csize, usize, len(name), 0) + name
+
+
+def central_entry(name, crc, csize, usize, offset, method=0, version=20, made_by=20,
+                  external=0x20, flags=0):
+    return struct.pack('<IHHHHHHIIIHHHHHII', 0x02014B50, made_by, version, flags, method,
+                       DOS_TIME, DOS_DATE, crc, csize, usize, len(name), 0, 0, 0, 0,
+                       external, offset) + name
+
+
+def end_record(count, size, offset, shown_count=None):
+    n = count if shown_count is None else shown_count
+    return struct.pack('<IHHHHIIH', 0x06054B50, 0, 0, n, n, size, offset, 0)
+
+
+def archive(items):
+    """items: (name, data, method, extra central fields) -> zip bytes."""
+    out, central = b'', b''
+    for name, data, method, kw in items:
+        raw = zlib.compress(data, 9)[2:-4] if method == 8 else data
+        crc = kw.pop('crc', zlib.crc32(data))
+        version = kw.pop('version', 20)
+        central += central_entry(name, crc, len(raw), len(data), len(out), method, version, **kw)
+        out += local_header(name, crc, len(raw), len(data), method, version) + raw
+    return out + central + end_record(len(items), len(central), len(out))
+
+
+def write(folder, name, data):
+    with open(os.path.join(folder, name), 'wb') as f:
+        f.write(data)
+
+
+def main(folder):
+    book = b'<FictionBook>' + b'text of the book ' * 200 + b'</FictionBook>'
+    damaged = bytearray(book)
+    damaged[100] ^= 0x20
+
+    # 1. An entry whose "version needed" claims the other flavour (0x4114)
+    # with data changed after its CRC was taken: still damaged.
+    write(folder, 'crc-version-4114.zip',
+          archive([(b'book.fb2', bytes(damaged), 0, {'crc': zlib.crc32(book), 'version': 0x4114})]))
+    # ... and the same item with no central directory (read by the rebuild).
+    write(folder, 'crc-version-4114-nodir.zip',
+          local_header(b'book.fb2', zlib.crc32(book), len(damaged), len(damaged), 0, 0x4114) + damaged)
+
+    # 2. Overlapping items. Twenty central entries share one deflated item of
+    # 5 MB of zeros...
+    zeros = bytes(5 << 20)
+    raw = zlib.compress(zeros, 9)[2:-4]
+    out = local_header(b'zeros.bin', zlib.crc32(zeros), len(raw), len(zeros), 8) + raw
+    central = b''.join(central_entry(b'%d.bin' % i, zlib.crc32(zeros), len(raw), len(zeros), 0, 8)
+                       for i in range(20))
+    write(folder, 'overlap-shared.zip', out + central + end_record(20, len(central), len(out)))
+    # ... and the quoted layout: each stored item's data holds the next
+    # item's local header and everything after it, every CRC valid.
+    n, kernel = 20, bytes(range(256)) * 400
+    names = [b'q%02d.txt' % i for i in range(n)]
+    tail = local_header(names[-1], zlib.crc32(kernel), len(kernel), len(kernel)) + kernel
+    for name in reversed(names[:-1]):
+        tail = local_header(name, zlib.crc32(tail), len(tail), len(tail)) + tail
+    central, offset, rest = b'', 0, tail
+    for name in names:
+        header = 30 + len(name)
+        data = rest[header:]
+        central += central_entry(name, zlib.crc32(data), len(data), len(data), offset)
+        offset += header
+        rest = data
+    write(folder, 'overlap-quoted.zip', tail + central + end_record(n, len(central), len(tail)))
+
+    # 3. A file with the folder attribute but data and no trailing slash,
+    # written on Unix (040755 in the high bits), beside a real folder.
+    folder_attr = (0o40755 << 16) | 0x10
+    items = [(b'd/', b'', 0, {'external': folder_attr, 'made_by': 0x031E}),
+             (b'data', b'payload of a file marked as a folder', 0,
+              {'external': folder_attr, 'made_by': 0x031E})]
+    write(folder, 'folder-attr-with-data.zip', archive(items))
+    # ... and such a file damaged: a test must read it to find out.
+    write(folder, 'folder-attr-damaged.zip',
+          archive([(b'data', bytes(damaged), 0,
+                    {'external': folder_attr, 'made_by': 0x031E, 'crc': zlib.crc32(book)})]))
+
+    # 4. Names with backslashes, as DOS-era tools wrote them.
+    write(folder, 'backslash-names.zip',
+          archive([(b'folder\\123.fb2', book, 8, {'made_by': 0x0014}),
+                   (b'folder\\sub\\x.txt', b'inner', 0, {'made_by': 0x0014})]))
+
+    # 5. A deflate bomb with honest sizes: 100 MB of zeros in about 100 KB.
+    big = bytes(100 << 20)
+    write(folder, 'deflate-bomb-100mb.zip', archive([(b'zeros.bin', big, 8, {})]))
+
+    # 6. A directory whose count (2) is lower than its entries (3).
+    buf = io.BytesIO()
+    with zipfile.ZipFile(buf, 'w') as z:
+        for i in range(3):
+            z.writestr('m%d.txt' % i, 'member %d' % i)
+    data = bytearray(buf.getvalue())
+    end = data.rfind(b'PK\x05\x06')
+    struct.pack_into('<HH', data, end + 8, 2, 2)
+    write(folder, 'count-low.zip', bytes(data))
+
+    # 7. 20,000 items with one name.
+    write(folder, 'one-name-20000.zip',
+          archive([(b'same.txt', b'%d' % i, 0, {}) for i in range(20000)]))
+
+
+if __name__ == '__main__':
+    main(sys.argv[1] if len(sys.argv) > 1 else os.path.dirname(os.path.abspath(__file__)))
