@@ -6,6 +6,7 @@
 #include <limits>
 #include <memory>
 
+#include "archiver/ZACryptoTransform.h"
 #include "archiver/ZAExcept.h"
 #include "archiver/ZAOptions.h"
 #include "archiver/ZARecords.h"
@@ -161,10 +162,10 @@ uint32_t PrepassCrc(platform::TStream& source, int64_t size, uint8_t* buffer, in
 }
 
 void InternalCompress(TCodecCall& call, platform::TStream& source, platform::TStream& dest,
-                      const TDirItem& item, int64_t srcSize, TCompressCounts& c) {
+                      const TDirItem& item, int64_t srcSize, TZACryptoTransform* aes, TCompressCounts& c) {
   const TZAProgressBlock& p = call.P();
   const bool deflate = item.CompressionMethod != ZA_METHOD_STORED;
-  const bool encrypted = !item.Password.empty();
+  const bool classic = !item.Password.empty() && !aes;
   const int64_t chunk = ZABufferSizeByMode(item.CompressionMode);
   const int64_t inCap = std::max<int64_t>(1, std::min(srcSize, chunk));
   // Big enough for one chunk's worst-case output, so one deflate call
@@ -176,7 +177,7 @@ void InternalCompress(TCodecCall& call, platform::TStream& source, platform::TSt
   if (deflate && srcSize > 0) z = std::make_unique<TDeflater>(item.CompressionMode);
 
   ZAZipCryptKeys keys;
-  if (encrypted) {
+  if (classic) {
     c.crc = PrepassCrc(source, srcSize, in.get(), inCap);
     uint8_t header[ZAZipCryptHeaderSize];
     ZAZipCryptMakeHeader(~c.crc, header);
@@ -185,6 +186,18 @@ void InternalCompress(TCodecCall& call, platform::TStream& source, platform::TSt
     if (!call.Write(dest, header, ZAZipCryptHeaderSize)) return;
     c.written += ZAZipCryptHeaderSize;
   }
+  if (aes) {
+    aes->Initialize(TCryptoTransformMode::Encryption, item);
+    aes->GenerateKey(item.Password);
+    const std::vector<uint8_t> start = aes->GetFileStorageStartBlock();
+    if (!call.Write(dest, start.data(), static_cast<int64_t>(start.size()))) return;
+    c.written += static_cast<int64_t>(start.size());
+  }
+  // Encrypts output in place, with whichever cipher the item has.
+  const auto encrypt = [&](uint8_t* data, int64_t n) {
+    if (classic) ZAZipCryptEncryptBuffer(n, 0, data, keys);
+    if (aes) aes->EncryptBuffer(data, 0, n, data, 0);
+  };
 
   p.FProgressMax = srcSize;
   bool finished = srcSize == 0;
@@ -195,12 +208,12 @@ void InternalCompress(TCodecCall& call, platform::TStream& source, platform::TSt
     const int64_t want = std::min(chunk, srcSize - c.bytesRead);
     const int64_t got = ZAReadFully(source, in.get(), want);
     if (got < want) break;
-    if (!encrypted) ZAUpdateCrc32(in.get(), got, c.crc);
+    if (!classic) ZAUpdateCrc32(in.get(), got, c.crc);
     const bool last = c.bytesRead + got == srcSize;
 
     bool ok = true;
     if (!deflate) {
-      if (encrypted) ZAZipCryptEncryptBuffer(got, 0, in.get(), keys);
+      encrypt(in.get(), got);
       ok = call.Write(dest, in.get(), got);
       if (ok) c.written += got;
     } else {
@@ -213,7 +226,7 @@ void InternalCompress(TCodecCall& call, platform::TStream& source, platform::TSt
         // Z_BUF_ERROR only says that this call had nothing left to do.
         if (rc != Z_BUF_ERROR) CompressCheck(rc);
         const int64_t have = outCap - (*z)->avail_out;
-        if (encrypted) ZAZipCryptEncryptBuffer(have, 0, out.get(), keys);
+        encrypt(out.get(), have);
         ok = call.Write(dest, out.get(), have);
         if (ok) c.written += have;
       } while (ok && (*z)->avail_out == 0);
@@ -226,6 +239,21 @@ void InternalCompress(TCodecCall& call, platform::TStream& source, platform::TSt
   // An unfinished stream (cancel, short source) ends without complaint: the
   // caller reports the short count instead.
   if (z && finished) z->Finish();
+  if (aes && finished) {
+    const std::vector<uint8_t> code = aes->GetFileStorageEndBlock();
+    if (call.Write(dest, code.data(), static_cast<int64_t>(code.size())))
+      c.written += static_cast<int64_t>(code.size());
+  }
+}
+
+// Puts `block` in place of the field of its ID, or at the end.
+void SetExtraField(TZAExtraFields& fields, TZAExtraFieldDataBlock block) {
+  for (TZAExtraFieldDataBlock& f : fields)
+    if (f.headerID == block.headerID) {
+      f = std::move(block);
+      return;
+    }
+  fields.push_back(std::move(block));
 }
 
 // --- Decompression ------------------------------------------------------------
@@ -313,9 +341,11 @@ struct TItemRead {
   const TDirItem& item;
   TItemReader& reader;
   TItemSink& sink;
-  uint64_t compSize;       // stored data after the encryption header
+  uint64_t compSize;       // the data, without the encryption blocks
   uint64_t declared;       // uncompressed size from the directory
-  ZAZipCryptKeys* keys;    // traditional keys, null when not encrypted
+  ZAZipCryptKeys* keys = nullptr;       // traditional keys when so encrypted
+  TZACryptoTransform* aes = nullptr;    // the AES transform when so encrypted
+  uint64_t consumed = 0;   // data bytes read so far
 };
 
 // The next input chunk size: whole reads take the full chunk at once.
@@ -326,7 +356,9 @@ int64_t NextChunk(const TItemSink& sink, int64_t previous) {
 
 bool ReadInput(TItemRead& r, uint8_t* p, int64_t n) {
   if (!r.reader.Read(p, n)) return false;
+  r.consumed += static_cast<uint64_t>(n);
   if (r.keys) ZAZipCryptDecryptBuffer(p, n, *r.keys);
+  if (r.aes) r.aes->DecryptBuffer(p, 0, n, p, 0);
   return true;
 }
 
@@ -403,22 +435,18 @@ bool CheckHeaderBytes(const uint8_t stored[ZAZipCryptHeaderSize], const std::str
   return ZAZipCryptCheckHeader(header, flags, lastModTime, crc32);
 }
 
-// Finds the password of a traditionally encrypted item: the component's, or
-// what the password event gives, until one passes the header check or the
-// user skips. Leaves the keys ready for the data.
-bool AcceptPassword(TCodecCall& call, TItemRead& r, const TZALocalFileHeader& lh) {
+// Finds the item's password: the component's, or what the password event
+// gives, until `accepts` takes one or the user skips.
+template <class TAccepts>
+bool AcceptPassword(TCodecCall& call, const TDirItem& item, TAccepts accepts) {
   TZACodecHost& host = call.Host();
-  uint8_t stored[ZAZipCryptHeaderSize];
-  if (!r.reader.Read(stored, ZAZipCryptHeaderSize)) return false;
   for (;;) {
     const std::string password = host.CodecPassword();
-    if (!password.empty() &&
-        CheckHeaderBytes(stored, password, *r.keys, lh.crc32, lh.lastModTime, lh.genPurposeFlag))
-      return true;
+    if (!password.empty() && accepts(password)) return true;
     // A password test must not ask; the refused password fails the item.
     if (call.P().FSuppressPasswordEvent) return false;
     bool skip = false;
-    host.CodecAskPassword(r.item.Name, skip);
+    host.CodecAskPassword(item.Name, skip);
     if (skip) {
       call.P().FSkipFile = true;
       return false;
@@ -426,21 +454,63 @@ bool AcceptPassword(TCodecCall& call, TItemRead& r, const TZALocalFileHeader& lh
   }
 }
 
+// The transform that reads an AES item, or null when its 0x9901 field is
+// missing or unusable; `actualMethod` receives the data's method.
+std::unique_ptr<TAESCryptoTransform> AESReader(const TDirItem& item, uint16_t& actualMethod) {
+  TZAAESExtraInfo info;
+  if (!ZAReadAESExtraField(item, info)) return nullptr;
+  actualMethod = info.actualMethod;
+  auto t = std::make_unique<TAESCryptoTransform>(64 + 64 * info.strength, info.version, info.actualMethod);
+  t->Initialize(TCryptoTransformMode::Decryption, item);
+  return t;
+}
+
+// Reads `n` bytes of an encryption block through the item's reader, as a
+// stream for the transform.
+bool ReadBlock(TItemRead& r, int n, platform::TStringStream& block) {
+  std::string bytes(static_cast<size_t>(n), '\0');
+  if (!r.reader.Read(reinterpret_cast<uint8_t*>(bytes.data()), n)) return false;
+  block.WriteBuffer(bytes.data(), n);
+  block.SetPosition(0);
+  return true;
+}
+
 bool InternalDecompress(TCodecCall& call, TItemRead& r, const TZALocalFileHeader& lh, bool encrypted,
-                        bool aes) {
+                        uint16_t method) {
   ZAZipCryptKeys keys;
-  if (encrypted) {
-    // AES items need the AES transform (salt, verifier, HMAC), which this
-    // build does not carry yet: they fail like an unsupported method.
-    if (aes) return false;
+  if (r.aes) {
+    platform::TStringStream start;
+    if (!ReadBlock(r, r.aes->GetFileStorageStartBlockSize(), start) ||
+        !r.aes->LoadFileStorageStartBlock(start, 0))
+      return false;
+    if (!AcceptPassword(call, r.item,
+                        [&](const std::string& password) { return r.aes->CheckPassword(password, r.item); }))
+      return false;
+  } else if (encrypted) {
     if (r.compSize < ZAZipCryptHeaderSize) return false;
     r.compSize -= ZAZipCryptHeaderSize;
+    uint8_t stored[ZAZipCryptHeaderSize];
+    if (!r.reader.Read(stored, ZAZipCryptHeaderSize)) return false;
+    if (!AcceptPassword(call, r.item, [&](const std::string& password) {
+          return CheckHeaderBytes(stored, password, keys, lh.crc32, lh.lastModTime, lh.genPurposeFlag);
+        }))
+      return false;
     r.keys = &keys;
-    if (!AcceptPassword(call, r, lh)) return false;
   }
-  const uint16_t method = r.item.CentralDir.compMethod == ZA_METHOD_AES ? r.item.CompressionMethod
-                                                                       : r.item.CentralDir.compMethod;
   return method == ZA_METHOD_STORED ? CopyStored(call, r) : Inflate(call, r);
+}
+
+// After a whole AES item: the rest of its data (a deflate stream may end
+// before it) still counts for the authentication code, which follows.
+bool CheckAESItem(TItemRead& r, uint32_t crc) {
+  TBuffer buffer;
+  while (r.consumed < r.compSize) {
+    const int64_t n = static_cast<int64_t>(std::min<uint64_t>(ZADecompressChunk, r.compSize - r.consumed));
+    if (!ReadInput(r, buffer.Reserve(n), n)) return false;
+  }
+  platform::TStringStream end;
+  return ReadBlock(r, r.aes->GetFileStorageEndBlockSize(), end) && r.aes->LoadFileStorageEndBlock(end, 0) &&
+         !r.aes->IsDirItemCorrupted(r.item, crc);
 }
 
 }  // namespace
@@ -450,8 +520,6 @@ bool ZACompressItem(TZACodecHost& host, platform::TStream& source, platform::TSt
   TCodecCall call(host);
   const TZACodecSettings& s = call.Settings();
   const bool encrypted = !item.Password.empty();
-  if (encrypted && s.ZipFormat && s.EncryptionMethod != caPkzipClassic)
-    throw EZAException(ZA_ERR_INVALID_SIZE_OR_CRC, s.ComponentName);  // AES: not available yet
 
   TZAZipCentralDir cd = item.CentralDir;
   // The method written is the one the data has: stored or deflate.
@@ -460,10 +528,16 @@ bool ZACompressItem(TZACodecHost& host, platform::TStream& source, platform::TSt
   source.SetPosition(0);
   const int64_t srcSize = source.Size();
 
-  TCompressCounts c;
-  if (s.ZipFormat) InternalCompress(call, source, dest, item, srcSize, c);
+  std::unique_ptr<TAESCryptoTransform> aes;
+  const int aesBits = encrypted && s.ZipFormat ? ZAAESKeyBits(s.EncryptionMethod) : 0;
+  if (aesBits > 0)
+    aes = TAESCryptoTransform::CreateAESEncryption(aesBits, 2,
+                                                   srcSize == 0 ? ZA_METHOD_STORED : item.CompressionMethod);
 
-  if (c.bytesRead != srcSize) {
+  TCompressCounts c;
+  if (s.ZipFormat) InternalCompress(call, source, dest, item, srcSize, aes.get(), c);
+
+  if (c.bytesRead != srcSize || call.P().FProgressCancel) {
     if (call.P().FProgressCancel) return false;
     throw EZAException(ZA_ERR_INVALID_COMPRESSED_SIZE, s.ComponentName, {srcSize, c.bytesRead});
   }
@@ -479,12 +553,24 @@ bool ZACompressItem(TZACodecHost& host, platform::TStream& source, platform::TSt
   };
   setSize(static_cast<uint64_t>(c.written), cd.compSize, item.Zip64ExtInfo.compSize);
   setSize(static_cast<uint64_t>(srcSize), cd.unCompSize, item.Zip64ExtInfo.uncompSize);
-  cd.crc32 = ~c.crc;
+  // An AES item rests on its authentication code; the CRC of a short one
+  // would give its content away (a few bytes fall to a search), so it is
+  // left out, as other tools do.
+  cd.crc32 = aes && srcSize < ZAAESMinCrcSize ? 0 : ~c.crc;
   if (item.bHugeFile && !s.Zip64Allowed)
     throw EZAException(ZA_ERR_ZIP64_NOT_ENABLED, s.ComponentName, {item.SrcFileName});
   if (srcSize == 0 && s.ZipFormat) {
     item.CompressionMethod = ZA_METHOD_STORED;
     cd.compMethod = ZA_METHOD_STORED;
+  }
+  item.ZAEncryptionAlgorithm = aes ? s.EncryptionMethod : caPkzipClassic;
+  if (aes) {
+    // Even an empty item stays an AES item: as a stored one it would read
+    // as traditionally encrypted.
+    cd.compMethod = ZA_METHOD_AES;
+    TZAExtraFieldDataBlock field;
+    aes->GetExtraFieldData(field);
+    SetExtraField(item.ExtraFields, std::move(field));
   }
   item.CentralDir = cd;
   return true;
@@ -500,13 +586,19 @@ bool ZADecompressItem(TZACodecHost& host, platform::TStream& source, platform::T
   // entry: an entry claiming the other flavour's version must not escape
   // the CRC check.
   const bool zipFlavour = s.Directory ? !s.Directory->IsNonZipFlavour() : s.ZipFormat;
-  const bool aes = encrypted && zipFlavour &&
-                   (item.ZAEncryptionAlgorithm != caPkzipClassic || cd.compMethod == ZA_METHOD_AES);
   startPosition = std::max<int64_t>(startPosition, 0);
 
   // Bytes shared with another item, or with the directory, are not this
   // item's: reading them is how a small archive inflates to gigabytes.
   if (item.Overlaps) return false;
+  // Method 99 is AES and nothing else: without its field and the encryption
+  // flag the data is neither decrypted another way nor copied out as plain.
+  uint16_t method = cd.compMethod;
+  std::unique_ptr<TAESCryptoTransform> aes;
+  if (zipFlavour && method == ZA_METHOD_AES) {
+    aes = AESReader(item, method);
+    if (!aes || !encrypted) return false;
+  }
   TItemReader reader(call, source, item);
   TZALocalFileHeader lh;
   if (!ZAReadRecord(source, lh)) return false;
@@ -519,6 +611,12 @@ bool ZADecompressItem(TZACodecHost& host, platform::TStream& source, platform::T
   const uint64_t dataStart = static_cast<uint64_t>(source.Position());
   if (item.DataLimit != UINT64_MAX && (dataStart > item.DataLimit || compSize > item.DataLimit - dataStart))
     return false;
+  if (aes) {
+    const uint64_t blocks =
+        static_cast<uint64_t>(aes->GetFileStorageStartBlockSize() + aes->GetFileStorageEndBlockSize());
+    if (compSize < blocks) return false;
+    compSize -= blocks;
+  }
 
   const TZAProgressBlock& p = call.P();
   const int64_t windowEnd = count <= 0 ? 0
@@ -529,16 +627,23 @@ bool ZADecompressItem(TZACodecHost& host, platform::TStream& source, platform::T
   if (p.FProgressMax == 0) p.FProgressMax = 2;
   p.FSkipFile = false;
 
-  const uint16_t method = cd.compMethod == ZA_METHOD_AES ? item.CompressionMethod : cd.compMethod;
   if (method == ZA_METHOD_DEFLATE64) throw EZAException(ZA_ERR_DEFLATE64, s.ComponentName);
   if (method != ZA_METHOD_STORED && method != ZA_METHOD_DEFLATE) return false;
 
   TItemSink sink(call, dest, count, startPosition);
-  TItemRead r{item, reader, sink, compSize, declared, nullptr};
-  if (!InternalDecompress(call, r, lh, encrypted, aes)) return false;
+  TItemRead r{item, reader, sink, compSize, declared};
+  r.aes = aes.get();
+  if (!InternalDecompress(call, r, lh, encrypted, method)) return false;
   if (!sink.Whole() || p.FSkipFile) return true;
   if (sink.Produced() != declared) return false;
+  if (aes) return CheckAESItem(r, sink.Crc());
   return !zipFlavour || sink.Crc() == cd.crc32;
+}
+
+bool ZACheckAESPassword(platform::TStream& stream, const TDirItem& item, const std::string& password) {
+  uint16_t method = 0;
+  const std::unique_ptr<TAESCryptoTransform> aes = AESReader(item, method);
+  return aes && aes->LoadFileStorageStartBlock(stream, 0) && aes->CheckPassword(password, item);
 }
 
 bool ZACheckClassicPassword(platform::TStream& stream, const std::string& password,

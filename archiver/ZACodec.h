@@ -5,10 +5,13 @@
 //
 // Item data layout (what ZACompressItem writes, what ZADecompressItem reads
 // after the local header):
-//   [12-byte traditional encryption header]   when the item is encrypted
+//   [12-byte traditional encryption header]   traditionally encrypted items
+//   [salt, 8/12/16 bytes; verifier, 2 bytes]  AES items (ZACryptoTransform.h)
 //   data: the source bytes (method 0) or one raw deflate stream (method 8),
 //         encrypted with the continuing key state when the item is
-// The compressed size counts the encryption header.
+//   [authentication code, 10 bytes]           AES items
+// The compressed size counts the encryption blocks. An AES item's header
+// says method 99; its 0x9901 extra field names the real one.
 //
 // The codec works for one component operation at a time on the caller's
 // thread; it keeps nothing between calls except what it writes back into the
@@ -124,10 +127,12 @@ class TZACodecHost {
 // bHugeFile when a size needs zip64).
 //  - Item.CompressionMethod 0 stores, any other value deflates at level
 //    Item.CompressionMode; an empty source always ends as method 0.
-//  - A non-empty Item.Password (text as for CodecPassword) encrypts with the
-//    traditional cipher (12-byte header first, counted in the compressed
-//    size); the AES methods are not available yet and raise EZAException
-//    code 8.
+//  - A non-empty Item.Password (text as for CodecPassword) encrypts: with
+//    AES when the settings' EncryptionMethod is an AES method (zip flavour):
+//    method 99, CentralDir.crc32 0 for a source under ZAAESMinCrcSize
+//    bytes, Item.ZAEncryptionAlgorithm set and the 0x9901 field put in
+//    Item.ExtraFields (replacing one there); else with the traditional
+//    cipher. The encryption blocks count in the compressed size.
 // Returns false only when the operation was cancelled (a progress event, or
 // a disk-full retry refused). Raises EZAException code 34 when the source
 // yields fewer bytes than its size, 41 when a size needs zip64 and zip64 is
@@ -150,6 +155,13 @@ bool ZACompressItem(TZACodecHost& host, platform::TStream& source, platform::TSt
 // the declared size, a bad size or CRC, a failed read, an item whose bytes
 // overlap another's (Overlaps) or whose data pass its DataLimit. Raises EZAException
 // code 55 for a Deflate64 item.
+// AES items (method 99, zip flavour): the password is tried as its 1251
+// bytes, then as UTF-8, against the stored verifier, with one key
+// derivation per form. A whole read passes only when the authentication
+// code matches (and for AE-1 items the CRC); a window is not
+// authenticated, as that would cost reading the whole item. An item without
+// a usable 0x9901 field or the encryption flag, or too short for its
+// encryption blocks, fails before anything is written.
 bool ZADecompressItem(TZACodecHost& host, platform::TStream& source, platform::TStream& dest,
                       TDirItem& item, int32_t count, int64_t startPosition);
 
@@ -160,6 +172,12 @@ bool ZADecompressItem(TZACodecHost& host, platform::TStream& source, platform::T
 bool ZACheckClassicPassword(platform::TStream& stream, const std::string& password,
                             ZAZipCryptKeys& keys, uint32_t crc32, uint16_t lastModTime,
                             uint16_t flags);
+
+// Reads an AES item's salt and verifier at the stream's position (just past
+// the local header) and checks `password` against them: one key derivation
+// per password form. False, too, for an item without a usable 0x9901 field
+// and when the stream ends first.
+bool ZACheckAESPassword(platform::TStream& stream, const TDirItem& item, const std::string& password);
 
 // Input chunk sizes of the codec.
 inline constexpr int64_t ZADecompressChunk = 1048576;  // compressed input per read

@@ -41,10 +41,12 @@
 #include <string>
 #include <vector>
 
+#include "archiver/ZACryptoTransform.h"
 #include "archiver/ZAExcept.h"
 #include "archiver/ZAPaths.h"
 #include "archiver/ZARecords.h"
 #include "archiver/ZAStreams.h"
+#include "archiver/ZAZipCrypt.h"
 #include "archiver/ZipArchiver.h"
 #include "platform/Dialogs.h"
 #include "platform/Files.h"
@@ -91,11 +93,10 @@ class TZAStreamWindow : public platform::TStream {
 // Upper bound of an item's stored size: deflate's worst case (generous: the
 // bound zlib gives for any parameters) plus the traditional encryption
 // header.
-uint64_t MaxStoredSize(uint64_t size, bool deflate, bool encrypted) {
+uint64_t MaxStoredSize(uint64_t size, bool deflate, int encryptionOverhead) {
   uint64_t n = size;
   if (deflate) n += (size >> 3) + (size >> 6) + 64;
-  if (encrypted) n += 12;
-  return n;
+  return n + static_cast<uint64_t>(encryptionOverhead);
 }
 
 TZAExtraFieldDataBlock UnicodeNameBlock(const std::string& name) {
@@ -802,6 +803,16 @@ void TZACommit::WriteNewItemData(TDirItem& item, int64_t start) {
   const uint64_t size = source ? static_cast<uint64_t>(std::max<int64_t>(source->Size(), 0)) : 0;
   const bool encrypted = !folder && !item.Password.empty();
   const bool deflate = !folder && item.CompressionMethod != ZA_METHOD_STORED;
+  // The codec encrypts with AES by the same rule; its 0x9901 field is
+  // reserved in the first header and final in the second.
+  const int aesBits = encrypted && source && FArc.FisZIPFormat ? ZAAESKeyBits(FArc.FZACryptoAlgorithm) : 0;
+  if (aesBits > 0) {
+    TZAExtraFieldDataBlock field;
+    TAESCryptoTransform(aesBits, 2, item.CompressionMethod).GetExtraFieldData(field);
+    item.ExtraFields.push_back(std::move(field));
+  }
+  const int encryptionOverhead =
+      !encrypted ? 0 : aesBits > 0 ? aesBits / 16 + 2 + 10 : ZAZipCryptHeaderSize;
 
   item.SetLocalHeaderOffset(static_cast<uint64_t>(start));
   if (zip64Mode == zmAlways && cd.relOffsetLH != ZA_SENTINEL32) {
@@ -811,7 +822,7 @@ void TZACommit::WriteNewItemData(TDirItem& item, int64_t start) {
   // The zip64 field is reserved whenever the sizes could need it, so the
   // header never has to grow once the data follows it.
   const bool zip64Local = zip64Mode == zmAlways || size >= ZA_SENTINEL32 ||
-                          (zip64Mode != zmDisabled && MaxStoredSize(size, deflate, encrypted) >= ZA_SENTINEL32);
+                          (zip64Mode != zmDisabled && MaxStoredSize(size, deflate, encryptionOverhead) >= ZA_SENTINEL32);
   if (zip64Local || cd.relOffsetLH == ZA_SENTINEL32) item.bHugeFile = true;
   if (item.bHugeFile && zip64Mode == zmDisabled)
     throw EZAException(kZip64Disabled, FArc.FName, {item.SrcFileName.empty() ? item.Name : item.SrcFileName});
@@ -831,7 +842,7 @@ void TZACommit::WriteNewItemData(TDirItem& item, int64_t start) {
     cd.crc32 = 0;
     cd.compSize = cd.unCompSize = 0;
   } else {
-    cd.compMethod = deflate ? ZA_METHOD_DEFLATE : ZA_METHOD_STORED;
+    cd.compMethod = aesBits > 0 ? ZA_METHOD_AES : deflate ? ZA_METHOD_DEFLATE : ZA_METHOD_STORED;
   }
 
   TZALocalFileHeader lh;

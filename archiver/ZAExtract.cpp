@@ -305,21 +305,22 @@ bool TZABaseArchiver::IsFilePasswordValid(const std::string& FileName, const Ans
   // An AES item's header says method 99; its real method is in its AES field.
   if (item.CompressionMethod != ZA_METHOD_STORED && item.CompressionMethod != ZA_METHOD_DEFLATE) return false;
 
+  // The quick check reads the bytes after the local header, which in a
+  // volume set may lie in the next volume: there the test alone decides.
   bool verdict = false;
-  if (item.ZAEncryptionAlgorithm == caPkzipClassic) {
-    if (FSpanningMode == smNone) {
+  if (FSpanningMode == smNone) {
+    if (item.CentralDir.compMethod == ZA_METHOD_AES) {
+      verdict = ZACheckAESPassword(s, item, Password);
+    } else {
       ZAZipCryptKeys keys;
       verdict = ZACheckClassicPassword(s, Password, keys, lh.crc32, lh.lastModTime, lh.genPurposeFlag);
     }
-  } else {
-    // AES items need the AES transform (salt, verifier); this build does
-    // not carry it, so no password opens them.
-    verdict = false;
+    if (!verdict) return false;
   }
-  if (!verdict && FSpanningMode == smNone) return false;
 
-  // The check byte passes one wrong password in 256: only a full test of
-  // the item proves the password.
+  // The traditional check byte passes one wrong password in 256, the AES
+  // verifier one in 65536: only a full test of the item proves the
+  // password.
   const AnsiString saved = FPassword;
   FSuppressPasswordEvent = true;
   struct TRestore {

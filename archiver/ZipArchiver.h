@@ -238,16 +238,18 @@ class TZABaseArchiver : public TZADirOwner {
   // Puts exactly Count bytes of the item, from StartPosition on, into Buffer,
   // inflating no further than needed. Fewer bytes in the item raise
   // platform::EStreamError; errors otherwise as ExtractToStream (no size or
-  // CRC check for a window). Count 0 reads and checks the whole item and
-  // copies nothing.
+  // CRC check for a window). The window of an AES item is decrypted but not
+  // authenticated: its code covers the whole item, which a window does not
+  // read. Count 0 reads and checks the whole item and copies nothing.
   void ExtractToBuffer(const std::string& FileName, void* Buffer, int Count, int64_t StartPosition);
   // Text := the item's bytes, unchanged. Errors as ExtractToStream; Text is
   // left as it was when one is raised.
   void ExtractToString(const std::string& FileName, AnsiString& Text);
   // Whether Password opens the item FileName (an exact name first, else a
   // search): true for an item that is not encrypted; otherwise the
-  // password's check byte and then a full test of the item, without asking
-  // for a password. EZAException 42 when there is no such item.
+  // password's check byte (an AES item's verifier) and then a full test of
+  // the item, without asking for a password. EZAException 42 when there is
+  // no such item.
   bool IsFilePasswordValid(const std::string& FileName, const AnsiString& Password);
   // True when open already; otherwise whether FileName holds an archive
   // whose directory loads without repair and whose items all pass a test.
