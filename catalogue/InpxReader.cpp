@@ -44,12 +44,12 @@ void ForEachPiece(std::string_view field, char sep, AnsiString& piece, Take take
 // text is not a number (the size is then "0").
 bool NormaliseSize(AnsiString& size) {
   if (size.empty()) {
-    size = "0";
+    size.assign(1, '0');
     return true;
   }
   for (char c : size) {
     if (c < '0' || c > '9') {
-      size = "0";
+      size.assign(1, '0');
       return false;
     }
   }
@@ -127,8 +127,8 @@ void readInpx(const std::string& path, TJobHost& host, TBookSink& sink) {
 
     lines.clear();
     for (size_t pos = 0; pos < text.size();) {
-      size_t end = text.find_first_of("\r\n", pos);
-      if (end == std::string::npos) end = text.size();
+      size_t end = pos;
+      while (end < text.size() && text[end] != '\r' && text[end] != '\n') ++end;
       lines.emplace_back(text.data() + pos, end - pos);
       if (end < text.size() && text[end] == '\r' && end + 1 < text.size() && text[end + 1] == '\n') ++end;
       pos = end + 1;
