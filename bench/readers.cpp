@@ -146,6 +146,7 @@ int main() {
     TFb2Reader reader(host, sink);
     reader.readFb2Archives(lib);
   });
+  std::printf("           peak memory so far %.0f MB\n", PeakMegabytes());
   const double pyHeads = TimePython(kPythonHeads, {lib});
   std::printf("           ratio python / ours (reading): %.1f\n", pyHeads / heads);
   fs::remove_all(dir);

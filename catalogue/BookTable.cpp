@@ -154,4 +154,8 @@ void TBookAppender::appendAuthor(const AnsiString& name) {
   table_.Write(record_);
 }
 
+void showReadErrors(TJobHost& host, int64_t readErrors) {
+  if (readErrors > 0) host.ShowMessage("Ошибки при чтении файлов\n" + std::to_string(readErrors), "");
+}
+
 }  // namespace catalogue

@@ -39,6 +39,7 @@
 #include <vector>
 
 #include "catalogue/BookSink.h"
+#include "catalogue/Job.h"
 
 namespace platform {
 class TFileStream;
@@ -128,5 +129,10 @@ class TBookAppender final : public TBookSink {
   int64_t readErrors_ = 0;
   int64_t pseudoAuthors_ = 0;  // author entries given to pseudo-authors so far
 };
+
+// The message at the end of reading when the readers skipped anything:
+// "Ошибки при чтении файлов" with the count on a second line, no caption.
+// Shows nothing for 0.
+void showReadErrors(TJobHost& host, int64_t readErrors);
 
 }  // namespace catalogue
