@@ -61,25 +61,10 @@ bool StartsWithNoCase(const std::string& s, const std::string& prefix) {
   return s.size() >= prefix.size() && ZALowerCase(s.substr(0, prefix.size())) == ZALowerCase(prefix);
 }
 
-uint32_t DosTimeOf(const TDirItem& item) {
-  return (uint32_t{item.CentralDir.lastModDate} << 16) | item.CentralDir.lastModTime;
-}
-
 std::optional<platform::TFileId> IdOf(const std::string& path) {
   platform::TFileInfo info;
   if (!platform::GetFileInfo(path, info)) return std::nullopt;
   return info.id;
-}
-
-// The index of the item stored exactly under `name`, or -1. The name index
-// folds A-Z, so it only narrows the search.
-int FindExactName(TZADirArray& dir, const std::string& name) {
-  int index = -1;
-  if (!dir.FileExists(name, index)) return -1;
-  if (dir[index].Name == name) return index;
-  for (int i = dir.Count() - 1; i >= 0; --i)
-    if (dir[i].Name == name) return i;
-  return -1;
 }
 
 // Puts the uncompressed size into the entry, zip64 when it needs to be.
@@ -193,7 +178,6 @@ class TZABaseArchiver::TItemAdder {
   int AddFileItem(const TSource& src, TUndo* undo);
   void Undo(const TUndo& undo);
   TDirItem NewItem(const TSource& src, const std::string& name, int attr, const AnsiString& comment);
-  bool Replaces(const TSource& src, const TDirItem& existing, const std::string& storedName);
   std::string StoredNameOf(const TSource& src) const;
 
   void Scan(const std::string& mask);
@@ -290,27 +274,6 @@ TDirItem TZABaseArchiver::TItemAdder::NewItem(const TSource& src, const std::str
   return item;
 }
 
-bool TZABaseArchiver::TItemAdder::Replaces(const TSource& src, const TDirItem& existing,
-                                           const std::string& storedName) {
-  switch (a_.FOptions.OverwriteMode()) {
-    case omPrompt: {
-      bool confirm = false;
-      std::string dest = storedName;
-      a_.DoOnConfirmOverwrite(src.FileName, dest, confirm);
-      return confirm;
-    }
-    case omAlways:
-      return true;
-    case omNever:
-      return false;
-    case omIfNewer:
-      return src.DosTime > DosTimeOf(existing);
-    case omIfOlder:
-      return src.DosTime < DosTimeOf(existing);
-  }
-  return false;
-}
-
 int TZABaseArchiver::TItemAdder::AddFileItem(const TSource& src, TUndo* undo) {
   std::string name = StoredNameOf(src);
   int attr = src.Attr;
@@ -324,10 +287,10 @@ int TZABaseArchiver::TItemAdder::AddFileItem(const TSource& src, TUndo* undo) {
   }
   TDirItem item = NewItem(src, name, attr, comment);
 
-  int index = FindExactName(dir_, name);
+  int index = dir_.FindExactName(name);
   const bool added = index < 0;
   if (!added) {
-    if (!Replaces(src, dir_[index], name)) return -1;
+    if (!a_.ConfirmOverwrite(src.FileName, name, src.DosTime, dir_[index].DosDateTime())) return -1;
     item.Operation = poUpdate;
     if (undo) undo->Replaced = dir_[index];
   } else {
@@ -623,27 +586,7 @@ bool TZABaseArchiver::UpdateTaggedItem(int Index, const std::string& Name, const
   if (!FOptions.ReplaceReadOnly() && (dir[Index].CentralDir.externalAttr & platform::faReadOnly)) return false;
 
   const uint32_t diskTime = platform::DateTimeToDosDateTime(st.mtime);
-  const uint32_t itemTime = DosTimeOf(dir[Index]);
-  bool update = false;
-  switch (FOptions.OverwriteMode()) {
-    case omPrompt: {
-      std::string target = Name;
-      DoOnConfirmOverwrite(diskFile, target, update);
-      break;
-    }
-    case omAlways:
-      update = true;
-      break;
-    case omNever:
-      break;
-    case omIfNewer:
-      update = diskTime > itemTime;
-      break;
-    case omIfOlder:
-      update = diskTime < itemTime;
-      break;
-  }
-  if (!update) return false;
+  if (!ConfirmOverwrite(diskFile, Name, diskTime, dir[Index].DosDateTime())) return false;
   if (FUpdateCount <= 0) throw EZAException(25, FName);
   const int attr = ZAFileGetAttr(diskFile);
   TItemAdder(*this, DestBase).QueueUpdate(Index, diskFile, attr < 0 ? 0x20 : attr, diskTime,

@@ -12,8 +12,9 @@
 // failure, a cancel, an abort) the archive can be given back its old bytes
 // verbatim. After the cut, unchanged items are copied raw from the tail
 // (renamed ones get a new local header in front of their old data), new and
-// updated items are compressed from their sources, and the new central
-// directory follows.
+// updated items are compressed from their sources, items merged from
+// another archive are copied raw from it (their records byte for byte, never
+// decompressed or decrypted), and the new central directory follows.
 //
 // Relies on: the directory manager (CDir, RBCDir, SaveDir), the item codec
 // (CompressItem), the component's events and options. Promises:
@@ -36,6 +37,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstring>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -61,12 +64,30 @@ constexpr int kZip64Disabled = 43;    // an item needs zip64, which is off
 constexpr int kNoSuchOldEntry = 7;    // an unchanged item has no old record
 constexpr int64_t kLocalHeaderSize = static_cast<int64_t>(TZALocalFileHeader::Size);
 
+// A stream that is only read, of a fixed size, with a position of its own.
+class TZAReadOnlyStream : public platform::TStream {
+ public:
+  explicit TZAReadOnlyStream(int64_t size) : size_(size) {}
+  int64_t Write(const void*, int64_t) override { return 0; }
+  int64_t Seek(int64_t offset, platform::TSeekOrigin origin) override {
+    const int64_t from = origin == platform::soBeginning ? 0 : origin == platform::soCurrent ? pos_ : size_;
+    pos_ = std::clamp<int64_t>(from + offset, 0, size_);
+    return pos_;
+  }
+  int64_t Size() override { return size_; }
+  void SetSize(int64_t) override { throw platform::EStreamError("A source cannot be resized"); }
+
+ protected:
+  const int64_t size_;
+  int64_t pos_ = 0;
+};
+
 // The bytes [start, start + size) of a caller's stream, seen as a stream of
 // their own (the codec reads its source from position 0 to its size).
-class TZAStreamWindow : public platform::TStream {
+class TZAStreamWindow : public TZAReadOnlyStream {
  public:
   TZAStreamWindow(platform::TStream& base, int64_t start, int64_t size)
-      : base_(base), start_(start), size_(size) {}
+      : TZAReadOnlyStream(size), base_(base), start_(start) {}
   int64_t Read(void* buffer, int64_t count) override {
     count = std::min(count, size_ - pos_);
     if (count <= 0) return 0;
@@ -75,19 +96,68 @@ class TZAStreamWindow : public platform::TStream {
     if (n > 0) pos_ += n;
     return n;
   }
-  int64_t Write(const void*, int64_t) override { return 0; }
-  int64_t Seek(int64_t offset, platform::TSeekOrigin origin) override {
-    const int64_t from = origin == platform::soBeginning ? 0 : origin == platform::soCurrent ? pos_ : size_;
-    pos_ = std::clamp<int64_t>(from + offset, 0, size_);
-    return pos_;
-  }
-  int64_t Size() override { return size_; }
-  void SetSize(int64_t) override { throw platform::EStreamError("A source window cannot be resized"); }
 
  private:
   platform::TStream& base_;
-  int64_t start_, size_;
-  int64_t pos_ = 0;
+  int64_t start_;
+};
+
+// Reads another archive's records in order through a window of
+// kCopyBlock bytes: one read of the stream serves many small records, which
+// can then be written straight from the window; a read as large as the
+// window goes straight through. BeforeRefill runs before the window moves
+// on (whoever writes from it flushes first). The stream underneath must not
+// change while it is read.
+class TZAReadAhead : public TZAReadOnlyStream {
+ public:
+  explicit TZAReadAhead(platform::TStream& base)
+      : TZAReadOnlyStream(base.Size()), base_(base), window_(std::make_unique_for_overwrite<uint8_t[]>(kCopyBlock)) {}
+  std::function<void()> BeforeRefill;
+
+  platform::TStream& Base() const { return base_; }
+  // The window's bytes from `pos` on; 0 when `pos` is outside it.
+  int64_t WindowAt(int64_t pos, const uint8_t*& data) const {
+    if (pos < start_ || pos >= start_ + length_) return 0;
+    data = window_.get() + (pos - start_);
+    return start_ + length_ - pos;
+  }
+  // Makes the window start at `pos`.
+  void Refill(int64_t pos) {
+    if (BeforeRefill) BeforeRefill();
+    length_ = 0;
+    base_.SetPosition(pos);
+    start_ = pos;
+    length_ = ZAReadFully(base_, window_.get(), std::clamp<int64_t>(size_ - pos, 0, kCopyBlock));
+  }
+
+  int64_t Read(void* buffer, int64_t count) override {
+    count = std::min(count, size_ - pos_);
+    auto* out = static_cast<uint8_t*>(buffer);
+    int64_t done = 0;
+    while (done < count) {
+      const uint8_t* data = nullptr;
+      if (const int64_t avail = WindowAt(pos_, data); avail > 0) {
+        const int64_t n = std::min(count - done, avail);
+        std::memcpy(out + done, data, static_cast<size_t>(n));
+        pos_ += n;
+        done += n;
+      } else if (count - done >= kCopyBlock) {
+        base_.SetPosition(pos_);
+        const int64_t n = ZAReadFully(base_, out + done, count - done);
+        pos_ += n;
+        return done + n;
+      } else {
+        Refill(pos_);
+        if (length_ <= 0) break;
+      }
+    }
+    return done;
+  }
+
+ private:
+  platform::TStream& base_;
+  std::unique_ptr<uint8_t[]> window_;
+  int64_t start_ = 0, length_ = 0;  // the bytes of base_ the window holds
 };
 
 // Upper bound of an item's stored size: deflate's worst case (generous: the
@@ -248,6 +318,7 @@ class TZACommit {
 
   bool WriteItems();
   bool WriteNewItem(int index);
+  bool CopyMergedItem(int index);
   void WriteNewItemData(TDirItem& item, int64_t start);
   platform::TStream* OpenItemSource(TDirItem& item);
   void ReleaseItemSource(TDirItem& item, bool written);
@@ -255,7 +326,13 @@ class TZACommit {
   bool DropFailedItem(int index);
   int OldEntryIndex(const TDirItem& item);
   bool Write(const void* data, int64_t count);
-  void CopyFromTail(int64_t from, int64_t count);
+  bool CopyRange(platform::TStream& from, int64_t pos, int64_t count, const TDirItem* progressItem = nullptr);
+  uint8_t* CopyBuffer();
+  // Merged records that follow one another in the source window make one
+  // run, written in one go from the window when the run ends: before
+  // anything else is written, before the window moves, at the end. False
+  // when the write failed for good (FProgressCancel set).
+  bool FlushMerged();
   bool RemoveMovedSources();
   bool AbortIsSilent() const;
 
@@ -281,6 +358,10 @@ class TZACommit {
   std::vector<char> FKept;  // per CDir index: the record stays where it is
   std::optional<EZAException> FAbortError;
   bool FHasMoves = false;
+  std::unique_ptr<uint8_t[]> FCopyBuffer;  // kCopyBlock bytes, made on first use
+  std::unique_ptr<TZAReadAhead> FMergeSource;  // over the stream merged items borrow
+  int64_t FRunFrom = 0, FRunLength = 0;  // the pending run, in the source
+  int64_t FRunTo = 0;                    // where it goes in the archive
 
   // The item source of the current WriteNewItem.
   std::unique_ptr<platform::TStream> FSourceFile;
@@ -324,7 +405,11 @@ void TZACommit::StartProgress() {
   for (int i = 0; i < dir.Count(); ++i) {
     if (!dir[i].Modified) continue;
     ++FArc.FProcessedFileCount;
-    if (!KeepsItsRecord(dir[i]) && !IsRenamed(dir[i]))
+    // A merged item's work is the record it copies; a new item's, the data
+    // it compresses.
+    if (dir[i].Operation == poMerge)
+      FArc.FProcessedFilesTotalSize += static_cast<int64_t>(dir[i].CompressedSize());
+    else if (!KeepsItsRecord(dir[i]) && !IsRenamed(dir[i]))
       FArc.FProcessedFilesTotalSize += static_cast<int64_t>(dir[i].UncompressedSize());
     if (dir[i].Operation == poMove) FHasMoves = true;
   }
@@ -474,12 +559,12 @@ void TZACommit::SaveArchiveTail() {
       const std::string named = !FArc.FTempDir.empty() ? FArc.FTempDir : ZAExtractFilePath(FArc.FFileName);
       FTail = CreateTempFile(named, FTailFileName);
     }
-    std::unique_ptr<uint8_t[]> buffer(new uint8_t[kCopyBlock]);
+    uint8_t* buffer = CopyBuffer();
     Archive().SetPosition(FCutPosition);
     for (int64_t done = FCutPosition; done < size;) {
       const int64_t n = std::min(kCopyBlock, size - done);
-      if (ZAReadFully(Archive(), buffer.get(), n) != n) throw EZAException(ZA_ERR_INVALID_ARCHIVE, FArc.FName);
-      if (FTail->Write(buffer.get(), n) != n) throw EZAException(ZA_ERR_STREAM_WRITE, FArc.FName);
+      if (ZAReadFully(Archive(), buffer, n) != n) throw EZAException(ZA_ERR_INVALID_ARCHIVE, FArc.FName);
+      if (FTail->Write(buffer, n) != n) throw EZAException(ZA_ERR_STREAM_WRITE, FArc.FName);
       done += n;
     }
     // The tail is the only copy of these bytes once the archive is cut.
@@ -507,12 +592,12 @@ void TZACommit::RestoreArchiveTail() {
   Archive().SetSize(FCutPosition);
   Archive().SetPosition(FCutPosition);
   FTail->SetPosition(0);
-  std::unique_ptr<uint8_t[]> buffer(new uint8_t[kCopyBlock]);
+  uint8_t* buffer = CopyBuffer();
   const int64_t size = FTail->Size();
   for (int64_t done = 0; done < size;) {
     const int64_t n = std::min(kCopyBlock, size - done);
-    if (ZAReadFully(*FTail, buffer.get(), n) != n) throw EZAException(ZA_ERR_STREAM_WRITE, FArc.FName);
-    Archive().WriteBuffer(buffer.get(), n);
+    if (ZAReadFully(*FTail, buffer, n) != n) throw EZAException(ZA_ERR_STREAM_WRITE, FArc.FName);
+    Archive().WriteBuffer(buffer, n);
     done += n;
   }
   if (FArc.FOptions.FlushBuffers()) FlushToDisk(Archive(), FArc.FFileName);
@@ -574,8 +659,13 @@ bool TZACommit::WriteItems() {
     }
     FAction = fxaIgnore;
     bool ok = true;
-    if (KeepsItsRecord(dir[i]) || IsRenamed(dir[i]))
+    const bool keeps = KeepsItsRecord(dir[i]) || IsRenamed(dir[i]);
+    const bool merged = !keeps && dir[i].Operation == poMerge;
+    if (!merged && !FlushMerged()) break;
+    if (keeps)
       CopyExistingItem(i);
+    else if (merged)
+      ok = CopyMergedItem(i);
     else
       ok = WriteNewItem(i);
     if (FAction == fxaRetry) continue;
@@ -585,9 +675,22 @@ bool TZACommit::WriteItems() {
       ++i;
       continue;
     }
+    if (!FlushMerged()) break;
     if (DropFailedItem(i)) ++i;
   }
+  if (FAction != fxaAbort && !FArc.FProgressCancel) FlushMerged();
   return FAction != fxaAbort && !FArc.FProgressCancel;
+}
+
+bool TZACommit::FlushMerged() {
+  if (FRunLength == 0) return true;
+  const uint8_t* data = nullptr;
+  // The run lies in the window: the window never moves before it is flushed.
+  if (FMergeSource->WindowAt(FRunFrom, data) < FRunLength) throw EZAException(ZA_ERR_NIL_POINTER, FArc.FName);
+  FOut = &Archive();
+  const int64_t length = FRunLength;
+  FRunLength = 0;
+  return Write(data, length);
 }
 
 // A new or updated item that could not be written: a new one leaves the
@@ -609,13 +712,8 @@ bool TZACommit::DropFailedItem(int index) {
 // The entry of the rollback copy that an updated item replaces (an exact
 // name match), or -1 for an item new to the archive.
 int TZACommit::OldEntryIndex(const TDirItem& item) {
-  if (item.Operation != poUpdate && item.Operation != poMove) return -1;
-  TZADirArray& old = FDM.RBCDir;
-  int j = -1;
-  if (old.FileExists(item.Name, j) && old[j].Name == item.Name) return j;
-  for (j = 0; j < old.Count(); ++j)
-    if (old[j].Name == item.Name) return j;
-  return -1;
+  if (item.Operation != poUpdate && item.Operation != poMove && item.Operation != poMerge) return -1;
+  return FDM.RBCDir.FindExactName(item.Name);
 }
 
 bool TZACommit::Write(const void* data, int64_t count) {
@@ -626,15 +724,105 @@ bool TZACommit::Write(const void* data, int64_t count) {
   return ZAWriteWithDiskFullRetry(*FOut, data, count, file, onDiskFull, FArc.FProgressCancel);
 }
 
-void TZACommit::CopyFromTail(int64_t from, int64_t count) {
-  std::unique_ptr<uint8_t[]> buffer(new uint8_t[static_cast<size_t>(std::min(kCopyBlock, std::max<int64_t>(count, 1)))]);
-  FTail->SetPosition(from);
+uint8_t* TZACommit::CopyBuffer() {
+  if (!FCopyBuffer) FCopyBuffer = std::make_unique_for_overwrite<uint8_t[]>(static_cast<size_t>(kCopyBlock));
+  return FCopyBuffer.get();
+}
+
+bool TZACommit::CopyRange(platform::TStream& from, int64_t pos, int64_t count, const TDirItem* progressItem) {
+  uint8_t* buffer = CopyBuffer();
+  from.SetPosition(pos);
   for (int64_t done = 0; done < count;) {
     const int64_t n = std::min(kCopyBlock, count - done);
-    if (ZAReadFully(*FTail, buffer.get(), n) != n) throw EZAException(ZA_ERR_INVALID_ARCHIVE, FArc.FName);
-    if (!Write(buffer.get(), n)) return;  // a full disk the user gave up on: FProgressCancel
+    if (ZAReadFully(from, buffer, n) != n) throw EZAException(ZA_ERR_INVALID_ARCHIVE, FArc.FName);
+    if (!Write(buffer, n)) return false;  // a full disk the user gave up on: FProgressCancel
     done += n;
+    if (progressItem && done < count) {
+      bool cancel = false;
+      FArc.DoOnFileProgress(progressItem->Name, static_cast<double>(done) / static_cast<double>(count) * 100.0,
+                            progressItem->Operation, ppProcess, cancel);
+      const double total = static_cast<double>(std::max<int64_t>(FArc.FProcessedFilesTotalSize, 1));
+      if (!cancel)
+        FArc.DoOnOverallProgress(static_cast<double>(FArc.FProcessedFilesSize + done) / total * 100.0,
+                                 progressItem->Operation, ppProcess, cancel);
+      if (cancel) {
+        FArc.FProgressCancel = true;
+        return false;
+      }
+    }
   }
+  return true;
+}
+
+bool TZACommit::CopyMergedItem(int index) {
+  TDirItem& item = FDM.CDir[index];
+  bool cancel = false;
+  FArc.DoOnFileProgress(item.Name, 0, item.Operation, ppStart, cancel);
+  if (cancel) return false;
+  int64_t size = 0, start = 0;
+  try {
+    // Merges refuse volume sets: the record goes straight to the archive.
+    if (!item.Stream || FMultiVolume) throw EZAException(ZA_ERR_NIL_POINTER, FArc.FName);
+    if (!FMergeSource || &FMergeSource->Base() != item.Stream.get()) {
+      if (!FlushMerged()) return false;
+      FMergeSource = std::make_unique<TZAReadAhead>(*item.Stream);
+      FMergeSource->BeforeRefill = [this] { FlushMerged(); };
+    }
+    TZAReadAhead& source = *FMergeSource;
+    // The window starts at the record unless the record, as far as its
+    // central entry tells, is in it already.
+    const TZAZipCentralDir& cd = item.CentralDir;
+    const uint64_t expected = kLocalHeaderSize + 2 * (cd.nameLength + cd.extraLength) + item.CompressedSize() + 24;
+    const uint8_t* data = nullptr;
+    if (static_cast<uint64_t>(source.WindowAt(item.Position, data)) < std::min<uint64_t>(expected, kCopyBlock))
+      source.Refill(item.Position);
+    TLocalRecord r;
+    const bool read = item.Count > 0 && ReadLocalRecord(source, item.Position, item.Position + item.Count, item, r);
+    if (FArc.FProgressCancel) return false;  // a run flushed on the way could not be written
+    // A data descriptor cut by the end of what the item may read leaves it
+    // shorter than any of its four forms.
+    const bool whole = read && (!(r.lh.genPurposeFlag & ZA_FLAG_DATA_DESCRIPTOR) ||
+                                r.descriptorSize == 12 || r.descriptorSize == 16 || r.descriptorSize == 20 ||
+                                r.descriptorSize == 24);
+    if (!whole) throw EZAException(ZA_ERR_INVALID_ARCHIVE, FArc.FName);
+    size = r.Size();
+    if (size < kCopyBlock) {
+      if (source.WindowAt(item.Position, data) < size) source.Refill(item.Position);
+      if (source.WindowAt(item.Position, data) < size) throw EZAException(ZA_ERR_INVALID_ARCHIVE, FArc.FName);
+      if (FRunLength > 0 && item.Position != FRunFrom + FRunLength && !FlushMerged()) return false;
+      if (FRunLength == 0) {
+        FRunFrom = item.Position;
+        FRunTo = Archive().Position();
+      }
+      start = FRunTo + FRunLength;
+      FRunLength += size;
+    } else {
+      if (!FlushMerged()) return false;
+      FOut = &Archive();
+      start = Archive().Position();
+      try {
+        if (!CopyRange(source, item.Position, size, &item)) return false;
+      } catch (const EZAException&) {
+        // Never a partial item: what the attempt wrote goes.
+        Archive().SetSize(start);
+        Archive().SetPosition(start);
+        throw;
+      }
+    }
+  } catch (const EZAException& e) {
+    FArc.DoOnProcessFileFailure(item.Name, item.Operation, e.NativeError, e.ErrorCode, e.what(), FAction);
+    if (FAction == fxaAbort) FAbortError = e;
+    return false;
+  }
+  item.SetLocalHeaderOffset(static_cast<uint64_t>(start));
+  // The other archive's stream is only lent for the commit.
+  item.Stream.reset();
+  item.Position = item.Count = 0;
+  FArc.FProcessedFilesSize += size;
+  cancel = false;
+  FArc.DoOnFileProgress(item.Name, 100, item.Operation, ppEnd, cancel);
+  if (cancel) FArc.FProgressCancel = true;
+  return true;
 }
 
 void TZACommit::CopyExistingItem(int index) {
@@ -653,7 +841,7 @@ void TZACommit::CopyExistingItem(int index) {
   const int64_t newOffset = Archive().Position();
 
   if (!IsRenamed(item)) {
-    CopyFromTail(tailPos, r.Size());
+    CopyRange(*FTail, tailPos, r.Size());
   } else {
     // A new header in front of the old data: the new stored name, the old
     // header's other fields and extra fields (sizes and zip64 values belong
@@ -681,7 +869,7 @@ void TZACommit::CopyExistingItem(int index) {
     lh.extraLength = static_cast<uint16_t>(extra.size());
     const std::string prefix = LocalPrefix(lh, *item.StoredName, extra);
     if (!Write(prefix.data(), static_cast<int64_t>(prefix.size()))) return;
-    CopyFromTail(tailPos + r.HeaderSize(), static_cast<int64_t>(r.dataSize) + r.descriptorSize);
+    CopyRange(*FTail, tailPos + r.HeaderSize(), static_cast<int64_t>(r.dataSize) + r.descriptorSize);
   }
   item.SetLocalHeaderOffset(static_cast<uint64_t>(newOffset));
 }

@@ -447,19 +447,22 @@ void TZADirManager::DetermineStubSize(const TDirLocation& loc) {
 
   // The offsets need the stub added only when they do not count it yet: the
   // first item with data is not where the directory says, and is a stub's
-  // length further on.
+  // length further on. Its own local header (its name) decides, not the
+  // size of the offset: a stub shorter than the items before it leaves
+  // offsets that are larger than the stub and still short of it.
+  const auto headerOf = [&](const TDirItem& item, uint64_t at) {
+    TZALocalFileHeader lh;
+    std::string name;
+    FCompressedStream->SetPosition(static_cast<int64_t>(at));
+    return ZAReadRecord(*FCompressedStream, lh) && IsLocalHeader(lh) &&
+           ZAReadBytes(*FCompressedStream, lh.nameLength, name) && item.StoredName && name == *item.StoredName;
+  };
   for (int i = 0; i < CDir.Count(); ++i) {
-    if (CDir[i].CompressedSize() == 0) continue;
-    const uint64_t offset = CDir[i].LocalHeaderOffset();
-    if (offset >= static_cast<uint64_t>(StubSize)) return;
-    TZALocalFileHeader here, shifted;
-    FCompressedStream->SetPosition(static_cast<int64_t>(offset));
-    if (ZAReadRecord(*FCompressedStream, here) &&
-        IsLocalHeader(here))
-      return;
-    FCompressedStream->SetPosition(static_cast<int64_t>(offset) + StubSize);
-    if (!ZAReadRecord(*FCompressedStream, shifted) ||
-        !IsLocalHeader(shifted))
+    const TDirItem& item = CDir[i];
+    if (item.CompressedSize() == 0) continue;
+    const uint64_t offset = item.LocalHeaderOffset();
+    if (offset > static_cast<uint64_t>(size) || headerOf(item, offset) ||
+        !headerOf(item, offset + static_cast<uint64_t>(StubSize)))
       return;
     break;
   }

@@ -85,8 +85,23 @@ void ZAAppendCentralEntry(std::string& out, TDirItem& item, bool oemFileNames) {
               cd.commentLength);
   ZAAppendRecord(out, cd);
   out += *item.StoredName;
-  ZAAppendZip64Field(out, zip64, item.Zip64ExtInfo);
-  ZAAppendExtraFields(out, item.ExtraFields, /*skipZip64=*/true);
+  // The rebuilt zip64 field takes the place of the entry's own (an entry
+  // written back keeps its fields in their order), else it comes first.
+  const TZAExtraFields& fields = item.ExtraFields;
+  const auto own = std::find_if(fields.begin(), fields.end(),
+                                [](const TZAExtraFieldDataBlock& f) { return f.headerID == ZA_EXTRA_ZIP64; });
+  if (own == fields.end()) ZAAppendZip64Field(out, zip64, item.Zip64ExtInfo);
+  for (auto f = fields.begin(); f != fields.end(); ++f) {
+    if (f == own) {
+      ZAAppendZip64Field(out, zip64, item.Zip64ExtInfo);
+    } else if (f->headerID != ZA_EXTRA_ZIP64) {
+      uint8_t head[4];
+      ZAPutU16(head, f->headerID);
+      ZAPutU16(head + 2, f->dataSize());
+      out.append(reinterpret_cast<const char*>(head), sizeof head);
+      out.append(reinterpret_cast<const char*>(f->Data.data()), f->Data.size());
+    }
+  }
   out += item.Comment;
 }
 
@@ -223,6 +238,17 @@ void TZADirArray::ClearTags() {
 bool TZADirArray::FileExists(const std::string& fileName, int& itemNo) {
   itemNo = itemNamesList_.IndexOf(fileName.find('\\') == std::string::npos ? fileName : ZANameKey(fileName));
   return itemNo >= 0;
+}
+
+int TZADirArray::FindExactName(const std::string& name) {
+  // The name index folds A-Z and the separators, so it only narrows the
+  // search.
+  int index = -1;
+  if (!FileExists(name, index)) return -1;
+  if ((*this)[index].Name == name) return index;
+  for (int i = Count() - 1; i >= 0; --i)
+    if ((*this)[i].Name == name) return i;
+  return -1;
 }
 
 std::span<const int32_t> TZADirArray::FindByNamePart(std::string_view part) {

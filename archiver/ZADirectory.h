@@ -107,6 +107,9 @@ struct TDirItem {
   bool IsDirectory() const;
   // The external attributes with the folder bit as IsDirectory decides it.
   uint32_t Attributes() const;
+  // The DOS date in the high half, the time in the low half: later
+  // date-times compare greater.
+  uint32_t DosDateTime() const { return (uint32_t{CentralDir.lastModDate} << 16) | CentralDir.lastModTime; }
 
   // Sets the local header offset; an offset of 0xFFFFFFFF or more goes into
   // the zip64 values (relOffsetLH := sentinel, bHugeFile := true).
@@ -184,6 +187,9 @@ class TZADirArray {
   // Index of the entry named `fileName` (A-Z folded, either separator; the
   // highest index among equal names), or -1.
   bool FileExists(const std::string& fileName, int& itemNo);
+  // Index of the entry named exactly `name` (byte for byte; the highest
+  // index among equal names), or -1.
+  int FindExactName(const std::string& name);
   // The entries, ascending, whose name part has the key `part` (see
   // ZANamePartKey; `part` must be such a key). Valid until the directory
   // changes.

@@ -86,6 +86,27 @@ void TZABaseArchiver::DoOnConfirmOverwrite(const std::string& SourceFileName,
   }
 }
 
+bool TZABaseArchiver::ConfirmOverwrite(const std::string& Source, const std::string& Dest, uint32_t SourceTime,
+                                       uint32_t DestTime) {
+  switch (FOptions.OverwriteMode()) {
+    case omPrompt: {
+      bool confirm = false;
+      std::string dest = Dest;
+      DoOnConfirmOverwrite(Source, dest, confirm);
+      return confirm;
+    }
+    case omAlways:
+      return true;
+    case omNever:
+      return false;
+    case omIfNewer:
+      return SourceTime > DestTime;
+    case omIfOlder:
+      return SourceTime < DestTime;
+  }
+  return false;
+}
+
 void TZABaseArchiver::DoOnConfirmProcessFile(const std::string& FileName,
                                              TZAProcessOperation Operation, bool& Confirm) {
   Confirm = true;

@@ -138,10 +138,6 @@ class TRecurseScope {
   bool saved_;
 };
 
-uint32_t DosDateTimeOf(const TDirItem& item) {
-  return (uint32_t{item.CentralDir.lastModDate} << 16) | item.CentralDir.lastModTime;
-}
-
 bool PathExists(const std::string& path) {
   platform::TFileInfo info;
   return platform::GetFileInfo(path, info);
@@ -570,7 +566,7 @@ bool TZABaseArchiver::ExtractItemToFile(int Index, const std::string& Name, cons
       case omIfNewer:
       case omIfOlder: {
         const int64_t fileTime = platform::FileAgeDos(target);
-        const int64_t itemTime = DosDateTimeOf(item);
+        const int64_t itemTime = item.DosDateTime();
         overwrite = fileTime >= 0 &&
                     (FOptions.OverwriteMode() == omIfNewer ? itemTime > fileTime : itemTime < fileTime);
         break;
@@ -590,7 +586,7 @@ bool TZABaseArchiver::ExtractItemToFile(int Index, const std::string& Name, cons
   if (FSkipFile || FProgressCancel) return false;
   std::time_t t;
   try {
-    if (platform::DosDateTimeToDateTime(DosDateTimeOf(item), t)) temp->File().SetModificationTime(t);
+    if (platform::DosDateTimeToDateTime(item.DosDateTime(), t)) temp->File().SetModificationTime(t);
   } catch (const platform::EFileError&) {
     // The date is a courtesy; the data is what counts.
   }

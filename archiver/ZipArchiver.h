@@ -412,6 +412,12 @@ class TZABaseArchiver : public TZADirOwner {
   virtual void InternalEndUpdate();
   // Puts the directory back as it was when the transaction began.
   void RollbackDirectory();
+  // Whether Source (DOS date-time SourceTime) replaces the existing Dest
+  // (DestTime) by Options.OverwriteMode: omPrompt asks OnConfirmOverwrite;
+  // omIfNewer and omIfOlder compare the date-times (equal ones never
+  // replace).
+  bool ConfirmOverwrite(const std::string& Source, const std::string& Dest, uint32_t SourceTime,
+                        uint32_t DestTime);
   // Opens or creates per FileOpenMode and InMemory, loads the directory,
   // makes the component active and fires AfterOpen.
   void InternalOpen();
@@ -553,6 +559,24 @@ class TZipArchiver : public TZABaseArchiver {
  public:
   TZipArchiver();
   void SetPassword(const AnsiString& v) override;
+
+  // Appends the items of the zip archive ArchiveFileName, in its directory
+  // order, to the open archive in one transaction (ZAMerge.cpp). Each item
+  // is copied raw: its local record byte for byte (no password needed, none
+  // asked), its central entry as the other archive has it but for the
+  // offset. A name this archive holds already (equal byte for byte) is
+  // replaced or kept by Options.OverwriteMode (omPrompt asks
+  // OnConfirmOverwrite with "<other archive>/<name>" and "<this
+  // archive>/<name>"; omIfNewer and omIfOlder compare DOS date-times); a
+  // replacing item takes the old one's place and the old record leaves the
+  // file. An item whose record cannot be read whole goes to
+  // OnProcessFileFailure (Retry, Ignore, Abort). The other archive is only
+  // read. A failure, cancel or abort leaves this archive byte-identical.
+  // Returns the number of items merged. EZAException 13 when closed, 26
+  // inside a transaction, 32 when opened read-only, 52 when either archive
+  // is a volume set, 12 when ArchiveFileName is missing, 33 when it is this
+  // archive (by any name or link).
+  int MergeWith(const std::string& ArchiveFileName);
 
  protected:
   void UpdateCompressionMethod() override;
