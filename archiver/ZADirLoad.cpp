@@ -16,6 +16,7 @@
 //   put in front of an archive (a self-extracting stub) do not disturb it.
 #include <algorithm>
 #include <cstring>
+#include <memory>
 
 #include "archiver/ZADirectory.h"
 #include "archiver/ZAExcept.h"
@@ -373,13 +374,18 @@ int64_t TZADirManager::SearchSignature(uint32_t signature, int64_t from, int64_t
   ZAPutU32(sig, signature);
   int64_t pos = std::max<int64_t>(from, 0);
   if (pos >= size) return -1;
-  std::vector<uint8_t> buf(static_cast<size_t>(std::min(window, size - pos)));
+  // The next header is usually close: the reads start small and grow to the
+  // full window, so a rebuild reads each byte about once instead of a whole
+  // window per header.
+  int64_t chunk = std::min<int64_t>(window, 4096);
+  const auto buffer = std::make_unique_for_overwrite<uint8_t[]>(static_cast<size_t>(std::min(window, size - pos)));
   while (pos < size) {
-    const int64_t n = std::min(window, size - pos);
+    const int64_t n = std::min(chunk, size - pos);
+    chunk = std::min(chunk * 2, window);
     s.SetPosition(pos);
-    const int64_t got = ZAReadFully(s, buf.data(), n);
+    const int64_t got = ZAReadFully(s, buffer.get(), n);
     if (got < 4) return -1;
-    const uint8_t* base = buf.data();
+    const uint8_t* base = buffer.get();
     const uint8_t* end = base + got - 3;
     for (const uint8_t* p = base; p < end;) {
       p = static_cast<const uint8_t*>(std::memchr(p, sig[0], static_cast<size_t>(end - p)));
