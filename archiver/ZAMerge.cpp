@@ -79,7 +79,8 @@ int TZipArchiver::MergeWith(const std::string& ArchiveFileName) {
         index = dir.Count();
         dir.SetCount(index + 1);
       }
-      TDirItem item = src;
+      dir.SetItem(index, src);
+      TDirItem& item = dir[index];
       item.Modified = true;
       item.Operation = poMerge;
       item.Tagged = false;
@@ -93,7 +94,6 @@ int TZipArchiver::MergeWith(const std::string& ArchiveFileName) {
       const int64_t offset = static_cast<int64_t>(std::min<uint64_t>(src.LocalHeaderOffset(), INT64_MAX));
       item.Position = offset;
       item.Count = std::max<int64_t>((offset < dirStart ? dirStart : sourceSize) - offset, 0);
-      dir.SetItem(index, item);
       ++merged;
     }
   } catch (...) {
