@@ -37,6 +37,8 @@
 //   xb_date.h     TxbDBFDate: Julian day numbers and their text forms
 //   xb_util.h     TxbCollection, TxbHugeSet, Boyer-Moore, file names
 //   xb_sort.h     TxbSort: keys in order for bulk index builds
+//   xb_exp.h      TxbExpHandler: compiled key, FOR and filter expressions,
+//                 and the registries their names bind to
 #pragma once
 
 #include "xbase/SysHalc.h"
@@ -44,6 +46,7 @@
 #include "xbase/xb_date.h"
 #include "xbase/xb_disk.h"
 #include "xbase/xb_error.h"
+#include "xbase/xb_exp.h"
 #include "xbase/xb_sort.h"
 #include "xbase/xb_util.h"
 #include "xbase/xb_variant.h"

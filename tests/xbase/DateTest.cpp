@@ -7,6 +7,7 @@
 #include <string>
 
 #include "platform/Clock.h"
+#include "tests/xbase/CommandOutput.h"
 #include "platform/Numbers.h"
 #include "xbase/xb_date.h"
 
@@ -16,15 +17,7 @@ namespace {
 
 // Runs a Python program and returns what it printed.
 std::string Python(const std::string& program) {
-  const std::string cmd = "/usr/bin/python3 -c '" + program + "'";
-  FILE* p = popen(cmd.c_str(), "r");
-  if (!p) return {};
-  std::string out;
-  char buf[65536];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-  pclose(p);
-  return out;
+  return CommandOutput("/usr/bin/python3 -c '" + program + "'");
 }
 
 // The engine's clock stopped at a given moment for one test.

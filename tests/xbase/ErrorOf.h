@@ -6,11 +6,13 @@
 
 #include "xbase/xb_error.h"
 
-// The message of the EXBaseError `f` raises ("" when it raises none).
-inline std::string ErrorOf(const std::function<void()>& f) {
+// The message of the `E` (EXBaseError unless given) that `f` raises ("" when
+// it raises none).
+template <class E = xbase::EXBaseError>
+std::string ErrorOf(const std::function<void()>& f) {
   try {
     f();
-  } catch (const xbase::EXBaseError& e) {
+  } catch (const E& e) {
     return e.what();
   }
   return "";
