@@ -1,5 +1,6 @@
 #include "archiver/ZACryptoTransform.h"
 
+#include <algorithm>
 #include <stdexcept>
 
 #include "archiver/ZARecords.h"
@@ -14,6 +15,9 @@ namespace {
 constexpr int kIterations = 1000;
 constexpr int kVerifierSize = 2;
 constexpr uint16_t kAE2 = 2;
+// Cipher and code take turns over pieces of this size, which stay in the
+// processor's cache between the two passes.
+constexpr int64_t kPiece = 16384;
 
 // A copy of password bytes, wiped when it goes.
 struct TWipedString {
@@ -163,9 +167,13 @@ int64_t TAESCryptoTransform::EncryptBuffer(const uint8_t* InputBuffer, int64_t I
                                            uint8_t* OutputBuffer, int64_t OutputOffset) {
   RequireKeys();
   if (InputCount <= 0) return 0;
+  const uint8_t* in = InputBuffer + InputOffset;
   uint8_t* out = OutputBuffer + OutputOffset;
-  FCryptor->EncodeBuffer(InputBuffer + InputOffset, out, static_cast<size_t>(InputCount));
-  crypto::HmacUpdate(FHMAC_Context, out, static_cast<size_t>(InputCount));
+  for (int64_t done = 0; done < InputCount; done += kPiece) {
+    const size_t n = static_cast<size_t>(std::min(kPiece, InputCount - done));
+    FCryptor->EncodeBuffer(in + done, out + done, n);
+    crypto::HmacUpdate(FHMAC_Context, out + done, n);
+  }
   return InputCount;
 }
 
@@ -174,9 +182,13 @@ int64_t TAESCryptoTransform::DecryptBuffer(const uint8_t* InputBuffer, int64_t I
   RequireKeys();
   if (InputCount <= 0) return 0;
   const uint8_t* in = InputBuffer + InputOffset;
-  // The code covers the ciphertext: it is taken before decrypting in place.
-  crypto::HmacUpdate(FHMAC_Context, in, static_cast<size_t>(InputCount));
-  FCryptor->DecodeBuffer(in, OutputBuffer + OutputOffset, static_cast<size_t>(InputCount));
+  uint8_t* out = OutputBuffer + OutputOffset;
+  for (int64_t done = 0; done < InputCount; done += kPiece) {
+    const size_t n = static_cast<size_t>(std::min(kPiece, InputCount - done));
+    // The code covers the ciphertext: it is taken before decrypting in place.
+    crypto::HmacUpdate(FHMAC_Context, in + done, n);
+    FCryptor->DecodeBuffer(in + done, out + done, n);
+  }
   return InputCount;
 }
 

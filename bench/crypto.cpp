@@ -1,6 +1,7 @@
 // BENCH_LIBS: archiver_crypto crypto
 // The crypto library against OpenSSL in the same run, on a 1 MiB buffer:
-// AES counter mode (hardware path and table code), SHA-1, HMAC-SHA-1, and
+// AES counter mode (hardware path and table code), SHA-1 (SHA instructions
+// and portable code), HMAC-SHA-1, and
 // one PBKDF2 derivation as an AES item makes it. Then SHA-1, MD4 and
 // RIPEMD-256 of 4 GiB + 1 zero bytes against digests made once with the
 // peers (openssl dgst, libmhash): the 64-bit length counts.
@@ -95,11 +96,16 @@ int main() {
 
   {
     THashDigest d;
-    const double ours = MiBs(BestSeconds(kRounds, [&] { HashFull(SHA1Desc(), d, buf.data(), buf.size()); }));
     uint8_t md[20];
     const double peer = MiBs(BestSeconds(kRounds, [&] { SHA1(buf.data(), buf.size(), md); }));
+    for (const bool portable : {false, true}) {
+      if (!portable && !SHA1HardwareAvailable()) continue;
+      SHA1ForcePortable(portable);
+      const double ours = MiBs(BestSeconds(kRounds, [&] { HashFull(SHA1Desc(), d, buf.data(), buf.size()); }));
+      Row(portable ? "SHA-1, portable code" : "SHA-1, SHA instructions", ours, peer);
+    }
+    SHA1ForcePortable(false);
     g_sink = d[0] ^ md[0];
-    Row("SHA-1", ours, peer);
   }
   {
     const uint8_t key[20] = {1, 2, 3};

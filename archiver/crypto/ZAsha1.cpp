@@ -1,7 +1,12 @@
 #include "archiver/crypto/ZAsha1.h"
 
+#include <atomic>
 #include <bit>
 #include <cstring>
+
+#if defined(__x86_64__)
+#include <immintrin.h>
+#endif
 
 #include "archiver/crypto/ZADecUtil.h"
 
@@ -81,7 +86,71 @@ void Compress(uint32_t* h, const uint8_t* p) {
   h[4] += e;
 }
 
+#if defined(__x86_64__)
+
+// Blocks with the processor's SHA instructions. The state is kept as ABCD
+// in one register (A in the high lane) and E in the high lane of another;
+// each group of four rounds takes four schedule words, which the message
+// instructions extend in a ring of four registers.
+__attribute__((target("sha,sse4.1"))) void CompressBlocksHw(uint32_t* h, const uint8_t* p, size_t blocks) {
+  const __m128i kByteSwap = _mm_set_epi64x(0x0001020304050607LL, 0x08090A0B0C0D0E0FLL);
+  __m128i abcd = _mm_shuffle_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(h)), 0x1B);
+  __m128i e0 = _mm_set_epi32(static_cast<int>(h[4]), 0, 0, 0);
+  for (; blocks > 0; --blocks, p += 64) {
+    const __m128i abcdSaved = abcd, eSaved = e0;
+    __m128i m[4], e1;
+    for (int i = 0; i < 4; ++i)
+      m[i] = _mm_shuffle_epi8(_mm_loadu_si128(reinterpret_cast<const __m128i*>(p + 16 * i)), kByteSwap);
+    // Group g: rounds 4g..4g+3 with function g / 5 (an immediate operand,
+    // hence the macro); the schedule words of groups g + 1 .. g + 3 are
+    // prepared on the way.
+#define SHA1_GROUP(g, eIn, eOut)                                               \
+  eIn = (g) == 0 ? _mm_add_epi32(eIn, m[0]) : _mm_sha1nexte_epu32(eIn, m[(g) & 3]); \
+  eOut = abcd;                                                                 \
+  if ((g) >= 3 && (g) <= 18) m[((g) + 1) & 3] = _mm_sha1msg2_epu32(m[((g) + 1) & 3], m[(g) & 3]); \
+  abcd = _mm_sha1rnds4_epu32(abcd, eIn, (g) / 5);                              \
+  if ((g) >= 1 && (g) <= 16) m[((g) - 1) & 3] = _mm_sha1msg1_epu32(m[((g) - 1) & 3], m[(g) & 3]); \
+  if ((g) >= 2 && (g) <= 17) m[((g) - 2) & 3] = _mm_xor_si128(m[((g) - 2) & 3], m[(g) & 3]);
+#define SHA1_TWO(g) SHA1_GROUP(g, e0, e1) SHA1_GROUP((g) + 1, e1, e0)
+    SHA1_TWO(0) SHA1_TWO(2) SHA1_TWO(4) SHA1_TWO(6) SHA1_TWO(8)
+    SHA1_TWO(10) SHA1_TWO(12) SHA1_TWO(14) SHA1_TWO(16) SHA1_TWO(18)
+#undef SHA1_TWO
+#undef SHA1_GROUP
+    e0 = _mm_sha1nexte_epu32(e0, eSaved);
+    abcd = _mm_add_epi32(abcd, abcdSaved);
+  }
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(h), _mm_shuffle_epi32(abcd, 0x1B));
+  h[4] = static_cast<uint32_t>(_mm_extract_epi32(e0, 3));
+}
+
+bool HardwareAvailable() {
+  return __builtin_cpu_supports("sha") && __builtin_cpu_supports("sse4.1") && __builtin_cpu_supports("ssse3");
+}
+
+#else
+
+void CompressBlocksHw(uint32_t*, const uint8_t*, size_t) {}
+bool HardwareAvailable() { return false; }
+
+#endif
+
+std::atomic<bool> gForcePortable{false};
+
+bool UseHardware() {
+  static const bool available = HardwareAvailable();
+  return available && !gForcePortable.load(std::memory_order_relaxed);
+}
+
+void CompressBlocks(uint32_t* h, const uint8_t* p, size_t blocks) {
+  if (UseHardware()) return CompressBlocksHw(h, p, blocks);
+  for (; blocks > 0; --blocks, p += 64) Compress(h, p);
+}
+
 }  // namespace
+
+bool SHA1HardwareAvailable() { return HardwareAvailable(); }
+void SHA1ForcePortable(bool portable) { gForcePortable.store(portable, std::memory_order_relaxed); }
+bool SHA1HardwareActive() { return UseHardware(); }
 
 void SHA1Init(THashContext& Context) {
   std::memset(&Context, 0, sizeof Context);
@@ -103,10 +172,12 @@ void SHA1UpdateXL(THashContext& Context, const void* Msg, size_t Len) {
     p += n;
     Len -= n;
     if (Context.Index < 64) return;
-    Compress(Context.Hash, Context.Buffer);
+    CompressBlocks(Context.Hash, Context.Buffer, 1);
     Context.Index = 0;
   }
-  for (; Len >= 64; p += 64, Len -= 64) Compress(Context.Hash, p);
+  CompressBlocks(Context.Hash, p, Len / 64);
+  p += Len / 64 * 64;
+  Len %= 64;
   if (Len > 0) std::memcpy(Context.Buffer, p, Len);
   Context.Index = static_cast<uint32_t>(Len);
 }
@@ -117,12 +188,12 @@ void SHA1Final(THashContext& Context, THashDigest& Digest) {
   Context.Buffer[i++] = 0x80;
   if (i > 56) {
     std::memset(Context.Buffer + i, 0, 64 - i);
-    Compress(Context.Hash, Context.Buffer);
+    CompressBlocks(Context.Hash, Context.Buffer, 1);
     i = 0;
   }
   std::memset(Context.Buffer + i, 0, 56 - i);
   for (int k = 0; k < 8; ++k) Context.Buffer[63 - k] = static_cast<uint8_t>(bits >> (8 * k));
-  Compress(Context.Hash, Context.Buffer);
+  CompressBlocks(Context.Hash, Context.Buffer, 1);
   Digest.fill(0);
   for (int k = 0; k < 5; ++k) {
     const uint32_t v = __builtin_bswap32(Context.Hash[k]);

@@ -69,6 +69,10 @@ TEST(HashPeers, Sha1MatchesLibcryptoHashlibAndTheCommand) {
     const std::string whole = OurSha1(data, {0, n});
     EXPECT_EQ(whole, Hex(peer, 20));
     EXPECT_EQ(OurSha1(data, RandomCuts(n, 7, seed++)), whole);
+    // The portable code and the processor's SHA instructions agree.
+    SHA1ForcePortable(true);
+    EXPECT_EQ(OurSha1(data, RandomCuts(n, 5, seed++)), whole);
+    SHA1ForcePortable(false);
     const std::string file = dir / ("d" + std::to_string(n));
     WriteFile(file, std::string(data.begin(), data.end()));
     py += "print(hashlib.sha1(open('" + file + "','rb').read()).hexdigest())\n";
