@@ -531,7 +531,7 @@ bool ZACompressItem(TZACodecHost& host, platform::TStream& source, platform::TSt
   std::unique_ptr<TAESCryptoTransform> aes;
   const int aesBits = encrypted && s.ZipFormat ? ZAAESKeyBits(s.EncryptionMethod) : 0;
   if (aesBits > 0)
-    aes = TAESCryptoTransform::CreateAESEncryption(aesBits, 2,
+    aes = TAESCryptoTransform::CreateAESEncryption(aesBits, ZAAESWrittenVersion,
                                                    srcSize == 0 ? ZA_METHOD_STORED : item.CompressionMethod);
 
   TCompressCounts c;

@@ -161,8 +161,7 @@ class TZAReadAhead : public TZAReadOnlyStream {
 };
 
 // Upper bound of an item's stored size: deflate's worst case (generous: the
-// bound zlib gives for any parameters) plus the traditional encryption
-// header.
+// bound zlib gives for any parameters) plus the encryption blocks.
 uint64_t MaxStoredSize(uint64_t size, bool deflate, int encryptionOverhead) {
   uint64_t n = size;
   if (deflate) n += (size >> 3) + (size >> 6) + 64;
@@ -996,11 +995,11 @@ void TZACommit::WriteNewItemData(TDirItem& item, int64_t start) {
   const int aesBits = encrypted && source && FArc.FisZIPFormat ? ZAAESKeyBits(FArc.FZACryptoAlgorithm) : 0;
   if (aesBits > 0) {
     TZAExtraFieldDataBlock field;
-    TAESCryptoTransform(aesBits, 2, item.CompressionMethod).GetExtraFieldData(field);
+    TAESCryptoTransform(aesBits, ZAAESWrittenVersion, item.CompressionMethod).GetExtraFieldData(field);
     item.ExtraFields.push_back(std::move(field));
   }
   const int encryptionOverhead =
-      !encrypted ? 0 : aesBits > 0 ? aesBits / 16 + 2 + 10 : ZAZipCryptHeaderSize;
+      !encrypted ? 0 : aesBits > 0 ? ZAAESOverhead(aesBits) : ZAZipCryptHeaderSize;
 
   item.SetLocalHeaderOffset(static_cast<uint64_t>(start));
   if (zip64Mode == zmAlways && cd.relOffsetLH != ZA_SENTINEL32) {

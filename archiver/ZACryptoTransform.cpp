@@ -165,31 +165,29 @@ void TAESCryptoTransform::RequireKeys() const {
 
 int64_t TAESCryptoTransform::EncryptBuffer(const uint8_t* InputBuffer, int64_t InputOffset, int64_t InputCount,
                                            uint8_t* OutputBuffer, int64_t OutputOffset) {
-  RequireKeys();
-  if (InputCount <= 0) return 0;
-  const uint8_t* in = InputBuffer + InputOffset;
-  uint8_t* out = OutputBuffer + OutputOffset;
-  for (int64_t done = 0; done < InputCount; done += kPiece) {
-    const size_t n = static_cast<size_t>(std::min(kPiece, InputCount - done));
-    FCryptor->EncodeBuffer(in + done, out + done, n);
-    crypto::HmacUpdate(FHMAC_Context, out + done, n);
-  }
-  return InputCount;
+  return Code(InputBuffer + InputOffset, OutputBuffer + OutputOffset, InputCount, false);
 }
 
 int64_t TAESCryptoTransform::DecryptBuffer(const uint8_t* InputBuffer, int64_t InputOffset, int64_t InputCount,
                                            uint8_t* OutputBuffer, int64_t OutputOffset) {
+  return Code(InputBuffer + InputOffset, OutputBuffer + OutputOffset, InputCount, true);
+}
+
+int64_t TAESCryptoTransform::Code(const uint8_t* in, uint8_t* out, int64_t count, bool decrypt) {
   RequireKeys();
-  if (InputCount <= 0) return 0;
-  const uint8_t* in = InputBuffer + InputOffset;
-  uint8_t* out = OutputBuffer + OutputOffset;
-  for (int64_t done = 0; done < InputCount; done += kPiece) {
-    const size_t n = static_cast<size_t>(std::min(kPiece, InputCount - done));
-    // The code covers the ciphertext: it is taken before decrypting in place.
-    crypto::HmacUpdate(FHMAC_Context, in + done, n);
-    FCryptor->DecodeBuffer(in + done, out + done, n);
+  for (int64_t done = 0; done < count; done += kPiece) {
+    const size_t n = static_cast<size_t>(std::min(kPiece, count - done));
+    // The code covers the ciphertext: on the way in it is taken before
+    // decrypting (which may be in place), on the way out after encrypting.
+    if (decrypt) {
+      crypto::HmacUpdate(FHMAC_Context, in + done, n);
+      FCryptor->DecodeBuffer(in + done, out + done, n);
+    } else {
+      FCryptor->EncodeBuffer(in + done, out + done, n);
+      crypto::HmacUpdate(FHMAC_Context, out + done, n);
+    }
   }
-  return InputCount;
+  return std::max<int64_t>(count, 0);
 }
 
 std::vector<uint8_t> TAESCryptoTransform::GetFileStorageStartBlock() {

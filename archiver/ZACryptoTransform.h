@@ -54,6 +54,13 @@ enum class TCryptoTransformMode { Encryption, Decryption };
 // search. Readers accept either; longer items keep the real CRC.
 inline constexpr int64_t ZAAESMinCrcSize = 20;
 
+// The vendor version new items are written with (AE-2).
+inline constexpr uint16_t ZAAESWrittenVersion = 2;
+
+// Bytes an AES item's blocks add to its data (salt, verifier, code) for a
+// key of `keyBits`: 20, 24 or 28.
+inline constexpr int ZAAESOverhead(int keyBits) { return keyBits / 16 + 2 + 10; }
+
 // Key length in bits of an AES algorithm (128, 192, 256); 0 for the
 // traditional cipher.
 int ZAAESKeyBits(TZACryptoAlgorithm algorithm);
@@ -151,6 +158,8 @@ class TAESCryptoTransform final : public TZACryptoTransform {
   // Takes derived keys as the transform's own: cipher and MAC start.
   void UseKeys(TDerived&& d);
   void RequireKeys() const;
+  // Encrypts or decrypts `count` bytes, the MAC taking the ciphertext.
+  int64_t Code(const uint8_t* in, uint8_t* out, int64_t count, bool decrypt);
   void FinishMac(uint8_t code[10]);
 
   std::unique_ptr<crypto::TPBKDF2> FKeyGenerator;

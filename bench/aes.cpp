@@ -28,27 +28,10 @@
 namespace {
 
 using bench::BestSeconds;
+using bench::TextData;
 
 constexpr size_t kSize = 100'000'000;
 constexpr char kPassword[] = "SECRET";
-
-// Text-like bytes: words of a small vocabulary picked by a fast generator.
-std::string TextData(size_t size) {
-  static const char* words[] = {"книга ", "the ", "archive ", "deflate ", "zip ", "\n", "0123 ",
-                                "author ", "title ", "series ", "genre ", "<p>", "</p>", "lorem ",
-                                "ipsum ", "dolor "};
-  std::string s;
-  s.reserve(size + 16);
-  uint64_t x = 88172645463325252ull;
-  while (s.size() < size) {
-    x ^= x << 13;
-    x ^= x >> 7;
-    x ^= x << 17;
-    s += words[x % 16];
-  }
-  s.resize(size);
-  return s;
-}
 
 std::string RandomData(size_t size) {
   std::string s(size, '\0');

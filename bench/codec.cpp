@@ -25,24 +25,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 using bench::BestSeconds;
-
-// Text-like bytes: words of a small vocabulary picked by a fast generator.
-std::string TextData(size_t size) {
-  static const char* words[] = {"книга ", "the ", "archive ", "deflate ", "zip ", "\n", "0123 ",
-                                "author ", "title ", "series ", "genre ", "<p>", "</p>", "lorem ",
-                                "ipsum ", "dolor "};
-  std::string s;
-  s.reserve(size + 16);
-  uint64_t x = 88172645463325252ull;
-  while (s.size() < size) {
-    x ^= x << 13;
-    x ^= x >> 7;
-    x ^= x << 17;
-    s += words[x % 16];
-  }
-  s.resize(size);
-  return s;
-}
+using bench::TextData;
 
 struct Host : archiver::TZAProgressState, archiver::TZACodecHost {
   archiver::TZAProgressBlock CodecProgress() override { return Block(); }

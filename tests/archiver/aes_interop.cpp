@@ -233,6 +233,33 @@ TEST_F(AESOurs, Zip64ItemsPassThePeersAndWindowsNeedNoCode) {
   EXPECT_EQ(head, files.at("book.txt").substr(0, 100));
 }
 
+TEST_F(AESOurs, RenamedItemsKeepTheirFieldAndReplacedOnesAreEncryptedAgain) {
+  const TFiles files = {{"a.txt", codec_test::TextData(30'000, 13)}, {"b.txt", "short"}, {"c.txt", "third item here"}};
+  const std::string zip = dir_ / "r.zip";
+  Write(zip, files, archiver::caAES_192, 6);
+  archiver::TZipArchiver arc;
+  arc.SetFileName(zip);
+  arc.SetPassword("SECRET");
+  arc.SetEncryptionMethod(archiver::caAES_128);
+  arc.OpenArchive(archiver::ZAModeReadWrite);
+  arc.BeginUpdate();
+  // Renaming copies the data with its 0x9901 field; replacing writes the
+  // item again with the component's method.
+  arc.RenameFile("a.txt", "a-renamed-to-a-longer-name.txt");
+  arc.AddFromString("b.txt", "replaced and longer than twenty bytes");
+  arc.EndUpdate();
+  arc.CloseArchive();
+  const TFiles expected = {{"a-renamed-to-a-longer-name.txt", files.at("a.txt")},
+                           {"b.txt", "replaced and longer than twenty bytes"},
+                           {"c.txt", files.at("c.txt")}};
+  ExpectSame(ReadHere(zip, "SECRET"), expected);
+  ExpectPeersRead(zip, expected);
+  const auto fields = CentralFields(zip);
+  ASSERT_EQ(fields.size(), 3u);
+  const char* strengths[] = {"02", "01", "02"};  // directory order: renamed, replaced, kept
+  for (size_t i = 0; i < 3; ++i) EXPECT_EQ(fields[i].at("Encryption Strength"), strengths[i]);
+}
+
 TEST(AESVolumes, AnItemCrossingTwoVolumesReadsBack) {
   TempDir dir;
   const volume_test::TItems items = {{"a.bin", volume_test::Noise(150'000, 5)},

@@ -155,6 +155,12 @@ TEST(AESRefusals, OneFlippedBitAnywhereNeverExtracts) {
     EXPECT_EQ(arc->TestFiles("*.*", archiver::ZADefaultSearchAttr, ""), 0);
     EXPECT_FALSE(arc->IsFilePasswordValid("book.txt", "SECRET"));
   }
+  // Asked for, what was decrypted of an item whose code fails is kept.
+  TempDir dir;
+  auto arc = Open(kData + std::string("flip-mac.zip"), "SECRET", dir.Path());
+  arc->SetExtractCorruptedFiles(true);
+  arc->ExtractFiles("*.*", archiver::ZADefaultSearchAttr, "");
+  EXPECT_EQ(ReadBytes(dir / "book.txt"), kBook);
 }
 
 }  // namespace
