@@ -1,0 +1,99 @@
+// Helpers of the table, memo and builder tests: peers run as commands, hex,
+// record images, and the catalogue's book table.
+#pragma once
+
+#include <stdio.h>
+
+#include <cstdint>
+#include <cstring>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "platform/CodePage.h"
+#include "xbase/xb_build.h"
+#include "xbase/xb_dbf.h"
+
+inline const std::string kXbData = TOMESHELF_SOURCE_DIR "/tests/data/xbase/";
+inline const std::string kXbPeer = "/usr/bin/python3 " TOMESHELF_SOURCE_DIR "/tests/xbase/xbpeer.py";
+
+inline std::string Sh(const std::string& s) {
+  std::string q = "'";
+  for (char c : s) q += c == '\'' ? std::string("'\\''") : std::string(1, c);
+  return q + "'";
+}
+
+// The standard output of `cmd` (stderr discarded); "<failed>" when it fails.
+inline std::string RunOut(const std::string& cmd) {
+  FILE* p = ::popen((cmd + " 2>/dev/null").c_str(), "r");
+  if (!p) return "<failed>";
+  std::string out;
+  char buf[65536];
+  size_t n;
+  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+  return ::pclose(p) == 0 ? out : "<failed>";
+}
+
+inline std::vector<std::string> Lines(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string l; std::getline(in, l);) lines.push_back(l);
+  return lines;
+}
+
+inline std::string Hex(const void* p, size_t n) {
+  static const char* d = "0123456789abcdef";
+  std::string h;
+  for (size_t i = 0; i < n; ++i) {
+    const auto b = static_cast<const uint8_t*>(p)[i];
+    h += d[b >> 4];
+    h += d[b & 15];
+  }
+  return h;
+}
+inline std::string Hex(const std::string& s) { return Hex(s.data(), s.size()); }
+inline std::string FromHex(const std::string& h) {
+  std::string s;
+  for (size_t i = 0; i + 1 < h.size(); i += 2) s += static_cast<char>(std::stoi(h.substr(i, 2), nullptr, 16));
+  return s;
+}
+
+// Puts `text` into field `index` (0-based) of the table's current record:
+// left-aligned for C, D, L, right-aligned otherwise, blank-padded.
+inline void PutField(xbase::XBO_dBaseDBF& t, int index, const std::string& text) {
+  const xbase::XBR_DBFField& f = t.Fields(index);
+  uint8_t* at = t.CurRecord() + f.dbFieldOffset;
+  const size_t len = static_cast<size_t>(f.Length());
+  std::memset(at, ' ', len);
+  const size_t n = std::min(len, text.size());
+  const bool left = f.dbFieldType == 'C' || f.dbFieldType == 'D' || f.dbFieldType == 'L';
+  std::memcpy(at + (left ? 0 : len - n), text.data(), n);
+}
+inline std::string GetField(const xbase::XBO_dBaseDBF& t, int index) {
+  const xbase::XBR_DBFField& f = t.Fields(index);
+  return std::string(reinterpret_cast<const char*>(t.CurRecord()) + f.dbFieldOffset, static_cast<size_t>(f.Length()));
+}
+
+// The catalogue's book table: 441-byte records.
+inline void AddBookFields(xbase::XBO_DBFBuild& b) {
+  b.InsertField("AU", "N", 10, 0);
+  b.InsertField("NA", "C", 250, 0);
+  b.InsertField("SB", "C", 150, 0);
+  b.InsertField("FI", "C", 8, 0);
+  b.InsertField("SZ", "N", 8, 0);
+  b.InsertField("GE", "C", 8, 0);
+  b.InsertField("DT", "C", 4, 0);
+  b.InsertField("LN", "C", 2, 0);
+}
+
+// A book record image as the catalogue writes it, distinct per `n`.
+inline std::string BookRecord(int n) {
+  std::string r(441, ' ');
+  const std::string au = std::to_string(n % 1000);
+  r.replace(11 - au.size(), au.size(), au);
+  const std::string na = platform::Utf8ToAnsi("Книга ") + std::to_string(n);
+  r.replace(11, na.size(), na);
+  const std::string fi = std::to_string(100000 + n);
+  r.replace(411, fi.size(), fi);
+  return r;
+}

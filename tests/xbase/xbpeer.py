@@ -1,0 +1,77 @@
+"""Peer readers and writers of tables for the engine's tests.
+
+  xbpeer.py pydbf DIR       makes python3-dbf tables in DIR and prints what
+                            they hold (see below)
+  xbpeer.py dbfread TABLE   prints the live records as dbfread reads them
+  xbpeer.py fixture JSON    prints what a fixture's JSON expects
+
+Output is one item per line, bytes as hex of their Windows-1251 form:
+  T file count            a table and its record count
+  R recno deleted hex     a record: deletion flag (0/1), raw bytes
+  M recno hex             the memo of field NOTES / NOTE of that record
+  C recno index hex       C field `index` (0-based), trailing blanks removed
+  V v1|v2|...             one live record's values as dbfread reads them
+  D v1|v2|...             one deleted record's, after all live ones
+"""
+import json
+import os
+import sys
+
+
+def hexs(v):
+    if v is None:
+        return ''
+    if isinstance(v, str):
+        return v.encode('cp1251').hex()
+    if isinstance(v, (bytes, bytearray)):
+        return bytes(v).hex()
+    return str(v)
+
+
+def pydbf(folder):
+    import dbf
+    memo = 'Записка\r\nвторая строка ' + 'x' * 700
+    rows = [('Иван', memo, 5), ('deleted', 'gone', 7), ('B', '', 8), ('Ёлка', 'short', -3)]
+    kinds = [('db3m', 'db3', True), ('db3n', 'db3', False), ('fpm', 'fp', True), ('vfpm', 'vfp', True)]
+    for name, kind, with_memo in kinds:
+        spec = 'name C(12); notes M; qty N(5,0)' if with_memo else 'name C(12); qty N(5,0)'
+        t = dbf.Table(os.path.join(folder, name), spec, dbf_type=kind, codepage='cp1251')
+        t.open(dbf.READ_WRITE)
+        for r in rows:
+            t.append(r if with_memo else (r[0], r[2]))
+        dbf.delete(t[1])
+        print('T %s.dbf %d' % (name, len(t)))
+        for i, rec in enumerate(t):
+            print('R %d %d %s' % (i + 1, 1 if dbf.is_deleted(rec) else 0, bytes(rec._data).hex()))
+            if with_memo and rows[i][1]:
+                print('M %d %s' % (i + 1, hexs(rows[i][1])))
+        t.close()
+
+
+def dbfread_dump(table):
+    from dbfread import DBF
+    t = DBF(table, encoding='cp1251', char_decode_errors='strict')
+    for rec in t:
+        print('V ' + '|'.join(hexs(v) for v in rec.values()))
+    for rec in t.deleted:
+        print('D ' + '|'.join(hexs(v) for v in rec.values()))
+
+
+def fixture(path):
+    d = json.load(open(path, encoding='utf-8'))
+    h = d['header']
+    print('H %d %d %d' % (h['lastrec'], h['header_len'], h['record_len']))
+    fields = d['fields']
+    for row in d['rows']:
+        recno, deleted, values = row[0], row[1], row[2:]
+        print('R %d %d' % (recno, 1 if deleted else 0))
+        for i, (f, v) in enumerate(zip(fields, values)):
+            if f[1] == 'C':
+                print('C %d %d %s' % (recno, i, hexs(v)))
+            elif f[1] == 'M':
+                print('M %d %s' % (recno, hexs(v)))
+
+
+if __name__ == '__main__':
+    cmd, arg = sys.argv[1], sys.argv[2]
+    {'pydbf': pydbf, 'dbfread': dbfread_dump, 'fixture': fixture}[cmd](arg)
