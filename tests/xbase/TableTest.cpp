@@ -121,10 +121,7 @@ TEST(Table, RawRecordsBehindTheHeaderReadAndAppendFollows) {
 TEST(Table, RecordNumbersAndMoves) {
   TempDir dir;
   XBO_dBaseDBF t(MakeBookTable(dir), "", true, true);
-  for (int i = 1; i <= 3; ++i) {
-    std::memcpy(t.CurRecord(), BookRecord(i).data(), 441);
-    t.xbAppend();
-  }
+  AppendBooks(t, 1, 3);
   const std::string path = t.FileName();
   {
     XBO_dBaseDBF fresh(path, "", false, true);
@@ -169,10 +166,7 @@ TEST(Table, RewriteShowsTheStoredRecordToDescendants) {
   const std::string path = MakeBookTable(dir);
   {
     XBO_dBaseDBF t(path, "", true, false);
-    for (int i = 1; i <= 2; ++i) {
-      std::memcpy(t.CurRecord(), BookRecord(i).data(), 441);
-      t.xbAppend();
-    }
+    AppendBooks(t, 1, 2);
   }
   Watching t(path, "", true, false);
   t.xbGetRec(2);
@@ -223,10 +217,7 @@ TEST(Table, ScrambledTablesNeedTheirPassword) {
   const std::string path = MakeBookTable(dir);
   {
     XBO_dBaseDBF t(path, "", true, false);
-    for (int i = 1; i <= 2; ++i) {
-      std::memcpy(t.CurRecord(), BookRecord(i).data(), 441);
-      t.xbAppend();
-    }
+    AppendBooks(t, 1, 2);
   }
   EXPECT_EQ(EncryptionErrorOf([&] { XBO_dBaseDBF t(path, "pw", false, false); }),
             "A Password is included for unencrypted file " + path);

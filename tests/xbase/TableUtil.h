@@ -97,3 +97,12 @@ inline std::string BookRecord(int n) {
   r.replace(411, fi.size(), fi);
   return r;
 }
+
+// Appends book records first..last to the table through xbAppend.
+inline void AppendBooks(xbase::XBO_dBaseDBF& t, int first, int last) {
+  for (int i = first; i <= last; ++i) {
+    const std::string r = BookRecord(i);
+    std::memcpy(t.CurRecord(), r.data(), r.size());
+    t.xbAppend();
+  }
+}
