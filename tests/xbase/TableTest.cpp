@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <functional>
 #include <map>
 #include <string>
 
@@ -32,16 +31,6 @@ std::string MakeBookTable(const TempDir& dir, const std::string& name = "bo.dbf"
   AddBookFields(b);
   b.Complete();
   return b.FileName();
-}
-
-// The message of the EXBaseEncryption `f` raises.
-std::string EncryptionErrorOf(const std::function<void()>& f) {
-  try {
-    f();
-  } catch (const EXBaseEncryption& e) {
-    return e.what();
-  }
-  return "";
 }
 
 // The write lock another open file holds within the first 4 GiB (above
@@ -219,7 +208,7 @@ TEST(Table, ScrambledTablesNeedTheirPassword) {
     XBO_dBaseDBF t(path, "", true, false);
     AppendBooks(t, 1, 2);
   }
-  EXPECT_EQ(EncryptionErrorOf([&] { XBO_dBaseDBF t(path, "pw", false, false); }),
+  EXPECT_EQ(ErrorOf<EXBaseEncryption>([&] { XBO_dBaseDBF t(path, "pw", false, false); }),
             "A Password is included for unencrypted file " + path);
   // Scramble it as a password change would: descriptors and records.
   std::string f = platform::ReadFileBytes(path);
@@ -228,9 +217,9 @@ TEST(Table, ScrambledTablesNeedTheirPassword) {
   for (int i = 0; i < 2; ++i) CryptBuffer("secret", &f[289 + 441 * i], &f[289 + 441 * i], 441, true);
   platform::WriteFileBytes(path, f);
 
-  EXPECT_EQ(EncryptionErrorOf([&] { XBO_dBaseDBF t(path, "", false, false); }),
+  EXPECT_EQ(ErrorOf<EXBaseEncryption>([&] { XBO_dBaseDBF t(path, "", false, false); }),
             "No Password for encrypted file " + path);
-  EXPECT_EQ(EncryptionErrorOf([&] { XBO_dBaseDBF t(path, "wrong", false, false); }),
+  EXPECT_EQ(ErrorOf<EXBaseEncryption>([&] { XBO_dBaseDBF t(path, "wrong", false, false); }),
             "Invalid Password for encrypted file " + path);
   {
     XBO_dBaseDBF t(path, "secret", true, false);

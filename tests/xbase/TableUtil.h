@@ -2,8 +2,6 @@
 // record images, and the catalogue's book table.
 #pragma once
 
-#include <stdio.h>
-
 #include <cstdint>
 #include <cstring>
 #include <sstream>
@@ -11,6 +9,7 @@
 #include <vector>
 
 #include "platform/CodePage.h"
+#include "tests/xbase/CommandOutput.h"
 #include "xbase/xb_build.h"
 #include "xbase/xb_dbf.h"
 
@@ -23,16 +22,8 @@ inline std::string Sh(const std::string& s) {
   return q + "'";
 }
 
-// The standard output of `cmd` (stderr discarded); "<failed>" when it fails.
-inline std::string RunOut(const std::string& cmd) {
-  FILE* p = ::popen((cmd + " 2>/dev/null").c_str(), "r");
-  if (!p) return "<failed>";
-  std::string out;
-  char buf[65536];
-  size_t n;
-  while ((n = fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-  return ::pclose(p) == 0 ? out : "<failed>";
-}
+// The standard output of `cmd`, its errors discarded.
+inline std::string RunOut(const std::string& cmd) { return CommandOutput(cmd + " 2>/dev/null"); }
 
 inline std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;
