@@ -11,6 +11,19 @@
 
 namespace bench {
 
+// Runs a shell command and returns what it printed (empty when it could not
+// be started).
+inline std::string RunCapture(const std::string& cmd) {
+  std::string out;
+  FILE* p = ::popen(cmd.c_str(), "r");
+  if (!p) return out;
+  char buf[4096];
+  size_t n;
+  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
+  ::pclose(p);
+  return out;
+}
+
 // The best wall time of `rounds` runs of f, in seconds: the least disturbed
 // run on a shared machine.
 template <class F>

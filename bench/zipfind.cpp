@@ -26,17 +26,6 @@ constexpr int kEntries = 100000;
 constexpr int kFinds = 1000;
 constexpr int kRounds = 15;
 
-std::string Run(const std::string& cmd) {
-  std::string out;
-  FILE* p = ::popen(cmd.c_str(), "r");
-  if (!p) return out;
-  char buf[4096];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-  ::pclose(p);
-  return out;
-}
-
 std::string EntryName(int i) { return "Author " + std::to_string(i % 1499) + "/" + std::to_string(200000 + i) + ".fb2"; }
 
 const char* kScript = R"PY(
@@ -87,7 +76,7 @@ int main() {
     for (const std::string& n : names) std::fprintf(f, "%s\n", n.c_str());
     std::fclose(f);
   }
-  Run(std::string(kPython) + " " + script + " " + path + " make " + std::to_string(kEntries));
+  bench::RunCapture(std::string(kPython) + " " + script + " " + path + " make " + std::to_string(kEntries));
 
   int failures = 0;
   // One round: open, look up (timed apart, the index built on first use
@@ -137,13 +126,13 @@ int main() {
   const double zOpenFind = bench::BestSeconds(kRounds, [&] { libzip(true); });
 
   double pyOpen = 0, pyOpenFind = 0;
-  std::sscanf(Run(std::string(kPython) + " " + script + " " + path + " find " + list + " " +
+  std::sscanf(bench::RunCapture(std::string(kPython) + " " + script + " " + path + " find " + list + " " +
                   std::to_string(kRounds)).c_str(),
               "%lf %lf", &pyOpen, &pyOpenFind);
 
   // One name for every item: each look-up must still take the last at once.
   const std::string same = dir + "/same.zip";
-  Run(std::string(kPython) + " " + script + " " + same + " same " + std::to_string(kEntries));
+  bench::RunCapture(std::string(kPython) + " " + script + " " + same + " same " + std::to_string(kEntries));
   double sameFinds = 1e9;
   {
     archiver::TZipArchiver arc;

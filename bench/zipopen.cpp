@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <string>
 
+#include "BenchUtil.h"
 #include "archiver/ZipArchiver.h"
 
 namespace {
@@ -19,17 +20,6 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 const char* kPython = "/usr/bin/python3";
-
-std::string Run(const std::string& cmd) {
-  std::string out;
-  FILE* p = ::popen(cmd.c_str(), "r");
-  if (!p) return out;
-  char buf[4096];
-  size_t n;
-  while ((n = std::fread(buf, 1, sizeof buf, p)) > 0) out.append(buf, n);
-  ::pclose(p);
-  return out;
-}
 
 }  // namespace
 
@@ -58,7 +48,7 @@ int main() {
                  "    print(best, n)\n");
     std::fclose(f);
   }
-  Run(std::string(kPython) + " " + script + " make " + path + " " + std::to_string(entries));
+  bench::RunCapture(std::string(kPython) + " " + script + " make " + path + " " + std::to_string(entries));
 
   double best = 1e9;
   int count = 0;
@@ -73,8 +63,9 @@ int main() {
   }
   double pyBest = 0;
   int pyCount = 0;
-  std::sscanf(Run(std::string(kPython) + " " + script + " open " + path + " " + std::to_string(runs)).c_str(),
-              "%lf %d", &pyBest, &pyCount);
+  const std::string py =
+      bench::RunCapture(std::string(kPython) + " " + script + " open " + path + " " + std::to_string(runs));
+  std::sscanf(py.c_str(), "%lf %d", &pyBest, &pyCount);
 
   std::printf("archive: %d entries, %lld bytes\n", entries,
               static_cast<long long>(std::filesystem::file_size(path)));
