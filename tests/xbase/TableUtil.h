@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 #include <sstream>
 #include <string>
@@ -80,8 +81,9 @@ inline void AddBookFields(xbase::XBO_DBFBuild& b) {
 // A book record image as the catalogue writes it, distinct per `n`.
 inline std::string BookRecord(int n) {
   std::string r(441, ' ');
-  const std::string au = std::to_string(n % 1000);
-  r.replace(11 - au.size(), au.size(), au);
+  char au[12];
+  std::snprintf(au, sizeof au, "%10d", n % 1000);  // N 10, right-aligned
+  r.replace(1, 10, au);
   const std::string na = platform::Utf8ToAnsi("Книга ") + std::to_string(n);
   r.replace(11, na.size(), na);
   const std::string fi = std::to_string(100000 + n);
