@@ -94,8 +94,8 @@ void Compare(const std::filesystem::path& dir, const char* what, const std::stri
   bool ok = true;
   for (const bool aes : {false, true}) {
     const std::string path = (dir / (aes ? "aes.zip" : "plain.zip")).string();
-    write[aes] = BestSeconds(3, [&] { WriteArchive(path, items, mode, aes); });
-    test[aes] = BestSeconds(3, [&] { ok = TestArchive(path, aes) && ok; });
+    write[aes] = BestSeconds(5, [&] { WriteArchive(path, items, mode, aes); });
+    test[aes] = BestSeconds(5, [&] { ok = TestArchive(path, aes) && ok; });
     seven[aes] = SevenZipSeconds(path, aes);
   }
   std::printf("%s, mode %d%s\n", what, mode, ok ? "" : "  CHECK FAILED");
