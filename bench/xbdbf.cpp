@@ -37,11 +37,9 @@ double PeerAppendSeconds(const std::string& dir) {
                            "print(time.perf_counter() - t0)\n");
   const std::string cmd =
       "/usr/bin/python3 " + script + " " + dir + "/peer.dbf " + std::to_string(kPeerRecords) + " 2>/dev/null";
-  FILE* p = ::popen(cmd.c_str(), "r");
-  if (!p) return -1;
+  const std::string out = bench::RunCapture(cmd);
   double s = -1;
-  if (std::fscanf(p, "%lf", &s) != 1) s = -1;
-  ::pclose(p);
+  if (std::sscanf(out.c_str(), "%lf", &s) != 1) s = -1;
   return s;
 }
 
