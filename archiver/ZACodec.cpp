@@ -85,7 +85,7 @@ class TInflater {
   bool ok_;
 };
 
-// State of one codec call: the host, its settings, its progress block and
+// State of one codec call: the host, its settings, its progress state and
 // the write path.
 class TCodecCall {
  public:
@@ -97,7 +97,7 @@ class TCodecCall {
 
   TZACodecHost& Host() const { return host_; }
   const TZACodecSettings& Settings() const { return settings_; }
-  const TZAProgressBlock& P() const { return p_; }
+  TZAProgressState& P() const { return p_; }
 
   // Writes with the disk-full retry; false when the user gave up (the
   // FProgressCancel is then set).
@@ -134,7 +134,7 @@ class TCodecCall {
  private:
   TZACodecHost& host_;
   TZACodecSettings settings_;
-  TZAProgressBlock p_;
+  TZAProgressState& p_;
   TZADiskFullHandler onDiskFull_;
 };
 
@@ -163,7 +163,7 @@ uint32_t PrepassCrc(platform::TStream& source, int64_t size, uint8_t* buffer, in
 
 void InternalCompress(TCodecCall& call, platform::TStream& source, platform::TStream& dest,
                       const TDirItem& item, int64_t srcSize, TZACryptoTransform* aes, TCompressCounts& c) {
-  const TZAProgressBlock& p = call.P();
+  TZAProgressState& p = call.P();
   const bool deflate = item.CompressionMethod != ZA_METHOD_STORED;
   const bool classic = !item.Password.empty() && !aes;
   const int64_t chunk = ZABufferSizeByMode(item.CompressionMode);
@@ -618,7 +618,7 @@ bool ZADecompressItem(TZACodecHost& host, platform::TStream& source, platform::T
     compSize -= blocks;
   }
 
-  const TZAProgressBlock& p = call.P();
+  TZAProgressState& p = call.P();
   const int64_t windowEnd = count <= 0 ? 0
                            : startPosition > std::numeric_limits<int64_t>::max() - count
                                ? std::numeric_limits<int64_t>::max()

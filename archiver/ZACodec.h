@@ -33,42 +33,21 @@
 
 namespace archiver {
 
-// The archive component's progress block, seen through references to the
-// component's own fields. The component's operation loops and the codec
-// share it: the loops set the totals and the enabled flag, the codec moves
-// the per-item position, and either side may raise the cancel.
-struct TZAProgressBlock {
-  int64_t& FProgress;     // position within the current item
-  int64_t& FProgressMax;  // end of the current item (never 0 while one runs)
-  bool& FProgressCancel;  // an event or a refused disk-full retry cancelled
-  bool& FProgressEnabled;  // progress events fire for this operation
-  bool& FSkipFile;         // the user skipped the current item (password)
-  bool& FSuppressPasswordEvent;  // a password test runs: never ask
-  int& FProcessedFileNo;
-  int& FProcessedFileCount;
-  int64_t& FProcessedFilesSize;
-  int64_t& FProcessedFilesTotalSize;
-};
-
-// The same fields held by value, for hosts that are not a component (tests,
-// tools).
+// The archive component's progress state. The component's operation loops
+// and the codec share it: the loops set the totals and the enabled flag, the
+// codec moves the per-item position, and either side may raise the cancel.
+// The component holds one; other hosts (tests, tools) hold their own.
 struct TZAProgressState {
-  int64_t FProgress = 0;
-  int64_t FProgressMax = 0;
-  bool FProgressCancel = false;
-  bool FProgressEnabled = false;
-  bool FSkipFile = false;
-  bool FSuppressPasswordEvent = false;
+  int64_t FProgress = 0;     // position within the current item
+  int64_t FProgressMax = 0;  // end of the current item (never 0 while one runs)
+  bool FProgressCancel = false;   // an event or a refused disk-full retry cancelled
+  bool FProgressEnabled = false;  // progress events fire for this operation
+  bool FSkipFile = false;         // the user skipped the current item (password)
+  bool FSuppressPasswordEvent = false;  // a password test runs: never ask
   int FProcessedFileNo = 0;
   int FProcessedFileCount = 0;
   int64_t FProcessedFilesSize = 0;
   int64_t FProcessedFilesTotalSize = 0;
-
-  TZAProgressBlock Block() {
-    return {FProgress,        FProgressMax,           FProgressCancel,   FProgressEnabled,
-            FSkipFile,        FSuppressPasswordEvent, FProcessedFileNo,  FProcessedFileCount,
-            FProcessedFilesSize, FProcessedFilesTotalSize};
-  }
 };
 
 // The component settings one codec call reads.
@@ -88,13 +67,13 @@ struct TZACodecSettings {
 };
 
 // What the codec asks of the archive component that runs it. Apart from the
-// progress block, the defaults answer like a component without handlers.
+// progress state, the defaults answer like a component without handlers.
 class TZACodecHost {
  public:
   virtual ~TZACodecHost() = default;
 
-  // Fetched once per call.
-  virtual TZAProgressBlock CodecProgress() = 0;
+  // Fetched once per call; the codec works on the host's own state.
+  virtual TZAProgressState& CodecProgress() = 0;
   virtual TZACodecSettings CodecSettings() const { return {}; }
   // The component's Password, read for every encrypted item. UTF-8 text or
   // its 1251 bytes: either reaches the cipher as 1251 (ZAPasswordBytes).

@@ -32,6 +32,7 @@
 #include <string>
 #include <vector>
 
+#include "archiver/ZACodec.h"
 #include "archiver/ZADirectory.h"
 #include "archiver/ZAEvents.h"
 #include "archiver/ZAFind.h"
@@ -52,7 +53,9 @@ inline constexpr uint16_t ZAModeReadWrite = 34;
 inline constexpr uint16_t ZAModeReadShared = 64;
 inline constexpr uint16_t ZAModeRead = 0;
 
-class TZABaseArchiver : public TZADirOwner {
+// The progress state is a base, not a named member, so that the operation
+// loops, the commit and the volume layer read its fields by their names.
+class TZABaseArchiver : public TZADirOwner, protected TZAProgressState {
   friend class TZACommit;  // the commit of a transaction works on the state below
   friend class TZAVolumeSet;  // the volume layer switches the archive stream
 
@@ -457,7 +460,7 @@ class TZABaseArchiver : public TZADirOwner {
   int TagFiles(const std::string& FileMask, int SearchAttr, const std::string& ExclusionMask);
   int TagFiles();
   // The item codec (ZACodec.h) with this component's settings, progress
-  // block, password and events: compresses Source whole into Dest and fills
+  // state, password and events: compresses Source whole into Dest and fills
   // Item's method, sizes and CRC (false only when cancelled)...
   bool CompressItem(platform::TStream& Source, platform::TStream& Dest, TDirItem& Item);
   // ... and extracts the item whose local header Source stands on into Dest
@@ -481,23 +484,13 @@ class TZABaseArchiver : public TZADirOwner {
   TZAOptions FOptions;
   std::vector<std::string> FFileMasks, FExclusionMasks, FNoCompressionMasks;
   bool FInMemory = false;
-  int FProcessedFileNo = 0;
-  int FProcessedFileCount = 0;
-  int64_t FProcessedFilesTotalSize = 0;
-  int64_t FProcessedFilesSize = 0;
-  bool FProgressCancel = false;
-  bool FProgressEnabled = false;
-  bool FSkipFile = false;
   TZASpanningMode FSpanningMode = smNone;
   TZASpanningOptions FSpanningOptions;
   bool FExtractCorruptedFiles = false;
   bool FOpenCorruptedArchives = true;
   bool FUnicodeFilenames = false;
-  int64_t FProgress = 0;
-  int64_t FProgressMax = 0;
   bool FNoProgress = false;
   TZAProcessVolumeFailureEvent FOnProcessVolumeFailure;
-  bool FSuppressPasswordEvent = false;
   bool FUpdated = false;
   uint16_t FCompressionMethod = 0xFFFF;
   TZACompressionAlgorithm FCompressionAlgorithm = caZLIB;

@@ -6,18 +6,13 @@
 
 namespace archiver {
 
-// The component as the codec sees it: its settings, its progress block, its
+// The component as the codec sees it: its settings, its progress state, its
 // password and its event dispatchers.
 class TZABaseArchiver::TCodecHost final : public TZACodecHost {
  public:
   explicit TCodecHost(TZABaseArchiver& a) : a_(a) {}
 
-  TZAProgressBlock CodecProgress() override {
-    return {a_.FProgress,         a_.FProgressMax,          a_.FProgressCancel,
-            a_.FProgressEnabled,  a_.FSkipFile,             a_.FSuppressPasswordEvent,
-            a_.FProcessedFileNo,  a_.FProcessedFileCount,   a_.FProcessedFilesSize,
-            a_.FProcessedFilesTotalSize};
-  }
+  TZAProgressState& CodecProgress() override { return a_; }
   TZACodecSettings CodecSettings() const override {
     TZACodecSettings s;
     s.ZipFormat = a_.FisZIPFormat;

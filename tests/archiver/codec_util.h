@@ -37,7 +37,7 @@ class TestHost : public archiver::TZAProgressState, public archiver::TZACodecHos
 
   TestHost() { FProgressEnabled = true; }
 
-  archiver::TZAProgressBlock CodecProgress() override { return Block(); }
+  archiver::TZAProgressState& CodecProgress() override { return *this; }
   archiver::TZACodecSettings CodecSettings() const override { return settings; }
   std::string CodecPassword() const override { return password; }
   void CodecFileProgress(const std::string&, double percent, archiver::TZAProcessOperation,
