@@ -122,70 +122,48 @@ void TFile::Close() {
 
 int TFile::Release() noexcept { return std::exchange(fd_, -1); }
 
-int64_t TFile::ReadAt(int64_t offset, void* buffer, int64_t count) {
-  CheckOpen("Cannot read");
-  auto* p = static_cast<char*>(buffer);
+template <class Io>
+int64_t TFile::Transfer(const char* what, bool writing, int64_t count, Io io) {
+  CheckOpen(what);
   int64_t done = 0;
   while (done < count) {
-    const ssize_t n = ::pread(fd_, p + done, static_cast<size_t>(std::min(count - done, kIoChunk)),
-                              static_cast<off_t>(offset + done));
+    const ssize_t n = io(done, static_cast<size_t>(std::min(count - done, kIoChunk)));
     if (n < 0) {
       if (errno == EINTR) continue;
-      Fail("Cannot read", errno);
+      Fail(what, errno);
     }
-    if (n == 0) break;
+    if (n == 0) {
+      if (writing) Fail(what, ENOSPC);  // a device that takes nothing more
+      break;                            // the end of the file
+    }
     done += n;
   }
   return done;
+}
+
+int64_t TFile::ReadAt(int64_t offset, void* buffer, int64_t count) {
+  auto* p = static_cast<char*>(buffer);
+  return Transfer("Cannot read", false, count, [&](int64_t done, size_t n) {
+    return ::pread(fd_, p + done, n, static_cast<off_t>(offset + done));
+  });
 }
 
 int64_t TFile::WriteAt(int64_t offset, const void* buffer, int64_t count) {
-  CheckOpen("Cannot write");
   const auto* p = static_cast<const char*>(buffer);
-  int64_t done = 0;
-  while (done < count) {
-    const ssize_t n = ::pwrite(fd_, p + done, static_cast<size_t>(std::min(count - done, kIoChunk)),
-                               static_cast<off_t>(offset + done));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      Fail("Cannot write", errno);
-    }
-    if (n == 0) Fail("Cannot write", ENOSPC);
-    done += n;
-  }
-  return done;
+  return Transfer("Cannot write", true, count, [&](int64_t done, size_t n) {
+    return ::pwrite(fd_, p + done, n, static_cast<off_t>(offset + done));
+  });
 }
 
 int64_t TFile::Read(void* buffer, int64_t count) {
-  CheckOpen("Cannot read");
   auto* p = static_cast<char*>(buffer);
-  int64_t done = 0;
-  while (done < count) {
-    const ssize_t n = ::read(fd_, p + done, static_cast<size_t>(std::min(count - done, kIoChunk)));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      Fail("Cannot read", errno);
-    }
-    if (n == 0) break;
-    done += n;
-  }
-  return done;
+  return Transfer("Cannot read", false, count, [&](int64_t done, size_t n) { return ::read(fd_, p + done, n); });
 }
 
 int64_t TFile::Write(const void* buffer, int64_t count) {
-  CheckOpen("Cannot write");
   const auto* p = static_cast<const char*>(buffer);
-  int64_t done = 0;
-  while (done < count) {
-    const ssize_t n = ::write(fd_, p + done, static_cast<size_t>(std::min(count - done, kIoChunk)));
-    if (n < 0) {
-      if (errno == EINTR) continue;
-      Fail("Cannot write", errno);
-    }
-    if (n == 0) Fail("Cannot write", ENOSPC);
-    done += n;
-  }
-  return done;
+  return Transfer("Cannot write", true, count,
+                  [&](int64_t done, size_t n) { return ::write(fd_, p + done, n); });
 }
 
 int64_t TFile::Seek(int64_t offset, int whence) {

@@ -128,6 +128,11 @@ class TFile {
 
  private:
   [[noreturn]] void Fail(const char* what, int err) const;
+  // Moves `count` bytes through `io(done, chunk)` (one system read or write
+  // of at most `chunk` bytes after the first `done`), over short transfers
+  // and EINTR; a read stops at the end of the file.
+  template <class Io>
+  int64_t Transfer(const char* what, bool writing, int64_t count, Io io);
   void CheckOpen(const char* what) const;
 
   int fd_ = -1;

@@ -296,9 +296,11 @@ std::string CreateTempFolder(const std::string& dir, const std::string& prefix) 
 
 TReplaceFile::TReplaceFile(const std::string& target) : target_(target) {
   const std::string dir = ExtractFilePath(target);
+  std::string prefix = ".";
+  prefix += NameStem(ExtractFileName(target));
+  prefix += '.';
   // 0666 less the umask, as a new target would be created.
-  TFile file = CreateTempFile(dir.empty() ? "./" : dir, "." + NameStem(ExtractFileName(target)) + ".",
-                              ".tmp", 0666);
+  TFile file = CreateTempFile(dir.empty() ? "./" : dir, prefix, ".tmp", 0666);
   temp_ = file.Path();
   struct stat st {};
   if (::lstat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {

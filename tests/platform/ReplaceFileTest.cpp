@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "TempDir.h"
+#include "platform/CodePage.h"
 #include "platform/Files.h"
 #include "platform/Streams.h"
 
@@ -154,10 +155,12 @@ TEST(ReplaceFile, AbandonedOrRefusedReplacementsLeaveNothing) {
   EXPECT_EQ(ReadFileBytes(target), kOld);
   EXPECT_EQ(ReadFileBytes(dir / "out/link"), "item");
 
-  // A very long name still leaves room for the new file's own name.
-  const std::string longName = dir / (std::string(120, 'k') + std::string(60, 'x') + "ж.fb2");
+  // A name near the system's limit still leaves room for the new file's
+  // own name, which is cut between characters.
+  const std::string longName = dir / (std::string(63, 'k') + "ж" + std::string(180, 'x') + ".fb2");
   {
     TReplaceFile out(longName);
+    EXPECT_TRUE(IsValidUtf8(ExtractFileName(out.TempPath()))) << out.TempPath();
     out.Commit();
   }
   EXPECT_TRUE(FileExists(longName));
@@ -192,4 +195,35 @@ TEST(Paths, NormalizePath) {
   EXPECT_EQ(NormalizePath("a/b/."), "a/b");
   EXPECT_EQ(NormalizePath(""), "");
   EXPECT_EQ(NormalizePath("..."), "...") << "only exactly two dots climb";
+}
+
+TEST(FolderWalk, LinksAreSeenForWhatTheyAreAndNeverFollowedWhenRemoving) {
+  TempDir dir;
+  ASSERT_TRUE(ForceDirectories(dir / "keep"));
+  WriteFileBytes(dir / "keep/book.fb2", kOld);
+  ASSERT_TRUE(ForceDirectories(dir / "stage/sub"));
+  ASSERT_EQ(symlink((dir / "keep").c_str(), (dir / "stage/folder-link").c_str()), 0);
+  ASSERT_EQ(symlink((dir / "keep/book.fb2").c_str(), (dir / "stage/file-link").c_str()), 0);
+  ASSERT_EQ(symlink((dir / "nowhere").c_str(), (dir / "stage/dangling").c_str()), 0);
+
+  const std::vector<TFileInfo> list = ListFolder(dir / "stage");
+  ASSERT_EQ(list.size(), 4u);
+  EXPECT_EQ(list[0].name, "dangling");
+  EXPECT_TRUE(list[0].isLink && S_ISLNK(list[0].mode));
+  EXPECT_EQ(list[1].name, "file-link");
+  EXPECT_TRUE(list[1].isLink && S_ISREG(list[1].mode));
+  EXPECT_EQ(list[1].size, static_cast<int64_t>(kOld.size()));
+  EXPECT_TRUE(list[2].isLink && list[2].isDir);
+  EXPECT_TRUE(!list[3].isLink && list[3].isDir);
+
+  // Copying a file onto itself, by whatever name, would empty it.
+  EXPECT_FALSE(CopyFile(dir / "keep/book.fb2", dir / "stage/file-link", false));
+  EXPECT_EQ(ReadFileBytes(dir / "keep/book.fb2"), kOld);
+  EXPECT_TRUE(CopyFile(dir / "keep/book.fb2", dir / "copy.fb2", true));
+  EXPECT_EQ(ReadFileBytes(dir / "copy.fb2"), kOld);
+  EXPECT_FALSE(CopyFile(dir / "stage/dangling", dir / "copy2.fb2", true));
+
+  DeleteTree(dir / "stage");
+  EXPECT_FALSE(DirectoryExists(dir / "stage"));
+  EXPECT_EQ(ReadFileBytes(dir / "keep/book.fb2"), kOld) << "what the links led to stays";
 }
