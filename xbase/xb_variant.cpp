@@ -232,7 +232,20 @@ int TxbVariant::CompareImpl(const TxbVariant* target, int& endPos, int ifPartial
   const int na = SizeVar_, nb = target->SizeVar_;
   switch (type) {
     case xbvtText: {
-      for (int i = 0; i < na; ++i) {
+      int i = 0;
+      if (!collate) {
+        // Index keys share long prefixes: pass equal words at a time.
+        const int common = na < nb ? na : nb;
+        uint64_t x, y;
+        while (i + 8 <= common) {
+          std::memcpy(&x, a + i, 8);
+          std::memcpy(&y, b + i, 8);
+          if (x != y) break;
+          i += 8;
+        }
+        endPos = i;
+      }
+      for (; i < na; ++i) {
         ++endPos;
         unsigned ca = a[i], cb = i < nb ? b[i] : ' ';
         if (collate) ca = collate[ca], cb = collate[cb];
