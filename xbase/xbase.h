@@ -39,24 +39,33 @@
 //   xb_sort.h     TxbSort: keys in order for bulk index builds
 //   xb_exp.h      TxbExpHandler: compiled key, FOR and filter expressions,
 //                 and the registries their names bind to
+//   xb_bytes.h    integers and doubles in the files' byte orders
 //
 // Tables and memo files:
 //   xb_lock.h     the lock protocols' byte ranges
 //   xb_memo.h     XBobjMemo, XBobjMemo4, XBobjFXMemo20: .dbt and .fpt files
 //   xb_dbf.h      XBO_dBaseDBF: the table file, whole records
 //   xb_build.h    XBO_DBFBuild and kin, CreateDBF: new empty tables
+//
+// Indexes:
+//   xb_indx.h     the framework every format shares: keys, pages, tags,
+//                 index files, the index lock, the block cache
+//   xb_ndx.h      XBobjNDXFile, XBobjNDXTag: .ndx files
 #pragma once
 
 #include "xbase/SysHalc.h"
 #include "xbase/xb_build.h"
+#include "xbase/xb_bytes.h"
 #include "xbase/xb_crypt.h"
 #include "xbase/xb_date.h"
 #include "xbase/xb_dbf.h"
 #include "xbase/xb_disk.h"
 #include "xbase/xb_error.h"
 #include "xbase/xb_exp.h"
+#include "xbase/xb_indx.h"
 #include "xbase/xb_lock.h"
 #include "xbase/xb_memo.h"
+#include "xbase/xb_ndx.h"
 #include "xbase/xb_sort.h"
 #include "xbase/xb_util.h"
 #include "xbase/xb_variant.h"

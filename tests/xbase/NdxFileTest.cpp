@@ -1,0 +1,197 @@
+// NDX files as files: damaged ones refused, the index lock's bytes per
+// protocol, pages of a scrambled table, and the files read by a peer.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <map>
+#include <memory>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "platform/Files.h"
+#include "tests/platform/TempDir.h"
+#include "tests/xbase/CommandOutput.h"
+#include "tests/xbase/ErrorOf.h"
+#include "tests/xbase/IndexTable.h"
+#include "tests/xbase/NdxReader.h"
+#include "xbase/xb_crypt.h"
+#include "xbase/xb_ndx.h"
+
+using namespace xbase;
+using namespace xbtest;
+
+namespace {
+
+const std::string kData = std::string(TOMESHELF_SOURCE_DIR) + "/tests/data/ndx/";
+
+using Keys = std::vector<std::pair<std::string, int>>;
+
+// The lock another descriptor of `path` meets over [pos, pos + len), as
+// "start+length", or "" when the range is free.
+std::string LockSeenAt(const std::string& path, int64_t pos, int64_t len) {
+  const int fd = ::open(path.c_str(), O_RDWR);
+  struct flock fl = {};
+  fl.l_type = F_WRLCK;
+  fl.l_whence = SEEK_SET;
+  fl.l_start = pos;
+  fl.l_len = len;
+  const int r = fcntl(fd, F_OFD_GETLK, &fl);
+  ::close(fd);
+  if (r != 0 || fl.l_type == F_UNLCK) return "";
+  return std::to_string(fl.l_start) + "+" + std::to_string(fl.l_len);
+}
+
+// index_dump's listing as (key, record); the key loses its padding.
+Keys PeerListing(const std::string& path) {
+  Keys keys;
+  std::istringstream in(CommandOutput("index_dump --tag x '" + path + "' 2>&1"));
+  for (std::string line; std::getline(in, line);) {
+    const size_t cut = line.find_last_of(' ');
+    std::string key = line.substr(0, cut);
+    key.erase(key.find_last_not_of(' ') + 1);
+    keys.emplace_back(key, std::stoi(line.substr(cut + 1)));
+  }
+  return keys;
+}
+
+}  // namespace
+
+TEST(NdxFile, DamagedFilesRaiseCorruptedAndNothingWorse) {
+  TempDir dir;
+  TIndexTable table(dir / "t.dbf", 10);
+  const char* damaged[] = {"cycle.ndx",          "count-past-max.ndx",        "entry-length-0.ndx",
+                           "entry-length-600.ndx", "key-longer-than-entry.ndx", "max-keys-0.ndx",
+                           "root-outside.ndx",   "root-is-header.ndx",        "truncated-page.ndx",
+                           "child-past-end.ndx", "node-without-last-child.ndx"};
+  for (const char* name : damaged) {
+    const std::string path = dir / name;
+    platform::WriteFileBytes(path, platform::ReadFileBytes(kData + name));
+    const std::string error = ErrorOf([&] {
+      XBobjNDXFile ndx(&table, path, false, false, false, false);
+      Walk(*ndx.Tag());
+      Walk(*ndx.Tag(), false);
+    });
+    EXPECT_EQ(error, "Index file " + path + " is corrupted") << name;
+  }
+  const std::string sound = dir / "sound.ndx";
+  platform::WriteFileBytes(sound, platform::ReadFileBytes(kData + "sound-two-keys.ndx"));
+  XBobjNDXFile ndx(&table, sound, false, false, false, false);
+  EXPECT_EQ(Walk(*ndx.Tag()), (Keys{{"A", 1}, {"B", 2}}));
+}
+
+TEST(NdxFile, TheIndexLockTakesTheProtocolsBytes) {
+  TempDir dir;
+  TIndexTable table(dir / "t.dbf");
+  XBobjNDXFile(&table, "t", true, false, true, true).AddTag("T", "NA", "", true, false);
+  const std::string path = dir / "t.ndx";
+  struct Case {
+    XBsetLokProtocol protocol;
+    int64_t pos, len;
+  } cases[] = {{XBsetLokProtocol::Default, 0x7FFFFFFE, 1},
+               {XBsetLokProtocol::FoxLock, 0x7FFFFFFE, 1},
+               {XBsetLokProtocol::DB4Lock, 0xEFFFFFFE, 2},
+               {XBsetLokProtocol::ClipLock, 1000000000, 1}};
+  for (const Case& c : cases) {
+    XBobjNDXFile ndx(&table, path, true, true, false, false);
+    ndx.ixSetLockProtocol(c.protocol);
+    // Around the range, a few bytes to either side.
+    const auto seen = [&] { return LockSeenAt(path, c.pos - 8, c.len + 16); };
+    EXPECT_EQ(seen(), "");
+    ASSERT_TRUE(ndx.Tag()->LockOwner());
+    ASSERT_TRUE(ndx.IndexLock());  // counted: two holds, one range
+    EXPECT_EQ(seen(), std::to_string(c.pos) + "+" + std::to_string(c.len));
+    ndx.IndexUnlock();
+    EXPECT_NE(seen(), "");
+    ndx.IndexUnlock();
+    EXPECT_EQ(seen(), "");
+  }
+  // An exclusive file takes no lock at all.
+  XBobjNDXFile own(&table, path, true, false, false, false);
+  EXPECT_TRUE(own.IndexLock());
+  EXPECT_EQ(own.DiskFile()->LockCount(), 0);
+}
+
+TEST(NdxFile, PagesOfAScrambledTableAreScrambledPer512Bytes) {
+  TempDir dir;
+  std::string plain, scrambled;
+  for (const char* password : {"", "Secret"}) {
+    TIndexTable table(dir / "t.dbf");
+    table.PasswordIn = table.PasswordOut = password;
+    auto ndx = std::make_unique<XBobjNDXFile>(&table, "t", true, false, true, true);
+    ASSERT_TRUE(ndx->AddTag("T", "NA", "", true, false));
+    for (int i = 0; i < 200; ++i) AddText(*ndx->Tag(), "NAME" + std::to_string(i * 7 % 200), i + 1);
+    ndx.reset();
+    (*password ? scrambled : plain) = platform::ReadFileBytes(dir / "t.ndx");
+    if (*password) {
+      ndx = std::make_unique<XBobjNDXFile>(&table, "t", true, false, false, false);
+      EXPECT_EQ(Walk(*ndx->Tag()).size(), 200u);
+    }
+  }
+  ASSERT_EQ(plain.size(), scrambled.size());
+  ASSERT_GT(plain.size(), 2048u);
+  for (size_t at = 0; at < plain.size(); at += 512) {
+    std::string block = plain.substr(at, 512);
+    CryptBuffer("Secret", block.data(), block.data(), block.size(), true);
+    EXPECT_TRUE(block == scrambled.substr(at, 512)) << "block " << at / 512;
+  }
+}
+
+TEST(NdxPeer, IndexDumpListsTreesGrownByAdds) {
+  if (CommandOutput("command -v index_dump").empty()) GTEST_SKIP() << "index_dump is not installed";
+  TempDir dir;
+  // Text keys of 120 bytes (3 a page) and numbers (25 a page), several
+  // levels deep, with equal keys.
+  {
+    TIndexTable table(dir / "t.dbf");
+    XBobjNDXFile ndx(&table, "t", true, false, true, true);
+    ASSERT_TRUE(ndx.AddTag("T", "NA", "", true, false));
+    for (int i = 0; i < 400; ++i) {
+      std::string name = "AUTHOR " + std::to_string(i * 7919 % 250);
+      AddText(*ndx.Tag(), name, i + 1);
+    }
+    const Keys ours = Walk(*ndx.Tag());
+    ndx.CloseFile();
+    RawNdx raw(dir / "t.ndx");
+    raw.Walk();
+    EXPECT_GE(raw.depth, 5);
+    EXPECT_EQ(PeerListing(dir / "t.ndx"), ours);
+  }
+  {
+    TIndexTable table(dir / "n.dbf");
+    XBobjNDXFile ndx(&table, "n", true, false, true, true);
+    ASSERT_TRUE(ndx.AddTag("N", "AU", "", true, false));
+    for (int i = 0; i < 3000; ++i) AddNumber(*ndx.Tag(), i * 7919 % 1000, i + 1);
+    Keys ours;
+    for (const auto& [key, rec] : Walk(*ndx.Tag())) ours.emplace_back(key, rec);
+    ndx.CloseFile();
+    RawNdx raw(dir / "n.ndx");
+    raw.Walk();
+    EXPECT_GE(raw.depth, 3);
+    EXPECT_EQ(PeerListing(dir / "n.ndx"), ours);
+  }
+}
+
+TEST(NdxFile, NamesAndRenameKeepTheExtension) {
+  TempDir dir;
+  TIndexTable table(dir / "t.dbf");
+  XBobjNDXFile ndx(&table, "Authors", true, false, true, true);
+  ASSERT_TRUE(ndx.AddTag("ignored", "NA", "", true, false));
+  AddText(*ndx.Tag(), "SMITH", 1);
+  EXPECT_EQ(ndx.IndexName(), "Authors.ndx");
+  EXPECT_EQ(ndx.GetFileName(), dir / "Authors.ndx");
+  EXPECT_EQ(ndx.TagByName("authors"), ndx.Tag());  // an NDX tag is named after its file
+  EXPECT_EQ(ndx.TagByName("T"), nullptr);
+  EXPECT_TRUE(ndx.IsFileName("/elsewhere/AUTHORS.NDX"));
+  EXPECT_EQ(ndx.KeyByName("na", false), ndx.Tag());
+  EXPECT_EQ(ndx.TagByNumber(1), nullptr);
+
+  ASSERT_TRUE(ndx.Rename("Writers.idx"));
+  EXPECT_EQ(ndx.IndexName(), "Writers.ndx");
+  EXPECT_FALSE(platform::FileExists(dir / "Authors.ndx"));
+  AddText(*ndx.Tag(), "JONES", 2);
+  ndx.CloseFile();
+  XBobjNDXFile again(&table, "Writers", true, false, false, false);
+  EXPECT_EQ(Walk(*again.Tag()), (Keys{{"JONES", 2}, {"SMITH", 1}}));
+}

@@ -1,0 +1,889 @@
+#include "xbase/xb_indx.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+
+#include "platform/CodePage.h"
+#include "xbase/xb_crypt.h"
+#include "xbase/xb_error.h"
+#include "xbase/xb_exp.h"
+
+namespace xbase {
+
+namespace {
+
+int Sign(int64_t v) { return v < 0 ? -1 : v > 0 ? 1 : 0; }
+
+bool IsBlank(const AnsiString& s) { return s.find_first_not_of(' ') == AnsiString::npos; }
+
+}  // namespace
+
+XBobjIndexOwner::~XBobjIndexOwner() = default;
+
+// ---------------------------------------------------------------------------
+// Keys and pages
+
+void XBobjIndexKeyData::AssignValue(const TxbVariant& source) {
+  if (&source == this) return;
+  const int n = source.SizeVar();
+  uint8_t* p = Reserve(source.TypeVar(), n);
+  if (n > 0) std::memcpy(p, source.VarBuf(), static_cast<size_t>(n));
+}
+
+void XBobjIndexKeyData::AssignLinks(const XBobjIndexKeyData& source) {
+  AssignValue(source);
+  Tag = source.Tag;
+  Xtra = source.Xtra;
+}
+
+std::unique_ptr<XBobjIndexKeyData> XBobjIndexKeyData::CloneLinks() const {
+  auto copy = std::make_unique<XBobjIndexKeyData>();
+  copy->AssignLinks(*this);
+  return copy;
+}
+
+XBobjIndexKey::~XBobjIndexKey() { FreeAll(); }
+
+XBobjIndexKeyData* XBobjIndexKey::InsertEntry(int index) {
+  std::unique_ptr<XBobjIndexKeyData> entry;
+  if (!spare_.empty()) {
+    entry = std::move(spare_.back());
+    spare_.pop_back();
+  } else {
+    entry = std::make_unique<XBobjIndexKeyData>();
+  }
+  entry->Tag = entry->Xtra = 0;
+  return Insert(index, std::move(entry));
+}
+
+void XBobjIndexKey::RemoveEntry(int index) { FreeItem(Extract(index)); }
+
+void XBobjIndexKey::MoveFirstEntries(int n, XBobjIndexKey& target) {
+  for (int i = 0; i < n; ++i) target.Add(Extract(0));
+}
+
+void XBobjIndexKey::FreeItem(std::unique_ptr<XBobjIndexKeyData> item) { spare_.push_back(std::move(item)); }
+
+void XBobjIndexKey::Reset(XBobjIndexTag* tag) {
+  // From the back, so that the list keeps its room for the next load.
+  while (Count() > 0) RemoveEntry(Count() - 1);
+  Page = 0;
+  Left = Right = -1;
+  Owner = nullptr;
+  Child.reset();
+  NewRoot.reset();
+  TagParent = tag;
+  PageType = XBsetPageType::Unknown;
+  CurKey = NoPosition;
+  Changed = IsRoot = LastEntry = Reload = ChkBOF = ChkEOF = false;
+  Space = 0;
+  RNMask = 0;
+  DCMask = TCMask = RNBits = DCBits = TCBits = ReqByte = 0;
+  Level = 1;
+}
+
+// ---------------------------------------------------------------------------
+// The tag: opening, the path, reading
+
+XBobjIndexTag::XBobjIndexTag(XBobjIndexFile* owner) : Owner_(owner) {}
+
+XBobjIndexTag::~XBobjIndexTag() {
+  try {
+    TagClose();
+    TagStore();
+  } catch (...) {
+    // Destruction cannot report; TagClose and CloseFile raise these.
+  }
+}
+
+void XBobjIndexTag::AdjustValue(TxbVariant&, bool) {}
+
+bool XBobjIndexTag::IndexTagNew(const AnsiString& ITN, const AnsiString& KeyExp, const AnsiString& ForExp,
+                                bool Ascnd, bool Uniq) {
+  TagName_ = ITN;
+  KeyExpr_ = KeyExp;
+  ForExpr_ = ForExp;
+  AscendKey_ = Ascnd;
+  UniqueKey_ = Uniq;
+  Conditional_ = !IsBlank(ForExp);
+  PostTagExpression();
+  PostTagFilter();
+  return true;
+}
+
+int XBobjIndexTag::GetTagRoot() { return RootBlock_; }
+
+void XBobjIndexTag::PageLoad(int, XBobjIndexKey&) { RaiseCorrupted(); }
+
+void XBobjIndexTag::PageStore(XBobjIndexKey& PIK) { StorePiece(PIK); }
+
+void XBobjIndexTag::TagLoad() { TagChanged_ = false; }
+
+void XBobjIndexTag::TagStore() { TagChanged_ = false; }
+
+void XBobjIndexTag::PageWriteImage(XBobjIndexKey&) {}
+
+std::unique_ptr<TxbExpHandler> XBobjIndexTag::Compile(const AnsiString& text) {
+  XBobjIndexOwner* table = Owner_->Owner();
+  return std::make_unique<TxbExpHandler>(table ? table->IndexExpLink() : nullptr, text,
+                                         table ? table->IndexAlias() : AnsiString());
+}
+
+void XBobjIndexTag::PostTagExpression() {
+  ExprHandlr_.reset();
+  if (!IsBlank(KeyExpr_)) ExprHandlr_ = Compile(KeyExpr_);
+}
+
+void XBobjIndexTag::PostTagFilter() {
+  FltrHandlr_.reset();
+  if (!IsBlank(ForExpr_)) FltrHandlr_ = Compile(ForExpr_);
+}
+
+bool XBobjIndexTag::SolveExpression(TxbVariant& AVar, bool& Chg) {
+  Chg = true;
+  if (!ExprHandlr_) return false;
+  ExprHandlr_->ExpressionAsVariant(AVar);
+  return true;
+}
+
+bool XBobjIndexTag::SolveFilter() {
+  if (!FltrHandlr_) return false;
+  TxbExpValue v;
+  FltrHandlr_->ExpressionResult(v);
+  return v.Kind() == TxbExpValue::vkBoolean && v.Boolean();
+}
+
+AnsiString XBobjIndexTag::GetIndexExpression() const { return ExprHandlr_ ? ExprHandlr_->Expression() : AnsiString(); }
+
+bool XBobjIndexTag::LockOwner() { return Owner_->IndexLock(); }
+
+void XBobjIndexTag::RaiseCorrupted() const { XBRaise(xbmIndexCorrupted, {Owner_->GetFileName()}); }
+
+int XBobjIndexTag::CompareKey(const TxbVariant& key, const TxbVariant& entry, int ifPartial) const {
+  int endPos;
+  const int c = key.Compare(&entry, endPos, ifPartial);
+  return InvertCmpr_ ? -c : c;
+}
+
+std::unique_ptr<XBobjIndexKey> XBobjIndexTag::NewPage() { return Owner_->NewPageObject(this); }
+
+std::unique_ptr<XBobjIndexKey> XBobjIndexTag::LoadPage(int block) {
+  auto page = NewPage();
+  try {
+    PageLoad(block, *page);
+  } catch (...) {
+    Owner_->Recycle(std::move(page));
+    throw;
+  }
+  return page;
+}
+
+void XBobjIndexTag::ReleasePage(std::unique_ptr<XBobjIndexKey> page) {
+  if (page->Child) ReleasePage(std::move(page->Child));
+  if (page->Changed) {
+    PageStore(*page);
+    page->Changed = false;
+  }
+  std::unique_ptr<XBobjIndexKey> root = std::move(page->NewRoot);
+  Owner_->Recycle(std::move(page));
+  // A root made above the page by its split is stored after it.
+  if (root) {
+    root->Owner = nullptr;
+    ReleasePage(std::move(root));
+  }
+}
+
+void XBobjIndexTag::ReleaseChild(XBobjIndexKey& page) {
+  if (page.Child) ReleasePage(std::move(page.Child));
+}
+
+XBobjIndexKey* XBobjIndexTag::LoadChild(XBobjIndexKey& page, int block) {
+  ReleaseChild(page);
+  if (page.Level >= MaxDepth) RaiseCorrupted();
+  auto child = LoadPage(block);
+  child->Owner = &page;
+  child->Level = page.Level + 1;
+  child->CurKey = XBobjIndexKey::NoPosition;
+  page.Child = std::move(child);
+  return page.Child.get();
+}
+
+XBobjIndexKey* XBobjIndexTag::LeafPage() const {
+  XBobjIndexKey* page = RootPage_.get();
+  while (page && page->Child) page = page->Child.get();
+  return page;
+}
+
+int XBobjIndexTag::PathDepth() const {
+  int n = 0;
+  for (XBobjIndexKey* page = RootPage_.get(); page; page = page->Child.get()) ++n;
+  return n;
+}
+
+void XBobjIndexTag::TagOpen(int Posn) {
+  TagClose();
+  RootPage_ = LoadPage(RootBlock_);
+  if (!RootPage_->IsRoot) {
+    Owner_->Recycle(std::move(RootPage_));
+    RootBlock_ = GetTagRoot();
+    RootPage_ = LoadPage(RootBlock_);
+    if (!RootPage_->IsRoot) {
+      Owner_->Recycle(std::move(RootPage_));
+      XBRaise(xbmIndexCorrupted, {TagName_ + "->" + Owner_->IndexName()});
+    }
+  }
+  RootPage_->Owner = nullptr;
+  RootPage_->Level = 1;
+  RootPage_->CurKey = XBobjIndexKey::NoPosition;
+  if (Posn == 0) ReadTopKey();
+}
+
+void XBobjIndexTag::TagClose() {
+  if (RootPage_) ReleasePage(std::move(RootPage_));
+  TagStore();
+  CurKeyInfo_.Tag = 0;
+}
+
+void XBobjIndexTag::TagFlush() {
+  if (RootPage_) {
+    XBobjIndexKeyData current;
+    current.AssignLinks(CurKeyInfo_);
+    const bool bof = TagBOF_, eof = TagEOF_;
+    ReleasePage(std::move(RootPage_));
+    TagOpen(2);
+    if (current.Tag != 0) SeekEntry(current);
+    TagBOF_ = bof;
+    TagEOF_ = eof;
+  }
+  TagStore();
+}
+
+int XBobjIndexTag::RetrieveKey() {
+  XBobjIndexKey* leaf = LeafPage();
+  const XBobjIndexKeyData& e = *leaf->Items(leaf->CurKey);
+  CurKeyInfo_.AssignValue(e);
+  CurKeyInfo_.Tag = e.Tag;
+  CurKeyInfo_.Xtra = e.Xtra;
+  CurKeyPage_ = leaf->Page;
+  bool first = true, last = true;
+  for (XBobjIndexKey* p = RootPage_.get(); p; p = p->Child.get()) {
+    p->ChkBOF = p->CurKey == 0;
+    p->ChkEOF = p->CurKey == p->Count() - 1;
+    first = first && p->ChkBOF;
+    last = last && p->ChkEOF;
+  }
+  return (first ? 1 : 0) + (last ? 2 : 0);
+}
+
+bool XBobjIndexTag::DescendEdge(XBobjIndexKey* page, bool forward) {
+  for (;;) {
+    const int n = page->Count();
+    if (page->IsLeaf() || n == 0) {
+      page->CurKey = forward ? 0 : n - 1;
+      return n > 0 && page->IsLeaf();
+    }
+    ReleaseChild(*page);
+    page->CurKey = forward ? 0 : page->Count() - 1;
+    page = LoadChild(*page, page->Items(page->CurKey)->Tag);
+  }
+}
+
+bool XBobjIndexTag::StepLeaf(bool forward) {
+  XBobjIndexKey* leaf = LeafPage();
+  for (;;) {
+    XBobjIndexKey* p = leaf->Owner;
+    while (p && (forward ? p->CurKey + 1 >= p->Count() : p->CurKey <= 0)) p = p->Owner;
+    if (!p) {
+      leaf->CurKey = forward ? leaf->Count() : -1;
+      return false;
+    }
+    // Releasing the old subtree may split it, which inserts separators
+    // before the current entry and moves CurKey along with them.
+    ReleaseChild(*p);
+    p->CurKey += forward ? 1 : -1;
+    XBobjIndexKey* child = LoadChild(*p, p->Items(p->CurKey)->Tag);
+    if (DescendEdge(child, forward)) return true;
+    leaf = LeafPage();  // an empty leaf: step on from it
+  }
+}
+
+bool XBobjIndexTag::ReadTopKey() {
+  if (!RootPage_) TagOpen(2);
+  if (!DescendEdge(RootPage_.get(), true) && !StepLeaf(true)) return false;
+  RetrieveKey();
+  return true;
+}
+
+bool XBobjIndexTag::ReadBottomKey() {
+  if (!RootPage_) TagOpen(2);
+  if (!DescendEdge(RootPage_.get(), false) && !StepLeaf(false)) return false;
+  RetrieveKey();
+  return true;
+}
+
+bool XBobjIndexTag::ReadNextKey() {
+  XBobjIndexKey* leaf = LeafPage();
+  if (!leaf || !leaf->IsLeaf() || leaf->CurKey == XBobjIndexKey::NoPosition) return ReadTopKey();
+  if (leaf->CurKey + 1 < leaf->Count()) {
+    ++leaf->CurKey;
+  } else if (!StepLeaf(true)) {
+    return false;
+  }
+  RetrieveKey();
+  return true;
+}
+
+bool XBobjIndexTag::ReadPreviousKey() {
+  XBobjIndexKey* leaf = LeafPage();
+  if (!leaf || !leaf->IsLeaf() || leaf->CurKey == XBobjIndexKey::NoPosition) return ReadBottomKey();
+  if (leaf->CurKey > 0 && leaf->CurKey - 1 < leaf->Count()) {
+    --leaf->CurKey;
+  } else if (!StepLeaf(false)) {
+    return false;
+  }
+  RetrieveKey();
+  return true;
+}
+
+bool XBobjIndexTag::OnLeafEntry() const {
+  const XBobjIndexKey* leaf = LeafPage();
+  return leaf && leaf->IsLeaf() && leaf->CurKey >= 0 && leaf->CurKey < leaf->Count();
+}
+
+bool XBobjIndexTag::ReadCurrentKey() {
+  if (!OnLeafEntry()) return false;
+  RetrieveKey();
+  return true;
+}
+
+bool XBobjIndexTag::SeekRecNum(int RecNum) {
+  for (bool more = ReadTopKey(); more; more = ReadNextKey())
+    if (CurKeyInfo_.Tag == RecNum) return true;
+  return false;
+}
+
+int XBobjIndexTag::SeekKey(int RecNum, const TxbVariant& Key, int IfPartial) {
+  if (!RootPage_) TagOpen(2);
+  const bool withRec = Owner_->KeyWithRec();
+  XBobjIndexKey* page = RootPage_.get();
+  for (;;) {
+    ReleaseChild(*page);
+    page->CurKey = 0;
+    const int n = page->Count();
+    if (n == 0) return 1;
+    for (int i = 0;; ++i) {
+      const XBobjIndexKeyData& e = *page->Items(i);
+      const bool last = i == n - 1;
+      int c = CompareKey(Key, e, IfPartial);
+      if (c == 0 && RecNum == AfterEqual) {
+        c = 1;
+      } else if (c == 0 && RecNum != AnyRecord && withRec) {
+        c = Sign(int64_t{RecNum} - e.Xtra);
+      }
+      if (c > 0 && !last) continue;
+      page->CurKey = i;
+      if (!page->IsLeaf()) {
+        page = LoadChild(*page, e.Tag);
+        break;
+      }
+      if (c == 0 && RecNum != AnyRecord) {
+        const int d = withRec ? Sign(int64_t{RecNum} - e.Tag) : (e.Tag == RecNum ? 0 : 1);
+        if (d > 0 && !last) continue;
+        if (d > 0) {
+          page->CurKey = n;
+          return 1;
+        }
+        if (d < 0) return -1;
+      }
+      if (c > 0) {
+        page->CurKey = i + 1;
+        return 1;
+      }
+      return c;
+    }
+  }
+}
+
+bool XBobjIndexTag::SeekEntry(const XBobjIndexKeyData& Key) {
+  if (Owner_->KeyWithRec()) {
+    if (SeekKey(Key.Tag, Key, Whole) == 0) {
+      RetrieveKey();
+      return true;
+    }
+  } else if (SeekKey(AnyRecord, Key, Whole) == 0) {
+    // Equal keys keep the order they were added in and may run over several
+    // leaves: walk them for the record.
+    RetrieveKey();
+    do {
+      if (CurKeyInfo_.Tag == Key.Tag) return true;
+    } while (ReadNextKey() && CompareKey(Key, CurKeyInfo_, Whole) == 0);
+  }
+  return SeekRecNum(Key.Tag);
+}
+
+// ---------------------------------------------------------------------------
+// The tag: changing the tree
+
+void XBobjIndexTag::InsertKey(XBobjIndexKey& page, const XBobjIndexKeyData& Key, bool After) {
+  const int pos = std::clamp(page.CurKey + (After ? 1 : 0), 0, page.Count());
+  page.InsertEntry(pos)->AssignLinks(Key);
+  page.CurKey = pos;
+  page.Changed = true;
+  if (page.Owner && pos == page.Count() - 1) ReplaceNodeKey(page);
+}
+
+void XBobjIndexTag::ReplaceNodeKey(XBobjIndexKey& page) {
+  XBobjIndexKey* owner = page.Owner;
+  owner->Items(owner->CurKey)->AssignValue(*page.Items(page.Count() - 1));
+  owner->Changed = true;
+  if (owner->Owner && owner->CurKey == owner->Count() - 1) ReplaceNodeKey(*owner);
+}
+
+void XBobjIndexTag::SetRoot(XBobjIndexKey& page) {
+  auto root = NewPage();
+  root->Page = page.Page;
+  root->PageType = XBsetPageType::Root;
+  root->IsRoot = true;
+  root->Level = page.Level - 1;
+  page.Page = Owner_->GetAvailPage();
+  page.IsRoot = false;
+  page.PageType = page.IsLeaf() ? XBsetPageType::Leaf : XBsetPageType::Node;
+  XBobjIndexKeyData* e = root->AppendEntry();
+  if (page.Count() > 0) {
+    e->AssignLinks(*page.Items(page.Count() - 1));
+  } else {
+    e->PutString("");
+  }
+  e->Tag = page.Page;
+  root->CurKey = 0;
+  root->Changed = true;
+  page.Owner = root.get();
+  page.NewRoot = std::move(root);
+}
+
+void XBobjIndexTag::AddNodeKey(XBobjIndexKey& page, const XBobjIndexKeyData& Key) {
+  if (!page.Owner) SetRoot(page);
+  XBobjIndexKey& parent = *page.Owner;
+  parent.InsertEntry(parent.CurKey)->AssignLinks(Key);
+  ++parent.CurKey;
+  parent.Changed = true;
+}
+
+void XBobjIndexTag::DeleteKey(XBobjIndexKey& page) {
+  const int i = page.CurKey;
+  page.RemoveEntry(i);
+  page.Changed = true;
+  if (page.Owner && i == page.Count()) {
+    if (page.Count() == 0) {
+      DeleteNodeKey(*page.Owner);  // frees `page`
+      return;
+    }
+    ReplaceNodeKey(page);
+  }
+}
+
+void XBobjIndexTag::DeleteNodeKey(XBobjIndexKey& page) {
+  const int i = page.CurKey;
+  // The emptied child is stored as it stands; no parent points at it any
+  // more, and blocks are never reused.
+  ReleaseChild(page);
+  page.RemoveEntry(i);
+  page.Changed = true;
+  page.CurKey = XBobjIndexKey::NoPosition;
+  if (page.Count() == 0) {
+    if (page.Owner) {
+      // A node without entries would read back as a leaf: remove it from
+      // its parent in turn.
+      DeleteNodeKey(*page.Owner);  // frees `page`
+    } else {
+      page.PageType = XBsetPageType::RootLeaf;
+    }
+    return;
+  }
+  if (page.Owner && i == page.Count()) ReplaceNodeKey(page);
+}
+
+void XBobjIndexTag::DeleteCurrentKey() {
+  if (!OnLeafEntry()) return;
+  DeleteKey(*LeafPage());
+  ReleaseChild(*RootPage_);
+  RootPage_->CurKey = XBobjIndexKey::NoPosition;
+  CurKeyInfo_.Tag = 0;
+}
+
+bool XBobjIndexTag::KeyAdd(XBobjIndexKeyData& Key) {
+  if (!RootPage_) TagOpen(2);
+  if (UniqueKey_ && SeekKey(AnyRecord, Key, Whole) == 0) return false;
+  const bool withRec = Owner_->KeyWithRec();
+  const int c = SeekKey(withRec ? Key.Tag : InvertCmpr_ ? 0 : AfterEqual, Key, Whole);
+  if (!(c == 0 && withRec)) {
+    // Past the end of the leaf reached is after the last key of the tag.
+    InsertKey(*LeafPage(), Key, false);
+    TagOpen(2);
+  }
+  // Stand on the new key: with record order it is found by key and record;
+  // otherwise it is the last of its equal keys (the first when comparisons
+  // are inverted).
+  if (withRec || InvertCmpr_) {
+    SeekEntry(Key);
+  } else {
+    SeekKey(AfterEqual, Key, Whole);
+    ReadPreviousKey();
+  }
+  const int flags = OnLeafEntry() ? RetrieveKey() : 0;
+  TagBOF_ = (flags & (InvertRead_ ? 2 : 1)) != 0;
+  TagEOF_ = (flags & (InvertRead_ ? 1 : 2)) != 0;
+  return true;
+}
+
+void XBobjIndexTag::StorePiece(XBobjIndexKey& page) { PageWriteImage(page); }
+
+void XBobjIndexTag::StoreNewPiece(std::unique_ptr<XBobjIndexKey> piece) {
+  PageWriteImage(*piece);
+  Owner_->Recycle(std::move(piece));
+}
+
+// ---------------------------------------------------------------------------
+// The file
+
+XBobjIndexFile::XBobjIndexFile(XBobjIndexOwner* PDB) : Owner_(PDB) {
+  Exact_ = PDB == nullptr || PDB->IndexExactMatch();
+  Regions_ = XBLockRegionsOf(dfLockStyle_);
+}
+
+XBobjIndexFile::~XBobjIndexFile() {
+  WriteOutOnDestroy();
+  TagList_.FreeAll();
+  Pool_.clear();
+}
+
+void XBobjIndexFile::WriteOutOnDestroy() {
+  try {
+    if (DiskFile_ && DiskFile_->FileFound()) {
+      for (int i = 0; i < TagList_.Count(); ++i) TagList_[i]->TagClose();
+      WriteBackAll();
+    }
+  } catch (...) {
+    // Destruction cannot report; CloseFile raises these.
+  }
+}
+
+bool XBobjIndexFile::AddTag(const AnsiString&, const AnsiString&, const AnsiString&, bool, bool) { return false; }
+
+bool XBobjIndexFile::DeleteTag(const AnsiString&) { return false; }
+
+int XBobjIndexFile::GetAvailPage() { return -1; }
+
+void XBobjIndexFile::ResetAvailPage() { NextAvail_ = -1; }
+
+void XBobjIndexFile::Reindex() {}
+
+bool XBobjIndexFile::ExternalChange() { return false; }
+
+void XBobjIndexFile::ixSetLockProtocol(XBsetLokProtocol LokProtocol) {
+  dfLockStyle_ = LokProtocol;
+  Regions_ = XBLockRegionsOf(LokProtocol);
+}
+
+bool XBobjIndexFile::PageRead(int64_t Blok, uint8_t* Page, int Size) {
+  if (!DiskFile_ || !DiskFile_->FileFound() || Blok < 0 || Size < 0) return false;
+  if (!Cacheable(Blok, Size)) {
+    Uncache(Blok, Size);
+    return DiskRead(Blok, Page, Size);
+  }
+  const uint8_t* bytes = PageView(Blok, Size);
+  if (!bytes) return false;
+  std::memcpy(Page, bytes, static_cast<size_t>(Size));
+  return true;
+}
+
+const uint8_t* XBobjIndexFile::PageView(int64_t Blok, int Size) {
+  if (!DiskFile_ || !DiskFile_->FileFound() || Blok < 0 || Size < 0) return nullptr;
+  if (!Cacheable(Blok, Size)) {
+    Uncache(Blok, Size);
+    ViewBuf_.resize(static_cast<size_t>(Size));
+    return DiskRead(Blok, ViewBuf_.data(), Size) ? ViewBuf_.data() : nullptr;
+  }
+  const int64_t index = Blok / CachePage_;
+  int slot = FindSlot(index);
+  if (slot < 0) {
+    slot = TakeSlot(index);
+    if (!DiskRead(Blok, SlotBytes(slot), Size)) {
+      FreeSlot(slot);
+      return nullptr;
+    }
+  }
+  Slots_[static_cast<size_t>(slot)].referenced = true;
+  return SlotBytes(slot);
+}
+
+bool XBobjIndexFile::PageWrite(int64_t Blok, const uint8_t* Page, int Size) {
+  if (!DiskFile_ || !DiskFile_->FileFound() || Blok < 0 || Size < 0) return false;
+  if (!Cacheable(Blok, Size)) {
+    Uncache(Blok, Size);
+    return DiskWrite(Blok, Page, Size);
+  }
+  const int64_t index = Blok / CachePage_;
+  int slot = FindSlot(index);
+  if (slot < 0) slot = TakeSlot(index);
+  CacheSlot& s = Slots_[static_cast<size_t>(slot)];
+  s.referenced = s.dirty = true;
+  std::memcpy(SlotBytes(slot), Page, static_cast<size_t>(Size));
+  CacheEnd_ = std::max(CacheEnd_, Blok + Size);
+  return true;
+}
+
+bool XBobjIndexFile::DiskRead(int64_t Blok, uint8_t* Page, int Size) {
+  if (DiskFile_->xbRead(Blok, Page, Size) != Size) return false;
+  if (Owner_) {
+    const AnsiString& password = Owner_->IndexPasswordIn();
+    if (!password.empty())
+      for (int at = 0; at < Size; at += 512)
+        CryptBuffer(password, Page + at, Page + at, static_cast<size_t>(std::min(512, Size - at)), false);
+  }
+  return true;
+}
+
+bool XBobjIndexFile::DiskWrite(int64_t Blok, const uint8_t* Page, int Size) {
+  const uint8_t* out = Page;
+  if (Owner_) {
+    const AnsiString& password = Owner_->IndexPasswordOut();
+    if (!password.empty()) {
+      CryptBuf_.resize(static_cast<size_t>(Size));
+      for (int at = 0; at < Size; at += 512)
+        CryptBuffer(password, Page + at, CryptBuf_.data() + at, static_cast<size_t>(std::min(512, Size - at)),
+                    true);
+      out = CryptBuf_.data();
+    }
+  }
+  // The disk file raises a failed write; a short one means a full disk.
+  if (DiskFile_->xbWrite(Blok, out, Size) != Size)
+    throw EXBaseError(XBDiskErrorText("Write", ENOSPC, DiskFile_->FileName(), Blok));
+  return true;
+}
+
+XBO_DiskFile* XBobjIndexFile::IndexFileOpen(const std::string& FN, const std::string& EX, bool ReadWrite,
+                                            bool Shared, bool Create, bool Overwrite) {
+  std::string name = DefaultFileExt(FN, EX);
+  const size_t slash = name.rfind('/');
+  IndexName_ = slash == std::string::npos ? name : name.substr(slash + 1);
+  if (slash == std::string::npos && Owner_) {
+    const std::string table = Owner_->IndexTableFileName();
+    const size_t dir = table.rfind('/');
+    if (dir != std::string::npos) name = table.substr(0, dir + 1) + name;
+  }
+  DiskFile_.reset();
+  auto file = std::make_unique<XBO_DiskFile>(name, ReadWrite, Shared);
+  FileCreated_ = Create && (Overwrite || !file->FileExist());
+  if (FileCreated_) {
+    file = std::make_unique<XBO_DiskFile>(name, true, false);
+    file->xbReWrite();
+  } else {
+    if (!file->FileExist()) return nullptr;
+    file->xbReset();
+  }
+  DiscardCache();
+  DiskFile_ = std::move(file);
+  return DiskFile_.get();
+}
+
+bool XBobjIndexFile::IndexLock() {
+  if (!DiskFile_ || !DiskFile_->FileShared()) return true;
+  switch (dfLockStyle_) {
+    case XBsetLokProtocol::DB4Lock: DiskFile_->xbWaitLock(int64_t{Regions_.Max} - 1, 2, true); break;
+    case XBsetLokProtocol::ClipLock: DiskFile_->xbWaitLock(Regions_.Min, 1, true); break;
+    case XBsetLokProtocol::Default:
+    case XBsetLokProtocol::FoxLock: DiskFile_->xbWaitLock(Regions_.Max, 1, true); break;
+  }
+  return true;
+}
+
+void XBobjIndexFile::IndexUnlock() {
+  if (DiskFile_ && DiskFile_->FileShared()) DiskFile_->xbUnLock();
+}
+
+bool XBobjIndexFile::Rename(const std::string& NewName) {
+  if (!DiskFile_) return false;
+  std::string name = NewName;
+  const size_t slash = name.rfind('/');
+  const size_t dot = name.rfind('.');
+  if (dot != std::string::npos && (slash == std::string::npos || dot > slash)) name.resize(dot);
+  const size_t oldDot = IndexName_.rfind('.');
+  if (oldDot != std::string::npos) name += IndexName_.substr(oldDot);
+  if (name.find('/') == std::string::npos) {
+    const std::string& current = DiskFile_->FileName();
+    name = current.substr(0, current.rfind('/') + 1) + name;
+  }
+  DiskFile_->xbRename(name);
+  const size_t at = name.rfind('/');
+  IndexName_ = at == std::string::npos ? name : name.substr(at + 1);
+  return true;
+}
+
+void XBobjIndexFile::Flush() {
+  for (int i = 0; i < TagList_.Count(); ++i) TagList_[i]->TagFlush();
+  WriteBackAll();
+  if (DiskFile_ && DiskFile_->FileFound()) DiskFile_->xbFlush();
+}
+
+void XBobjIndexFile::CloseFile() {
+  if (!DiskFile_ || !DiskFile_->FileFound()) return;
+  for (int i = 0; i < TagList_.Count(); ++i) TagList_[i]->TagClose();
+  Flush();
+  DiscardCache();
+  DiskFile_->xbCloseFile();
+}
+
+XBobjIndexTag* XBobjIndexFile::TagByName(const AnsiString& ITN) const {
+  const AnsiString want = platform::AnsiUpperCase(ITN);
+  for (int i = 0; i < TagList_.Count(); ++i)
+    if (platform::AnsiUpperCase(TagList_[i]->TagName()) == want) return TagList_[i];
+  return nullptr;
+}
+
+XBobjIndexTag* XBobjIndexFile::TagByNumber(int n) const {
+  return n >= 0 && n < TagList_.Count() ? TagList_[n] : nullptr;
+}
+
+XBobjIndexTag* XBobjIndexFile::KeyByName(const AnsiString& AKey, bool AFor) const {
+  const AnsiString want = platform::AnsiUpperCase(AKey);
+  for (int i = 0; i < TagList_.Count(); ++i) {
+    XBobjIndexTag* tag = TagList_[i];
+    if (AFor && tag->Conditional()) continue;
+    if (platform::AnsiUpperCase(tag->KeyExpr()) == want) return tag;
+  }
+  return nullptr;
+}
+
+bool XBobjIndexFile::IsFileName(const std::string& IName) const {
+  const size_t slash = IName.rfind('/');
+  const std::string part = slash == std::string::npos ? IName : IName.substr(slash + 1);
+  return platform::AnsiUpperCase(part) == platform::AnsiUpperCase(IndexName_);
+}
+
+std::string XBobjIndexFile::GetFileName() const { return DiskFile_ ? DiskFile_->FileName() : IndexName_; }
+
+void XBobjIndexFile::RaiseCorrupted() const { XBRaise(xbmIndexCorrupted, {GetFileName()}); }
+
+// ---------------------------------------------------------------------------
+// Page objects and the cache
+
+std::unique_ptr<XBobjIndexKey> XBobjIndexFile::NewPageObject(XBobjIndexTag* tag) {
+  if (Pool_.empty()) return std::make_unique<XBobjIndexKey>(tag);
+  auto page = std::move(Pool_.back());
+  Pool_.pop_back();
+  page->TagParent = tag;
+  return page;
+}
+
+void XBobjIndexFile::Recycle(std::unique_ptr<XBobjIndexKey> page) {
+  page->Reset(nullptr);
+  if (Pool_.size() < 128) Pool_.push_back(std::move(page));
+}
+
+int64_t XBobjIndexFile::FileSize() const {
+  const int64_t disk = DiskFile_ && DiskFile_->FileFound() ? DiskFile_->xbFileSize() : 0;
+  return std::max(disk, CacheEnd_);
+}
+
+void XBobjIndexFile::SetCacheBudget(size_t bytes) {
+  CacheBudget_ = bytes;
+  // Slots above the new bound go; the clock picks which blocks stay.
+  const size_t limit = CachePage_ > 0 ? std::max(MinCachedPages, bytes / static_cast<size_t>(CachePage_)) : 0;
+  if (Slots_.size() <= limit) return;
+  for (size_t slot = limit; slot < Slots_.size(); ++slot)
+    if (Slots_[slot].index >= 0) FreeSlot(static_cast<int>(slot));
+  Slots_.resize(limit);
+  Arena_.resize(limit * static_cast<size_t>(CachePage_));
+  std::erase_if(FreeSlots_, [&](int slot) { return static_cast<size_t>(slot) >= limit; });
+  Hand_ = 0;
+}
+
+int XBobjIndexFile::FindSlot(int64_t index) const {
+  return static_cast<size_t>(index) < SlotOf_.size() ? SlotOf_[static_cast<size_t>(index)] : -1;
+}
+
+int XBobjIndexFile::TakeSlot(int64_t index) {
+  int slot;
+  if (!FreeSlots_.empty()) {
+    slot = FreeSlots_.back();
+    FreeSlots_.pop_back();
+  } else if (const size_t limit = std::max(MinCachedPages, CacheBudget_ / static_cast<size_t>(CachePage_));
+             Slots_.size() < limit) {
+    if (Slots_.empty()) {
+      // Room for the whole budget at once: growing would copy the blocks.
+      Slots_.reserve(limit);
+      Arena_.reserve(limit * static_cast<size_t>(CachePage_));
+    }
+    slot = static_cast<int>(Slots_.size());
+    Slots_.emplace_back();
+    Arena_.resize(Slots_.size() * static_cast<size_t>(CachePage_));
+  } else {
+    // The clock: a block used since the hand last passed gets another round.
+    for (;;) {
+      if (Hand_ >= Slots_.size()) Hand_ = 0;
+      CacheSlot& s = Slots_[Hand_];
+      if (!s.referenced) break;
+      s.referenced = false;
+      ++Hand_;
+    }
+    slot = static_cast<int>(Hand_++);
+    FreeSlot(slot);
+    FreeSlots_.pop_back();
+  }
+  if (static_cast<size_t>(index) >= SlotOf_.size())
+    SlotOf_.resize(std::max(static_cast<size_t>(index) + 1, SlotOf_.size() * 2), -1);
+  SlotOf_[static_cast<size_t>(index)] = slot;
+  Slots_[static_cast<size_t>(slot)] = CacheSlot{index, false, true};
+  return slot;
+}
+
+void XBobjIndexFile::WriteBack(int slot) {
+  CacheSlot& s = Slots_[static_cast<size_t>(slot)];
+  if (!s.dirty) return;
+  DiskWrite(s.index * CachePage_, SlotBytes(slot), CachePage_);
+  s.dirty = false;
+}
+
+void XBobjIndexFile::FreeSlot(int slot) {
+  WriteBack(slot);
+  CacheSlot& s = Slots_[static_cast<size_t>(slot)];
+  SlotOf_[static_cast<size_t>(s.index)] = -1;
+  s = CacheSlot{};
+  FreeSlots_.push_back(slot);
+}
+
+void XBobjIndexFile::Uncache(int64_t pos, int size) {
+  if (Slots_.size() == FreeSlots_.size() || CachePage_ <= 0) return;
+  const int64_t first = pos / CachePage_, last = (pos + std::max(size, 1) - 1) / CachePage_;
+  for (int64_t index = first; index <= last; ++index) {
+    const int slot = FindSlot(index);
+    if (slot >= 0) FreeSlot(slot);
+  }
+}
+
+void XBobjIndexFile::WriteBackAll() {
+  // In file order: the disk sees one forward sweep.
+  std::vector<std::pair<int64_t, int>> dirty;
+  for (size_t slot = 0; slot < Slots_.size(); ++slot)
+    if (Slots_[slot].dirty) dirty.emplace_back(Slots_[slot].index, static_cast<int>(slot));
+  std::sort(dirty.begin(), dirty.end());
+  for (const auto& [index, slot] : dirty) WriteBack(slot);
+}
+
+void XBobjIndexFile::DropCache() {
+  WriteBackAll();
+  DiscardCache();
+}
+
+void XBobjIndexFile::DiscardCache() {
+  SlotOf_.clear();
+  Slots_.clear();
+  FreeSlots_.clear();
+  Arena_.clear();
+  Hand_ = 0;
+  CacheEnd_ = 0;
+}
+
+}  // namespace xbase

@@ -1,0 +1,558 @@
+// The index framework: what every index format of the engine shares.
+//
+// An index orders the records of one table by a key computed from each
+// record (an xBase expression such as "upper(NA)"), optionally only the
+// records that meet a FOR condition. Every format (NDX, NTX, MDX, CDX and
+// the index kept in memory) is a B-tree of fixed-size pages; here are the
+// parts they have in common:
+//
+//   XBobjIndexKeyData  one key value with its links (record or child page)
+//   XBobjIndexKey      one page in memory: its entries in order
+//   XBobjIndexTag      one index order: seeking, reading in order, adding
+//                      and deleting keys, the path of loaded pages
+//   XBobjIndexFile     one index file holding one or more tags: opening,
+//                      the index lock, page input and output with the
+//                      table's scrambling, and the block cache
+//
+// A format derives from XBobjIndexTag and XBobjIndexFile and overrides only
+// the virtual operations that read and write its pages and headers; the
+// tree algorithms here never look at page bytes.
+//
+// The tree in memory. A leaf holds record entries (key, Tag = record
+// number); a node holds child entries (key, Tag = child page), the key of
+// each being the last key of its child's subtree, so a search descends into
+// the first child whose key is not below the search key, or the last child.
+// The last entry of a node may carry a format's sentinel key (above every
+// real key) where the page stores only a pointer. The loaded pages always
+// form one path from the root to the current leaf: each page holds at most
+// one child object, and moving elsewhere releases the old child, which
+// stores it when it changed. A page is split only when it is stored, by the
+// format's PageStore; the root's page number never changes when the tree
+// grows, because a root that splits hands its entries to a new page and
+// becomes the node above it.
+//
+// What the framework promises: keys compare with TxbVariant::Compare, the
+// search key first (a shorter text search key that matches counts as equal
+// when partial, as smaller when whole); equal keys keep the order in which
+// they were added unless the file orders them by record number; damaged
+// pages raise EXBaseError 65141 before they are used, and a descent deeper
+// than 64 levels (a cycle of child pointers) raises it too.
+//
+// The block cache. A file opened exclusively keeps the page images it reads
+// and writes (unscrambled) in a bounded cache and writes a changed one only
+// when it leaves the cache, at Flush and at CloseFile: no one else can see
+// the file in between, and its bytes after a flush or close are those that
+// writing each page in turn would have left. A shared file reads every page
+// from the file each time and writes it when it is stored.
+//
+// An index object has one user at a time; it is not thread-safe.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/CodePage.h"
+#include "xbase/xb_disk.h"
+#include "xbase/xb_lock.h"
+#include "xbase/xb_util.h"
+#include "xbase/xb_variant.h"
+
+namespace xbase {
+
+using platform::AnsiString;
+
+class TxbExpHandler;
+class TxbExpUserLink;
+class XBobjIndexFile;
+class XBobjIndexTag;
+
+// What an index needs of the table it orders. The table handler implements
+// it; an index file keeps a pointer to it and owns nothing of the table.
+class XBobjIndexOwner {
+ public:
+  virtual ~XBobjIndexOwner();
+
+  // Full path of the table file: index names without a folder go beside it.
+  virtual std::string IndexTableFileName() const = 0;
+  // The link that key and FOR expressions are compiled against (the
+  // table's fields and table-bound functions), and the table's alias.
+  virtual TxbExpUserLink* IndexExpLink() = 0;
+  virtual AnsiString IndexAlias() const = 0;
+  // Records in the table, and the one in the record buffer (0 for none).
+  virtual int IndexRecordCount() = 0;
+  virtual int IndexRecNumber() const = 0;
+  // Finds compare whole keys (the table's xbvExactMatch).
+  virtual bool IndexExactMatch() const = 0;
+  // The passwords pages are read and written with; empty for a table that
+  // is not scrambled.
+  virtual const AnsiString& IndexPasswordIn() const = 0;
+  virtual const AnsiString& IndexPasswordOut() const = 0;
+  // Reads record `n` (1..IndexRecordCount) into the record buffer that key
+  // and FOR expressions read.
+  virtual void IndexReadRecord(int n) = 0;
+  // Progress of a bulk build (the table's status operation).
+  virtual void IndexStatus(int stat1, int stat2, int stat3) = 0;
+  // Key upkeep on a record write: whether the record buffer differs from
+  // the record as it stands in the file, and switching the record buffer
+  // that expressions read to that stored record (true) and back (false).
+  virtual bool IndexRecModified() const = 0;
+  virtual void IndexUseOrigRec(bool on) = 0;
+  // Folder for the key sorter's work file ("" for the system's).
+  virtual std::string IndexTempDir() const = 0;
+};
+
+enum class XBsetPageType : uint8_t { Unknown, Root, Node, Leaf, RootLeaf };
+
+// One key value (a TxbVariant) with the links an index entry carries.
+class XBobjIndexKeyData : public TxbVariant {
+ public:
+  explicit XBobjIndexKeyData(int size = 0) : TxbVariant(size) {}
+
+  // The record number kept with a key where the format's nodes carry one
+  // (files whose KeyWithRec is set).
+  int Xtra = 0;
+  // In a leaf entry the record number; in a node entry the child page.
+  int Tag = 0;
+
+  // This value becomes a copy of `source`'s (reusing the buffer).
+  void AssignValue(const TxbVariant& source);
+  // Value, Tag and Xtra of `source`.
+  void AssignLinks(const XBobjIndexKeyData& source);
+  std::unique_ptr<XBobjIndexKeyData> CloneLinks() const;
+};
+
+// One page in memory: its entries in order. Formats fill it from their
+// bytes (PageLoad) and write it back (PageStore); the framework moves within
+// it and changes it. A page object is reused: entries it lets go of are kept
+// as spares for the next load.
+class XBobjIndexKey : public TxbCollection<XBobjIndexKeyData> {
+ public:
+  explicit XBobjIndexKey(XBobjIndexTag* tag) : TagParent(tag) {}
+  ~XBobjIndexKey() override;
+
+  // Page number as the format counts (NDX: block); 0 for one not placed.
+  int Page = 0;
+  // Sibling pages where a format has them (-1 when unknown).
+  int Left = -1, Right = -1;
+  // The parent page (nullptr for the root) and the one child loaded below.
+  XBobjIndexKey* Owner = nullptr;
+  std::unique_ptr<XBobjIndexKey> Child;
+  XBobjIndexTag* TagParent;
+  XBsetPageType PageType = XBsetPageType::Unknown;
+  // Current entry; a page loaded afresh has no position (NoPosition).
+  static constexpr int NoPosition = -9;
+  int CurKey = NoPosition;
+  // Entries changed since the page was loaded or last stored.
+  bool Changed = false;
+  // The root this page made above itself when it split without a parent;
+  // owned here until it is stored, right after this page.
+  std::unique_ptr<XBobjIndexKey> NewRoot;
+  // Set by the format's load when the page is its tag's root.
+  bool IsRoot = false;
+  bool LastEntry = false, Reload = false;
+  // The compact leaf of CDX.
+  uint16_t Space = 0;
+  uint32_t RNMask = 0;
+  uint8_t DCMask = 0, TCMask = 0, RNBits = 0, DCBits = 0, TCBits = 0, ReqByte = 0;
+  // Whether the current entry is the first / last of the whole tag.
+  bool ChkBOF = false, ChkEOF = false;
+  // Depth on the path: the root is 1.
+  int Level = 1;
+
+  bool IsLeaf() const { return PageType == XBsetPageType::Leaf || PageType == XBsetPageType::RootLeaf; }
+  // A new entry at `index` (Count() appends), taken from the spares.
+  XBobjIndexKeyData* InsertEntry(int index);
+  XBobjIndexKeyData* AppendEntry() { return InsertEntry(Count()); }
+  // Removes the entry at `index`, keeping it as a spare.
+  void RemoveEntry(int index);
+  // Moves the first `n` entries to the end of `target`.
+  void MoveFirstEntries(int n, XBobjIndexKey& target);
+  // Empties the page and clears every link and flag, for a fresh load.
+  void Reset(XBobjIndexTag* tag);
+
+ protected:
+  void FreeItem(std::unique_ptr<XBobjIndexKeyData> item) override;
+
+ private:
+  std::vector<std::unique_ptr<XBobjIndexKeyData>> spare_;
+};
+
+// One index order over the table. The handler opens it, seeks, reads in
+// order and keeps it in step with record writes; the format overrides how
+// its pages and header are read and written.
+class XBobjIndexTag {
+ public:
+  // Seek positions: after every key equal to the search key, and any record.
+  static constexpr int AfterEqual = 0x7FFFFFFF;
+  static constexpr int AnyRecord = -1;
+  // The IfPartial argument of key comparisons.
+  static constexpr int Partial = 0;
+  static constexpr int Whole = -1;
+  // Descents deeper than this are a cycle of child pointers.
+  static constexpr int MaxDepth = 64;
+
+  explicit XBobjIndexTag(XBobjIndexFile* owner);
+  // Releases the path (storing changed pages) and stores a changed header;
+  // errors are swallowed here (TagClose raises them).
+  virtual ~XBobjIndexTag();
+  XBobjIndexTag(const XBobjIndexTag&) = delete;
+  XBobjIndexTag& operator=(const XBobjIndexTag&) = delete;
+
+  // --- The format's operations ---
+
+  // Converts a computed or given key to the form the tag stores and
+  // compares (DoTrim: text loses its trailing blanks). Nothing here.
+  virtual void AdjustValue(TxbVariant& AKey, bool DoTrim);
+  // Makes the tag anew: name, key and FOR expressions, order, uniqueness.
+  virtual bool IndexTagNew(const AnsiString& ITN, const AnsiString& KeyExp, const AnsiString& ForExp,
+                           bool Ascnd, bool Uniq);
+  // Adds `Key` (its Tag the record number) in order and positions on it;
+  // false when a unique tag already holds an equal key (nothing added).
+  virtual bool KeyAdd(XBobjIndexKeyData& Key);
+  // The root page as the file states it.
+  virtual int GetTagRoot();
+  // Reads page `PN` into `PIK` (emptied by the caller), raising 65141 for a
+  // page that cannot be valid.
+  virtual void PageLoad(int PN, XBobjIndexKey& PIK);
+  // Stores a changed page: splits one that holds too many entries (passing
+  // separators up, AddNodeKey) and writes the pieces (StorePiece).
+  virtual void PageStore(XBobjIndexKey& PIK);
+  // Reads and writes the tag's header (both clear TagChanged here).
+  virtual void TagLoad();
+  virtual void TagStore();
+  // Compile KeyExpr / ForExpr against the table (the old handler is freed).
+  virtual void PostTagExpression();
+  virtual void PostTagFilter();
+  // Evaluates the key on the record buffer into AVar; false without a key
+  // expression. Chg := true.
+  virtual bool SolveExpression(TxbVariant& AVar, bool& Chg);
+  // True only when the FOR condition evaluates to a logical true.
+  virtual bool SolveFilter();
+  // Writes the bytes of a stored page (its entries as they stand, no
+  // splitting). Nothing here.
+  virtual void PageWriteImage(XBobjIndexKey& PIK);
+
+  // --- Opening and closing ---
+
+  // Closes the tag and loads its root: Posn 2 no positioning, 0 the top
+  // key. A root the format does not recognise is read again from the
+  // header; then it raises 65141 "Index file <tag>-><file> is corrupted".
+  void TagOpen(int Posn);
+  // Releases the path (storing changed pages), stores a changed header, no
+  // current record.
+  void TagClose();
+  // Stores the changed pages of the path and a changed header, and stays
+  // on the current key.
+  void TagFlush();
+  bool IsOpen() const { return RootPage_ != nullptr; }
+
+  // --- Reading in order (the path's leaf entry becomes current) ---
+
+  bool ReadTopKey();
+  bool ReadBottomKey();
+  bool ReadNextKey();
+  bool ReadPreviousKey();
+  bool ReadCurrentKey();
+  // Scans the whole tag in order for the entry of record `RecNum`.
+  bool SeekRecNum(int RecNum);
+  // Seeks `Key` from the root: 0 found at the current leaf entry, -1 at
+  // the first greater key, 1 past the end of the leaf reached. RecNum:
+  // AnyRecord, AfterEqual, or a record whose entry is wanted.
+  int SeekKey(int RecNum, const TxbVariant& Key, int IfPartial);
+  // Positions on the entry of `Key` for record `Key.Tag` (over every equal
+  // key, whichever leaves they span), else on the entry of that record
+  // anywhere (SeekRecNum); false when there is none.
+  bool SeekEntry(const XBobjIndexKeyData& Key);
+  // Removes the current leaf entry (the tag then stands on no key).
+  void DeleteCurrentKey();
+
+  // --- State ---
+
+  const AnsiString& TagSig() const { return TagSig_; }
+  const AnsiString& TagName() const { return TagName_; }
+  const AnsiString& KeyExpr() const { return KeyExpr_; }
+  const AnsiString& ForExpr() const { return ForExpr_; }
+  // The expression text as compiled ("" without one).
+  AnsiString GetIndexExpression() const;
+  int KeyLength() const { return KeyLength_; }
+  int EntryLength() const { return EntryLength_; }
+  int MaxKeys() const { return MaxKeys_; }
+  char KeyType() const { return KeyType_; }
+  bool KeyIsAscending() const { return AscendKey_; }
+  bool KeyIsUnique() const { return UniqueKey_; }
+  bool Conditional() const { return Conditional_; }
+  int RootBlock() const { return RootBlock_; }
+  int TagBlock() const { return TagBlock_; }
+  bool TagChanged() const { return TagChanged_; }
+  void SetTagChanged() { TagChanged_ = true; }
+  // The current key; its Tag is the current record (0 for none).
+  const XBobjIndexKeyData& CurKeyInfo() const { return CurKeyInfo_; }
+  int CurKeyPage() const { return CurKeyPage_; }
+  bool TagBOF() const { return TagBOF_; }
+  bool TagEOF() const { return TagEOF_; }
+  XBobjIndexFile* Owner() const { return Owner_; }
+  // The file's index lock (LockOwner).
+  bool LockOwner();
+  // Pages on the path, root first (for tests of the tree's shape).
+  int PathDepth() const;
+
+ protected:
+  // The compare of every key: `key` against `entry`, negated by InvertCmpr.
+  int CompareKey(const TxbVariant& key, const TxbVariant& entry, int ifPartial) const;
+
+  // The path.
+  XBobjIndexKey* RootPage() const { return RootPage_.get(); }
+  XBobjIndexKey* LeafPage() const;
+  // The path ends in a leaf standing on one of its entries.
+  bool OnLeafEntry() const;
+  // Loads page `block` below `page` (whose old child must be released).
+  XBobjIndexKey* LoadChild(XBobjIndexKey& page, int block);
+  // Releases `page`'s child and everything below it.
+  void ReleaseChild(XBobjIndexKey& page);
+  // The one place that copies a leaf entry to CurKeyInfo: 1 when it is the
+  // first key of the tag, plus 2 when it is the last.
+  int RetrieveKey();
+
+  // Tree changes on the path (Part of every format).
+  void InsertKey(XBobjIndexKey& page, const XBobjIndexKeyData& Key, bool After);
+  void AddNodeKey(XBobjIndexKey& page, const XBobjIndexKeyData& Key);
+  void SetRoot(XBobjIndexKey& page);
+  void ReplaceNodeKey(XBobjIndexKey& page);
+  void DeleteKey(XBobjIndexKey& page);
+  void DeleteNodeKey(XBobjIndexKey& page);
+
+  // A piece of a stored page is complete: its image is written. A piece
+  // that a split made is handed over and reused afterwards.
+  void StorePiece(XBobjIndexKey& page);
+  void StoreNewPiece(std::unique_ptr<XBobjIndexKey> piece);
+  // An empty page object of this tag (reused from the file's pool).
+  std::unique_ptr<XBobjIndexKey> NewPage();
+
+  // Raises 65141 for this tag's file.
+  [[noreturn]] void RaiseCorrupted() const;
+
+  // Fields the formats set and read.
+  AnsiString TagSig_ = "UNK";
+  AnsiString TagName_;
+  AnsiString KeyExpr_;
+  AnsiString ForExpr_;
+  int KeyLength_ = 0;
+  int DefaultLen_ = 0;
+  int EntryLength_ = 0;
+  int MaxKeys_ = 0;
+  int MinKeys_ = 0;
+  int TagBlock_ = 0;
+  int RootBlock_ = 0;
+  bool TagChanged_ = false;
+  bool AscendKey_ = true;
+  bool UniqueKey_ = false;
+  bool Conditional_ = false;
+  char KeyType_ = 'C';
+  bool InvertCmpr_ = false;
+  bool InvertRead_ = false;
+  bool TagUpdating_ = false;
+  bool KeyUpdated_ = false;
+  bool TagBOF_ = false;
+  bool TagEOF_ = false;
+  XBobjIndexKeyData CurKeyInfo_{256};
+  int CurKeyPage_ = 0;
+  XBobjIndexKeyData RangeLo_, RangeHi_;
+  int RangeExtent_ = Partial;
+  bool LoInRange_ = true, HiInRange_ = true;
+  std::unique_ptr<TxbExpHandler> ExprHandlr_;
+  std::unique_ptr<TxbExpHandler> FltrHandlr_;
+
+ private:
+  friend class XBobjIndexFile;
+  std::unique_ptr<XBobjIndexKey> LoadPage(int block);
+  void ReleasePage(std::unique_ptr<XBobjIndexKey> page);
+  // Descends from `page` to a leaf by the first (forward) or last entries;
+  // false when it meets an empty leaf.
+  bool DescendEdge(XBobjIndexKey* page, bool forward);
+  // Moves to the next / previous leaf that holds entries; false at the end
+  // (the path then stays where it was).
+  bool StepLeaf(bool forward);
+  std::unique_ptr<TxbExpHandler> Compile(const AnsiString& text);
+
+  XBobjIndexFile* Owner_;
+  std::unique_ptr<XBobjIndexKey> RootPage_;
+};
+
+// One index file: its disk file, its tags, the index lock and the block
+// cache.
+class XBobjIndexFile {
+ public:
+  // Memory the block cache of an exclusive file may use by default.
+  static constexpr size_t DefaultCacheBudget = size_t{32} << 20;
+
+  // An index file of table `PDB` (may be nullptr: then names are taken from
+  // the current folder, keys need no table, and finds are exact).
+  explicit XBobjIndexFile(XBobjIndexOwner* PDB);
+  // Closes the tags and the file; errors are swallowed here (CloseFile
+  // raises them).
+  virtual ~XBobjIndexFile();
+  XBobjIndexFile(const XBobjIndexFile&) = delete;
+  XBobjIndexFile& operator=(const XBobjIndexFile&) = delete;
+
+  // --- The format's operations ---
+
+  virtual bool AddTag(const AnsiString& ITN, const AnsiString& KeyExp, const AnsiString& ForExp, bool Ascnd,
+                      bool Uniq);
+  virtual bool DeleteTag(const AnsiString& ITN);
+  // The next free page, taken; -1 here.
+  virtual int GetAvailPage();
+  virtual void ResetAvailPage();
+  // Reads / writes `Size` bytes at byte position `Blok`, unscrambled /
+  // scrambled per 512 bytes with the table's passwords; false when not all
+  // bytes moved (or there is no file). Formats that count pages convert
+  // their page numbers and call these.
+  virtual bool PageRead(int64_t Blok, uint8_t* Page, int Size);
+  virtual bool PageWrite(int64_t Blok, const uint8_t* Page, int Size);
+  // PageRead without a copy: the bytes at byte position `Blok`, valid until
+  // the next page operation of the file; nullptr when not all could be read.
+  const uint8_t* PageView(int64_t Blok, int Size);
+  virtual void Reindex();
+  // Renames the file (keeping its extension); true.
+  virtual bool Rename(const std::string& NewName);
+  virtual bool ExternalChange();
+  virtual void ixSetLockProtocol(XBsetLokProtocol LokProtocol);
+
+  // --- Opening ---
+
+  // Opens or creates the disk file: `EX` is the default extension; a name
+  // without a folder goes beside the table. Creating without Overwrite
+  // opens an existing file instead. Opening gives nullptr for a missing
+  // file; creating makes it empty, read-write and exclusive.
+  XBO_DiskFile* IndexFileOpen(const std::string& FN, const std::string& EX, bool ReadWrite, bool Shared,
+                              bool Create, bool Overwrite);
+
+  // --- Locks (shared files only; an exclusive file is always locked) ---
+
+  // Waits for the protocol's index-lock bytes (65198 "Can not Lock file"
+  // when they cannot be had); true.
+  bool IndexLock();
+  // Releases one count of the index lock.
+  void IndexUnlock();
+
+  // --- Writing out and closing ---
+
+  // Stores every tag's changed pages and header and writes the changed
+  // blocks the cache holds, so that the file on disk is complete; the tags
+  // stay where they are.
+  void Flush();
+  // Flush, then closes the disk file (raising what closing raises).
+  void CloseFile();
+
+  // --- Tags ---
+
+  XBobjIndexTag* TagByName(const AnsiString& ITN) const;
+  // 0-based; nullptr outside.
+  XBobjIndexTag* TagByNumber(int n) const;
+  int TagCount() const { return TagList_.Count(); }
+  // The first tag whose key expression is `AKey` (case ignored); with AFor
+  // tags with a FOR condition are passed over.
+  XBobjIndexTag* KeyByName(const AnsiString& AKey, bool AFor) const;
+  // The file's name part equals IName's, case ignored.
+  bool IsFileName(const std::string& IName) const;
+  std::string GetFileName() const;
+
+  // --- State ---
+
+  const std::string& IndexName() const { return IndexName_; }
+  XBobjIndexOwner* Owner() const { return Owner_; }
+  XBO_DiskFile* DiskFile() const { return DiskFile_.get(); }
+  bool KeyWithRec() const { return KeyWithRec_; }
+  bool Exact() const { return Exact_; }
+  void SetExact(bool v) { Exact_ = v; }
+  int NextAvail() const { return NextAvail_; }
+  bool CreateOK() const { return CreateOK_; }
+  bool Corrupted() const { return Corrupted_; }
+  XBsetLokProtocol dfLockStyle() const { return dfLockStyle_; }
+  const XBLockRegions& LockRegions() const { return Regions_; }
+  // Whether blocks are kept in the cache (the file is open exclusively).
+  bool Caching() const { return CachePage_ > 0 && DiskFile_ && !DiskFile_->FileShared(); }
+  // Bounds the cache's memory (it always keeps a few blocks).
+  void SetCacheBudget(size_t bytes);
+  // Blocks the cache holds now.
+  int CachedPages() const { return static_cast<int>(Slots_.size() - FreeSlots_.size()); }
+  // The file's size, counting blocks the cache has not written yet.
+  int64_t FileSize() const;
+
+ protected:
+  // The tags, owned.
+  TxbCollection<XBobjIndexTag>& TagList() { return TagList_; }
+  // The format's page size: reads and writes of whole pages go through the
+  // cache (0: none).
+  void SetCachePage(int size) { CachePage_ = size; }
+  // Writes the changed blocks of the cache, then forgets it (before the
+  // file is rewritten behind it: rebuilds, zap, new passwords).
+  void DropCache();
+  // Forgets the cache without writing (the file is being made anew).
+  void DiscardCache();
+  // IndexFileOpen made the file (rather than opening one).
+  bool FileCreated() const { return FileCreated_; }
+  [[noreturn]] void RaiseCorrupted() const;
+  // Closes the tags and writes what is owed, swallowing errors: the first
+  // thing a format's destructor does, while its page operations still
+  // reach the format.
+  void WriteOutOnDestroy();
+
+  std::string IndexName_;
+  std::unique_ptr<XBO_DiskFile> DiskFile_;
+  bool KeyWithRec_ = false;
+  bool Dictionary_ = false;
+  int NextAvail_ = -1;
+  bool Exact_ = true;
+  bool CreateOK_ = false;
+  bool Corrupted_ = false;
+  bool FileCreated_ = false;
+  XBsetLokProtocol dfLockStyle_ = XBsetLokProtocol::Default;
+  XBLockRegions Regions_;
+
+ private:
+  friend class XBobjIndexTag;
+  struct CacheSlot {
+    int64_t index = -1;  // position div page size; -1 when free
+    bool dirty = false;
+    bool referenced = false;
+  };
+  // The cache keeps at least this many blocks whatever its budget.
+  static constexpr size_t MinCachedPages = 16;
+
+  // Page objects are reused: a released one waits here for the next load.
+  std::unique_ptr<XBobjIndexKey> NewPageObject(XBobjIndexTag* tag);
+  void Recycle(std::unique_ptr<XBobjIndexKey> page);
+
+  // The file's bytes, scrambled on the way.
+  bool DiskRead(int64_t pos, uint8_t* bytes, int size);
+  bool DiskWrite(int64_t pos, const uint8_t* bytes, int size);
+  // The cache: a whole aligned page, or nothing.
+  bool Cacheable(int64_t pos, int size) const { return Caching() && size == CachePage_ && pos % CachePage_ == 0; }
+  uint8_t* SlotBytes(int slot) { return Arena_.data() + static_cast<size_t>(slot) * static_cast<size_t>(CachePage_); }
+  int FindSlot(int64_t index) const;
+  // A slot for page `index` (evicting one when the cache is full).
+  int TakeSlot(int64_t index);
+  void WriteBack(int slot);
+  void FreeSlot(int slot);
+  // Writes back and frees the cached blocks over [pos, pos + size).
+  void Uncache(int64_t pos, int size);
+  void WriteBackAll();
+
+  XBobjIndexOwner* Owner_;
+  TxbCollection<XBobjIndexTag> TagList_;
+  int CachePage_ = 0;
+  size_t CacheBudget_ = DefaultCacheBudget;
+  std::vector<int32_t> SlotOf_;  // page index -> slot, -1 for none
+  std::vector<CacheSlot> Slots_;
+  std::vector<int> FreeSlots_;
+  std::vector<uint8_t> Arena_;  // the slots' bytes, CachePage_ each
+  size_t Hand_ = 0;             // the clock hand over Slots_
+  int64_t CacheEnd_ = 0;        // end of the furthest block written to the cache
+  std::vector<std::unique_ptr<XBobjIndexKey>> Pool_;
+  std::vector<uint8_t> CryptBuf_;
+  std::vector<uint8_t> ViewBuf_;  // PageView of a page that is not cached
+};
+
+}  // namespace xbase

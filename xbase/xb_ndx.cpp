@@ -1,0 +1,341 @@
+#include "xbase/xb_ndx.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "xbase/xb_bytes.h"
+#include "xbase/xb_error.h"
+#include "xbase/xb_util.h"
+
+namespace xbase {
+
+namespace {
+
+constexpr int kBlock = 512;
+// Entries start after the 4-byte count; a node's last pointer needs 4 more.
+constexpr int kEntriesAt = 4;
+constexpr int kExprAt = 24;
+// The key of a node's pointer-only entry, above every real key.
+constexpr double kSentinelNumber = 1.7e308;
+// The empty date's key: after every real date, below the sentinel.
+constexpr double kEmptyDate = 1.0e100;
+
+int EntryLengthFor(int keyLength) { return (keyLength + 8 + 3) / 4 * 4; }
+
+// The length of `n` bytes of text without their trailing blanks.
+int TrimmedLength(const uint8_t* text, int n) {
+  constexpr uint64_t kBlanks = 0x2020202020202020ull;
+  uint64_t word;
+  while (n >= 8) {
+    std::memcpy(&word, text + n - 8, 8);
+    if (word != kBlanks) break;
+    n -= 8;
+  }
+  while (n > 0 && text[n - 1] == ' ') --n;
+  return n;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// The tag
+
+XBobjNDXTag::XBobjNDXTag(XBobjNDXFile* owner) : XBobjIndexTag(owner) {
+  TagSig_ = "NDX";
+  DefaultLen_ = 1;
+  TagBlock_ = 0;
+  TagName_ = FileBaseName(owner->IndexName()).substr(0, 260);
+}
+
+XBobjNDXTag::~XBobjNDXTag() {
+  try {
+    TagClose();
+  } catch (...) {
+    // Destruction cannot report; TagClose and CloseFile raise these.
+  }
+}
+
+void XBobjNDXTag::AdjustValue(TxbVariant& AKey, bool DoTrim) {
+  switch (KeyType_) {
+    case 'N':
+      if (AKey.TypeVar() != xbvtFloat) AKey.PutFloat(AKey.IsEmpty() ? 0.0 : AKey.GetFloat());
+      break;
+    case 'D': {
+      double day = AKey.TypeVar() == xbvtFloat ? AKey.GetFloat() : AKey.GetDate();
+      if (day < 0.1) day = kEmptyDate;
+      AKey.PutFloat(day);
+      break;
+    }
+    default:
+      if (AKey.TypeVar() != xbvtText) AKey.PutString(AKey.GetString());
+      if (DoTrim) AKey.TrimR();
+      break;
+  }
+}
+
+bool XBobjNDXTag::IndexTagNew(const AnsiString&, const AnsiString& KeyExp, const AnsiString& ForExp, bool Ascnd,
+                              bool Uniq) {
+  // The header cannot record a descending order, and the comparisons here
+  // are ascending: a descending tag would be out of order at once.
+  if (!Ascnd)
+    throw EXBaseError("Index file " + Owner()->GetFileName() + " cannot hold a descending order");
+  XBobjIndexTag::IndexTagNew(TagName_, KeyExp, ForExp, Ascnd, Uniq);
+  InvertCmpr_ = false;
+
+  TxbVariant sample(256);
+  bool changed;
+  if (!SolveExpression(sample, changed)) XBRaise(xbmNoIndexKey);
+  switch (sample.TypeVar()) {
+    case xbvtText:
+      KeyType_ = 'C';
+      KeyLength_ = sample.SizeVar();
+      break;
+    case xbvtBoolean:
+      KeyType_ = 'C';
+      KeyLength_ = 1;
+      break;
+    case xbvtFloat:
+      KeyType_ = 'N';
+      KeyLength_ = 12;
+      break;
+    case xbvtDate:
+      KeyType_ = 'D';
+      KeyLength_ = 8;
+      break;
+    default: XBRaise(xbmNoIndexKey);
+  }
+  if (KeyLength_ < 1 || KeyLength_ > MaxTextKey) XBRaise(xbmSortKeyLength, {MaxTextKey, KeyLength_});
+  EntryLength_ = EntryLengthFor(KeyLength_);
+  MaxKeys_ = (kBlock - 8) / EntryLength_;
+
+  XBobjIndexOwner* table = Owner()->Owner();
+  if (table && table->IndexRecordCount() > 0)
+    throw EXBaseError("Index file " + Owner()->GetFileName() + " cannot be built on a table with records yet");
+
+  const uint8_t zeros[kBlock] = {};
+  TagBlock_ = Owner()->GetAvailPage();
+  if (!Owner()->PageWrite(TagBlock_, zeros, kBlock)) RaiseCorrupted();
+  RootBlock_ = Owner()->GetAvailPage();
+  if (!Owner()->PageWrite(RootBlock_, zeros, kBlock)) RaiseCorrupted();
+  TagChanged_ = true;
+  TagStore();
+  return true;
+}
+
+bool XBobjNDXTag::KeyAdd(XBobjIndexKeyData& Key) {
+  if (MaxKeys_ < 2) XBRaise(xbmSortKeyLength, {MaxTextKey, KeyLength_});
+  if (KeyType_ == 'C' && Key.TypeVar() == xbvtText && Key.SizeVar() > KeyLength_)
+    Key.Reserve(xbvtText, KeyLength_, KeyLength_);
+  const int xtra = Key.Xtra;
+  Key.Xtra = 0;
+  try {
+    const bool added = XBobjIndexTag::KeyAdd(Key);
+    Key.Xtra = xtra;
+    return added;
+  } catch (...) {
+    Key.Xtra = xtra;
+    throw;
+  }
+}
+
+int XBobjNDXTag::GetTagRoot() {
+  uint8_t h[kBlock];
+  if (!Owner()->PageRead(TagBlock_, h, kBlock)) return RootBlock_;
+  return static_cast<int>(GetLE32(h));
+}
+
+void XBobjNDXTag::TagLoad() {
+  uint8_t h[kBlock];
+  if (!Owner()->PageRead(TagBlock_, h, kBlock)) RaiseCorrupted();
+  const uint32_t root = GetLE32(h);
+  const int keyLength = GetLE16(h + 12);
+  const int maxKeys = GetLE16(h + 14);
+  const bool numeric = GetLE16(h + 16) != 0;
+  const int entryLength = GetLE16(h + 18);
+  // Checked before anything is read by them: a page must hold its entries,
+  // a key must fit its entry (a number needs 8 bytes), and the root must be
+  // a block of the file other than the header.
+  const int64_t blocks = Owner()->FileSize() / kBlock;
+  if (entryLength < 12 || entryLength > kBlock - 8 || keyLength < 1 || keyLength > entryLength - 8 ||
+      (numeric && entryLength < 16) || maxKeys < 1 || root < 1 || root >= blocks)
+    RaiseCorrupted();
+  EntryLength_ = entryLength;
+  MaxKeys_ = std::min(maxKeys, (kBlock - 8) / entryLength);
+  RootBlock_ = static_cast<int>(root);
+  UniqueKey_ = h[23] != 0;
+  AscendKey_ = true;
+  const uint8_t* expr = h + kExprAt;
+  KeyExpr_.assign(reinterpret_cast<const char*>(expr),
+                  strnlen(reinterpret_cast<const char*>(expr), static_cast<size_t>(kBlock - kExprAt)));
+  PostTagExpression();
+
+  // The header does not say whether a numeric key is a number or a date:
+  // the key expression does.
+  KeyType_ = numeric ? 'N' : 'C';
+  TxbVariant sample(256);
+  bool changed;
+  if (Owner()->Owner() && SolveExpression(sample, changed)) {
+    const bool isNumber = sample.TypeVar() == xbvtFloat || sample.TypeVar() == xbvtDate;
+    if (isNumber != numeric) RaiseCorrupted();
+    if (sample.TypeVar() == xbvtDate) KeyType_ = 'D';
+  }
+  KeyLength_ = KeyType_ == 'N' ? 12 : KeyType_ == 'D' ? 8 : keyLength;
+  TagChanged_ = false;
+}
+
+void XBobjNDXTag::TagStore() {
+  if (!TagChanged_) return;
+  XBobjIndexFile* file = Owner();
+  if (file->NextAvail() == -1) file->ResetAvailPage();
+  uint8_t h[kBlock] = {};
+  PutLE32(h, static_cast<uint32_t>(RootBlock_));
+  PutLE32(h + 4, static_cast<uint32_t>(file->NextAvail()));
+  PutLE16(h + 12, static_cast<uint16_t>(StoredKeyLength()));
+  PutLE16(h + 14, static_cast<uint16_t>(MaxKeys_));
+  PutLE16(h + 16, KeyType_ == 'C' ? 0 : 1);
+  PutLE16(h + 18, static_cast<uint16_t>(EntryLength_));
+  h[23] = UniqueKey_ ? 1 : 0;
+  const size_t n = std::min(KeyExpr_.size(), static_cast<size_t>(kBlock - kExprAt - 1));
+  std::memcpy(h + kExprAt, KeyExpr_.data(), n);
+  if (!file->PageWrite(TagBlock_, h, kBlock)) RaiseCorrupted();
+  TagChanged_ = false;
+}
+
+void XBobjNDXTag::PageLoad(int PN, XBobjIndexKey& PIK) {
+  const uint8_t* b = PN < 1 ? nullptr : Owner()->PageView(int64_t{PN} * kBlock, kBlock);
+  if (!b) RaiseCorrupted();
+  const int k = GetLE16(b);
+  const int el = EntryLength_;
+  const bool node = GetLE32(b + kEntriesAt) != 0;
+  if (k > MaxKeys_ || kEntriesAt + k * el + (node ? 4 : 0) > kBlock) RaiseCorrupted();
+  PIK.Page = PN;
+  PIK.IsRoot = PN == RootBlock_;
+  PIK.PageType = node ? (PIK.IsRoot ? XBsetPageType::Root : XBsetPageType::Node)
+                      : (PIK.IsRoot ? XBsetPageType::RootLeaf : XBsetPageType::Leaf);
+  const int keyBytes = StoredKeyLength();
+  for (int i = 0; i < k; ++i) {
+    const uint8_t* entry = b + kEntriesAt + i * el;
+    const uint32_t child = GetLE32(entry);
+    if (node && child == 0) RaiseCorrupted();
+    XBobjIndexKeyData* e = PIK.AppendEntry();
+    e->Tag = static_cast<int>(node ? child : GetLE32(entry + 4));
+    const uint8_t* key = entry + 8;
+    if (KeyType_ == 'C') {
+      const int n = TrimmedLength(key, keyBytes);
+      std::memcpy(e->Reserve(xbvtText, n), key, static_cast<size_t>(n));
+    } else {
+      e->PutFloat(GetLEDouble(key));
+    }
+  }
+  if (node) {
+    const uint32_t child = GetLE32(b + kEntriesAt + k * el);
+    if (child == 0) RaiseCorrupted();
+    XBobjIndexKeyData* e = PIK.AppendEntry();
+    e->Tag = static_cast<int>(child);
+    if (KeyType_ == 'C') {
+      e->PutString("\xFF");
+    } else {
+      e->PutFloat(kSentinelNumber);
+    }
+  }
+}
+
+void XBobjNDXTag::PageStore(XBobjIndexKey& PIK) {
+  const int n = PIK.Count();
+  if (n > MaxKeys_) {
+    const int first = (n + 1) / 2;
+    auto piece = NewPage();
+    piece->PageType = PIK.IsLeaf() ? XBsetPageType::Leaf : XBsetPageType::Node;
+    piece->Page = Owner()->GetAvailPage();
+    XBobjIndexKeyData separator;
+    separator.AssignLinks(*PIK.Items(first - 1));
+    separator.Tag = piece->Page;
+    AddNodeKey(PIK, separator);
+    PIK.MoveFirstEntries(first, *piece);
+    if (PIK.CurKey >= first) PIK.CurKey -= first;
+    StoreNewPiece(std::move(piece));
+  }
+  StorePiece(PIK);
+}
+
+void XBobjNDXTag::PageWriteImage(XBobjIndexKey& PIK) {
+  uint8_t b[kBlock] = {};
+  const int n = PIK.Count();
+  const bool node = !PIK.IsLeaf() && n > 0;
+  const int keyed = node ? n - 1 : n;
+  const int el = EntryLength_;
+  const int keyBytes = StoredKeyLength();
+  if (kEntriesAt + keyed * el + (node ? 4 : 0) > kBlock) RaiseCorrupted();
+  PutLE32(b, static_cast<uint32_t>(keyed));
+  for (int i = 0; i < keyed; ++i) {
+    uint8_t* entry = b + kEntriesAt + i * el;
+    const XBobjIndexKeyData& e = *PIK.Items(i);
+    PutLE32(entry + (node ? 0 : 4), static_cast<uint32_t>(e.Tag));
+    uint8_t* key = entry + 8;
+    if (KeyType_ == 'C') {
+      const int len = std::min(e.SizeVar(), keyBytes);
+      if (len > 0) std::memcpy(key, e.VarBuf(), static_cast<size_t>(len));
+      std::memset(key + len, ' ', static_cast<size_t>(keyBytes - len));
+    } else {
+      PutLEDouble(key, e.GetFloat());
+    }
+  }
+  if (node) PutLE32(b + kEntriesAt + keyed * el, static_cast<uint32_t>(PIK.Items(n - 1)->Tag));
+  if (!Owner()->PageWrite(PIK.Page, b, kBlock)) RaiseCorrupted();
+}
+
+// ---------------------------------------------------------------------------
+// The file
+
+XBobjNDXFile::XBobjNDXFile(XBobjIndexOwner* PDB, const std::string& FN, bool ReadWrite, bool Shared, bool Create,
+                           bool Overwrite)
+    : XBobjIndexFile(PDB) {
+  SetCachePage(kBlock);
+  if (!IndexFileOpen(FN, ".ndx", ReadWrite, Shared, Create, Overwrite)) return;
+  if (FileCreated()) {
+    NextAvail_ = 0;
+  } else {
+    auto* tag = static_cast<XBobjNDXTag*>(TagList().Add(std::make_unique<XBobjNDXTag>(this)));
+    tag->TagLoad();
+    ResetAvailPage();
+  }
+  CreateOK_ = true;
+}
+
+XBobjNDXFile::~XBobjNDXFile() { WriteOutOnDestroy(); }
+
+XBobjNDXTag* XBobjNDXFile::Tag() const { return static_cast<XBobjNDXTag*>(TagByNumber(0)); }
+
+bool XBobjNDXFile::AddTag(const AnsiString& ITN, const AnsiString& KeyExp, const AnsiString& ForExp, bool Ascnd,
+                          bool Uniq) {
+  if (XBobjIndexTag* old = TagByNumber(0)) old->TagClose();
+  DiscardCache();
+  TagList().FreeAll();
+  NextAvail_ = 0;
+  HighWater_ = 0;
+  auto* tag = static_cast<XBobjNDXTag*>(TagList().Add(std::make_unique<XBobjNDXTag>(this)));
+  return tag->IndexTagNew(ITN, KeyExp, ForExp, Ascnd, Uniq);
+}
+
+int XBobjNDXFile::GetAvailPage() {
+  if (NextAvail_ == -1) ResetAvailPage();
+  const int block = NextAvail_++;
+  HighWater_ = std::max(HighWater_, NextAvail_);
+  // The header states the next free block: keep it true for other readers.
+  if (XBobjIndexTag* tag = TagByNumber(0)) tag->SetTagChanged();
+  return block;
+}
+
+void XBobjNDXFile::ResetAvailPage() {
+  NextAvail_ = static_cast<int>(std::max<int64_t>(FileSize() / kBlock, HighWater_));
+}
+
+bool XBobjNDXFile::PageRead(int64_t Blok, uint8_t* Page, int Size) {
+  return XBobjIndexFile::PageRead(Blok * kBlock, Page, Size);
+}
+
+bool XBobjNDXFile::PageWrite(int64_t Blok, const uint8_t* Page, int Size) {
+  return XBobjIndexFile::PageWrite(Blok * kBlock, Page, Size);
+}
+
+}  // namespace xbase
