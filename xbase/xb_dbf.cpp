@@ -4,6 +4,7 @@
 
 #include "platform/Clock.h"
 #include "platform/Files.h"
+#include "xbase/xb_bytes.h"
 #include "xbase/xb_crypt.h"
 #include "xbase/xb_error.h"
 #include "xbase/xb_memo.h"
@@ -12,16 +13,6 @@
 namespace xbase {
 
 namespace {
-
-uint16_t GetLE16(const uint8_t* p) { return static_cast<uint16_t>(p[0] | p[1] << 8); }
-uint32_t GetLE32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | uint32_t{p[3]} << 24; }
-void PutLE16(uint8_t* p, uint16_t v) {
-  p[0] = static_cast<uint8_t>(v);
-  p[1] = static_cast<uint8_t>(v >> 8);
-}
-void PutLE32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
 
 bool KnownVersion(uint8_t v) { return v == 0x03 || v == 0x04 || v == 0x30 || v == 0x83 || v == 0x8B || v == 0xF5; }
 

@@ -5,6 +5,7 @@
 #include <stdexcept>
 
 #include "platform/Files.h"
+#include "xbase/xb_bytes.h"
 #include "xbase/xb_crypt.h"
 #include "xbase/xb_error.h"
 #include "xbase/xb_util.h"
@@ -16,14 +17,6 @@ namespace {
 constexpr int64_t kMaxBlock = 0xFFFFFFFFLL;  // block numbers are 32-bit in the headers
 constexpr int kChunk = 1 << 20;
 
-uint32_t GetLE32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | uint32_t{p[3]} << 24; }
-uint32_t GetBE32(const uint8_t* p) { return uint32_t{p[0]} << 24 | p[1] << 16 | p[2] << 8 | p[3]; }
-void PutLE32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-void PutBE32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (24 - 8 * i));
-}
 int64_t CeilDiv(int64_t a, int64_t b) { return (a + b - 1) / b; }
 
 bool IsFoxVersion(uint8_t v) { return v == 0x30 || v == 0xF5; }
