@@ -11,6 +11,7 @@
 #include "xbase/SysHalc.h"
 #include "xbase/xb_date.h"
 #include "xbase/xb_error.h"
+#include "xbase/xb_expfn.h"
 #include "xbase/xb_expparse.h"
 #include "xbase/xb_variant.h"
 
@@ -207,6 +208,8 @@ void TxbExpUserLink::OnNoFunction(std::string_view AFunction) { Raise(xbmNoFunct
 
 TxbFunctionReg& xbFunctionRegistry() {
   static TxbFunctionReg reg;
+  static const bool filled = (xbRegisterFunctionLibrary(reg), true);
+  (void)filled;
   return reg;
 }
 

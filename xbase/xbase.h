@@ -39,6 +39,7 @@
 //   xb_sort.h     TxbSort: keys in order for bulk index builds
 //   xb_exp.h      TxbExpHandler: compiled key, FOR and filter expressions,
 //                 and the registries their names bind to
+//   xb_expfn.h    the expression function library (UPPER, STR, DTOS, ...)
 //   xb_bytes.h    integers and doubles in the files' byte orders
 //
 // Tables and memo files:
@@ -62,6 +63,7 @@
 #include "xbase/xb_disk.h"
 #include "xbase/xb_error.h"
 #include "xbase/xb_exp.h"
+#include "xbase/xb_expfn.h"
 #include "xbase/xb_indx.h"
 #include "xbase/xb_lock.h"
 #include "xbase/xb_memo.h"

@@ -1,0 +1,35 @@
+// The expression function library: the functions any expression may call,
+// independent of a table (UPPER, SUBSTR, STR, DTOS, IIF, ...). One object of
+// each is registered in the global function registry when it is first used
+// (xbFunctionRegistry, xb_exp.h); the table-bound functions (RECNO, DELETED,
+// ...) are registered by each table on its own user link.
+//
+// Conventions of the library:
+//  - Dates are Julian day numbers carried as doubles; the empty date is
+//    xbEmptyDate (CTOD of an empty or impossible text gives it). A day
+//    below 1 reads as empty too (a blank D field gives 0).
+//  - Upper- and lower-casing use the one ANSI case table
+//    (platform::AnsiUpperChar), with which the catalogue upper-cases author
+//    names: an index on UPPER(...) orders as the catalogue does.
+//  - Numbers are read and written without the process locale.
+//  - A text result is limited to xbMaxFunctionResult bytes; a longer one
+//    raises 65178 instead of exhausting memory on a hostile filter text.
+//  - Counts below 0 act as 0.
+#pragma once
+
+#include <cstddef>
+
+#include "xbase/xb_exp.h"
+
+namespace xbase {
+
+inline constexpr double xbEmptyDate = 1.0E100;
+inline constexpr size_t xbMaxFunctionResult = size_t{256} << 20;
+
+// True for the empty date: xbEmptyDate, a day below 1, or no number.
+bool xbIsEmptyDate(double julian);
+
+// Registers one object of every library function in `reg`.
+void xbRegisterFunctionLibrary(TxbFunctionReg& reg);
+
+}  // namespace xbase
