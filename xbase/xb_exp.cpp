@@ -290,6 +290,10 @@ void TxbExpOperator::SetOptions(bool insensitive, bool wildCards, char all, char
 
 AnsiString TxbExpOperator::ExpObjectContains() const { return FText; }
 
+void TxbExpOperator::CheckTextLength(size_t length) const {
+  if (length > xbMaxTextValue) Raise(xbmArgumentMustBe, {FText, "within the 256 MiB result limit"});
+}
+
 int TxbExpOperator::CompareText(std::string_view left, std::string_view right) {
   left = TrimBlanksRight(left);
   right = TrimBlanksRight(right);
@@ -404,12 +408,14 @@ void TxbExpOperator::ExpParse(TxbExpValue& BufVar, TxbExpResultType& ExpResult) 
         return;
       }
       case xboPlus:
+        CheckTextLength(BufVar.Text().size() + r.size());
         BufVar.TextBuf().append(r);
         return;
       case xboMinus: {
         // The left side's trailing blanks move to the end.
         AnsiString& t = BufVar.TextBuf();
         const size_t total = t.size() + r.size();
+        CheckTextLength(total);
         t.resize(TrimBlanksRight(t).size());
         t.append(r);
         t.resize(total, ' ');
@@ -506,7 +512,22 @@ AnsiString TxbExpTextLit::ExpObjectContains() const {
   // The first delimiter the text does not hold, so that it reads back.
   if (FExpValue.find('"') == AnsiString::npos) return '"' + FExpValue + '"';
   if (FExpValue.find('\'') == AnsiString::npos) return '\'' + FExpValue + '\'';
-  return '[' + FExpValue + ']';
+  if (FExpValue.find(']') == AnsiString::npos) return '[' + FExpValue + ']';
+  // A text holding all three is written as a sum of pieces: '"' alone, the
+  // rest between double quotes.
+  AnsiString s = "(";
+  for (size_t from = 0; from < FExpValue.size();) {
+    if (from) s += '+';
+    if (FExpValue[from] == '"') {
+      s += "'\"'";
+      ++from;
+      continue;
+    }
+    const size_t to = std::min(FExpValue.find('"', from), FExpValue.size());
+    s += '"' + FExpValue.substr(from, to - from) + '"';
+    from = to;
+  }
+  return s + ")";
 }
 
 void TxbExpTextLit::ExpParse(TxbExpValue& BufVar, TxbExpResultType& ExpResult) {
@@ -519,9 +540,10 @@ TxbExpNumLit::TxbExpNumLit(double value, int len, int dec) : TxbExpBaseObject(et
 }
 
 AnsiString TxbExpNumLit::ExpObjectContains() const {
-  char buf[400];
-  const auto r = std::to_chars(buf, buf + sizeof buf, FExpFloat, std::chars_format::fixed, ExpDec());
-  return r.ec == std::errc() ? AnsiString(buf, r.ptr) : AnsiString("0");
+  // 309 digits before the point at the most, and the literal's decimals.
+  std::vector<char> buf(static_cast<size_t>(ExpDec()) + 320);
+  const auto r = std::to_chars(buf.data(), buf.data() + buf.size(), FExpFloat, std::chars_format::fixed, ExpDec());
+  return r.ec == std::errc() ? AnsiString(buf.data(), r.ptr) : AnsiString("0");
 }
 
 void TxbExpNumLit::ExpParse(TxbExpValue& BufVar, TxbExpResultType& ExpResult) {

@@ -33,6 +33,7 @@
 // global registries are filled once, on first use, and only read after.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -89,6 +90,11 @@ const char* ExpResultTypeWord(int type);
 inline bool IsNumericResult(TxbExpResultType t) {
   return t == rtFloat || t == rtInteger || t == rtDate || t == rtDateTime;
 }
+
+// The longest text a function or a text operator may give: a longer one
+// raises 65178 "Argument for %s must be within the 256 MiB result limit"
+// instead of exhausting memory on a hostile filter text.
+inline constexpr size_t xbMaxTextValue = size_t{256} << 20;
 
 // Operator codes (token codes of the tokenizer) and their binding levels: a
 // lower level binds tighter.
@@ -380,6 +386,7 @@ class TxbExpOperator : public TxbExpBaseObject {
 
  private:
   int CompareText(std::string_view left, std::string_view right);
+  void CheckTextLength(size_t length) const;
 
   int FOperator;
   int FPrecedence;

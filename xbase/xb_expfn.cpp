@@ -64,7 +64,7 @@ int64_t WholeOf(double v) {
 }
 
 void CheckResultLength(const TxbExpFunction& Caller, int64_t length) {
-  if (length > static_cast<int64_t>(xbMaxFunctionResult))
+  if (length > static_cast<int64_t>(xbMaxTextValue))
     Raise(xbmArgumentMustBe, {Caller.FunctionName(), "within the 256 MiB result limit"});
 }
 
@@ -135,7 +135,8 @@ double RoundDecimal(double v, int64_t dec) {
   if (kept.empty()) return 0;
   const std::string text = (v < 0 ? "-" : "") + kept + "e" + std::to_string(exp + 1 - keep);
   double out = 0;
-  std::from_chars(text.data(), text.data() + text.size(), out);
+  if (std::from_chars(text.data(), text.data() + text.size(), out).ec == std::errc::result_out_of_range)
+    return std::copysign(HUGE_VAL, v);  // the largest numbers rounded up at a negative decimal
   return out;
 }
 

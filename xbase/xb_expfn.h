@@ -12,19 +12,15 @@
 //    (platform::AnsiUpperChar), with which the catalogue upper-cases author
 //    names: an index on UPPER(...) orders as the catalogue does.
 //  - Numbers are read and written without the process locale.
-//  - A text result is limited to xbMaxFunctionResult bytes; a longer one
-//    raises 65178 instead of exhausting memory on a hostile filter text.
+//  - A text result is limited to xbMaxTextValue bytes (xb_exp.h).
 //  - Counts below 0 act as 0.
 #pragma once
-
-#include <cstddef>
 
 #include "xbase/xb_exp.h"
 
 namespace xbase {
 
 inline constexpr double xbEmptyDate = 1.0E100;
-inline constexpr size_t xbMaxFunctionResult = size_t{256} << 20;
 
 // True for the empty date: xbEmptyDate, a day below 1, or no number.
 bool xbIsEmptyDate(double julian);

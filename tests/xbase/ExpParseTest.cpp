@@ -23,10 +23,6 @@ class ExpParse : public ::testing::Test {
     link.Number("AU", 5);
     for (const char* n : {"A", "B", "C"}) link.Number(n, 1, 4);
     for (const char* n : {"L1", "L2", "L3"}) link.Logical(n, true);
-    link.Function("UPPER", [](TxbExpFunction& f, TxbExpValue& v, TxbExpResultType& t) {
-      f.FetchArg(0, v, rtText, t);
-      v.PutText(platform::AnsiUpperCase(v.Text()));
-    });
     // All arguments as one text, each between bars: shows how a call was split.
     link.Function("CAT", [](TxbExpFunction& f, TxbExpValue& v, TxbExpResultType& t) {
       std::string s;
@@ -149,6 +145,12 @@ TEST_F(ExpParse, TreeTextsAndNameLists) {
   TxbExpHandler again(&link, h.Expression());
   EXPECT_EQ(Shape(again.ObjExpression()), Shape(h.ObjExpression()));
   EXPECT_EQ(TxbExpHandler(&link, "CAT('a\"b', [it's])").Expression(), "CAT('a\"b',\"it's\")");
+  // Texts and numbers that no single form writes back.
+  const TxbExpTextLit all("\"it's\" [x]");
+  EXPECT_EQ(all.ExpObjectContains(), "('\"'+\"it's\"+'\"'+\" [x]\")");
+  EXPECT_EQ(Eval(&link, all.ExpObjectContains()).Value.Text(), all.Value());
+  const std::string tiny = "0." + std::string(500, '0') + "1";
+  EXPECT_EQ(TxbExpHandler(&link, tiny).Expression(), "0." + std::string(501, '0'));
 
   EXPECT_EQ(h.NumberLength(), 20) << "NA's length";
   EXPECT_EQ(h.DecimalCount(), 2);
