@@ -10,6 +10,7 @@
 #include <string>
 
 #include "platform/Numbers.h"
+#include "tests/xbase/ExpLink.h"
 #include "xbase/xb_error.h"
 #include "xbase/xb_exp.h"
 #include "xbase/xb_variant.h"
@@ -18,33 +19,15 @@ namespace {
 
 using namespace xbase;
 
-class TField : public TxbUserDefFieldVar {
- public:
-  TField(const char* names, int len, TxbExpResultType type) : TxbUserDefFieldVar(names, len), Type(type) {}
-  int FieldVarType() const override { return etDataField; }
-  void FieldVarResult(TxbExpValue& BufVar, TxbExpResultType& ExpResult) override {
-    BufVar = Value;
-    ExpResult = Type;
-  }
-  TxbExpValue Value;
-  TxbExpResultType Type;
-};
-
-TxbExpUserLink& Link() {
-  static TxbExpUserLink link;
+xbtest::TTestLink& Link() {
+  static xbtest::TTestLink link;
   static const bool made = [] {
-    auto add = [](const char* names, int len, TxbExpResultType type) {
-      auto f = std::make_unique<TField>(names, len, type);
-      TxbExpValue& v = f->Value;
-      link.RegisterFieldVar(std::move(f));
-      return &v;
-    };
-    add("NA;BO.NA", 20, rtText)->PutText("Smith Jane          ");
-    add("AU;BO.AU", 10, rtFloat)->PutFloat(5);
-    add("DT;BO.DT", 8, rtDate)->PutFloat(2451545);
-    add("DL;BO.DL", 1, rtBoolean)->PutBoolean(true);
-    add("ME;BO.ME", 10, rtMemo)->PutText("memo");
-    add("NU;BO.NU", 10, rtText);  // null
+    link.Text("NA;BO.NA", "Smith Jane          ");
+    link.Number("AU;BO.AU", 5);
+    link.Var("DT;BO.DT", 8, rtDate)->Value.PutFloat(2451545);
+    link.Logical("DL;BO.DL", true);
+    link.Var("ME;BO.ME", 10, rtMemo)->Value.PutText("memo");
+    link.Var("NU;BO.NU", 10, rtText);  // null
     return true;
   }();
   (void)made;
