@@ -1,7 +1,5 @@
 #include "archiver/ZAStreams.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -96,21 +94,14 @@ void TUnicodeExtendedInfo::SaveToStream(platform::TStream& stream) const {
 namespace {
 
 // Writes the whole buffer; false when the medium is full. A file stream is
-// written through its descriptor so that the reason of a failure is known;
-// any other stream is full when it takes less than it was given.
+// written through its file so that the reason of a failure is known; any
+// other stream is full when it takes less than it was given.
 bool WriteAll(platform::TStream& stream, const void* buffer, int64_t count) {
   if (auto* handle = dynamic_cast<platform::THandleStream*>(&stream)) {
-    const auto* p = static_cast<const char*>(buffer);
-    int64_t done = 0;
-    while (done < count) {
-      const size_t chunk = static_cast<size_t>(std::min<int64_t>(count - done, int64_t{1} << 30));
-      const ssize_t n = ::write(handle->Handle(), p + done, chunk);
-      if (n > 0) {
-        done += n;
-        continue;
-      }
-      if (n < 0 && errno == EINTR) continue;
-      if (n == 0 || errno == ENOSPC || errno == EDQUOT) return false;
+    try {
+      handle->File().Write(buffer, count);
+    } catch (const platform::EFileError& e) {
+      if (e.error == ENOSPC || e.error == EDQUOT) return false;
       throw EZAException(ZA_ERR_STREAM_WRITE);
     }
     return true;
