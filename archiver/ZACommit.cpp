@@ -386,6 +386,41 @@ class TZACommit {
   int64_t FOldCentralDirOffset = 0;
 };
 
+int64_t TZABaseArchiver::RawRecordSize(platform::TStream& Source, const TDirItem& Item, int64_t From,
+                                       int64_t Limit) {
+  TLocalRecord r;
+  if (Limit <= From || !ReadLocalRecord(Source, From, Limit, Item, r)) return -1;
+  // A data descriptor cut by the limit is shorter than any of its forms.
+  const bool descriptor = r.lh.genPurposeFlag & ZA_FLAG_DATA_DESCRIPTOR;
+  const int64_t d = r.descriptorSize;
+  if (descriptor && d != 12 && d != 16 && d != 20 && d != 24) return -1;
+  return r.Size();
+}
+
+void TZABaseArchiver::QueueRawCopy(int Index, const TDirItem& Src, const std::shared_ptr<platform::TStream>& Source,
+                                   int64_t From, int64_t Limit) {
+  TZADirArray& dir = FDMHandle->CDir;
+  if (Index < 0) {
+    Index = dir.Count();
+    dir.SetCount(Index + 1);
+  }
+  dir.SetItem(Index, Src);
+  TDirItem& item = dir[Index];
+  item.Modified = true;
+  item.Operation = poMerge;
+  item.Tagged = false;
+  item.OldName.clear();
+  item.SrcFileName.clear();
+  item.Password.clear();
+  item.Stream = Source;
+  item.bDestroyStream = false;
+  item.Position = From;
+  // Bytes another item of the source holds too are never copied: entries
+  // that share them would multiply them here.
+  if (Src.DataLimit < static_cast<uint64_t>(Limit)) Limit = static_cast<int64_t>(Src.DataLimit);
+  item.Count = Src.Overlaps ? 0 : std::max<int64_t>(Limit - From, 0);
+}
+
 void TZABaseArchiver::InternalEndUpdate() {
   if (FUpdateCount <= 0) return;
   FUpdateCount = 0;
@@ -775,16 +810,9 @@ bool TZACommit::CopyMergedItem(int index) {
     const uint8_t* data = nullptr;
     if (static_cast<uint64_t>(source.WindowAt(item.Position, data)) < std::min<uint64_t>(expected, kCopyBlock))
       source.Refill(item.Position);
-    TLocalRecord r;
-    const bool read = item.Count > 0 && ReadLocalRecord(source, item.Position, item.Position + item.Count, item, r);
+    size = TZABaseArchiver::RawRecordSize(source, item, item.Position, item.Position + item.Count);
     if (FArc.FProgressCancel) return false;  // a run flushed on the way could not be written
-    // A data descriptor cut by the end of what the item may read leaves it
-    // shorter than any of its four forms.
-    const bool whole = read && (!(r.lh.genPurposeFlag & ZA_FLAG_DATA_DESCRIPTOR) ||
-                                r.descriptorSize == 12 || r.descriptorSize == 16 || r.descriptorSize == 20 ||
-                                r.descriptorSize == 24);
-    if (!whole) throw EZAException(ZA_ERR_INVALID_ARCHIVE, FArc.FName);
-    size = r.Size();
+    if (size < 0) throw EZAException(ZA_ERR_INVALID_ARCHIVE, FArc.FName);
     if (size < kCopyBlock) {
       if (source.WindowAt(item.Position, data) < size) source.Refill(item.Position);
       if (source.WindowAt(item.Position, data) < size) throw EZAException(ZA_ERR_INVALID_ARCHIVE, FArc.FName);

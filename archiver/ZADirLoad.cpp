@@ -22,6 +22,7 @@
 #include "archiver/ZAExcept.h"
 #include "archiver/ZAPaths.h"
 #include "archiver/ZAStreams.h"
+#include "archiver/ZAZipCrypt.h"
 #include "platform/CodePage.h"
 
 namespace archiver {
@@ -414,12 +415,14 @@ bool TZADirManager::CheckLocalHeader(int64_t offset) {
       } else {
         const TZAZipCentralDir& cd = CDir[0].CentralDir;
         // With a data descriptor the local header holds no CRC and sizes;
-        // a zip64 header holds its sizes in its extra field.
+        // a zip64 header holds its sizes in its extra field. The name is
+        // compared, the version needed is not: writers give the two headers
+        // different ones (zip -fz: 45 and 10).
         const bool descriptor = lh.genPurposeFlag & ZA_FLAG_DATA_DESCRIPTOR;
         auto same = [&](uint32_t local, uint32_t central) {
           return descriptor || local == ZA_SENTINEL32 || central == ZA_SENTINEL32 || local == central;
         };
-        ok = lh.extractVersion == cd.extractVersion && lh.compMethod == cd.compMethod &&
+        ok = CDir[0].StoredName && name == *CDir[0].StoredName && lh.compMethod == cd.compMethod &&
              lh.lastModTime == cd.lastModTime && lh.lastModDate == cd.lastModDate &&
              (descriptor || lh.crc32 == cd.crc32) && same(lh.compSize, cd.compSize) &&
              same(lh.unCompSize, cd.unCompSize);
@@ -473,6 +476,76 @@ void TZADirManager::DetermineStubSize(const TDirLocation& loc) {
     break;
   }
   ApplyStubOffset();
+}
+
+int64_t TZADirManager::TakeDataDescriptor(TDirItem& item, int64_t dataStart) {
+  // The first descriptor whose compressed size is its own distance from the
+  // data start; 8-byte sizes when the local header has a zip64 field. A
+  // signature inside the data is passed over.
+  platform::TStream& s = *FCompressedStream;
+  const bool zip64 = ZAFindExtraField(item.ExtraFields, ZA_EXTRA_ZIP64) != nullptr;
+  const int64_t length = zip64 ? 24 : 16;
+  for (int64_t d = SearchSignature(ZA_SIG_DATA_DESCRIPTOR, dataStart, 65535); d >= 0;
+       d = SearchSignature(ZA_SIG_DATA_DESCRIPTOR, d + 1, 65535)) {
+    uint8_t b[24];
+    s.SetPosition(d);
+    if (ZAReadFully(s, b, length) != length) return 0;
+    const uint64_t comp = zip64 ? ZAGetU64(b + 8) : ZAGetU32(b + 8);
+    if (comp != static_cast<uint64_t>(d - dataStart)) continue;
+    TZAZipCentralDir& cd = item.CentralDir;
+    cd.crc32 = ZAGetU32(b + 4);
+    const uint64_t uncomp = zip64 ? ZAGetU64(b + 16) : ZAGetU32(b + 12);
+    if (zip64) {
+      cd.compSize = cd.unCompSize = ZA_SENTINEL32;
+      item.Zip64ExtInfo.compSize = comp;
+      item.Zip64ExtInfo.uncompSize = uncomp;
+      item.bHugeFile = true;
+    } else {
+      cd.compSize = static_cast<uint32_t>(comp);
+      cd.unCompSize = static_cast<uint32_t>(uncomp);
+    }
+    return length;
+  }
+  return 0;
+}
+
+bool TZADirManager::RecordConfirmed(const TDirItem& item, int64_t dataStart, int64_t end) {
+  platform::TStream& s = *FCompressedStream;
+  const int64_t size = s.Size();
+  if (end > size) return false;
+  if (end == size) return true;
+  // What follows is a record of a zip archive...
+  uint8_t b[4] = {};
+  s.SetPosition(end);
+  if (end + 4 <= size && ZAReadFully(s, b, 4) == 4) {
+    switch (ZAGetU32(b)) {
+      case ZA_SIG_LOCAL_HEADER:
+      case ZA_SIG_LOCAL_HEADER_NZ:
+      case ZA_SIG_CENTRAL_DIR:
+      case ZA_SIG_CENTRAL_DIR_NZ:
+      case ZA_SIG_ZIP64_CENTRAL_DIR_END:
+      case ZA_SIG_CENTRAL_DIR_END:
+      case ZA_SIG_CENTRAL_DIR_END_NZ:
+        return true;
+      default:
+        break;
+    }
+  }
+  // ... or the data, stored as they are, match their CRC (whatever follows).
+  const TZAZipCentralDir& cd = item.CentralDir;
+  if (cd.compMethod != ZA_METHOD_STORED || (cd.genPurposeFlag & ZA_FLAG_ENCRYPTED) ||
+      item.CompressedSize() != item.UncompressedSize())
+    return false;
+  std::vector<uint8_t> buffer(static_cast<size_t>(std::min<int64_t>(end - dataStart, 1 << 20)));
+  uint32_t crc = 0xFFFFFFFF;
+  s.SetPosition(dataStart);
+  for (int64_t done = dataStart; done < end;) {
+    const int64_t n = std::min<int64_t>(end - done, static_cast<int64_t>(buffer.size()));
+    if (ZAReadFully(s, buffer.data(), n) != n) return false;
+    ZAUpdateCrc32(buffer.data(), n, crc);
+    done += n;
+  }
+  return ~crc == cd.crc32;
 }
 
 void TZADirManager::RebuildDirFromLocalHeaders() {
@@ -532,18 +605,9 @@ void TZADirManager::RebuildDirFromLocalHeaders() {
       cd.versionMadeBy = host;
       std::string decoded = ZADecodeEntryName(name, cd.genPurposeFlag, host, oemNames);
       ApplyExtraFields(item, TZAZip64Presence::OfLocal(lh), decoded);
-      if (lh.genPurposeFlag & ZA_FLAG_DATA_DESCRIPTOR) {
-        const int64_t d = SearchSignature(ZA_SIG_DATA_DESCRIPTOR, pos, kWindow);
-        TZADataDescriptor dd;
-        if (d >= 0 && size - d >= static_cast<int64_t>(TZADataDescriptor::Size)) {
-          s.SetPosition(d);
-          if (ZAReadRecord(s, dd)) {
-            cd.crc32 = dd.crc32;
-            cd.compSize = dd.compSize;
-            cd.unCompSize = dd.unCompSize;
-          }
-        }
-      }
+      const int64_t dataStart = pos + headerSize + lh.nameLength + static_cast<int64_t>(extra.size());
+      const int64_t descriptor =
+          (lh.genPurposeFlag & ZA_FLAG_DATA_DESCRIPTOR) ? TakeDataDescriptor(item, dataStart) : 0;
       if (item.CompressedSize() >= static_cast<uint64_t>(size)) {
         CDir[n] = TDirItem();
         pos = SearchSignature(sig, pos + 4, kWindow);
@@ -555,6 +619,13 @@ void TZADirManager::RebuildDirFromLocalHeaders() {
       cd.externalAttr = folder ? ZA_ATTR_DIRECTORY : ZA_ATTR_ARCHIVE;
       CDir.SetItemName(n, decoded);
       ++n;
+      // A record known to be whole is not searched for more headers: the
+      // data of a stored archive inside it holds headers of its own.
+      const int64_t end = dataStart + static_cast<int64_t>(item.CompressedSize()) + descriptor;
+      if (RecordConfirmed(item, dataStart, end)) {
+        pos = SearchSignature(sig, end, kWindow);
+        continue;
+      }
     }
     pos = SearchSignature(sig, pos + 4, kWindow);
   }

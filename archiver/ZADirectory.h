@@ -73,11 +73,14 @@ struct TDirItem {
   // Source data of an item added from a stream. When bDestroyStream is set
   // the archive owns the stream and releases it with the entry; otherwise
   // the pointer refers to a caller's stream (held with a no-op deleter).
+  // For a raw copy from another archive (Operation poMerge) it is that
+  // archive's stream, lent until the commit.
   std::shared_ptr<platform::TStream> Stream;
   bool bDestroyStream = false;
   int64_t Position = 0;
   // Bytes of Stream the item holds, from Position on; 0: the whole stream
-  // from its start.
+  // from its start. For a raw copy: where its local record starts, and the
+  // bytes the record may span from there (0: none, it cannot be copied).
   int64_t Count = 0;
   bool Tagged = false;
   std::string SrcFileName;
@@ -312,6 +315,14 @@ class TZADirManager {
   // missing zip64 end record, 35 when a rebuild finds no local header, 44
   // when a volume set would need a rebuild.
   void LoadDir();
+  // Rebuilds CDir from the local headers of the stream (what LoadDir does
+  // for an archive without a usable directory): every header with plausible
+  // fields becomes an entry. After a record that is known to be whole (what
+  // follows its data is another record, or the stream's end, or its stored
+  // data match their CRC) the search goes on behind it; after any other it
+  // goes on inside it. EZAException 35 when no local header is there, 44
+  // for a volume set.
+  void RebuildDirFromLocalHeaders();
   // Writes CDir, the zip64 end records when needed, the end record and
   // ArchiveComment (see ZADirSave.cpp). With RecreateCDirEnd the directory is
   // appended at the end of the stream; otherwise it replaces the directory
@@ -346,7 +357,11 @@ class TZADirManager {
   void CheckItemsInsideStream();
   void DetermineStubSize(const TDirLocation& loc);
   bool CheckLocalHeader(int64_t offset);
-  void RebuildDirFromLocalHeaders();
+  // The rebuild's pieces: the data descriptor of an item with flag bit 3
+  // (its values taken into the entry; returns its length, 0 when none is
+  // found), and whether the record [.., end) is known to be whole.
+  int64_t TakeDataDescriptor(TDirItem& item, int64_t dataStart);
+  bool RecordConfirmed(const TDirItem& item, int64_t dataStart, int64_t end);
   int64_t SearchSignature(uint32_t signature, int64_t from, int64_t window);
   bool FindEndRecordOfAnyFlavour(TZAZipCentralDirEnd& record, int64_t& offset);
   bool OemNamesApply() const;

@@ -69,31 +69,15 @@ int TZipArchiver::MergeWith(const std::string& ArchiveFileName) {
     TZADirArray& dir = DMHandle()->CDir;
     for (int i = 0; i < from.Count(); ++i) {
       const TDirItem& src = from[i];
-      int index = dir.FindExactName(src.Name);
-      if (index >= 0) {
-        // Shown as paths into the two archives.
-        if (!ConfirmOverwrite(other.FileName() + "/" + src.Name, FFileName + "/" + src.Name, src.DosDateTime(),
-                              dir[index].DosDateTime()))
-          continue;
-      } else {
-        index = dir.Count();
-        dir.SetCount(index + 1);
-      }
-      dir.SetItem(index, src);
-      TDirItem& item = dir[index];
-      item.Modified = true;
-      item.Operation = poMerge;
-      item.Tagged = false;
-      item.OldName.clear();
-      item.SrcFileName.clear();
-      item.Password.clear();
-      item.Stream = lent;
-      item.bDestroyStream = false;
+      const int index = dir.FindExactName(src.Name);
+      // A clash is shown as paths into the two archives.
+      if (index >= 0 && !ConfirmOverwrite(other.FileName() + "/" + src.Name, FFileName + "/" + src.Name,
+                                          src.DosDateTime(), dir[index].DosDateTime()))
+        continue;
       // The record may run up to the other's directory (to its end for an
       // item that lies behind the directory).
       const int64_t offset = static_cast<int64_t>(std::min<uint64_t>(src.LocalHeaderOffset(), INT64_MAX));
-      item.Position = offset;
-      item.Count = std::max<int64_t>((offset < dirStart ? dirStart : sourceSize) - offset, 0);
+      QueueRawCopy(index, src, lent, offset, offset < dirStart ? dirStart : sourceSize);
       ++merged;
     }
   } catch (...) {

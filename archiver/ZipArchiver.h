@@ -322,6 +322,44 @@ class TZABaseArchiver : public TZADirOwner, protected TZAProgressState {
   int ChangeFilesIntAttr(const std::string& FileMask, uint16_t NewAttr);
   int ChangeFilesComment(const std::string& FileMask, const AnsiString& NewComment);
 
+  // --- Self-extracting archives and repair (ZASFX.cpp, ZARepair.cpp) ------------------
+  // Writes SFXFileName: the SFXStub file (any file: a shell script, a
+  // program) followed by the archive (the open one, with a pending
+  // transaction committed first; else the file FileName), its directory
+  // written again so that every offset counts the stub. The output gets the
+  // stub's permission bits and replaces SFXFileName only once complete.
+  // Raises EZAException 17 (SFXStub not set), 18 (the stub is missing), 49
+  // (a volume set), 50 (the archive has a stub already), 56 (SFXFileName is
+  // the archive or the stub), all before anything is written; 56 for a copy
+  // cancelled through the progress events; 12 when FileName of a closed
+  // archive is missing.
+  void MakeSFX(const std::string& SFXFileName);
+  // Copies In whole, from its start, to Out at Out's position; with
+  // FProgressEnabled, OnFileProgress and OnOverallProgress (poMakeSFX)
+  // report it and may cancel it. True when every byte was written.
+  bool FastFileAppend(platform::TStream& Out, platform::TStream& In, const std::string& FileName);
+
+  struct TZARepairResult {
+    int Written = 0;     // items in the repaired archive
+    int Damaged = 0;     // items that failed their check (kept as far as they read, or left out)
+    int Unverified = 0;  // encrypted items copied as they are: their password was not known
+    bool Completed = false;  // false: cancelled or aborted, nothing replaced
+  };
+  // Writes a clean archive of what can be read of the closed archive
+  // FileName (opened as OpenCorruptedArchives opens it: its directory, or
+  // one rebuilt from the local headers) to OutputFileName, or over FileName
+  // when that is empty; the target is replaced only once the new archive is
+  // complete. An item whose local header is not where the directory says is
+  // looked for among the local headers. Each readable item is added anew
+  // (the time of the repair, its attributes and comment, its own
+  // encryption); an item that fails its check goes to OnProcessFileFailure
+  // (code 8): Ignore (and no handler nor dialog provider) keeps what could
+  // be read, Retry reads it again, Abort ends the repair with nothing
+  // replaced. An encrypted item whose password is not known is copied as it
+  // is. EZAException 37 when the archive is open, 33 when someone holds
+  // FileName (no OutputFileName), 35 when no item can be found at all.
+  TZARepairResult RepairArchive(const std::string& OutputFileName);
+
   // --- Events ------------------------------------------------------------------------
   TZAProgressEvent OnOverallProgress;
   TZAFileProgressEvent OnFileProgress;
@@ -415,6 +453,16 @@ class TZABaseArchiver : public TZADirOwner, protected TZAProgressState {
   virtual void InternalEndUpdate();
   // Puts the directory back as it was when the transaction began.
   void RollbackDirectory();
+  // Raw item copies (ZACommit.cpp), for merging and repair. QueueRawCopy
+  // makes entry Index (-1: a new one at the end) a pending copy of `Src`,
+  // an item of another archive: its central entry as it is, its local
+  // record read at From in Source (borrowed until the commit), never past
+  // Limit nor the item's DataLimit (nothing of an item whose bytes overlap
+  // another's). The commit copies the record byte for byte. RawRecordSize: the
+  // size of that record when it can be read whole there, else -1.
+  void QueueRawCopy(int Index, const TDirItem& Src, const std::shared_ptr<platform::TStream>& Source,
+                    int64_t From, int64_t Limit);
+  static int64_t RawRecordSize(platform::TStream& Source, const TDirItem& Item, int64_t From, int64_t Limit);
   // Whether Source (DOS date-time SourceTime) replaces the existing Dest
   // (DestTime) by Options.OverwriteMode: omPrompt asks OnConfirmOverwrite;
   // omIfNewer and omIfOlder compare the date-times (equal ones never

@@ -9,6 +9,8 @@
 #include <filesystem>
 #include <string>
 
+#include <unistd.h>
+
 namespace bench {
 
 // Runs a shell command and returns what it printed (empty when it could not
@@ -72,6 +74,36 @@ inline std::filesystem::path ScaleCatalogue() {
     return {};
   }
   return dbz;
+}
+
+// A folder for a benchmark's data: <cache>/<name>, kept, when
+// $TOMESHELF_BENCH_CACHE is set; else a new temporary folder, which `keep`
+// false tells the caller to remove.
+inline std::filesystem::path DataDir(const std::string& name, bool& keep) {
+  const char* env = std::getenv("TOMESHELF_BENCH_CACHE");
+  keep = env && *env;
+  const std::filesystem::path dir =
+      keep ? CacheDir() / name
+           : std::filesystem::temp_directory_path() / ("bench-" + name + "-" + std::to_string(getpid()));
+  std::filesystem::create_directories(dir);
+  return dir;
+}
+
+// Writes `script` into `dir` and runs it with Debian's Python and
+// `arguments` (already quoted); false, with a message, when it fails.
+inline bool RunPythonScript(const std::filesystem::path& dir, const char* script, const std::string& arguments) {
+  const std::filesystem::path path = dir / "make.py";
+  FILE* f = std::fopen(path.c_str(), "w");
+  if (!f) return false;
+  std::fputs(script, f);
+  std::fclose(f);
+  std::string cmd = "/usr/bin/python3 '";
+  cmd += path.string();
+  cmd += "' ";
+  cmd += arguments;
+  if (std::system(cmd.c_str()) == 0) return true;
+  std::fprintf(stderr, "could not run %s\n", path.c_str());
+  return false;
 }
 
 }  // namespace bench

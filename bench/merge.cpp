@@ -42,20 +42,11 @@ int Run(const std::string& cmd) { return std::system(cmd.c_str()); }
 }  // namespace
 
 int main() {
-  const char* env = std::getenv("TOMESHELF_BENCH_CACHE");
-  const bool keep = env && *env;
-  const fs::path dir = keep ? bench::CacheDir() / "merge" : fs::temp_directory_path() / ("bench-merge-" + std::to_string(getpid()));
-  fs::create_directories(dir);
+  bool keep = false;
+  const fs::path dir = bench::DataDir("merge", keep);
   const std::string other = (dir / "other.zip").string(), target = (dir / "this.zip").string();
   if (!fs::exists(other) || !fs::exists(target)) {
-    const std::string script = (dir / "make.py").string();
-    FILE* f = std::fopen(script.c_str(), "w");
-    std::fputs(kMakeScript, f);
-    std::fclose(f);
-    if (Run("/usr/bin/python3 '" + script + "' '" + other + "' '" + target + "'") != 0) {
-      std::fprintf(stderr, "could not make the archives\n");
-      return 1;
-    }
+    if (!bench::RunPythonScript(dir, kMakeScript, "'" + other + "' '" + target + "'")) return 1;
   }
   const std::string work = (dir / "work.zip").string(), copy = (dir / "x.zip").string();
 

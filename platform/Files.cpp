@@ -322,6 +322,11 @@ TReplaceFile::~TReplaceFile() {
 }
 
 TFile& TReplaceFile::File() { return stream_->File(); }
+
+void TReplaceFile::SetPermissions(unsigned perms) {
+  if (::fchmod(stream_->File().Handle(), perms & 07777) != 0)
+    ThrowFile("Cannot set the permissions of", temp_, errno);
+}
 TStream& TReplaceFile::Stream() { return *stream_; }
 
 void TReplaceFile::Commit(bool sync) {

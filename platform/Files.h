@@ -131,6 +131,9 @@ class TReplaceFile {
   const std::string& Target() const { return target_; }
   // The new file's own name (for setting attributes before Commit).
   const std::string& TempPath() const { return temp_; }
+  // Gives the new file the permission bits `perms` (07777 of a mode), in
+  // place of the target's. Raises EFileError on failure.
+  void SetPermissions(unsigned perms);
 
   // Flushes the new file to the medium (fsync), closes it, renames it over
   // the target and flushes the folder, so the replacement survives a crash.

@@ -1,10 +1,16 @@
-// Helpers of the merge, self-extractor and repair tests: a small tree of
+// Helpers of the merge and self-extractor tests: a small tree of
 // files with UTF-8 and 866 names archived by each peer (and by us), in the
 // peers' odd forms too (data descriptors, zip64 records, a stub in front),
 // and zipinfo's view of each entry.
 #pragma once
 
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <sstream>
 #include <string>
@@ -94,7 +100,10 @@ for r, ds, fs in sorted(os.walk(sys.argv[3])):
     for d in sorted(ds): z.write(os.path.join(r, d))
     for f in sorted(fs): z.write(os.path.join(r, f))
 z.write(sys.argv[3])
-i = zipfile.ZipInfo(sys.argv[4].encode('cp866').decode('cp437'), (2024, 5, 6, 7, 8, 10))
+class OemInfo(zipfile.ZipInfo):
+    def _encodeFilenameFlags(self):
+        return self.filename.encode('cp866'), self.flag_bits
+i = OemInfo(sys.argv[4], (2024, 5, 6, 7, 8, 10))
 i.create_system = 0
 z.writestr(i, sys.argv[5].encode())
 z.close()
@@ -120,6 +129,7 @@ z.close()
       arc.SetFileName(path);
       arc.OpenArchive(archiver::ZAModeCreate);
       arc.SetBaseDir(src);
+      arc.AddFromString(tag + "/", "", 0x10);  // a folder first
       arc.AddFiles(tag + "/*", 0x28BF, "");
       arc.AddFromString(Oem866Name(tag), Oem866Data(tag));
       arc.CloseArchive();
@@ -171,6 +181,26 @@ inline std::map<std::string, std::string> ZipInfoEntries(const std::string& path
   }
   flush();
   return out;
+}
+
+// Runs `f` in a forked child whose files may not grow past `limit` bytes
+// (RLIMIT_FSIZE: a write past it fails as on a full disk); true when the
+// failure reached the caller as an exception.
+inline bool FailsPastFileSize(rlim_t limit, const std::function<void()>& f) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    std::signal(SIGXFSZ, SIG_IGN);
+    const rlimit rl{limit, limit};
+    setrlimit(RLIMIT_FSIZE, &rl);
+    try {
+      f();
+    } catch (const std::exception&) {
+      _exit(0);
+    }
+    _exit(1);
+  }
+  int status = 0;
+  return waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
 }  // namespace merge_test

@@ -1,0 +1,306 @@
+// Repairing an archive: every item that can be read is written into a new,
+// clean archive.
+//
+// The damaged archive is opened as OpenCorruptedArchives opens it: its
+// directory, or one rebuilt from the local headers. A second component
+// writes the new archive into a platform::TReplaceFile of the target, in
+// one transaction: items that read cleanly (and, on Ignore, what could be
+// read of damaged ones) are extracted into a temporary data file and added
+// anew; encrypted items whose password is not known, and items of a method
+// the codec does not read, are copied raw (their records byte for byte);
+// folders are added anew. The target is replaced only when the new archive
+// is complete.
+//
+// Relies on: the loader and its rebuild (RebuildDirFromLocalHeaders, also
+// run on demand to find items whose header is not where the directory
+// says), extraction by index, AddFromStream, the commit's raw copy.
+#include <algorithm>
+#include <memory>
+#include <optional>
+#include <vector>
+
+#include "archiver/ZAExcept.h"
+#include "archiver/ZAPaths.h"
+#include "archiver/ZipArchiver.h"
+#include "platform/Dialogs.h"
+#include "platform/Files.h"
+#include "platform/Streams.h"
+
+namespace archiver {
+
+namespace {
+
+// Whether a local header of `item` (its stored name) is at `offset`.
+bool HeaderAt(platform::TStream& s, const TDirItem& item, uint64_t offset) {
+  if (offset >= static_cast<uint64_t>(s.Size())) return false;
+  TZALocalFileHeader lh;
+  std::string name;
+  s.SetPosition(static_cast<int64_t>(offset));
+  return ZAReadRecord(s, lh) &&
+         (lh.signature == ZA_SIG_LOCAL_HEADER || lh.signature == ZA_SIG_LOCAL_HEADER_NZ) &&
+         ZAReadBytes(s, lh.nameLength, name) && item.StoredName && name == *item.StoredName;
+}
+
+// Lets the item be read as far as its bytes go: a record cut short, or
+// running into the next item, gives what lies before that (an item found
+// inside another's data, as the members of a stored archive, is an item of
+// its own). Each item keeps to the bytes up to the next item's header, so
+// no byte is read for two items.
+void ClipToLimit(platform::TStream& s, TDirItem& item) {
+  const uint64_t size = static_cast<uint64_t>(s.Size());
+  const uint64_t offset = item.LocalHeaderOffset();
+  TZALocalFileHeader lh;
+  s.SetPosition(static_cast<int64_t>(std::min(offset, size)));
+  if (offset >= size || !ZAReadRecord(s, lh)) return;
+  const uint64_t dataStart = offset + TZALocalFileHeader::Size + lh.nameLength + lh.extraLength;
+  const uint64_t limit = std::min(item.DataLimit, size);
+  const uint64_t room = limit > dataStart ? limit - dataStart : 0;
+  if (item.CompressedSize() > room) {
+    if (item.CentralDir.compSize == ZA_SENTINEL32)
+      item.Zip64ExtInfo.compSize = room;
+    else
+      item.CentralDir.compSize = static_cast<uint32_t>(room);
+  }
+  item.Overlaps = false;
+}
+
+// Deletes a temporary file when it goes.
+struct TTempFile {
+  std::unique_ptr<platform::THandleStream> stream;
+  std::string name;
+  ~TTempFile() {
+    stream.reset();
+    if (!name.empty()) platform::DeleteFile(name);
+  }
+};
+
+}  // namespace
+
+TZABaseArchiver::TZARepairResult TZABaseArchiver::RepairArchive(const std::string& OutputFileName) {
+  if (FActive) throw EZAException(ZA_ERR_ARCHIVE_IS_OPEN, FName);
+  std::string target = OutputFileName;
+  const std::string existing = platform::FindExistingFile(FFileName);
+  if (target.empty() && !existing.empty()) {
+    // Nobody else may hold the archive that is to be replaced.
+    try {
+      platform::TFileStream probe(existing, platform::fmOpenReadWrite | platform::fmShareExclusive);
+    } catch (const std::exception&) {
+      throw EZAException(ZA_ERR_CANNOT_OPEN_FILE, FName, {FFileName});
+    }
+    // Through a link, the file it leads to is repaired; the link stays.
+    target = platform::RealPath(existing);
+  }
+
+  // This archive, read leniently; the settings come back on every exit.
+  struct TRestore {
+    TZABaseArchiver& a;
+    bool corrupted, extract;
+    ~TRestore() {
+      a.CloseArchive();
+      a.FOpenCorruptedArchives = corrupted;
+      a.FExtractCorruptedFiles = extract;
+    }
+  } restore{*this, FOpenCorruptedArchives, FExtractCorruptedFiles};
+  FOpenCorruptedArchives = true;
+  OpenArchive(ZAModeRead);
+  FExtractCorruptedFiles = true;
+  // Raw copies and extraction by offset need the items in one file.
+  if (FSpanningMode != smNone) throw EZAException(ZA_ERR_SPANNED_MODIFICATION, FName);
+  if (target.empty()) target = FFileName;
+
+  std::unique_ptr<platform::TReplaceFile> output;
+  try {
+    output = std::make_unique<platform::TReplaceFile>(target);
+  } catch (const std::exception&) {
+    throw EZAException(ZA_ERR_CANNOT_CREATE_OUTPUT, FName, {target});
+  }
+  TTempFile data;
+  {
+    const std::string folder = !FTempDir.empty() ? FTempDir : ZAExtractFilePath(target);
+    platform::TFile file = platform::CreateTempFile(folder.empty() ? "./" : folder, "FC");
+    data.name = file.Path();
+    data.stream = std::make_unique<platform::THandleStream>(std::move(file));
+  }
+
+  // The new archive: this component's flavour and settings; zip64 where it
+  // is needed; flushed once, when the replacement is committed.
+  std::unique_ptr<TZABaseArchiver> made =
+      FisZIPFormat ? std::make_unique<TZipArchiver>() : std::make_unique<TZABaseArchiver>();
+  TZABaseArchiver& out = *made;
+  out.FOptions = FOptions;
+  out.FOptions.SetOverwriteMode(omAlways);
+  out.FOptions.SetFlushBuffers(false);
+  out.FZip64Mode = zmAuto;
+  out.FUnicodeFilenames = FUnicodeFilenames;
+  out.FCompressionAlgorithm = FCompressionAlgorithm;
+  out.SetCompressionMode(FCompressionMode);
+  // Its failures and progress are this component's to report.
+  bool aborted = false, cancelled = false;
+  std::optional<EZAException> abortError;
+  out.OnProcessFileFailure = [&](TZABaseArchiver&, const std::string& name, TZAProcessOperation op, int native,
+                                 int code, const std::string& message, TZAAction& action) {
+    DoOnProcessFileFailure(name, op, native, code, message, action);
+    if (action == fxaAbort) {
+      aborted = true;
+      abortError = EZAException(native, FName);
+    }
+  };
+  out.OnFileProgress = [&](TZABaseArchiver&, const std::string& name, double percent, TZAProcessOperation op,
+                           TZAProgressPhase phase, bool& cancel) {
+    DoOnFileProgress(name, percent, op, phase, cancel);
+    cancelled = cancelled || cancel;
+  };
+  out.OnOverallProgress = [&](TZABaseArchiver&, double percent, TZAProcessOperation op, TZAProgressPhase phase,
+                              bool& cancel) {
+    DoOnOverallProgress(percent, op, phase, cancel);
+    cancelled = cancelled || cancel;
+  };
+  out.OpenArchive(output->Stream(), /*Create=*/true);
+  out.BeginUpdate();
+
+  TZARepairResult result;
+  TZADirArray& dir = FDMHandle->CDir;
+  platform::TStream& archive = *FCompressedStream;
+  const std::shared_ptr<platform::TStream> lent(&archive, [](platform::TStream*) {});
+  // The local headers, scanned once when an item is not where the
+  // directory says; each found header serves one item.
+  std::unique_ptr<TZADirManager> scan;
+  std::vector<char> taken;
+  const auto relocate = [&](TDirItem& item) {
+    if (!scan) {
+      scan = std::make_unique<TZADirManager>(&archive, false, this);
+      try {
+        scan->RebuildDirFromLocalHeaders();
+      } catch (const EZAException&) {
+        scan->CDir.SetCount(0);  // no header at all
+      }
+      taken.assign(static_cast<size_t>(scan->CDir.Count()), 0);
+    }
+    for (int k = 0; k < scan->CDir.Count(); ++k) {
+      const TDirItem& found = scan->CDir[k];
+      if (taken[static_cast<size_t>(k)] || found.StoredName != item.StoredName ||
+          found.CentralDir.crc32 != item.CentralDir.crc32 || found.CompressedSize() != item.CompressedSize() ||
+          found.UncompressedSize() != item.UncompressedSize())
+        continue;
+      taken[static_cast<size_t>(k)] = 1;
+      item.SetLocalHeaderOffset(found.LocalHeaderOffset());
+      item.DataLimit = found.DataLimit;
+      item.Overlaps = found.Overlaps;
+      return;
+    }
+  };
+  // An item copied as it is, when its record can be read whole.
+  const auto copyRaw = [&](const TDirItem& item) {
+    const int64_t from = static_cast<int64_t>(std::min<uint64_t>(item.LocalHeaderOffset(), INT64_MAX));
+    const int64_t limit = std::min<uint64_t>(item.DataLimit, static_cast<uint64_t>(archive.Size()));
+    if (item.Overlaps || RawRecordSize(archive, item, from, limit) < 0) return false;
+    out.QueueRawCopy(out.FDMHandle->CDir.FindExactName(item.Name), item, lent, from, limit);
+    return true;
+  };
+  // A new item of the bytes [start, end of the data file).
+  const auto addAnew = [&](const TDirItem& item, int64_t start, bool encrypted) {
+    out.SetPassword(encrypted ? FPassword : AnsiString());
+    out.FZACryptoAlgorithm = encrypted ? item.ZAEncryptionAlgorithm : caPkzipClassic;
+    const int64_t count = data.stream->Size() - start;
+    const int attr = static_cast<int>(item.Attributes());
+    if (count == 0)
+      out.AddFromString(item.Name, {}, attr, 0);
+    else
+      out.AddFromStream(item.Name, *data.stream, false, start, count, attr, 0);
+    const int index = out.FDMHandle->CDir.FindExactName(ZAStringReplace(item.Name, "\\", "/", rfReplaceAll));
+    if (index < 0) return;
+    TDirItem& added = out.FDMHandle->CDir[index];
+    added.CentralDir.internalAttr = item.CentralDir.internalAttr;
+    added.Comment = item.Comment;
+  };
+
+  FProgressEnabled = true;
+  FProgressCancel = false;
+  FProcessedFileCount = dir.Count();
+  for (int i = 0; i < dir.Count() && !aborted && !cancelled; ++i) {
+    FProcessedFileNo = i;
+    TDirItem& item = dir[i];
+    if (item.IsDirectory()) {
+      out.AddFromString(item.Name, {}, static_cast<int>(item.Attributes()), 0);
+      continue;
+    }
+    if (!HeaderAt(archive, item, item.LocalHeaderOffset())) relocate(item);
+    // Raw copies take the item as it is; it is read as far as it goes.
+    const TDirItem whole = item;
+    const bool encrypted = item.CentralDir.genPurposeFlag & ZA_FLAG_ENCRYPTED;
+    // Data of a method the codec does not read are kept as they are.
+    if (item.CompressionMethod != ZA_METHOD_STORED && item.CompressionMethod != ZA_METHOD_DEFLATE) {
+      if (copyRaw(whole)) ++result.Unverified;
+      else ++result.Damaged;
+      continue;
+    }
+    ClipToLimit(archive, item);
+    for (;;) {
+      const int64_t start = data.stream->Size();
+      data.stream->SetPosition(start);
+      bool ok = false;
+      int native = ZA_ERR_INVALID_SIZE_OR_CRC;
+      FSkipFile = false;
+      try {
+        ok = ExtractItemToStream(i, *data.stream, 0, 0);
+      } catch (const EZAException& e) {
+        native = e.NativeError;
+      }
+      if (FProgressCancel) {
+        cancelled = true;
+        break;
+      }
+      if (ok) {
+        addAnew(item, start, encrypted);
+        break;
+      }
+      if (FSkipFile) {
+        // The password is not known: the item as it is, unread.
+        data.stream->SetSize(start);
+        if (copyRaw(whole)) ++result.Unverified;
+        else ++result.Damaged;
+        break;
+      }
+      TZAAction action = fxaIgnore;
+      const EZAException error(native, FName);
+      // Nobody to ask: what could be read is kept.
+      if (OnProcessFileFailure || platform::GetDialogProvider())
+        DoOnProcessFileFailure(item.Name, poExtract, error.NativeError, error.ErrorCode, error.what(), action);
+      if (action == fxaRetry) {
+        data.stream->SetSize(start);
+        continue;
+      }
+      if (action == fxaAbort) {
+        aborted = true;
+        break;
+      }
+      ++result.Damaged;
+      if (encrypted) {
+        // Decrypted bytes that fail their check may be a wrong password's:
+        // the item stays as it was.
+        data.stream->SetSize(start);
+        copyRaw(whole);
+      } else {
+        addAnew(item, start, false);
+      }
+      break;
+    }
+  }
+  if (aborted || cancelled) {
+    out.CancelUpdate();
+    return result;
+  }
+  out.EndUpdate();
+  if (aborted || cancelled) {
+    // The commit rolled itself back; an abort nobody chose is an error.
+    if (abortError && !OnProcessFileFailure && !platform::GetDialogProvider()) throw *abortError;
+    return result;
+  }
+  result.Written = out.FDMHandle->CDir.Count();
+  out.CloseArchive();
+  output->Commit(FOptions.FlushBuffers());
+  result.Completed = true;
+  return result;
+}
+
+}  // namespace archiver

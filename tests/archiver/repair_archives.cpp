@@ -1,0 +1,229 @@
+// Repairing damaged archives (tests/data/archiver/repair/, made by Python
+// and Info-ZIP): what opening lists, what the repair reports and writes, as
+// the peers and "zip -FF" see it; encrypted items with and without their
+// password; and every refusal or failure leaving the files as they were.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <set>
+
+#include "archiver/ZAExcept.h"
+#include "merge_util.h"
+#include "platform/Streams.h"
+
+namespace {
+
+using namespace commit_test;
+using archiver::TZipArchiver;
+using base_test::NativeErrorOf;
+namespace fs = std::filesystem;
+
+std::string Fixture(const std::string& name) {
+  return std::string(TOMESHELF_SOURCE_DIR) + "/tests/data/archiver/repair/" + name + ".zip";
+}
+
+std::set<std::string> Keys(const std::map<std::string, std::string>& m) {
+  std::set<std::string> out;
+  for (const auto& [k, v] : m) out.insert(k);
+  return out;
+}
+
+const std::string kOem = "повесть.txt";
+
+// The item names of an archive, as opening it lists them.
+std::set<std::string> Listed(const std::string& path) {
+  TZipArchiver arc;
+  arc.SetFileName(path);
+  arc.OpenArchive(archiver::ZAModeRead);
+  std::set<std::string> names;
+  for (int i = 0; i < arc.DMHandle()->CDir.Count(); ++i) names.insert(arc.DMHandle()->CDir[i].Name);
+  return names;
+}
+
+struct TCase {
+  std::string damage;
+  std::set<std::string> listed;   // what opening lists
+  std::set<std::string> damaged;  // what the repair reports
+  bool likeZipFF;                 // zip -FF keeps the same items
+};
+
+const std::vector<TCase>& Cases() {
+  static const std::set<std::string> all = {"a.txt", "dir/", "inner.zip", "c.txt", kOem};
+  static const std::vector<TCase> cases = {
+      {"dir-zeroed", all, {}, true},
+      {"dir-zeroed-noend", all, {}, true},
+      {"dir-cut", all, {}, true},
+      {"garbage", all, {}, true},
+      {"garbage-cut", all, {}, true},
+      {"flipped", all, {"a.txt"}, false},
+      {"cut-in-c", {"a.txt", "dir/", "inner.zip", "c.txt"}, {"c.txt"}, false},
+      // The cut falls inside the stored inner archive: the scan goes through
+      // it and finds its members, the second of them cut short.
+      {"cut-in-inner", {"a.txt", "dir/", "inner.zip", "x.txt", "y.txt"}, {"inner.zip", "y.txt"}, false},
+  };
+  return cases;
+}
+
+TEST(RepairArchive, DamagedFixtures) {
+  TempDir dir;
+  for (const std::string maker : {"py", "iz"}) {
+    const auto sound = PythonContents(Fixture(maker + "-sound"));
+    ASSERT_EQ(Keys(sound), Cases()[0].listed);
+    for (const TCase& c : Cases()) {
+      SCOPED_TRACE(maker + "-" + c.damage);
+      const std::string damaged = Fixture(maker + "-" + c.damage), out = dir / "out.zip";
+      EXPECT_EQ(Listed(damaged), c.listed);
+      TZipArchiver arc;
+      arc.SetFileName(damaged);
+
+      std::set<std::string> reported;
+      arc.OnProcessFileFailure = [&](archiver::TZABaseArchiver&, const std::string& name,
+                                     archiver::TZAProcessOperation, int native, int, const std::string&,
+                                     archiver::TZAAction& action) {
+        EXPECT_EQ(native, archiver::ZA_ERR_INVALID_SIZE_OR_CRC);
+        reported.insert(name);
+        action = archiver::fxaIgnore;
+      };
+      const auto result = arc.RepairArchive(out);
+      EXPECT_TRUE(result.Completed);
+      EXPECT_EQ(reported, c.damaged);
+      EXPECT_EQ(result.Damaged, static_cast<int>(c.damaged.size()));
+      EXPECT_EQ(result.Written, static_cast<int>(c.listed.size()));
+      ExpectPeersAccept(out);
+      const auto got = PythonContents(out);
+      EXPECT_EQ(Keys(got), c.listed);
+      for (const auto& [name, data] : got) {
+        if (c.damaged.count(name)) continue;
+        if (name == "x.txt") {
+          std::string x;
+          for (int i = 0; i < 40; ++i) x += "x of the inner archive\n";
+          EXPECT_EQ(data, x);
+        } else {
+          EXPECT_TRUE(sound.count(name) && sound.at(name) == data) << name;
+        }
+      }
+      if (c.likeZipFF) {
+        const std::string ff = dir / "ff.zip";
+        fs::remove(ff);
+        RunCmd("echo y | zip -FF " + Q(damaged) + " --out " + Q(ff) + " >/dev/null 2>&1");
+        EXPECT_EQ(Keys(PythonContents(ff)), c.listed);
+      }
+    }
+  }
+}
+
+TEST(RepairArchive, EncryptedItemsWithAndWithoutThePassword) {
+  // Info-ZIP's traditional encryption and 7-Zip's AES-256, directory cut off.
+  struct TMaker {
+    std::string password, make, test;
+  };
+  const std::vector<TMaker> makers = {
+      {"pw", "zip -qr -P pw {} pw", "unzip -P pw -tq {}"},
+      {"SECRET", std::string(load_test::SevenZip()) + " a -tzip -mem=AES256 -pSECRET {} pw",
+       std::string(load_test::SevenZip()) + " t -pSECRET {}"}};
+  TempDir dir;
+  merge_test::WriteTree(dir / "src", merge_test::TreeFiles("pw"));
+  for (const TMaker& m : makers) {
+    const std::string sound = dir / "sound.zip", damaged = dir / "damaged.zip", out = dir / "out.zip";
+    const auto cmd = [](std::string c, const std::string& path) { return c.replace(c.find("{}"), 2, Q(path)); };
+    fs::remove(sound);
+    RunCmd("cd " + Q(dir / "src") + " && " + cmd(m.make, sound) + " >/dev/null");
+    const std::string bytes = base_test::ReadBytes(sound);
+    base_test::WriteBytes(damaged, bytes.substr(0, bytes.find(std::string("PK\x01\x02", 4))));
+    for (const bool known : {false, true}) {
+      SCOPED_TRACE(m.password + (known ? " given" : " not given"));
+      TZipArchiver arc;
+      arc.SetFileName(damaged);
+      if (known) arc.SetPassword(m.password);
+      const auto result = arc.RepairArchive(out);
+      EXPECT_TRUE(result.Completed);
+      EXPECT_EQ(result.Damaged, 0);
+      EXPECT_EQ(result.Unverified, known ? 0 : 4);  // the four files; folders need no password
+      EXPECT_EQ(RunCmd(cmd(m.test, out) + " >/dev/null 2>&1 && echo ok"), "ok\n");
+      EXPECT_EQ(Listed(out), Listed(sound));
+    }
+  }
+}
+
+// The archive and an existing output as they were, whatever failed.
+class RepairFailure : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fs::copy_file(Fixture("py-flipped"), path);
+    original = base_test::ReadBytes(path);
+    base_test::WriteBytes(out, "an old output");
+  }
+  void ExpectUnchanged() {
+    ExpectFileBytes(path, original);
+    ExpectFileBytes(out, "an old output");
+    int others = 0;
+    for (const auto& e : fs::directory_iterator(dir.Path()))
+      others += e.path().filename() != "a.zip" && e.path().filename() != "out.zip";
+    EXPECT_EQ(others, 0);
+  }
+  TempDir dir;
+  const std::string path = dir / "a.zip", out = dir / "out.zip";
+  std::string original;
+};
+
+TEST_F(RepairFailure, RefusalsAndAbort) {
+  TZipArchiver arc;
+  arc.SetFileName(path);
+  arc.OpenArchive(archiver::ZAModeRead);
+  EXPECT_EQ(NativeErrorOf([&] { arc.RepairArchive(out); }), archiver::ZA_ERR_ARCHIVE_IS_OPEN);
+  arc.CloseArchive();
+  {
+    platform::TFileStream holder(path, platform::fmOpenRead | platform::fmShareDenyWrite);
+    EXPECT_EQ(NativeErrorOf([&] { arc.RepairArchive(""); }), archiver::ZA_ERR_CANNOT_OPEN_FILE);
+  }
+  arc.OnProcessFileFailure = [](archiver::TZABaseArchiver&, const std::string&, archiver::TZAProcessOperation, int,
+                                int, const std::string&, archiver::TZAAction& action) {
+    action = archiver::fxaAbort;
+  };
+  EXPECT_FALSE(arc.RepairArchive(out).Completed);
+  EXPECT_FALSE(arc.RepairArchive("").Completed);
+  ExpectUnchanged();
+
+  // Random bytes: no item at all.
+  std::string noise(5000, '\0');
+  for (size_t i = 0; i < noise.size(); ++i) noise[i] = static_cast<char>((i * 2654435761u) >> 13);
+  base_test::WriteBytes(dir / "noise.bin", noise);
+  arc.SetFileName(dir / "noise.bin");
+  EXPECT_EQ(NativeErrorOf([&] { arc.RepairArchive(out); }), archiver::ZA_ERR_INVALID_ARCHIVE);
+  ExpectFileBytes(out, "an old output");
+  fs::remove(dir / "noise.bin");
+}
+
+TEST_F(RepairFailure, AWriteThatFails) {
+  // One item of data that do not compress: the data file that the repair
+  // extracts into fits the limit, the repaired archive does not.
+  records_test::RunPython(dir, R"PY(
+import os, sys, zipfile
+z = zipfile.ZipFile(sys.argv[1], 'w')
+z.writestr('noise.bin', os.urandom(20000))
+z.close()
+)PY",
+                          Q(path));
+  original = base_test::ReadBytes(path);
+  fs::remove(dir / "script.py");
+  for (const bool inPlace : {false, true}) {
+    EXPECT_TRUE(merge_test::FailsPastFileSize(20050, [&] {
+      TZipArchiver arc;
+      arc.SetFileName(path);
+      arc.RepairArchive(inPlace ? "" : out);
+    }));
+    ExpectUnchanged();
+  }
+}
+
+TEST_F(RepairFailure, InPlaceThroughALink) {
+  fs::create_symlink(path, dir / "link.zip");
+  TZipArchiver arc;
+  arc.SetFileName(dir / "link.zip");
+  EXPECT_TRUE(arc.RepairArchive("").Completed);
+  EXPECT_TRUE(fs::is_symlink(dir / "link.zip"));
+  ExpectPeersAccept(path);
+  EXPECT_EQ(PythonContents(path).size(), 5u);
+}
+
+}  // namespace

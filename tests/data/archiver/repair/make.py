@@ -1,0 +1,140 @@
+#!/usr/bin/python3
+"""Writes the damaged archives of this folder, one case per file.
+
+Two sound archives hold the same items, in this order: a.txt (deflated),
+the folder dir/, inner.zip (a zip archive of x.txt and y.txt, stored), c.txt
+(deflated) and an item whose name is in the OEM code page 866 (no UTF-8
+flag, DOS host for Python; raw 866 bytes from a Linux file name for
+Info-ZIP). One is made by Python's zipfile (py-), one by Info-ZIP zip (iz-).
+Each is kept as it is (sound), and each damage is applied to both:
+
+    dir-zeroed          the central directory zeroed, the end record kept
+    dir-zeroed-noend    the central directory and the end record zeroed
+    dir-cut             the file cut where the central directory starts
+    cut-in-c            the file cut half way through c.txt's data
+    cut-in-inner        the file cut half way through inner.zip's data
+    garbage             777 bytes of garbage before and after inner.zip,
+                        the directory kept (its offsets now wrong)
+    garbage-cut         the same, cut where the directory started
+    flipped             one byte of a.txt's compressed data inverted
+
+The files are kept in the tree; this script says how each was made and
+makes them again (Info-ZIP zip must be installed):
+
+    /usr/bin/python3 tests/data/archiver/repair/make.py tests/data/archiver/repair
+"""
+import io
+import os
+import random
+import shutil
+import struct
+import subprocess
+import sys
+import tempfile
+import zipfile
+
+OEM_NAME = 'повесть.txt'
+
+
+def texts():
+    a = ''.join('line %d of a.txt: книга\n' % i for i in range(300)).encode()
+    c = ''.join('line %d of c.txt, other words\n' % i for i in range(400)).encode()
+    inner = io.BytesIO()
+    with zipfile.ZipFile(inner, 'w', zipfile.ZIP_DEFLATED) as z:
+        z.writestr('x.txt', 'x of the inner archive\n' * 40)
+        z.writestr('y.txt', 'y of the inner archive\n' * 40)
+    return a, inner.getvalue(), c, ('866 ' * 20).encode()
+
+
+class OemInfo(zipfile.ZipInfo):
+    """An item whose name is stored in code page 866, as DOS tools store it."""
+
+    def _encodeFilenameFlags(self):
+        return self.filename.encode('cp866'), self.flag_bits
+
+
+def python_base():
+    a, inner, c, oem = texts()
+    out = io.BytesIO()
+    with zipfile.ZipFile(out, 'w', zipfile.ZIP_DEFLATED) as z:
+        z.writestr('a.txt', a)
+        z.writestr('dir/', b'')
+        z.writestr(zipfile.ZipInfo('inner.zip', (2024, 3, 4, 5, 6, 8)), inner, zipfile.ZIP_STORED)
+        z.writestr('c.txt', c)
+        info = OemInfo(OEM_NAME, (2024, 3, 4, 5, 6, 8))
+        info.create_system = 0
+        z.writestr(info, oem, zipfile.ZIP_DEFLATED)
+    return bytearray(out.getvalue())
+
+
+def infozip_base():
+    a, inner, c, oem = texts()
+    work = tempfile.mkdtemp()
+    try:
+        os.mkdir(os.path.join(work, 'dir'))
+        for name, data in (('a.txt', a), ('inner.zip', inner), ('c.txt', c)):
+            with open(os.path.join(work, name), 'wb') as f:
+                f.write(data)
+        with open(os.path.join(work.encode(), OEM_NAME.encode('cp866')), 'wb') as f:
+            f.write(oem)
+        subprocess.run(['zip', '-q', '-X', 'base.zip', 'a.txt', 'dir', 'inner.zip', 'c.txt',
+                        OEM_NAME.encode('cp866')], cwd=work, check=True)
+        with open(os.path.join(work, 'base.zip'), 'rb') as f:
+            return bytearray(f.read())
+    finally:
+        shutil.rmtree(work)
+
+
+def locate(data):
+    """(central directory start, {name bytes: (header offset, data offset, data size)})."""
+    end = data.rfind(b'PK\x05\x06')
+    size, start = struct.unpack_from('<II', data, end + 12)
+    items, at = {}, start
+    while data[at:at + 4] == b'PK\x01\x02':
+        csize = struct.unpack_from('<I', data, at + 20)[0]
+        n, e, k = struct.unpack_from('<HHH', data, at + 28)
+        offset = struct.unpack_from('<I', data, at + 42)[0]
+        name = bytes(data[at + 46:at + 46 + n])
+        ln, le = struct.unpack_from('<HH', data, offset + 26)
+        items[name] = (offset, offset + 30 + ln + le, csize)
+        at += 46 + n + e + k
+    return start, end, items
+
+
+def cases(base):
+    start, end, items = locate(base)
+    out = {'sound': base}
+    d = bytearray(base)
+    d[start:end] = bytes(end - start)
+    out['dir-zeroed'] = d
+    d = bytearray(base)
+    d[start:] = bytes(len(d) - start)
+    out['dir-zeroed-noend'] = d
+    out['dir-cut'] = base[:start]
+    _, c_data, c_size = items[b'c.txt']
+    out['cut-in-c'] = base[:c_data + c_size // 2]
+    i_head, i_data, i_size = items[b'inner.zip']
+    out['cut-in-inner'] = base[:i_data + i_size // 2]
+    rng = random.Random(777)
+    garbage = bytes(rng.randrange(256) for _ in range(777))
+    assert b'PK' not in garbage
+    after = i_data + i_size
+    g = base[:i_head] + garbage + base[i_head:after] + garbage + base[after:]
+    out['garbage'] = g
+    out['garbage-cut'] = g[:start + 2 * len(garbage)]
+    _, a_data, a_size = items[b'a.txt']
+    d = bytearray(base)
+    d[a_data + a_size // 2] ^= 0xFF
+    out['flipped'] = d
+    return out
+
+
+def main(folder):
+    for prefix, base in (('py', python_base()), ('iz', infozip_base())):
+        for name, data in cases(base).items():
+            with open(os.path.join(folder, '%s-%s.zip' % (prefix, name)), 'wb') as f:
+                f.write(data)
+
+
+if __name__ == '__main__':
+    main(sys.argv[1])
