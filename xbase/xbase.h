@@ -52,6 +52,10 @@
 //   xb_indx.h     the framework every format shares: keys, pages, tags,
 //                 index files, the index lock, the block cache
 //   xb_ndx.h      XBobjNDXFile, XBobjNDXTag: .ndx files
+//
+// The table handler:
+//   xb_dbsy.h     XBO_dBHandler: a table with its index files, active
+//                 order, record cache and filter
 #pragma once
 
 #include "xbase/SysHalc.h"
@@ -60,6 +64,7 @@
 #include "xbase/xb_crypt.h"
 #include "xbase/xb_date.h"
 #include "xbase/xb_dbf.h"
+#include "xbase/xb_dbsy.h"
 #include "xbase/xb_disk.h"
 #include "xbase/xb_error.h"
 #include "xbase/xb_exp.h"

@@ -4,6 +4,9 @@
                             they hold (see below)
   xbpeer.py dbfread TABLE   prints the live records as dbfread reads them
   xbpeer.py fixture JSON    prints what a fixture's JSON expects
+  xbpeer.py navtables DIR   makes python3-dbf tables for walks: nav.dbf
+                            (12 records, 1, 4, 5 and 12 deleted), three.dbf
+                            (3 records), memo.dbf (dBase III with memos)
 
 Output is one item per line, bytes as hex of their Windows-1251 form:
   T file count            a table and its record count
@@ -48,6 +51,30 @@ def pydbf(folder):
         t.close()
 
 
+def navtables(folder):
+    import dbf
+    names = ['Шукшин', 'abel', 'Ёжиков', 'Zola', 'Бунин', 'абрамов', 'Zola', 'Чехов', 'Ahmatova', 'бунин',
+             'Ёлкин', 'Горький']
+    t = dbf.Table(os.path.join(folder, 'nav'), 'name C(20); qty N(5,0)', dbf_type='db3', codepage='cp1251')
+    t.open(dbf.READ_WRITE)
+    for i, n in enumerate(names):
+        t.append((n, (i * 37) % 23 - 11))
+    for i in (0, 3, 4, 11):
+        dbf.delete(t[i])
+    t.close()
+    t = dbf.Table(os.path.join(folder, 'three'), 'name C(8)', dbf_type='db3', codepage='cp1251')
+    t.open(dbf.READ_WRITE)
+    for n in ('one', 'two', 'three'):
+        t.append((n,))
+    t.close()
+    t = dbf.Table(os.path.join(folder, 'memo'), 'name C(10); notes M', dbf_type='db3', codepage='cp1251')
+    t.open(dbf.READ_WRITE)
+    for i in range(5):
+        t.append(('rec%d' % i, ('Записка %d ' % i) * (i * 90) if i != 2 else ''))
+    dbf.delete(t[3])
+    t.close()
+
+
 def dbfread_dump(table):
     from dbfread import DBF
     t = DBF(table, encoding='cp1251', char_decode_errors='strict')
@@ -74,4 +101,4 @@ def fixture(path):
 
 if __name__ == '__main__':
     cmd, arg = sys.argv[1], sys.argv[2]
-    {'pydbf': pydbf, 'dbfread': dbfread_dump, 'fixture': fixture}[cmd](arg)
+    {'pydbf': pydbf, 'dbfread': dbfread_dump, 'fixture': fixture, 'navtables': navtables}[cmd](arg)
