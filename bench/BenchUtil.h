@@ -1,6 +1,8 @@
 // Small helpers shared by the benchmark programs.
 #pragma once
 
+#include <sys/resource.h>
+
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -37,6 +39,18 @@ double BestSeconds(int rounds, F&& f) {
     best = std::min(best, std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count());
   }
   return best;
+}
+
+// Seconds since `t0`.
+inline double SecondsSince(std::chrono::steady_clock::time_point t0) {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
+}
+
+// The process's peak resident memory so far, in MiB.
+inline double PeakMiB() {
+  struct rusage ru {};
+  getrusage(RUSAGE_SELF, &ru);
+  return static_cast<double>(ru.ru_maxrss) / 1024.0;
 }
 
 // Text-like bytes: words of a small vocabulary picked by a fast generator

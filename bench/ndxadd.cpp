@@ -5,8 +5,6 @@
 // microseconds per add and per seek, the tree's depth and the file's size,
 // for the file opened exclusively (pages cached, as the catalogue opens it)
 // and shared (every page read and written each time).
-#include <sys/resource.h>
-
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
@@ -16,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "bench/BenchUtil.h"
 #include "xbase/xb_exp.h"
 #include "xbase/xb_ndx.h"
 
@@ -84,16 +83,6 @@ std::vector<std::string> Names() {
   return names;
 }
 
-double Seconds(std::chrono::steady_clock::time_point t0) {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now() - t0).count();
-}
-
-double PeakMiB() {
-  struct rusage ru {};
-  getrusage(RUSAGE_SELF, &ru);
-  return static_cast<double>(ru.ru_maxrss) / 1024.0;
-}
-
 void Run(const std::vector<std::string>& names, bool shared, int count) {
   const std::filesystem::path dir = std::filesystem::temp_directory_path() / "tomeshelf-bench-ndxadd";
   std::filesystem::create_directories(dir);
@@ -109,7 +98,7 @@ void Run(const std::vector<std::string>& names, bool shared, int count) {
     key.Tag = i + 1;
     tag.KeyAdd(key);
   }
-  const double add = Seconds(t0);
+  const double add = bench::SecondsSince(t0);
 
   std::mt19937 gen(7);
   int found = 0;
@@ -118,13 +107,13 @@ void Run(const std::vector<std::string>& names, bool shared, int count) {
     key.PutString(names[gen() % static_cast<unsigned>(count)]);
     if (tag.SeekKey(XBobjIndexTag::AnyRecord, key, XBobjIndexTag::Whole) == 0) ++found;
   }
-  const double seek = Seconds(t1);
+  const double seek = bench::SecondsSince(t1);
   const int depth = tag.PathDepth();
   ndx->CloseFile();
   const auto size = std::filesystem::file_size(dir / "au.ndx");
   std::printf("%-9s %6d adds: %6.2f us/add  %5d seeks: %5.2f us/seek (%d found)  depth %d  %7.1f MB  peak %.0f MiB\n",
               shared ? "shared" : "exclusive", count, add * 1e6 / count, kSeeks, seek * 1e6 / kSeeks, found, depth,
-              static_cast<double>(size) / 1e6, PeakMiB());
+              static_cast<double>(size) / 1e6, bench::PeakMiB());
   ndx.reset();
   std::filesystem::remove_all(dir);
 }

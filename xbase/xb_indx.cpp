@@ -2,7 +2,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cmath>
 #include <cstring>
+#include <utility>
 
 #include "platform/CodePage.h"
 #include "xbase/xb_crypt.h"
@@ -236,7 +238,22 @@ void XBobjIndexTag::TagOpen(int Posn) {
   RootPage_->Owner = nullptr;
   RootPage_->Level = 1;
   RootPage_->CurKey = XBobjIndexKey::NoPosition;
-  if (Posn == 0) ReadTopKey();
+  if (Posn == 0) {
+    KeyRead(-3);
+  } else if (Posn == 1) {
+    XBobjIndexOwner* table = Owner_->Owner();
+    const int rec = table ? table->IndexRecNumber() : 0;
+    if (ExprHandlr_ && rec >= 1 && rec <= table->IndexRecordCount() && RootPage_->Count() > 0) {
+      XBobjIndexKeyData key;
+      bool changed;
+      SolveExpression(key, changed);
+      AdjustValue(key, true);
+      key.Tag = key.Xtra = rec;
+      SeekKeyRecord(key);
+      if (KeyRead(-5) != 0) return;
+    }
+    KeyRead(-3);
+  }
 }
 
 void XBobjIndexTag::TagClose() {
@@ -251,10 +268,7 @@ void XBobjIndexTag::TagFlush() {
     current.AssignLinks(CurKeyInfo_);
     const bool bof = TagBOF_, eof = TagEOF_;
     ReleasePage(std::move(RootPage_));
-    TagOpen(2);
-    if (current.Tag != 0) SeekEntry(current);
-    TagBOF_ = bof;
-    TagEOF_ = eof;
+    Restore(current, bof, eof);
   }
   TagStore();
 }
@@ -339,8 +353,16 @@ bool XBobjIndexTag::ReadPreviousKey() {
   if (!leaf || !leaf->IsLeaf() || leaf->CurKey == XBobjIndexKey::NoPosition) return ReadBottomKey();
   if (leaf->CurKey > 0 && leaf->CurKey - 1 < leaf->Count()) {
     --leaf->CurKey;
-  } else if (!StepLeaf(false)) {
-    return false;
+  } else {
+    // A changed page of the path splits when it is stored, and the keys
+    // before the current one may then stand in a page inserted before it:
+    // store the path first and stand on the key again.
+    for (XBobjIndexKey* p = RootPage_.get(); p; p = p->Child.get())
+      if (p->Changed) {
+        TagFlush();
+        return ReadPreviousKey();
+      }
+    if (!StepLeaf(false)) return false;
   }
   RetrieveKey();
   return true;
@@ -405,22 +427,23 @@ int XBobjIndexTag::SeekKey(int RecNum, const TxbVariant& Key, int IfPartial) {
   }
 }
 
-bool XBobjIndexTag::SeekEntry(const XBobjIndexKeyData& Key) {
+bool XBobjIndexTag::SeekKeyRecord(const XBobjIndexKeyData& Key) {
   if (Owner_->KeyWithRec()) {
-    if (SeekKey(Key.Tag, Key, Whole) == 0) {
-      RetrieveKey();
-      return true;
-    }
-  } else if (SeekKey(AnyRecord, Key, Whole) == 0) {
-    // Equal keys keep the order they were added in and may run over several
-    // leaves: walk them for the record.
+    if (SeekKey(Key.Tag, Key, Whole) != 0) return false;
     RetrieveKey();
-    do {
-      if (CurKeyInfo_.Tag == Key.Tag) return true;
-    } while (ReadNextKey() && CompareKey(Key, CurKeyInfo_, Whole) == 0);
+    return true;
   }
-  return SeekRecNum(Key.Tag);
+  if (SeekKey(AnyRecord, Key, Whole) != 0) return false;
+  // Equal keys keep the order they were added in and may run over several
+  // leaves: walk them for the record.
+  RetrieveKey();
+  do {
+    if (CurKeyInfo_.Tag == Key.Tag) return true;
+  } while (ReadNextKey() && CompareKey(Key, CurKeyInfo_, Whole) == 0);
+  return false;
 }
+
+bool XBobjIndexTag::SeekEntry(const XBobjIndexKeyData& Key) { return SeekKeyRecord(Key) || SeekRecNum(Key.Tag); }
 
 // ---------------------------------------------------------------------------
 // The tag: changing the tree
@@ -512,6 +535,359 @@ void XBobjIndexTag::DeleteCurrentKey() {
   CurKeyInfo_.Tag = 0;
 }
 
+// ---------------------------------------------------------------------------
+// The tag: what the table handler asks
+
+int XBobjIndexTag::RangeSide(const TxbVariant& key) const {
+  if (!RangeHi_.IsEmpty()) {
+    const int c = CompareKey(RangeHi_, key, RangeExtent_);
+    if (c < 0 || (c == 0 && !HiInRange_)) return 1;
+  }
+  if (!RangeLo_.IsEmpty()) {
+    const int d = CompareKey(RangeLo_, key, Partial);
+    if (d > 0 || (d == 0 && !LoInRange_)) return -1;
+  }
+  return 0;
+}
+
+void XBobjIndexTag::RangeCheck() {
+  if (TagUpdating_ || !GetRangeActive() || TagBOF_ || TagEOF_) return;
+  const int side = RangeSide(CurKeyInfo_);
+  TagEOF_ = side > 0;
+  TagBOF_ = side < 0;
+}
+
+int XBobjIndexTag::KeyInRange() const {
+  if (TagUpdating_ || !GetRangeActive()) return 0;
+  if (TagEOF_) return 1;
+  if (TagBOF_) return -1;
+  if (!RangeHi_.IsEmpty()) {
+    const int c = CompareKey(RangeHi_, CurKeyInfo_, RangeExtent_);
+    if (c < 0 || (c == 0 && !HiInRange_)) return -1;
+  }
+  if (RangeLo_.IsEmpty()) return 0;
+  const int d = CompareKey(RangeLo_, CurKeyInfo_, Partial);
+  return d < 0 || (d == 0 && LoInRange_) ? 0 : d == 0 ? 1 : 2;
+}
+
+int XBobjIndexTag::KeyFind(const XBobjIndexKeyData& Key) {
+  XBobjIndexOwner* table = Owner_->Owner();
+  Owner_->SetExact(table == nullptr || table->IndexExactMatch());
+  TagOpen(2);
+  TagBOF_ = TagEOF_ = false;
+  XBobjIndexKeyData key;
+  key.AssignLinks(Key);
+  AdjustValue(key, false);
+  const int c = SeekKey(key.Tag, key, Owner_->Exact() || TagUpdating_ ? Whole : Partial);
+  if (c == 1) {
+    TagEOF_ = true;
+    return 0;
+  }
+  RetrieveKey();
+  if (c == 0) {
+    if (KeyInRange() != 0) {
+      TagEOF_ = true;
+      return 0;
+    }
+    return CurKeyInfo_.Tag;
+  }
+  if (KeyInRange() == -1) TagEOF_ = true;
+  return 0;
+}
+
+int XBobjIndexTag::KeyRead(int TypRead) {
+  if (InvertRead_) {
+    if (TypRead == -3 || TypRead == -4) TypRead = -7 - TypRead;
+    if (TypRead == -1 || TypRead == -2) TypRead = -3 - TypRead;
+  }
+  CurKeyInfo_.Tag = 0;
+  TagBOF_ = TagEOF_ = false;
+  const bool ranged = GetRangeActive() && !TagUpdating_;
+  switch (TypRead) {
+    case -5:
+      if (Owner_->ExternalChange()) TagOpen(1);
+      TagEOF_ = TagBOF_ = !ReadCurrentKey();
+      RangeCheck();
+      break;
+    case -3:
+      TagOpen(2);
+      if (!ranged || RangeLo_.IsEmpty()) {
+        TagEOF_ = !ReadTopKey();
+      } else if (SeekKey(LoInRange_ ? AnyRecord : AfterEqual, RangeLo_, Partial) == 1) {
+        TagEOF_ = true;
+      } else {
+        RetrieveKey();
+      }
+      RangeCheck();
+      TagBOF_ = TagEOF_ = TagBOF_ || TagEOF_;
+      break;
+    case -4: {
+      TagOpen(2);
+      bool on;
+      if (!ranged || RangeHi_.IsEmpty()) {
+        on = ReadBottomKey();
+      } else if (SeekKey(HiInRange_ ? AfterEqual : AnyRecord, RangeHi_, RangeExtent_) == 1) {
+        on = ReadBottomKey();
+      } else {
+        on = ReadPreviousKey();
+      }
+      // Back over keys above the range, should the seek have left any.
+      while (on && ranged && RangeSide(CurKeyInfo_) > 0) on = ReadPreviousKey();
+      TagBOF_ = !on;
+      RangeCheck();
+      TagBOF_ = TagEOF_ = TagBOF_ || TagEOF_;
+      break;
+    }
+    case -1:
+      if (Owner_->ExternalChange()) TagOpen(1);
+      TagEOF_ = !ReadNextKey();
+      RangeCheck();
+      break;
+    case -2:
+      if (Owner_->ExternalChange()) TagOpen(1);
+      TagBOF_ = !ReadPreviousKey();
+      RangeCheck();
+      break;
+    default: break;
+  }
+  if (TagBOF_ || TagEOF_) {
+    if (InvertRead_) std::swap(TagBOF_, TagEOF_);
+    return 0;
+  }
+  return OnLeafEntry() ? CurKeyInfo_.Tag : 0;
+}
+
+int XBobjIndexTag::KeySync(int ATag) {
+  if (RootPage_ && ATag != 0 && CurKeyInfo_.Tag == ATag && OnLeafEntry()) return ATag;
+  TagOpen(1);
+  return CurKeyInfo_.Tag;
+}
+
+bool XBobjIndexTag::SetRange(const TxbVariant& RLo, bool LoIn, const TxbVariant& RHi, bool HiIn, bool Partial) {
+  RangeLo_.Clear();
+  RangeHi_.Clear();
+  if (!RLo.IsEmpty()) {
+    RangeLo_.AssignValue(RLo);
+    AdjustValue(RangeLo_, false);
+  }
+  if (!RHi.IsEmpty()) {
+    RangeHi_.AssignValue(RHi);
+    AdjustValue(RangeHi_, false);
+  }
+  RangeExtent_ = Partial ? XBobjIndexTag::Partial : Whole;
+  LoInRange_ = LoIn;
+  HiInRange_ = HiIn;
+  KeyRead(-3);
+  return true;
+}
+
+void XBobjIndexTag::GetRange(TxbVariant& RLo, TxbVariant& RHi) const {
+  RLo.Assign(&RangeLo_);
+  RHi.Assign(&RangeHi_);
+}
+
+namespace {
+
+// Sets a flag for the life of the object and puts it back after.
+class TFlagScope {
+ public:
+  TFlagScope(bool& flag, bool value) : flag_(flag), old_(flag) { flag = value; }
+  ~TFlagScope() { flag_ = old_; }
+  TFlagScope(const TFlagScope&) = delete;
+  TFlagScope& operator=(const TFlagScope&) = delete;
+
+ private:
+  bool& flag_;
+  bool old_;
+};
+
+// Points the table's record buffer at its stored record while it lives.
+class TOrigRecScope {
+ public:
+  explicit TOrigRecScope(XBobjIndexOwner& table) : table_(table) { table_.IndexUseOrigRec(true); }
+  ~TOrigRecScope() { table_.IndexUseOrigRec(false); }
+  TOrigRecScope(const TOrigRecScope&) = delete;
+  TOrigRecScope& operator=(const TOrigRecScope&) = delete;
+
+ private:
+  XBobjIndexOwner& table_;
+};
+
+}  // namespace
+
+bool XBobjIndexTag::KeyUpdate(int AKey, bool IsAppend) {
+  KeyUpdated_ = false;
+  XBobjIndexOwner* table = Owner_->Owner();
+  // An appended record always brings its key; a rewrite changes nothing
+  // that its key could depend on unless the record was modified.
+  if (!table || (!IsAppend && !Conditional_ && !table->IndexRecModified())) return false;
+  const bool wasOpen = RootPage_ != nullptr;
+  {
+    TFlagScope updating(TagUpdating_, true);
+    bool changed;
+    XBobjIndexKeyData fresh;
+    SolveExpression(fresh, changed);
+    AdjustValue(fresh, true);
+    fresh.Tag = fresh.Xtra = AKey;
+    const bool forOK = !Conditional_ || SolveFilter();
+    if (IsAppend) {
+      if (forOK) KeyUpdated_ = KeyAdd(fresh);
+    } else {
+      XBobjIndexKeyData old;
+      {
+        TOrigRecScope stored(*table);
+        SolveExpression(old, changed);
+      }
+      AdjustValue(old, true);
+      old.Tag = old.Xtra = AKey;
+      const bool found = SeekEntry(old);
+      if (CompareKey(old, fresh, Whole) == 0 && (!Conditional_ || forOK)) {
+        if (!found) KeyUpdated_ = KeyAdd(fresh);
+      } else {
+        if (found) {
+          DeleteCurrentKey();
+          KeyUpdated_ = true;
+        }
+        if (forOK && KeyAdd(fresh)) KeyUpdated_ = true;
+      }
+    }
+  }
+  if (wasOpen) {
+    TagOpen(2);
+  } else {
+    TagClose();
+  }
+  return KeyUpdated_;
+}
+
+void XBobjIndexTag::Restore(const XBobjIndexKeyData& current, bool bof, bool eof) {
+  TagOpen(2);
+  if (current.Tag != 0) SeekEntry(current);
+  TagBOF_ = bof;
+  TagEOF_ = eof;
+}
+
+int XBobjIndexTag::HuntDuplicate(const XBobjIndexKeyData& Key) {
+  if (Owner_->ExternalChange()) TagOpen(1);
+  XBobjIndexKeyData current;
+  current.AssignLinks(CurKeyInfo_);
+  const bool bof = TagBOF_, eof = TagEOF_;
+  int found;
+  {
+    // Exact and without the range: a unique tag must not hold the key
+    // anywhere.
+    TFlagScope updating(TagUpdating_, true);
+    XBobjIndexKeyData key;
+    key.AssignLinks(Key);
+    key.Tag = AnyRecord;
+    found = KeyFind(key);
+  }
+  Restore(current, bof, eof);
+  return found;
+}
+
+int XBobjIndexTag::KeyFilter(int argOperator, const TxbVariant& Key, TxbHugeSet& FilterSet) {
+  FilterSet.Clear();
+  if (RootBlock_ <= 0) return -1;
+  XBobjIndexKeyData key;
+  key.AssignValue(Key);
+  AdjustValue(key, false);
+  TagOpen(2);
+  // From where the keys begin to pass, while they pass.
+  bool on = false;
+  auto passes = [&] {
+    const int c = CompareKey(key, CurKeyInfo_, Whole);
+    switch (argOperator) {
+      case 129: return c == 0;
+      case 132: return c > 0;
+      case 134: return c >= 0;
+      default: return true;  // 131 and 133 run to the end
+    }
+  };
+  switch (argOperator) {
+    case 129:
+    case 133:
+      on = SeekKey(AnyRecord, key, Whole) != 1;
+      break;
+    case 131: on = SeekKey(AfterEqual, key, Whole) != 1; break;
+    case 132:
+    case 134: on = ReadTopKey(); break;
+    default: return 0;
+  }
+  if (on && (argOperator == 129 || argOperator == 131 || argOperator == 133)) RetrieveKey();
+  for (; on && passes(); on = ReadNextKey())
+    if (CurKeyInfo_.Tag > 0) FilterSet.ChangeBit(static_cast<uint32_t>(CurKeyInfo_.Tag), 1);
+  return 0;
+}
+
+int XBobjIndexTag::CountKeys() {
+  int n = 0;
+  for (int rec = KeyRead(-3); rec != 0; rec = KeyRead(-1)) ++n;
+  return n;
+}
+
+int XBobjIndexTag::GetRangeCount() {
+  XBobjIndexOwner* table = Owner_->Owner();
+  if (!Conditional_ && !GetRangeActive() && table) return table->IndexRecordCount();
+  XBobjIndexKeyData current;
+  current.AssignLinks(CurKeyInfo_);
+  const bool bof = TagBOF_, eof = TagEOF_;
+  const int n = CountKeys();
+  Restore(current, bof, eof);
+  return n;
+}
+
+double XBobjIndexTag::GetKeyPercent(int rnum, bool exact) {
+  if (!exact && !GetRangeActive()) {
+    if (!OnLeafEntry()) return 0;
+    double pos = 0, scale = 1;
+    for (XBobjIndexKey* p = RootPage_.get(); p; p = p->Child.get()) {
+      const int n = std::max(1, p->Count());
+      pos += scale * p->CurKey / n;
+      scale /= n;
+    }
+    return InvertRead_ ? 1 - pos : pos;
+  }
+  XBobjIndexKeyData current;
+  current.AssignLinks(CurKeyInfo_);
+  const bool bof = TagBOF_, eof = TagEOF_;
+  int n = 0, at = -1;
+  for (int rec = KeyRead(-3); rec != 0; rec = KeyRead(-1), ++n)
+    if (rec == rnum && at < 0) at = n;
+  Restore(current, bof, eof);
+  return n == 0 || at < 0 ? 0 : static_cast<double>(at) / n;
+}
+
+int XBobjIndexTag::SetKeyPercent(double APct, bool exact) {
+  if (APct <= 0.001) return KeyRead(-3);
+  if (APct > 0.999) return KeyRead(-4);
+  if (!exact && !GetRangeActive()) {
+    TagOpen(2);
+    TagBOF_ = TagEOF_ = false;
+    double pct = InvertRead_ ? 1 - APct : APct;
+    XBobjIndexKey* page = RootPage_.get();
+    for (;;) {
+      ReleaseChild(*page);
+      const int n = page->Count();
+      if (n == 0) return KeyRead(-3);
+      const int i = std::clamp(static_cast<int>(pct * n), 0, n - 1);
+      pct = pct * n - i;
+      page->CurKey = i;
+      if (page->IsLeaf()) break;
+      page = LoadChild(*page, page->Items(i)->Tag);
+    }
+    RetrieveKey();
+    return CurKeyInfo_.Tag;
+  }
+  const int count = CountKeys();
+  const int n = static_cast<int>(std::lround(count * APct));
+  if (n <= 0) return KeyRead(-3);
+  if (n >= count) return KeyRead(-4);
+  int rec = KeyRead(-3);
+  for (int i = 0; i < n && rec != 0; ++i) rec = KeyRead(-1);
+  return rec;
+}
+
 bool XBobjIndexTag::KeyAdd(XBobjIndexKeyData& Key) {
   if (!RootPage_) TagOpen(2);
   if (UniqueKey_ && SeekKey(AnyRecord, Key, Whole) == 0) return false;
@@ -581,6 +957,30 @@ void XBobjIndexFile::Reindex() {}
 
 bool XBobjIndexFile::ExternalChange() { return false; }
 
+bool XBobjIndexFile::TagUpdate(int AKey, bool IsAppend) {
+  NextAvail_ = -1;
+  bool changed = false;
+  for (int i = 0; i < TagList_.Count(); ++i) changed = TagList_[i]->KeyUpdate(AKey, IsAppend) || changed;
+  return changed;
+}
+
+void XBobjIndexFile::ixEncrypt() {
+  if (!DiskFile_ || !DiskFile_->FileFound()) return;
+  for (int i = 0; i < TagList_.Count(); ++i) TagList_[i]->TagClose();
+  // Blocks the cache has not written yet go out as the file holds the
+  // others: under the read password.
+  for (size_t slot = 0; slot < Slots_.size(); ++slot)
+    if (Slots_[slot].dirty)
+      DiskWrite(Slots_[slot].index * CachePage_, SlotBytes(static_cast<int>(slot)), CachePage_, PasswordIn());
+  DiscardCache();
+  const int64_t blocks = DiskFile_->xbFileSize() / 512;
+  uint8_t block[512];
+  for (int64_t b = 0; b < blocks; ++b) {
+    if (!DiskRead(b * 512, block, 512)) RaiseCorrupted();
+    DiskWrite(b * 512, block, 512);
+  }
+}
+
 void XBobjIndexFile::ixSetLockProtocol(XBsetLokProtocol LokProtocol) {
   dfLockStyle_ = LokProtocol;
   Regions_ = XBLockRegionsOf(LokProtocol);
@@ -634,28 +1034,36 @@ bool XBobjIndexFile::PageWrite(int64_t Blok, const uint8_t* Page, int Size) {
   return true;
 }
 
+const AnsiString& XBobjIndexFile::PasswordIn() const {
+  static const AnsiString none;
+  return Owner_ ? Owner_->IndexPasswordIn() : none;
+}
+
+const AnsiString& XBobjIndexFile::PasswordOut() const {
+  static const AnsiString none;
+  return Owner_ ? Owner_->IndexPasswordOut() : none;
+}
+
 bool XBobjIndexFile::DiskRead(int64_t Blok, uint8_t* Page, int Size) {
   if (DiskFile_->xbRead(Blok, Page, Size) != Size) return false;
-  if (Owner_) {
-    const AnsiString& password = Owner_->IndexPasswordIn();
-    if (!password.empty())
-      for (int at = 0; at < Size; at += 512)
-        CryptBuffer(password, Page + at, Page + at, static_cast<size_t>(std::min(512, Size - at)), false);
-  }
+  const AnsiString& password = PasswordIn();
+  if (!password.empty())
+    for (int at = 0; at < Size; at += 512)
+      CryptBuffer(password, Page + at, Page + at, static_cast<size_t>(std::min(512, Size - at)), false);
   return true;
 }
 
 bool XBobjIndexFile::DiskWrite(int64_t Blok, const uint8_t* Page, int Size) {
+  return DiskWrite(Blok, Page, Size, PasswordOut());
+}
+
+bool XBobjIndexFile::DiskWrite(int64_t Blok, const uint8_t* Page, int Size, const AnsiString& password) {
   const uint8_t* out = Page;
-  if (Owner_) {
-    const AnsiString& password = Owner_->IndexPasswordOut();
-    if (!password.empty()) {
-      CryptBuf_.resize(static_cast<size_t>(Size));
-      for (int at = 0; at < Size; at += 512)
-        CryptBuffer(password, Page + at, CryptBuf_.data() + at, static_cast<size_t>(std::min(512, Size - at)),
-                    true);
-      out = CryptBuf_.data();
-    }
+  if (!password.empty()) {
+    CryptBuf_.resize(static_cast<size_t>(Size));
+    for (int at = 0; at < Size; at += 512)
+      CryptBuffer(password, Page + at, CryptBuf_.data() + at, static_cast<size_t>(std::min(512, Size - at)), true);
+    out = CryptBuf_.data();
   }
   // The disk file raises a failed write; a short one means a full disk.
   if (DiskFile_->xbWrite(Blok, out, Size) != Size)

@@ -237,8 +237,10 @@ class XBobjIndexTag {
   // --- Opening and closing ---
 
   // Closes the tag and loads its root: Posn 2 no positioning, 0 the top
-  // key. A root the format does not recognise is read again from the
-  // header; then it raises 65141 "Index file <tag>-><file> is corrupted".
+  // key (KeyRead(-3)), 1 the key of the table's current record (the top
+  // when the record has none). A root the format does not recognise is
+  // read again from the header; then it raises 65141 "Index file
+  // <tag>-><file> is corrupted".
   void TagOpen(int Posn);
   // Releases the path (storing changed pages), stores a changed header, no
   // current record.
@@ -265,8 +267,64 @@ class XBobjIndexTag {
   // key, whichever leaves they span), else on the entry of that record
   // anywhere (SeekRecNum); false when there is none.
   bool SeekEntry(const XBobjIndexKeyData& Key);
+  // Positions on the entry of `Key` for record `Key.Tag` among the keys
+  // equal to it; false when none is that record's (the tag then stands
+  // after them).
+  bool SeekKeyRecord(const XBobjIndexKeyData& Key);
   // Removes the current leaf entry (the tag then stands on no key).
   void DeleteCurrentKey();
+
+  // --- What the table handler asks ---
+
+  // Seeks `Key` (its Tag: -1 for any record, else that record's entry):
+  // whole keys when the table asks for exact matches (or during a key
+  // update), else a key that begins with it. The record found, or 0: not
+  // found (the tag stands on the next greater key; TagEOF when there is
+  // none or it lies above the range), or found outside the range (TagEOF).
+  int KeyFind(const XBobjIndexKeyData& Key);
+  // Moves: -1 next, -2 previous, -3 top, -4 bottom (of the range when one
+  // is set), -5 the current key again; any other value reads nothing. The
+  // record reached, or 0 with TagBOF / TagEOF set when a move ran out of
+  // the tag or the range.
+  int KeyRead(int TypRead);
+  // ATag when it is the current record; else the tag is reopened on the
+  // table's current record: the record it stands on.
+  int KeySync(int ATag);
+  // Keeps the tag in step with the write of record `AKey` (the record
+  // buffer holds the new record, the table's stored record the old one):
+  // adds, moves or removes its key as the key and the FOR condition say.
+  // True when the tag changed.
+  bool KeyUpdate(int AKey, bool IsAppend);
+  bool KeyUpdated() const { return KeyUpdated_; }
+  // The record holding a key equal to `Key` (whole keys, the range not
+  // counted), 0 for none; the tag stays where it was.
+  int HuntDuplicate(const XBobjIndexKeyData& Key);
+  // Sets in `FilterSet` (cleared first) the record of every key that
+  // stands to `Key` as the operator says, whole keys compared: 129 "=",
+  // 131 ">", 132 "<", 133 ">=", 134 "<=". 0, or -1 when the tag has no root.
+  int KeyFilter(int argOperator, const TxbVariant& Key, TxbHugeSet& FilterSet);
+  // Limits the keys read to those from RLo to RHi (an empty value: no
+  // limit on that side), the limits themselves counted when LoIn / HiIn;
+  // Partial compares the high limit over its own length only. Then reads
+  // the first key of the range. True.
+  bool SetRange(const TxbVariant& RLo, bool LoIn, const TxbVariant& RHi, bool HiIn, bool Partial);
+  void GetRange(TxbVariant& RLo, TxbVariant& RHi) const;
+  bool GetRangeActive() const { return !RangeLo_.IsEmpty() || !RangeHi_.IsEmpty(); }
+  // Where the current key stands to the range: 0 inside (also while no
+  // range is set, or during a key update), -1 above the high limit (or
+  // equal to a high limit not counted, or TagBOF), 1 equal to a low limit
+  // not counted (or TagEOF), 2 below the low limit.
+  int KeyInRange() const;
+  // Keys in the range (or passing the FOR condition); without either, the
+  // table's record count. The tag stays on its key.
+  int GetRangeCount();
+  // The current key's place in the tag from 0 to 1: by the path (fast,
+  // approximate) or, exact or with a range, by counting the keys before
+  // record `rnum`'s.
+  double GetKeyPercent(int rnum, bool exact);
+  // Moves to the key at that place (at most 0.001: the top; above 0.999:
+  // the bottom); the record reached.
+  int SetKeyPercent(double APct, bool exact);
 
   // --- State ---
 
@@ -375,6 +433,14 @@ class XBobjIndexTag {
   // (the path then stays where it was).
   bool StepLeaf(bool forward);
   std::unique_ptr<TxbExpHandler> Compile(const AnsiString& text);
+  // Where `key` stands to the range: 1 above it, -1 below it, 0 inside.
+  int RangeSide(const TxbVariant& key) const;
+  // After a move: TagEOF above the range, TagBOF below it.
+  void RangeCheck();
+  // The current key again (after the tag was closed for other work).
+  void Restore(const XBobjIndexKeyData& current, bool bof, bool eof);
+  // Counts the keys from the top to the end of the range (or all).
+  int CountKeys();
 
   XBobjIndexFile* Owner_;
   std::unique_ptr<XBobjIndexKey> RootPage_;
@@ -416,8 +482,15 @@ class XBobjIndexFile {
   virtual void Reindex();
   // Renames the file (keeping its extension); true.
   virtual bool Rename(const std::string& NewName);
+  // Keeps every tag in step with the write of record `AKey`; the next
+  // free page is counted again first. True when a tag changed.
+  virtual bool TagUpdate(int AKey, bool IsAppend);
   virtual bool ExternalChange();
   virtual void ixSetLockProtocol(XBsetLokProtocol LokProtocol);
+  // After the table's password changed: every whole 512-byte block of the
+  // file is unscrambled with the read password and scrambled anew with the
+  // write password.
+  virtual void ixEncrypt();
 
   // --- Opening ---
 
@@ -479,6 +552,10 @@ class XBobjIndexFile {
   int CachedPages() const { return static_cast<int>(Slots_.size() - FreeSlots_.size()); }
   // The file's size, counting blocks the cache has not written yet.
   int64_t FileSize() const;
+  // Memory the key sorter of a bulk build may hold before it spills runs
+  // to its work file.
+  size_t SortBudget() const { return SortBudget_; }
+  void SetSortBudget(size_t bytes) { SortBudget_ = bytes; }
 
  protected:
   // The tags, owned.
@@ -525,9 +602,13 @@ class XBobjIndexFile {
   std::unique_ptr<XBobjIndexKey> NewPageObject(XBobjIndexTag* tag);
   void Recycle(std::unique_ptr<XBobjIndexKey> page);
 
-  // The file's bytes, scrambled on the way.
+  // The file's bytes, scrambled on the way with the table's passwords (or
+  // with `password`).
   bool DiskRead(int64_t pos, uint8_t* bytes, int size);
   bool DiskWrite(int64_t pos, const uint8_t* bytes, int size);
+  bool DiskWrite(int64_t pos, const uint8_t* bytes, int size, const AnsiString& password);
+  const AnsiString& PasswordIn() const;
+  const AnsiString& PasswordOut() const;
   // The cache: a whole aligned page, or nothing.
   bool Cacheable(int64_t pos, int size) const { return Caching() && size == CachePage_ && pos % CachePage_ == 0; }
   uint8_t* SlotBytes(int slot) { return Arena_.data() + static_cast<size_t>(slot) * static_cast<size_t>(CachePage_); }
@@ -544,6 +625,7 @@ class XBobjIndexFile {
   TxbCollection<XBobjIndexTag> TagList_;
   int CachePage_ = 0;
   size_t CacheBudget_ = DefaultCacheBudget;
+  size_t SortBudget_ = size_t{32} << 20;
   std::vector<int32_t> SlotOf_;  // page index -> slot, -1 for none
   std::vector<CacheSlot> Slots_;
   std::vector<int> FreeSlots_;

@@ -3,8 +3,10 @@
 #include <algorithm>
 #include <cstring>
 
+#include "platform/Numbers.h"
 #include "xbase/xb_bytes.h"
 #include "xbase/xb_error.h"
+#include "xbase/xb_sort.h"
 #include "xbase/xb_util.h"
 
 namespace xbase {
@@ -56,20 +58,25 @@ XBobjNDXTag::~XBobjNDXTag() {
 }
 
 void XBobjNDXTag::AdjustValue(TxbVariant& AKey, bool DoTrim) {
-  switch (KeyType_) {
-    case 'N':
-      if (AKey.TypeVar() != xbvtFloat) AKey.PutFloat(AKey.IsEmpty() ? 0.0 : AKey.GetFloat());
-      break;
-    case 'D': {
-      double day = AKey.TypeVar() == xbvtFloat ? AKey.GetFloat() : AKey.GetDate();
-      if (day < 0.1) day = kEmptyDate;
-      AKey.PutFloat(day);
-      break;
+  try {
+    switch (KeyType_) {
+      case 'N':
+        if (AKey.TypeVar() != xbvtFloat) AKey.PutFloat(AKey.IsEmpty() ? 0.0 : AKey.GetFloat());
+        break;
+      case 'D': {
+        double day = AKey.TypeVar() == xbvtFloat ? AKey.GetFloat() : AKey.GetDate();
+        if (day < 0.1) day = kEmptyDate;
+        AKey.PutFloat(day);
+        break;
+      }
+      default:
+        if (AKey.TypeVar() != xbvtText) AKey.PutString(AKey.GetString());
+        if (DoTrim) AKey.TrimR();
+        break;
     }
-    default:
-      if (AKey.TypeVar() != xbvtText) AKey.PutString(AKey.GetString());
-      if (DoTrim) AKey.TrimR();
-      break;
+  } catch (const platform::EConvertError&) {
+    // A search key or range limit given as text that is no number or date.
+    XBRaise(xbmValueInvalid, {KeyType_ == 'D' ? "Date" : "Number"});
   }
 }
 
@@ -108,18 +115,157 @@ bool XBobjNDXTag::IndexTagNew(const AnsiString&, const AnsiString& KeyExp, const
   EntryLength_ = EntryLengthFor(KeyLength_);
   MaxKeys_ = (kBlock - 8) / EntryLength_;
 
-  XBobjIndexOwner* table = Owner()->Owner();
-  if (table && table->IndexRecordCount() > 0)
-    throw EXBaseError("Index file " + Owner()->GetFileName() + " cannot be built on a table with records yet");
+  CheckBuildable();
 
   const uint8_t zeros[kBlock] = {};
   TagBlock_ = Owner()->GetAvailPage();
   if (!Owner()->PageWrite(TagBlock_, zeros, kBlock)) RaiseCorrupted();
+  XBobjIndexOwner* table = Owner()->Owner();
+  if (table && table->IndexRecordCount() > 0) {
+    DoIndex();
+    return true;
+  }
   RootBlock_ = Owner()->GetAvailPage();
   if (!Owner()->PageWrite(RootBlock_, zeros, kBlock)) RaiseCorrupted();
   TagChanged_ = true;
   TagStore();
   return true;
+}
+
+void XBobjNDXTag::CheckBuildable() {
+  XBobjIndexOwner* table = Owner()->Owner();
+  if (table && table->IndexRecordCount() > 0 && KeyLength_ + 1 > xbMaxSortKeyLength)
+    XBRaise(xbmSortKeyLength, {xbMaxSortKeyLength, KeyLength_ + 1});
+}
+
+void XBobjNDXTag::MakeEmpty() {
+  TagClose();
+  RootBlock_ = 1;
+  TagChanged_ = true;
+  TagStore();
+  const uint8_t zeros[kBlock] = {};
+  if (!Owner()->PageWrite(RootBlock_, zeros, kBlock)) RaiseCorrupted();
+}
+
+namespace {
+
+// The level buffers of a bulk build: one page image per level of the tree,
+// filled from the left, each written out when full (or at the end) with its
+// last key passed up to the level above.
+class TNdxLevels {
+ public:
+  static constexpr int kLevels = 31;
+
+  TNdxLevels(XBobjIndexFile& file, int entryLength, int keyBytes, int maxKeys, char keyType)
+      : file_(file), el_(entryLength), keyBytes_(keyBytes), max_(maxKeys), text_(keyType == 'C') {}
+
+  // A key in order, with its record.
+  void Add(const TxbVariant& key, int rec) {
+    uint8_t bytes[kBlock];
+    if (text_) {
+      const int n = std::min(key.SizeVar(), keyBytes_);
+      if (n > 0) std::memcpy(bytes, key.VarBuf(), static_cast<size_t>(n));
+      std::memset(bytes + n, ' ', static_cast<size_t>(keyBytes_ - n));
+    } else {
+      PutLEDouble(bytes, key.GetFloat());
+    }
+    Put(0, bytes, static_cast<uint32_t>(rec), true);
+    ++keys_;
+  }
+
+  // Writes what the levels hold; the root block.
+  int Finish() {
+    if (keys_ == 0) {
+      const uint8_t zeros[kBlock] = {};
+      const int root = file_.GetAvailPage();
+      Write(root, zeros);
+      return root;
+    }
+    for (int level = 0;; ++level) {
+      const int block = file_.GetAvailPage();
+      WriteLevel(level, block);
+      if (level == top_) return block;
+      // The level above already holds entries: this page joins them, and a
+      // node may so hold the maximum keys beside its pointer.
+      Put(level + 1, LastKey(level), static_cast<uint32_t>(block), false);
+    }
+  }
+
+ private:
+  uint8_t* Entry(int level, int i) { return pages_[level] + kEntriesAt + i * el_; }
+  const uint8_t* LastKey(int level) { return Entry(level, count_[level] - 1) + 8; }
+
+  void Put(int level, const uint8_t* key, uint32_t link, bool feeding) {
+    if (level >= kLevels) XBRaise(xbmIndexCorrupted, {file_.GetFileName()});
+    if (feeding && count_[level] == max_) {
+      const int block = file_.GetAvailPage();
+      WriteLevel(level, block);
+      Put(level + 1, LastKey(level), static_cast<uint32_t>(block), true);
+      count_[level] = 0;
+    }
+    uint8_t* e = Entry(level, count_[level]++);
+    PutLE32(e, level == 0 ? 0 : link);
+    PutLE32(e + 4, level == 0 ? link : 0);
+    std::memcpy(e + 8, key, static_cast<size_t>(text_ ? keyBytes_ : 8));
+    top_ = std::max(top_, level);
+  }
+
+  // A leaf stores its k entries; a node k - 1 keyed entries and the child
+  // of the last one alone.
+  void WriteLevel(int level, int block) {
+    const int n = count_[level];
+    uint8_t out[kBlock] = {};
+    const int keyed = level == 0 ? n : n - 1;
+    PutLE32(out, static_cast<uint32_t>(keyed));
+    std::memcpy(out + kEntriesAt, pages_[level] + kEntriesAt, static_cast<size_t>(keyed * el_));
+    if (level > 0) std::memcpy(out + kEntriesAt + keyed * el_, Entry(level, n - 1), 4);
+    Write(block, out);
+  }
+
+  void Write(int block, const uint8_t* bytes) {
+    if (!file_.PageWrite(block, bytes, kBlock)) XBRaise(xbmIndexCorrupted, {file_.GetFileName()});
+  }
+
+  XBobjIndexFile& file_;
+  const int el_, keyBytes_, max_;
+  const bool text_;
+  // One spare entry: a node of the last pass may hold the maximum keys
+  // and its pointer.
+  uint8_t pages_[kLevels][kBlock + kBlock] = {};
+  int count_[kLevels] = {};
+  int top_ = 0;
+  int64_t keys_ = 0;
+};
+
+}  // namespace
+
+void XBobjNDXTag::DoIndex() {
+  XBobjIndexFile* file = Owner();
+  XBobjIndexOwner* table = file->Owner();
+  const int records = table ? table->IndexRecordCount() : 0;
+  TNdxLevels tree(*file, EntryLength_, StoredKeyLength(), MaxKeys_, KeyType_);
+  if (records > 0) {
+    TxbSort sorter(KeyLength_ + 1, UniqueKey_, AscendKey_, nullptr, file->SortBudget(), table->IndexTempDir());
+    XBobjIndexKeyData key(KeyLength_ + 1);
+    bool changed;
+    table->IndexStatus(0, records, 0);
+    for (int rec = 1; rec <= records; ++rec) {
+      table->IndexReadRecord(rec);
+      // The FOR condition holds for a built tag as for one kept by adds.
+      if (Conditional_ && !SolveFilter()) continue;
+      SolveExpression(key, changed);
+      AdjustValue(key, true);
+      if (KeyType_ == 'C' && key.SizeVar() > KeyLength_) key.Reserve(xbvtText, KeyLength_, KeyLength_);
+      sorter.AddKey(key, rec);
+      if (rec % 4096 == 0) table->IndexStatus(rec, records, 0);
+    }
+    int32_t rec;
+    for (bool more = sorter.GetFirstKey(key, rec); more; more = sorter.GetNextKey(key, rec)) tree.Add(key, rec);
+    table->IndexStatus(records, records, 0);
+  }
+  RootBlock_ = tree.Finish();
+  TagChanged_ = true;
+  TagStore();
 }
 
 bool XBobjNDXTag::KeyAdd(XBobjIndexKeyData& Key) {
@@ -328,6 +474,73 @@ int XBobjNDXFile::GetAvailPage() {
 
 void XBobjNDXFile::ResetAvailPage() {
   NextAvail_ = static_cast<int>(std::max<int64_t>(FileSize() / kBlock, HighWater_));
+}
+
+// A shared file is locked whole while it is emptied and rebuilt: the index
+// lock's bytes would not let it be truncated. Under DB4Lock those bytes lie
+// above the whole-file range and are taken as well, so that no program
+// that locks them alone slips in.
+class XBobjNDXFile::TWholeFileLock {
+ public:
+  explicit TWholeFileLock(XBobjNDXFile& file) : file_(file) {
+    XBO_DiskFile* disk = file_.DiskFile();
+    if (!disk->FileShared()) return;
+    disk->xbWaitLock(0, 0x7FFFFFFF, true);
+    if (file_.dfLockStyle() == XBsetLokProtocol::DB4Lock) {
+      try {
+        disk->xbWaitLock(int64_t{file_.LockRegions().Max} - 1, 2, false);
+      } catch (...) {
+        disk->xbUnLock();
+        throw;
+      }
+      db4_ = true;
+    }
+    held_ = true;
+  }
+  ~TWholeFileLock() {
+    if (!held_) return;
+    XBO_DiskFile* disk = file_.DiskFile();
+    try {
+      if (db4_) disk->UnlockByteRange(int64_t{file_.LockRegions().Max} - 1, 2);
+      disk->xbUnLock();
+    } catch (...) {
+      // Closing the file releases what could not be released here.
+    }
+  }
+  TWholeFileLock(const TWholeFileLock&) = delete;
+  TWholeFileLock& operator=(const TWholeFileLock&) = delete;
+
+ private:
+  XBobjNDXFile& file_;
+  bool held_ = false;
+  bool db4_ = false;
+};
+
+void XBobjNDXFile::Zap() {
+  if (!DiskFile() || !Tag()) return;
+  TWholeFileLock lock(*this);
+  ZapLocked();
+}
+
+void XBobjNDXFile::ZapLocked() {
+  XBobjNDXTag* tag = Tag();
+  tag->TagClose();
+  DiscardCache();
+  DiskFile()->xbTruncate(2 * kBlock);
+  NextAvail_ = 2;
+  HighWater_ = 2;
+  tag->MakeEmpty();
+}
+
+void XBobjNDXFile::Reindex() {
+  XBobjNDXTag* tag = Tag();
+  if (!DiskFile() || !tag) return;
+  tag->CheckBuildable();
+  TWholeFileLock lock(*this);
+  ZapLocked();
+  NextAvail_ = 1;
+  HighWater_ = 1;
+  tag->DoIndex();
 }
 
 bool XBobjNDXFile::PageRead(int64_t Blok, uint8_t* Page, int Size) {

@@ -85,6 +85,18 @@ class XBobjNDXTag : public XBobjIndexTag {
   void TagStore() override;
   void PageWriteImage(XBobjIndexKey& PIK) override;
 
+  // Builds the tree bottom-up from every record's key (those that meet the
+  // FOR condition), taken in order from the key sorter: leaves filled to
+  // the maximum keys, each level's last key passed up to the next, the
+  // highest level the root. Equal keys stay in record order. No key at all
+  // gives an empty root leaf. Starts at the file's next free block.
+  void DoIndex();
+  // 65162 unless the key sorter can take this tag's keys (key length + 1 at
+  // most 240), when the table has records to sort.
+  void CheckBuildable();
+  // The empty tree of a zapped file: root block 1, next free block 2.
+  void MakeEmpty();
+
  private:
   // The key length the header states (8 for numeric and date keys).
   int StoredKeyLength() const { return KeyType_ == 'C' ? KeyLength_ : 8; }
@@ -110,11 +122,20 @@ class XBobjNDXFile : public XBobjIndexFile {
   // `Blok` is a block number here: byte position Blok * 512.
   bool PageRead(int64_t Blok, uint8_t* Page, int Size) override;
   bool PageWrite(int64_t Blok, const uint8_t* Page, int Size) override;
+  // Empties the index (1,024 bytes: the header and an empty root), then
+  // builds it anew from the table. Nothing is written when the build could
+  // not run (65162).
+  void Reindex() override;
+  // Empties the index: 1,024 bytes, root block 1, next free block 2. A
+  // shared file is locked whole meanwhile.
+  virtual void Zap();
 
   XBobjNDXTag* Tag() const;
 
  private:
   friend class XBobjNDXTag;
+  class TWholeFileLock;
+  void ZapLocked();
   // The highest block handed out, plus 1: a cached file may hold such
   // blocks before they reach the disk.
   int HighWater_ = 0;

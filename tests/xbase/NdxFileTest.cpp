@@ -1,18 +1,16 @@
 // NDX files as files: damaged ones refused, the index lock's bytes per
 // protocol, pages of a scrambled table, and the files read by a peer.
-#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <functional>
 #include <map>
 #include <memory>
-#include <sstream>
 #include <string>
 #include <vector>
 
 #include "platform/Files.h"
 #include "tests/platform/TempDir.h"
-#include "tests/xbase/CommandOutput.h"
 #include "tests/xbase/ErrorOf.h"
 #include "tests/xbase/IndexTable.h"
 #include "tests/xbase/NdxReader.h"
@@ -27,34 +25,6 @@ namespace {
 const std::string kData = std::string(TOMESHELF_SOURCE_DIR) + "/tests/data/ndx/";
 
 using Keys = std::vector<std::pair<std::string, int>>;
-
-// The lock another descriptor of `path` meets over [pos, pos + len), as
-// "start+length", or "" when the range is free.
-std::string LockSeenAt(const std::string& path, int64_t pos, int64_t len) {
-  const int fd = ::open(path.c_str(), O_RDWR);
-  struct flock fl = {};
-  fl.l_type = F_WRLCK;
-  fl.l_whence = SEEK_SET;
-  fl.l_start = pos;
-  fl.l_len = len;
-  const int r = fcntl(fd, F_OFD_GETLK, &fl);
-  ::close(fd);
-  if (r != 0 || fl.l_type == F_UNLCK) return "";
-  return std::to_string(fl.l_start) + "+" + std::to_string(fl.l_len);
-}
-
-// index_dump's listing as (key, record); the key loses its padding.
-Keys PeerListing(const std::string& path) {
-  Keys keys;
-  std::istringstream in(CommandOutput("index_dump --tag x '" + path + "' 2>&1"));
-  for (std::string line; std::getline(in, line);) {
-    const size_t cut = line.find_last_of(' ');
-    std::string key = line.substr(0, cut);
-    key.erase(key.find_last_not_of(' ') + 1);
-    keys.emplace_back(key, std::stoi(line.substr(cut + 1)));
-  }
-  return keys;
-}
 
 }  // namespace
 
@@ -139,7 +109,6 @@ TEST(NdxFile, PagesOfAScrambledTableAreScrambledPer512Bytes) {
 }
 
 TEST(NdxPeer, IndexDumpListsTreesGrownByAdds) {
-  if (CommandOutput("command -v index_dump").empty()) GTEST_SKIP() << "index_dump is not installed";
   TempDir dir;
   // Text keys of 120 bytes (3 a page) and numbers (25 a page), several
   // levels deep, with equal keys.
@@ -194,4 +163,37 @@ TEST(NdxFile, NamesAndRenameKeepTheExtension) {
   ndx.CloseFile();
   XBobjNDXFile again(&table, "Writers", true, false, false, false);
   EXPECT_EQ(Walk(*again.Tag()), (Keys{{"JONES", 2}, {"SMITH", 1}}));
+}
+
+TEST(NdxFile, ZapAndReindexOfASharedFileLockItWhole) {
+  TempDir dir;
+  TIndexTable table(dir / "t.dbf");
+  for (int i = 0; i < 60; ++i) table.Records.push_back({"N" + std::to_string(i)});
+  XBobjNDXFile(&table, "t", true, false, true, true).AddTag("T", "NA", "", true, false);
+  const std::string path = dir / "t.ndx";
+  const std::string built = platform::ReadFileBytes(path);
+  // Another program's lock on `pos`, `len` while `body` runs.
+  const auto whileLocked = [&](int64_t pos, int64_t len, const std::function<void()>& body) {
+    struct flock fl;
+    const int fd = LockProbe(path, pos, len, F_OFD_SETLK, fl);
+    body();
+    ::close(fd);
+  };
+  for (XBsetLokProtocol protocol : {XBsetLokProtocol::Default, XBsetLokProtocol::DB4Lock}) {
+    XBobjNDXFile ndx(&table, path, true, true, false, false);
+    ndx.ixSetLockProtocol(protocol);
+    ndx.DiskFile()->SetXBwrdAccessMSecDelay(1);
+    ndx.DiskFile()->SetXBwrdAccessMiliSeconds(20);
+    const std::string refused = "Can not Lock file " + path;
+    whileLocked(100, 1, [&] { EXPECT_EQ(ErrorOf([&] { ndx.Reindex(); }), refused); });
+    if (protocol == XBsetLokProtocol::DB4Lock)
+      whileLocked(0xEFFFFFFE, 2, [&] { EXPECT_EQ(ErrorOf([&] { ndx.Zap(); }), refused); });
+    EXPECT_TRUE(platform::ReadFileBytes(path) == built);
+    ndx.Zap();
+    EXPECT_EQ(platform::ReadFileBytes(path).size(), 1024u);
+    ndx.Reindex();
+    EXPECT_TRUE(platform::ReadFileBytes(path) == built);
+    EXPECT_EQ(LockSeenAt(path, 0, 0x7FFFFFFF), "");  // all released
+    EXPECT_EQ(LockSeenAt(path, 0xEFFFFFFE, 2), "");
+  }
 }

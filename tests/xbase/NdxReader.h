@@ -1,18 +1,61 @@
-// A reader of NDX files written for the tests from the layout alone,
-// independent of the engine's pages: it walks the tree from the header and
-// checks that every node of k keys has k + 1 children.
+// Views of NDX files from outside the engine: a reader written for the
+// tests from the layout alone (it walks the tree from the header and checks
+// that every node of k keys has k + 1 children), the listing of a peer
+// reader, and the byte-range locks another descriptor meets.
 #pragma once
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <cstdint>
+#include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/Files.h"
+#include "tests/xbase/CommandOutput.h"
 #include "xbase/xb_bytes.h"
 
 namespace xbtest {
+
+// Perl XBase's index_dump listing of an NDX file as (key, record); the key
+// loses its padding.
+inline std::vector<std::pair<std::string, int>> PeerListing(const std::string& path) {
+  std::vector<std::pair<std::string, int>> keys;
+  std::istringstream in(CommandOutput("index_dump --tag x '" + path + "' 2>&1"));
+  for (std::string line; std::getline(in, line);) {
+    const size_t cut = line.find_last_of(' ');
+    std::string key = line.substr(0, cut);
+    key.erase(key.find_last_not_of(' ') + 1);
+    keys.emplace_back(key, std::stoi(line.substr(cut + 1)));
+  }
+  return keys;
+}
+
+// A write lock over [pos, pos + len) through a new open file description
+// of `path`: F_OFD_GETLK asks what another lock there is (the descriptor
+// is closed at once), F_OFD_SETLK takes one (the caller closes the
+// descriptor returned to release it).
+inline int LockProbe(const std::string& path, int64_t pos, int64_t len, int command, struct flock& fl) {
+  const int fd = ::open(path.c_str(), O_RDWR);
+  fl = {};
+  fl.l_type = F_WRLCK;
+  fl.l_whence = SEEK_SET;
+  fl.l_start = pos;
+  fl.l_len = len;
+  EXPECT_EQ(fcntl(fd, command, &fl), 0);
+  return fd;
+}
+
+// The lock another descriptor of `path` meets over [pos, pos + len), as
+// "start+length", or "" when the range is free.
+inline std::string LockSeenAt(const std::string& path, int64_t pos, int64_t len) {
+  struct flock fl;
+  ::close(LockProbe(path, pos, len, F_OFD_GETLK, fl));
+  return fl.l_type == F_UNLCK ? "" : std::to_string(fl.l_start) + "+" + std::to_string(fl.l_len);
+}
 
 inline const uint8_t* Bytes(const std::string& s) { return reinterpret_cast<const uint8_t*>(s.data()); }
 
