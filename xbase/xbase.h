@@ -47,6 +47,8 @@
 //   xb_memo.h     XBobjMemo, XBobjMemo4, XBobjFXMemo20: .dbt and .fpt files
 //   xb_dbf.h      XBO_dBaseDBF: the table file, whole records
 //   xb_build.h    XBO_DBFBuild and kin, CreateDBF: new empty tables
+//   xb_fld.h      XBO_dBaseFld: typed field access on the current record
+//   xb_fldexp.h   the table's field variables and table-bound functions
 //
 // Indexes:
 //   xb_indx.h     the framework every format shares: keys, pages, tags,
@@ -69,6 +71,8 @@
 #include "xbase/xb_error.h"
 #include "xbase/xb_exp.h"
 #include "xbase/xb_expfn.h"
+#include "xbase/xb_fld.h"
+#include "xbase/xb_fldexp.h"
 #include "xbase/xb_indx.h"
 #include "xbase/xb_lock.h"
 #include "xbase/xb_memo.h"

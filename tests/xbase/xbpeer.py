@@ -2,6 +2,8 @@
 
   xbpeer.py pydbf DIR       makes python3-dbf tables in DIR and prints what
                             they hold (see below)
+  xbpeer.py pydbfall DIR    makes python3-dbf tables of every field type in
+                            DIR and prints "T file count" for each
   xbpeer.py dbfread TABLE   prints the live records as dbfread reads them
   xbpeer.py fixture JSON    prints what a fixture's JSON expects
   xbpeer.py navtables DIR   makes python3-dbf tables for walks: nav.dbf
@@ -13,7 +15,11 @@ Output is one item per line, bytes as hex of their Windows-1251 form:
   R recno deleted hex     a record: deletion flag (0/1), raw bytes
   M recno hex             the memo of field NOTES / NOTE of that record
   C recno index hex       C field `index` (0-based), trailing blanks removed
-  V v1|v2|...             one live record's values as dbfread reads them
+  V v1|v2|...             one live record's values as dbfread reads them:
+                          text as hex, dates yyyymmdd, date-times as
+                          milliseconds since 0001-01-01 less one day,
+                          logicals T/F, numbers as Python prints them,
+                          None as nothing
   D v1|v2|...             one deleted record's, after all live ones
 """
 import json
@@ -22,8 +28,16 @@ import sys
 
 
 def hexs(v):
+    import datetime
     if v is None:
         return ''
+    if isinstance(v, bool):
+        return 'T' if v else 'F'
+    if isinstance(v, datetime.datetime):
+        ms = (v.hour * 3600 + v.minute * 60 + v.second) * 1000 + v.microsecond // 1000
+        return str(v.toordinal() * 86400000 + ms)
+    if isinstance(v, datetime.date):
+        return '%04d%02d%02d' % (v.year, v.month, v.day)
     if isinstance(v, str):
         return v.encode('cp1251').hex()
     if isinstance(v, (bytes, bytearray)):
@@ -75,6 +89,32 @@ def navtables(folder):
     t.close()
 
 
+def pydbfall(folder):
+    import datetime
+    import decimal
+    import dbf
+    memo = 'Записка\r\nвторая строка ' + 'x' * 700
+    rows = [('Иван', 12.5, 3.25, datetime.date(1999, 12, 31), True, memo, 7, 1.5,
+             datetime.datetime(2024, 2, 29, 13, 45, 10), decimal.Decimal('12.3456')),
+            ('gone', -1.0, 0.0, None, False, 'x', -3, -2.25, None, decimal.Decimal('-1')),
+            ('', 0, None, datetime.date(2024, 2, 29), None, '', 0, 0.0,
+             datetime.datetime(1900, 1, 1), decimal.Decimal('0')),
+            ('Ёлка', -98765.43, -0.001, datetime.date(1, 1, 1), False, 'short', -2147483647, 1e300,
+             datetime.datetime(9999, 12, 31, 23, 59, 59), decimal.Decimal('-922337203685.4775'))]
+    kinds = [('db3all', 'db3', 'name C(12); qty N(10,2); born D; ok L; notes M', [0, 1, 3, 4, 5]),
+             ('fpall', 'fp', 'name C(12); qty N(10,2); rate F(10,3); born D; ok L; notes M', [0, 1, 2, 3, 4, 5]),
+             ('vfpall', 'vfp', 'name C(12); qty N(10,2); rate F(10,3); born D; ok L; notes M; cnt I; dbl B; '
+              'ts T; price Y', list(range(10)))]
+    for name, kind, spec, columns in kinds:
+        t = dbf.Table(os.path.join(folder, name), spec, dbf_type=kind, codepage='cp1251')
+        t.open(dbf.READ_WRITE)
+        for r in rows:
+            t.append(tuple(r[i] for i in columns))
+        dbf.delete(t[1])
+        print('T %s.dbf %d' % (name, len(t)))
+        t.close()
+
+
 def dbfread_dump(table):
     from dbfread import DBF
     t = DBF(table, encoding='cp1251', char_decode_errors='strict')
@@ -101,4 +141,5 @@ def fixture(path):
 
 if __name__ == '__main__':
     cmd, arg = sys.argv[1], sys.argv[2]
-    {'pydbf': pydbf, 'dbfread': dbfread_dump, 'fixture': fixture, 'navtables': navtables}[cmd](arg)
+    {'pydbf': pydbf, 'pydbfall': pydbfall, 'dbfread': dbfread_dump, 'fixture': fixture,
+     'navtables': navtables}[cmd](arg)
