@@ -15,25 +15,9 @@
 #include <string>
 #include <vector>
 
+#include "bench/CountAllocations.h"
 #include "xbase/xb_exp.h"
 #include "xbase/xb_variant.h"
-
-namespace {
-
-long long gAllocations = 0;
-
-}  // namespace
-
-// Counting replacements of the global allocation functions; GCC takes the
-// pair for a mismatch once it inlines them.
-#pragma GCC diagnostic ignored "-Wmismatched-new-delete"
-void* operator new(std::size_t n) {
-  ++gAllocations;
-  if (void* p = std::malloc(n ? n : 1)) return p;
-  throw std::bad_alloc();
-}
-void operator delete(void* p) noexcept { std::free(p); }
-void operator delete(void* p, std::size_t) noexcept { std::free(p); }
 
 namespace {
 
@@ -107,7 +91,7 @@ int main() {
   long long hits = 0;
   gCurrent = &records[0];
   h.ExpressionResult(v);  // the buffers grow once
-  const long long allocationsBefore = gAllocations;
+  const long long allocationsBefore = bench::gAllocations;
   t0 = std::chrono::steady_clock::now();
   for (int i = 0; i < kEvaluations; ++i) {
     gCurrent = &records[static_cast<size_t>(i) % records.size()];
@@ -118,14 +102,14 @@ int main() {
   std::printf("evaluate NA >= \"M\" .AND. AU = 5: %d times in %.3f s, %.1f ns per evaluation, "
               "%.3f allocations per evaluation (%lld true)\n",
               kEvaluations, evaluate, evaluate * 1e9 / kEvaluations,
-              static_cast<double>(gAllocations - allocationsBefore) / kEvaluations, hits);
+              static_cast<double>(bench::gAllocations - allocationsBefore) / kEvaluations, hits);
 
   TxbExpHandler key(&link, "upper(NA)");
   TxbVariant k;
   long long bytes = 0;
   gCurrent = &records[0];
   key.ExpressionAsVariant(k);
-  const long long keyAllocationsBefore = gAllocations;
+  const long long keyAllocationsBefore = bench::gAllocations;
   t0 = std::chrono::steady_clock::now();
   for (int i = 0; i < kEvaluations; ++i) {
     gCurrent = &records[static_cast<size_t>(i) % records.size()];
@@ -136,6 +120,6 @@ int main() {
   std::printf("key upper(NA) of 40 bytes into a TxbVariant: %d times in %.3f s, %.1f ns per key, "
               "%.3f allocations per key (%lld bytes)\n",
               kEvaluations, keys, keys * 1e9 / kEvaluations,
-              static_cast<double>(gAllocations - keyAllocationsBefore) / kEvaluations, bytes);
+              static_cast<double>(bench::gAllocations - keyAllocationsBefore) / kEvaluations, bytes);
   return 0;
 }

@@ -1,12 +1,12 @@
 #include "xbase/xb_fld.h"
 
 #include <algorithm>
-#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstring>
 
 #include "platform/Numbers.h"
+#include "xbase/xb_bytes.h"
 #include "xbase/xb_date.h"
 #include "xbase/xb_error.h"
 #include "xbase/xb_fldexp.h"
@@ -35,16 +35,6 @@ std::string_view Trim(std::string_view s) {
   s = TrimRight(s);
   while (!s.empty() && IsPad(s.front())) s.remove_prefix(1);
   return s;
-}
-
-uint32_t GetLE32(const uint8_t* p) { return p[0] | p[1] << 8 | p[2] << 16 | uint32_t{p[3]} << 24; }
-uint64_t GetLE64(const uint8_t* p) { return GetLE32(p) | uint64_t{GetLE32(p + 4)} << 32; }
-void PutLE32(uint8_t* p, uint32_t v) {
-  for (int i = 0; i < 4; ++i) p[i] = static_cast<uint8_t>(v >> (8 * i));
-}
-void PutLE64(uint8_t* p, uint64_t v) {
-  PutLE32(p, static_cast<uint32_t>(v));
-  PutLE32(p + 4, static_cast<uint32_t>(v >> 32));
 }
 
 // `v` in fixed notation with `dec` decimals into `buf` (kNumberRoom bytes);
@@ -146,7 +136,6 @@ XBO_dBaseFld::XBO_dBaseFld(const std::string& fname, const AnsiString& password,
     DBFExpLink_->RegisterFieldVar(std::move(var));
     fieldList_.push_back(std::move(item));
   }
-  OEMChars_ = true;
   xbClearFldChanged();
   xbDBFEvent(dbTableChange, 0);
 }
@@ -258,7 +247,7 @@ double XBO_dBaseFld::NumberOf(const XBR_DBFField& f) {
   if (VfpBinary(f)) {
     if (raw.find_first_not_of(' ') == std::string_view::npos) return 0;
     switch (t) {
-      case 'B': return std::bit_cast<double>(GetLE64(p));
+      case 'B': return GetLEDouble(p);
       case 'Y': return static_cast<double>(static_cast<int64_t>(GetLE64(p))) / 10000.0;
       case 'T': {
         const int32_t day = static_cast<int32_t>(GetLE32(p)), ms = static_cast<int32_t>(GetLE32(p + 4));
@@ -294,7 +283,7 @@ void XBO_dBaseFld::PutBinary(const XBR_DBFField& f, double v) {
   if (!std::isfinite(v)) tooBig();
   uint8_t* p = FieldBytes(f);
   switch (f.dbFieldType) {
-    case 'B': PutLE64(p, std::bit_cast<uint64_t>(v)); break;
+    case 'B': PutLEDouble(p, v); break;
     case 'Y': {
       const double r = std::nearbyint(v * 10000.0);
       if (!(std::fabs(r) < 0x1p63)) tooBig();
@@ -633,11 +622,11 @@ void XBO_dBaseFld::xbBlank() {
   xbDBFEvent(dbRecordChange, 0);
 }
 
-void XBO_dBaseFld::xbDeleteRec() {
+void XBO_dBaseFld::WriteDeletionFlag(uint8_t flag) {
   uint8_t* rec = CurRecord();
-  if (rec[0] == '*') return;
+  if (rec[0] == flag) return;
   const uint8_t was = rec[0];
-  rec[0] = '*';
+  rec[0] = flag;
   CurRecChg()[0] = 1;
   SetRecModified(true);
   try {
@@ -648,20 +637,8 @@ void XBO_dBaseFld::xbDeleteRec() {
   }
 }
 
-void XBO_dBaseFld::xbUndelete() {
-  uint8_t* rec = CurRecord();
-  if (rec[0] == ' ') return;
-  const uint8_t was = rec[0];
-  rec[0] = ' ';
-  CurRecChg()[0] = 1;
-  SetRecModified(true);
-  try {
-    xbPutRec(RecNumber());
-  } catch (...) {
-    rec[0] = was;
-    throw;
-  }
-}
+void XBO_dBaseFld::xbDeleteRec() { WriteDeletionFlag('*'); }
+void XBO_dBaseFld::xbUndelete() { WriteDeletionFlag(' '); }
 
 void XBO_dBaseFld::xbClearFldChanged() { std::fill(CurRecChg().begin(), CurRecChg().end(), uint8_t{0}); }
 

@@ -75,7 +75,7 @@ struct TxbDBFFields {
 // against it evaluates on whatever record CurRecord holds.
 //
 // Gets and puts allocate nothing per call except where they return a new
-// string; the ...Into forms fill a caller's string, reusing its capacity.
+// string; xbStringGetNInto fills a caller's string, reusing its capacity.
 // One user at a time; not thread-safe.
 class XBO_dBaseFld : public XBO_dBaseDBF {
  public:
@@ -100,10 +100,6 @@ class XBO_dBaseFld : public XBO_dBaseDBF {
   const std::vector<TxbDBFFields>& FDBFFieldList() const { return fieldList_; }
   // The user link of the table's field variables and functions.
   TxbExpUserLink* DBFExpLink() const { return DBFExpLink_.get(); }
-  // Whether field texts are in the OEM code page (true after open; the
-  // dataset's translation reads it).
-  bool OEMChars() const { return OEMChars_; }
-  void SetOEMChars(bool v) { OEMChars_ = v; }
 
   // --- Descriptors by number ---
   int xbFieldDecimals(int n) const;  // 0 for type C
@@ -228,6 +224,8 @@ class XBO_dBaseFld : public XBO_dBaseDBF {
   void PutNumberText(const XBR_DBFField& f, std::string_view text);
   void PutBinary(const XBR_DBFField& f, double v);
   int64_t MemoBlock(const XBR_DBFField& f, XBobjMemo& memo);
+  // Sets the deletion flag and writes the record, unless it has the flag.
+  void WriteDeletionFlag(uint8_t flag);
   [[noreturn]] void RaiseNoField(std::string_view name) const;
   [[noreturn]] void RaiseWrongType(const XBR_DBFField& f) const;
 
@@ -235,7 +233,6 @@ class XBO_dBaseFld : public XBO_dBaseDBF {
   std::vector<TxbDBFFields> fieldList_;
   std::vector<AnsiString> upperNames_;  // field names upper-cased, by number - 1
   bool vfp_ = false;
-  bool OEMChars_ = false;
 };
 
 }  // namespace xbase

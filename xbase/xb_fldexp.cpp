@@ -130,7 +130,7 @@ class TxblDBFType : public TxblDBFFunction {
   AnsiString FunctionName() const override { return "TYPE"; }
   void FunctionResult(TxbExpFunction& Caller, TxbExpValue& BufVar, TxbExpResultType& ExpResult) override {
     const char type = NamedField(Caller, BufVar).dbFieldType;
-    BufVar.PutText(std::string_view(&type, 1));
+    BufVar.TextBuf().assign(1, type);
     ExpResult = rtText;
   }
 };
