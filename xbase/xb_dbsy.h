@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "xbase/xb_dbf.h"
+#include "xbase/xb_fld.h"
 #include "xbase/xb_util.h"
 
 namespace xbase {
@@ -35,7 +36,7 @@ class TxbExpHandler;
 class XBobjIndexTag;
 
 // The class the handler builds on: the table file with its fields.
-using XBO_dBHandlerBase = XBO_dBaseDBF;
+using XBO_dBHandlerBase = XBO_dBaseFld;
 
 class XBO_dBHandler : public XBO_dBHandlerBase {
  public:
