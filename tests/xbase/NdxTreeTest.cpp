@@ -282,6 +282,11 @@ TEST(NdxSeek, RecordNumbersAnyRecordAndAfterEqualKeys) {
   EXPECT_EQ(tag.CurKeyInfo().Tag, 71);  // the first key after them
   ASSERT_TRUE(tag.ReadPreviousKey());
   EXPECT_EQ(tag.CurKeyInfo().Tag, 70);
+  // A record given: the seek runs over the equal keys of the leaf reached.
+  five.Tag = 31;
+  EXPECT_EQ(tag.SeekKey(31, five, XBobjIndexTag::Whole), 0);
+  ASSERT_TRUE(tag.ReadCurrentKey());
+  EXPECT_EQ(tag.CurKeyInfo().Tag, 31);
   for (int want : {31, 45, 70}) {
     five.Tag = want;
     ASSERT_TRUE(tag.SeekEntry(five));
