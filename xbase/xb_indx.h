@@ -194,8 +194,9 @@ class XBobjIndexTag {
   static constexpr int MaxDepth = 64;
 
   explicit XBobjIndexTag(XBobjIndexFile* owner);
-  // Releases the path (storing changed pages) and stores a changed header;
-  // errors are swallowed here (TagClose raises them).
+  // Releases the path and stores a changed header, swallowing errors
+  // (TagClose raises them). A format's destructor closes the tag first,
+  // while its page operations still reach the format.
   virtual ~XBobjIndexTag();
   XBobjIndexTag(const XBobjIndexTag&) = delete;
   XBobjIndexTag& operator=(const XBobjIndexTag&) = delete;
@@ -373,7 +374,7 @@ class XBobjIndexTag {
   // first key of the tag, plus 2 when it is the last.
   int RetrieveKey();
 
-  // Tree changes on the path (Part of every format).
+  // Tree changes on the path, shared by every format.
   void InsertKey(XBobjIndexKey& page, const XBobjIndexKeyData& Key, bool After);
   void AddNodeKey(XBobjIndexKey& page, const XBobjIndexKeyData& Key);
   void SetRoot(XBobjIndexKey& page);
@@ -457,7 +458,7 @@ class XBobjIndexFile {
   // the current folder, keys need no table, and finds are exact).
   explicit XBobjIndexFile(XBobjIndexOwner* PDB);
   // Closes the tags and the file; errors are swallowed here (CloseFile
-  // raises them).
+  // raises them). A format's destructor calls WriteOutOnDestroy first.
   virtual ~XBobjIndexFile();
   XBobjIndexFile(const XBobjIndexFile&) = delete;
   XBobjIndexFile& operator=(const XBobjIndexFile&) = delete;
