@@ -58,12 +58,17 @@
 // The table handler:
 //   xb_dbsy.h     XBO_dBHandler: a table with its index files, active
 //                 order, record cache and filter
+//
+// The dataset component:
+//   xb_dataset.h  TXBaseDataSet: one table behind the data-access
+//                 framework's dataset, with the xBase operations
 #pragma once
 
 #include "xbase/SysHalc.h"
 #include "xbase/xb_build.h"
 #include "xbase/xb_bytes.h"
 #include "xbase/xb_crypt.h"
+#include "xbase/xb_dataset.h"
 #include "xbase/xb_date.h"
 #include "xbase/xb_dbf.h"
 #include "xbase/xb_dbsy.h"

@@ -1,0 +1,307 @@
+// The dataset component: one xBase table behind the data-access framework.
+//
+// TXBaseDataSet derives from dataaccess::TDataSet and runs the framework's
+// cursor on the table handler: record buffers hold the table's record image
+// as it stands in the file, bookmarks and RecNo are physical record
+// numbers, navigation follows the active index order, the filter and the
+// key range, and posting writes or appends through the table, which keeps
+// its open indexes in step. Beside the framework's interface it offers the
+// xBase operations: building, opening and selecting indexes, key ranges,
+// seeks by key text or by field values, locking, the table password, and
+// typed field methods by name or number.
+//
+// Record buffer layout (one block of RecBufSize bytes per buffer):
+//
+//   offset                 size            content
+//   0                      RecordSize      the record image: deletion flag
+//                                          byte, then the fields
+//   RecordSize             1               the table's end-of-file byte (an
+//                                          append writes 0x1A there)
+//   RecordSize + 1         CalcFieldsSize  calculated fields: a presence
+//                                          byte, then the native value
+//   RecInfoOfs             8               bytes 0-3 the physical record
+//                                          number, byte 5 the bookmark flag
+//   BookmarkOfs            4               the bookmark: the record number
+//
+// Text in the record is passed as it stands unless TranslateASCII is on,
+// when string fields are converted between the OEM and ANSI code pages.
+// Dataset conditions raise dataaccess::EDatabaseError with the engine's
+// message texts; table and index errors pass through as EXBaseError and its
+// kin.
+//
+// One user at a time; not thread-safe.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "dataaccess/DataSet.h"
+#include "dataaccess/DataSource.h"
+#include "dataaccess/IndexDefs.h"
+#include "platform/CodePage.h"
+#include "xbase/xb_dbsy.h"
+
+namespace xbase {
+
+using platform::AnsiString;
+
+// What the dataset is busy with; while not aNormal, data access is refused.
+enum TxbDBFActivity { aNormal, aIndexing, aCopying };
+// How an N or F field without decimals and of 10 or more digits is offered.
+enum TxbIntFields { asInteger, asLargeInt, asFloat };
+// Progress of long table operations (the table's status report).
+using TxbStatusReport = std::function<void(dataaccess::TDataSet& Sender, int stat1, int stat2, int stat3)>;
+
+class TXBaseDataSet : public dataaccess::TDataSet {
+ public:
+  TXBaseDataSet();
+  ~TXBaseDataSet() override;
+
+  // --- Properties ---------------------------------------------------------------
+  // "xBase Engine Version 1.0".
+  static const char* About();
+  // Every record write also waits until the data is on the medium.
+  bool AutoFlush() const { return FAutoFlush; }
+  void SetAutoFlush(bool v);
+  // The folder of the table (one trailing "/" dropped); "Default
+  // Directory" is the program's folder. Only while closed.
+  const std::string& DatabaseName() const { return FDatabaseName; }
+  void SetDatabaseName(const std::string& v);
+  // The table password; only while closed.
+  const AnsiString& EncryptionKey() const { return FEncryption; }
+  void SetEncryptionKey(const AnsiString& v);
+  // RecordCount counts the records shown by walking the table, instead of
+  // the header's count.
+  bool ExactCount() const { return FExactCount; }
+  void SetExactCount(bool v) { FExactCount = v; }
+  // Open the files unshared (no byte-range locks); only while closed.
+  bool Exclusive() const { return FExclusive; }
+  void SetExclusive(bool v);
+  dataaccess::TIndexDefs& IndexDefs() { return FIndexDefs; }
+  void SetIndexDefs(const dataaccess::TIndexDefs& v) { FIndexDefs.Assign(v); }
+  TxbIntFields LargeIntegerAs() const { return FLargeIntegerAs; }
+  void SetLargeIntegerAs(TxbIntFields v);
+  XBsetLokProtocol LockProtocol() const { return FLokProtocol; }
+  void SetLockProtocol(XBsetLokProtocol v);
+  bool ReadOnly() const { return FReadOnly; }
+  // While open only a table opened read-write can become writable.
+  void SetReadOnly(bool v);
+  // The table file; ".DBF" is added when the name has no extension. Only
+  // while closed; a new name clears IndexFiles.
+  const std::string& TableName() const { return FTableName; }
+  void SetTableName(const std::string& v);
+  // Convert string fields and keys between the OEM and ANSI code pages (on
+  // by default).
+  bool TranslateASCII() const { return FTranslateASCII; }
+  void SetTranslateASCII(bool v);
+  // Records flagged deleted are shown.
+  bool UseDeleted() const { return FUseDeleted; }
+  void SetUseDeleted(bool v);
+  // Written into the table header with each change.
+  int UserID() const { return FUserID; }
+  void SetUserID(int v);
+  TxbStatusReport OnStatus;
+
+  // The open table; nullptr while closed.
+  XBO_dBHandler* DBFHandle() const { return FDBFHandle.get(); }
+
+  // --- Records -------------------------------------------------------------------
+  // The current record's deletion flag is "*".
+  bool IsDeleted();
+  // Writes the header and the table's data to the system.
+  void FlushDBF();
+  // Switches the table's read-ahead record cache (applied at open too).
+  void SetDBFCache(bool tf);
+  // Locks the current record / the table: one try; whether it was had.
+  bool RLock();
+  bool FLock();
+  // Releases every lock the table holds.
+  void Unlock();
+  // 2 when another program changed the table, plus 1 when this one
+  // rewrote a record, since the last call.
+  int ExternalChange();
+  void ReturnDateTimeUser(int& dt, int& tm, int& us);
+  // Folder for temporary files (at most 259 characters; "/" added).
+  void SetTempDirectory(const std::string& Value);
+  const std::string& TempDirectory() const { return FTempDir; }
+  // The ".dbf" files of the folder, sorted; the index files (".cdx",
+  // ".mdx", ".ndx", ".ntx", in that order) appended to List.
+  void GetTableNames(std::vector<std::string>& List);
+  void GetIndexNames(std::vector<std::string>& List);
+
+  // --- xBase field methods ------------------------------------------------------------
+  // Each works on the record buffer of the current state (GetActiveRecBuf)
+  // through the table's field access, the "N" forms by field number, the
+  // others by name. The Put methods need the edit, insert or set-key state
+  // ("Dataset not in edit or insert mode"); MemoSave answers 0 outside it.
+  AnsiString FieldGet(const AnsiString& name);  // raw field text
+  AnsiString FieldGetN(int n);
+  bool FieldPut(const AnsiString& name, const AnsiString& s);
+  bool FieldPutN(int n, const AnsiString& s);
+  AnsiString StringGet(const AnsiString& name);
+  AnsiString StringGetN(int n);
+  bool StringPut(const AnsiString& name, const AnsiString& s);
+  bool StringPutN(int n, const AnsiString& s);
+  int32_t DateGet(const AnsiString& name);  // Julian day number, 0 empty
+  int32_t DateGetN(int n);
+  bool DatePut(const AnsiString& name, int32_t d);
+  bool DatePutN(int n, int32_t d);
+  bool LogicGet(const AnsiString& name);
+  bool LogicGetN(int n);
+  bool LogicPut(const AnsiString& name, bool b);
+  bool LogicPutN(int n, bool b);
+  double FloatGet(const AnsiString& name);
+  double FloatGetN(int n);
+  bool FloatPut(const AnsiString& name, double v);
+  bool FloatPutN(int n, double v);
+  // The number rounded to the nearest integer, halves to even.
+  int64_t IntegerGet(const AnsiString& name);
+  int64_t IntegerGetN(int n);
+  bool IntegerPut(const AnsiString& name, int64_t v);
+  bool IntegerPutN(int n, int64_t v);
+  int64_t MemoSize(const AnsiString& name);
+  int64_t MemoSizeN(int n);
+  // At most `size` bytes into `buffer`; `size` becomes the bytes delivered.
+  void MemoLoad(const AnsiString& name, void* buffer, int64_t& size);
+  void MemoLoadN(int n, void* buffer, int64_t& size);
+  int64_t MemoSave(const AnsiString& name, const void* buffer, int64_t size);
+  int64_t MemoSaveN(int n, const void* buffer, int64_t size);
+
+  // --- Framework operations ---------------------------------------------------------
+  void CheckActive() override;
+  void SetRecNo(int Value) override;
+  bool BookmarkValid(const dataaccess::TBookmark& Bookmark) override;
+  int CompareBookmarks(const dataaccess::TBookmark& B1, const dataaccess::TBookmark& B2) override;
+  bool IsSequenced() override;
+  int Translate(const char* Src, char* Dest, bool ToOem) override;
+  bool GetCurrentRecord(dataaccess::TRecordBuffer Buffer) override;
+  bool GetFieldData(const dataaccess::TField& Field, void* Buffer) override;
+  void SetFieldData(dataaccess::TField& Field, const void* Buffer) override;
+
+ protected:
+  // --- Framework hooks ---------------------------------------------------------------
+  dataaccess::TRecordBuffer AllocRecordBuffer() override;
+  void FreeRecordBuffer(dataaccess::TRecordBuffer& Buffer) override;
+  void GetBookmarkData(dataaccess::TRecordBuffer Buffer, uint8_t* Data) override;
+  void SetBookmarkData(dataaccess::TRecordBuffer Buffer, const uint8_t* Data) override;
+  dataaccess::TBookmarkFlag GetBookmarkFlag(dataaccess::TRecordBuffer Buffer) override;
+  void SetBookmarkFlag(dataaccess::TRecordBuffer Buffer, dataaccess::TBookmarkFlag Value) override;
+  int GetRecordSize() override { return FRecordSize; }
+  dataaccess::TGetResult GetRecord(dataaccess::TRecordBuffer Buffer, dataaccess::TGetMode GetMode,
+                                   bool DoCheck) override;
+  void InternalFirst() override;
+  void InternalLast() override;
+  void InternalGotoBookmark(const uint8_t* Bookmark) override;
+  void InternalSetToRecord(dataaccess::TRecordBuffer Buffer) override;
+  void InternalOpen() override;
+  void InternalClose() override;
+  bool IsCursorOpen() override { return FDBFHandle != nullptr; }
+  void InternalInitFieldDefs() override;
+  void InternalRefresh() override;
+  void InternalHandleException() override {}
+  void InternalInitRecord(dataaccess::TRecordBuffer Buffer) override;
+  void InternalEdit() override;
+  void InternalPost() override;
+  void InternalAddRecord(dataaccess::TRecordBuffer Buffer, bool Append) override;
+  void InternalCancel() override;
+  void InternalDelete() override;
+  void ClearCalcFields(dataaccess::TRecordBuffer Buffer) override;
+  bool GetCanModify() override { return !FReadOnly; }
+  int GetRecordCount() override;
+  int GetRecNo() override;
+  void DoAfterInsert() override;
+
+  // --- For the dataset's own table object and blob streams --------------------------
+ public:
+  // The record buffer fields read and write in the current state:
+  // browse, edit, insert and new-value the active buffer (none in browse
+  // on an empty dataset); set-key the key buffer; calculate the
+  // calculation buffer; filter the record the table is reading; old-value
+  // the record as stored while editing. nullptr when the state has none.
+  dataaccess::TRecordBuffer GetActiveRecBuf();
+  // A rename is under way (index-file changes are ignored meanwhile).
+  bool Renaming() const { return FRenaming; }
+
+ private:
+  // Points the table's record pointer at a buffer for one operation, and
+  // back at what it pointed to before.
+  class TablePointer {
+   public:
+    TablePointer(XBO_dBHandler& table, uint8_t* buffer) : table_(table), old_(table.CurRecord()) {
+      table.SetCurRecord(buffer);
+    }
+    ~TablePointer() { table_.SetCurRecord(old_); }
+    TablePointer(const TablePointer&) = delete;
+    TablePointer& operator=(const TablePointer&) = delete;
+
+   private:
+    XBO_dBHandler& table_;
+    uint8_t* old_;
+  };
+
+  // Runs `op(table)` with the table pointed at the buffer of the current
+  // state (raising when the state has none).
+  template <class F>
+  auto OnStateRecord(F op);
+  void CheckEditState();
+
+  // The folder the table lives in, with a trailing "/" (empty: the
+  // current folder).
+  std::string ResolvedDirectory() const;
+  // The record number held by a buffer.
+  int BufferRecNo(dataaccess::TRecordBuffer Buffer) const;
+  void SetBufferRecNo(dataaccess::TRecordBuffer Buffer, int RecNo);
+  // The table reads the record `n` (a navigation code or a number) into
+  // `buffer` (nullptr: its own).
+  void ReadInto(dataaccess::TRecordBuffer buffer, int n);
+  void FreeTable() noexcept;
+  // Keeps a record image for the old-value state.
+  void SetOldRecord(const uint8_t* image);
+  bool StateAllowsWrite() const;
+  // The framework type a table field is offered as (ftUnknown: none).
+  dataaccess::TFieldType FieldTypeOf(const XBR_DBFField& f, bool vfp) const;
+
+  std::string FDatabaseName;
+  std::unique_ptr<XBO_dBHandler> FDBFHandle;
+  bool FBeforeBOF = false;
+  bool FAfterEOF = false;
+  bool FExclusive = false;
+  // 32-bit: a long C field and calculated fields overflow 16 bits.
+  int FRecordSize = 0;
+  int FCalcOfs = 0;
+  int FRecInfoOfs = 0;
+  int FBookmarkOfs = 0;
+  int FRecBufSize = 0;
+  dataaccess::TIndexDefs FIndexDefs;
+  std::vector<std::string> FIndexFiles;
+  AnsiString FIndexName;
+  bool FReadOnly = false;
+  std::string FTableName;
+  bool FUseDeleted = false;
+  bool FAutoFlush = false;
+  AnsiString FEncryption;
+  bool FUseDBFCache = false;
+  XBsetLokProtocol FLokProtocol = XBsetLokProtocol::Default;
+  bool FExactCount = false;
+  TxbDBFActivity FActivity = aNormal;
+  std::string FTempDir;
+  int FUserID = 0;
+  bool FDoingEdit = false;
+  bool FTranslateASCII = true;
+  bool FRenaming = false;
+  bool FUpdatingIndexDesc = false;
+  std::vector<uint8_t> FKeyBuffer;  // empty: no key buffer
+  TxbIntFields FLargeIntegerAs = asInteger;
+  bool FExactDetail = false;
+  // Whether the open table was opened read-write.
+  bool FOpenedReadWrite = false;
+  // The stored record while editing, for the old-value state.
+  std::vector<uint8_t> FOldRecord;
+  // Reused by string reads.
+  AnsiString FText;
+};
+
+}  // namespace xbase
