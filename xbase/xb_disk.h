@@ -110,8 +110,9 @@ class XBO_DiskFile {
   void xbWaitLock(int64_t pos, int64_t len, bool counted = false);
 
   // Waits until what was written is on the medium (fdatasync); 65196 on
-  // failure. Nothing for a closed or unwritten file.
-  void xbSync();
+  // failure. Nothing for a closed or unwritten file. A file that keeps
+  // others with it (a table's index files) syncs them too.
+  virtual void xbSync();
 
   const std::string& FileName() const { return dfFileName; }
   // The file existed when the object was made, or has been created since.
