@@ -215,6 +215,24 @@ void XBobjMemo::moMemoBlockRelease(int64_t blk) {
   MemoUnlock();
 }
 
+void XBobjMemo::moMemoWipe(int64_t blk) {
+  if (blk <= 0) return;
+  MemoLock();
+  try {
+    const Extent e = Measure(blk);
+    const std::string zeros(static_cast<size_t>(std::min<int64_t>(e.dataLen, kChunk)), '\0');
+    for (int64_t done = 0; done < e.dataLen;) {
+      const int part = static_cast<int>(std::min<int64_t>(e.dataLen - done, kChunk));
+      xbWrite(e.dataPos + done, zeros.data(), part);
+      done += part;
+    }
+  } catch (...) {
+    MemoUnlock();
+    throw;
+  }
+  MemoUnlock();
+}
+
 void XBobjMemo::moMemoWrite(const void* buf, int64_t& blk, int64_t cb) {
   if (cb < 0) throw std::invalid_argument("negative memo length");
   if (cb == 0 && blk == 0) return;

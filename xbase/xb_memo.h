@@ -82,6 +82,11 @@ class XBobjMemo : public XBO_DiskFile {
   // Gives the blocks of the memo at `blk` back for reuse (dBase IV only;
   // the others never reuse blocks).
   void moMemoBlockRelease(int64_t blk);
+  // Overwrites the data of the memo at `blk` with zeros, its blocks' headers
+  // kept: for a memo nothing points at any more whose text must not stay
+  // readable in the file (the old memos of a table that took a new
+  // password). The memo is measured with the passwords it was written with.
+  void moMemoWipe(int64_t blk);
   // Takes the table's lock protocol (the memo lock's place).
   void moSetLockProtocol(XBsetLokProtocol p);
   // Follows a table renamed to `newTableName`: the memo file keeps its own
