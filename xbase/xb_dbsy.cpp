@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "xbase/xb_error.h"
 #include "xbase/xb_exp.h"
 
 namespace xbase {
@@ -28,10 +29,71 @@ class FlagRestore {
 
 }  // namespace
 
+// Holds the index lock of every open index file while it lives: taken all
+// or none (those taken are released when one cannot be had), released on
+// every exit unless kept.
+class XBO_dBHandler::TIndexLocks {
+ public:
+  TIndexLocks(const XBO_dBHandler& h, bool take) {
+    if (!take || h.IndexCount_ == 0) return;
+    try {
+      for (int slot = 1; slot <= MaxIndexFiles; ++slot) {
+        XBobjIndexFile* f = h.IndexStack(slot);
+        if (f && f->DiskFile()) {
+          f->IndexLock();
+          taken_.push_back(f);
+        }
+      }
+    } catch (...) {
+      Release();
+      throw;
+    }
+  }
+  ~TIndexLocks() { Release(); }
+  TIndexLocks(const TIndexLocks&) = delete;
+  TIndexLocks& operator=(const TIndexLocks&) = delete;
+
+  // The locks stay held after this object.
+  void Keep() { taken_.clear(); }
+
+ private:
+  void Release() {
+    for (XBobjIndexFile* f : taken_) {
+      try {
+        f->IndexUnlock();
+      } catch (const EXBaseError&) {
+        // Closing the file releases the range in any case.
+      }
+    }
+    taken_.clear();
+  }
+  std::vector<XBobjIndexFile*> taken_;
+};
+
 XBO_dBHandler::XBO_dBHandler(const std::string& fname, const AnsiString& password, bool readWrite, bool shared)
     : XBO_dBHandlerBase(fname, password, readWrite, shared) {}
 
-XBO_dBHandler::~XBO_dBHandler() = default;
+XBO_dBHandler::~XBO_dBHandler() {
+  // The index files write out what they hold while the table they ask is
+  // still whole.
+  for (int slot = 1; slot <= MaxIndexFiles; ++slot) {
+    try {
+      if (IndexStack_[static_cast<size_t>(slot)]) CloseSlot(slot);
+    } catch (const EXBaseError&) {
+      // A destructor cannot report; xbIndexClear does.
+    }
+  }
+  IndexMaster_ = nullptr;
+}
+
+bool XBO_dBHandler::xbLockIndexes() {
+  TIndexLocks(*this, true).Keep();
+  return true;
+}
+
+XBobjIndexFile* XBO_dBHandler::IndexStack(int slot) const {
+  return slot >= 1 && slot <= MaxIndexFiles ? IndexStack_[static_cast<size_t>(slot)].get() : nullptr;
+}
 
 // --- Navigation ---
 
@@ -39,11 +101,12 @@ void XBO_dBHandler::BlankBuffer() { std::memset(CurRecord(), ' ', static_cast<si
 
 void XBO_dBHandler::xbGetRec(int RecNum) {
   if (RecNum == 0) {
-    BlankBuffer();
+    xbBlank();
     SetFile_EOF(true);
     return;
   }
   ResyncIndex_ = false;
+  TIndexLocks locks(*this, UseReadLockIndex());
   if (dState() != dbBrowse) {
     ReadPhysical(RecNum);
     return;
@@ -59,11 +122,35 @@ void XBO_dBHandler::Navigate(int RecNum) {
   SetFile_EOF(false);
   SetFile_TOF(false);
   const int step = RecNum == xbRecBottom || RecNum == xbRecPrior ? xbRecPrior : xbRecNext;
+  bool byKeyWalk = false;  // the record came from the tag's own walk
   {
     FlagRestore cache(CacheRead_);
     for (int req = RecNum;; req = step) {
       const bool code = req < 0;
-      if (FFilterOn_ && code && req != xbRecCurrent) {
+      byKeyWalk = false;
+      if (IndexMaster_ && code && SyncPending_ && req == xbRecCurrent) {
+        // The record just appended, whose key the tag has: read again as
+        // it stands, the tag put on it only when a move starts from it.
+        CacheRead_ = false;
+        byKeyWalk = true;
+        ReadPhysical(RecNumber());
+      } else if (IndexMaster_ && code) {
+        CacheRead_ = false;
+        if (req != xbRecTop && req != xbRecBottom) SyncMaster();
+        if (req == xbRecCurrent && IndexMaster_->CurKeyInfo().Tag == 0 && RecNumber() > 0)
+          IndexMaster_->KeySync(RecNumber());
+        SyncPending_ = false;
+        int rn = IndexMaster_->KeyRead(req);
+        while (rn > 0 && FFilterOn_ && !FilterBit(rn)) rn = IndexMaster_->KeyRead(step);
+        SetFile_EOF(IndexMaster_->TagEOF());
+        SetFile_TOF(IndexMaster_->TagBOF());
+        if (rn <= 0) {
+          if (!File_EOF() && !File_TOF()) (step == xbRecNext ? SetFile_EOF(true) : SetFile_TOF(true));
+          break;
+        }
+        byKeyWalk = true;
+        ReadPhysical(rn);
+      } else if (FFilterOn_ && code && req != xbRecCurrent) {
         const int rn = NextFilterRecord(req);
         if (rn == 0) break;
         ReadPhysical(rn);
@@ -76,7 +163,13 @@ void XBO_dBHandler::Navigate(int RecNum) {
   }
   if (File_EOF()) BlankBuffer();
   xbvRecRead_ = !File_EOF() && !File_TOF();
-  if (xbvRecRead_ && FFilterOn_ && !ResyncIndex_) ResyncIndex_ = !FilterBit(RecNumber());
+  if (xbvRecRead_ && !byKeyWalk) {
+    if (IndexMaster_) {
+      SyncPending_ = false;
+      ResyncIndex_ = IndexMaster_->KeySync(RecNumber()) != RecNumber();
+    }
+    if (FFilterOn_ && !ResyncIndex_) ResyncIndex_ = !FilterBit(RecNumber());
+  }
 }
 
 bool XBO_dBHandler::FilterBit(int rec) const {
@@ -128,6 +221,35 @@ void XBO_dBHandler::xbSkip(int RecCnt) {
 void XBO_dBHandler::JumpSkip(int RecCnt) {
   ResyncIndex_ = false;
   const bool forward = RecCnt > 0;
+  if (IndexMaster_) {
+    XBobjIndexTag& tag = *IndexMaster_;
+    SyncPending_ = false;
+    int rn = tag.KeySync(RecNumber());
+    bool ranOff = false;
+    for (int64_t i = std::abs(int64_t{RecCnt}); i > 0; --i) {
+      const int next = tag.KeyRead(forward ? xbRecNext : xbRecPrior);
+      if (next == 0) {
+        ranOff = true;
+        rn = tag.KeyRead(forward ? xbRecBottom : xbRecTop);
+        break;
+      }
+      rn = next;
+    }
+    if (rn <= 0) {  // no key at all
+      BlankBuffer();
+      SetFile_EOF(true);
+      SetFile_TOF(true);
+      xbvRecRead_ = false;
+      return;
+    }
+    ReadPhysical(rn);
+    if (ranOff) {
+      SetFile_EOF(forward);
+      SetFile_TOF(!forward);
+    }
+    xbvRecRead_ = !File_EOF() && !File_TOF();
+    return;
+  }
   int64_t target = int64_t{RecNumber()} + RecCnt;
   const bool ranOff = target < 1 || target > NumRecs();
   target = std::clamp<int64_t>(target, 1, std::max(NumRecs(), 1));
@@ -137,6 +259,16 @@ void XBO_dBHandler::JumpSkip(int RecCnt) {
     SetFile_TOF(!forward);
   }
   xbvRecRead_ = !File_EOF() && !File_TOF();
+}
+
+int XBO_dBHandler::xbGetKey(int RecNum, AnsiString& keyst) {
+  keyst.clear();
+  if (!IndexMaster_) return 0;
+  if (RecNum != xbRecTop && RecNum != xbRecBottom) SyncMaster();
+  SyncPending_ = false;
+  const int rn = IndexMaster_->KeyRead(RecNum);
+  if (rn > 0) keyst = IndexMaster_->CurKeyInfo().GetString();
+  return rn;
 }
 
 int XBO_dBHandler::xbRecordCount(bool Exact) {
@@ -152,19 +284,80 @@ int XBO_dBHandler::xbRecordCount(bool Exact) {
 
 void XBO_dBHandler::xbPutRec(int RecNum) {
   ResyncIndex_ = false;
+  TIndexLocks locks(*this, true);
   XBO_dBHandlerBase::xbPutRec(RecNum);
 }
 
-void XBO_dBHandler::xbAppend() { XBO_dBHandlerBase::xbAppend(); }
+void XBO_dBHandler::xbAppend() {
+  TIndexLocks locks(*this, true);
+  XBO_dBHandlerBase::xbAppend();
+}
 
 bool XBO_dBHandler::xbDBFEvent(dbFileEvent event, int action) {
-  if (event == dbPostWrite && FFilterHndlr_ && FFilterSet_) {
-    TxbExpValue v;
-    FFilterHndlr_->ExpressionResult(v);
-    FFilterSet_->ChangeBit(static_cast<uint32_t>(RecNumber()), v.Boolean() ? 1 : 0);
-    if (FFilterOn_ && !ResyncIndex_) ResyncIndex_ = !v.Boolean();
+  if (event == dbPostWrite) {
+    bool passes = true;
+    if (FFilterHndlr_ && FFilterSet_) {
+      TxbExpValue v;
+      FFilterHndlr_->ExpressionResult(v);
+      passes = v.Boolean();
+      FFilterSet_->ChangeBit(static_cast<uint32_t>(RecNumber()), passes ? 1 : 0);
+    }
+    KeepIndexesInStep(action);
+    if (FFilterOn_ && !ResyncIndex_) ResyncIndex_ = !passes;
+  } else if (event == dbFlush) {
+    FlushIndexes();
   }
   return XBO_dBHandlerBase::xbDBFEvent(event, action);
+}
+
+void XBO_dBHandler::KeepIndexesInStep(int action) {
+  if (IndexCount_ == 0) return;
+  for (auto& f : IndexStack_) {
+    if (!f) continue;
+    // Pages of a shared file loaded before its lock was taken may be out
+    // of date: other programs change them. The tags read them afresh.
+    if (f->DiskFile() && f->DiskFile()->FileShared())
+      for (int i = 0; i < f->TagCount(); ++i) f->TagByNumber(i)->TagClose();
+    f->TagUpdate(RecNumber(), action == 0);
+  }
+  if (!IndexMaster_) return;
+  ActiveIndexChg_ = IndexMaster_->KeyUpdated();
+  if (action == 0 && ActiveIndexChg_ && !IndexMaster_->GetRangeActive()) {
+    // An appended record whose key went in stands in the order for sure;
+    // finding its key again costs a descent the next find or walk from the
+    // top would throw away. It is done when a move starts from the record.
+    SyncPending_ = true;
+    ResyncIndex_ = false;
+    SetFile_TOF(false);
+    SetFile_EOF(false);
+    return;
+  }
+  SyncPending_ = false;
+  ResyncIndex_ = IndexMaster_->KeySync(RecNumber()) != RecNumber();
+  SetFile_TOF(IndexMaster_->TagBOF());
+  SetFile_EOF(IndexMaster_->TagEOF());
+}
+
+void XBO_dBHandler::SyncMaster() {
+  if (!SyncPending_ || !IndexMaster_) return;
+  SyncPending_ = false;
+  IndexMaster_->KeySync(RecNumber());
+}
+
+bool XBO_dBHandler::IndexRecModified() const {
+  return RecModified() || std::memcmp(CurRecord(), OrigRec(), static_cast<size_t>(RecLen())) != 0;
+}
+
+void XBO_dBHandler::IndexUseOrigRec(bool on) {
+  if (on) {
+    OrigViewFor_ = CurRecord();
+    OrigView_.assign(OrigRec(), OrigRec() + RecLen());
+    OrigView_.push_back(0x1A);
+    SetCurRecord(OrigView_.data());
+  } else if (OrigViewFor_) {
+    SetCurRecord(OrigViewFor_);
+    OrigViewFor_ = nullptr;
+  }
 }
 
 // --- The record cache ---

@@ -18,31 +18,59 @@
 // other programs' writes show once the cache is refilled or the record is
 // re-read with xbRecCurrent.)
 //
+// Index files: the handler owns up to 63 open index files; one tag of them
+// may be the active order. Every write keeps every tag of every open file
+// in step (under the files' index locks when shared). An index file opened
+// exclusively keeps its pages in its block cache until it is closed or the
+// table is synced (xbSync); a shared one is written out at every append, so
+// that other programs see the keys with the records.
+//
+// The table password scrambles records, memos and index pages; changing it
+// rewrites the table through a replacement file.
+//
 // One user at a time; not thread-safe.
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <vector>
 
-#include "xbase/xb_dbf.h"
 #include "xbase/xb_fld.h"
+#include "xbase/xb_indx.h"
 #include "xbase/xb_util.h"
 
 namespace xbase {
 
 class TxbExpHandler;
-class XBobjIndexTag;
+class TxbVariant;
 
 // The class the handler builds on: the table file with its fields.
 using XBO_dBHandlerBase = XBO_dBaseFld;
 
-class XBO_dBHandler : public XBO_dBHandlerBase {
+// Whether a new index takes equal keys.
+enum class XBsetIndexUnique : uint8_t { Unique, Duplicates };
+// The order of a new index or sort. The General orders ask a compound
+// index for its dictionary collation; they count as Ascending and
+// Descending otherwise. A sort runs upwards only for SortUp.
+enum class XBsetSortStatus : uint8_t { Ascending, Descending, AscendingGeneral, DescendingGeneral, SortUp, SortDown };
+
+// The handler owns its index files (up to 63, kept in slots 1..63 in the
+// order they were opened); the active tag belongs to one of them. Index
+// files reach the table only through XBobjIndexOwner, which the handler
+// implements for them.
+class XBO_dBHandler : public XBO_dBHandlerBase, private XBobjIndexOwner {
  public:
-  // Opens the table as XBO_dBaseDBF does (same errors), in natural order,
+  // Index files open at once, at most.
+  static constexpr int MaxIndexFiles = 63;
+
+  // Opens the table as XBO_dBaseFld does (same errors), in natural order,
   // without index files or filter, the cache off but allowed.
   XBO_dBHandler(const std::string& fname, const AnsiString& password, bool readWrite, bool shared);
+  // Closes the index files, writing out what their block caches hold, then
+  // the table. Errors cannot be reported here: xbIndexClear first raises
+  // them.
   ~XBO_dBHandler() override;
 
   // --- Navigation ---
@@ -72,17 +100,123 @@ class XBO_dBHandler : public XBO_dBHandlerBase {
   // Whether the current record passes the filter (true while none is in
   // force).
   virtual bool xbTestFilter();
+  // With an active tag: the move RecNum (a code) on the tag alone; the
+  // record number reached (0 at an end) and its key's text in `keyst`.
+  // Without one: 0 and "".
+  int xbGetKey(int RecNum, AnsiString& keyst);
 
   // --- Writes ---
 
   // Write the record as the table does; the index files are locked around
-  // the write and their keys kept in step.
+  // the write and every tag's key kept in step. Afterwards the active tag
+  // stands on the record (ResyncIndex when it cannot: the record's key is
+  // outside it), and ActiveIndexChg tells whether its key changed. A unique
+  // tag keeps the first record of a key only.
   void xbPutRec(int RecNum) override;
   void xbAppend() override;
   // Keeps the filter bit and the index files in step with a written record
-  // (dbPostWrite), and the active tag placed on the record after a flush
-  // (dbFlush); then the table's own handling.
+  // (dbPostWrite); on dbFlush hands the shared index files' pages to the
+  // system and puts the active tag back on the record. Then the table's
+  // own handling.
   bool xbDBFEvent(dbFileEvent event, int action) override;
+  // Writes out every index file's pages the block cache holds and waits
+  // until index files and table are on the medium.
+  void xbSync() override;
+  // Renames the table with its memo file, and the open index files that
+  // bear the table's name with it (keeping their extensions). When one
+  // cannot follow, everything goes back to its old name and 65170 is raised.
+  bool xbRename(const std::string& newName) override;
+
+  // --- Index files and the active order ---
+
+  // Closes every index file, then opens those of the list `INames` (names
+  // separated by ',' or ';' outside double quotes; quotes and tabs are
+  // dropped) and selects `Tag` ("" natural order). The result of the last
+  // opening: 0 when all opened, 1 for an empty list, -1 when a name was
+  // empty or already open (the walk stops there and no tag is selected).
+  int xbIndex(const std::string& INames, const AnsiString& Tag);
+  // Opens one index file (xbIndexFileExtend) with the table's modes and
+  // lock protocol into the first free slot; 0. An empty name or a file
+  // already open: -1, nothing done. The format is chosen by the extension,
+  // case ignored (".ndx"); another extension, or a missing file, raises
+  // 65199, a damaged file 65141, a full stack 65171 (the file is closed).
+  int xbIndexRoute(const std::string& IName);
+  // The full name of an index file: beside the table when `IName` has no
+  // folder, ".ndx" when it has no extension.
+  std::string xbIndexFileExtend(const std::string& IName) const;
+  // The slot (1..63) holding the index file of that name (its file-name
+  // part, case ignored), 0 if none.
+  int xbIndexFileIsOpen(const std::string& IName) const;
+  // Closes one index file (natural order first when the active tag is in
+  // it): 0, or 1 when the name is empty or not open.
+  int xbIndexFileRemove(const std::string& IName);
+  // Closes (when open) and deletes one index file; when it cannot be
+  // deleted it is emptied under its whole-file lock instead. 0 when either
+  // worked, 1 when neither did.
+  int xbIndexFileKill(const std::string& IName);
+  // Deletes tag `Tag` of the open index file `IName` (a file left without
+  // tags is closed): 0 done, 1 no such tag, -1 the file refused.
+  int xbIndexTagRemove(const std::string& IName, const AnsiString& Tag);
+  // Selects natural order and closes every index file.
+  void xbIndexClear();
+  // Puts `ix` into the first free slot and takes it over; its slot, or -1
+  // (and `ix` stays with the caller) when all 63 are used.
+  int xbIndexInsert(std::unique_ptr<XBobjIndexFile>& ix);
+  // Builds the index file `IName` anew from every record: its one tag (NDX:
+  // named after the file) on `keyexpr`, with the FOR condition `forexpr`
+  // ("" none). Every open index file is closed first, and the new file is
+  // left closed: xbIndexRoute opens it. An existing file of that name, in
+  // any case, is replaced. 0. A descending NDX raises before anything is
+  // written; another format's extension raises 65199.
+  int xbIndexTo(const std::string& IName, const AnsiString& tag, const AnsiString& keyexpr,
+                const AnsiString& forexpr, XBsetIndexUnique uniq, XBsetSortStatus ascnd);
+  // An index kept in memory under `tag`, made active. An empty tag raises
+  // 65143, an empty key 65145; indexes in memory are not built yet (65199
+  // with the tag name).
+  bool xbMemoryIndexAdd(const AnsiString& tag, const AnsiString& keyexpr, const AnsiString& forexpr,
+                        XBsetIndexUnique uniq, XBsetSortStatus ascnd);
+  // Selects the tag `TName` (trimmed, case ignored; the first open file
+  // that has it) as the active order, or natural order for "". The old
+  // tag's range is cleared. With SameRec the current record is read again
+  // through the new order (the top when the tag cannot stand on it); else
+  // the handler goes to the top (natural order: stays). The slot of the
+  // tag's file, 0 for natural order. An unknown tag raises 65142 and leaves
+  // the old one active.
+  int xbSetTagTo(const AnsiString& TName, bool SameRec);
+  // Rebuilds every open index file from the table, then selects the active
+  // tag again at the top.
+  void xbReIndex();
+  // The Value-th tag (1-based) counting the tags of the files in slot
+  // order; nullptr when there is none.
+  XBobjIndexTag* xbIndexPointer(int Value) const;
+  // Selects the Value-th tag (natural order when there is none), keeping
+  // the record.
+  void xbIndexOrder(int Value);
+  // The Value-th tag's key for the current record, into ExpVar; false when
+  // there is no such tag.
+  bool xbIndexKeyValue(int Value, TxbVariant& ExpVar);
+  // Reads record RecN when it is not the current one, then the active
+  // tag's place of its key from 0 to 1 (0 without a tag): approximate, or
+  // with `exact` counted under the index lock.
+  double xbGetIndexPercent(int RecN, bool exact);
+  // Moves the active tag to the key at that place (0..1) and reads its
+  // record; nothing without a tag.
+  void xbSetIndexPercent(double apct, bool exact);
+
+  // --- Locks ---
+
+  // Waits for the index lock of every open index file (65198 when one
+  // cannot be had; those already taken are released then); true.
+  bool xbLockIndexes();
+  // Releases the index files' locks whatever their counts; true.
+  bool xbUnLockIndexes();
+  // The same for the active tag's file only (true without a tag).
+  bool xbLockActiveIndex();
+  bool xbUnLockActiveIndex();
+  // The table's protocol, passed on to every open index file.
+  void xbSetLockProtocol(XBsetLokProtocol p) override;
+  // Whether an index file is open (record locks stand elsewhere then).
+  bool xbWithIndex() override;
 
   // --- The record cache ---
 
@@ -99,6 +233,19 @@ class XBO_dBHandler : public XBO_dBHandlerBase {
   int xbWrite(int64_t blk, const void* dat, int len) override;
   // Truncates as the table does; the cache forgets what it held.
   void xbTruncate(int64_t loc) override;
+
+  // --- The table password ---
+
+  // Scrambles the table, its memos and its open index files under
+  // `APassword` ("" makes the table plain again). A shared table is refused
+  // (65173 "SetPassword"); the same password, or "" for a plain table,
+  // changes nothing. The table file is rewritten whole beside itself and
+  // replaces the old one only when complete; memos are written anew beside
+  // the old ones, which are wiped (and, in a dBase IV memo file, freed) only
+  // once the new table stands, so a failure leaves the table readable with
+  // its old password. The index files are scrambled anew in place
+  // afterwards; one that fails there raises and must be rebuilt.
+  void xbSetPassword(const AnsiString& APassword);
 
   // --- State ---
 
@@ -127,8 +274,28 @@ class XBO_dBHandler : public XBO_dBHandlerBase {
   const AnsiString& PrimaryTagName() const { return PrimaryTagName_; }
   // The filter is in force.
   bool FilterOn() const { return FFilterOn_; }
+  // The index file in slot `slot` (1..63); nullptr when empty.
+  XBobjIndexFile* IndexStack(int slot) const;
 
  private:
+  // What the index files ask of the table (XBobjIndexOwner).
+  std::string IndexTableFileName() const override { return FileName(); }
+  TxbExpUserLink* IndexExpLink() override;
+  AnsiString IndexAlias() const override { return dAlias(); }
+  int IndexRecordCount() override { return NumRecs(); }
+  int IndexRecNumber() const override { return RecNumber(); }
+  bool IndexExactMatch() const override { return xbvExactMatch(); }
+  const AnsiString& IndexPasswordIn() const override { return xbvPasswordIn(); }
+  const AnsiString& IndexPasswordOut() const override { return xbvPasswordOut(); }
+  void IndexReadRecord(int n) override { ReadPhysical(n); }
+  void IndexStatus(int stat1, int stat2, int stat3) override { xbStatusUpdate(stat1, stat2, stat3); }
+  bool IndexRecModified() const override;
+  void IndexUseOrigRec(bool on) override;
+  std::string IndexTempDir() const override { return xbvTempDir(); }
+
+  XBobjIndexOwner* AsIndexOwner() { return this; }
+  class TIndexLocks;
+
   // One physical record into the buffer, as the table reads it.
   void ReadPhysical(int n) { XBO_dBHandlerBase::xbGetRec(n); }
   // The buffer blanked without events (the phantom record at the end).
@@ -143,9 +310,37 @@ class XBO_dBHandler : public XBO_dBHandlerBase {
   void JumpSkip(int RecCnt);
   // Fills the cache from byte `blk`.
   void FillCache(int64_t blk);
+  // After a write: every tag's key, then the active tag on the record.
+  void KeepIndexesInStep(int action);
+  // Puts the active tag on the current record when an append left that
+  // for later (SyncPending_). Whatever moves from the tag's position calls
+  // it first; whatever sets the position anew (a read of the top or bottom,
+  // a find, a reopen) clears SyncPending_.
+  void SyncMaster();
+  // After a flush: shared index files' pages handed to the system.
+  void FlushIndexes();
+  // Closes the file of one slot, freeing it even when closing raises.
+  void CloseSlot(int slot);
+  // The active tag without its range, closed.
+  void ReleaseMaster();
+  // Reads record `n` back (or blanks the buffer for none) after work that
+  // moved the record buffer.
+  void ReturnTo(int n);
+  // The password change's work on one record: the memos written anew
+  // under the new password (their old blocks are collected in `released`).
+  void xbRewriteMemoRecord(std::vector<int64_t>& released);
 
   XBobjIndexTag* IndexMaster_ = nullptr;
   AnsiString PrimaryTagName_;
+  // Slot 0 is never used.
+  std::array<std::unique_ptr<XBobjIndexFile>, MaxIndexFiles + 1> IndexStack_;
+  int IndexCount_ = 0;
+  // The active tag does not stand on the record just appended yet.
+  bool SyncPending_ = false;
+  // The stored record while a key update reads it, and the buffer it
+  // stands in for.
+  std::vector<uint8_t> OrigView_;
+  uint8_t* OrigViewFor_ = nullptr;
 
   int64_t CacheFirst_ = -1;
   int64_t CacheLast_ = 0;

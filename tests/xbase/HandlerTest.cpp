@@ -128,9 +128,9 @@ TEST_F(NavTables, MovesAtTheEndsPassOverHiddenRecords) {
   EXPECT_EQ(Image(t), std::string(static_cast<size_t>(t.RecLen()), ' '));
   EXPECT_NE(ErrorOf([&] { t.xbGetRec(14); }).find("Record number 14 is not in table"), std::string::npos);
   t.xbGetRec(5);
-  t.xbGetRec(0);
+  t.xbGetRec(0);  // a blank record: numbers show 0
   EXPECT_TRUE(t.File_EOF());
-  EXPECT_EQ(Image(t), std::string(static_cast<size_t>(t.RecLen()), ' '));
+  EXPECT_EQ(Image(t), std::string(static_cast<size_t>(t.RecLen()) - 1, ' ') + "0");
 
   // Everything hidden: the top is the end.
   XBO_dBHandler three(dir / "three.dbf", "", true, false);
@@ -268,4 +268,44 @@ TEST(HandlerCache, ARecordLongerThanTheCacheGetsOne) {
   EXPECT_FALSE(t.CacheRead());
   t.xbSetDBFCache(true);
   EXPECT_FALSE(t.CacheRead());
+}
+TEST_F(NavTables, PasswordScramblesAndUnscramblesTheTable) {
+  const std::string path = dir / "nav.dbf";
+  const std::string before = platform::ReadFileBytes(path);
+  const std::vector<std::string> live = Peer(path, 'V');
+  const AnsiString password = platform::Utf8ToAnsi("Пароль");
+  std::vector<std::string> plainRows;
+  {
+    XBO_dBHandler t(path, "", true, false);
+    plainRows = Walk(t, xbRecTop, xbRecNext);
+    t.xbSetDBFCache(true);
+    t.xbGetRec(3);
+    t.xbSetPassword(password);
+    EXPECT_TRUE(t.xbvIsEncrypted());
+    EXPECT_EQ(t.RecNumber(), 3);
+    EXPECT_EQ(Walk(t, xbRecTop, xbRecNext), plainRows);
+  }
+  const std::string scrambled = platform::ReadFileBytes(path);
+  ASSERT_EQ(scrambled.size(), before.size());
+  EXPECT_EQ(scrambled[15], 1);
+  EXPECT_EQ(scrambled.substr(scrambled.size() - 1), "\x1A");
+  EXPECT_EQ(scrambled.find(platform::Utf8ToAnsi("Шукшин")), std::string::npos);
+  EXPECT_NE(ErrorOf<EXBaseEncryption>([&] { XBO_dBHandler t(path, "", false, false); }), "");
+  EXPECT_NE(ErrorOf<EXBaseEncryption>([&] { XBO_dBHandler t(path, "wrong", false, false); }), "");
+  {
+    XBO_dBHandler t(path, password, true, false);
+    EXPECT_EQ(Walk(t, xbRecTop, xbRecNext), plainRows);
+    t.xbSetPassword(password);  // the same: nothing to do
+    EXPECT_EQ(platform::ReadFileBytes(path), scrambled);
+    t.xbSetPassword(platform::Utf8ToAnsi("другой"));
+    t.xbSetPassword("");
+    EXPECT_FALSE(t.xbvIsEncrypted());
+  }
+  const std::string after = platform::ReadFileBytes(path);
+  EXPECT_EQ(after.substr(32), before.substr(32));  // the header carries a new stamp at most
+  EXPECT_EQ(after[15], 0);
+  EXPECT_EQ(Peer(path, 'V'), live);
+
+  XBO_dBHandler shared(path, "", true, true);
+  EXPECT_NE(ErrorOf([&] { shared.xbSetPassword("x"); }).find("requires full access"), std::string::npos);
 }

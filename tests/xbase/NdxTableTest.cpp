@@ -51,14 +51,6 @@ class TIndexedTable : public XBO_dBaseFld, public XBobjIndexOwner {
   std::string IndexTempDir() const override { return xbvTempDir(); }
 };
 
-std::string AuthorTable(const TempDir& dir) {
-  XBO_DBFBuild b(dir / "au.dbf");
-  b.InsertField("ID", "N", 10, 0);
-  b.InsertField("NA", "C", 120, 0);
-  b.Complete();
-  return b.FileName();
-}
-
 void AppendAuthor(TIndexedTable& t, int id, const std::string& utf8Name) {
   t.xbBlank();
   t.xbNumberPut("ID", id);
@@ -70,7 +62,7 @@ void AppendAuthor(TIndexedTable& t, int id, const std::string& utf8Name) {
 
 TEST(NdxTable, TheAuthorIndexFollowsAppendsAndRewritesOfUpperCasedNames) {
   TempDir dir;
-  TIndexedTable t(AuthorTable(dir));
+  TIndexedTable t(MakeAuthorTable(dir / "au.dbf"));
   XBobjNDXFile ndx(&t, "AU", true, false, true, true);
   ASSERT_TRUE(ndx.AddTag("AU", "upper(NA)", "", true, false));
   EXPECT_EQ(ndx.Tag()->KeyType(), 'C');

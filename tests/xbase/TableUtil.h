@@ -78,6 +78,15 @@ inline void AddBookFields(xbase::XBO_DBFBuild& b) {
   b.InsertField("LN", "C", 2, 0);
 }
 
+// The catalogue's author table at `path`: ID N 10, NA C 120. Its full name.
+inline std::string MakeAuthorTable(const std::string& path) {
+  xbase::XBO_DBFBuild b(path);
+  b.InsertField("ID", "N", 10, 0);
+  b.InsertField("NA", "C", 120, 0);
+  b.Complete();
+  return b.FileName();
+}
+
 // A book record image as the catalogue writes it, distinct per `n`.
 inline std::string BookRecord(int n) {
   std::string r(441, ' ');

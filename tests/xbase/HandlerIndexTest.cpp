@@ -1,0 +1,494 @@
+// The table handler with index files: walks through a tag beside what
+// dbfread lists, the stack of open files and the active tag, keys kept in
+// step with appends and rewrites (the catalogue's author index, read back
+// by Perl's index_dump), shared tables, rebuilding, renaming, and the table
+// password with indexes and memos.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <map>
+#include <random>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "platform/Files.h"
+#include "tests/platform/TempDir.h"
+#include "tests/xbase/ErrorOf.h"
+#include "tests/xbase/NdxReader.h"
+#include "tests/xbase/TableUtil.h"
+#include "xbase/xb_dbsy.h"
+
+using namespace xbase;
+
+namespace {
+
+std::string TrimR(std::string s) {
+  s.erase(s.find_last_not_of(' ') + 1);
+  return s;
+}
+
+// Every record shown from the top, as (recno, field 1 trimmed).
+std::vector<std::pair<int, std::string>> Walk(XBO_dBHandler& t, bool forward = true) {
+  std::vector<std::pair<int, std::string>> rows;
+  for (t.xbGetRec(forward ? xbRecTop : xbRecBottom); t.xbvRecRead(); t.xbGetRec(forward ? xbRecNext : xbRecPrior))
+    rows.emplace_back(t.RecNumber(), t.xbStringGetN(t.NumFields() > 1 ? 2 : 1));
+  return rows;
+}
+
+// The same rows in key order: by the 1251 upper case of `key`'s field
+// (1-based), equal keys in record order.
+std::vector<std::pair<int, std::string>> KeyOrder(XBO_dBHandler& t, int keyField) {
+  std::vector<std::pair<AnsiString, std::pair<int, std::string>>> keyed;
+  const bool wasDeleted = t.UseDeletedRec();
+  for (t.xbGetRec(xbRecTop); t.xbvRecRead(); t.xbGetRec(xbRecNext))
+    keyed.push_back({platform::AnsiUpperCase(TrimR(t.xbFieldGetN(keyField))),
+                     {t.RecNumber(), t.xbStringGetN(t.NumFields() > 1 ? 2 : 1)}});
+  t.SetUseDeletedRec(wasDeleted);
+  std::stable_sort(keyed.begin(), keyed.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+  std::vector<std::pair<int, std::string>> rows;
+  for (auto& k : keyed) rows.push_back(k.second);
+  return rows;
+}
+
+void AppendAuthor(XBO_dBHandler& t, int id, const AnsiString& name) {
+  t.xbBlank();
+  t.xbNumberPutN(1, id);
+  t.xbStringPutN(2, name);
+  t.xbAppend();
+}
+
+// Names in 1251 with repeats and case variants, reproducibly.
+std::vector<AnsiString> AuthorNames(int n, unsigned seed) {
+  static const char* stems[] = {"Толстой", "толстой", "Zola", "ZOLA", "Ёжиков", "ёлкин", "Abel", "Бунин",
+                                "Чехов",   "Ахматова", "Шукшин", "Іван", "Ґалаґан", "Pushkin"};
+  std::mt19937 rng(seed);
+  std::vector<AnsiString> names;
+  for (int i = 0; i < n; ++i) {
+    AnsiString s = platform::Utf8ToAnsi(stems[rng() % std::size(stems)]);
+    if (rng() % 3) s += " " + std::to_string(rng() % 50);
+    names.push_back(s);
+  }
+  return names;
+}
+
+// The keys a tag walk meets, in order, with their records.
+std::vector<std::pair<std::string, int>> KeysOf(XBO_dBHandler& t) {
+  std::vector<std::pair<std::string, int>> keys;
+  AnsiString key;
+  for (int rn = t.xbGetKey(xbRecTop, key); rn > 0; rn = t.xbGetKey(xbRecNext, key)) keys.emplace_back(TrimR(key), rn);
+  return keys;
+}
+
+class NavIndexTables : public ::testing::Test {
+ protected:
+  void SetUp() override { RunOut(kXbPeer + " navtables " + Sh(dir.path())); }
+  TempDir dir;
+};
+
+}  // namespace
+
+TEST_F(NavIndexTables, TagWalksListWhatDbfreadLists) {
+  const std::string path = dir / "nav.dbf";
+  XBO_dBHandler t(path, "", true, false);
+  ASSERT_EQ(t.xbIndexTo("NAV", "ignored", "upper(NAME)", "", XBsetIndexUnique::Duplicates, XBsetSortStatus::Ascending), 0);
+  EXPECT_EQ(t.xbIndexFileIsOpen("nav.ndx"), 0);  // left closed
+  ASSERT_EQ(t.xbIndexRoute("nav"), 0);
+  EXPECT_EQ(t.xbSetTagTo(" nav ", false), 1);
+  EXPECT_EQ(t.PrimaryTagName(), "NAV");
+  EXPECT_FALSE(t.CacheRead());
+
+  const auto all = KeyOrder(t, 1);
+  ASSERT_EQ(all.size(), 12u);
+  EXPECT_EQ(Walk(t), all);
+  auto back = Walk(t, false);
+  EXPECT_TRUE(t.File_TOF());
+  std::reverse(back.begin(), back.end());
+  EXPECT_EQ(back, all);
+
+  // Hidden deleted records: the walk lists dbfread's live records.
+  t.SetUseDeletedRec(false);
+  std::vector<std::pair<int, std::string>> live;
+  for (const auto& r : all) {
+    t.xbGetRec(r.first);
+    if (!t.xbDelFlag()) live.push_back(r);
+  }
+  EXPECT_EQ(Walk(t), live);
+  std::multiset<std::string> peer, ours;
+  for (const std::string& l : Lines(RunOut(kXbPeer + " dbfread " + Sh(path))))
+    if (l.rfind("V ", 0) == 0) peer.insert(FromHex(l.substr(2, l.find('|') - 2)));
+  for (const auto& r : live) {
+    t.xbGetRec(r.first);
+    ours.insert(TrimR(t.xbFieldGetN(1)));
+  }
+  EXPECT_EQ(ours, peer);
+  back = Walk(t, false);
+  std::reverse(back.begin(), back.end());
+  EXPECT_EQ(back, live);
+
+  // Skips count shown records through the tag; jumps (everything shown)
+  // stop on the last key with File_EOF.
+  t.xbGetRec(xbRecTop);
+  t.xbSkip(3);
+  EXPECT_EQ(t.RecNumber(), live[3].first);
+  t.xbSkip(-10);
+  EXPECT_TRUE(t.File_TOF());
+  t.SetUseDeletedRec(true);
+  t.xbGetRec(all[2].first);
+  t.xbSkip(100);
+  EXPECT_EQ(t.RecNumber(), all.back().first);
+  EXPECT_TRUE(t.File_EOF());
+  t.xbSkip(-4);
+  EXPECT_EQ(t.RecNumber(), all[all.size() - 5].first);
+  EXPECT_FALSE(t.File_EOF());
+  t.xbGetRec(all[5].first);
+  EXPECT_EQ(t.xbRecordCount(true), 12);
+  EXPECT_EQ(t.RecNumber(), all[5].first);
+  t.xbGetRec(xbRecNext);
+  EXPECT_EQ(t.RecNumber(), all[6].first);
+}
+
+TEST_F(NavIndexTables, ForConditionLeavesRecordsOutOfTheTag) {
+  XBO_dBHandler t(dir / "nav.dbf", "", true, false);
+  t.xbIndexTo("pos", "", "upper(NAME)", "QTY > 0", XBsetIndexUnique::Duplicates, XBsetSortStatus::Ascending);
+  ASSERT_EQ(t.xbIndex("pos.NDX", "POS"), 0);
+  std::vector<int> positive;
+  for (const auto& r : KeyOrder(t, 1)) {
+    t.xbGetRec(r.first);
+    if (t.xbNumberGetN(2) > 0) positive.push_back(r.first);
+  }
+  std::vector<int> walked;
+  for (const auto& r : Walk(t)) walked.push_back(r.first);
+  EXPECT_EQ(walked, positive);
+  t.xbGetRec(positive[1]);
+  EXPECT_FALSE(t.ResyncIndex());
+  int outside = 1;
+  while (std::count(positive.begin(), positive.end(), outside)) ++outside;
+  t.xbGetRec(outside);
+  EXPECT_TRUE(t.ResyncIndex());  // the tag cannot stand on it
+  EXPECT_EQ(t.RecNumber(), outside);
+
+  // A rewrite that makes the record pass brings its key into the tag.
+  t.xbNumberPutN(2, 99);
+  t.xbPutRec(outside);
+  EXPECT_FALSE(t.ResyncIndex());
+  EXPECT_TRUE(t.ActiveIndexChg());
+  EXPECT_EQ(Walk(t).size(), positive.size() + 1);
+}
+
+TEST_F(NavIndexTables, IndexFilesOpenCloseAndSelect) {
+  XBO_dBHandler t(dir / "nav.dbf", "", true, false);
+  EXPECT_EQ(t.xbIndex("", "X"), 1);
+  EXPECT_EQ(t.xbIndex(" ,; ", "X"), 1);
+  EXPECT_FALSE(t.xbWithIndex());
+
+  ASSERT_EQ(t.xbIndexTo("BO", "", "upper(NAME)", "", XBsetIndexUnique::Duplicates, XBsetSortStatus::Ascending), 0);
+  EXPECT_TRUE(platform::FileExists(dir / "BO.ndx"));
+  EXPECT_EQ(t.xbIndexFileIsOpen("BO"), 0);
+  t.xbIndexTo(dir / "qty", "", "QTY", "", XBsetIndexUnique::Duplicates, XBsetSortStatus::Ascending);
+  EXPECT_EQ(t.xbIndex("\"bo\"; qty.ndx", "QTY"), 0);
+  EXPECT_EQ(t.xbIndexFileIsOpen("bo.ndx"), 1);
+  EXPECT_EQ(t.xbIndexFileIsOpen("QTY"), 2);
+  EXPECT_EQ(t.PrimaryTagName(), "QTY");
+  EXPECT_EQ(t.xbIndexRoute("BO.NDX"), -1);  // open already
+  EXPECT_EQ(t.xbIndexPointer(2)->TagName(), "qty");  // the file's name
+  EXPECT_EQ(t.xbIndexPointer(3), nullptr);
+
+  // An unknown tag keeps the old one.
+  EXPECT_NE(ErrorOf([&] { t.xbSetTagTo("NOSUCH", true); }).find("NOSUCH"), std::string::npos);
+  EXPECT_EQ(t.PrimaryTagName(), "QTY");
+  ASSERT_NE(t.IndexMaster(), nullptr);
+  EXPECT_EQ(t.IndexMaster()->TagName(), "qty");
+
+  // Selecting keeps the record; closing the active tag's file falls back
+  // to natural order with the cache on.
+  t.xbGetRec(7);
+  t.xbIndexOrder(1);
+  EXPECT_EQ(t.PrimaryTagName(), "BO");
+  EXPECT_EQ(t.RecNumber(), 7);
+  EXPECT_EQ(t.xbIndexFileRemove("bo"), 0);
+  EXPECT_EQ(t.IndexMaster(), nullptr);
+  EXPECT_TRUE(t.CacheRead());
+  EXPECT_EQ(t.xbIndexFileRemove("bo"), 1);
+  t.xbSetTagTo("qty", true);
+  t.xbIndexClear();
+  EXPECT_EQ(t.IndexMaster(), nullptr);
+  EXPECT_FALSE(t.xbWithIndex());
+  t.xbGetRec(xbRecTop);
+  EXPECT_EQ(t.RecNumber(), 1);
+
+  // Files of other formats are not read yet; damaged ones are refused.
+  platform::WriteFileBytes(dir / "x.ntx", std::string(1024, '\0'));
+  EXPECT_NE(ErrorOf([&] { t.xbIndexRoute("x.ntx"); }).find("could not be found"), std::string::npos);
+  EXPECT_NE(ErrorOf([&] { t.xbIndexRoute("missing"); }).find("could not be found"), std::string::npos);
+  platform::WriteFileBytes(dir / "bad.ndx", std::string(1024, '\xff'));
+  EXPECT_NE(ErrorOf([&] { t.xbIndexRoute("bad"); }).find("corrupted"), std::string::npos);
+  EXPECT_FALSE(t.xbWithIndex());
+  EXPECT_NE(ErrorOf([&] { t.xbMemoryIndexAdd("", "NAME", "", {}, {}); }), "");
+  EXPECT_NE(ErrorOf([&] {
+              t.xbIndexTo("d", "", "QTY", "", XBsetIndexUnique::Duplicates, XBsetSortStatus::Descending);
+            }),
+            "");
+
+  // Killing: open or not, the file goes.
+  t.xbIndex("qty", "qty");
+  EXPECT_EQ(t.xbIndexFileKill("qty"), 0);
+  EXPECT_FALSE(platform::FileExists(dir / "qty.ndx"));
+  EXPECT_EQ(t.IndexMaster(), nullptr);
+  EXPECT_EQ(t.xbIndexFileKill("qty"), 1);
+}
+
+TEST_F(NavIndexTables, TheSixtyFourthIndexFileIsRefused) {
+  XBO_dBHandler t(dir / "three.dbf", "", true, false);
+  t.xbIndexTo("i0", "", "NAME", "", XBsetIndexUnique::Duplicates, XBsetSortStatus::Ascending);
+  const std::string bytes = platform::ReadFileBytes(dir / "i0.ndx");
+  for (int i = 1; i <= 63; ++i) platform::WriteFileBytes(dir / ("i" + std::to_string(i) + ".ndx"), bytes);
+  for (int i = 0; i < 63; ++i) ASSERT_EQ(t.xbIndexRoute("i" + std::to_string(i)), 0) << i;
+  EXPECT_EQ(t.xbIndexFileIsOpen("i62"), 63);
+  EXPECT_NE(ErrorOf([&] { t.xbIndexRoute("i63"); }).find("i63.ndx"), std::string::npos);
+  EXPECT_EQ(t.xbIndexFileIsOpen("i63"), 0);
+  // The freed slot takes the next file.
+  EXPECT_EQ(t.xbIndexFileRemove("i5"), 0);
+  EXPECT_EQ(t.xbIndexRoute("i63"), 0);
+  EXPECT_EQ(t.xbIndexFileIsOpen("i63"), 6);
+}
+
+TEST(HandlerIndex, AuthorIndexGrownByAppendsAndRewrites) {
+  TempDir dir;
+  const std::string path = MakeAuthorTable(dir / "au.dbf");
+  std::vector<AnsiString> names = AuthorNames(600, 7);
+  {
+    XBO_dBHandler t(path, "", true, false);
+    t.xbIndexTo("AU", "AU", "upper(NA)", "", XBsetIndexUnique::Duplicates, XBsetSortStatus::Ascending);
+    EXPECT_EQ(platform::ReadFileBytes(dir / "AU.ndx").size(), 1024u);
+    t.xbIndexRoute("AU");
+    t.xbSetTagTo("AU", false);
+    for (size_t i = 0; i < names.size(); ++i) {
+      const int rec = static_cast<int>(i) + 1;
+      AppendAuthor(t, rec, names[i]);
+      ASSERT_FALSE(t.ResyncIndex());
+      ASSERT_EQ(TrimR(t.xbFieldGetN(2)), names[i]);
+      // Moves start from the appended record's place in key order.
+      const AnsiString key = platform::AnsiUpperCase(names[i]);
+      switch (i % 4) {
+        case 1:
+          t.xbRefresh();
+          ASSERT_EQ(t.RecNumber(), rec);
+          t.xbGetRec(xbRecPrior);
+          if (t.xbvRecRead()) {
+            ASSERT_LE(platform::AnsiUpperCase(TrimR(t.xbFieldGetN(2))), key);
+          }
+          break;
+        case 2:
+          t.xbGetRec(xbRecNext);
+          if (t.xbvRecRead()) {
+            ASSERT_GT(platform::AnsiUpperCase(TrimR(t.xbFieldGetN(2))), key);  // after its equals
+            t.xbGetRec(xbRecPrior);
+            ASSERT_EQ(t.RecNumber(), rec);
+          }
+          break;
+        case 3:
+          t.xbSkip(-1);
+          if (t.xbvRecRead()) {
+            ASSERT_LE(platform::AnsiUpperCase(TrimR(t.xbFieldGetN(2))), key);
+          }
+          break;
+      }
+    }
+    t.xbSync();  // the block cache written out for the peer
+    EXPECT_EQ(xbtest::PeerListing(dir / "AU.ndx"), KeysOf(t));
+    // Rewrites move keys: every fifth name changes.
+    std::mt19937 rng(3);
+    for (size_t i = 0; i < names.size(); i += 5) {
+      t.xbGetRec(static_cast<int>(i) + 1);
+      names[i] = AuthorNames(1, rng())[0] + "x";
+      t.xbStringPutN(2, names[i]);
+      t.xbPutRec(static_cast<int>(i) + 1);
+      ASSERT_FALSE(t.ResyncIndex());
+      ASSERT_TRUE(t.ActiveIndexChg());
+      t.xbGetRec(xbRecNext);  // the walk goes on from the record's new place
+      if (t.xbvRecRead()) {
+        ASSERT_GE(platform::AnsiUpperCase(TrimR(t.xbFieldGetN(2))), platform::AnsiUpperCase(names[i]));
+      }
+    }
+    // A rewrite that keeps the key leaves the tag alone.
+    t.xbGetRec(2);
+    t.xbNumberPutN(1, 5000);
+    t.xbPutRec(2);
+    EXPECT_FALSE(t.ActiveIndexChg());
+  }
+
+  std::vector<std::pair<std::string, int>> expected;
+  for (size_t i = 0; i < names.size(); ++i) expected.emplace_back(platform::AnsiUpperCase(names[i]), int(i) + 1);
+  std::stable_sort(expected.begin(), expected.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+  XBO_dBHandler t(path, "", false, false);
+  t.xbIndex("au", "au");
+  const auto keys = KeysOf(t);
+  ASSERT_EQ(keys.size(), names.size());
+  for (size_t i = 0; i < keys.size(); ++i) ASSERT_EQ(keys[i].first, expected[i].first) << i;
+  for (const auto& k : keys) EXPECT_EQ(platform::AnsiUpperCase(names[size_t(k.second) - 1]), k.first);
+  auto walked = Walk(t);
+  ASSERT_EQ(walked.size(), keys.size());
+  for (size_t i = 0; i < keys.size(); ++i) EXPECT_EQ(walked[i].first, keys[i].second);
+
+  // The peer skips the keys below a node that deletes left with its
+  // pointer alone: what it lists comes in our order.
+  const auto peer = xbtest::PeerListing(dir / "AU.ndx");
+  auto at = keys.begin();
+  for (const auto& k : peer) {
+    at = std::find(at, keys.end(), k);
+    ASSERT_NE(at, keys.end()) << k.first;
+  }
+}
+
+TEST(HandlerIndex, SharedHandlesSeeEachOthersKeys) {
+  TempDir dir;
+  const std::string path = MakeAuthorTable(dir / "au.dbf");
+  {
+    XBO_dBHandler t(path, "", true, false);
+    t.xbIndexTo("AU", "", "upper(NA)", "", XBsetIndexUnique::Duplicates, XBsetSortStatus::Ascending);
+  }
+  XBO_dBHandler a(path, "", true, true), b(path, "", true, true);
+  a.xbIndex("au", "au");
+  b.xbIndex("au", "au");
+  const std::vector<AnsiString> names = AuthorNames(80, 11);
+  for (size_t i = 0; i < names.size(); ++i) AppendAuthor(i % 2 ? a : b, int(i) + 1, names[i]);
+  std::vector<std::string> sorted;
+  for (const AnsiString& n : names) sorted.push_back(platform::AnsiUpperCase(n));
+  std::sort(sorted.begin(), sorted.end());
+  for (XBO_dBHandler* t : {&a, &b}) {
+    std::vector<std::string> seen;
+    for (const auto& k : KeysOf(*t)) seen.push_back(k.first);
+    EXPECT_EQ(seen, sorted);
+    EXPECT_EQ(Walk(*t).size(), names.size());
+  }
+  EXPECT_EQ(xbtest::PeerListing(dir / "AU.ndx").size(), names.size());
+}
+
+TEST(HandlerIndex, ReindexRebuildsAndRenameTakesTheTablesIndexes) {
+  TempDir dir;
+  const std::string path = MakeAuthorTable(dir / "au.dbf");
+  const std::vector<AnsiString> names = AuthorNames(300, 5);
+  {
+    XBO_dBHandler t(path, "", true, false);
+    for (size_t i = 0; i < names.size(); ++i) AppendAuthor(t, int(i) + 1, names[i]);
+    t.xbIndexTo("AU", "", "upper(NA)", "", XBsetIndexUnique::Duplicates, XBsetSortStatus::Ascending);
+    t.xbIndexTo("ids", "", "ID", "", XBsetIndexUnique::Duplicates, XBsetSortStatus::Ascending);
+  }
+  XBO_dBHandler t(path, "", true, false);
+  t.xbIndex("au;ids", "AU");
+  const auto before = KeysOf(t);
+  const std::string built = platform::ReadFileBytes(dir / "AU.ndx");
+  t.xbReIndex();
+  EXPECT_EQ(t.PrimaryTagName(), "AU");
+  EXPECT_EQ(t.RecNumber(), before.front().second);  // at the top again
+  EXPECT_EQ(KeysOf(t), before);
+  t.xbIndexFileRemove("AU");
+  EXPECT_EQ(platform::ReadFileBytes(dir / "AU.ndx"), built);
+  t.xbIndexRoute("AU");
+
+  t.xbRename(dir / "authors");
+  EXPECT_EQ(platform::ExtractFileName(t.FileName()), "authors.DBF");
+  EXPECT_TRUE(platform::FileExists(dir / "authors.ndx"));
+  EXPECT_FALSE(platform::FileExists(dir / "AU.ndx"));
+  EXPECT_TRUE(platform::FileExists(dir / "ids.ndx"));
+  EXPECT_EQ(t.xbIndex("authors;ids", "AUTHORS"), 0);
+  EXPECT_EQ(KeysOf(t), before);
+}
+
+TEST(HandlerIndex, PasswordKeepsIndexesValid) {
+  TempDir dir;
+  const std::string path = MakeAuthorTable(dir / "au.dbf");
+  const std::vector<AnsiString> names = AuthorNames(200, 9);
+  std::vector<std::pair<std::string, int>> keys;
+  const AnsiString password = platform::Utf8ToAnsi("Секрет");
+  {
+    XBO_dBHandler t(path, "", true, false);
+    t.xbIndexTo("AU", "", "upper(NA)", "", XBsetIndexUnique::Duplicates, XBsetSortStatus::Ascending);
+    t.xbIndex("AU", "AU");
+    for (size_t i = 0; i < names.size(); ++i) AppendAuthor(t, int(i) + 1, names[i]);
+    keys = KeysOf(t);
+    t.xbGetRec(17);
+    t.xbSetPassword(password);
+    EXPECT_EQ(t.RecNumber(), 17);
+    t.xbGetRec(xbRecNext);  // the tag stands where it stood
+    EXPECT_EQ(KeysOf(t), keys);
+    AppendAuthor(t, 999, "Added");
+  }
+  keys.clear();
+  {
+    XBO_dBHandler t(path, password, true, false);
+    t.xbIndex("AU", "AU");
+    keys = KeysOf(t);
+    ASSERT_EQ(keys.size(), names.size() + 1);
+    t.xbSetPassword("");
+  }
+  XBO_dBHandler t(path, "", false, false);
+  t.xbIndex("AU", "AU");
+  EXPECT_EQ(KeysOf(t), keys);
+  EXPECT_EQ(xbtest::PeerListing(dir / "AU.ndx"), keys);
+}
+
+TEST_F(NavIndexTables, PasswordRewritesMemos) {
+  const std::string path = dir / "memo.dbf";
+  std::vector<std::pair<int, std::string>> memos;
+  const auto read = [&](XBO_dBHandler& t) {
+    std::vector<std::pair<int, std::string>> m;
+    for (t.xbGetRec(xbRecTop); t.xbvRecRead(); t.xbGetRec(xbRecNext)) m.emplace_back(t.RecNumber(), t.xbStringGetN(2));
+    return m;
+  };
+  {
+    XBO_dBHandler t(path, "", true, false);
+    memos = read(t);
+    ASSERT_EQ(memos.size(), 5u);
+    t.xbSetPassword("pw");
+    EXPECT_EQ(read(t), memos);
+  }
+  EXPECT_EQ(platform::ReadFileBytes(dir / "memo.dbt").find(platform::Utf8ToAnsi("Записка")), std::string::npos);
+  {
+    XBO_dBHandler t(path, "pw", true, false);
+    EXPECT_EQ(read(t), memos);
+    t.xbSetPassword("");
+  }
+  XBO_dBHandler t(path, "", false, false);
+  EXPECT_EQ(read(t), memos);
+  std::vector<std::string> peer;
+  for (const std::string& l : Lines(RunOut(kXbPeer + " dbfread " + Sh(path))))
+    if (l.rfind("V ", 0) == 0) peer.push_back(FromHex(l.substr(l.find('|') + 1)));
+  std::vector<std::string> live;
+  t.SetUseDeletedRec(false);
+  for (const auto& m : read(t)) live.push_back(m.second);
+  EXPECT_EQ(peer, live);
+}
+
+TEST(HandlerIndex, IndexLocksAreTakenAllOrNone) {
+  TempDir dir;
+  const std::string path = MakeAuthorTable(dir / "au.dbf");
+  {
+    XBO_dBHandler t(path, "", true, false);
+    t.xbIndexTo("a1", "", "upper(NA)", "", XBsetIndexUnique::Duplicates, XBsetSortStatus::Ascending);
+    t.xbIndexTo("a2", "", "ID", "", XBsetIndexUnique::Duplicates, XBsetSortStatus::Ascending);
+  }
+  XBO_dBHandler t(path, "", true, true);
+  t.xbIndex("a1;a2", "A1");
+  t.IndexStack(2)->DiskFile()->SetXBwrdAccessMiliSeconds(100);
+  constexpr int64_t kLockByte = 0x7FFFFFFE;  // the Default protocol's index lock
+
+  // Another program holds the second file's lock: nothing stays locked.
+  struct flock fl;
+  const int other = xbtest::LockProbe(dir / "a2.ndx", kLockByte, 1, F_OFD_SETLK, fl);
+  EXPECT_NE(ErrorOf([&] { t.xbLockIndexes(); }).find("Can not Lock"), std::string::npos);
+  EXPECT_EQ(xbtest::LockSeenAt(dir / "a1.ndx", kLockByte, 1), "");
+  EXPECT_NE(ErrorOf([&] { AppendAuthor(t, 1, "Refused"); }).find("Can not Lock"), std::string::npos);
+  EXPECT_EQ(xbtest::LockSeenAt(dir / "a1.ndx", kLockByte, 1), "");
+  ::close(other);
+
+  EXPECT_TRUE(t.xbLockIndexes());
+  EXPECT_NE(xbtest::LockSeenAt(dir / "a1.ndx", kLockByte, 1), "");
+  EXPECT_NE(xbtest::LockSeenAt(dir / "a2.ndx", kLockByte, 1), "");
+  EXPECT_TRUE(t.xbUnLockIndexes());
+  EXPECT_EQ(xbtest::LockSeenAt(dir / "a2.ndx", kLockByte, 1), "");
+  AppendAuthor(t, 1, "Written");
+  EXPECT_EQ(xbtest::LockSeenAt(dir / "a1.ndx", kLockByte, 1), "");
+  EXPECT_EQ(KeysOf(t).size(), 1u);
+}
