@@ -178,6 +178,18 @@ bool TIniFile::ValueExists(const std::string& section, const std::string& key) c
   return rep_->Find(section, key) != nullptr;
 }
 
+std::vector<std::string> TIniFile::ReadSection(const std::string& section) const {
+  std::vector<std::string> keys;
+  const Rep::TSection* s = rep_->FindSection(section);
+  if (!s) return keys;
+  for (const Rep::TLine& l : s->lines) {
+    if (l.key.empty() || Rep::FindEntry(*s, l.key) != &l) continue;
+    const std::string_view t = Trim(l.text);
+    keys.emplace_back(Trim(t.substr(0, t.find('='))));
+  }
+  return keys;
+}
+
 std::string TIniFile::ReadString(const std::string& section, const std::string& key,
                                  const std::string& def) const {
   const Rep::TLine* l = rep_->Find(section, key);

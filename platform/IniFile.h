@@ -25,6 +25,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 namespace platform {
 
@@ -41,6 +42,10 @@ class TIniFile {
 
   bool SectionExists(const std::string& section) const;
   bool ValueExists(const std::string& section, const std::string& key) const;
+  // The keys of `section` in file order, spelled as the file spells them; a
+  // key given twice is listed once (the first counts, as for reading).
+  // Empty when the section is absent.
+  std::vector<std::string> ReadSection(const std::string& section) const;
 
   // The value, or `def` when the key is absent.
   std::string ReadString(const std::string& section, const std::string& key,

@@ -45,6 +45,9 @@ TEST(IniFile, AWindowsFileIsReadWithoutRegardToCaseAndBlanks) {
   EXPECT_EQ(ini.ReadString("PATHFILE", "Lib", ""), "D:\\Books");  // the first of two counts
   EXPECT_EQ(ini.ReadString("PathFile", "quoted", ""), "  two blanks  ");
   EXPECT_EQ(ini.ReadInteger("font", "Size", 0), 10);
+  // Keys as spelled, in file order, the second "LIB" not listed again.
+  EXPECT_EQ(ini.ReadSection("PATHFILE"), (std::vector<std::string>{"lib", "Quoted"}));
+  EXPECT_TRUE(ini.ReadSection("Alias").empty());
 }
 
 TEST(IniFile, ValuesComeBackAsWrittenAndCannotAddKeys) {
