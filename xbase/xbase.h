@@ -62,9 +62,11 @@
 // The dataset component:
 //   xb_dataset.h  TXBaseDataSet: one table behind the data-access
 //                 framework's dataset, with the xBase operations
+//   xb_alias.h    the alias list: database names that stand for folders
 #pragma once
 
 #include "xbase/SysHalc.h"
+#include "xbase/xb_alias.h"
 #include "xbase/xb_build.h"
 #include "xbase/xb_bytes.h"
 #include "xbase/xb_crypt.h"
