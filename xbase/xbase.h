@@ -63,6 +63,9 @@
 //   xb_dataset.h  TXBaseDataSet: one table behind the data-access
 //                 framework's dataset, with the xBase operations
 //   xb_alias.h    the alias list: database names that stand for folders
+//   xb_dsobj.h    DBFObject, the handler that belongs to a dataset;
+//                 THCBlobStream for memo and blob fields; the hooks the
+//                 dataset implements for them (TXBaseDataSetBase)
 #pragma once
 
 #include "xbase/SysHalc.h"
@@ -74,6 +77,7 @@
 #include "xbase/xb_date.h"
 #include "xbase/xb_dbf.h"
 #include "xbase/xb_dbsy.h"
+#include "xbase/xb_dsobj.h"
 #include "xbase/xb_disk.h"
 #include "xbase/xb_error.h"
 #include "xbase/xb_exp.h"
