@@ -482,18 +482,30 @@ void TXBaseDataSet::InternalAddRecord(TRecordBuffer Buffer, bool) {
   FAfterEOF = FBeforeBOF = false;
 }
 
-void TXBaseDataSet::InternalDelete() {
+void TXBaseDataSet::FlagActiveRecord(bool deleted) {
   XBO_dBHandler& t = *FDBFHandle;
+  TablePointer at(t, ActiveBuffer());
+  // The flag is written at the table's current record: make it the
+  // active one.
+  const int rec = BufferRecNo(ActiveBuffer());
+  if (t.RecNumber() != rec) t.xbGetRec(rec);
   const bool useDeleted = t.UseDeletedRec();
+  t.SetUseDeletedRec(true);
   try {
-    TablePointer at(t, ActiveBuffer());
-    t.SetUseDeletedRec(true);
-    t.xbDeleteRec();
+    if (deleted)
+      t.xbDeleteRec();
+    else
+      t.xbUndelete();
   } catch (const std::exception&) {
     t.SetUseDeletedRec(useDeleted);
-    DataSetError(xbmCannotDelete);
+    DataSetError(deleted ? xbmCannotDelete : xbmCannotRecall);
   }
   t.SetUseDeletedRec(useDeleted);
+}
+
+void TXBaseDataSet::InternalDelete() {
+  FlagActiveRecord(true);
+  XBO_dBHandler& t = *FDBFHandle;
   t.xbGetRec(xbRecCurrent);
   if (t.File_EOF()) {
     // The last record shown went: stand on the one before it.
@@ -501,6 +513,24 @@ void TXBaseDataSet::InternalDelete() {
     t.SetFile_EOF(true);
   }
   FBeforeBOF = FAfterEOF = false;
+}
+
+void TXBaseDataSet::InternalRecall() { FlagActiveRecord(false); }
+
+void TXBaseDataSet::Recall() {
+  CheckActive();
+  if (State() == dsInsert || State() == dsSetKey) {
+    Cancel();
+    return;
+  }
+  CheckNotEmpty();
+  CheckBrowseMode();
+  DoBeforeScroll();
+  UpdateCursorPos();
+  InternalRecall();
+  SetState(dsBrowse);
+  Resync();
+  DoAfterScroll();
 }
 
 void TXBaseDataSet::InternalRefresh() {

@@ -109,6 +109,9 @@ class TXBaseDataSet : public dataaccess::TDataSet {
   XBO_dBHandler* DBFHandle() const { return FDBFHandle.get(); }
 
   // --- Records -------------------------------------------------------------------
+  // Clears the current record's deletion flag ("Cannot recall the record"
+  // when that fails). While inserting or in the set-key state it cancels.
+  void Recall();
   // The current record's deletion flag is "*".
   bool IsDeleted();
   // Writes the header and the table's data to the system.
@@ -213,6 +216,8 @@ class TXBaseDataSet : public dataaccess::TDataSet {
   int GetRecordCount() override;
   int GetRecNo() override;
   void DoAfterInsert() override;
+  // Recall's work on the positioned cursor.
+  virtual void InternalRecall();
 
   // --- For the dataset's own table object and blob streams --------------------------
  public:
@@ -258,6 +263,9 @@ class TXBaseDataSet : public dataaccess::TDataSet {
   // `buffer` (nullptr: its own).
   void ReadInto(dataaccess::TRecordBuffer buffer, int n);
   void FreeTable() noexcept;
+  // Writes the active record's deletion flag, with deleted records shown
+  // for the write.
+  void FlagActiveRecord(bool deleted);
   // Keeps a record image for the old-value state.
   void SetOldRecord(const uint8_t* image);
   bool StateAllowsWrite() const;

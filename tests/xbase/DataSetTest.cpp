@@ -195,7 +195,7 @@ TEST(DataSetBookmarks, CompareByRecordNumberAndMissingOnesBelow) {
   EXPECT_EQ(ds.CompareBookmarks(three, ds.GetBookmark()), -1);
 }
 
-TEST(DataSetEditing, DeletingTheLastShownRecordLeavesTheOneBefore) {
+TEST(DataSetEditing, DeletingTheLastShownRecordLeavesTheOneBeforeAndRecallRestores) {
   TempDir dir;
   MakeNames(dir / "d.dbf", {"a", "b", "c", "d"});
   TXBaseDataSet ds;
@@ -220,6 +220,12 @@ TEST(DataSetEditing, DeletingTheLastShownRecordLeavesTheOneBefore) {
   ds.Open();
   EXPECT_EQ(ds.RecordCount(), 4);
   EXPECT_TRUE(ds.IsDeleted());
+  ds.SetRecNo(2);
+  ds.Recall();
+  EXPECT_FALSE(ds.IsDeleted());
+  EXPECT_EQ(ds.RecNo(), 2);
+  ds.Close();
+  EXPECT_EQ(Peer(dir / "d.dbf", 'V'), (std::vector<std::string>{Hex("b") + "|2"}));
 }
 
 TEST(DataSetEditing, AppendPostEditCancelAsDbfreadReadsThem) {
