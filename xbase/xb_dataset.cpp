@@ -146,6 +146,7 @@ void TXBaseDataSet::InternalOpen() {
     SetBookmarkSize(4);
 
     InternalFirst();
+    OpenIndexFiles(true);
     FDoingEdit = false;
   } catch (...) {
     FreeTable();
@@ -154,6 +155,8 @@ void TXBaseDataSet::InternalOpen() {
 }
 
 void TXBaseDataSet::FreeTable() noexcept {
+  FKeyExpr.reset();  // compiled on the table's fields
+  FKeyTag = nullptr;
   FDBFHandle.reset();
   FOldRecord.clear();
   FDoingEdit = false;

@@ -42,7 +42,9 @@
 #include "dataaccess/DataSource.h"
 #include "dataaccess/IndexDefs.h"
 #include "platform/CodePage.h"
+#include "xbase/xb_build.h"
 #include "xbase/xb_dbsy.h"
+#include "xbase/xb_exp.h"
 
 namespace xbase {
 
@@ -86,6 +88,17 @@ class TXBaseDataSet : public dataaccess::TDataSet {
   void SetLargeIntegerAs(TxbIntFields v);
   XBsetLokProtocol LockProtocol() const { return FLokProtocol; }
   void SetLockProtocol(XBsetLokProtocol v);
+  // Index files opened with the table (".NDX" added to a name without
+  // extension, the table's folder to a name without one). Changing the list
+  // while open closes every index file and opens those listed ("Cannot find
+  // file %s" for a missing one, "Index file %s already open" for a name
+  // given twice), then selects IndexName again.
+  const std::vector<std::string>& IndexFiles() const { return FIndexFiles; }
+  void SetIndexFiles(const std::vector<std::string>& v);
+  // The active tag ("" for natural order). Selecting one while open keeps
+  // the current record when the new order holds it, else goes to the first.
+  const AnsiString& IndexName() const { return FIndexName; }
+  void SetIndexName(const AnsiString& v);
   bool ReadOnly() const { return FReadOnly; }
   // While open only a table opened read-write can become writable.
   void SetReadOnly(bool v);
@@ -135,6 +148,55 @@ class TXBaseDataSet : public dataaccess::TDataSet {
   void GetTableNames(std::vector<std::string>& List);
   void GetIndexNames(std::vector<std::string>& List);
 
+  // --- Indexes ----------------------------------------------------------------------------
+  // Builds the index file IName (".ndx" when it has no extension, beside
+  // the table when it has no folder) over every record: its tag `tag` (an
+  // NDX file's tag is named after the file) on key expression `keyexp`,
+  // with FOR condition `forexp` ("" none). Every open index file is closed
+  // first and the new file is left closed: IndexFileInclude opens it and
+  // IndexName selects it. Goes to the first record.
+  void IndexOn(const std::string& IName, const AnsiString& tag, const AnsiString& keyexp, const AnsiString& forexp,
+               XBsetIndexUnique uniq, XBsetSortStatus ascnd);
+  // Opens one more index file (one already open is left as it is).
+  void IndexFileInclude(const std::string& IName);
+  // Closes an index file / deletes a tag from one (natural order when the
+  // active tag goes).
+  void IndexFileRemove(const std::string& IName);
+  void IndexTagRemove(const std::string& IName, const AnsiString& Tag);
+  // IndexFiles := the names of the list IName (separated by "," or ";",
+  // double quotes enclosing a name), upper-cased; IndexName := Tag.
+  void Index(const std::string& IName, const AnsiString& Tag);
+  void SetTagTo(const AnsiString& TName);
+  // Rebuilds every open index file; goes to the first record.
+  void Reindex();
+  bool MemoryIndexAdd(const AnsiString& tag, const AnsiString& keyexpr, const AnsiString& forexpr,
+                      XBsetIndexUnique uniq, XBsetSortStatus ascnd);
+  // Tags of all open index files, counted from 1 in file order; the
+  // active one's name and place (0 without one).
+  int IndexCount();
+  AnsiString IndexCurrent();
+  int IndexCurrentOrder();
+  // Of tag n: "", 0, false (true for IndexAscending) when there is none.
+  AnsiString IndexExpression(int n);
+  AnsiString IndexFilter(int n);
+  int IndexKeyLength(int n);
+  bool IndexUnique(int n);
+  bool IndexAscending(int n);
+  std::string IndexFileName(int n);
+  AnsiString IndexTagName(int n);
+  // Tag n's key of the current record.
+  AnsiString IndexKeyValue(int n);
+  // Sets or clears the table's production-index flag in its header.
+  void IndexIsProduction(bool tf);
+  // Every tag name of every open index file (the table opened for this
+  // when closed).
+  void GetIndexTagList(std::vector<AnsiString>& List);
+  // Creates a table through the table builders, the fields from `fproc`
+  // (CreateDBF of xb_build.h), scrambled with `apassword` when one is
+  // given. True when the table was written.
+  static bool CreateDBF(const std::string& fname, const AnsiString& apassword, char ftype,
+                        const dbInsertFieldProc& fproc);
+
   // --- xBase field methods ------------------------------------------------------------
   // Each works on the record buffer of the current state (GetActiveRecBuf)
   // through the table's field access, the "N" forms by field number, the
@@ -178,6 +240,8 @@ class TXBaseDataSet : public dataaccess::TDataSet {
   void SetRecNo(int Value) override;
   bool BookmarkValid(const dataaccess::TBookmark& Bookmark) override;
   int CompareBookmarks(const dataaccess::TBookmark& B1, const dataaccess::TBookmark& B2) override;
+  bool GetIsIndexField(const dataaccess::TField& Field) override;
+  void UpdateIndexDefs() override;
   bool IsSequenced() override;
   int Translate(const char* Src, char* Dest, bool ToOem) override;
   bool GetCurrentRecord(dataaccess::TRecordBuffer Buffer) override;
@@ -247,6 +311,20 @@ class TXBaseDataSet : public dataaccess::TDataSet {
     uint8_t* old_;
   };
 
+  class ActivityGuard;
+
+  // The open table after the active check.
+  XBO_dBHandler& Table();
+  // Tag n, nullptr when there is none.
+  XBobjIndexTag* TagN(int n);
+  // The active tag's key expression compiled on this table; raises
+  // "No index is assigned for Find operation" without one.
+  TxbExpHandler& ActiveKeyExpr();
+  // Closes every index file and opens IndexFiles, then selects IndexName;
+  // at open a name given twice passes.
+  void OpenIndexFiles(bool opening);
+  void SyncIndexName();
+
   // Runs `op(table)` with the table pointed at the buffer of the current
   // state (raising when the state has none).
   template <class F>
@@ -304,6 +382,11 @@ class TXBaseDataSet : public dataaccess::TDataSet {
   std::vector<uint8_t> FKeyBuffer;  // empty: no key buffer
   TxbIntFields FLargeIntegerAs = asInteger;
   bool FExactDetail = false;
+  // The active tag's key expression, compiled for FindKey and the
+  // master/detail key; rebuilt when the tag changes.
+  std::unique_ptr<TxbExpHandler> FKeyExpr;
+  XBobjIndexTag* FKeyTag = nullptr;
+  AnsiString FKeyText;
   // Whether the open table was opened read-write.
   bool FOpenedReadWrite = false;
   // The stored record while editing, for the old-value state.

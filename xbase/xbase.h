@@ -59,9 +59,10 @@
 //   xb_dbsy.h     XBO_dBHandler: a table with its index files, active
 //                 order, record cache and filter
 //
-// The dataset component:
+// The dataset component and table creation:
 //   xb_dataset.h  TXBaseDataSet: one table behind the data-access
 //                 framework's dataset, with the xBase operations
+//   xb_create.h   CreateTableFromFieldList: a new table from field lines
 //   xb_alias.h    the alias list: database names that stand for folders
 //   xb_dsobj.h    DBFObject, the handler that belongs to a dataset;
 //                 THCBlobStream for memo and blob fields; the hooks the
@@ -72,6 +73,7 @@
 #include "xbase/xb_alias.h"
 #include "xbase/xb_build.h"
 #include "xbase/xb_bytes.h"
+#include "xbase/xb_create.h"
 #include "xbase/xb_crypt.h"
 #include "xbase/xb_dataset.h"
 #include "xbase/xb_date.h"

@@ -1,0 +1,131 @@
+// Table creation from field lines: the catalogue's two tables byte for
+// byte, the lines refused before anything is written, the table kinds, and
+// a table made with a password.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "platform/Files.h"
+#include "tests/platform/TempDir.h"
+#include "tests/xbase/ErrorOf.h"
+#include "tests/xbase/TableUtil.h"
+#include "xbase/xb_create.h"
+#include "xbase/xb_dbf.h"
+
+using namespace xbase;
+
+namespace {
+
+std::string Descriptor(const std::string& name, char type, int len, int dec) {
+  std::string d(32, '\0');
+  d.replace(0, name.size(), name);
+  d[11] = type;
+  d[16] = static_cast<char>(len);
+  d[17] = static_cast<char>(dec);
+  return d;
+}
+
+// The file without its date of last update (bytes 1-3).
+std::string Undated(const std::string& path) {
+  std::string f = platform::ReadFileBytes(path);
+  if (f.size() >= 4) f.replace(1, 3, 3, '\0');
+  return f;
+}
+
+const std::string kInvalid = "Field list is invalid";
+
+}  // namespace
+
+TEST(CreateTable, TheCataloguesTwoTablesByteForByte) {
+  TempDir dir;
+  ASSERT_TRUE(CreateTableFromFieldList(dir / "bo.dbf", "", 0,
+                                       {"AU;N;10;0", "NA;C;250;0", "SB;C;150;0", "FI;C;8;0", "SZ;N;8;0",
+                                        "GE;C;8;0", "DT;C;4;0", "LN;C;2;0"}));
+  const std::string bo = Undated(dir / "bo.dbf");
+  std::string header("\x03\0\0\0\0\0\0\0\x21\x01\xB9\x01", 12);
+  header += std::string(20, '\0');
+  EXPECT_EQ(bo, header + Descriptor("AU", 'N', 10, 0) + Descriptor("NA", 'C', 250, 0) +
+                    Descriptor("SB", 'C', 150, 0) + Descriptor("FI", 'C', 8, 0) + Descriptor("SZ", 'N', 8, 0) +
+                    Descriptor("GE", 'C', 8, 0) + Descriptor("DT", 'C', 4, 0) + Descriptor("LN", 'C', 2, 0) +
+                    "\x0D\x1A");
+  EXPECT_EQ(bo.size(), 290u);
+
+  ASSERT_TRUE(CreateTableFromFieldList(dir / "au.dbf", "", 0, {"ID;N;10;0", "NA;C;120;0"}));
+  std::string au("\x03\0\0\0\0\0\0\0\x61\x00\x83\x00", 12);
+  au += std::string(20, '\0') + Descriptor("ID", 'N', 10, 0) + Descriptor("NA", 'C', 120, 0) + "\x0D\x1A";
+  EXPECT_EQ(Undated(dir / "au.dbf"), au);
+
+  // The same lines with trailing blanks and semicolons, and empty lines
+  // between them, make the same table.
+  ASSERT_TRUE(CreateTableFromFieldList(dir / "au2.dbf", "", 0, {"ID;N;10;0;", "", "  ", "NA;C;120;0 ;;  "}));
+  EXPECT_EQ(Undated(dir / "au2.dbf"), au);
+}
+
+TEST(CreateTable, BadListsAreRefusedBeforeAnythingIsWritten) {
+  TempDir dir;
+  const std::string path = dir / "t.dbf";
+  const std::vector<std::vector<AnsiString>> bad = {
+      {},
+      {"", " ;;"},
+      {"NA;C;120;0", "na;C;10;0"},                  // the same name in another case
+      {"ABCDEFGHIJ1;C;5;0", "ABCDEFGHIJ2;C;5;0"},   // the same 10 characters the table keeps
+      {"SZ;N;8"},                                   // no decimals part
+      {"SZ;NN;8;0"},                                // a two-letter type
+      {"SZ;;8;0"},                                  // no type
+      {"SZ;N;eight;0"},                             // a length that is no number
+      {"SZ;N;8;x"},
+      {"SZ;N;;0"},
+      {"SZ"},
+      {";N;8;0"},                                   // no name
+      {"SZ;N;0;0"},                                 // lengths the descriptor cannot hold
+      {"SZ;N;256;0"},
+      {"SZ;N;8;-1"},
+      {"SZ;N;8;256"},
+      {"NA;C;65536;0"},
+  };
+  for (const auto& fields : bad) {
+    EXPECT_EQ(ErrorOf([&] { CreateTableFromFieldList(path, "", 0, fields); }), kInvalid)
+        << (fields.empty() ? "(empty)" : fields.back());
+    EXPECT_FALSE(platform::FileExists(path));
+  }
+
+  // What the lines do accept.
+  ASSERT_TRUE(CreateTableFromFieldList(path, "", 0, {"SZ;N;8;0;", "D;D;0;0", "NA;C;300;0", "b;l;9;9"}));
+  XBO_dBaseDBF t(path, "", false, false);
+  ASSERT_EQ(t.NumFields(), 4);
+  EXPECT_EQ(t.Fields(1).Length(), 8);  // the builder fixes D, L and memo sizes
+  EXPECT_EQ(t.Fields(2).Length(), 300);
+  EXPECT_EQ(t.Fields(3).dbFieldType, 'L');
+  EXPECT_EQ(t.RecLen(), 1 + 8 + 8 + 300 + 1);
+}
+
+TEST(CreateTable, TableTypesPickTheBuilder) {
+  TempDir dir;
+  const std::vector<AnsiString> fields = {"NA;C;10;0", "NOTES;M;10;0"};
+  struct Case {
+    int type;
+    uint8_t version;
+    std::string memo;
+  };
+  for (const Case& c : {Case{0, 0x83, "m.DBT"}, Case{1, 0x83, "m.DBT"}, Case{7, 0x83, "m.DBT"},
+                        Case{2, 0x8B, "m.DBT"}, Case{3, 0xF5, "m.fpt"}}) {
+    TempDir d;
+    ASSERT_TRUE(CreateTableFromFieldList(d / "m.dbf", "", c.type, fields));
+    EXPECT_EQ(static_cast<uint8_t>(platform::ReadFileBytes(d / "m.dbf")[0]), c.version) << c.type;
+    EXPECT_FALSE(platform::FindExistingFile(d / c.memo).empty()) << c.type;
+  }
+}
+
+TEST(CreateTable, APasswordScramblesTheNewTable) {
+  TempDir dir;
+  const std::string path = dir / "p.dbf";
+  ASSERT_TRUE(CreateTableFromFieldList(path, "secret", 0, {"ID;N;10;0", "NA;C;120;0"}));
+  EXPECT_EQ(ErrorOf<EXBaseEncryption>([&] { XBO_dBaseDBF t(path, "", false, false); }),
+            "No Password for encrypted file " + path);
+  EXPECT_NE(ErrorOf<EXBaseEncryption>([&] { XBO_dBaseDBF t(path, "wrong", false, false); }), "");
+  XBO_dBaseDBF t(path, "secret", false, false);
+  EXPECT_EQ(t.NumFields(), 2);
+  EXPECT_EQ(t.Fields(1).Name(), "NA");
+  EXPECT_EQ(t.NumRecs(), 0);
+}
