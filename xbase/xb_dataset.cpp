@@ -126,7 +126,7 @@ void TXBaseDataSet::InternalOpen() {
 
   try {
     FOpenedReadWrite = !FReadOnly;
-    FDBFHandle = std::make_unique<XBO_dBHandler>(path, FEncryption, !FReadOnly, !FExclusive);
+    FDBFHandle = std::make_unique<DBFObject>(path, FEncryption, !FReadOnly, !FExclusive, this);
     XBO_dBHandler& t = *FDBFHandle;
     t.SetxbvAutoFlush(FAutoFlush);
     t.SetUseDeletedRec(FUseDeleted);
@@ -621,6 +621,14 @@ void TXBaseDataSet::GetIndexNames(std::vector<std::string>& List) {
   for (const char* ext : {".cdx", ".mdx", ".ndx", ".ntx"})
     for (const platform::TFileInfo& e : entries)
       if (!e.isDir && LowerAscii(platform::ExtractFileExt(e.name)) == ext) List.push_back(e.name);
+}
+
+void TXBaseDataSet::DoOnStatus(int stat1, int stat2, int stat3) {
+  if (OnStatus) OnStatus(*this, stat1, stat2, stat3);
+}
+
+std::unique_ptr<TBlobStream> TXBaseDataSet::CreateBlobStream(TField& Field, TBlobStreamMode Mode) {
+  return std::make_unique<THCBlobStream>(Field, Mode);
 }
 
 TRecordBuffer TXBaseDataSet::GetActiveRecBuf() {

@@ -44,6 +44,7 @@
 #include "platform/CodePage.h"
 #include "xbase/xb_build.h"
 #include "xbase/xb_dbsy.h"
+#include "xbase/xb_dsobj.h"
 #include "xbase/xb_exp.h"
 
 namespace xbase {
@@ -57,7 +58,7 @@ enum TxbIntFields { asInteger, asLargeInt, asFloat };
 // Progress of long table operations (the table's status report).
 using TxbStatusReport = std::function<void(dataaccess::TDataSet& Sender, int stat1, int stat2, int stat3)>;
 
-class TXBaseDataSet : public dataaccess::TDataSet {
+class TXBaseDataSet : public TXBaseDataSetBase {
  public:
   TXBaseDataSet();
   ~TXBaseDataSet() override;
@@ -119,7 +120,7 @@ class TXBaseDataSet : public dataaccess::TDataSet {
   TxbStatusReport OnStatus;
 
   // The open table; nullptr while closed.
-  XBO_dBHandler* DBFHandle() const { return FDBFHandle.get(); }
+  DBFObject* DBFHandle() const override { return FDBFHandle.get(); }
 
   // --- Records -------------------------------------------------------------------
   // Clears the current record's deletion flag ("Cannot recall the record"
@@ -246,6 +247,9 @@ class TXBaseDataSet : public dataaccess::TDataSet {
   int Translate(const char* Src, char* Dest, bool ToOem) override;
   bool GetCurrentRecord(dataaccess::TRecordBuffer Buffer) override;
   bool GetFieldData(const dataaccess::TField& Field, void* Buffer) override;
+  // A THCBlobStream on a memo or blob field.
+  std::unique_ptr<dataaccess::TBlobStream> CreateBlobStream(dataaccess::TField& Field,
+                                                            dataaccess::TBlobStreamMode Mode) override;
   void SetFieldData(dataaccess::TField& Field, const void* Buffer) override;
 
  protected:
@@ -290,9 +294,10 @@ class TXBaseDataSet : public dataaccess::TDataSet {
   // on an empty dataset); set-key the key buffer; calculate the
   // calculation buffer; filter the record the table is reading; old-value
   // the record as stored while editing. nullptr when the state has none.
-  dataaccess::TRecordBuffer GetActiveRecBuf();
+  dataaccess::TRecordBuffer GetActiveRecBuf() override;
   // A rename is under way (index-file changes are ignored meanwhile).
-  bool Renaming() const { return FRenaming; }
+  bool Renaming() const override { return FRenaming; }
+  void DoOnStatus(int stat1, int stat2, int stat3) override;
 
  private:
   // Points the table's record pointer at a buffer for one operation, and
@@ -351,7 +356,7 @@ class TXBaseDataSet : public dataaccess::TDataSet {
   dataaccess::TFieldType FieldTypeOf(const XBR_DBFField& f, bool vfp) const;
 
   std::string FDatabaseName;
-  std::unique_ptr<XBO_dBHandler> FDBFHandle;
+  std::unique_ptr<DBFObject> FDBFHandle;
   bool FBeforeBOF = false;
   bool FAfterEOF = false;
   bool FExclusive = false;

@@ -12,6 +12,7 @@
 #include "tests/platform/TempDir.h"
 #include "tests/xbase/ErrorOf.h"
 #include "tests/xbase/TableUtil.h"
+#include "xbase/xb_create.h"
 #include "xbase/xb_dataset.h"
 
 using namespace xbase;
@@ -417,4 +418,32 @@ TEST(DataSetFields, OnlyAStarFlagsARecordDeleted) {
   std::vector<bool> flags;
   for (; !ds.Eof(); ds.Next()) flags.push_back(ds.IsDeleted());
   EXPECT_EQ(flags, (std::vector<bool>{false, true, false}));  // " ", "*", "X"
+}
+
+TEST(DataSetFields, MemosThroughTheBlobStreamAsDbfreadReadsThem) {
+  TempDir dir;
+  for (int type : {0, 3}) {
+    const std::string name = "memo" + std::to_string(type) + ".dbf";
+    ASSERT_TRUE(CreateTableFromFieldList(dir / name, "", type, {"NAME;C;10;0", "NOTES;M;10;0"}));
+    TXBaseDataSet ds;
+    OpenTable(ds, dir.path(), name);
+    const std::string longText = platform::Utf8ToAnsi("Записка ") + std::string(1500, 'x');
+    ds.AppendRecord({TVariant("one"), TVariant(longText)});
+    ds.AppendRecord({TVariant("two"), TVariant()});
+    auto& notes = ds.FieldByName("NOTES");
+    EXPECT_TRUE(notes.IsNull());
+    ds.First();
+    EXPECT_EQ(notes.AsString(), longText);
+    ds.Edit();
+    notes.SetAsString("short");
+    ds.Post();
+    ds.Last();
+    ds.Edit();
+    notes.SetAsString("second");
+    ds.Cancel();  // the memo written for the cancelled edit is not the record's
+    EXPECT_TRUE(notes.IsNull());
+    ds.Close();
+    EXPECT_EQ(Peer(dir / name, 'V'), (std::vector<std::string>{Hex("one") + "|" + Hex("short"), Hex("two") + "|"}))
+        << type;
+  }
 }
