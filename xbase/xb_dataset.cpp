@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "platform/Files.h"
+#include "xbase/xb_alias.h"
 #include "xbase/xb_error.h"
 
 namespace xbase {
@@ -53,8 +54,15 @@ void TXBaseDataSet::SetAutoFlush(bool v) {
 void TXBaseDataSet::SetDatabaseName(const std::string& v) {
   if (v == FDatabaseName) return;
   std::string name = v;
-  if (!SameText(name, kDefaultDirectory) && name.size() > 1 && name.back() == '/') name.pop_back();
   CheckInactive();
+  if (!SameText(name, kDefaultDirectory)) {
+    if (name.size() > 1 && name.back() == '/') name.pop_back();
+    // A name that is no path stands for itself until an alias says
+    // otherwise; a path is a folder and never an alias (folders differ in
+    // letter case, alias names do not).
+    std::string path;
+    if (!name.empty() && name.find('/') == std::string::npos && !xbFindAlias(name, path)) xbAddAlias(name, name);
+  }
   FDatabaseName = name;
   DataEvent(dePropertyChange);
 }
@@ -109,7 +117,7 @@ std::string TXBaseDataSet::ResolvedDirectory() const {
   std::string dir;
   if (SameText(FDatabaseName, kDefaultDirectory))
     dir = platform::ProgramDir();
-  else
+  else if (FDatabaseName.find('/') != std::string::npos || !xbFindAlias(FDatabaseName, dir))
     dir = FDatabaseName;
   if (!dir.empty() && dir.back() != '/') dir += '/';
   return dir;
@@ -606,6 +614,12 @@ void TXBaseDataSet::SetTempDirectory(const std::string& Value) {
   FTempDir = dir;
   if (FDBFHandle) FDBFHandle->SetxbvTempDir(FTempDir);
 }
+
+void TXBaseDataSet::AddAlias(const std::string& AliasValue, const std::string& PathValue) {
+  xbAddAlias(AliasValue, PathValue);
+}
+
+void TXBaseDataSet::GetDatabaseNames(std::vector<std::string>& List) { List = xbDatabaseNames(); }
 
 void TXBaseDataSet::GetTableNames(std::vector<std::string>& List) {
   List.clear();

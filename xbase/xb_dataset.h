@@ -69,8 +69,10 @@ class TXBaseDataSet : public TXBaseDataSetBase {
   // Every record write also waits until the data is on the medium.
   bool AutoFlush() const { return FAutoFlush; }
   void SetAutoFlush(bool v);
-  // The folder of the table (one trailing "/" dropped); "Default
-  // Directory" is the program's folder. Only while closed.
+  // Where the table lives (one trailing "/" dropped): a name containing
+  // "/" is a folder; "Default Directory" is the program's folder; any other
+  // name is an alias (xb_alias.h), added as standing for itself when the
+  // list has none of that name. Only while closed.
   const std::string& DatabaseName() const { return FDatabaseName; }
   void SetDatabaseName(const std::string& v);
   // The table password; only while closed.
@@ -148,6 +150,10 @@ class TXBaseDataSet : public TXBaseDataSetBase {
   // ".mdx", ".ndx", ".ntx", in that order) appended to List.
   void GetTableNames(std::vector<std::string>& List);
   void GetIndexNames(std::vector<std::string>& List);
+  // The alias list shared by every dataset: adds alias=path ("Alias %s
+  // already assigned" for a name it has) / lists the names.
+  static void AddAlias(const std::string& AliasValue, const std::string& PathValue);
+  static void GetDatabaseNames(std::vector<std::string>& List);
 
   // --- Indexes ----------------------------------------------------------------------------
   // Builds the index file IName (".ndx" when it has no extension, beside

@@ -114,6 +114,19 @@ TEST(DataSetOpen, TableNamesFolderNamesAndWhatIsMissing) {
   ds.SetTableName("au.dbf");  // the file's name in another case
   ds.Open();
   EXPECT_EQ(ds.RecordCount(), 1);
+  ds.Close();
+
+  // Names without "/" are aliases, in any letter case.
+  TXBaseDataSet::AddAlias("dsTestFolder", dir.path());
+  ds.SetDatabaseName("DSTESTFOLDER");
+  ds.Open();
+  EXPECT_EQ(ds.RecordCount(), 1);
+  ds.Close();
+  std::vector<std::string> names;
+  TXBaseDataSet::GetDatabaseNames(names);
+  EXPECT_EQ(std::count(names.begin(), names.end(), "DSTESTFOLDER"), 1);
+  EXPECT_EQ(ErrorOf<EDatabaseError>([] { TXBaseDataSet::AddAlias("DsTestFolder", "/x"); }),
+            "Alias DsTestFolder already assigned");
 }
 
 TEST(DataSetOpen, AnEmptyTableEndsAtOnce) {
