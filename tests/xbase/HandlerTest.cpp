@@ -264,10 +264,6 @@ TEST(HandlerCache, ARecordLongerThanTheCacheGetsOne) {
     EXPECT_EQ(t.CurRecord()[t.RecLen() - 1], 'a' + n);
   }
   EXPECT_EQ(n, 3);
-  t.xbSetDBFCacheAllowed(false);
-  EXPECT_FALSE(t.CacheRead());
-  t.xbSetDBFCache(true);
-  EXPECT_FALSE(t.CacheRead());
 }
 TEST_F(NavTables, PasswordScramblesAndUnscramblesTheTable) {
   const std::string path = dir / "nav.dbf";
