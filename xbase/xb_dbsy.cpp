@@ -38,8 +38,9 @@ class XBO_dBHandler::TIndexLocks {
     if (!take || h.IndexCount_ == 0) return;
     try {
       for (int slot = 1; slot <= MaxIndexFiles; ++slot) {
+        // An exclusive file needs no lock: no one else can open it.
         XBobjIndexFile* f = h.IndexStack(slot);
-        if (f && f->DiskFile()) {
+        if (f && f->DiskFile() && f->DiskFile()->FileShared()) {
           f->IndexLock();
           taken_.push_back(f);
         }
