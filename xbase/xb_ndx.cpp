@@ -368,7 +368,8 @@ void XBobjNDXTag::PageLoad(int PN, XBobjIndexKey& PIK) {
     const uint8_t* key = entry + 8;
     if (KeyType_ == 'C') {
       const int n = TrimmedLength(key, keyBytes);
-      std::memcpy(e->Reserve(xbvtText, n), key, static_cast<size_t>(n));
+      uint8_t* to = e->Reserve(xbvtText, n);
+      if (n > 0) std::memcpy(to, key, static_cast<size_t>(n));  // a blank key is empty
     } else {
       e->PutFloat(GetLEDouble(key));
     }
