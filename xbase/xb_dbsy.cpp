@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "xbase/xb_dbsylocks.h"
 #include "xbase/xb_error.h"
 #include "xbase/xb_exp.h"
 
@@ -28,48 +29,6 @@ class FlagRestore {
 };
 
 }  // namespace
-
-// Holds the index lock of every open index file while it lives: taken all
-// or none (those taken are released when one cannot be had), released on
-// every exit unless kept.
-class XBO_dBHandler::TIndexLocks {
- public:
-  TIndexLocks(const XBO_dBHandler& h, bool take) {
-    if (!take || h.IndexCount_ == 0) return;
-    try {
-      for (int slot = 1; slot <= MaxIndexFiles; ++slot) {
-        // An exclusive file needs no lock: no one else can open it.
-        XBobjIndexFile* f = h.IndexStack(slot);
-        if (f && f->DiskFile() && f->DiskFile()->FileShared()) {
-          f->IndexLock();
-          taken_.push_back(f);
-        }
-      }
-    } catch (...) {
-      Release();
-      throw;
-    }
-  }
-  ~TIndexLocks() { Release(); }
-  TIndexLocks(const TIndexLocks&) = delete;
-  TIndexLocks& operator=(const TIndexLocks&) = delete;
-
-  // The locks stay held after this object.
-  void Keep() { taken_.clear(); }
-
- private:
-  void Release() {
-    for (XBobjIndexFile* f : taken_) {
-      try {
-        f->IndexUnlock();
-      } catch (const EXBaseError&) {
-        // Closing the file releases the range in any case.
-      }
-    }
-    taken_.clear();
-  }
-  std::vector<XBobjIndexFile*> taken_;
-};
 
 XBO_dBHandler::XBO_dBHandler(const std::string& fname, const AnsiString& password, bool readWrite, bool shared)
     : XBO_dBHandlerBase(fname, password, readWrite, shared) {}
