@@ -357,4 +357,20 @@ class XBO_dBaseDBF : public XBO_DiskFile {
   std::unique_ptr<XBobjMemo> memo_;
 };
 
+// Points a table's record pointer at a buffer of RecLen + 1 bytes for one
+// operation, and back at what it pointed to before on every exit.
+class TxbRecordPointer {
+ public:
+  TxbRecordPointer(XBO_dBaseDBF& table, uint8_t* buffer) : table_(table), saved_(table.CurRecord()) {
+    table.SetCurRecord(buffer);
+  }
+  ~TxbRecordPointer() { table_.SetCurRecord(saved_); }
+  TxbRecordPointer(const TxbRecordPointer&) = delete;
+  TxbRecordPointer& operator=(const TxbRecordPointer&) = delete;
+
+ private:
+  XBO_dBaseDBF& table_;
+  uint8_t* saved_;
+};
+
 }  // namespace xbase

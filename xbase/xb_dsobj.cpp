@@ -14,21 +14,6 @@ namespace {
 
 bool Editing(const TDataSet& ds) { return ds.State() == dsEdit || ds.State() == dsInsert; }
 
-// Points the table at a record buffer for one operation.
-class TRecordPointer {
- public:
-  TRecordPointer(XBO_dBHandler& table, uint8_t* buffer) : table_(table), saved_(table.CurRecord()) {
-    table.SetCurRecord(buffer);
-  }
-  ~TRecordPointer() { table_.SetCurRecord(saved_); }
-  TRecordPointer(const TRecordPointer&) = delete;
-  TRecordPointer& operator=(const TRecordPointer&) = delete;
-
- private:
-  XBO_dBHandler& table_;
-  uint8_t* saved_;
-};
-
 }  // namespace
 
 // --- TXBaseDataSetBase ---
@@ -79,7 +64,7 @@ THCBlobStream::THCBlobStream(TField& Field, TBlobStreamMode Mode)
   XBO_dBHandler* table = FDataSet->DBFHandle();
   uint8_t* buffer = FDataSet->GetActiveRecBuf();
   if (!table || !buffer) return;
-  TRecordPointer at(*table, buffer);
+  TxbRecordPointer at(*table, buffer);
   int64_t size = table->xbMemoSizeN(FFieldNo);
   if (size <= 0) return;
   // One byte more: the text stays zero-terminated for Translate.
@@ -140,7 +125,7 @@ void THCBlobStream::Commit() {
   std::string text = FMemory;
   if (FField.Transliterate() && !text.empty()) FDataSet->Translate(text.c_str(), text.data(), true);
   {
-    TRecordPointer at(*table, FDataSet->ActiveBuffer());
+    TxbRecordPointer at(*table, FDataSet->ActiveBuffer());
     table->xbMemoSaveN(FFieldNo, text.data(), static_cast<int64_t>(text.size()));
   }
   if (auto* blob = dynamic_cast<TBlobField*>(&FField)) blob->SetModified(true);

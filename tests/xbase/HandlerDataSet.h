@@ -51,7 +51,7 @@ class THandlerDataSet : public xbase::TXBaseDataSetBase {
   bool GetFieldData(const TField& field, void* buffer) override {
     uint8_t* b = GetActiveRecBuf();
     if (!b || !table_) return false;
-    Aim at(*table_, b);
+    xbase::TxbRecordPointer at(*table_, b);
     const int n = field.FieldNo();
     switch (field.DataType()) {
       case ftString: {
@@ -70,7 +70,7 @@ class THandlerDataSet : public xbase::TXBaseDataSetBase {
   }
   void SetFieldData(TField& field, const void* buffer) override {
     if (State() != dsEdit && State() != dsInsert) DatabaseError(SNotEditing);
-    Aim at(*table_, ActiveBuffer());
+    xbase::TxbRecordPointer at(*table_, ActiveBuffer());
     if (field.DataType() == ftString)
       table_->xbStringPutN(field.FieldNo(), buffer ? static_cast<const char*>(buffer) : "");
     else if (field.DataType() == ftFloat)
@@ -95,7 +95,7 @@ class THandlerDataSet : public xbase::TXBaseDataSetBase {
 
   TGetResult GetRecord(TRecordBuffer buffer, TGetMode mode, bool) override {
     {
-      Aim at(*table_, buffer);
+      xbase::TxbRecordPointer at(*table_, buffer);
       if (mode == gmCurrent) {
         if (beforeFirst_ || afterLast_) return beforeFirst_ ? grBOF : grEOF;
         table_->xbGetRec(xbase::xbRecCurrent);
@@ -149,11 +149,11 @@ class THandlerDataSet : public xbase::TXBaseDataSetBase {
     }
   }
   void InternalInitRecord(TRecordBuffer b) override {
-    Aim at(*table_, b);
+    xbase::TxbRecordPointer at(*table_, b);
     table_->xbBlank();
   }
   void InternalPost() override {
-    Aim at(*table_, ActiveBuffer());
+    xbase::TxbRecordPointer at(*table_, ActiveBuffer());
     if (State() == dsEdit) {
       int rec;
       std::memcpy(&rec, ActiveBuffer() + Info(), 4);
@@ -165,13 +165,6 @@ class THandlerDataSet : public xbase::TXBaseDataSetBase {
   }
 
  private:
-  // Aims the table's record pointer at a buffer for one operation.
-  struct Aim {
-    Aim(xbase::DBFObject& t, uint8_t* b) : t(t), saved(t.CurRecord()) { t.SetCurRecord(b); }
-    ~Aim() { t.SetCurRecord(saved); }
-    xbase::DBFObject& t;
-    uint8_t* saved;
-  };
   // After the record image and the byte the table keeps behind it.
   int Info() const { return table_->RecLen() + 1 + CalcFieldsSize(); }
 
