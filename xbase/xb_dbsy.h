@@ -34,16 +34,20 @@
 #include <array>
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <vector>
 
+#include "dataaccess/DBValues.h"
 #include "xbase/xb_fld.h"
 #include "xbase/xb_indx.h"
 #include "xbase/xb_util.h"
 
 namespace xbase {
 
+class TxbExpBaseObject;
 class TxbExpHandler;
+class TxbExpOperator;
 class TxbVariant;
 
 // The class the handler builds on: the table file with its fields.
@@ -247,6 +251,103 @@ class XBO_dBHandler : public XBO_dBHandlerBase, private XBobjIndexOwner {
   // afterwards; one that fails there raises and must be rebuilt.
   void xbSetPassword(const AnsiString& APassword);
 
+  // --- Filter ---
+
+  // Sets the filter to the logical expression `FiltExpr` over the table's
+  // fields (text comparisons ignoring case with Insensitive; '*' and '?' as
+  // wildcards on the right of a comparison with Wildcards) and marks in the
+  // filter bitmap every record 1..NumRecs that passes, deleted ones and
+  // those outside a range included, so later changes of either need no
+  // rebuild. With OptimizeFilter the bitmap comes from the index tags when
+  // they can answer every comparison exactly as the expression would (the
+  // records selected never depend on it); else every record is read. The
+  // same text with the same options again keeps the bitmap; Refresh
+  // rebuilds it for the current expression. A blank text removes the
+  // expression. A text that does not compile raises the parser's error, one
+  // that is not logical 65190; the filter is then removed. Afterwards the
+  // handler stands on the record it stood on (the top when none). Record
+  // writes keep the bitmap in step.
+  void xbSetFilterExpr(const AnsiString& FiltExpr, bool Insensitive, bool Wildcards, bool Refresh);
+  // The filter switch: the filter is in force while it is on and an
+  // expression is set.
+  void xbSetFilterActive(bool Value);
+  // Rebuilds the bitmap of the current expression.
+  void xbRefreshFilter();
+  // Builds the bitmap of the current expression, compiled from `FiltExpr`
+  // with these options, from the index tags alone; false (nothing changed)
+  // when they cannot answer it exactly, or the expression is another.
+  bool xbSetFastFilterExpr(const AnsiString& FiltExpr, bool Insensitive, bool Wildcards);
+  // The same for the current expression: 2 when the tags answered it whole
+  // (the bitmap is theirs), 0 when not.
+  int xbSetFastFilterParse();
+  bool OptimizeFilter() const { return FOptimizeFilter_; }
+  void SetOptimizeFilter(bool v) { FOptimizeFilter_ = v; }
+  bool FilterLive() const { return FFilterLive_; }
+  const AnsiString& FilterExpr() const { return FFilterExpr_; }
+  // Milliseconds the last bitmap build took.
+  int xbFilterTime() const { return xbFilterTime_; }
+
+  // --- Ranges and finds ---
+
+  // Limits the active tag to the keys from RLo to RHi (a blank bound: open
+  // on that side), the bounds counted with LoIn / HiIn, the high bound
+  // compared over its own length with Partial, and goes to the first record
+  // of the range (a blank buffer when there is none). False without a tag
+  // (nothing changes).
+  bool xbSetRange(const AnsiString& RLo, const AnsiString& RHi, bool LoIn, bool HiIn, bool Partial);
+  // Removes the active tag's range; the tag stays on the record.
+  void xbResetRange();
+  // Seeks `st` on the active tag and reads its record, passing on over
+  // records that are hidden (deleted, filtered out) in key order. Found
+  // (xbvFound) when that record's key equals `st`, or without
+  // xbvExactMatch begins with it. Not found: with soft seek (xbvFindNear)
+  // the handler stands on the next greater key's record (the same passing
+  // on); else, and without a tag or a greater key, on the bottom record
+  // with File_EOF set.
+  virtual bool xbFind(const AnsiString& st);
+  // The record holding the whole key `ky` in the tag named `st` of the open
+  // index files (the range not counted), 0 when none; -1 when there is no
+  // such tag. The handler does not move.
+  virtual int xbHuntDuplicate(const AnsiString& st, const AnsiString& ky);
+  // The key `Expr` gives for a record whose fields, those `Expr` names in
+  // order, hold `Values` (numbers, text, "T"/"F" for booleans, dates as
+  // "yyyymmdd" in a D field; values beyond those fields are ignored): as an
+  // index of that expression stores it. As text (a number or date in its
+  // text form).
+  AnsiString xbBuildKey(std::span<const dataaccess::TVariant> Values, TxbExpHandler& Expr);
+  // Finds the first record shown, from the top (RecNum 0) or after record
+  // RecNum, whose fields `KeyFields` (';'-separated) hold `KeyValues` (text
+  // compared without trailing blanks, numbers and dates by value; ignoring
+  // case with IsInsensitive; with IsPartial the last field only begins with
+  // its value) and reads it. A tag whose key is made of those fields serves
+  // a case-sensitive search from the top; else the records are read in
+  // natural order (within the range of the active tag when it has one).
+  // False: the handler is at the end (File_EOF).
+  bool xbLocateRecord(const AnsiString& KeyFields, std::span<const dataaccess::TVariant> KeyValues,
+                      bool IsInsensitive, bool IsPartial, int RecNum);
+  // The first tag, the active one first, then by number, whose key
+  // expression (trimmed, case ignored) is `Value`, or with Partial begins
+  // with it; tags with a FOR condition only with UseConditional. nullptr
+  // when none.
+  XBobjIndexTag* xbIndexExpressionFind(const AnsiString& Value, bool Partial, bool UseConditional);
+  // Searches the fields of the records after `fromrec` (0: from the top)
+  // up to record `torec` (0: the end) for the text `s`, by SearchMode:
+  //   1  case ignored;   2  a text field must begin with `s`;
+  //   4  wildcards: a leading '*' lets the match begin anywhere, a trailing
+  //      one lets anything follow, '?' stands for any one character (not
+  //      after a leading '*'); without a '*' the text must fill the field
+  //   8  hidden records stay hidden (else every record is read while
+  //      deleted records are shown);   16  in the active tag's order;
+  //   32 without wildcards the match must begin the field.
+  // Field `FNum` only (0: every field in order): C fields as text, N and F
+  // by value, D by date (when `s` begins with a digit), L (one field only)
+  // by its first character, memos as text. On a match the handler stands
+  // on the record, FNum and fromrec name field and record, and the result
+  // is the match's position in the field (1 for values; at most 65535).
+  // Else 0 and the handler goes back to its record. Progress goes to
+  // xbStatusUpdate.
+  uint16_t xbSearchDBF(const AnsiString& s, uint16_t& FNum, int& fromrec, int torec);
+
   // --- State ---
 
   bool CacheRead() const { return CacheRead_; }
@@ -295,6 +396,26 @@ class XBO_dBHandler : public XBO_dBHandlerBase, private XBobjIndexOwner {
 
   XBobjIndexOwner* AsIndexOwner() { return this; }
   class TIndexLocks;
+
+  // Sets the active tag aside (or puts another in its place) and the cache
+  // as asked, for a scan; both come back at the end of its scope.
+  class TOrderScope;
+  // The bitmap of every record the current expression passes, read from
+  // the file.
+  void ScanFilter(TxbHugeSet& set);
+  // The records of a comparison or logical node served by the tags, into
+  // `set`; false when it cannot be served exactly.
+  bool FastFilterSet(TxbExpBaseObject* node, TxbHugeSet& set);
+  bool FastComparison(TxbExpOperator& op, TxbHugeSet& set);
+  // xbFind on a key value.
+  bool FindKeyValue(XBobjIndexKeyData& key);
+  // Goes to the bottom record and sets File_EOF (a find that failed).
+  void FindFailed();
+  // Moves on over records hidden in the active order.
+  void PassHidden();
+  bool Shown() { return (UseDeletedRec() || !xbDelFlag()) && xbTestFilter(); }
+  // The tag that can serve xbLocateRecord, nullptr when none.
+  XBobjIndexTag* LocateTag(const AnsiString& KeyFields, bool IsInsensitive, bool IsPartial);
 
   // One physical record into the buffer, as the table reads it.
   void ReadPhysical(int n) { XBO_dBHandlerBase::xbGetRec(n); }
@@ -365,6 +486,9 @@ class XBO_dBHandler : public XBO_dBHandlerBase, private XBobjIndexOwner {
   bool FOptimizeFilter_ = false;
   int xbFilterTime_ = 0;
   uint16_t SearchMode_ = 1;
+  // Reused by every xbFind and by xbBuildKey.
+  XBobjIndexKeyData FindKey_{256};
+  std::vector<uint8_t> KeyRecord_;
 };
 
 }  // namespace xbase

@@ -6,6 +6,12 @@
                             DIR and prints "T file count" for each
   xbpeer.py dbfread TABLE   prints the live records as dbfread reads them
   xbpeer.py fixture JSON    prints what a fixture's JSON expects
+  xbpeer.py select TABLE P...  prints for each Python expression P, on a
+                            line, blank-separated and sorted, field RN of
+                            every record (live or deleted) for which P
+                            holds: the record's values are `r` (by field
+                            name, as dbfread reads them), `deleted` its
+                            flag, `date` is datetime.date
   xbpeer.py navtables DIR   makes python3-dbf tables for walks: nav.dbf
                             (12 records, 1, 4, 5 and 12 deleted), three.dbf
                             (3 records), memo.dbf (dBase III with memos)
@@ -124,6 +130,17 @@ def dbfread_dump(table):
         print('D ' + '|'.join(hexs(v) for v in rec.values()))
 
 
+def select(table, predicates):
+    import datetime
+    from dbfread import DBF
+    t = DBF(table, encoding='cp1251', load=True)
+    for predicate in predicates:
+        test = eval('lambda r, deleted: ' + predicate, {'date': datetime.date})
+        rns = [int(r['RN']) for r in t.records if test(r, False)]
+        rns += [int(r['RN']) for r in t.deleted if test(r, True)]
+        print(' '.join(str(n) for n in sorted(rns)))
+
+
 def fixture(path):
     d = json.load(open(path, encoding='utf-8'))
     h = d['header']
@@ -141,5 +158,8 @@ def fixture(path):
 
 if __name__ == '__main__':
     cmd, arg = sys.argv[1], sys.argv[2]
+    if cmd == 'select':
+        select(arg, sys.argv[3:])
+        sys.exit(0)
     {'pydbf': pydbf, 'pydbfall': pydbfall, 'dbfread': dbfread_dump, 'fixture': fixture,
      'navtables': navtables}[cmd](arg)
