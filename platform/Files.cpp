@@ -292,15 +292,42 @@ std::string CreateTempFolder(const std::string& dir, const std::string& prefix) 
                     [](const std::string& p) { return ::mkdir(p.c_str(), 0700) == 0; });
 }
 
+// The folder and name prefix of the files made beside `target`: hidden,
+// and named after it so that a leftover tells what it was for.
+static std::string BesidePrefix(const std::string& target, std::string& dir) {
+  dir = ExtractFilePath(target);
+  if (dir.empty()) dir = "./";
+  return "." + NameStem(ExtractFileName(target)) + ".";
+}
+
+std::string CreateTempLink(const std::string& p) {
+  std::string dir;
+  const std::string prefix = BesidePrefix(p, dir);
+  try {
+    return MakeUnique(IncludeTrailingPathDelimiter(dir) + prefix, ".tmp",
+                      [&](const std::string& path) { return ::link(p.c_str(), path.c_str()) == 0; });
+  } catch (const EFileError& e) {
+    // Only a file system without hard links (or with too many) gets a copy.
+    if (e.error != EPERM && e.error != ENOTSUP && e.error != EMLINK) throw;
+  }
+  TFile reserved = CreateTempFile(dir, prefix, ".tmp");
+  const std::string path = reserved.Path();
+  reserved.Close();
+  if (!CopyFile(p, path, false)) {
+    const int err = errno;
+    ::unlink(path.c_str());
+    ThrowFile("Cannot copy", p, err ? err : EIO);
+  }
+  return path;
+}
+
 // --- TReplaceFile ------------------------------------------------------------
 
 TReplaceFile::TReplaceFile(const std::string& target) : target_(target) {
-  const std::string dir = ExtractFilePath(target);
-  std::string prefix = ".";
-  prefix += NameStem(ExtractFileName(target));
-  prefix += '.';
+  std::string dir;
+  const std::string prefix = BesidePrefix(target, dir);
   // 0666 less the umask, as a new target would be created.
-  TFile file = CreateTempFile(dir.empty() ? "./" : dir, prefix, ".tmp", 0666);
+  TFile file = CreateTempFile(dir, prefix, ".tmp", 0666);
   temp_ = file.Path();
   struct stat st {};
   if (::lstat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {

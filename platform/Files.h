@@ -106,6 +106,11 @@ TFile CreateTempFile(const std::string& dir, const std::string& prefix, const st
                      unsigned perms = 0600);
 std::string CreateTempFileName(const std::string& dir, const std::string& prefix);
 std::string CreateTempFolder(const std::string& dir, const std::string& prefix);
+// A second name for the existing file `p`, new beside it (named as a
+// TReplaceFile's new file is), kept to put the file back over a replacement
+// that has to be undone (RenameOver): a hard link, or a copy where the file
+// system has no links. Raises EFileError when neither can be made.
+std::string CreateTempLink(const std::string& p);
 
 // A whole-file rewrite. The new content goes to a new file created beside
 // the target (same folder, so the rename cannot cross file systems), with the

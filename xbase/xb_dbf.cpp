@@ -424,6 +424,22 @@ XBobjMemo* XBO_dBaseDBF::xbMemoObject() {
   return memo_.get();
 }
 
+void XBO_dBaseDBF::xbMemoAttach(std::unique_ptr<XBobjMemo> memo) {
+  memo_ = std::move(memo);
+  WithMemo_ = memo_ != nullptr;
+  if (memo_) {
+    memo_->moSetLockProtocol(dfLockStyle_);
+    memo_->SetEncryption(true, xbvPasswordIn_, xbvPasswordOut_);
+  }
+}
+
+void XBO_dBaseDBF::xbReopen() {
+  XBO_dBaseDBF::xbCloseFile();
+  memo_.reset();
+  XBO_DiskFile::xbReset();
+  ReadHeader();
+}
+
 void XBO_dBaseDBF::xbFlush() {
   XBO_DiskFile::xbFlush();
   if (memo_) memo_->xbFlush();

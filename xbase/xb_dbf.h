@@ -302,6 +302,14 @@ class XBO_dBaseDBF : public XBO_DiskFile {
   // Reads record n raw into `buffer` (RecLen bytes), unscrambled; false on a
   // short read.
   bool ReadRecordInto(int n, uint8_t* buffer);
+  // Takes `memo` as the table's memo file in place of the one named after
+  // the table (a table written under a temporary name beside its final
+  // one); the memo file gets the table's passwords and lock protocol.
+  void xbMemoAttach(std::unique_ptr<XBobjMemo> memo);
+  // After the table's files were replaced whole: closes the table and its
+  // memo file, opens the table again under its name and reads its header
+  // anew (the memo file opens again on first use). Raises as the open does.
+  void xbReopen();
 
  private:
   void ReadHeader();

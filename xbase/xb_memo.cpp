@@ -37,15 +37,21 @@ std::string XBobjMemo::MemoTitle(const std::string& fileName) {
 
 std::unique_ptr<XBobjMemo> XBobjMemo::Open(const std::string& tableName, const AnsiString& password,
                                            bool readWrite, bool shared, uint8_t dbVer) {
-  if (dbVer == 0x83) return std::unique_ptr<XBobjMemo>(new XBobjMemo(tableName, password, readWrite, shared, dbVer));
-  if (dbVer == 0x8B) return std::make_unique<XBobjMemo4>(tableName, password, readWrite, shared, dbVer);
-  if (IsFoxVersion(dbVer)) return std::make_unique<XBobjFXMemo20>(tableName, password, readWrite, shared, dbVer);
+  const std::string memoPath = MemoFileName(tableName, dbVer);
+  return memoPath.empty() ? nullptr : OpenFile(memoPath, password, readWrite, shared, dbVer);
+}
+
+std::unique_ptr<XBobjMemo> XBobjMemo::OpenFile(const std::string& memoPath, const AnsiString& password,
+                                               bool readWrite, bool shared, uint8_t dbVer) {
+  if (dbVer == 0x83) return std::unique_ptr<XBobjMemo>(new XBobjMemo(memoPath, password, readWrite, shared, dbVer));
+  if (dbVer == 0x8B) return std::make_unique<XBobjMemo4>(memoPath, password, readWrite, shared, dbVer);
+  if (IsFoxVersion(dbVer)) return std::make_unique<XBobjFXMemo20>(memoPath, password, readWrite, shared, dbVer);
   return nullptr;
 }
 
-XBobjMemo::XBobjMemo(const std::string& tableName, const AnsiString& password, bool readWrite, bool shared,
+XBobjMemo::XBobjMemo(const std::string& memoPath, const AnsiString& password, bool readWrite, bool shared,
                      uint8_t dbVer)
-    : XBO_DiskFile(MemoFileName(tableName, dbVer), readWrite, shared),
+    : XBO_DiskFile(memoPath, readWrite, shared),
       TypeMemo_(dbVer),
       IsEncrypted_(!password.empty()),
       PasswordIn_(password),
@@ -280,6 +286,15 @@ void XBobjMemo::moMemoWrite(const void* buf, int64_t& blk, int64_t cb) {
   blk = MemoLocation_;
 }
 
+void XBobjMemo::moMemoZap() {
+  const bool fox = IsFoxVersion(TypeMemo_);
+  const int64_t first = fox ? CeilDiv(512, BytesPerBlok_) : 1;
+  // Cut first: a header written over a file still long would send the next
+  // memo -- or a dBase IV free-chain walk -- into the old data.
+  xbTruncate(first * BytesPerBlok_);
+  WriteWord(0, static_cast<uint32_t>(first), fox);
+}
+
 bool XBobjMemo::moRename(const std::string& newTableName) {
   const std::string ext = platform::ExtractFileExt(FileName());
   const std::string target = platform::ChangeFileExt(ExpandName(newTableName), ext);
@@ -293,9 +308,9 @@ bool XBobjMemo::moRename(const std::string& newTableName) {
 
 // --- dBase IV ---
 
-XBobjMemo4::XBobjMemo4(const std::string& tableName, const AnsiString& password, bool readWrite, bool shared,
+XBobjMemo4::XBobjMemo4(const std::string& memoPath, const AnsiString& password, bool readWrite, bool shared,
                        uint8_t dbVer)
-    : XBobjMemo(tableName, password, readWrite, shared, dbVer) {
+    : XBobjMemo(memoPath, password, readWrite, shared, dbVer) {
   uint8_t h[24] = {};
   xbRead(0, h, sizeof h);
   BytesPerBlok_ = h[20] | h[21] << 8;
@@ -385,9 +400,9 @@ void XBobjMemo4::moHuntAvailBlock(int64_t need) {
 
 // --- FoxPro ---
 
-XBobjFXMemo20::XBobjFXMemo20(const std::string& tableName, const AnsiString& password, bool readWrite,
+XBobjFXMemo20::XBobjFXMemo20(const std::string& memoPath, const AnsiString& password, bool readWrite,
                              bool shared, uint8_t dbVer)
-    : XBobjMemo(tableName, password, readWrite, shared, dbVer) {
+    : XBobjMemo(memoPath, password, readWrite, shared, dbVer) {
   uint8_t h[32] = {};
   xbRead(0, h, sizeof h);
   BytesPerBlok_ = h[6] << 8 | h[7];

@@ -55,6 +55,10 @@ class XBobjMemo : public XBO_DiskFile {
   // Memos are scrambled when a password is given.
   static std::unique_ptr<XBobjMemo> Open(const std::string& tableName, const AnsiString& password,
                                          bool readWrite, bool shared, uint8_t dbVer);
+  // The same for the memo file `memoPath` itself, whatever its name (a
+  // memo file written beside its final name until it is complete).
+  static std::unique_ptr<XBobjMemo> OpenFile(const std::string& memoPath, const AnsiString& password,
+                                             bool readWrite, bool shared, uint8_t dbVer);
   // The memo file name of a table for its version ("" for one without).
   static std::string MemoFileName(const std::string& tableName, uint8_t dbVer);
   // The 9 bytes of the dBase headers' name field at offset 8: the base name
@@ -87,6 +91,10 @@ class XBobjMemo : public XBO_DiskFile {
   // readable in the file (the old memos of a table that took a new
   // password). The memo is measured with the passwords it was written with.
   void moMemoWipe(int64_t blk);
+  // Empties the memo file: it ends after its header, which names the
+  // first block after itself as the next free one (block 1; FoxPro: the
+  // block after its 512 bytes). Needs the file fully locked (xbTruncate).
+  void moMemoZap();
   // Takes the table's lock protocol (the memo lock's place).
   void moSetLockProtocol(XBsetLokProtocol p);
   // Follows a table renamed to `newTableName`: the memo file keeps its own
@@ -106,7 +114,7 @@ class XBobjMemo : public XBO_DiskFile {
   bool IsEncrypted() const { return IsEncrypted_; }
 
  protected:
-  XBobjMemo(const std::string& tableName, const AnsiString& password, bool readWrite, bool shared,
+  XBobjMemo(const std::string& memoPath, const AnsiString& password, bool readWrite, bool shared,
             uint8_t dbVer);
 
   // Where a memo stands, as measured from its block.
@@ -159,7 +167,7 @@ class XBobjMemo : public XBO_DiskFile {
 // The dBase IV format: runs of freed blocks are reused.
 class XBobjMemo4 : public XBobjMemo {
  public:
-  XBobjMemo4(const std::string& tableName, const AnsiString& password, bool readWrite, bool shared,
+  XBobjMemo4(const std::string& memoPath, const AnsiString& password, bool readWrite, bool shared,
              uint8_t dbVer);
 
  protected:
@@ -173,7 +181,7 @@ class XBobjMemo4 : public XBobjMemo {
 // The FoxPro format: every write appends.
 class XBobjFXMemo20 : public XBobjMemo {
  public:
-  XBobjFXMemo20(const std::string& tableName, const AnsiString& password, bool readWrite, bool shared,
+  XBobjFXMemo20(const std::string& memoPath, const AnsiString& password, bool readWrite, bool shared,
                 uint8_t dbVer);
 
  protected:

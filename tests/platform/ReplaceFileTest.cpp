@@ -182,6 +182,21 @@ TEST(TempNames, FilesAndFoldersFromOneMaker) {
   EXPECT_THROW(CreateTempFolder(dir / "missing", "x"), EFileError);
 }
 
+// The undo of a replacement: the kept name brings the old bytes back.
+TEST(TempNames, KeptLinkPutsTheOldFileBack) {
+  TempDir dir;
+  const std::string memo = dir / "t.dbt";
+  WriteFileBytes(memo, "old");
+  const std::string kept = CreateTempLink(memo);
+  EXPECT_EQ(ExtractFilePath(kept), ExtractFilePath(memo));
+  WriteFileAtomic(memo, "new");
+  EXPECT_EQ(ReadFileBytes(kept), "old");
+  ASSERT_TRUE(RenameOver(kept, memo));
+  EXPECT_EQ(ReadFileBytes(memo), "old");
+  EXPECT_EQ(ListFolder(dir.path()).size(), 1u);
+  EXPECT_THROW(CreateTempLink(dir / "missing"), EFileError);
+}
+
 TEST(Paths, NormalizePath) {
   EXPECT_EQ(NormalizePath("/a/./b/../c"), "/a/c");
   EXPECT_EQ(NormalizePath("/a//b/"), "/a/b/");
