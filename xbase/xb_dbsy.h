@@ -49,6 +49,7 @@ class TxbExpBaseObject;
 class TxbExpHandler;
 class TxbExpOperator;
 class TxbVariant;
+class XBobjSortDB;
 
 // The class the handler builds on: the table file with its fields.
 using XBO_dBHandlerBase = XBO_dBaseFld;
@@ -348,6 +349,68 @@ class XBO_dBHandler : public XBO_dBHandlerBase, private XBobjIndexOwner {
   // xbStatusUpdate.
   uint16_t xbSearchDBF(const AnsiString& s, uint16_t& FNum, int& fromrec, int torec);
 
+  // --- Table maintenance (xb_dbcopy.cpp) ---
+  //
+  // A new table (copy, sort) and a packed one are written beside their
+  // final names and replace them only when complete, the memo file just
+  // before the table: a failure leaves every file as it was and none added.
+  // A copy or sort target that is this table or its memo file (by identity,
+  // not name) raises 65173 before anything is written; a target name
+  // without extension gets ".dbf", and a target that exists in another
+  // letter case is the one replaced. Progress goes to
+  // xbStatusUpdate(operation, phase, records): operation 1 copy, 2 sort,
+  // 3 pack, 4 pack in place; phase 0 the start (with NumRecs), 1 a record,
+  // 2 the end (both with the records done).
+
+  // Writes the empty table `filname` with this table's header and field
+  // descriptors as they stand (scrambled ones too) and record count 0, and
+  // a new memo file when the table has memos (65173 "CopyStructure").
+  void xbCopyStructure(const std::string& filname);
+  // Copies the records shown (the active order, filter and deleted-record
+  // rules of navigation), with their deletion flags and memos, into the new
+  // table `filname`, scrambled under `apassword` ("" plain). The whole
+  // table is locked meanwhile (65173 "CopyFile" when the lock cannot be
+  // had, or when the target is this table). Afterwards the handler stands
+  // on the record it stood on.
+  void xbCopyFile(const std::string& filname, const AnsiString& apassword);
+  // Appends the current record, with its deletion flag and its memos, to
+  // `filobj` (blank-filled when its records are longer). A target whose
+  // records are shorter than this table's, or that has no memo field where
+  // this table has one, raises 65140 naming it.
+  void xbCopyRecord(XBO_dBHandler& filobj);
+  // Writes the memos of the current record into df's memo file as new
+  // memos and points the same fields of df's current record at them.
+  void xbCopyMemoRecord(XBO_dBHandler& df);
+  // Writes the records shown into the new table `filname` as xbCopyFile
+  // does (65173 "SortFile"), in the order of the key expression `zfld`:
+  // upwards for SortUp, Ascending and AscendingGeneral, else downwards;
+  // equal keys in record order (reversed downwards). The expression is
+  // trimmed and upper-cased and must then be 1-240 characters long, and
+  // each key at most 240 bytes (65162); keys are all taken before the
+  // target is begun. The sorter spills to xbvTempDir (the system's folder
+  // when empty).
+  void xbSortFile(const std::string& filname, const AnsiString& apassword, const AnsiString& zfld,
+                  XBsetSortStatus isascend);
+  // The halves of xbSortFile: every record shown goes into the sorter with
+  // its key; then the target is written in the sorter's order.
+  void xbLoadToIndex(XBobjSortDB& ixColl, const AnsiString& zfld);
+  void xbCopyFromIndex(XBobjSortDB& ixColl, const std::string& filname, const AnsiString& apassword);
+  // Removes the deleted records: the live ones, in physical order and with
+  // their memos, make a new table and memo file under the table's password
+  // that replace the old ones. Only for a table opened exclusive and
+  // read-write (65173 "Pack"). Deleted records stay hidden and the filter
+  // is in force again afterwards as before; the handler stands on the top.
+  void xbPack();
+  // The same keeping the memo file: the live records keep their memo
+  // blocks, and those of the deleted records are given back for reuse
+  // (dBase IV memo files) once the table has been replaced; the deleted
+  // records' memos are checked before anything is replaced.
+  void xbPackMemo();
+  // Empties the table, then its memo file (header only); only for a table
+  // opened exclusive and read-write (65173 "Zap"). The handler stands at
+  // the end.
+  void xbZap();
+
   // --- State ---
 
   bool CacheRead() const { return CacheRead_; }
@@ -450,6 +513,26 @@ class XBO_dBHandler : public XBO_dBHandlerBase, private XBobjIndexOwner {
   // The password change's work on one record: the memos written anew
   // under the new password (their old blocks are collected in `released`).
   void xbRewriteMemoRecord(std::vector<int64_t>& released);
+
+  // Table maintenance: the new files beside the final names, and the steps
+  // the operations share.
+  class TMaintTarget;
+  struct TMaintNames {
+    std::string table, memo;  // memo empty for a table without memos
+  };
+  TMaintNames MaintTargetNames(const std::string& filname, const char* operation);
+  TMaintNames OwnNames();
+  // This table's header, descriptors and terminator with record count 0;
+  // with `password` the descriptors scrambled under it ("" plain) instead
+  // of as they stand.
+  std::string StructureImage(const AnsiString* password);
+  // A memo file's first block for a new table of this one's kind.
+  std::string MemoHeaderImage();
+  // 65173 with `operation` unless the table is exclusive and read-write.
+  void RequireWholeTable(const char* operation);
+  // Copies the records shown to `out` with the progress of `operation`.
+  void CopyShownRecords(XBO_dBHandler& out, int operation);
+  bool OnRecord() const { return !File_EOF() && !File_TOF(); }
 
   XBobjIndexTag* IndexMaster_ = nullptr;
   AnsiString PrimaryTagName_;

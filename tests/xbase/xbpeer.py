@@ -12,6 +12,17 @@
                             holds: the record's values are `r` (by field
                             name, as dbfread reads them), `deleted` its
                             flag, `date` is datetime.date
+  xbpeer.py fixturelive JSON  prints a fixture's live rows as 'V' lines,
+                            as dbfread would list them
+  xbpeer.py sortmodel TABLE prints 'U recnos' (every record in the order of
+                            the bytes of its first field upper-cased by
+                            Unicode's simple case mapping within
+                            Windows-1251, ties by record number) and 'H
+                            recnos' (the same upper-casing only a-z and
+                            а-я, as the fixtures' writer does)
+  xbpeer.py pydbfmemos TABLE  prints 'M recno deleted hex' for the memo
+                            field NOTE of every record as python3-dbf
+                            reads it
   xbpeer.py navtables DIR   makes python3-dbf tables for walks: nav.dbf
                             (12 records, 1, 4, 5 and 12 deleted), three.dbf
                             (3 records), memo.dbf (dBase III with memos)
@@ -156,10 +167,65 @@ def fixture(path):
                 print('M %d %s' % (recno, hexs(v)))
 
 
+def fixturelive(path):
+    d = json.load(open(path, encoding='utf-8'))
+    types = [f[1] for f in d['fields']]
+    unset = {(r, f) for r, f in d['unset_fields']}
+    names = [f[0] for f in d['fields']]
+    for row in d['rows']:
+        if row[1]:
+            continue
+        out = []
+        for name, t, v in zip(names, types, row[2:]):
+            if (row[0], name) in unset and t != 'C':
+                v = None  # blanks, which dbfread reads as no value
+            elif t == 'D' and v == '':
+                v = None
+            elif t == 'M' and v == '':
+                v = None
+            out.append(v if t == 'D' and v else hexs(v))
+        print('V ' + '|'.join(out))
+
+
+def sortmodel(table):
+    data = open(table, 'rb').read()
+    head, reclen, count = int.from_bytes(data[8:10], 'little'), int.from_bytes(data[10:12], 'little'), \
+        int.from_bytes(data[4:8], 'little')
+    width = data[32 + 16]
+
+    def unicode_upper(b):
+        try:
+            u = bytes([b]).decode('cp1251').upper()
+            return u.encode('cp1251')[0] if len(u) == 1 else b
+        except (UnicodeDecodeError, UnicodeEncodeError):
+            return b
+
+    def writer_upper(b):
+        return b - 32 if 0x61 <= b <= 0x7A or 0xE0 <= b <= 0xFF else b
+
+    for tag, upper in (('U', unicode_upper), ('H', writer_upper)):
+        table_ = bytes(upper(b) for b in range(256))
+        keys = []
+        for n in range(count):
+            at = head + n * reclen + 1
+            keys.append((data[at:at + width].translate(table_), n + 1))
+        print(tag + ' ' + ' '.join(str(n) for _, n in sorted(keys)))
+
+
+def pydbfmemos(table):
+    import dbf
+    t = dbf.Table(table, codepage='cp1251')
+    t.open(dbf.READ_ONLY)
+    for i, rec in enumerate(t):
+        print('M %d %d %s' % (i + 1, 1 if dbf.is_deleted(rec) else 0, hexs(rec['note'])))
+    t.close()
+
+
 if __name__ == '__main__':
     cmd, arg = sys.argv[1], sys.argv[2]
     if cmd == 'select':
         select(arg, sys.argv[3:])
         sys.exit(0)
     {'pydbf': pydbf, 'pydbfall': pydbfall, 'dbfread': dbfread_dump, 'fixture': fixture,
-     'navtables': navtables}[cmd](arg)
+     'navtables': navtables, 'fixturelive': fixturelive, 'pydbfmemos': pydbfmemos,
+     'sortmodel': sortmodel}[cmd](arg)

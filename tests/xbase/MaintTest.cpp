@@ -1,0 +1,465 @@
+// Table maintenance: packs, copies, structure copies, sorts and zaps of the
+// other engine's tables read back by the peers; scrambled tables under
+// their new passwords; damaged inputs and refused targets that must leave
+// every file as it was.
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <csignal>
+#include <functional>
+#include <map>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "platform/Files.h"
+#include "tests/platform/TempDir.h"
+#include "tests/xbase/ErrorOf.h"
+#include "tests/xbase/TableUtil.h"
+#include "xbase/xb_dbsy.h"
+#include "xbase/xb_error.h"
+#include "xbase/xb_memo.h"
+
+using namespace xbase;
+
+namespace {
+
+// Copies a table of the test data (and its memo file) into `dir`; the
+// copy's path.
+std::string Take(const TempDir& dir, const std::string& rel) {
+  const std::string from = kXbData + rel;
+  const std::string to = dir / platform::ExtractFileName(from);
+  EXPECT_TRUE(platform::CopyFile(from, to, false)) << from;
+  for (const char* ext : {".dbt", ".fpt"}) {
+    const std::string memo = platform::ChangeFileExt(from, ext);
+    if (platform::FileExists(memo)) {
+      EXPECT_TRUE(platform::CopyFile(memo, platform::ChangeFileExt(to, ext), false));
+    }
+  }
+  return to;
+}
+
+// Every file of a folder with its bytes.
+std::map<std::string, std::string> Files(const TempDir& dir) {
+  std::map<std::string, std::string> files;
+  for (const platform::TFileInfo& f : platform::ListFolder(dir.path()))
+    files[f.name] = platform::ReadFileBytes(dir / f.name);
+  return files;
+}
+
+std::vector<std::string> Tagged(const std::string& out, char tag) {
+  std::vector<std::string> lines;
+  for (const std::string& l : Lines(out))
+    if (!l.empty() && l[0] == tag) lines.push_back(l);
+  return lines;
+}
+
+// Every record as the handler reads it: deletion flag, then each field as
+// text (memos as their text).
+std::vector<std::string> Rows(const std::string& path, const AnsiString& password = "") {
+  XBO_dBHandler t(path, password, false, false);
+  std::vector<std::string> rows;
+  for (int n = 1; n <= t.NumRecs(); ++n) {
+    t.xbGetRec(n);
+    std::string row(1, static_cast<char>(t.CurRecord()[0]));
+    for (int f = 1; f <= t.NumFields(); ++f) row += "|" + t.xbStringGetN(f);
+    rows.push_back(row);
+  }
+  return rows;
+}
+
+// The bytes a memo file of the given kind takes for memos of these lengths
+// as this engine writes them after its 512-byte header.
+int64_t MemoFileSize(bool fox, const std::vector<size_t>& lengths) {
+  int64_t size = 512;
+  for (size_t n : lengths)
+    if (n > 0) size += fox ? (static_cast<int64_t>(n) + 8 + 63) / 64 * 64 : (static_cast<int64_t>(n) + 2 + 511) / 512 * 512;
+  return size;
+}
+
+std::string HeadOf(const std::string& file, size_t n) { return platform::ReadFileBytes(file).substr(0, n); }
+
+}  // namespace
+
+// The other engine's mixed tables, packed: the live rows as its JSON has
+// them, in order, the memo file holding just their memos.
+TEST(Pack, HarbourMixedTablesKeepTheirLiveRows) {
+  for (const char* kind : {"ntx", "cdx"}) {
+    SCOPED_TRACE(kind);
+    TempDir dir;
+    const std::string table = Take(dir, std::string("harbour/") + kind + "/mixed.dbf");
+    const bool fox = std::string(kind) == "cdx";
+    {
+      XBO_dBHandler t(table, "", true, false);
+      t.xbPack();
+      EXPECT_EQ(t.NumRecs(), 43);
+      EXPECT_EQ(t.RecNumber(), 1);
+    }
+    const auto live = Lines(RunOut(kXbPeer + " fixturelive " + Sh(kXbData + "harbour/" + kind + "/mixed.json")));
+    ASSERT_EQ(live.size(), 43u);
+    const std::string out = RunOut(kXbPeer + " dbfread " + Sh(table));
+    EXPECT_EQ(Lines(out), live);
+    std::vector<size_t> memos;
+    for (const std::string& l : live) memos.push_back((l.size() - l.rfind('|') - 1) / 2);
+    EXPECT_EQ(static_cast<int64_t>(platform::ReadFileBytes(dir / (fox ? "mixed.fpt" : "mixed.dbt")).size()),
+              MemoFileSize(fox, memos));
+    EXPECT_NE(RunOut("dbf_dump --info " + Sh(table)).find("Num of records:\t43\n"), std::string::npos);
+  }
+  // A C(300) keeps its length's high byte in the decimals byte.
+  TempDir dir;
+  const std::string longc = Take(dir, "harbour/ntx/longc.dbf");
+  XBO_dBHandler(longc, "", true, false).xbPack();
+  const std::string bytes = platform::ReadFileBytes(longc);
+  EXPECT_EQ(bytes.substr(32 + 2 * 32, 11), std::string("WIDEC") + std::string(6, '\0'));
+  EXPECT_EQ(bytes[32 + 2 * 32 + 16], 44);
+  EXPECT_EQ(bytes[32 + 2 * 32 + 17], 1);
+  EXPECT_EQ(Lines(RunOut(kXbPeer + " dbfread " + Sh(longc))),
+            Lines(RunOut(kXbPeer + " fixturelive " + Sh(kXbData + "harbour/ntx/longc.json"))));
+}
+
+// Packing in place keeps the memo file and the live records' blocks.
+TEST(Pack, InPlaceKeepsTheMemoFile) {
+  TempDir dir;
+  const std::string table = Take(dir, "harbour/ntx/mixed.dbf");
+  const std::string memo = platform::ReadFileBytes(dir / "mixed.dbt");
+  {
+    XBO_dBHandler t(table, "", true, false);
+    t.xbPackMemo();
+    EXPECT_EQ(t.NumRecs(), 43);
+  }
+  EXPECT_EQ(platform::ReadFileBytes(dir / "mixed.dbt"), memo);
+  EXPECT_EQ(Lines(RunOut(kXbPeer + " dbfread " + Sh(table))),
+            Lines(RunOut(kXbPeer + " fixturelive " + Sh(kXbData + "harbour/ntx/mixed.json"))));
+}
+
+TEST(Pack, AllDeletedLeavesAnEmptyTableOfTheSameStructure) {
+  TempDir dir;
+  RunOut(kXbPeer + " navtables " + Sh(dir.path()));
+  const std::string table = dir / "memo.dbf";
+  const std::string before = platform::ReadFileBytes(table);
+  {
+    XBO_dBHandler t(table, "", true, false);
+    for (int n = 1; n <= t.NumRecs(); ++n) {
+      t.xbGetRec(n);
+      t.xbDeleteRec();
+    }
+    t.xbPack();
+    EXPECT_EQ(t.NumRecs(), 0);
+    EXPECT_TRUE(t.File_EOF());
+  }
+  const std::string after = platform::ReadFileBytes(table);
+  const size_t headLen = static_cast<uint8_t>(before[8]) | static_cast<uint8_t>(before[9]) << 8;
+  ASSERT_EQ(after.size(), headLen);
+  EXPECT_EQ(after.substr(32), before.substr(32, headLen - 32));
+  EXPECT_EQ(after.substr(4, 4), std::string(4, '\0'));
+  EXPECT_EQ(platform::ReadFileBytes(dir / "memo.dbt").size(), 512u);
+}
+
+// A copy with deleted records shown keeps them deleted, and ends every memo
+// so that python3-dbf, which reads up to 1A 1A, gets it whole.
+TEST(Copy, DeletedRecordsAndTheirMemosAsPythonDbfReadsThem) {
+  TempDir dir;
+  const std::string table = Take(dir, "harbour/ntx/mixed.dbf");
+  struct Watching : XBO_dBHandler {
+    using XBO_dBHandler::XBO_dBHandler;
+    void xbStatusUpdate(int a, int b, int c) override { seen.push_back({a, b, c}); }
+    std::vector<std::vector<int>> seen;
+  } t(table, "", false, false);
+  t.xbGetRec(5);
+  t.xbCopyFile(dir / "copy", "");
+  EXPECT_EQ(t.RecNumber(), 5);
+  ASSERT_EQ(t.seen.size(), 50u);
+  EXPECT_EQ(t.seen.front(), (std::vector<int>{1, 0, 48}));
+  EXPECT_EQ(t.seen[7], (std::vector<int>{1, 1, 7}));
+  EXPECT_EQ(t.seen.back(), (std::vector<int>{1, 2, 48}));
+
+  EXPECT_EQ(Rows(dir / "copy.dbf"), Rows(table));
+  const auto memos = Lines(RunOut(kXbPeer + " pydbfmemos " + Sh(dir / "copy.dbf")));
+  ASSERT_EQ(memos.size(), 48u);
+  const auto rows = Tagged(RunOut(kXbPeer + " fixture " + Sh(kXbData + "harbour/ntx/mixed.json")), 'M');
+  EXPECT_EQ(memos[6], "M 7 1 " + rows[6].substr(4));
+  EXPECT_EQ(memos[6].size(), std::string("M 7 1 ").size() + 2 * 511);
+}
+
+TEST(CopyStructure, HeaderWithCountZeroAndANewMemoFile) {
+  for (const char* kind : {"ntx", "cdx"}) {
+    SCOPED_TRACE(kind);
+    TempDir dir;
+    const std::string table = Take(dir, std::string("harbour/") + kind + "/mixed.dbf");
+    XBO_dBHandler(table, "", false, false).xbCopyStructure(dir / "empty.dbf");
+    std::string head = HeadOf(table, 290);
+    head.replace(4, 4, std::string(4, '\0'));
+    EXPECT_EQ(platform::ReadFileBytes(dir / "empty.dbf"), head);
+    std::string memo(512, '\0');
+    if (std::string(kind) == "cdx") {
+      memo.replace(0, 8, std::string("\0\0\0\x08\0\0\0\x40", 8));
+      EXPECT_EQ(platform::ReadFileBytes(dir / "empty.fpt"), memo);
+    } else {
+      memo.replace(0, 13, std::string("\x01\0\0\0\0\0\0\0MIXED", 13));
+      EXPECT_EQ(platform::ReadFileBytes(dir / "empty.dbt"), memo);
+    }
+    EXPECT_EQ(XBO_dBHandler(dir / "empty.dbf", "", false, false).NumRecs(), 0);
+  }
+}
+
+TEST(Zap, EmptiesTheTableThenTheFoxProMemoFile) {
+  TempDir dir;
+  const std::string table = Take(dir, "harbour/cdx/mixed.dbf");
+  {
+    XBO_dBHandler t(table, "", true, false);
+    t.xbZap();
+    EXPECT_EQ(t.NumRecs(), 0);
+  }
+  EXPECT_EQ(platform::ReadFileBytes(table).size(), 290u);
+  const std::string memo = platform::ReadFileBytes(dir / "mixed.fpt");
+  ASSERT_EQ(memo.size(), 512u);
+  EXPECT_EQ(memo.substr(0, 4), std::string("\0\0\0\x08", 4));
+  // The next memo goes right behind the header.
+  XBO_dBHandler t(table, "", true, false);
+  t.xbBlank();
+  t.xbStringPutN(8, "after the zap");
+  t.xbAppend();
+  EXPECT_EQ(t.xbNumberGetN(8), 8);
+  EXPECT_EQ(Lines(RunOut(kXbPeer + " dbfread " + Sh(table))).size(), 1u);
+}
+
+TEST(TableSort, KeyExpressionOf1To240Characters) {
+  TempDir dir;
+  const std::string table = Take(dir, "harbour/ntx/mixed.dbf");
+  XBO_dBHandler t(table, "", false, false);
+  const std::string text = "Sort key length must be 1-240 bytes, is ";
+  EXPECT_EQ(ErrorOf([&] { t.xbSortFile(dir / "s", "", std::string(241, 'A'), XBsetSortStatus::SortUp); }), text + "241");
+  EXPECT_EQ(ErrorOf([&] { t.xbSortFile(dir / "s", "", "  ", XBsetSortStatus::SortUp); }), text + "0");
+  EXPECT_EQ(ErrorOf([&] { t.xbSortFile(dir / "s", "", "  name  ", XBsetSortStatus::SortUp); }), "");
+}
+
+// UPPER(NAME) both ways against a model of the shared case table; the
+// other engine's UPPER leaves some Cyrillic letters alone, so its order
+// differs.
+TEST(TableSort, BigTableByUpperNameBothWays) {
+  TempDir dir;
+  const std::string table = Take(dir, "harbour/ntx/big.dbf");
+  const std::string model = RunOut(kXbPeer + " sortmodel " + Sh(table));
+  std::vector<int> order, writers;
+  for (const std::string& l : Lines(model)) {
+    std::istringstream in(l.substr(2));
+    for (int n; in >> n;) (l[0] == 'U' ? order : writers).push_back(n);
+  }
+  ASSERT_EQ(order.size(), 3000u);
+  EXPECT_NE(order, writers);
+  const std::vector<std::string> rows = Rows(table);
+  XBO_dBHandler t(table, "", false, false);
+  t.xbSortFile(dir / "up.dbf", "", "upper(name)", XBsetSortStatus::Ascending);
+  t.xbSortFile(dir / "down.dbf", "", "UPPER(NAME)", XBsetSortStatus::Descending);
+  const std::vector<std::string> up = Rows(dir / "up.dbf"), down = Rows(dir / "down.dbf");
+  ASSERT_EQ(up.size(), 3000u);
+  ASSERT_EQ(down.size(), 3000u);
+  for (size_t i = 0; i < order.size(); ++i) {
+    EXPECT_EQ(up[i], rows[order[i] - 1]) << i;
+    EXPECT_EQ(down[2999 - i], rows[order[i] - 1]) << i;
+  }
+  // python3-dbf reads the sorted plain table.
+  const std::string first = up[0].substr(2, up[0].find('|', 2) - 2);
+  EXPECT_EQ(RunOut("/usr/bin/python3 -c " +
+                   Sh("import dbf,sys; t=dbf.Table(sys.argv[1], codepage='cp1251'); t.open(); "
+                      "print(len(t), t[0].name.strip().encode('cp1251').hex())") +
+                   " " + Sh(dir / "up.dbf")),
+            "3000 " + Hex(first) + "\n");
+}
+
+// A scrambled table packed, copied and structure-copied under "" and under
+// another password, and sorted: each opens with its own password only and
+// holds the same records.
+TEST(Passwords, EachNewTableOpensOnlyAsIntended) {
+  TempDir dir;
+  const std::string plain = Take(dir, "harbour/ntx/mixed.dbf");
+  const std::vector<std::string> all = Rows(plain);
+  std::vector<std::string> live;
+  for (const std::string& r : all)
+    if (r[0] == ' ') live.push_back(r);
+  const auto opensOnlyWith = [&](const std::string& name, const std::string& password) {
+    for (const char* other : {"", "secret", "other", "x"})
+      if (password != other) {
+        EXPECT_THROW(XBO_dBHandler(dir / name, other, false, false), EXBaseEncryption) << name << " " << other;
+      }
+  };
+  XBO_dBHandler(plain, "", false, false).xbCopyFile(dir / "sec.dbf", "secret");
+  EXPECT_EQ(Rows(dir / "sec.dbf", "secret"), all);
+  {
+    XBO_dBHandler s(dir / "sec.dbf", "secret", true, false);
+    s.xbCopyFile(dir / "plain2", "");
+    s.xbCopyFile(dir / "other", "other");
+    s.xbCopyStructure(dir / "struct");
+    s.xbSortFile(dir / "sorted", "x", "NAME", XBsetSortStatus::SortDown);
+    s.xbPack();
+  }
+  EXPECT_EQ(Rows(dir / "sec.dbf", "secret"), live);
+  opensOnlyWith("sec.dbf", "secret");
+  EXPECT_EQ(Rows(dir / "plain2.dbf"), all);
+  opensOnlyWith("plain2.dbf", "");
+  EXPECT_EQ(Rows(dir / "other.dbf", "other"), all);
+  opensOnlyWith("other.dbf", "other");
+  EXPECT_TRUE(Rows(dir / "struct.dbf", "secret").empty());
+  opensOnlyWith("struct.dbf", "secret");
+  std::vector<std::string> sorted = Rows(dir / "sorted.dbf", "x"), expected = all;
+  std::sort(sorted.begin(), sorted.end());
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(sorted, expected);
+  opensOnlyWith("sorted.dbf", "x");
+  XBO_dBHandler(dir / "other.dbf", "other", true, false).xbPackMemo();
+  EXPECT_EQ(Rows(dir / "other.dbf", "other"), live);
+}
+
+namespace {
+
+using TMaintOp = std::function<void(XBO_dBHandler&, const TempDir&)>;
+
+// Runs `op` on the table `rel`, taken into a fresh folder beside an
+// existing target "target.dbf" with its memo file (and whatever `prepare`
+// adds), and returns the error it raised (the folder's path left out),
+// every file checked unchanged and none added.
+std::string FailsCleanly(const std::string& rel, const TMaintOp& op, bool shared = false,
+                         const std::function<void(const TempDir&)>& prepare = {}) {
+  TempDir dir;
+  const std::string table = Take(dir, rel);
+  platform::WriteFileBytes(dir / "target.dbf", "an older table");
+  platform::WriteFileBytes(dir / "target.dbt", "its memos");
+  if (prepare) prepare(dir);
+  const auto before = Files(dir);
+  std::string error;
+  {
+    XBO_dBHandler t(table, "", true, shared);
+    error = ErrorOf([&] { op(t, dir); });
+  }
+  EXPECT_EQ(Files(dir), before) << rel << ": " << error;
+  for (size_t at; (at = error.find(dir.path())) != std::string::npos;) error.erase(at, dir.path().size());
+  return error;
+}
+
+}  // namespace
+
+TEST(Failures, DamagedSourcesLeaveEveryFileAsItWas) {
+  const TMaintOp pack = [](XBO_dBHandler& t, const TempDir&) { t.xbPack(); };
+  const TMaintOp packInPlace = [](XBO_dBHandler& t, const TempDir&) { t.xbPackMemo(); };
+  const TMaintOp copy = [](XBO_dBHandler& t, const TempDir& dir) { t.xbCopyFile(dir / "target", ""); };
+  const std::string badMemo = "Memo record is bad in memo-past-end-live.dbt";
+  EXPECT_EQ(FailsCleanly("maint/memo-past-end-live.dbf", pack), badMemo);
+  EXPECT_EQ(FailsCleanly("maint/memo-past-end-live.dbf", copy), badMemo);
+  EXPECT_EQ(FailsCleanly("maint/memo-past-end-deleted.dbf", packInPlace),
+            "Memo record is bad in memo-past-end-deleted.dbt");
+  for (const auto& op : {pack, packInPlace, copy})
+    EXPECT_EQ(FailsCleanly("maint/count-past-end.dbf", op), "Error on Read of file count-past-end.dbf");
+  EXPECT_EQ(FailsCleanly("harbour/ntx/longc.dbf",
+                         [](XBO_dBHandler& t, const TempDir& dir) {
+                           t.xbSortFile(dir / "target", "", "LONGC", XBsetSortStatus::SortUp);
+                         }),
+            "Sort key length must be 1-240 bytes, is 250");
+}
+
+TEST(Failures, RefusedTargetsAndSharedTables) {
+  const auto onto = [](const char* name, bool sort) {
+    return [=](XBO_dBHandler& t, const TempDir& dir) {
+      if (sort)
+        t.xbSortFile(dir / name, "", "NAME", XBsetSortStatus::SortUp);
+      else
+        t.xbCopyFile(dir / name, "");
+    };
+  };
+  EXPECT_EQ(FailsCleanly("harbour/ntx/mixed.dbf", onto("mixed", false)), "CopyFile requires full access to file mixed.dbf");
+  EXPECT_EQ(FailsCleanly("harbour/ntx/mixed.dbf", onto("MIXED.DBF", true)), "SortFile requires full access to file mixed.dbf");
+  EXPECT_EQ(FailsCleanly("harbour/ntx/mixed.dbf", onto("mixed.dbt", false)), "CopyFile requires full access to file mixed.dbt");
+  EXPECT_EQ(FailsCleanly(
+                "harbour/ntx/mixed.dbf",
+                [](XBO_dBHandler& t, const TempDir& dir) { t.xbCopyStructure(dir / "again.dbf"); }, false,
+                [](const TempDir& dir) { link((dir / "mixed.dbf").c_str(), (dir / "again.dbf").c_str()); }),
+            "CopyStructure requires full access to file again.dbf");
+  EXPECT_EQ(FailsCleanly("harbour/ntx/mixed.dbf", [](XBO_dBHandler& t, const TempDir&) { t.xbPack(); }, true),
+            "Pack requires full access to file mixed.dbf");
+  EXPECT_EQ(FailsCleanly("harbour/ntx/mixed.dbf", [](XBO_dBHandler& t, const TempDir&) { t.xbPackMemo(); }, true),
+            "Pack requires full access to file mixed.dbf");
+  EXPECT_EQ(FailsCleanly("harbour/ntx/mixed.dbf", [](XBO_dBHandler& t, const TempDir&) { t.xbZap(); }, true),
+            "Zap requires full access to file mixed.dbf");
+  // A record copied into a table with shorter records.
+  EXPECT_EQ(FailsCleanly(
+                "harbour/ntx/mixed.dbf",
+                [](XBO_dBHandler& t, const TempDir& dir) {
+                  XBO_dBHandler narrow(dir / "count-past-end.dbf", "", true, false);
+                  t.xbGetRec(1);
+                  t.xbCopyRecord(narrow);
+                },
+                false, [](const TempDir& dir) { Take(dir, "maint/count-past-end.dbf"); }),
+            "Table Header for count-past-end.dbf is invalid");
+}
+
+// A write the system refuses half-way (a file size limit): the copy and the
+// pack fail and leave the folder as it was.
+TEST(Failures, AWriteRefusedHalfWay) {
+  TempDir dir;
+  const std::string table = Take(dir, "harbour/ntx/mixed.dbf");
+  const auto before = Files(dir);
+  for (bool pack : {false, true}) {
+    const pid_t pid = fork();
+    ASSERT_GE(pid, 0);
+    if (pid == 0) {
+      std::signal(SIGXFSZ, SIG_IGN);
+      const struct rlimit limit = {20000, 20000};  // the new memo file outgrows it
+      setrlimit(RLIMIT_FSIZE, &limit);
+      int code = 1;
+      try {
+        XBO_dBHandler t(table, "", true, false);
+        if (pack)
+          t.xbPack();
+        else
+          t.xbCopyFile(dir / "copy", "");
+      } catch (const EXBaseError& e) {
+        code = std::string(e.what()).find("Error 27 in Write") == 0 ? 0 : 2;
+      }
+      _exit(code);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(pid, &status, 0), pid);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << pack << " " << status;
+    EXPECT_EQ(Files(dir), before) << pack;
+  }
+}
+
+// dBase IV memo files: packed tables read by the peers; a pack in place
+// gives the deleted record's blocks back to the next memo.
+TEST(Peers, DBaseIVPackedAndPackedInPlace) {
+  TempDir dir;
+  const std::vector<std::string> names = {"one", "two", "three"};
+  const std::vector<std::string> memos = {std::string(700, 'a'), std::string(1500, 'b'), "third memo"};
+  for (const char* name : {"p.dbf", "q.dbf"}) {
+    XBO_DB4Build b(dir / name);
+    b.InsertField("NAME", "C", 10, 0);
+    b.InsertField("NOTE", "M", 10, 0);
+    b.Complete();
+    XBO_dBHandler t(dir / name, "", true, false);
+    for (size_t i = 0; i < names.size(); ++i) {
+      t.xbBlank();
+      t.xbStringPutN(1, names[i]);
+      t.xbStringPutN(2, memos[i]);
+      t.xbAppend();
+    }
+    t.xbGetRec(2);
+    t.xbDeleteRec();
+  }
+  XBO_dBHandler(dir / "p.dbf", "", true, false).xbPack();
+  EXPECT_EQ(RunOut("dbf_dump --fs '|' " + Sh(dir / "p.dbf")), "one|" + memos[0] + "\nthree|" + memos[2] + "\n");
+  const auto lines = Lines(RunOut(kXbPeer + " dbfread " + Sh(dir / "p.dbf")));
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[1].substr(0, 2 + 2 * 5 + 1 + 2 * memos[2].size()), "V " + Hex("three") + "|" + Hex(memos[2]));
+
+  const std::string memoFile = dir / "q.dbt";
+  XBO_dBHandler q(dir / "q.dbf", "", true, false);
+  q.xbPackMemo();
+  EXPECT_EQ(RunOut("dbf_dump --fs '|' " + Sh(dir / "q.dbf")), "one|" + memos[0] + "\nthree|" + memos[2] + "\n");
+  const size_t size = platform::ReadFileBytes(memoFile).size();
+  q.xbBlank();
+  q.xbStringPutN(2, memos[1]);
+  q.xbAppend();
+  EXPECT_EQ(platform::ReadFileBytes(memoFile).size(), size);
+  EXPECT_EQ(q.xbStringGetN(2), memos[1]);
+}
