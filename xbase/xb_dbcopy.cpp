@@ -62,7 +62,7 @@ std::string ExistingOrGiven(const std::string& path) {
 
 // Puts the handler back on record `n` after a scan, also after a failure
 // (when the table may no longer be readable: that error is the scan's).
-void ReturnTo(XBO_dBHandler& h, int n) {
+void ReturnAfterScan(XBO_dBHandler& h, int n) {
   try {
     h.xbGetRec(n >= 1 && n <= h.NumRecs() ? n : 0);
   } catch (const EXBaseError&) {
@@ -273,11 +273,11 @@ void XBO_dBHandler::xbCopyFile(const std::string& filname, const AnsiString& apa
     target.Commit();
   } catch (...) {
     xbLockOff();
-    ReturnTo(*this, start);
+    ReturnAfterScan(*this, start);
     throw;
   }
   xbLockOff();
-  ReturnTo(*this, start);
+  ReturnAfterScan(*this, start);
 }
 
 // --- Sorting ---
@@ -315,10 +315,10 @@ void XBO_dBHandler::xbLoadToIndex(XBobjSortDB& ixColl, const AnsiString& zfld) {
       xbStatusUpdate(kOpSort, kPhaseRecord, ++done);
     }
   } catch (...) {
-    ReturnTo(*this, start);
+    ReturnAfterScan(*this, start);
     throw;
   }
-  ReturnTo(*this, start);
+  ReturnAfterScan(*this, start);
 }
 
 void XBO_dBHandler::xbCopyFromIndex(XBobjSortDB& ixColl, const std::string& filname, const AnsiString& apassword) {
@@ -339,10 +339,10 @@ void XBO_dBHandler::xbCopyFromIndex(XBobjSortDB& ixColl, const std::string& filn
   } catch (...) {
     SetdState(state);
     ixColl.SetFiles(this, nullptr);
-    ReturnTo(*this, start);
+    ReturnAfterScan(*this, start);
     throw;
   }
-  ReturnTo(*this, start);
+  ReturnAfterScan(*this, start);
 }
 
 void XBO_dBHandler::xbSortFile(const std::string& filname, const AnsiString& apassword, const AnsiString& zfld,
@@ -362,35 +362,47 @@ void XBO_dBHandler::xbSortFile(const std::string& filname, const AnsiString& apa
 
 void XBO_dBHandler::xbPack() {
   RequireWholeTable("Pack");
-  const bool useDeleted = UseDeletedRec(), cache = CacheRead_;
+  const AnsiString tag = PrimaryTagName_;
+  const bool useDeleted = UseDeletedRec();
   const AnsiString password = xbvIsEncrypted() ? xbvPasswordIn() : AnsiString();
+  // Natural order (with the cache) and live records only for the copy.
+  xbSetTagTo("", true);
   SetUseDeletedRec(false);
   try {
-    xbSetDBFCache(true);
     TMaintTarget target(OwnNames(), StructureImage(&password), MemoHeaderImage());
     CopyShownRecords(target.Open(password, FileVers()), kOpPack);
     target.Commit();
   } catch (...) {
     SetUseDeletedRec(useDeleted);
-    xbSetDBFCache(cache);
+    if (!tag.empty()) xbSetTagTo(tag, true);
     throw;
   }
   SetUseDeletedRec(useDeleted);
-  xbSetDBFCache(false);
+  AfterRewrite(tag);
+}
+
+void XBO_dBHandler::AfterRewrite(const AnsiString& tag) {
+  xbSetDBFCache(false);  // it holds the old file's records
   xbReopen();
-  xbSetDBFCache(cache);
-  xbGetRec(xbRecTop);
+  // The indexes are rebuilt in natural order: until then they name the old
+  // record numbers.
+  xbSetDBFCache(true);
+  xbReIndex();
+  if (!tag.empty())
+    xbSetTagTo(tag, false);
+  else
+    xbGetRec(xbRecTop);
 }
 
 void XBO_dBHandler::xbPackMemo() {
   RequireWholeTable("Pack");
-  const bool cache = CacheRead_;
+  const AnsiString tag = PrimaryTagName_;
   const AnsiString password = xbvIsEncrypted() ? xbvPasswordIn() : AnsiString();
   const int total = NumRecs();
   std::vector<int64_t> released;  // memo blocks of the deleted records
   int kept = 0;
+  xbSetTagTo("", true);
   try {
-    xbSetDBFCache(true);
     TMaintTarget target({FileName(), {}}, StructureImage(&password), {});
     XBO_dBHandler& out = target.Open(password, FileVers());
     xbStatusUpdate(kOpPackInPlace, kPhaseStart, total);
@@ -413,25 +425,27 @@ void XBO_dBHandler::xbPackMemo() {
     }
     if (kept < total) target.Commit();
   } catch (...) {
-    xbSetDBFCache(cache);
-    ReturnTo(*this, 0);
+    ReturnTo(0);
+    if (!tag.empty()) xbSetTagTo(tag, false);
     throw;
   }
-  xbSetDBFCache(false);
-  if (kept < total) {
-    xbReopen();
-    // Nothing points at these any more; a failure here only leaves blocks
-    // unused.
-    if (XBobjMemo* memo = released.empty() ? nullptr : xbMemoObject())
-      for (int64_t blk : released) memo->moMemoBlockRelease(blk);
-  }
   xbStatusUpdate(kOpPackInPlace, kPhaseEnd, kept);
-  xbSetDBFCache(cache);
-  xbGetRec(xbRecTop);
+  if (kept == total) {
+    if (!tag.empty()) xbSetTagTo(tag, false);
+    else xbGetRec(xbRecTop);
+    return;
+  }
+  AfterRewrite(tag);
+  // Nothing points at these any more; a failure here only leaves blocks
+  // unused.
+  if (XBobjMemo* memo = released.empty() ? nullptr : xbMemoObject())
+    for (int64_t blk : released) memo->moMemoBlockRelease(blk);
 }
 
 void XBO_dBHandler::xbZap() {
   RequireWholeTable("Zap");
+  const AnsiString tag = PrimaryTagName_;
+  xbSetTagTo("", true);
   // The table is emptied first: should the memo file then fail, no record
   // points into a cut memo file.
   SetNumRecs(0);
@@ -440,7 +454,11 @@ void XBO_dBHandler::xbZap() {
   xbHdrWrite(true);
   xbTruncate(HeadLen());
   if (XBobjMemo* memo = xbMemoObject()) memo->moMemoZap();
-  xbGetRec(xbRecTop);
+  xbReIndex();
+  if (!tag.empty())
+    xbSetTagTo(tag, false);
+  else
+    xbGetRec(xbRecTop);
 }
 
 }  // namespace xbase

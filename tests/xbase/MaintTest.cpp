@@ -17,6 +17,7 @@
 #include "platform/Files.h"
 #include "tests/platform/TempDir.h"
 #include "tests/xbase/ErrorOf.h"
+#include "tests/xbase/NdxReader.h"
 #include "tests/xbase/TableUtil.h"
 #include "xbase/xb_dbsy.h"
 #include "xbase/xb_error.h"
@@ -462,4 +463,52 @@ TEST(Peers, DBaseIVPackedAndPackedInPlace) {
   q.xbAppend();
   EXPECT_EQ(platform::ReadFileBytes(memoFile).size(), size);
   EXPECT_EQ(q.xbStringGetN(2), memos[1]);
+}
+
+namespace {
+
+// The record numbers the active tag walks, from the top.
+std::vector<int> TagWalk(XBO_dBHandler& t) {
+  std::vector<int> recnos;
+  for (t.xbGetRec(xbRecTop); t.xbvRecRead(); t.xbGetRec(xbRecNext)) recnos.push_back(t.RecNumber());
+  return recnos;
+}
+
+std::vector<int> ModelOrder(const std::string& table) {
+  std::vector<int> order;
+  for (const std::string& l : Lines(RunOut(kXbPeer + " sortmodel " + Sh(table)))) {
+    if (l[0] != 'U') continue;
+    std::istringstream in(l.substr(2));
+    for (int n; in >> n;) order.push_back(n);
+  }
+  return order;
+}
+
+}  // namespace
+
+// A pack with an index open rebuilds it for the new record numbers and
+// keeps it the active order; a copy through that order writes the records
+// in key order.
+TEST(Pack, WithAnNdxOnUpperNameOpen) {
+  TempDir dir;
+  const std::string table = Take(dir, "harbour/ntx/big.dbf");
+  std::vector<int> walk;
+  {
+    XBO_dBHandler t(table, "", true, false);
+    t.xbIndexTo(dir / "x.ndx", "", "UPPER(NAME)", "", XBsetIndexUnique::Duplicates, XBsetSortStatus::Ascending);
+    ASSERT_EQ(t.xbIndex(dir / "x.ndx", "X"), 0);
+    t.xbGetRec(2);
+    t.xbPack();
+    EXPECT_EQ(t.NumRecs(), 2805);
+    EXPECT_EQ(t.PrimaryTagName(), "X");
+    walk = TagWalk(t);
+    t.xbCopyFile(dir / "ordered", "");
+  }
+  EXPECT_EQ(walk, ModelOrder(table));
+  std::vector<int> peer;
+  for (const auto& [key, rec] : xbtest::PeerListing(dir / "x.ndx")) peer.push_back(rec);
+  EXPECT_EQ(peer, walk);
+  const std::vector<std::string> rows = Rows(table), ordered = Rows(dir / "ordered.dbf");
+  ASSERT_EQ(ordered.size(), walk.size());
+  for (size_t i = 0; i < walk.size(); ++i) EXPECT_EQ(ordered[i], rows[walk[i] - 1]) << i;
 }
