@@ -363,31 +363,35 @@ void XBO_dBHandler::xbSortFile(const std::string& filname, const AnsiString& apa
 void XBO_dBHandler::xbPack() {
   RequireWholeTable("Pack");
   const AnsiString tag = PrimaryTagName_;
-  const bool useDeleted = UseDeletedRec();
+  const bool useDeleted = UseDeletedRec(), filter = FFilterLive_;
   const AnsiString password = xbvIsEncrypted() ? xbvPasswordIn() : AnsiString();
-  // Natural order (with the cache) and live records only for the copy.
+  // Every live record, in natural order (with the cache), for the copy.
   xbSetTagTo("", true);
   SetUseDeletedRec(false);
+  xbSetFilterActive(false);
   try {
     TMaintTarget target(OwnNames(), StructureImage(&password), MemoHeaderImage());
     CopyShownRecords(target.Open(password, FileVers()), kOpPack);
     target.Commit();
   } catch (...) {
     SetUseDeletedRec(useDeleted);
+    xbSetFilterActive(filter);
     if (!tag.empty()) xbSetTagTo(tag, true);
     throw;
   }
   SetUseDeletedRec(useDeleted);
-  AfterRewrite(tag);
-}
-
-void XBO_dBHandler::AfterRewrite(const AnsiString& tag) {
+  xbSetFilterActive(filter);
   xbSetDBFCache(false);  // it holds the old file's records
   xbReopen();
-  // The indexes are rebuilt in natural order: until then they name the old
-  // record numbers.
+  AfterRecordsRenumbered(tag);
+}
+
+void XBO_dBHandler::AfterRecordsRenumbered(const AnsiString& tag) {
+  // The indexes are rebuilt in natural order, and the filter bitmap is
+  // built again: until then they name the old record numbers.
   xbSetDBFCache(true);
   xbReIndex();
+  xbRefreshFilter();
   if (!tag.empty())
     xbSetTagTo(tag, false);
   else
@@ -435,7 +439,9 @@ void XBO_dBHandler::xbPackMemo() {
     else xbGetRec(xbRecTop);
     return;
   }
-  AfterRewrite(tag);
+  xbSetDBFCache(false);
+  xbReopen();
+  AfterRecordsRenumbered(tag);
   // Nothing points at these any more; a failure here only leaves blocks
   // unused.
   if (XBobjMemo* memo = released.empty() ? nullptr : xbMemoObject())
@@ -454,11 +460,7 @@ void XBO_dBHandler::xbZap() {
   xbHdrWrite(true);
   xbTruncate(HeadLen());
   if (XBobjMemo* memo = xbMemoObject()) memo->moMemoZap();
-  xbReIndex();
-  if (!tag.empty())
-    xbSetTagTo(tag, false);
-  else
-    xbGetRec(xbRecTop);
+  AfterRecordsRenumbered(tag);
 }
 
 }  // namespace xbase

@@ -533,10 +533,10 @@ class XBO_dBHandler : public XBO_dBHandlerBase, private XBobjIndexOwner {
   // Copies the records shown to `out` with the progress of `operation`.
   void CopyShownRecords(XBO_dBHandler& out, int operation);
   bool OnRecord() const { return !File_EOF() && !File_TOF(); }
-  // After the table's file was replaced: the table opened again, its
-  // indexes rebuilt, the order `tag` selected ("" natural) and the handler
-  // on the top.
-  void AfterRewrite(const AnsiString& tag);
+  // After the records were renumbered (pack, zap): the indexes and the
+  // filter bitmap rebuilt, the order `tag` selected ("" natural) and the
+  // handler on the top.
+  void AfterRecordsRenumbered(const AnsiString& tag);
 
   XBobjIndexTag* IndexMaster_ = nullptr;
   AnsiString PrimaryTagName_;

@@ -486,29 +486,39 @@ std::vector<int> ModelOrder(const std::string& table) {
 
 }  // namespace
 
-// A pack with an index open rebuilds it for the new record numbers and
-// keeps it the active order; a copy through that order writes the records
-// in key order.
-TEST(Pack, WithAnNdxOnUpperNameOpen) {
+// A pack with an index and a filter in force copies every live record,
+// rebuilds the index for the new record numbers and keeps it the active
+// order, and keeps the filter with its bitmap rebuilt; a copy through that
+// order and filter writes the records shown, in key order.
+TEST(Pack, WithAnNdxOnUpperNameAndAFilter) {
   TempDir dir;
   const std::string table = Take(dir, "harbour/ntx/big.dbf");
-  std::vector<int> walk;
+  std::vector<int> all, shown;
   {
     XBO_dBHandler t(table, "", true, false);
     t.xbIndexTo(dir / "x.ndx", "", "UPPER(NAME)", "", XBsetIndexUnique::Duplicates, XBsetSortStatus::Ascending);
     ASSERT_EQ(t.xbIndex(dir / "x.ndx", "X"), 0);
+    t.xbSetFilterExpr("ACTIVE", false, true, false);
+    t.xbSetFilterActive(true);
     t.xbGetRec(2);
     t.xbPack();
     EXPECT_EQ(t.NumRecs(), 2805);
     EXPECT_EQ(t.PrimaryTagName(), "X");
-    walk = TagWalk(t);
+    shown = TagWalk(t);
     t.xbCopyFile(dir / "ordered", "");
+    t.xbSetFilterActive(false);
+    all = TagWalk(t);
   }
-  EXPECT_EQ(walk, ModelOrder(table));
+  EXPECT_EQ(all, ModelOrder(table));
   std::vector<int> peer;
   for (const auto& [key, rec] : xbtest::PeerListing(dir / "x.ndx")) peer.push_back(rec);
-  EXPECT_EQ(peer, walk);
+  EXPECT_EQ(peer, all);
   const std::vector<std::string> rows = Rows(table), ordered = Rows(dir / "ordered.dbf");
-  ASSERT_EQ(ordered.size(), walk.size());
-  for (size_t i = 0; i < walk.size(); ++i) EXPECT_EQ(ordered[i], rows[walk[i] - 1]) << i;
+  std::vector<int> active;
+  for (int rec : all)
+    if (rows[static_cast<size_t>(rec - 1)].back() == 'T') active.push_back(rec);
+  EXPECT_EQ(shown, active);
+  EXPECT_TRUE(!shown.empty() && shown.size() < all.size());
+  ASSERT_EQ(ordered.size(), shown.size());
+  for (size_t i = 0; i < shown.size(); ++i) EXPECT_EQ(ordered[i], rows[static_cast<size_t>(shown[i] - 1)]) << i;
 }
