@@ -615,6 +615,13 @@ void TXBaseDataSet::SetTempDirectory(const std::string& Value) {
   if (FDBFHandle) FDBFHandle->SetxbvTempDir(FTempDir);
 }
 
+void TXBaseDataSet::EncryptFile(const AnsiString& APassword) {
+  XBO_dBHandler& t = Table();
+  CheckBrowseMode();
+  t.xbSetPassword(APassword);
+  FEncryption = APassword;
+}
+
 void TXBaseDataSet::AddAlias(const std::string& AliasValue, const std::string& PathValue) {
   xbAddAlias(AliasValue, PathValue);
 }

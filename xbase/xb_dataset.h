@@ -143,6 +143,11 @@ class TXBaseDataSet : public TXBaseDataSetBase {
   // rewrote a record, since the last call.
   int ExternalChange();
   void ReturnDateTimeUser(int& dt, int& tm, int& us);
+  // Scrambles the table, its memos and open index files under APassword
+  // ("" makes it plain), which becomes EncryptionKey. Needs an exclusive
+  // table. EncryptDBFFile is the same.
+  void EncryptFile(const AnsiString& APassword);
+  void EncryptDBFFile(const AnsiString& APassword) { EncryptFile(APassword); }
   // Folder for temporary files (at most 259 characters; "/" added).
   void SetTempDirectory(const std::string& Value);
   const std::string& TempDirectory() const { return FTempDir; }

@@ -460,3 +460,22 @@ TEST(DataSetFields, MemosThroughTheBlobStreamAsDbfreadReadsThem) {
         << type;
   }
 }
+
+TEST(DataSetEditing, EncryptFileScramblesTheTableUnderTheNewKey) {
+  TempDir dir;
+  MakeNames(dir / "k.dbf", {"one", "two"});
+  TXBaseDataSet ds;
+  ds.SetExclusive(true);
+  OpenTable(ds, dir.path(), "k.dbf");
+  ds.EncryptFile("key");
+  EXPECT_EQ(ds.EncryptionKey(), "key");
+  ds.Next();
+  EXPECT_EQ(ds.FieldByName("NAME").AsString(), "two");
+  ds.Close();
+  ds.SetEncryptionKey("");
+  EXPECT_EQ(ErrorOf<EXBaseEncryption>([&] { ds.Open(); }), "No Password for encrypted file " + dir.path() + "k.dbf");
+  EXPECT_FALSE(ds.Active());
+  ds.SetEncryptionKey("key");
+  ds.Open();
+  EXPECT_EQ(WalkForward(ds), (std::vector<std::string>{Hex("one") + "|1", Hex("two") + "|2"}));
+}
