@@ -18,10 +18,6 @@ namespace {
 
 constexpr const char* kDefaultDirectory = "Default Directory";
 
-[[noreturn]] void DataSetError(int number, std::initializer_list<platform::TFormatArg> args = {}) {
-  DatabaseError(XBMessage(number, args));
-}
-
 bool SameText(const std::string& a, const std::string& b) {
   return a.size() == b.size() &&
          std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
@@ -38,7 +34,13 @@ std::string LowerAscii(std::string s) {
 
 }  // namespace
 
-TXBaseDataSet::TXBaseDataSet() : FIndexDefs(*this) {}
+void TXBaseDataSet::DataSetError(int number, std::initializer_list<platform::TFormatArg> args) {
+  DatabaseError(XBMessage(number, args));
+}
+
+TXBaseDataSet::TXBaseDataSet() : FIndexDefs(*this), FMasterLink(*this) {
+  FMasterLink.OnMasterChange = [this] { MasterChanged(); };
+}
 
 TXBaseDataSet::~TXBaseDataSet() { CloseForDestroy(); }
 
@@ -153,9 +155,11 @@ void TXBaseDataSet::InternalOpen() {
     FRecBufSize = FBookmarkOfs + 4;
     SetBookmarkSize(4);
 
+    if (Filtered()) ApplyFilter();
     InternalFirst();
     OpenIndexFiles(true);
     FDoingEdit = false;
+    ApplyMasterRange();
   } catch (...) {
     FreeTable();
     throw;
@@ -289,14 +293,18 @@ TGetResult TXBaseDataSet::GetRecord(TRecordBuffer Buffer, TGetMode GetMode, bool
   XBO_dBHandler& t = *FDBFHandle;
   TGetResult result = grOK;
   bool read = false;
+  const uint8_t* fresh = FFreshRecord;
+  FFreshRecord = nullptr;
   try {
-    TablePointer at(t, Buffer);
+    TxbRecordPointer at(t, Buffer);
     switch (GetMode) {
       case gmCurrent:
         if (FBeforeBOF) {
           result = grBOF;
         } else if (FAfterEOF) {
           result = grEOF;
+        } else if (fresh && FFreshRecNo == t.RecNumber()) {
+          std::memmove(Buffer, fresh, static_cast<size_t>(FRecordSize));
         } else {
           t.xbGetRec(xbRecCurrent);
           read = true;
@@ -353,9 +361,21 @@ void TXBaseDataSet::InternalFirst() {
 }
 
 void TXBaseDataSet::InternalLast() {
-  FDBFHandle->xbGetRec(xbRecBottom);
+  // Placing the cursor for a new record's post or cancel needs no read:
+  // the post leaves the table on the record it appends, and a cancel reads
+  // the bottom record anew (GetRecord, gmPrior after "last").
+  if (State() != dsInsert) FDBFHandle->xbGetRec(xbRecBottom);
   FBeforeBOF = false;
   FAfterEOF = true;
+}
+
+void TXBaseDataSet::KeepFresh(const uint8_t* image) {
+  XBO_dBHandler& t = *FDBFHandle;
+  // Only a record the table shows where it stands: the re-read would move
+  // on from one it hides (deleted, filtered out, outside the range).
+  if (Filtered() || t.FilterOn() || t.ResyncIndex() || (!t.UseDeletedRec() && image[0] != ' ')) return;
+  FFreshRecord = image;
+  FFreshRecNo = t.RecNumber();
 }
 
 void TXBaseDataSet::InternalGotoBookmark(const uint8_t* Bookmark) {
@@ -437,7 +457,7 @@ int TXBaseDataSet::Translate(const char* Src, char* Dest, bool ToOem) {
 void TXBaseDataSet::InternalInitRecord(TRecordBuffer Buffer) {
   XBO_dBHandler& t = *FDBFHandle;
   {
-    TablePointer at(t, Buffer);
+    TxbRecordPointer at(t, Buffer);
     t.xbBlank();
   }
   if (State() != dsEdit) SetOldRecord(Buffer);
@@ -457,7 +477,7 @@ void TXBaseDataSet::SetOldRecord(const uint8_t* image) {
 
 void TXBaseDataSet::InternalEdit() {
   XBO_dBHandler& t = *FDBFHandle;
-  TablePointer at(t, ActiveBuffer());
+  TxbRecordPointer at(t, ActiveBuffer());
   t.xbGetRec(BufferRecNo(ActiveBuffer()));
   if (!t.xbRLock()) DataSetError(xbmRecordLocked);
   SetOldRecord(t.OrigRec());
@@ -472,7 +492,7 @@ void TXBaseDataSet::InternalCancel() {
 void TXBaseDataSet::InternalPost() {
   XBO_dBHandler& t = *FDBFHandle;
   {
-    TablePointer at(t, ActiveBuffer());
+    TxbRecordPointer at(t, ActiveBuffer());
     if (State() == dsEdit)
       t.xbPutRec(BufferRecNo(ActiveBuffer()));
     else
@@ -481,12 +501,13 @@ void TXBaseDataSet::InternalPost() {
   if (FDoingEdit) t.xbLockOff();
   FDoingEdit = false;
   FAfterEOF = FBeforeBOF = false;
+  KeepFresh(ActiveBuffer());
 }
 
 void TXBaseDataSet::InternalAddRecord(TRecordBuffer Buffer, bool) {
   XBO_dBHandler& t = *FDBFHandle;
   {
-    TablePointer at(t, Buffer);
+    TxbRecordPointer at(t, Buffer);
     t.xbAppend();
   }
   FDoingEdit = false;
@@ -495,7 +516,7 @@ void TXBaseDataSet::InternalAddRecord(TRecordBuffer Buffer, bool) {
 
 void TXBaseDataSet::FlagActiveRecord(bool deleted) {
   XBO_dBHandler& t = *FDBFHandle;
-  TablePointer at(t, ActiveBuffer());
+  TxbRecordPointer at(t, ActiveBuffer());
   // The flag is written at the table's current record: make it the
   // active one.
   const int rec = BufferRecNo(ActiveBuffer());
@@ -547,9 +568,10 @@ void TXBaseDataSet::Recall() {
 void TXBaseDataSet::InternalRefresh() {
   XBO_dBHandler& t = *FDBFHandle;
   if (ActiveBuffer() && !IsEmpty() && GetBookmarkFlag(ActiveBuffer()) == bfCurrent) {
-    TablePointer at(t, ActiveBuffer());
+    TxbRecordPointer at(t, ActiveBuffer());
     t.xbGetRec(BufferRecNo(ActiveBuffer()));
   }
+  if (t.FilterOn()) t.xbRefreshFilter();
 }
 
 // --- Records -----------------------------------------------------------------------------------
@@ -579,7 +601,7 @@ bool TXBaseDataSet::RLock() {
   const int rec = GetRecNo();
   if (rec < 1) return false;
   // The table locks its current record: make it the dataset's for the call.
-  TablePointer at(t, ActiveBuffer());
+  TxbRecordPointer at(t, ActiveBuffer());
   const int was = t.RecNumber();
   t.xbGetRec(rec);
   const bool had = t.xbRLock();

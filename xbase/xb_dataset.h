@@ -42,6 +42,7 @@
 #include "dataaccess/DataSource.h"
 #include "dataaccess/IndexDefs.h"
 #include "platform/CodePage.h"
+#include "platform/Format.h"
 #include "xbase/xb_build.h"
 #include "xbase/xb_dbsy.h"
 #include "xbase/xb_dsobj.h"
@@ -209,6 +210,52 @@ class TXBaseDataSet : public TXBaseDataSetBase {
   static bool CreateDBF(const std::string& fname, const AnsiString& apassword, char ftype,
                         const dbInsertFieldProc& fproc);
 
+  // --- Ranges and seeks ------------------------------------------------------------------
+  // Limits the active tag to keys from RLo to RHi, both counted ("" on a
+  // side: open); goes to the first record when a tag is active.
+  void SetRange(const AnsiString& RLo, const AnsiString& RHi);
+  void SetRangeEx(const AnsiString& RLo, const AnsiString& RHi, bool LoIn, bool HiIn, bool Partial);
+  // Seeks the key built from `values` (one per field of the active tag's
+  // key, in the key's order) as the key expression builds it. Without an
+  // active tag: "No index is assigned for Find operation". False, on the
+  // record it was on, when there is no such key (and at once for an empty
+  // table). FindNearest stands on the next greater key instead.
+  bool FindKey(const std::vector<dataaccess::TVariant>& values);
+  void FindNearest(const std::vector<dataaccess::TVariant>& values);
+  // Seeks key text `ss` (IsExact: whole keys; IsNear: the next greater key
+  // when missing). A failed seek goes to the last record.
+  bool Find(const AnsiString& ss, bool IsExact, bool IsNear);
+  // The same on the table alone, the dataset's buffers untouched.
+  bool FindThisRecord(const AnsiString& ss, bool IsExact, bool IsNear);
+  // The set-key state: field values written into a key buffer, then sought.
+  void SetKey();
+  void EditKey();
+  bool GotoKey();
+  void GotoNearest();
+  // Locate from record RecNum on (0: the top; -1: the current record).
+  bool LocateNext(const AnsiString& KeyFields, const std::vector<dataaccess::TVariant>& KeyValues,
+                  dataaccess::TLocateOptions Options, int RecNum);
+  // The table's text search over the records after `fromrec` (0: from the
+  // top) to `toRec` (0: the end), field FNum or every field (0), by the
+  // table's SearchMode; on a match the dataset moves there and FNum and
+  // fromrec name field and record. The match's position in the field, 0
+  // when none (the dataset stays).
+  uint16_t SearchDBF(const AnsiString& s, uint16_t& FNum, int& fromrec, int toRec);
+  // The record holding key `ky` in tag `st`; 0 none, -1 no such tag or
+  // closed.
+  int HuntDuplicate(const AnsiString& st, const AnsiString& ky);
+
+  // --- Master/detail ---------------------------------------------------------------------
+  // The detail shows the records whose active key equals the key built
+  // from the master's MasterFields (";"-separated) values.
+  dataaccess::TDataSource* MasterSource() const { return FMasterLink.DataSource(); }
+  void SetMasterSource(dataaccess::TDataSource* v);
+  const AnsiString& MasterFields() const { return FMasterLink.FieldNames(); }
+  void SetMasterFields(const AnsiString& v);
+  // Whole keys instead of keys that begin with the master's.
+  bool ExactDetail() const { return FExactDetail; }
+  void SetExactDetail(bool v) { FExactDetail = v; }
+
   // --- xBase field methods ------------------------------------------------------------
   // Each works on the record buffer of the current state (GetActiveRecBuf)
   // through the table's field access, the "N" forms by field number, the
@@ -252,6 +299,14 @@ class TXBaseDataSet : public TXBaseDataSetBase {
   void SetRecNo(int Value) override;
   bool BookmarkValid(const dataaccess::TBookmark& Bookmark) override;
   int CompareBookmarks(const dataaccess::TBookmark& B1, const dataaccess::TBookmark& B2) override;
+  bool Locate(const AnsiString& KeyFields, const std::vector<dataaccess::TVariant>& KeyValues,
+              dataaccess::TLocateOptions Options) override;
+  std::vector<dataaccess::TVariant> Lookup(const AnsiString& KeyFields,
+                                           const std::vector<dataaccess::TVariant>& KeyValues,
+                                           const AnsiString& ResultFields) override;
+  void SetFilterText(const AnsiString& v) override;
+  void SetFiltered(bool v) override;
+  void SetFilterOptions(dataaccess::TFilterOptions v) override;
   bool GetIsIndexField(const dataaccess::TField& Field) override;
   void UpdateIndexDefs() override;
   bool IsSequenced() override;
@@ -292,6 +347,7 @@ class TXBaseDataSet : public TXBaseDataSetBase {
   void InternalDelete() override;
   void ClearCalcFields(dataaccess::TRecordBuffer Buffer) override;
   bool GetCanModify() override { return !FReadOnly; }
+  dataaccess::TDataSource* GetDataSource() override { return FMasterLink.DataSource(); }
   int GetRecordCount() override;
   int GetRecNo() override;
   void DoAfterInsert() override;
@@ -311,23 +367,11 @@ class TXBaseDataSet : public TXBaseDataSetBase {
   void DoOnStatus(int stat1, int stat2, int stat3) override;
 
  private:
-  // Points the table's record pointer at a buffer for one operation, and
-  // back at what it pointed to before.
-  class TablePointer {
-   public:
-    TablePointer(XBO_dBHandler& table, uint8_t* buffer) : table_(table), old_(table.CurRecord()) {
-      table.SetCurRecord(buffer);
-    }
-    ~TablePointer() { table_.SetCurRecord(old_); }
-    TablePointer(const TablePointer&) = delete;
-    TablePointer& operator=(const TablePointer&) = delete;
-
-   private:
-    XBO_dBHandler& table_;
-    uint8_t* old_;
-  };
-
   class ActivityGuard;
+
+  // Raises the dataset's own conditions: EDatabaseError with the engine's
+  // message text.
+  [[noreturn]] static void DataSetError(int number, std::initializer_list<platform::TFormatArg> args = {});
 
   // The open table after the active check.
   XBO_dBHandler& Table();
@@ -340,6 +384,20 @@ class TXBaseDataSet : public TXBaseDataSetBase {
   // at open a name given twice passes.
   void OpenIndexFiles(bool opening);
   void SyncIndexName();
+  // Text to the table's code page (TranslateASCII), at most 255 bytes.
+  AnsiString ToOem(const AnsiString& s);
+  bool SeekValues(const std::vector<dataaccess::TVariant>& values, bool nearest);
+  // Seeks `key`; found (or nearest): the framework re-reads there; else
+  // the dataset stays on its record.
+  bool SeekKey(const AnsiString& key, bool nearest);
+  bool GotoKeyBuffer(bool nearest);
+  // The detail key of the master's current record ("" while it inserts).
+  AnsiString MasterKey();
+  void MasterChanged();
+  // Sets the table's range for the master's record (at open and after a
+  // change of tag).
+  void ApplyMasterRange();
+  void ApplyFilter();
 
   // Runs `op(table)` with the table pointed at the buffer of the current
   // state (raising when the state has none).
@@ -360,6 +418,10 @@ class TXBaseDataSet : public TXBaseDataSetBase {
   // Writes the active record's deletion flag, with deleted records shown
   // for the write.
   void FlagActiveRecord(bool deleted);
+  // The framework re-reads the current record after a post or a seek:
+  // `image` already holds the table's current record, so that read copies
+  // it instead of reading the file again (when the table shows it).
+  void KeepFresh(const uint8_t* image);
   // Keeps a record image for the old-value state.
   void SetOldRecord(const uint8_t* image);
   bool StateAllowsWrite() const;
@@ -398,6 +460,7 @@ class TXBaseDataSet : public TXBaseDataSetBase {
   std::vector<uint8_t> FKeyBuffer;  // empty: no key buffer
   TxbIntFields FLargeIntegerAs = asInteger;
   bool FExactDetail = false;
+  dataaccess::TMasterDataLink FMasterLink;
   // The active tag's key expression, compiled for FindKey and the
   // master/detail key; rebuilt when the tag changes.
   std::unique_ptr<TxbExpHandler> FKeyExpr;
@@ -407,6 +470,9 @@ class TXBaseDataSet : public TXBaseDataSetBase {
   bool FOpenedReadWrite = false;
   // The stored record while editing, for the old-value state.
   std::vector<uint8_t> FOldRecord;
+  // Set by KeepFresh for the next read of the current record only.
+  const uint8_t* FFreshRecord = nullptr;
+  int FFreshRecNo = 0;
   // Reused by string reads.
   AnsiString FText;
 };

@@ -40,7 +40,7 @@ bool TXBaseDataSet::GetFieldData(const TField& Field, void* Buffer) {
     return p[0] != 0;
   }
   XBO_dBHandler& t = *FDBFHandle;
-  TablePointer at(t, rec);
+  TxbRecordPointer at(t, rec);
   const int n = Field.FieldNo();
   switch (Field.DataType()) {
     case ftString: {
@@ -150,7 +150,7 @@ void TXBaseDataSet::SetFieldData(TField& Field, const void* Buffer) {
       DatabaseErrorFmt(SFieldReadOnly, {Field.DisplayName()});
     Field.Validate(Buffer);
     XBO_dBHandler& t = *FDBFHandle;
-    TablePointer at(t, rec);
+    TxbRecordPointer at(t, rec);
     const int n = Field.FieldNo();
     switch (Field.DataType()) {
       case ftString: t.xbStringPutN(n, Buffer ? static_cast<const char*>(Buffer) : ""); break;
@@ -213,12 +213,12 @@ auto TXBaseDataSet::OnStateRecord(F op) {
   CheckActive();
   TRecordBuffer rec = GetActiveRecBuf();
   if (!rec) DatabaseError(SDataSetEmpty);
-  TablePointer at(*FDBFHandle, rec);
+  TxbRecordPointer at(*FDBFHandle, rec);
   return op(*FDBFHandle);
 }
 
 void TXBaseDataSet::CheckEditState() {
-  if (!IsEditState(State())) DatabaseError(XBMessage(xbmNotEditing));
+  if (!IsEditState(State())) DataSetError(xbmNotEditing);
 }
 
 AnsiString TXBaseDataSet::FieldGet(const AnsiString& name) {

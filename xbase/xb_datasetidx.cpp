@@ -17,10 +17,6 @@ using namespace dataaccess;
 
 namespace {
 
-[[noreturn]] void DataSetError(int number, std::initializer_list<platform::TFormatArg> args = {}) {
-  DatabaseError(XBMessage(number, args));
-}
-
 AnsiString Trimmed(const AnsiString& s) {
   const size_t b = s.find_first_not_of(' ');
   if (b == AnsiString::npos) return {};
@@ -175,6 +171,7 @@ void TXBaseDataSet::SetIndexName(const AnsiString& v) {
   // Read the record again through the new order; it stays current when
   // the order holds it.
   if (rec > 0) t.xbGetRec(rec);
+  ApplyMasterRange();
   if (rec <= 0 || t.ResyncIndex() || t.File_EOF() || t.File_TOF()) {
     First();
     return;
@@ -305,7 +302,7 @@ AnsiString TXBaseDataSet::IndexTagName(int n) {
 AnsiString TXBaseDataSet::IndexKeyValue(int n) {
   if (!FDBFHandle || !TagN(n)) return {};
   TRecordBuffer rec = GetActiveRecBuf();
-  TablePointer at(*FDBFHandle, rec ? rec : FDBFHandle->CurRecord());
+  TxbRecordPointer at(*FDBFHandle, rec ? rec : FDBFHandle->CurRecord());
   TxbVariant v;
   if (!FDBFHandle->xbIndexKeyValue(n, v)) return {};
   return v.GetString();
