@@ -18,15 +18,6 @@ namespace {
 
 std::string Bytes(const std::string& path) { return platform::ReadFileBytes(path); }
 
-std::string Descriptor(const std::string& name, char type, int len, int dec) {
-  std::string d(32, '\0');
-  d.replace(0, name.size(), name);
-  d[11] = type;
-  d[16] = static_cast<char>(len);
-  d[17] = static_cast<char>(dec);
-  return d;
-}
-
 }  // namespace
 
 TEST(Build, BookTableIsByteForByteTheCataloguesHeader) {

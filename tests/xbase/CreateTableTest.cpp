@@ -17,15 +17,6 @@ using namespace xbase;
 
 namespace {
 
-std::string Descriptor(const std::string& name, char type, int len, int dec) {
-  std::string d(32, '\0');
-  d.replace(0, name.size(), name);
-  d[11] = type;
-  d[16] = static_cast<char>(len);
-  d[17] = static_cast<char>(dec);
-  return d;
-}
-
 // The file without its date of last update (bytes 1-3).
 std::string Undated(const std::string& path) {
   std::string f = platform::ReadFileBytes(path);

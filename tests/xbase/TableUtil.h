@@ -50,6 +50,17 @@ inline std::string FromHex(const std::string& h) {
   return s;
 }
 
+// A 32-byte field descriptor as a table header holds it (offset and field
+// number zero, as on disk).
+inline std::string Descriptor(const std::string& name, char type, int len, int dec) {
+  std::string d(32, '\0');
+  d.replace(0, name.size(), name);
+  d[11] = type;
+  d[16] = static_cast<char>(len);
+  d[17] = static_cast<char>(dec);
+  return d;
+}
+
 // Puts `text` into field `index` (0-based) of the table's current record:
 // left-aligned for C, D, L, right-aligned otherwise, blank-padded.
 inline void PutField(xbase::XBO_dBaseDBF& t, int index, const std::string& text) {
