@@ -1,6 +1,6 @@
-// The dataset's table object and blob stream, through a small dataset over
-// the handler: memos read and written through the stream (and read by the
-// peers), its bounds, its states, OnFilterRecord and OnStatus.
+// The dataset's table object and blob stream: memos read and written
+// through the stream (and read by the peers), its bounds, its states,
+// OnFilterRecord and OnStatus.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -8,16 +8,16 @@
 #include <vector>
 
 #include "dataaccess/DBError.h"
+#include "platform/Files.h"
 #include "tests/platform/TempDir.h"
 #include "tests/xbase/ErrorOf.h"
-#include "tests/xbase/HandlerDataSet.h"
 #include "tests/xbase/TableUtil.h"
 #include "xbase/xb_build.h"
+#include "xbase/xb_dataset.h"
 #include "xbase/xb_dsobj.h"
 
 using namespace xbase;
 using dataaccess::EDatabaseError;
-using xbtest::THandlerDataSet;
 
 namespace {
 
@@ -41,20 +41,31 @@ std::string NotesTable(const TempDir& dir, char kind, const std::vector<std::str
   return b->FileName();
 }
 
+// A dataset over `table`, opened; text converted between the table's OEM
+// code page and ANSI with `translate`.
+class TNotes : public TXBaseDataSet {
+ public:
+  explicit TNotes(const std::string& table, bool translate = false) {
+    SetDatabaseName(platform::ExtractFilePath(table));
+    SetTableName(platform::ExtractFileName(table));
+    SetTranslateASCII(translate);
+  }
+};
+
 std::string ReadAll(dataaccess::TBlobStream& s) {
   std::string text(4096, '\0');
   text.resize(static_cast<size_t>(s.Read(text.data(), 4096)));
   return text;
 }
 
-std::string Note(THandlerDataSet& ds) {
+std::string Note(TNotes& ds) {
   auto s = ds.CreateBlobStream(ds.FieldByName("NOTE"), dataaccess::bmRead);
   return ReadAll(*s);
 }
 
 TEST(BlobStream, ReadsWritesAndStoresOnlyWhatChanged) {
   TempDir dir;
-  THandlerDataSet ds(NotesTable(dir, '3', {"0123456789", "second"}));
+  TNotes ds(NotesTable(dir, '3', {"0123456789", "second"}));
   ds.Open();
   dataaccess::TField& note = ds.FieldByName("NOTE");
   EXPECT_EQ(Note(ds), "0123456789");  // 4,096 asked, 10 given
@@ -88,7 +99,7 @@ TEST(BlobStream, ReadsWritesAndStoresOnlyWhatChanged) {
 
 TEST(BlobStream, PositionsStayInBoundsAndAGapReadsAsZeros) {
   TempDir dir;
-  THandlerDataSet ds(NotesTable(dir, 'F', {"0123456789"}));
+  TNotes ds(NotesTable(dir, 'F', {"0123456789"}));
   ds.Open();
   ds.Edit();
   auto s = ds.CreateBlobStream(ds.FieldByName("NOTE"), dataaccess::bmReadWrite);
@@ -111,7 +122,7 @@ TEST(BlobStream, PositionsStayInBoundsAndAGapReadsAsZeros) {
 
 TEST(BlobStream, WritingNeedsAnEditAndAWritableField) {
   TempDir dir;
-  THandlerDataSet ds(NotesTable(dir, '3', {"text"}));
+  TNotes ds(NotesTable(dir, '3', {"text"}));
   ds.Open();
   dataaccess::TField& note = ds.FieldByName("NOTE");
   const std::string notEditing = "Dataset not in edit or insert mode";
@@ -133,8 +144,7 @@ TEST(BlobStream, WritingNeedsAnEditAndAWritableField) {
 
 TEST(BlobStream, TextMemosAreStoredInTheOemCodePage) {
   TempDir dir;
-  THandlerDataSet ds(NotesTable(dir, '3', {""}));
-  ds.translate = true;
+  TNotes ds(NotesTable(dir, '3', {""}), true);
   ds.Open();
   const std::string text = platform::Utf8ToAnsi("Жизнь и судьба");
   ds.Edit();
@@ -149,7 +159,7 @@ TEST(BlobStream, PeersReadMemosWrittenThroughTheStream) {
   TempDir dir;
   const std::string memo = platform::Utf8ToAnsi("Первая\r\n") + std::string(700, 'x');
   for (char kind : {'3', '4', 'F'}) {
-    THandlerDataSet ds(NotesTable(dir, kind, {"old", "keep"}));
+    TNotes ds(NotesTable(dir, kind, {"old", "keep"}));
     ds.Open();
     ds.Edit();
     ds.CreateBlobStream(ds.FieldByName("NOTE"), dataaccess::bmWrite)->WriteBuffer(memo.data(), 708);
@@ -174,7 +184,7 @@ TEST(BlobStream, PeersReadMemosWrittenThroughTheStream) {
 
 TEST(DataSetTable, OnFilterRecordAndOnStatusReachTheDataSet) {
   TempDir dir;
-  THandlerDataSet ds(NotesTable(dir, '3', {"a", "b", "c", "d"}));
+  TNotes ds(NotesTable(dir, '3', {"a", "b", "c", "d"}));
   ds.OnFilterRecord = [](dataaccess::TDataSet& d, bool& accept) {
     EXPECT_EQ(d.State(), dataaccess::dsFilter);
     accept = d.FieldByName("NAME").AsString() != "n2" && d.FieldByName("NAME").AsString() != "n4";
@@ -190,11 +200,6 @@ TEST(DataSetTable, OnFilterRecordAndOnStatusReachTheDataSet) {
   EXPECT_EQ(names(), (std::vector<std::string>{"n1", "n2", "n3", "n4"}));  // not filtered
   ds.SetFiltered(true);
   EXPECT_EQ(names(), (std::vector<std::string>{"n1", "n3"}));
-  ds.renaming = true;  // a rename's moves are not the user's
-  EXPECT_EQ(names(), (std::vector<std::string>{"n1", "n2", "n3", "n4"}));
-  ds.DBFHandle()->xbStatusUpdate(1, 2, 3);
-  EXPECT_TRUE(status.empty());
-  ds.renaming = false;
   ds.DBFHandle()->xbStatusUpdate(1, 2, 3);
   EXPECT_EQ(status, (std::vector<int>{1, 2, 3}));
 }
