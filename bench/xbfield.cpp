@@ -8,7 +8,6 @@
 // second and the engine/dbfread ratio.
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <new>
 #include <string>
 #include <vector>
@@ -50,19 +49,7 @@ double PeerSeconds(const std::string& dir, const std::string& path) {
 int main() {
   const std::string dir = platform::CreateTempFolder(platform::SystemTempDir(), "xbfield");
   const std::string path = dir + "/bo.dbf";
-  {
-    xbase::XBO_DBFBuild b(path);
-    AddBookFields(b);
-  }
-  {
-    std::vector<std::string> records;
-    for (int i = 0; i < kDistinct; ++i) records.push_back(BookRecord(i));
-    xbase::XBO_dBaseDBF t(path, "", true, false);
-    for (int i = 0; i < kRecords; ++i) {
-      std::memcpy(t.CurRecord(), records[i % kDistinct].data(), 441);
-      t.xbAppend();
-    }
-  }
+  WriteBookTable(path, kRecords, kDistinct);
 
   long long sink = 0;
   const double text = bench::BestSeconds(3, [&] {

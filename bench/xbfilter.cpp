@@ -8,7 +8,6 @@
 // roads through the same unit: one-key ranges on the index on AU, and key
 // lookups (xbBuildKey, xbFind) on an author index on upper(NA).
 #include <cstdio>
-#include <cstring>
 #include <string>
 #include <vector>
 
@@ -57,19 +56,7 @@ long CountShown(xbase::XBO_dBHandler& t) {
 int main() {
   const std::string dir = platform::CreateTempFolder(platform::SystemTempDir(), "xbfilter");
   const std::string path = dir + "/bo.dbf";
-  {
-    xbase::XBO_DBFBuild b(path);
-    AddBookFields(b);
-  }
-  {
-    std::vector<std::string> records;
-    for (int i = 0; i < kDistinct; ++i) records.push_back(BookRecord(i));
-    xbase::XBO_dBaseDBF t(path, "", true, false);
-    for (int i = 0; i < kRecords; ++i) {
-      std::memcpy(t.CurRecord(), records[i % kDistinct].data(), 441);
-      t.xbAppend();
-    }
-  }
+  WriteBookTable(path, kRecords, kDistinct);
 
   xbase::XBO_dBHandler t(path, "", false, false);
   t.xbSetFilterActive(true);

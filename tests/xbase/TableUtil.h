@@ -111,6 +111,22 @@ inline std::string BookRecord(int n) {
   return r;
 }
 
+// A new book table at `path` of `records` records, `distinct` different
+// ones repeated (book n is BookRecord(n % distinct)).
+inline void WriteBookTable(const std::string& path, int records, int distinct) {
+  {
+    xbase::XBO_DBFBuild b(path);
+    AddBookFields(b);
+  }
+  std::vector<std::string> images;
+  for (int i = 0; i < distinct; ++i) images.push_back(BookRecord(i));
+  xbase::XBO_dBaseDBF t(path, "", true, false);
+  for (int i = 0; i < records; ++i) {
+    std::memcpy(t.CurRecord(), images[static_cast<size_t>(i % distinct)].data(), 441);
+    t.xbAppend();
+  }
+}
+
 // Appends book records first..last to the table through xbAppend.
 inline void AppendBooks(xbase::XBO_dBaseDBF& t, int first, int last) {
   for (int i = first; i <= last; ++i) {
