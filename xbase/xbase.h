@@ -57,7 +57,9 @@
 //
 // The table handler:
 //   xb_dbsy.h     XBO_dBHandler: a table with its index files, active
-//                 order, record cache and filter
+//                 order, record cache and filter, and its maintenance
+//                 (copy, sort, pack, zap, password)
+//   xb_dbsort.h   XBobjSortDB: the table sort's key sorter
 //
 // The dataset component and table creation:
 //   xb_dataset.h  TXBaseDataSet: one table behind the data-access
@@ -78,6 +80,7 @@
 #include "xbase/xb_dataset.h"
 #include "xbase/xb_date.h"
 #include "xbase/xb_dbf.h"
+#include "xbase/xb_dbsort.h"
 #include "xbase/xb_dbsy.h"
 #include "xbase/xb_dsobj.h"
 #include "xbase/xb_disk.h"
