@@ -397,6 +397,11 @@ bool GetFileInfo(const std::string& path, TFileInfo& info) {
   return true;
 }
 
+bool IsSameFile(const std::string& a, const std::string& b) {
+  TFileInfo ia, ib;
+  return GetFileInfo(a, ia) && GetFileInfo(b, ib) && ia.id == ib.id;
+}
+
 std::vector<TFileInfo> ListFolder(const std::string& dir) {
   std::vector<TFileInfo> out;
   const std::string base = IncludeTrailingPathDelimiter(dir);

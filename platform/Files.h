@@ -169,6 +169,9 @@ struct TFileInfo {
 // What is at `path`, as a folder listing would give it; false when nothing
 // is there, not even a dangling link.
 bool GetFileInfo(const std::string& path, TFileInfo& info);
+// Both paths lead to one existing file (the same device and inode), by
+// whatever names and links.
+bool IsSameFile(const std::string& a, const std::string& b);
 // The entries of a folder, without "." and "..", sorted by name. A folder
 // that cannot be read lists as empty.
 std::vector<TFileInfo> ListFolder(const std::string& dir);

@@ -354,6 +354,43 @@ class TXBaseDataSet : public TXBaseDataSetBase {
   // Recall's work on the positioned cursor.
   virtual void InternalRecall();
 
+  // --- Table maintenance (xb_datasetmaint.cpp) ------------------------------------
+ public:
+  // New tables are written whole beside their final names (a name without
+  // a folder: beside this table) and replace what stood there only when
+  // complete; progress goes to OnStatus (XBO_dBHandler's codes).
+
+  // The records shown (the active order, the filter, deleted records as
+  // UseDeleted says) with their deletion flags and memos into the new table
+  // `filname`, scrambled under `apassword` ("" plain). The dataset is busy
+  // copying meanwhile and stays on its record.
+  void CopyTo(const std::string& filname, const AnsiString& apassword);
+  // The empty table `filname` with this table's fields and a memo file
+  // when it has memos, under `apassword`.
+  void CopyStructure(const std::string& filname, const AnsiString& apassword);
+  // Appends the current record with its memos to the table of `area`; a
+  // table with shorter records, or without memos where this one has them,
+  // raises 65140.
+  void CopyRecordTo(TXBaseDataSet& area);
+  // The records shown, ordered by the key expression `formla` (upwards for
+  // SortUp, Ascending and AscendingGeneral), into the new table `filname`,
+  // as CopyTo writes them.
+  void SortTo(const std::string& filname, const AnsiString& apassword, const AnsiString& formla,
+              XBsetSortStatus sortseq);
+  // Removes the deleted records: the table and its memo file are written
+  // anew without them, the indexes rebuilt. Needs the table exclusive
+  // (65173). The filter and IndexName stay; the first record afterwards.
+  void Pack();
+  // Empties the table and its memo file (needs the table exclusive); the
+  // indexes are rebuilt empty.
+  void Zap();
+  // While closed: renames the table, its memo file and the files of
+  // IndexFiles named after it to `NewTableName` (".DBF" added when it has
+  // no extension; beside the table when it names no folder); DatabaseName,
+  // TableName and IndexFiles follow. Every new name is checked free before
+  // anything is renamed (65170 naming the file that could not follow).
+  void RenameTable(const std::string& NewTableName);
+
   // --- For the dataset's own table object and blob streams --------------------------
  public:
   // The record buffer fields read and write in the current state:
@@ -367,7 +404,24 @@ class TXBaseDataSet : public TXBaseDataSetBase {
   void DoOnStatus(int stat1, int stat2, int stat3) override;
 
  private:
-  class ActivityGuard;
+  // Sets the dataset's activity and disables its controls for one long
+  // operation; both are restored on every exit.
+  class ActivityGuard {
+   public:
+    ActivityGuard(TXBaseDataSet& ds, TxbDBFActivity activity) : ds_(ds) {
+      ds.FActivity = activity;
+      ds.DisableControls();
+    }
+    ~ActivityGuard() {
+      ds_.FActivity = aNormal;
+      ds_.EnableControls();
+    }
+    ActivityGuard(const ActivityGuard&) = delete;
+    ActivityGuard& operator=(const ActivityGuard&) = delete;
+
+   private:
+    TXBaseDataSet& ds_;
+  };
 
   // Raises the dataset's own conditions: EDatabaseError with the engine's
   // message text.
@@ -398,6 +452,9 @@ class TXBaseDataSet : public TXBaseDataSetBase {
   // change of tag).
   void ApplyMasterRange();
   void ApplyFilter();
+  // A table name of the maintenance operations: beside this table when it
+  // names no folder.
+  std::string BesideTable(const std::string& name) const;
 
   // Runs `op(table)` with the table pointed at the buffer of the current
   // state (raising when the state has none).

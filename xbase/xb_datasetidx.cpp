@@ -36,25 +36,6 @@ AnsiString KeyFieldsText(const AnsiString& expr) {
 
 }  // namespace
 
-// Sets the dataset's activity and disables its controls for one long
-// operation; both are restored on every exit.
-class TXBaseDataSet::ActivityGuard {
- public:
-  ActivityGuard(TXBaseDataSet& ds, TxbDBFActivity activity) : ds_(ds) {
-    ds.FActivity = activity;
-    ds.DisableControls();
-  }
-  ~ActivityGuard() {
-    ds_.FActivity = aNormal;
-    ds_.EnableControls();
-  }
-  ActivityGuard(const ActivityGuard&) = delete;
-  ActivityGuard& operator=(const ActivityGuard&) = delete;
-
- private:
-  TXBaseDataSet& ds_;
-};
-
 XBO_dBHandler& TXBaseDataSet::Table() {
   CheckActive();
   return *FDBFHandle;

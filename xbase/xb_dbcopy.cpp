@@ -46,13 +46,6 @@ std::string_view TrimBlanks(std::string_view s) {
   return s;
 }
 
-// Both paths name existing entries that are one file.
-bool SameFile(const std::string& a, const std::string& b) {
-  platform::TFileInfo ia, ib;
-  return !a.empty() && !b.empty() && platform::GetFileInfo(a, ia) && platform::GetFileInfo(b, ib) &&
-         ia.id == ib.id;
-}
-
 // An existing file in another letter case is the one a new table replaces:
 // two case variants of one table must never come to exist.
 std::string ExistingOrGiven(const std::string& path) {
@@ -162,7 +155,7 @@ XBO_dBHandler::TMaintNames XBO_dBHandler::MaintTargetNames(const std::string& fi
   // Writing over the source would destroy what is being read.
   const TMaintNames own = OwnNames();
   for (const std::string* target : {&names.table, &names.memo})
-    if (SameFile(*target, own.table) || SameFile(*target, own.memo))
+    if (platform::IsSameFile(*target, own.table) || platform::IsSameFile(*target, own.memo))
       XBRaise(xbmFullAccessRequired, {operation, *target});
   return names;
 }
@@ -236,7 +229,7 @@ void XBO_dBHandler::xbCopyRecord(XBO_dBHandler& filobj) {
   if (filobj.RecLen() < RecLen() || (memos && !filobj.WithMemo()))
     XBRaise(xbmInvalidTableHeader, {filobj.FileName()});
   uint8_t* to = filobj.CurRecord();
-  std::memcpy(to, CurRecord(), static_cast<size_t>(RecLen()));
+  std::memmove(to, CurRecord(), static_cast<size_t>(RecLen()));  // (a table may copy onto itself)
   std::memset(to + RecLen(), ' ', static_cast<size_t>(filobj.RecLen() - RecLen()));
   if (memos) xbCopyMemoRecord(filobj);
   // An append makes the record live; a copy keeps what it was.
