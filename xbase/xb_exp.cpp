@@ -367,8 +367,13 @@ void TxbExpOperator::ExpParse(TxbExpValue& BufVar, TxbExpResultType& ExpResult) 
   }
 
   if (IsNumericResult(rt)) {
-    const double l = BufVar.Float(), r = FRightVal.Float();
+    double l = BufVar.Float(), r = FRightVal.Float();
     if (comparison) {
+      // A date field reads an empty date as day 0, the function library
+      // carries it as xbEmptyDate: both are the one empty date, so that
+      // BD = CTOD("") finds the records without a date.
+      if (lt == rtDate && xbIsEmptyDate(l)) l = 0;
+      if (rt == rtDate && xbIsEmptyDate(r)) r = 0;
       BufVar.PutBoolean(compared(l < r ? -1 : l > r ? 1 : l == r ? 0 : 1));  // NaN: unequal
       ExpResult = rtBoolean;
       return;

@@ -230,6 +230,8 @@ TEST_F(ExpFunctions, DatesLogicalsAndAnyType) {
       {"DESCEND(L1)", ".F."},
       {"CTOD('20000101')", "D2451545"},
       {"CTOD('01.01.2000') = DT", ".T."},
+      {"DE = CTOD('') .AND. CTOD('19990231') = DE .AND. CTOD('') = CTOD('')", ".T."},
+      {"DT = CTOD('') .OR. DE # CTOD('')", ".F."},
       {"DTOS(DT)", "\"20000101\""},
       {"DTOC(DT)", "\"01.01.2000\""},
       {"DTOC(DT, 1)", "\"20000101\""},
