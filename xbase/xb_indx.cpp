@@ -458,7 +458,12 @@ void XBobjIndexTag::InsertKey(XBobjIndexKey& page, const XBobjIndexKeyData& Key,
 
 void XBobjIndexTag::ReplaceNodeKey(XBobjIndexKey& page) {
   XBobjIndexKey* owner = page.Owner;
-  owner->Items(owner->CurKey)->AssignValue(*page.Items(page.Count() - 1));
+  // The separator stands for the last key: its record number too, where
+  // nodes order equal keys by it.
+  const XBobjIndexKeyData& last = *page.Items(page.Count() - 1);
+  XBobjIndexKeyData& separator = *owner->Items(owner->CurKey);
+  separator.AssignValue(last);
+  separator.Xtra = last.Xtra;
   owner->Changed = true;
   if (owner->Owner && owner->CurKey == owner->Count() - 1) ReplaceNodeKey(*owner);
 }
@@ -1109,6 +1114,33 @@ bool XBobjIndexFile::IndexLock() {
 
 void XBobjIndexFile::IndexUnlock() {
   if (DiskFile_ && DiskFile_->FileShared()) DiskFile_->xbUnLock();
+}
+
+XBobjIndexFile::TWholeFileLock::TWholeFileLock(XBobjIndexFile& file) : file_(file) {
+  XBO_DiskFile* disk = file_.DiskFile();
+  if (!disk || !disk->FileShared()) return;
+  disk->xbWaitLock(0, 0x7FFFFFFF, true);
+  if (file_.dfLockStyle() == XBsetLokProtocol::DB4Lock) {
+    try {
+      disk->xbWaitLock(int64_t{file_.LockRegions().Max} - 1, 2, false);
+    } catch (...) {
+      disk->xbUnLock();
+      throw;
+    }
+    db4_ = true;
+  }
+  held_ = true;
+}
+
+XBobjIndexFile::TWholeFileLock::~TWholeFileLock() {
+  if (!held_) return;
+  XBO_DiskFile* disk = file_.DiskFile();
+  try {
+    if (db4_) disk->UnlockByteRange(int64_t{file_.LockRegions().Max} - 1, 2);
+    disk->xbUnLock();
+  } catch (...) {
+    // Closing the file releases what could not be released here.
+  }
 }
 
 bool XBobjIndexFile::Rename(const std::string& NewName) {

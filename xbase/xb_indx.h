@@ -101,6 +101,10 @@ class XBobjIndexOwner {
   virtual void IndexUseOrigRec(bool on) = 0;
   // Folder for the key sorter's work file ("" for the system's).
   virtual std::string IndexTempDir() const = 0;
+  // An index file carrying the table's base name is its production index:
+  // a table open read-write sets the flag in its header (when clear) and
+  // writes the header. Nothing by default.
+  virtual void IndexMarkProduction() {}
 };
 
 enum class XBsetPageType : uint8_t { Unknown, Root, Node, Leaf, RootLeaf };
@@ -571,6 +575,22 @@ class XBobjIndexFile {
   void DiscardCache();
   // IndexFileOpen made the file (rather than opening one).
   bool FileCreated() const { return FileCreated_; }
+  // Holds a shared file locked whole while it is emptied and rebuilt (the
+  // index lock's bytes would not let it be truncated); under DB4Lock those
+  // bytes lie above the whole-file range and are taken as well, so that no
+  // program that locks them alone slips in. Nothing for an exclusive file.
+  class TWholeFileLock {
+   public:
+    explicit TWholeFileLock(XBobjIndexFile& file);
+    ~TWholeFileLock();
+    TWholeFileLock(const TWholeFileLock&) = delete;
+    TWholeFileLock& operator=(const TWholeFileLock&) = delete;
+
+   private:
+    XBobjIndexFile& file_;
+    bool held_ = false;
+    bool db4_ = false;
+  };
   [[noreturn]] void RaiseCorrupted() const;
   // Closes the tags and writes what is owed, swallowing errors: the first
   // thing a format's destructor does, while its page operations still

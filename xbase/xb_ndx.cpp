@@ -477,46 +477,6 @@ void XBobjNDXFile::ResetAvailPage() {
   NextAvail_ = static_cast<int>(std::max<int64_t>(FileSize() / kBlock, HighWater_));
 }
 
-// A shared file is locked whole while it is emptied and rebuilt: the index
-// lock's bytes would not let it be truncated. Under DB4Lock those bytes lie
-// above the whole-file range and are taken as well, so that no program
-// that locks them alone slips in.
-class XBobjNDXFile::TWholeFileLock {
- public:
-  explicit TWholeFileLock(XBobjNDXFile& file) : file_(file) {
-    XBO_DiskFile* disk = file_.DiskFile();
-    if (!disk->FileShared()) return;
-    disk->xbWaitLock(0, 0x7FFFFFFF, true);
-    if (file_.dfLockStyle() == XBsetLokProtocol::DB4Lock) {
-      try {
-        disk->xbWaitLock(int64_t{file_.LockRegions().Max} - 1, 2, false);
-      } catch (...) {
-        disk->xbUnLock();
-        throw;
-      }
-      db4_ = true;
-    }
-    held_ = true;
-  }
-  ~TWholeFileLock() {
-    if (!held_) return;
-    XBO_DiskFile* disk = file_.DiskFile();
-    try {
-      if (db4_) disk->UnlockByteRange(int64_t{file_.LockRegions().Max} - 1, 2);
-      disk->xbUnLock();
-    } catch (...) {
-      // Closing the file releases what could not be released here.
-    }
-  }
-  TWholeFileLock(const TWholeFileLock&) = delete;
-  TWholeFileLock& operator=(const TWholeFileLock&) = delete;
-
- private:
-  XBobjNDXFile& file_;
-  bool held_ = false;
-  bool db4_ = false;
-};
-
 void XBobjNDXFile::Zap() {
   if (!DiskFile() || !Tag()) return;
   TWholeFileLock lock(*this);

@@ -134,7 +134,6 @@ class XBobjNDXFile : public XBobjIndexFile {
 
  private:
   friend class XBobjNDXTag;
-  class TWholeFileLock;
   void ZapLocked();
   // The highest block handed out, plus 1: a cached file may hold such
   // blocks before they reach the disk.

@@ -48,11 +48,31 @@ class TIndexTable : public XBobjIndexOwner {
   bool IndexRecModified() const override { return Modified; }
   void IndexUseOrigRec(bool on) override { Show(on ? Orig : Buffer); }
   std::string IndexTempDir() const override { return TempDir; }
+  void IndexMarkProduction() override { ++ProductionMarks; }
 
   // Puts `r` in the record buffer (what expressions read).
   void Load(const Record& r) {
     Buffer = r;
     Show(r);
+  }
+
+  // The record writes a table makes, with the index file `f` kept in step.
+  void Append(XBobjIndexFile& f, const Record& r) {
+    Records.push_back(r);
+    Current = static_cast<int>(Records.size());
+    Load(r);
+    Modified = true;
+    f.TagUpdate(Current, true);
+    Modified = false;
+  }
+  void Rewrite(XBobjIndexFile& f, int rec, const Record& r) {
+    Orig = Records[static_cast<size_t>(rec - 1)];
+    Records[static_cast<size_t>(rec - 1)] = r;
+    Current = rec;
+    Load(r);
+    Modified = true;
+    f.TagUpdate(rec, false);
+    Modified = false;
   }
 
   std::string Path;
@@ -69,6 +89,7 @@ class TIndexTable : public XBobjIndexOwner {
   AnsiString PasswordIn, PasswordOut;
   std::string TempDir;
   int StatusCalls = 0;
+  int ProductionMarks = 0;
 
  private:
   void Show(const Record& r) {

@@ -28,26 +28,6 @@ using Record = TIndexTable::Record;
 
 std::string FileBytes(const std::string& path) { return platform::ReadFileBytes(path); }
 
-// The record writes a table makes, with the index files kept in step.
-void Append(TIndexTable& t, XBobjIndexFile& f, const Record& r) {
-  t.Records.push_back(r);
-  t.Current = static_cast<int>(t.Records.size());
-  t.Load(r);
-  t.Modified = true;
-  f.TagUpdate(t.Current, true);
-  t.Modified = false;
-}
-
-void Rewrite(TIndexTable& t, XBobjIndexFile& f, int rec, const Record& r) {
-  t.Orig = t.Records[static_cast<size_t>(rec - 1)];
-  t.Records[static_cast<size_t>(rec - 1)] = r;
-  t.Current = rec;
-  t.Load(r);
-  t.Modified = true;
-  f.TagUpdate(rec, false);
-  t.Modified = false;
-}
-
 std::unique_ptr<XBobjNDXFile> Build(TIndexTable& t, const std::string& name, const std::string& expr,
                                     const std::string& forExpr = "", bool unique = false) {
   auto ndx = std::make_unique<XBobjNDXFile>(&t, name, true, false, true, true);
@@ -63,22 +43,22 @@ TEST(NdxUpdate, RewritesMoveOrKeepTheirKeysAndAppendsAddThem) {
   TempDir dir;
   TIndexTable t(dir / "t.dbf");
   auto ndx = Build(t, "t", "NA");
-  for (int i = 0; i < 300; ++i) Append(t, *ndx, {Name(i)});
+  for (int i = 0; i < 300; ++i) t.Append(*ndx, {Name(i)});
   ndx->Flush();
   const std::string before = FileBytes(dir / "t.ndx");
 
   // The key did not change: not a byte of the index does.
   Record same = t.Records[99];
   same.au = 5;
-  Rewrite(t, *ndx, 100, same);
+  t.Rewrite(*ndx, 100, same);
   EXPECT_FALSE(ndx->Tag()->KeyUpdated());
   ndx->Flush();
   EXPECT_TRUE(FileBytes(dir / "t.ndx") == before);
 
   // A new key far away in the order: the entry moves there.
-  Rewrite(t, *ndx, 100, {"ZZZ"});
+  t.Rewrite(*ndx, 100, {"ZZZ"});
   EXPECT_TRUE(ndx->Tag()->KeyUpdated());
-  Rewrite(t, *ndx, 1, {"AAA"});
+  t.Rewrite(*ndx, 1, {"AAA"});
   Keys expect;
   for (size_t i = 0; i < t.Records.size(); ++i) expect.emplace_back(t.Records[i].na, static_cast<int>(i + 1));
   std::stable_sort(expect.begin(), expect.end(), [](auto& a, auto& b) { return a.first < b.first; });
@@ -98,13 +78,13 @@ TEST(NdxUpdate, AForConditionAddsAndRemovesKeys) {
   TempDir dir;
   TIndexTable t(dir / "t.dbf");
   auto ndx = Build(t, "t", "NA", "AU > 5");
-  Append(t, *ndx, {"A", 1});
-  Append(t, *ndx, {"B", 9});
-  Append(t, *ndx, {"C", 7});
+  t.Append(*ndx, {"A", 1});
+  t.Append(*ndx, {"B", 9});
+  t.Append(*ndx, {"C", 7});
   EXPECT_EQ(Walk(*ndx->Tag()), (Keys{{"B", 2}, {"C", 3}}));
-  Rewrite(t, *ndx, 1, {"A", 6});  // now meets the condition
-  Rewrite(t, *ndx, 2, {"B", 5});  // no longer
-  Rewrite(t, *ndx, 3, {"D", 8});  // meets it, with another key
+  t.Rewrite(*ndx, 1, {"A", 6});  // now meets the condition
+  t.Rewrite(*ndx, 2, {"B", 5});  // no longer
+  t.Rewrite(*ndx, 3, {"D", 8});  // meets it, with another key
   EXPECT_EQ(Walk(*ndx->Tag()), (Keys{{"A", 1}, {"D", 3}}));
   // A build applies the condition as the upkeep does.
   auto built = Build(t, "u", "NA", "AU > 5");
@@ -117,13 +97,13 @@ TEST(NdxUpdate, TheFreeBlockCounterIsReadAgainFromTheFile) {
   TIndexTable t(dir / "t.dbf");
   Build(t, "t", "AU").reset();
   XBobjNDXFile shared(&t, "t", true, true, false, false);
-  for (int i = 0; i < 25; ++i) Append(t, shared, {"", static_cast<double>(i)});
+  for (int i = 0; i < 25; ++i) t.Append(shared, {"", static_cast<double>(i)});
   EXPECT_EQ(RawNdx(dir / "t.ndx").U32(4), 2u);
   // Another program has taken blocks 2 to 9 meanwhile.
   std::string grown = FileBytes(dir / "t.ndx");
   grown.resize(10 * 512, '\0');
   platform::WriteFileBytes(dir / "t.ndx", grown);
-  Append(t, shared, {"", 25});  // splits the full root leaf
+  t.Append(shared, {"", 25});  // splits the full root leaf
   RawNdx raw(dir / "t.ndx");
   EXPECT_EQ(raw.U32(4), 12u);
   EXPECT_EQ(raw.U32(512 + 4), 10u);  // the new root's children: blocks 10 and 11
@@ -161,7 +141,7 @@ TEST(NdxBuild, ABuiltIndexWalksAsOneGrownByAddsAndZapAndReindexRemakeIt) {
   TempDir dir;
   TIndexTable t(dir / "t.dbf");
   auto grown = Build(t, "grown", "NA");
-  for (int i = 0; i < 700; ++i) Append(t, *grown, {Name(i)});
+  for (int i = 0; i < 700; ++i) t.Append(*grown, {Name(i)});
   auto built = Build(t, "built", "NA");
   EXPECT_EQ(Walk(*built->Tag()), Walk(*grown->Tag()));
   EXPECT_EQ(Walk(*built->Tag(), false), Walk(*grown->Tag(), false));
@@ -196,7 +176,7 @@ TEST(NdxBuild, KeysTheSorterCannotTakeAreRefusedBeforeTheFileIsTouched) {
   TempDir dir;
   TIndexTable t(dir / "t.dbf", 240);
   auto ndx = Build(t, "t", "NA");  // an empty table needs no sorter
-  for (int i = 0; i < 50; ++i) Append(t, *ndx, {Name(i)});
+  for (int i = 0; i < 50; ++i) t.Append(*ndx, {Name(i)});
   ndx->CloseFile();
   const std::string before = FileBytes(dir / "t.ndx");
   XBobjNDXFile again(&t, "t", true, false, false, false);
@@ -230,7 +210,7 @@ TEST(NdxFile, ANewPasswordScramblesTheIndexAnew) {
   TIndexTable t(dir / "t.dbf");
   t.PasswordIn = t.PasswordOut = "old";
   auto ndx = Build(t, "t", "NA");
-  for (int i = 0; i < 100; ++i) Append(t, *ndx, {Name(i)});
+  for (int i = 0; i < 100; ++i) t.Append(*ndx, {Name(i)});
   const Keys keys = Walk(*ndx->Tag());
   t.PasswordOut = "new";  // the table is being scrambled anew
   ndx->ixEncrypt();
