@@ -225,7 +225,10 @@ int TxbVariant::CompareImpl(const TxbVariant* target, int& endPos, int ifPartial
     XBRaise(xbmVariantCompare);
   }
 
-  if (IsEmpty() || target->IsEmpty()) return IsEmpty() == target->IsEmpty() ? 0 : IsEmpty() ? -1 : 1;
+  // Text is read as padded with blanks, an empty text too: a blank key
+  // (stored without its blanks) equals " ", and "" begins every key.
+  if (type != xbvtText && (IsEmpty() || target->IsEmpty()))
+    return IsEmpty() == target->IsEmpty() ? 0 : IsEmpty() ? -1 : 1;
 
   const uint8_t* a = VarBuf_.get();
   const uint8_t* b = target->VarBuf_.get();

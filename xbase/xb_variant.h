@@ -110,7 +110,8 @@ class TxbVariant {
   //    empty one). EndPos is then 0.
   //  - Types must agree, except that a binary value on either side takes
   //    the other side's type; else EXBaseError 65160.
-  //  - An empty side is below a non-empty one.
+  //  - An empty side is below a non-empty one, except in text, where an
+  //    empty value is all blanks as any text past its end.
   //  - Text: byte by byte (through `collate`, 256 entries, when given), the
   //    target read as blanks past its end; EndPos is the number of positions
   //    compared (the value's length + 1 when it all matched). A value that

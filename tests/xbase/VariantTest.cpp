@@ -58,6 +58,13 @@ TEST(VariantCompare, TypesEmptySidesAndUnknowns) {
   EXPECT_EQ(Cmp(V(""), V("")), 0);
   EXPECT_EQ(Cmp(V(""), V("A")), -1);
   EXPECT_EQ(Cmp(V("A"), V("")), 1);
+  // Text is blank-padded: a blank key, stored empty, is " "; "" begins
+  // every key.
+  EXPECT_EQ(Cmp(V(" "), V("")), 0);
+  EXPECT_EQ(Cmp(V(""), V("  ")), 0);
+  EXPECT_EQ(Cmp(V(""), V("A"), 0), 0);
+  EXPECT_EQ(Cmp(V("\x01"), V("")), -1);
+  EXPECT_EQ(Cmp(V::Bin(""), V::Bin("A")), -1);
   EXPECT_EQ(V("A").Compare(nullptr, pos, 0), 1);
   V unknown;
   EXPECT_EQ(unknown.Compare(nullptr, pos, 0), 0);
