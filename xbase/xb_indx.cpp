@@ -583,7 +583,26 @@ int XBobjIndexTag::KeyFind(const XBobjIndexKeyData& Key) {
   XBobjIndexKeyData key;
   key.AssignLinks(Key);
   AdjustValue(key, false);
-  const int c = SeekKey(key.Tag, key, Owner_->Exact() || TagUpdating_ ? Whole : Partial);
+  const int mode = Owner_->Exact() || TagUpdating_ ? Whole : Partial;
+  if (InvertRead_ && key.Tag <= 0) {
+    // Read backwards, the first match is the last one stored: seek past the
+    // keys equal to (or beginning with) the search key and step back. No
+    // match leaves the tag on the next key in reading order.
+    SeekKey(AfterEqual, key, mode);
+    if (!ReadPreviousKey()) {
+      TagEOF_ = true;
+      return 0;
+    }
+    const int side = KeyInRange();
+    if (CompareKey(key, CurKeyInfo_, mode) == 0) {
+      if (side == 0) return CurKeyInfo_.Tag;
+      TagEOF_ = true;
+    } else if (side > 0) {
+      TagEOF_ = true;
+    }
+    return 0;
+  }
+  const int c = SeekKey(key.Tag, key, mode);
   if (c == 1) {
     TagEOF_ = true;
     return 0;
@@ -739,13 +758,17 @@ bool XBobjIndexTag::KeyUpdate(int AKey, bool IsAppend) {
       if (forOK) KeyUpdated_ = KeyAdd(fresh);
     } else {
       XBobjIndexKeyData old;
+      bool oldForOK;
       {
         TOrigRecScope stored(*table);
         SolveExpression(old, changed);
+        oldForOK = !Conditional_ || SolveFilter();
       }
       AdjustValue(old, true);
       old.Tag = old.Xtra = AKey;
-      const bool found = SeekEntry(old);
+      // A record the FOR condition kept out has no entry to hunt for
+      // through the whole tag.
+      const bool found = oldForOK ? SeekEntry(old) : SeekKeyRecord(old);
       if (CompareKey(old, fresh, Whole) == 0 && (!Conditional_ || forOK)) {
         if (!found) KeyUpdated_ = KeyAdd(fresh);
       } else {

@@ -286,6 +286,8 @@ class XBobjIndexTag {
   // update), else a key that begins with it. The record found, or 0: not
   // found (the tag stands on the next greater key; TagEOF when there is
   // none or it lies above the range), or found outside the range (TagEOF).
+  // A tag read backwards (InvertRead) finds the first match in reading
+  // order and else stands on the next key in that order.
   int KeyFind(const XBobjIndexKeyData& Key);
   // Moves: -1 next, -2 previous, -3 top, -4 bottom (of the range when one
   // is set), -5 the current key again; any other value reads nothing. The
