@@ -23,6 +23,7 @@
   xbpeer.py pydbfmemos TABLE  prints 'M recno deleted hex' for the memo
                             field NOTE of every record as python3-dbf
                             reads it
+  xbpeer.py orders JSON     prints a fixture's index orders (see below)
   xbpeer.py navtables DIR   makes python3-dbf tables for walks: nav.dbf
                             (12 records, 1, 4, 5 and 12 deleted), three.dbf
                             (3 records), memo.dbf (dBase III with memos)
@@ -38,6 +39,11 @@ Output is one item per line, bytes as hex of their Windows-1251 form:
                           logicals T/F, numbers as Python prints them,
                           None as nothing
   D v1|v2|...             one deleted record's, after all live ones
+  O tag count desc unique type dec   an index order of a fixture, then:
+  W r1 r2 ...             its walk (record numbers)
+  K k1 k2 ...             its keys: C hex (- when empty), N with the order's
+                          decimals, D yyyymmdd (- when empty)
+  S key soft last deleted found recno eof   a seek (key as a K item)
 """
 import json
 import os
@@ -152,6 +158,28 @@ def select(table, predicates):
         print(' '.join(str(n) for n in sorted(rns)))
 
 
+def order_key(o, v):
+    if o['key_type'] == 'C':
+        return v.encode('cp1251').hex() or '-'
+    if o['key_type'] == 'N':
+        return '%.*f' % (o['key_dec'], v)
+    return v or '-'
+
+
+def orders(path):
+    d = json.load(open(path, encoding='utf-8'))
+    b = lambda v: '1' if v else '0'
+    for o in d['orders']:
+        print('O %s %d %s %s %s %d' % (o['tag'], o['key_count'], b(o['descending']), b(o['unique']),
+                                       o['key_type'], o['key_dec']))
+        print('W ' + ' '.join(str(r) for r in o['recnos']))
+        if 'keys' in o:
+            print('K ' + ' '.join(order_key(o, k) for k in o['keys']))
+        for s in o.get('seeks', []):
+            print('S %s %s %s %s %s %d %s' % (order_key(o, s['key']), b(s['soft']), b(s['last']),
+                                              b(s['deleted_on']), b(s['found']), s['recno'], b(s['eof'])))
+
+
 def fixture(path):
     d = json.load(open(path, encoding='utf-8'))
     h = d['header']
@@ -226,6 +254,6 @@ if __name__ == '__main__':
     if cmd == 'select':
         select(arg, sys.argv[3:])
         sys.exit(0)
-    {'pydbf': pydbf, 'pydbfall': pydbfall, 'dbfread': dbfread_dump, 'fixture': fixture,
+    {'pydbf': pydbf, 'pydbfall': pydbfall, 'dbfread': dbfread_dump, 'fixture': fixture, 'orders': orders,
      'navtables': navtables, 'fixturelive': fixturelive, 'pydbfmemos': pydbfmemos,
      'sortmodel': sortmodel}[cmd](arg)
