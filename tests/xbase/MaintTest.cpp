@@ -107,6 +107,11 @@ TEST(Pack, HarbourMixedTablesKeepTheirLiveRows) {
     EXPECT_EQ(static_cast<int64_t>(platform::ReadFileBytes(dir / (fox ? "mixed.fpt" : "mixed.dbt")).size()),
               MemoFileSize(fox, memos));
     EXPECT_NE(RunOut("dbf_dump --info " + Sh(table)).find("Num of records:\t43\n"), std::string::npos);
+    // python3-dbf reads every memo whole (it stops at 1A 1A).
+    const auto pydbf = Lines(RunOut(kXbPeer + " pydbfmemos " + Sh(table)));
+    ASSERT_EQ(pydbf.size(), 43u);
+    for (size_t i = 0; i < live.size(); ++i)
+      EXPECT_EQ(pydbf[i], "M " + std::to_string(i + 1) + " 0 " + live[i].substr(live[i].rfind('|') + 1)) << i;
   }
   // A C(300) keeps its length's high byte in the decimals byte.
   TempDir dir;
@@ -426,17 +431,23 @@ TEST(Failures, AWriteRefusedHalfWay) {
   }
 }
 
-// dBase IV memo files: packed tables read by the peers; a pack in place
-// gives the deleted record's blocks back to the next memo.
-TEST(Peers, DBaseIVPackedAndPackedInPlace) {
+// dBase III and IV memo files: packed tables read by the peers (dbfread's
+// dBase IV memos carry 8 bytes too many); a pack in place gives the deleted
+// record's blocks back to the next memo (dBase IV).
+TEST(Peers, DBaseIIIAndIVPackedAndPackedInPlace) {
   TempDir dir;
   const std::vector<std::string> names = {"one", "two", "three"};
   const std::vector<std::string> memos = {std::string(700, 'a'), std::string(1500, 'b'), "third memo"};
-  for (const char* name : {"p.dbf", "q.dbf"}) {
-    XBO_DB4Build b(dir / name);
-    b.InsertField("NAME", "C", 10, 0);
-    b.InsertField("NOTE", "M", 10, 0);
-    b.Complete();
+  for (const char* name : {"p3.dbf", "p.dbf", "q.dbf"}) {
+    if (name[1] == '3') {
+      XBO_DBFBuild b(dir / name);
+      b.InsertField("NAME", "C", 10, 0);
+      b.InsertField("NOTE", "M", 10, 0);
+    } else {
+      XBO_DB4Build b(dir / name);
+      b.InsertField("NAME", "C", 10, 0);
+      b.InsertField("NOTE", "M", 10, 0);
+    }
     XBO_dBHandler t(dir / name, "", true, false);
     for (size_t i = 0; i < names.size(); ++i) {
       t.xbBlank();
@@ -447,11 +458,14 @@ TEST(Peers, DBaseIVPackedAndPackedInPlace) {
     t.xbGetRec(2);
     t.xbDeleteRec();
   }
-  XBO_dBHandler(dir / "p.dbf", "", true, false).xbPack();
-  EXPECT_EQ(RunOut("dbf_dump --fs '|' " + Sh(dir / "p.dbf")), "one|" + memos[0] + "\nthree|" + memos[2] + "\n");
-  const auto lines = Lines(RunOut(kXbPeer + " dbfread " + Sh(dir / "p.dbf")));
-  ASSERT_EQ(lines.size(), 2u);
-  EXPECT_EQ(lines[1].substr(0, 2 + 2 * 5 + 1 + 2 * memos[2].size()), "V " + Hex("three") + "|" + Hex(memos[2]));
+  for (const char* name : {"p3.dbf", "p.dbf"}) {
+    XBO_dBHandler(dir / name, "", true, false).xbPack();
+    EXPECT_EQ(RunOut("dbf_dump --fs '|' " + Sh(dir / name)), "one|" + memos[0] + "\nthree|" + memos[2] + "\n") << name;
+    const auto lines = Lines(RunOut(kXbPeer + " dbfread " + Sh(dir / name)));
+    ASSERT_EQ(lines.size(), 2u);
+    EXPECT_EQ(lines[1].substr(0, 2 + 2 * 5 + 1 + 2 * memos[2].size()), "V " + Hex("three") + "|" + Hex(memos[2]));
+  }
+  EXPECT_EQ(Lines(RunOut(kXbPeer + " dbfread " + Sh(dir / "p3.dbf")))[0], "V " + Hex("one") + "|" + Hex(memos[0]));
 
   const std::string memoFile = dir / "q.dbt";
   XBO_dBHandler q(dir / "q.dbf", "", true, false);
