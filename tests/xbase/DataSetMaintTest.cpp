@@ -4,7 +4,7 @@
 // with its memo and index files.
 #include <gtest/gtest.h>
 
-#include <map>
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -20,16 +20,6 @@ using dataaccess::EDatabaseError;
 
 namespace {
 
-std::string Take(const TempDir& dir, const std::string& rel) {
-  const std::string from = kXbData + rel;
-  const std::string to = dir / platform::ExtractFileName(from);
-  EXPECT_TRUE(platform::CopyFile(from, to, false));
-  for (const char* ext : {".dbt", ".fpt"})
-    if (platform::FileExists(platform::ChangeFileExt(from, ext)))
-      platform::CopyFile(platform::ChangeFileExt(from, ext), platform::ChangeFileExt(to, ext), false);
-  return to;
-}
-
 void OpenTable(TXBaseDataSet& ds, const TempDir& dir, const std::string& table, bool exclusive = true) {
   ds.SetDatabaseName(dir.path());
   ds.SetTableName(table);
@@ -44,13 +34,6 @@ std::vector<std::string> Names(TXBaseDataSet& ds) {
   return names;
 }
 
-std::map<std::string, std::string> Files(const TempDir& dir) {
-  std::map<std::string, std::string> files;
-  for (const platform::TFileInfo& f : platform::ListFolder(dir.path()))
-    files[f.name] = platform::ReadFileBytes(dir / f.name);
-  return files;
-}
-
 }  // namespace
 
 // A copy with deleted records shown, beside the table: the memo the other
@@ -58,7 +41,7 @@ std::map<std::string, std::string> Files(const TempDir& dir) {
 // dataset refuses data access, and afterwards it is itself again.
 TEST(DataSetMaint, CopyToIsBusyCopyingAndWritesWholeMemos) {
   TempDir dir;
-  Take(dir, "harbour/ntx/mixed.dbf");
+  TakeTable(dir.path(), "harbour/ntx/mixed.dbf");
   TXBaseDataSet ds;
   ds.SetUseDeleted(true);
   OpenTable(ds, dir, "mixed", false);
@@ -70,9 +53,14 @@ TEST(DataSetMaint, CopyToIsBusyCopyingAndWritesWholeMemos) {
   ds.CopyTo("copy", "");
   EXPECT_EQ(during, "Table is busy copying");
   EXPECT_EQ(ds.RecNo(), 2);
+  // python3-dbf reads up to 1A 1A: the 511-byte memo that ended with one
+  // 0x1A in the other writer's file (record 7, deleted) comes whole.
   const auto memos = Lines(RunOut(kXbPeer + " pydbfmemos " + Sh(dir / "copy.dbf")));
+  const auto fixture = Lines(RunOut(kXbPeer + " fixture " + Sh(kXbData + "harbour/ntx/mixed.json")));
   ASSERT_EQ(memos.size(), 48u);
-  EXPECT_EQ(memos[6].substr(0, 6), "M 7 1 ");
+  const auto m7 = std::find_if(fixture.begin(), fixture.end(), [](const std::string& l) { return l.rfind("M 7 ", 0) == 0; });
+  ASSERT_NE(m7, fixture.end());
+  EXPECT_EQ(memos[6], "M 7 1 " + m7->substr(4));
   EXPECT_EQ(memos[6].size(), 6 + 2 * 511u);
 
   // A sort onto the table itself is refused; the dataset is usable after.
@@ -86,7 +74,7 @@ TEST(DataSetMaint, CopyToIsBusyCopyingAndWritesWholeMemos) {
 
 TEST(DataSetMaint, CopyStructureUnderANewPassword) {
   TempDir dir;
-  Take(dir, "harbour/cdx/mixed.dbf");
+  TakeTable(dir.path(), "harbour/cdx/mixed.dbf");
   {
     TXBaseDataSet ds;
     OpenTable(ds, dir, "mixed");
@@ -114,7 +102,7 @@ TEST(DataSetMaint, CopyStructureUnderANewPassword) {
 // Pack and zap with an index selected and a filter set: both stay.
 TEST(DataSetMaint, PackAndZapKeepIndexNameAndFilter) {
   TempDir dir;
-  Take(dir, "harbour/ntx/mixed.dbf");
+  TakeTable(dir.path(), "harbour/ntx/mixed.dbf");
   TXBaseDataSet ds;
   OpenTable(ds, dir, "mixed");
   ds.IndexOn("city", "", "UPPER(CITY)", "", XBsetIndexUnique::Duplicates, XBsetSortStatus::Ascending);
@@ -139,7 +127,7 @@ TEST(DataSetMaint, PackAndZapKeepIndexNameAndFilter) {
 
 TEST(DataSetMaint, CopyRecordToAnotherDataset) {
   TempDir dir;
-  Take(dir, "harbour/ntx/mixed.dbf");
+  TakeTable(dir.path(), "harbour/ntx/mixed.dbf");
   TXBaseDataSet ds;
   OpenTable(ds, dir, "mixed");
   ds.CopyStructure("two", "");
@@ -156,18 +144,13 @@ TEST(DataSetMaint, CopyRecordToAnotherDataset) {
   EXPECT_EQ(two.StringGetN(8), ds.StringGetN(8));
   EXPECT_EQ(two.StringGetN(8).size(), 510u);
 
-  TXBaseDataSet narrow;
-  Take(dir, "maint/count-past-end.dbf");
-  OpenTable(narrow, dir, "count-past-end");
-  EXPECT_EQ(ErrorOf([&] { ds.CopyRecordTo(narrow); }),
-            "Table Header for " + dir / "count-past-end.dbf" + " is invalid");
 }
 
 // The table, its memo file and its index file move to the new name
 // together, or nothing moves.
 TEST(DataSetMaint, RenameTableWithItsFiles) {
   TempDir dir;
-  Take(dir, "harbour/ntx/mixed.dbf");
+  TakeTable(dir.path(), "harbour/ntx/mixed.dbf");
   TXBaseDataSet ds;
   OpenTable(ds, dir, "mixed");
   ds.IndexOn("mixed", "", "UPPER(NAME)", "", XBsetIndexUnique::Duplicates, XBsetSortStatus::Ascending);
@@ -176,10 +159,10 @@ TEST(DataSetMaint, RenameTableWithItsFiles) {
   ds.SetIndexName("MIXED");
 
   platform::WriteFileBytes(dir / "taken.dbt", "someone else's memos");
-  const auto before = Files(dir);
+  const auto before = FolderFiles(dir.path());
   EXPECT_EQ(ErrorOf([&] { ds.RenameTable("taken"); }),
             "Error on Rename of file " + platform::FindExistingFile(dir / "mixed.dbt"));
-  EXPECT_EQ(Files(dir), before);
+  EXPECT_EQ(FolderFiles(dir.path()), before);
   EXPECT_EQ(ds.TableName(), "mixed.DBF");
   EXPECT_FALSE(ds.Active());
 

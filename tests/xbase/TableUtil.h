@@ -5,11 +5,13 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
+#include <map>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "platform/CodePage.h"
+#include "platform/Files.h"
 #include "tests/xbase/CommandOutput.h"
 #include "xbase/xb_build.h"
 #include "xbase/xb_dbf.h"
@@ -134,4 +136,24 @@ inline void AppendBooks(xbase::XBO_dBaseDBF& t, int first, int last) {
     std::memcpy(t.CurRecord(), r.data(), r.size());
     t.xbAppend();
   }
+}
+
+// Copies the table `rel` of the test data, with its memo file, into the
+// folder `dir` (with its trailing '/'); the copy's path.
+inline std::string TakeTable(const std::string& dir, const std::string& rel) {
+  const std::string from = kXbData + rel;
+  const std::string to = dir + platform::ExtractFileName(from);
+  platform::CopyFile(from, to, false);
+  for (const char* ext : {".dbt", ".fpt"})
+    if (platform::FileExists(platform::ChangeFileExt(from, ext)))
+      platform::CopyFile(platform::ChangeFileExt(from, ext), platform::ChangeFileExt(to, ext), false);
+  return to;
+}
+
+// Every file of the folder `dir` with its bytes (to see that nothing
+// changed and nothing was added).
+inline std::map<std::string, std::string> FolderFiles(const std::string& dir) {
+  std::map<std::string, std::string> files;
+  for (const platform::TFileInfo& f : platform::ListFolder(dir)) files[f.name] = platform::ReadFileBytes(dir + f.name);
+  return files;
 }
