@@ -56,7 +56,7 @@ std::string HeadOf(const std::string& file, size_t n) { return platform::ReadFil
 
 // The other engine's mixed tables, packed: the live rows as its JSON has
 // them, in order, the memo file holding just their memos.
-TEST(Pack, HarbourMixedTablesKeepTheirLiveRows) {
+TEST(Pack, OtherEnginesMixedTablesKeepTheirLiveRows) {
   for (const char* kind : {"ntx", "cdx"}) {
     SCOPED_TRACE(kind);
     TempDir dir;
