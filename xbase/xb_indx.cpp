@@ -23,6 +23,8 @@ bool IsBlank(const AnsiString& s) { return s.find_first_not_of(' ') == AnsiStrin
 
 XBobjIndexOwner::~XBobjIndexOwner() = default;
 
+bool XBobjIndexOwner::IndexFieldSize(std::string_view, int&, int&) const { return false; }
+
 // ---------------------------------------------------------------------------
 // Keys and pages
 
@@ -126,6 +128,8 @@ void XBobjIndexTag::TagStore() { TagChanged_ = false; }
 
 void XBobjIndexTag::PageWriteImage(XBobjIndexKey&) {}
 
+bool XBobjIndexTag::KeepEmptyLeaf(const XBobjIndexKey&) const { return false; }
+
 std::unique_ptr<TxbExpHandler> XBobjIndexTag::Compile(const AnsiString& text) {
   XBobjIndexOwner* table = Owner_->Owner();
   return std::make_unique<TxbExpHandler>(table ? table->IndexExpLink() : nullptr, text,
@@ -170,8 +174,11 @@ int XBobjIndexTag::CompareKey(const TxbVariant& key, const TxbVariant& entry, in
 
 std::unique_ptr<XBobjIndexKey> XBobjIndexTag::NewPage() { return Owner_->NewPageObject(this); }
 
-std::unique_ptr<XBobjIndexKey> XBobjIndexTag::LoadPage(int block) {
+std::unique_ptr<XBobjIndexKey> XBobjIndexTag::LoadPage(int block, XBobjIndexKey* owner) {
   auto page = NewPage();
+  // A format may read its page by the parent's entry that leads to it.
+  page->Owner = owner;
+  page->Level = owner ? owner->Level + 1 : 1;
   try {
     PageLoad(block, *page);
   } catch (...) {
@@ -203,9 +210,7 @@ void XBobjIndexTag::ReleaseChild(XBobjIndexKey& page) {
 XBobjIndexKey* XBobjIndexTag::LoadChild(XBobjIndexKey& page, int block) {
   ReleaseChild(page);
   if (page.Level >= MaxDepth) RaiseCorrupted();
-  auto child = LoadPage(block);
-  child->Owner = &page;
-  child->Level = page.Level + 1;
+  auto child = LoadPage(block, &page);
   child->CurKey = XBobjIndexKey::NoPosition;
   page.Child = std::move(child);
   return page.Child.get();
@@ -504,7 +509,7 @@ void XBobjIndexTag::DeleteKey(XBobjIndexKey& page) {
   page.Changed = true;
   if (page.Owner && i == page.Count()) {
     if (page.Count() == 0) {
-      DeleteNodeKey(*page.Owner);  // frees `page`
+      if (!KeepEmptyLeaf(page)) DeleteNodeKey(*page.Owner);  // frees `page`
       return;
     }
     ReplaceNodeKey(page);
@@ -920,16 +925,16 @@ bool XBobjIndexTag::KeyAdd(XBobjIndexKeyData& Key) {
   if (!RootPage_) TagOpen(2);
   if (UniqueKey_ && SeekKey(AnyRecord, Key, Whole) == 0) return false;
   const bool withRec = Owner_->KeyWithRec();
-  const int c = SeekKey(withRec ? Key.Tag : InvertCmpr_ ? 0 : AfterEqual, Key, Whole);
+  const int c = SeekKey(withRec ? Key.Tag : AfterEqual, Key, Whole);
   if (!(c == 0 && withRec)) {
     // Past the end of the leaf reached is after the last key of the tag.
     InsertKey(*LeafPage(), Key, false);
     TagOpen(2);
   }
   // Stand on the new key: with record order it is found by key and record;
-  // otherwise it is the last of its equal keys (the first when comparisons
-  // are inverted).
-  if (withRec || InvertCmpr_) {
+  // otherwise it is the last of its equal keys (inverted comparisons too:
+  // equal keys keep the order of adding in either direction).
+  if (withRec) {
     SeekEntry(Key);
   } else {
     SeekKey(AfterEqual, Key, Whole);

@@ -51,6 +51,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/CodePage.h"
@@ -92,6 +93,9 @@ class XBobjIndexOwner {
   // Reads record `n` (1..IndexRecordCount) into the record buffer that key
   // and FOR expressions read.
   virtual void IndexReadRecord(int n) = 0;
+  // The length and decimals of the table's field `name` (case ignored);
+  // false when the table has none of that name (here: always).
+  virtual bool IndexFieldSize(std::string_view name, int& length, int& decimals) const;
   // Progress of a bulk build (the table's status operation).
   virtual void IndexStatus(int stat1, int stat2, int stat3) = 0;
   // Key upkeep on a record write: whether the record buffer differs from
@@ -218,8 +222,9 @@ class XBobjIndexTag {
   virtual bool KeyAdd(XBobjIndexKeyData& Key);
   // The root page as the file states it.
   virtual int GetTagRoot();
-  // Reads page `PN` into `PIK` (emptied by the caller), raising 65141 for a
-  // page that cannot be valid.
+  // Reads page `PN` into `PIK` (emptied by the caller; its Owner and Level
+  // already say where it hangs, the owner's CurKey on the entry that leads
+  // to it), raising 65141 for a page that cannot be valid.
   virtual void PageLoad(int PN, XBobjIndexKey& PIK);
   // Stores a changed page: splits one that holds too many entries (passing
   // separators up, AddNodeKey) and writes the pieces (StorePiece).
@@ -238,6 +243,10 @@ class XBobjIndexTag {
   // Writes the bytes of a stored page (its entries as they stand, no
   // splitting). Nothing here.
   virtual void PageWriteImage(XBobjIndexKey& PIK);
+  // Whether a leaf that a delete left without entries stays where its
+  // parent points (a format whose nodes hold keys of their own may need
+  // the page) rather than leaving the tree. False here.
+  virtual bool KeepEmptyLeaf(const XBobjIndexKey& PIK) const;
 
   // --- Opening and closing ---
 
@@ -431,7 +440,8 @@ class XBobjIndexTag {
 
  private:
   friend class XBobjIndexFile;
-  std::unique_ptr<XBobjIndexKey> LoadPage(int block);
+  // Loads page `block` as a child of `owner` (nullptr: the root).
+  std::unique_ptr<XBobjIndexKey> LoadPage(int block, XBobjIndexKey* owner = nullptr);
   void ReleasePage(std::unique_ptr<XBobjIndexKey> page);
   // Descends from `page` to a leaf by the first (forward) or last entries;
   // false when it meets an empty leaf.
