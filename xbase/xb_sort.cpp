@@ -1,7 +1,7 @@
 // Run format in the work file: entries one after another, each
-//   offset 0  1 byte   form length n (key bytes + 4)
-//   offset 1  1 byte   kind (16 binary, 32 text, 48 float, 64 date)
-//   offset 2  n bytes  the form: key bytes, then the record number (big-endian)
+//   offset 0  2 bytes  form length n (key bytes + 4), little-endian
+//   offset 2  1 byte   kind (16 binary, 32 text, 48 float, 64 date)
+//   offset 3  n bytes  the form: key bytes, then the record number (big-endian)
 // A run is a stretch of the file [start, end) whose entries are in order.
 #include "xbase/xb_sort.h"
 
@@ -18,12 +18,16 @@ namespace xbase {
 namespace {
 
 enum : uint8_t { kKindBinary = 16, kKindText = 32, kKindFloat = 48, kKindDate = 64 };
-constexpr size_t kEntryHead = 2;
+constexpr size_t kEntryHead = 3;
 constexpr size_t kWriteChunk = size_t{1} << 20;
 
 void PutBE(uint8_t* p, uint64_t v, int bytes) {
   for (int i = bytes - 1; i >= 0; --i, v >>= 8) p[i] = static_cast<uint8_t>(v);
 }
+
+// The form length of an entry, and its whole size.
+size_t FormLen(const uint8_t* e) { return size_t{e[0]} | size_t{e[1]} << 8; }
+size_t EntrySize(const uint8_t* e) { return kEntryHead + FormLen(e); }
 
 uint64_t GetBE(const uint8_t* p, int bytes) {
   uint64_t v = 0;
@@ -35,6 +39,7 @@ uint64_t GetBE(const uint8_t* p, int bytes) {
 
 struct TxbSort::Rep {
   int keyLen;
+  int maxKeyLen = xbMaxSortKeyLength;
   bool unique;
   bool ascending;
   const uint8_t* collate;
@@ -107,7 +112,7 @@ struct TxbSort::Rep {
   // Entry `a` against entry `b` in the order asked for: negative when `a`
   // comes first.
   int Order(const uint8_t* a, const uint8_t* b) const {
-    const int c = CompareForms(a + kEntryHead, a[0], b + kEntryHead, b[0]);
+    const int c = CompareForms(a + kEntryHead, FormLen(a), b + kEntryHead, FormLen(b));
     return ascending ? c : -c;
   }
 
@@ -153,7 +158,7 @@ struct TxbSort::Rep {
     };
     for (uint32_t off : offsets) {
       const uint8_t* e = arena.data() + off;
-      out.insert(out.end(), e, e + kEntryHead + e[0]);
+      out.insert(out.end(), e, e + EntrySize(e));
       if (out.size() >= kWriteChunk) flush();
     }
     if (!out.empty()) flush();
@@ -170,7 +175,7 @@ struct TxbSort::Rep {
       return;
     }
     // The whole entry must stand in the buffer: keep the rest, read on.
-    if (s.len - s.pos < kEntryHead || s.len - s.pos < kEntryHead + s.buf[s.pos]) {
+    if (s.len - s.pos < kEntryHead || s.len - s.pos < EntrySize(s.buf.data() + s.pos)) {
       std::memmove(s.buf.data(), s.buf.data() + s.pos, s.len - s.pos);
       s.len -= s.pos;
       s.pos = 0;
@@ -192,7 +197,7 @@ struct TxbSort::Rep {
 
   void Advance(TSource& s) {
     if (s.memory) ++s.next;
-    else s.pos += kEntryHead + s.buf[s.pos];
+    else s.pos += EntrySize(s.buf.data() + s.pos);
     Load(s);
   }
 
@@ -232,7 +237,7 @@ struct TxbSort::Rep {
     std::pop_heap(heap.begin(), heap.end(), after);
     TSource& s = sources[static_cast<size_t>(heap.back())];
     // Copy out: advancing may refill the buffer under it.
-    hold.assign(s.current, s.current + kEntryHead + s.current[0]);
+    hold.assign(s.current, s.current + EntrySize(s.current));
     Advance(s);
     if (s.current) std::push_heap(heap.begin(), heap.end(), after);
     else heap.pop_back();
@@ -241,9 +246,11 @@ struct TxbSort::Rep {
 };
 
 TxbSort::TxbSort(int keyLen, bool unique, bool ascending, const uint8_t* collateTable, size_t memoryBudget,
-                 const std::string& tempDir) {
-  if (keyLen < 1 || keyLen > xbMaxSortKeyLength) XBRaise(xbmSortKeyLength, {xbMaxSortKeyLength, keyLen});
+                 const std::string& tempDir, int maxKeyLen) {
+  maxKeyLen = std::clamp(maxKeyLen, 1, MaxKeyLimit);
+  if (keyLen < 1 || keyLen > maxKeyLen) XBRaise(xbmSortKeyLength, {maxKeyLen, keyLen});
   rep_ = std::make_unique<Rep>(keyLen, unique, ascending, collateTable, memoryBudget, tempDir);
+  rep_->maxKeyLen = maxKeyLen;
 }
 
 TxbSort::~TxbSort() = default;
@@ -268,7 +275,7 @@ void TxbSort::AddKey(const TxbVariant& key, int32_t tag) {
     case xbvtBinary: kind = kKindBinary; break;
     default: XBRaise(xbmVariantSort);
   }
-  if (n > static_cast<size_t>(r.keyLen)) XBRaise(xbmSortKeyLength, {xbMaxSortKeyLength, n});
+  if (n > static_cast<size_t>(r.keyLen)) XBRaise(xbmSortKeyLength, {r.maxKeyLen, n});
   if (kind == kKindFloat) n = 8;
   if (kind == kKindDate) n = 4;
 
@@ -284,7 +291,8 @@ void TxbSort::AddKey(const TxbVariant& key, int32_t tag) {
   r.arena.resize(at + entry);
   uint8_t* e = r.arena.data() + at;
   e[0] = static_cast<uint8_t>(n + 4);
-  e[1] = kind;
+  e[1] = static_cast<uint8_t>((n + 4) >> 8);
+  e[2] = kind;
   uint8_t* form = e + kEntryHead;
   if (kind == kKindFloat) {
     double v = key.GetFloat();
@@ -307,10 +315,10 @@ namespace {
 
 // An entry back in the key's own type, with its record number.
 void EntryToKey(const uint8_t* e, TxbVariant& key, int32_t& tag) {
-  const size_t n = e[0] - 4u;
+  const size_t n = FormLen(e) - 4u;
   const uint8_t* form = e + kEntryHead;
   tag = static_cast<int32_t>(GetBE(form + n, 4));
-  switch (e[1]) {
+  switch (e[2]) {
     case kKindText: key.PutString(std::string_view(reinterpret_cast<const char*>(form), n)); break;
     case kKindFloat: {
       uint64_t bits = GetBE(form, 8);
@@ -338,7 +346,7 @@ bool TxbSort::GetNextKey(TxbVariant& key, int32_t& tag) {
   Rep& r = *rep_;
   if (!r.unique) return GetNextAvailKey(key, tag);
   while (const uint8_t* e = r.NextEntry()) {
-    const size_t n = e[0] - 4u;
+    const size_t n = FormLen(e) - 4u;
     const uint8_t* form = e + kEntryHead;
     bool same = r.haveLast && r.lastKey.size() == n;
     for (size_t i = 0; same && i < n; ++i) {

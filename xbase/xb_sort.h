@@ -31,6 +31,7 @@
 #include <memory>
 #include <string>
 
+#include "xbase/xb_error.h"
 #include "xbase/xb_variant.h"
 
 namespace xbase {
@@ -39,13 +40,19 @@ class TxbSort {
  public:
   static constexpr size_t DefaultMemoryBudget = size_t{32} << 20;
 
-  // A sorter for keys of up to `keyLen` bytes (1-240, else EXBaseError
-  // 65162). `collateTable` (256 bytes, kept by the caller) maps the key
-  // bytes before they are compared. `memoryBudget` bounds the keys held in
-  // memory; runs spill into a work file in `tempDir` (default: the system's
-  // folder for temporary files).
+  // The longest key a sorter can take.
+  static constexpr int MaxKeyLimit = 1024;
+
+  // A sorter for keys of up to `keyLen` bytes (1-`maxKeyLen`, else
+  // EXBaseError 65162 with `maxKeyLen`; the engine's limit is 240, a format
+  // that stores longer keys asks for more, up to MaxKeyLimit).
+  // `collateTable` (256 bytes, kept by the caller) maps the key bytes before
+  // they are compared. `memoryBudget` bounds the keys held in memory; runs
+  // spill into a work file in `tempDir` (default: the system's folder for
+  // temporary files).
   TxbSort(int keyLen, bool unique, bool ascending, const uint8_t* collateTable = nullptr,
-          size_t memoryBudget = DefaultMemoryBudget, const std::string& tempDir = {});
+          size_t memoryBudget = DefaultMemoryBudget, const std::string& tempDir = {},
+          int maxKeyLen = xbMaxSortKeyLength);
   virtual ~TxbSort();
   TxbSort(const TxbSort&) = delete;
   TxbSort& operator=(const TxbSort&) = delete;
