@@ -568,19 +568,7 @@ class TxbUDFStr : public TxbUserDefFunction {
     const int dec = static_cast<int>(std::fmin(std::fmax(WholeOf(d), 0), 400));
     CheckResultLength(Caller, width);
     AnsiString& s = BufVar.TextBuf();
-    s.clear();
-    char buf[1024];
-    const double r = RoundDecimal(v, dec);
-    const auto res = std::isfinite(v) ? std::to_chars(buf, buf + sizeof buf, r == 0 ? 0.0 : r, std::chars_format::fixed, dec)
-                                      : std::to_chars_result{buf, std::errc::value_too_large};
-    const size_t len = static_cast<size_t>(res.ptr - buf);
-    if (res.ec != std::errc() || len > static_cast<size_t>(width)) {
-      s.assign(static_cast<size_t>(width), '*');
-    } else {
-      s.assign(static_cast<size_t>(width) - len, ' ');
-      s.append(buf, len);
-      Shape(s);
-    }
+    if (xbStrNumber(v, width, dec, s)) Shape(s);
     ExpResult = rtText;
   }
 
@@ -814,6 +802,22 @@ class TxbUDFMin : public TxbUDFMax {
 };
 
 }  // namespace
+
+bool xbStrNumber(double v, int64_t width, int dec, AnsiString& out) {
+  out.clear();
+  char buf[1024];
+  const double r = RoundDecimal(v, dec);
+  const auto res = std::isfinite(v) ? std::to_chars(buf, buf + sizeof buf, r == 0 ? 0.0 : r, std::chars_format::fixed, dec)
+                                    : std::to_chars_result{buf, std::errc::value_too_large};
+  const size_t len = static_cast<size_t>(res.ptr - buf);
+  if (res.ec != std::errc() || len > static_cast<size_t>(width)) {
+    out.assign(static_cast<size_t>(width), '*');
+    return false;
+  }
+  out.assign(static_cast<size_t>(width) - len, ' ');
+  out.append(buf, len);
+  return true;
+}
 
 bool xbIsEmptyDate(double julian) { return !(julian >= 1 && julian < xbEmptyDate); }
 

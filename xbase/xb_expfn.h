@@ -16,6 +16,8 @@
 //  - Counts below 0 act as 0.
 #pragma once
 
+#include <cstdint>
+
 #include "xbase/xb_exp.h"
 
 namespace xbase {
@@ -24,6 +26,11 @@ inline constexpr double xbEmptyDate = 1.0E100;
 
 // True for the empty date: xbEmptyDate, a day below 1, or no number.
 bool xbIsEmptyDate(double julian);
+
+// The number as STR(v, width, dec) writes it into `out`: rounded half away
+// from zero at `dec` decimals (0-400), right-aligned in `width` characters;
+// false, and `width` '*'s, when it does not fit or is no finite number.
+bool xbStrNumber(double v, int64_t width, int dec, AnsiString& out);
 
 // Registers one object of every library function in `reg`.
 void xbRegisterFunctionLibrary(TxbFunctionReg& reg);
