@@ -14,59 +14,15 @@
 #include <vector>
 
 #include "bench/BenchUtil.h"
-#include "xbase/xb_exp.h"
+#include "bench/IndexBench.h"
 #include "xbase/xb_ndx.h"
 
 using namespace xbase;
+using bench::TBookTable;
 
 namespace {
 
 constexpr int kProbes = 10000;
-
-// The field AU of the current record.
-class TAuthorField : public TxbUserDefFieldVar {
- public:
-  explicit TAuthorField(const double* value) : TxbUserDefFieldVar("AU", 10), value_(value) {}
-  int FieldVarType() const override { return etDataField; }
-  void FieldVarResult(TxbExpValue& BufVar, TxbExpResultType& ExpResult) override {
-    BufVar.PutFloat(*value_);
-    ExpResult = rtFloat;
-  }
-
- private:
-  const double* value_;
-};
-
-class TBookTable : public XBobjIndexOwner {
- public:
-  TBookTable(std::string path, std::vector<double> authors) : path_(std::move(path)), authors_(std::move(authors)) {
-    link_.RegisterFieldVar(std::make_unique<TAuthorField>(&current_));
-  }
-  std::string IndexTableFileName() const override { return path_; }
-  TxbExpUserLink* IndexExpLink() override { return &link_; }
-  AnsiString IndexAlias() const override { return "BO"; }
-  int IndexRecordCount() override { return static_cast<int>(authors_.size()); }
-  int IndexRecNumber() const override { return rec_; }
-  bool IndexExactMatch() const override { return false; }
-  const AnsiString& IndexPasswordIn() const override { return none_; }
-  const AnsiString& IndexPasswordOut() const override { return none_; }
-  void IndexReadRecord(int n) override {
-    rec_ = n;
-    current_ = authors_[static_cast<size_t>(n - 1)];
-  }
-  void IndexStatus(int, int, int) override {}
-  bool IndexRecModified() const override { return false; }
-  void IndexUseOrigRec(bool) override {}
-  std::string IndexTempDir() const override { return {}; }
-
- private:
-  std::string path_;
-  std::vector<double> authors_;
-  TxbExpUserLink link_;
-  double current_ = 0;
-  int rec_ = 0;
-  AnsiString none_;
-};
 
 void Run(int records) {
   // About 3.5 books an author, in reading order.

@@ -11,6 +11,7 @@
 #include "platform/CodePage.h"
 #include "tests/platform/TempDir.h"
 #include "tests/xbase/IndexTable.h"
+#include "tests/xbase/IndexedTable.h"
 #include "tests/xbase/NdxReader.h"
 #include "tests/xbase/TableUtil.h"
 #include "xbase/xb_fld.h"
@@ -22,34 +23,6 @@ using namespace xbtest;
 namespace {
 
 using Keys = std::vector<std::pair<std::string, int>>;
-
-// A table that keeps one index file in step with its writes, as the table
-// handler does on dbPostWrite.
-class TIndexedTable : public XBO_dBaseFld, public XBobjIndexOwner {
- public:
-  explicit TIndexedTable(const std::string& path) : XBO_dBaseFld(path, "", true, false) {}
-
-  XBobjIndexFile* Index = nullptr;
-
-  bool xbDBFEvent(dbFileEvent event, int action) override {
-    if (event == dbPostWrite && Index) Index->TagUpdate(RecNumber(), action == 0);
-    return XBO_dBaseFld::xbDBFEvent(event, action);
-  }
-
-  std::string IndexTableFileName() const override { return FileName(); }
-  TxbExpUserLink* IndexExpLink() override { return DBFExpLink(); }
-  AnsiString IndexAlias() const override { return dAlias(); }
-  int IndexRecordCount() override { return NumRecs(); }
-  int IndexRecNumber() const override { return RecNumber(); }
-  bool IndexExactMatch() const override { return xbvExactMatch(); }
-  const AnsiString& IndexPasswordIn() const override { return xbvPasswordIn(); }
-  const AnsiString& IndexPasswordOut() const override { return xbvPasswordOut(); }
-  void IndexReadRecord(int n) override { xbGetRec(n); }
-  void IndexStatus(int stat1, int stat2, int stat3) override { xbStatusLink(stat1, stat2, stat3); }
-  bool IndexRecModified() const override { return RecModified(); }
-  void IndexUseOrigRec(bool on) override { SetCurRecord(on ? const_cast<uint8_t*>(OrigRec()) : nullptr); }
-  std::string IndexTempDir() const override { return xbvTempDir(); }
-};
 
 void AppendAuthor(TIndexedTable& t, int id, const std::string& utf8Name) {
   t.xbBlank();
@@ -67,7 +40,7 @@ TEST(NdxTable, TheAuthorIndexFollowsAppendsAndRewritesOfUpperCasedNames) {
   ASSERT_TRUE(ndx.AddTag("AU", "upper(NA)", "", true, false));
   EXPECT_EQ(ndx.Tag()->KeyType(), 'C');
   EXPECT_EQ(ndx.Tag()->KeyLength(), 120);
-  t.Index = &ndx;
+  t.Indexes = {&ndx};
   const std::vector<std::string> names = {"Толстой Лев", "smith John", "Ёжиков", "Adams", "толстой лев",
                                           "ўладзімір", "Smith Alan", "Чехов"};
   for (size_t i = 0; i < names.size(); ++i) AppendAuthor(t, static_cast<int>(i + 1), names[i]);
@@ -103,7 +76,7 @@ TEST(NdxTable, TheAuthorIndexFollowsAppendsAndRewritesOfUpperCasedNames) {
   EXPECT_FALSE(ndx.Tag()->KeyUpdated());
 
   ndx.CloseFile();
-  t.Index = nullptr;
+  t.Indexes.clear();
   t.xbFlush();
   // The peers: the table read by dbf_dump, the index by index_dump, in our
   // order (index_dump shows the keys' bytes, Windows-1251).
