@@ -36,6 +36,7 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "dataaccess/DBValues.h"
@@ -143,7 +144,7 @@ class XBO_dBHandler : public XBO_dBHandlerBase, private XBobjIndexOwner {
   // Opens one index file (xbIndexFileExtend) with the table's modes and
   // lock protocol into the first free slot; 0. An empty name or a file
   // already open: -1, nothing done. The format is chosen by the extension,
-  // case ignored (".ndx"); another extension, or a missing file, raises
+  // case ignored (".ndx", ".ntx"); another extension, or a missing file, raises
   // 65199, a damaged file 65141, a full stack 65171 (the file is closed).
   int xbIndexRoute(const std::string& IName);
   // The full name of an index file: beside the table when `IName` has no
@@ -167,8 +168,8 @@ class XBO_dBHandler : public XBO_dBHandlerBase, private XBobjIndexOwner {
   // Puts `ix` into the first free slot and takes it over; its slot, or -1
   // (and `ix` stays with the caller) when all 63 are used.
   int xbIndexInsert(std::unique_ptr<XBobjIndexFile>& ix);
-  // Builds the index file `IName` anew from every record: its one tag (NDX:
-  // named after the file) on `keyexpr`, with the FOR condition `forexpr`
+  // Builds the index file `IName` anew from every record: its one tag (NDX,
+  // NTX: named after the file) on `keyexpr`, with the FOR condition `forexpr`
   // ("" none). Every open index file is closed first, and the new file is
   // left closed: xbIndexRoute opens it. An existing file of that name, in
   // any case, is replaced. 0. A descending NDX raises before anything is
@@ -456,6 +457,7 @@ class XBO_dBHandler : public XBO_dBHandlerBase, private XBobjIndexOwner {
   bool IndexRecModified() const override;
   void IndexUseOrigRec(bool on) override;
   std::string IndexTempDir() const override { return xbvTempDir(); }
+  bool IndexFieldSize(std::string_view name, int& length, int& decimals) const override;
 
   XBobjIndexOwner* AsIndexOwner() { return this; }
   class TIndexLocks;

@@ -8,6 +8,7 @@
 #include "xbase/xb_dbsy.h"
 #include "xbase/xb_error.h"
 #include "xbase/xb_ndx.h"
+#include "xbase/xb_ntx.h"
 
 namespace xbase {
 
@@ -23,6 +24,15 @@ std::string Trimmed(const std::string& s) {
 }
 
 AnsiString TrimmedUpper(const AnsiString& s) { return platform::AnsiUpperCase(Trimmed(s)); }
+
+// The index file of a format read here, by the upper-cased extension `ext`
+// of its name; nullptr for another.
+std::unique_ptr<XBobjIndexFile> NewIndexFile(const std::string& ext, XBobjIndexOwner* owner, const std::string& name,
+                                             bool readWrite, bool shared, bool create) {
+  if (ext == ".NDX") return std::make_unique<XBobjNDXFile>(owner, name, readWrite, shared, create, create);
+  if (ext == ".NTX") return std::make_unique<XBobjNTXFile>(owner, name, readWrite, shared, create, create);
+  return nullptr;
+}
 
 // The names of an index list: ',' and ';' outside double quotes separate;
 // quotes and tabs are dropped, and blanks around a name ("a.ndx; b.ndx").
@@ -96,13 +106,21 @@ int XBO_dBHandler::xbIndexInsert(std::unique_ptr<XBobjIndexFile>& ix) {
   return -1;
 }
 
+bool XBO_dBHandler::IndexFieldSize(std::string_view name, int& length, int& decimals) const {
+  const int n = xbFieldNo(name);
+  if (n == 0) return false;
+  length = xbFieldLength(n);
+  decimals = xbFieldDecimals(n);
+  return true;
+}
+
 int XBO_dBHandler::xbIndexRoute(const std::string& IName) {
   if (IName.empty() || xbIndexFileIsOpen(IName) > 0) return -1;
   const std::string full = xbIndexFileExtend(IName);
-  // NTX, MDX and CDX files are not read yet: like any unknown extension.
-  if (UpperExt(full) != ".NDX") XBRaise(xbmFileNotFound, {full});
+  // MDX and CDX files are not read yet: like any unknown extension.
   std::unique_ptr<XBobjIndexFile> ix =
-      std::make_unique<XBobjNDXFile>(AsIndexOwner(), full, FileReadWrite(), FileShared(), false, false);
+      NewIndexFile(UpperExt(full), AsIndexOwner(), full, FileReadWrite(), FileShared(), false);
+  if (!ix) XBRaise(xbmFileNotFound, {full});
   if (!ix->CreateOK()) XBRaise(ix->Corrupted() ? xbmIndexCorrupted : xbmFileNotFound, {full});
   ix->ixSetLockProtocol(dfLockStyle());
   const std::string path = ix->GetFileName();
@@ -299,10 +317,10 @@ int XBO_dBHandler::xbIndexTo(const std::string& IName, const AnsiString& tag, co
   const std::string full = xbIndexFileExtend(IName);
   const std::string ext = UpperExt(full);
   if ((ext == ".CDX" || ext == ".MDX") && TrimmedUpper(tag).empty()) XBRaise(xbmIndexTagNotFound, {tag});
-  if (ext != ".NDX") XBRaise(xbmFileNotFound, {full});
-  // An NDX file holds one tag named after it; a file of that name is made
-  // anew, never added to.
-  auto ix = std::make_unique<XBobjNDXFile>(AsIndexOwner(), full, true, false, true, true);
+  // An NDX or NTX file holds one tag named after it; a file of that name
+  // is made anew, never added to.
+  std::unique_ptr<XBobjIndexFile> ix = NewIndexFile(ext, AsIndexOwner(), full, true, false, true);
+  if (!ix) XBRaise(xbmFileNotFound, {full});
   if (!ix->CreateOK()) XBRaise(ix->Corrupted() ? xbmIndexCorrupted : xbmFileNotFound, {full});
   const bool ascending = ascnd == XBsetSortStatus::Ascending || ascnd == XBsetSortStatus::AscendingGeneral;
   SetdState(dbIndex);

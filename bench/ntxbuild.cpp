@@ -1,0 +1,98 @@
+// BENCH_LIBS: xbase platform
+// An NTX index on a numeric field N(10) bulk-built over 500,000 records
+// holding 100,000 values, beside std::sort of the same (key, record) byte
+// forms in the same run; then 10,000 finds of random values. Prints the
+// build time, the sort's and their ratio, microseconds per find, the file's
+// size and depth, and the peak memory. Targets: build at most 0.4 s and 4
+// times the sort, finds at most 5 us.
+#include <algorithm>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <memory>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "bench/BenchUtil.h"
+#include "bench/IndexBench.h"
+#include "xbase/xb_ntx.h"
+
+using namespace xbase;
+using bench::TBookTable;
+
+namespace {
+
+constexpr int kRecords = 500000;
+constexpr int kValues = 100000;
+constexpr int kProbes = 10000;
+
+// The sort of the key forms the build sorts: ten digits and the record,
+// big-endian, compared as bytes.
+double SortSeconds(const std::vector<double>& values) {
+  static constexpr size_t kForm = 14;
+  std::vector<uint8_t> forms(values.size() * kForm);
+  for (size_t i = 0; i < values.size(); ++i) {
+    uint8_t* f = forms.data() + i * kForm;
+    char digits[16];
+    std::snprintf(digits, sizeof digits, "%010.0f", values[i]);
+    std::memcpy(f, digits, 10);
+    const uint32_t rec = static_cast<uint32_t>(i + 1);
+    for (int b = 0; b < 4; ++b) f[10 + b] = static_cast<uint8_t>(rec >> (24 - 8 * b));
+  }
+  return bench::BestSeconds(3, [&] {
+    std::vector<const uint8_t*> order(values.size());
+    for (size_t i = 0; i < values.size(); ++i) order[i] = forms.data() + i * kForm;
+    std::sort(order.begin(), order.end(),
+              [](const uint8_t* a, const uint8_t* b) { return std::memcmp(a, b, kForm) < 0; });
+  });
+}
+
+}  // namespace
+
+int main() {
+  std::mt19937 gen(1251);
+  std::vector<double> values(kRecords);
+  for (double& v : values) v = 1 + gen() % kValues;
+
+  const std::filesystem::path dir = std::filesystem::temp_directory_path() / "tomeshelf-bench-ntxbuild";
+  std::filesystem::create_directories(dir);
+  TBookTable table((dir / "bo.dbf").string(), values);
+
+  double build = 1e9;
+  std::unique_ptr<XBobjNTXFile> ntx;
+  for (int round = 0; round < 3; ++round) {
+    ntx.reset();
+    ntx = std::make_unique<XBobjNTXFile>(&table, "bo", true, false, true, true);
+    const auto t0 = std::chrono::steady_clock::now();
+    ntx->AddTag("BO", "AU", "", true, false);
+    ntx->Flush();
+    build = std::min(build, bench::SecondsSince(t0));
+  }
+  const double sort = SortSeconds(values);
+  const double peak = bench::PeakMiB();
+
+  XBobjNTXTag& tag = *ntx->Tag();
+  XBobjIndexKeyData key(32);
+  int found = 0;
+  const auto t1 = std::chrono::steady_clock::now();
+  for (int i = 0; i < kProbes; ++i) {
+    key.PutFloat(1 + gen() % kValues);
+    key.Tag = XBobjIndexTag::AnyRecord;
+    if (tag.KeyFind(key) != 0) ++found;
+  }
+  const double find = bench::SecondsSince(t1);
+  tag.ReadTopKey();
+  const int depth = tag.PathDepth();
+  ntx->CloseFile();
+  const auto size = std::filesystem::file_size(dir / "bo.ntx");
+  std::printf("NTX on N(10), %d records of %d values: build %.3f s (target 0.4), std::sort of the key forms"
+              " %.3f s, ratio %.1f (target 4)\n",
+              kRecords, kValues, build, sort, build / sort);
+  std::printf("%d finds: %.2f us each (target 5; %d found); %.1f MB, depth %d, peak %.0f MiB\n", kProbes,
+              find * 1e6 / kProbes, found, static_cast<double>(size) / 1e6, depth, peak);
+  ntx.reset();
+  std::filesystem::remove_all(dir);
+  return 0;
+}
