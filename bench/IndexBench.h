@@ -1,13 +1,17 @@
-// The stand-in book table of the index benchmarks: one numeric field AU,
-// N(10,0), whose values are held in memory, so that the figures are the
-// index's own.
+// Tables of the index benchmarks: a stand-in book table of one numeric
+// field AU, N(10,0), whose values are held in memory, so that the figures
+// are the index's own; and the same as a table file.
 #pragma once
 
+#include <cstdio>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "xbase/xb_build.h"
+#include "xbase/xb_dbf.h"
 #include "xbase/xb_exp.h"
 #include "xbase/xb_indx.h"
 
@@ -66,5 +70,22 @@ class TBookTable : public XBobjIndexOwner {
   int rec_ = 0;
   AnsiString none_;
 };
+
+// A new table file at `path` of one field AU N(10,0) holding `values`, one
+// record each.
+inline void WriteNumberTable(const std::string& path, const std::vector<double>& values) {
+  {
+    XBO_DBFBuild b(path);
+    b.InsertField("AU", "N", 10, 0);
+    b.Complete();
+  }
+  XBO_dBaseDBF t(path, "", true, false);
+  char field[16];
+  for (double v : values) {
+    std::snprintf(field, sizeof field, " %10.0f", v);
+    std::memcpy(t.CurRecord(), field, 11);
+    t.xbAppend();
+  }
+}
 
 }  // namespace bench

@@ -228,6 +228,12 @@ TEST(NtxFile, DamagedFilesRaiseCorruptedAndNothingWorse) {
     });
     EXPECT_EQ(error, "Index file " + path + " is corrupted") << name;
   }
+  // The oldest signature, 3, reads as 6.
+  std::string old = platform::ReadFileBytes(kHarbour + "mx_amt.ntx");
+  old[0] = 3;
+  platform::WriteFileBytes(dir / "old.ntx", old);
+  XBobjNTXFile ntx(&t, dir / "old.ntx", false, false, false, false);
+  EXPECT_EQ(Walk(*ntx.Tag()).size(), 48u);
 }
 
 // Every byte of the header and of the first pages of a three-level file
