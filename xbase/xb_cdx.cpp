@@ -678,13 +678,17 @@ bool XBobjCDXTag::WeightsAgree() {
   bool agree = true;
   XBobjIndexKeyData key;
   bool changed;
+  struct TView {
+    XBobjIndexOwner& table;
+    ~TView() { table.IndexViewRecord(0); }
+  } view{*table};
   for (bool more = ReadTopKey(); more && agree; more = ReadNextKey()) {
     const int rec = CurKeyInfo_.Tag;
     if (rec < 1 || rec > records) {
       agree = false;
       break;
     }
-    table->IndexReadRecord(rec);
+    table->IndexViewRecord(rec);
     SolveExpression(key, changed);
     AdjustValue(key, true);
     agree = key.SizeVar() == CurKeyInfo_.SizeVar() &&
@@ -934,6 +938,7 @@ bool XBobjCDXFile::AddTag(const AnsiString& ITN, const AnsiString& KeyExp, const
   const AnsiString name = TagNameOf(ITN);
   if (name.empty()) XBRaise(xbmTagFieldEmpty);
   if (!DiskFile_ || !Directory_ || Corrupted_) XBRaise(xbmIndexCorrupted, {GetFileName()});
+  TWholeFileLock lock(*this);
   if (XBobjIndexTag* old = TagByName(name)) RemoveTag(old);
   auto tag = std::make_unique<XBobjCDXTag>(this, GetAvailPage(), false);
   GetAvailPage();
@@ -949,6 +954,7 @@ bool XBobjCDXFile::AddTag(const AnsiString& ITN, const AnsiString& KeyExp, const
   Directory_->KeyAdd(entry);
   Directory_->TagClose();
   InsertInNameOrder(std::move(tag));
+  CountChange();
   return built;
 }
 
@@ -963,6 +969,7 @@ bool XBobjCDXFile::DeleteTag(const AnsiString& ITN) {
     DiskFile_->xbTruncate(0);
     MakeEmpty();
   }
+  CountChange();
   return true;
 }
 
@@ -984,6 +991,7 @@ void XBobjCDXFile::ResetAvailPage() {
 void XBobjCDXFile::Reindex() {
   if (!DiskFile_ || !Directory_) return;
   TWholeFileLock lock(*this);
+  const uint32_t counter = ReadCounter();
   for (int i = 0; i < TagCount(); ++i) TagByNumber(i)->TagClose();
   Directory_->TagClose();
   Directory_.reset();
@@ -1000,6 +1008,8 @@ void XBobjCDXFile::Reindex() {
     Directory_->KeyAdd(entry);
     Directory_->TagClose();
   }
+  Counter_ = counter;
+  CountChange();
 }
 
 uint32_t XBobjCDXFile::ReadCounter() {
@@ -1015,14 +1025,16 @@ void XBobjCDXFile::WriteCounter() {
   if (!PageWrite(0, b, kNode)) RaiseCorrupted();
 }
 
+void XBobjCDXFile::CountChange() {
+  // Counted on from what the file holds: another program may have counted
+  // since we last looked.
+  Counter_ = std::max(Counter_, ReadCounter()) + 1;
+  WriteCounter();
+}
+
 bool XBobjCDXFile::TagUpdate(int AKey, bool IsAppend) {
   const bool changed = XBobjIndexFile::TagUpdate(AKey, IsAppend);
-  if (changed && DiskFile_) {
-    // Counted on from what the file holds: another program may have
-    // counted since we last looked.
-    Counter_ = ReadCounter() + 1;
-    WriteCounter();
-  }
+  if (changed && DiskFile_) CountChange();
   return changed;
 }
 

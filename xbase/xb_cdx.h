@@ -137,7 +137,8 @@ class XBobjCDXTag : public XBobjIndexTag {
 
   // A GENERAL tag takes keys only when it orders them as we do: true when
   // this session made the tag, or when every stored key equals the key we
-  // compute for its record (checked once, reading every record).
+  // compute for its record (checked once, viewing every record without
+  // moving the table).
   bool WeightsAgree();
 
  private:
@@ -220,9 +221,9 @@ class XBobjCDXFile : public XBobjIndexFile {
   // since we last looked.
   bool ExternalChange() override;
 
-  // Before a record write: raises a clear error naming the file and the
-  // tag when a GENERAL tag orders its keys otherwise than we do.
-  void CheckUpdatable();
+  // Raises a clear error naming the file and the tag when a GENERAL tag
+  // orders its keys otherwise than we do.
+  void CheckUpdatable() override;
 
   // The collation new tags get (the caller's choice of order).
   void SetNewTagCollation(XBcdxCollation c) { NewTagCollation_ = c; }
@@ -239,6 +240,8 @@ class XBobjCDXFile : public XBobjIndexFile {
   void InsertInNameOrder(std::unique_ptr<XBobjCDXTag> tag);
   uint32_t ReadCounter();
   void WriteCounter();
+  // Counts a change of the file's keys or tags up, for others to see.
+  void CountChange();
 
   std::unique_ptr<XBobjCDXTag> Directory_;
   XBcdxCollation NewTagCollation_ = XBcdxCollation::Machine;

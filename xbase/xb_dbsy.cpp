@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/Clock.h"
 #include "xbase/xb_dbsylocks.h"
 #include "xbase/xb_error.h"
 #include "xbase/xb_exp.h"
@@ -245,12 +246,21 @@ int XBO_dBHandler::xbRecordCount(bool Exact) {
 void XBO_dBHandler::xbPutRec(int RecNum) {
   ResyncIndex_ = false;
   TIndexLocks locks(*this, true);
+  CheckIndexesUpdatable();
   XBO_dBHandlerBase::xbPutRec(RecNum);
 }
 
 void XBO_dBHandler::xbAppend() {
   TIndexLocks locks(*this, true);
+  CheckIndexesUpdatable();
   XBO_dBHandlerBase::xbAppend();
+}
+
+void XBO_dBHandler::CheckIndexesUpdatable() {
+  // Before anything is written: no index may come to hold keys of two
+  // orders.
+  for (auto& f : IndexStack_)
+    if (f) f->CheckUpdatable();
 }
 
 bool XBO_dBHandler::xbDBFEvent(dbFileEvent event, int action) {
@@ -318,6 +328,37 @@ void XBO_dBHandler::IndexUseOrigRec(bool on) {
     SetCurRecord(OrigViewFor_);
     OrigViewFor_ = nullptr;
   }
+}
+
+void XBO_dBHandler::IndexViewRecord(int n) {
+  if (n > 0) {
+    if (!RecordViewFor_) RecordViewFor_ = CurRecord();
+    RecordView_.resize(static_cast<size_t>(RecLen()) + 1);
+    if (!ReadRecordInto(n, RecordView_.data())) XBRaise(xbmReadError, {FileName()});
+    RecordView_.back() = 0x1A;
+    SetCurRecord(RecordView_.data());
+  } else if (RecordViewFor_) {
+    SetCurRecord(RecordViewFor_);
+    RecordViewFor_ = nullptr;
+  }
+}
+
+void XBO_dBHandler::IndexMarkProduction() {
+  // A table open for reading still reads its production index; it only
+  // does not mark it.
+  if (!FileReadWrite() || IndexFlag() != 0) return;
+  SetIndexFlag(1);
+  SetWithIndex(true);
+  // The flag and the date of the change, nothing else: the record count in
+  // hand may be older than the file's on a shared table.
+  const platform::TSystemTime t = platform::LocalTimeOf(platform::WallClockMs());
+  const uint8_t date[3] = {static_cast<uint8_t>(t.year % 100), static_cast<uint8_t>(t.month),
+                           static_cast<uint8_t>(t.day)};
+  uint8_t flag = 0;
+  if (xbRead(28, &flag, 1) != 1) XBRaise(xbmReadError, {FileName()});
+  flag |= 1;
+  xbWrite(1, date, 3);
+  xbWrite(28, &flag, 1);
 }
 
 // --- The record cache ---

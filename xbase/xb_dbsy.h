@@ -176,9 +176,9 @@ class XBO_dBHandler : public XBO_dBHandlerBase, private XBobjIndexOwner {
   // written; another format's extension raises 65199.
   int xbIndexTo(const std::string& IName, const AnsiString& tag, const AnsiString& keyexpr,
                 const AnsiString& forexpr, XBsetIndexUnique uniq, XBsetSortStatus ascnd);
-  // An index kept in memory under `tag`, made active. An empty tag raises
-  // 65143, an empty key 65145; indexes in memory are not built yet (65199
-  // with the tag name).
+  // Builds an index kept in memory under `tag` (a file of that name open
+  // before is closed) and makes it active at the top. An empty tag raises
+  // 65143, an empty key 65145, a full stack 65171.
   bool xbMemoryIndexAdd(const AnsiString& tag, const AnsiString& keyexpr, const AnsiString& forexpr,
                         XBsetIndexUnique uniq, XBsetSortStatus ascnd);
   // Selects the tag `TName` (trimmed, case ignored; the first open file
@@ -458,6 +458,8 @@ class XBO_dBHandler : public XBO_dBHandlerBase, private XBobjIndexOwner {
   void IndexUseOrigRec(bool on) override;
   std::string IndexTempDir() const override { return xbvTempDir(); }
   bool IndexFieldSize(std::string_view name, int& length, int& decimals) const override;
+  void IndexViewRecord(int n) override;
+  void IndexMarkProduction() override;
 
   XBobjIndexOwner* AsIndexOwner() { return this; }
   class TIndexLocks;
@@ -498,6 +500,12 @@ class XBO_dBHandler : public XBO_dBHandlerBase, private XBobjIndexOwner {
   void FillCache(int64_t blk);
   // After a write: every tag's key, then the active tag on the record.
   void KeepIndexesInStep(int action);
+  // Raises when an open index file could not take the keys of a write.
+  void CheckIndexesUpdatable();
+  // Adds a tag to `ix` from every record (the cache on, the state dbIndex);
+  // the record, state and cache are put back after.
+  void BuildTag(XBobjIndexFile& ix, const AnsiString& tag, const AnsiString& keyexpr, const AnsiString& forexpr,
+                XBsetIndexUnique uniq, XBsetSortStatus ascnd);
   // Puts the active tag on the current record when an append left that
   // for later (SyncPending_). Whatever moves from the tag's position calls
   // it first; whatever sets the position anew (a read of the top or bottom,
@@ -551,6 +559,10 @@ class XBO_dBHandler : public XBO_dBHandlerBase, private XBobjIndexOwner {
   // stands in for.
   std::vector<uint8_t> OrigView_;
   uint8_t* OrigViewFor_ = nullptr;
+  // Another stored record an index file looks at (IndexViewRecord), and
+  // the buffer it stands in for.
+  std::vector<uint8_t> RecordView_;
+  uint8_t* RecordViewFor_ = nullptr;
 
   int64_t CacheFirst_ = -1;
   int64_t CacheLast_ = 0;

@@ -7,6 +7,8 @@
 #include "platform/Files.h"
 #include "xbase/xb_dbsy.h"
 #include "xbase/xb_error.h"
+#include "xbase/xb_cdx.h"
+#include "xbase/xb_mix.h"
 #include "xbase/xb_ndx.h"
 #include "xbase/xb_ntx.h"
 
@@ -31,6 +33,7 @@ std::unique_ptr<XBobjIndexFile> NewIndexFile(const std::string& ext, XBobjIndexO
                                              bool readWrite, bool shared, bool create) {
   if (ext == ".NDX") return std::make_unique<XBobjNDXFile>(owner, name, readWrite, shared, create, create);
   if (ext == ".NTX") return std::make_unique<XBobjNTXFile>(owner, name, readWrite, shared, create, create);
+  if (ext == ".CDX") return std::make_unique<XBobjCDXFile>(owner, name, readWrite, shared, create, false);
   return nullptr;
 }
 
@@ -76,6 +79,13 @@ class TFinally {
   F f_;
 };
 
+// The collation a new compound or in-memory tag orders its text by.
+XBcdxCollation CollationOf(XBsetSortStatus ascnd) {
+  return ascnd == XBsetSortStatus::AscendingGeneral || ascnd == XBsetSortStatus::DescendingGeneral
+             ? XBcdxCollation::General
+             : XBcdxCollation::Machine;
+}
+
 }  // namespace
 
 TxbExpUserLink* XBO_dBHandler::IndexExpLink() { return DBFExpLink(); }
@@ -117,7 +127,7 @@ bool XBO_dBHandler::IndexFieldSize(std::string_view name, int& length, int& deci
 int XBO_dBHandler::xbIndexRoute(const std::string& IName) {
   if (IName.empty() || xbIndexFileIsOpen(IName) > 0) return -1;
   const std::string full = xbIndexFileExtend(IName);
-  // MDX and CDX files are not read yet: like any unknown extension.
+  // MDX files are not read yet: like any unknown extension.
   std::unique_ptr<XBobjIndexFile> ix =
       NewIndexFile(UpperExt(full), AsIndexOwner(), full, FileReadWrite(), FileShared(), false);
   if (!ix) XBRaise(xbmFileNotFound, {full});
@@ -303,9 +313,8 @@ void XBO_dBHandler::ReturnTo(int n) {
   }
 }
 
-int XBO_dBHandler::xbIndexTo(const std::string& IName, const AnsiString& tag, const AnsiString& keyexpr,
-                            const AnsiString& forexpr, XBsetIndexUnique uniq, XBsetSortStatus ascnd) {
-  xbIndexClear();
+void XBO_dBHandler::BuildTag(XBobjIndexFile& ix, const AnsiString& tag, const AnsiString& keyexpr,
+                             const AnsiString& forexpr, XBsetIndexUnique uniq, XBsetSortStatus ascnd) {
   const bool cacheWas = CacheRead_;
   xbSetDBFCache(true);
   TFinally restore([this, cacheWas, start = RecNumber(), state = dState()] {
@@ -313,28 +322,52 @@ int XBO_dBHandler::xbIndexTo(const std::string& IName, const AnsiString& tag, co
     xbSetDBFCache(cacheWas);
     ReturnTo(start);
   });
+  const bool ascending = ascnd == XBsetSortStatus::Ascending || ascnd == XBsetSortStatus::AscendingGeneral;
+  SetdState(dbIndex);
+  ix.AddTag(tag, keyexpr, forexpr, ascending, uniq == XBsetIndexUnique::Unique);
+}
 
+int XBO_dBHandler::xbIndexTo(const std::string& IName, const AnsiString& tag, const AnsiString& keyexpr,
+                            const AnsiString& forexpr, XBsetIndexUnique uniq, XBsetSortStatus ascnd) {
+  xbIndexClear();
   const std::string full = xbIndexFileExtend(IName);
   const std::string ext = UpperExt(full);
   if ((ext == ".CDX" || ext == ".MDX") && TrimmedUpper(tag).empty()) XBRaise(xbmIndexTagNotFound, {tag});
-  // An NDX or NTX file holds one tag named after it; a file of that name
-  // is made anew, never added to.
-  std::unique_ptr<XBobjIndexFile> ix = NewIndexFile(ext, AsIndexOwner(), full, true, false, true);
+  // A compound file receives the new tag beside the ones it holds; an NDX
+  // or NTX file holds one tag named after it, and a file of that name is
+  // made anew, never added to.
+  const bool compound = ext == ".CDX";
+  std::unique_ptr<XBobjIndexFile> ix = NewIndexFile(ext, AsIndexOwner(), full, true, compound && FileShared(), true);
   if (!ix) XBRaise(xbmFileNotFound, {full});
+  ix->ixSetLockProtocol(dfLockStyle());
+  AnsiString name = platform::Utf8ToAnsi(FileBaseName(full));
+  if (compound) {
+    static_cast<XBobjCDXFile&>(*ix).SetNewTagCollation(CollationOf(ascnd));
+    name = tag;
+  }
   if (!ix->CreateOK()) XBRaise(ix->Corrupted() ? xbmIndexCorrupted : xbmFileNotFound, {full});
-  const bool ascending = ascnd == XBsetSortStatus::Ascending || ascnd == XBsetSortStatus::AscendingGeneral;
-  SetdState(dbIndex);
-  ix->AddTag(platform::Utf8ToAnsi(FileBaseName(full)), keyexpr, forexpr, ascending, uniq == XBsetIndexUnique::Unique);
-  SetdState(dbBrowse);
+  BuildTag(*ix, name, keyexpr, forexpr, uniq, ascnd);
   ix->CloseFile();
   return 0;
 }
 
-bool XBO_dBHandler::xbMemoryIndexAdd(const AnsiString& tag, const AnsiString& keyexpr, const AnsiString&,
-                                     XBsetIndexUnique, XBsetSortStatus) {
-  if (TrimmedUpper(tag).empty()) XBRaise(xbmTagFieldEmpty);
+bool XBO_dBHandler::xbMemoryIndexAdd(const AnsiString& tag, const AnsiString& keyexpr, const AnsiString& forexpr,
+                                     XBsetIndexUnique uniq, XBsetSortStatus ascnd) {
+  const AnsiString name = TrimmedUpper(tag);
+  if (name.empty()) XBRaise(xbmTagFieldEmpty);
   if (TrimmedUpper(keyexpr).empty()) XBRaise(xbmNoIndexKey);
-  XBRaise(xbmFileNotFound, {tag});
+  for (int slot = 1; slot <= MaxIndexFiles; ++slot) {
+    const XBobjIndexFile* f = IndexStack(slot);
+    if (f && !f->DiskFile() && f->IndexName() == name) CloseSlot(slot);
+  }
+  auto mix = std::make_unique<XBobjMIXFile>(AsIndexOwner(), name);
+  mix->SetNewTagCollation(CollationOf(ascnd));
+  BuildTag(*mix, name, keyexpr, forexpr, uniq, ascnd);
+  if (!mix->CreateOK()) XBRaise(xbmIndexCorrupted, {name + "(Memory)"});
+  std::unique_ptr<XBobjIndexFile> ix = std::move(mix);
+  if (xbIndexInsert(ix) < 0) XBRaise(xbmAccessDenied, {name + "(Memory)"});
+  xbSetTagTo(name, false);
+  return true;
 }
 
 void XBO_dBHandler::xbReIndex() {

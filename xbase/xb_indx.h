@@ -105,6 +105,13 @@ class XBobjIndexOwner {
   virtual void IndexUseOrigRec(bool on) = 0;
   // Folder for the key sorter's work file ("" for the system's).
   virtual std::string IndexTempDir() const = 0;
+  // Points the record buffer that expressions read at stored record `n`
+  // (1..IndexRecordCount) without disturbing the table's own buffer and
+  // position, for checks made while a write is being prepared; 0 points it
+  // back. By default the record is simply read.
+  virtual void IndexViewRecord(int n) {
+    if (n > 0) IndexReadRecord(n);
+  }
   // An index file carrying the table's base name is its production index:
   // a table open read-write sets the flag in its header (when clear) and
   // writes the header. Nothing by default.
@@ -504,6 +511,9 @@ class XBobjIndexFile {
   virtual bool TagUpdate(int AKey, bool IsAppend);
   virtual bool ExternalChange();
   virtual void ixSetLockProtocol(XBsetLokProtocol LokProtocol);
+  // Before a record write: raises when a tag could not take its keys
+  // (nothing here).
+  virtual void CheckUpdatable() {}
   // After the table's password changed: every whole 512-byte block of the
   // file is unscrambled with the read password and scrambled anew with the
   // write password.

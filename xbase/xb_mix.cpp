@@ -34,6 +34,12 @@ bool XBobjMIXFile::AddTag(const AnsiString& ITN, const AnsiString& KeyExp, const
   return built;
 }
 
+void XBobjMIXFile::Reindex() {
+  for (int i = 0; i < TagCount(); ++i) Tag(i)->TagClose();
+  MemColl_.clear();
+  for (int i = 0; i < TagCount(); ++i) Tag(i)->Rebuild();
+}
+
 int XBobjMIXFile::GetAvailPage() {
   MemColl_.emplace_back();
   NextAvail_ = BufferCount();

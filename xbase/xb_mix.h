@@ -33,6 +33,8 @@ class XBobjMIXFile : public XBobjIndexFile {
   // closed; the collation is the one set for new tags.
   bool AddTag(const AnsiString& ITN, const AnsiString& KeyExp, const AnsiString& ForExp, bool Ascnd,
               bool Uniq) override;
+  // Builds every tag anew from the table in fresh buffers.
+  void Reindex() override;
   // Appends an empty buffer; its index times 512.
   int GetAvailPage() override;
   void ResetAvailPage() override;

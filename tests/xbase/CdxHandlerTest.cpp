@@ -1,0 +1,232 @@
+// CDX files and indexes in memory through the table handler: Harbour's
+// files walked and sought as Harbour did, the production index, GENERAL
+// order, and an index in memory beside a file.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "platform/Files.h"
+#include "tests/platform/TempDir.h"
+#include "tests/xbase/CdxReader.h"
+#include "tests/xbase/DbfIndexTable.h"
+#include "tests/xbase/ErrorOf.h"
+#include "tests/xbase/TableUtil.h"
+#include "xbase/xb_dbsy.h"
+
+using namespace xbase;
+using namespace xbtest;
+
+namespace {
+
+const std::string kHarbour = kXbData + "harbour/cdx/";
+
+// A seek's key as xbpeer.py prints it, as a caller of xbFind gives it.
+AnsiString FindText(const std::string& key, char type) {
+  if (key == "-") return "";
+  return type == 'C' ? FromHex(key) : key;
+}
+
+std::vector<int> WalkRecords(XBO_dBHandler& t) {
+  std::vector<int> recs;
+  for (t.xbGetRec(xbRecTop); t.xbvRecRead(); t.xbGetRec(xbRecNext)) recs.push_back(t.RecNumber());
+  return recs;
+}
+
+// Copies `names` from the fixtures into `dir`.
+void CopyFixtures(const std::string& dir, const std::vector<std::string>& names) {
+  for (const std::string& n : names)
+    if (platform::FileExists(kHarbour + n)) platform::WriteFileBytes(dir + n, platform::ReadFileBytes(kHarbour + n));
+}
+
+}  // namespace
+
+TEST(CdxHandler, HarboursFilesWalkAndSeekAsHarbourDid) {
+  struct TFixture {
+    std::string table;
+    std::vector<std::string> files;
+  } fixtures[] = {{"mixed", {"mixed.cdx"}}, {"big", {"big.cdx", "big_upd.cdx"}}, {"longc", {"longc.cdx"}},
+                  {"empty", {"empty.cdx"}}};
+  int seeks = 0;
+  for (const TFixture& f : fixtures) {
+    TempDir dir;
+    std::vector<std::string> names = f.files;
+    for (const char* ext : {".dbf", ".fpt"})
+      if (platform::FileExists(kHarbour + f.table + ext)) names.push_back(f.table + ext);
+    CopyFixtures(dir.path(), names);
+    const std::vector<THarbourOrder> orders = HarbourOrders(kHarbour + f.table + ".json");
+    {
+      XBO_dBHandler t(dir / (f.table + ".dbf"), "", false, false);
+      for (const std::string& file : f.files) ASSERT_EQ(t.xbIndexRoute(file), 0) << file;
+      for (const THarbourOrder& o : orders) {
+        t.xbSetTagTo(o.tag, false);
+        t.SetUseDeletedRec(true);
+        EXPECT_EQ(WalkRecords(t), o.recnos) << f.table << " " << o.tag;
+        for (const THarbourOrder::TSeek& s : o.seeks) {
+          if (s.last) continue;
+          t.SetUseDeletedRec(!s.deletedOn);
+          t.SetxbvFindNear(s.soft);
+          const bool found = t.xbFind(FindText(s.key, o.type));
+          ++seeks;
+          const std::string what = f.table + " " + o.tag + " " + s.key + (s.soft ? " soft" : "");
+          EXPECT_EQ(found, s.found) << what;
+          EXPECT_EQ(t.File_EOF(), s.eof) << what;
+          if (!s.eof) {
+            EXPECT_EQ(t.RecNumber(), s.recno) << what;
+          }
+        }
+      }
+    }
+    for (const std::string& n : names) EXPECT_EQ(platform::ReadFileBytes(dir / n), platform::ReadFileBytes(kHarbour + n)) << n;
+  }
+  EXPECT_GT(seeks, 200);
+}
+
+TEST(CdxHandler, AFileOfTheTablesNameMarksItsProductionIndex) {
+  TempDir dir;
+  const std::string table = MakeAuthorTable(dir / "au.dbf");
+  {
+    XBO_dBHandler t(table, "", true, false);
+    for (int i = 0; i < 5; ++i) {
+      t.xbBlank();
+      t.xbNumberPutN(1, i);
+      t.xbStringPutN(2, "N" + std::to_string(i));
+      t.xbAppend();
+    }
+    ASSERT_EQ(t.xbIndexTo("other.cdx", "NA", "NA", "", XBsetIndexUnique::Duplicates, XBsetSortStatus::Ascending), 0);
+    ASSERT_EQ(t.xbIndexTo("au.cdx", "ID", "ID", "", XBsetIndexUnique::Duplicates, XBsetSortStatus::Descending), 0);
+  }
+  std::string before = platform::ReadFileBytes(table);
+  before[1] = before[2] = before[3] = 0;
+  {
+    XBO_dBHandler t(table, "", false, false);  // read only: reads, marks nothing
+    ASSERT_EQ(t.xbIndexRoute("au.cdx"), 0);
+    ASSERT_EQ(t.xbIndexRoute("other.cdx"), 0);
+    t.xbSetTagTo("ID", false);
+    EXPECT_EQ(t.RecNumber(), 5);
+  }
+  std::string after = platform::ReadFileBytes(table);
+  after[1] = after[2] = after[3] = 0;
+  EXPECT_EQ(after, before);
+  {
+    XBO_dBHandler t(table, "", true, false);
+    ASSERT_EQ(t.xbIndexRoute("other.cdx"), 0);
+  }
+  after = platform::ReadFileBytes(table);
+  after[1] = after[2] = after[3] = 0;
+  EXPECT_EQ(after, before);
+  {
+    XBO_dBHandler t(table, "", true, false);
+    ASSERT_EQ(t.xbIndexRoute("AU.CDX"), 0);
+  }
+  after = platform::ReadFileBytes(table);
+  after[1] = after[2] = after[3] = 0;
+  ASSERT_EQ(after.size(), before.size());
+  EXPECT_EQ(after[28], before[28] | 1);
+  after[28] = before[28];
+  EXPECT_EQ(after, before);  // nothing else but the date
+}
+
+TEST(CdxHandler, GeneralOrderAndAForeignGeneralTagRefusingWrites) {
+  TempDir dir;
+  const std::string table = MakeAuthorTable(dir / "au.dbf");
+  XBO_dBHandler t(table, "", true, false);
+  const std::vector<std::string> names = {"ivanov", "\xE6", "b", "A", "IVAN", "\xB8", "a", "\xE5", "Ivan"};
+  for (size_t i = 0; i < names.size(); ++i) {
+    t.xbBlank();
+    t.xbNumberPutN(1, static_cast<double>(i + 1));
+    t.xbStringPutN(2, names[i]);
+    t.xbAppend();
+  }
+  ASSERT_EQ(t.xbIndexTo("au.cdx", "NA", "NA", "", XBsetIndexUnique::Duplicates, XBsetSortStatus::AscendingGeneral),
+            0);
+  ASSERT_EQ(t.xbIndexRoute("au.cdx"), 0);
+  t.xbSetTagTo("NA", false);
+  EXPECT_EQ(WalkRecords(t), (std::vector<int>{7, 4, 3, 9, 5, 1, 8, 6, 2}));
+  t.SetxbvExactMatch(false);
+  EXPECT_TRUE(t.xbFind("iv"));
+  EXPECT_EQ(t.RecNumber(), 9);
+  EXPECT_TRUE(t.xbFind("\xA8"));  // Ё finds ё
+  EXPECT_EQ(t.RecNumber(), 6);
+  t.SetxbvExactMatch(true);
+  EXPECT_TRUE(t.xbFind("IVAN"));
+  EXPECT_EQ(t.RecNumber(), 5);
+  EXPECT_FALSE(t.xbFind("IVANOV"));
+  // In memory the same.
+  ASSERT_TRUE(t.xbMemoryIndexAdd("MEM", "NA", "", XBsetIndexUnique::Duplicates, XBsetSortStatus::AscendingGeneral));
+  EXPECT_EQ(WalkRecords(t), (std::vector<int>{7, 4, 3, 9, 5, 1, 8, 6, 2}));
+
+  // Harbour's NAME tag, marked GENERAL: it walks in its own order, and a
+  // write that would mix our keys into it is refused before anything is
+  // written.
+  CopyFixtures(dir.path(), {"mixed.dbf", "mixed.fpt"});
+  std::string bytes = platform::ReadFileBytes(kHarbour + "mixed.cdx");
+  RawCdx raw(kHarbour + "mixed.cdx");
+  const uint32_t name = raw.Tags()[4].second;
+  std::memcpy(bytes.data() + name + 494, "GENERAL", 8);
+  platform::WriteFileBytes(dir / "mixed.cdx", bytes);
+  const std::vector<THarbourOrder> orders = HarbourOrders(kHarbour + "mixed.json");
+  XBO_dBHandler m(dir / "mixed.dbf", "", true, false);
+  ASSERT_EQ(m.xbIndexRoute("mixed.cdx"), 0);
+  m.xbSetTagTo("NAME", false);
+  EXPECT_EQ(WalkRecords(m), orders[0].recnos);
+  const std::string table0 = platform::ReadFileBytes(dir / "mixed.dbf");
+  const std::string index0 = platform::ReadFileBytes(dir / "mixed.cdx");
+  m.xbGetRec(3);
+  m.xbStringPutN(1, "NEW NAME");
+  const std::string refused = ErrorOf([&] { m.xbAppend(); });
+  EXPECT_EQ(refused, "Index tag NAME of file " + dir / "mixed.cdx" +
+                         " orders its keys by another program's collation: rebuild the index before writing");
+  EXPECT_EQ(ErrorOf([&] { m.xbPutRec(3); }), refused);
+  EXPECT_EQ(m.NumRecs(), 48);
+  EXPECT_EQ(m.xbStringGetN(1), "NEW NAME");  // the record in hand is kept
+  EXPECT_EQ(platform::ReadFileBytes(dir / "mixed.dbf"), table0);
+  EXPECT_EQ(platform::ReadFileBytes(dir / "mixed.cdx"), index0);
+  m.xbReIndex();
+  m.xbGetRec(3);
+  m.xbStringPutN(1, "NEW NAME");
+  m.xbAppend();
+  EXPECT_EQ(m.NumRecs(), 49);
+}
+
+TEST(CdxHandler, AnIndexInMemoryFollowsWritesAsTheFileDoes) {
+  TempDir dir;
+  const std::string table = MakeAuthorTable(dir / "au.dbf");
+  XBO_dBHandler t(table, "", true, false);
+  for (int i = 0; i < 3000; ++i) {
+    t.xbBlank();
+    t.xbNumberPutN(1, (i * 7919) % 1000 - 500);
+    t.xbStringPutN(2, "N" + std::to_string((i * 104729) % 2000));
+    t.xbAppend();
+  }
+  ASSERT_EQ(t.xbIndexTo("au.cdx", "NAD", "NA", "ID > 0", XBsetIndexUnique::Duplicates, XBsetSortStatus::Descending), 0);
+  ASSERT_EQ(t.xbIndexRoute("au.cdx"), 0);
+  EXPECT_EQ(ErrorOf([&] { t.xbMemoryIndexAdd(" ", "NA", "", XBsetIndexUnique::Duplicates, XBsetSortStatus::Ascending); }),
+            "Tag field is empty");
+  EXPECT_EQ(ErrorOf([&] { t.xbMemoryIndexAdd("M", " ", "", XBsetIndexUnique::Duplicates, XBsetSortStatus::Ascending); }),
+            "No index key has been created");
+  ASSERT_TRUE(t.xbMemoryIndexAdd("mem", "NA", "ID > 0", XBsetIndexUnique::Duplicates, XBsetSortStatus::Descending));
+  for (int i = 0; i < 400; ++i) {
+    if (i % 2 == 0) {
+      t.xbBlank();
+      t.xbNumberPutN(1, i % 7 - 3);
+      t.xbStringPutN(2, "A" + std::to_string(i));
+      t.xbAppend();
+    } else {
+      t.xbGetRec(1 + (i * 31) % t.NumRecs());
+      t.xbNumberPutN(1, i % 5 - 2);
+      t.xbStringPutN(2, "B" + std::to_string(i % 50));
+      t.xbPutRec(t.RecNumber());
+    }
+  }
+  t.xbSetTagTo("MEM", false);
+  const std::vector<int> memory = WalkRecords(t);
+  t.xbSetTagTo("NAD", false);
+  EXPECT_EQ(WalkRecords(t), memory);
+  EXPECT_GT(memory.size(), 1000u);
+  // Made again under the same name, it replaces the one before.
+  ASSERT_TRUE(t.xbMemoryIndexAdd("MEM", "ID", "", XBsetIndexUnique::Unique, XBsetSortStatus::Ascending));
+  EXPECT_EQ(WalkRecords(t).size(), 1000u);  // one record a value
+}
