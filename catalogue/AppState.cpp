@@ -65,14 +65,15 @@ std::string DataDirNotWritableMessage() {
          ".\nНастройки и список книг не могут быть сохранены.";
 }
 
-int clearTmpDir() {
-  const TAppState& st = AppState();
-  if (st.workDir.empty() || st.dataDir.empty()) return 0;
+int clearTmpDir() { return clearWorkFolder(AppState().workDir, AppState().dataDir); }
+
+int clearWorkFolder(const std::string& workDir, const std::string& dataDir) {
+  if (workDir.empty() || dataDir.empty()) return 0;
 
   // Every file in the work folder goes, so make sure it is ours: "TMP"
   // inside the data folder, even when either path runs through links.
-  const std::string work = platform::RealPath(st.workDir);
-  const std::string data = platform::RealPath(st.dataDir);
+  const std::string work = platform::RealPath(workDir);
+  const std::string data = platform::RealPath(dataDir);
   if (work.empty() || data.empty() || work != platform::JoinPath(data, "TMP")) return 0;
   return platform::DeleteFilesInFolder(work);
 }

@@ -107,5 +107,7 @@ std::string DataDirNotWritableMessage();
 // resolve to "TMP" inside the data folder (a link elsewhere). Returns the
 // number of files deleted.
 int clearTmpDir();
+// The same for the work folder `workDir` of the data folder `dataDir`.
+int clearWorkFolder(const std::string& workDir, const std::string& dataDir);
 
 }  // namespace catalogue

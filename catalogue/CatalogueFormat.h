@@ -195,8 +195,8 @@ class TCatalogueWriter {
   // book is not written and is counted in CutAuthors().
   bool AddBook(const TBookFields& fields);
   // Hands over the last block, then "a.txt" and "inf.txt" (with `info`,
-  // which may count more authors than were written when a build stopped
-  // early). The writer must not be used afterwards.
+  // whose author count should be AuthorsWritten(): a build stopped early
+  // reports the authors it wrote). The writer must not be used afterwards.
   void Finish(const TCatalogueInfo& info);
 
   int32_t AuthorsWritten() const { return authorsWritten_; }

@@ -33,6 +33,8 @@ class TJobHost {
   virtual bool AskYesNo(const std::string& text, const std::string& caption);
   // A plain message with an OK button (UTF-8), likewise.
   virtual void ShowMessage(const std::string& text, const std::string& caption);
+  // The system's sound for a job done; nothing by default.
+  virtual void Beep() {}
 
   // A job begins and ends: the host disables every control that could start
   // another job and refuses to close meanwhile. Calls nest; use TJobScope.

@@ -1,6 +1,7 @@
 #include "catalogue/ui/MainWindow.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCloseEvent>
 #include <QCoreApplication>
 #include <QHBoxLayout>
@@ -21,6 +22,7 @@
 #include <algorithm>
 
 #include "catalogue/AppState.h"
+#include "catalogue/BookList.h"
 #include "catalogue/Browse.h"
 #include "catalogue/Export.h"
 #include "catalogue/ui/AuthorListModel.h"
@@ -143,6 +145,7 @@ void TF::CreateToolBar() {
   };
 
   TB_CREDB = button("TB_CREDB", "Создать список книг", "view-refresh", QStyle::SP_BrowserReload);
+  connect(TB_CREDB, &QToolButton::clicked, this, &TF::TB_CREDBClick);
   TB_STOP = button("TB_STOP", "Прервать", "process-stop", QStyle::SP_BrowserStop);
   connect(TB_STOP, &QToolButton::clicked, this, &TF::TB_STOPClick);
   TB->addSeparator();
@@ -270,6 +273,30 @@ void TF::JobEnded() {
     disenTB(true);
     SetNote(note_);
   }
+}
+
+void TF::Beep() { QApplication::beep(); }
+
+void TF::TB_CREDBClick() {
+  const TFINI* fini = FormFINI(*this);
+  const TSettings settings =
+      fini ? fini->CurrentSettings() : ReadSettings(AppState().iniPath, AppState().defaultExportDir);
+  if (!settings.useInp) {
+    platform::MessageBox("Создание списка книг по заголовкам FB2 пока недоступно: включите в настройках "
+                         "\"Использовать inpx для создания содержания\".",
+                         "", platform::TMsgDlgType::mtInformation, {platform::mrOk});
+    return;
+  }
+  TBuildSession session = NewBuildSession(AppState(), settings);
+  bool built = false;
+  Guarded("Не удалось создать список книг", [&] { built = createBookList(*this, session); });
+  if (!built) return;
+  AppState().countAuthors = static_cast<int32_t>(session.authors);
+  AppState().countBooks = static_cast<int32_t>(session.books);
+  AppState().countDuplicates = static_cast<int32_t>(session.duplicates);
+  iniDB();
+  AppState().blockCache.Clear();
+  SelectAuthor(0);
 }
 
 void TF::TB_STOPClick() {

@@ -98,6 +98,7 @@ class TF : public QMainWindow, public TJobHost {
   void ClearStopRequest() override;
   void JobStarted() override;
   void JobEnded() override;
+  void Beep() override;
 
   // How often showSB lets events through while a job runs.
   static constexpr std::chrono::milliseconds kPumpInterval{30};
@@ -155,6 +156,10 @@ class TF : public QMainWindow, public TJobHost {
   void expFiles(int kind);
 
  public slots:
+  // Builds the book list (createBookList) from the settings as they stand;
+  // once built, reloads the author list and selects the first author. An
+  // error is shown and the old catalogue stays.
+  void TB_CREDBClick();
   // Asks "Прервать процесс ?"; on Yes sets the stop flag (No leaves it).
   void TB_STOPClick();
   // Selects the first author whose name begins with `text`, if any.

@@ -2,10 +2,6 @@
 // from a table the peer made and from one as the table builder makes it,
 // tables the writer must refuse, and a write failure part-way.
 #include <gtest/gtest.h>
-#include <signal.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <string>
 #include <vector>
@@ -124,29 +120,15 @@ TEST(BookTable, AWriteFailureRaisesAndLeavesNoRecordCounted) {
   const std::string table = dir / "bo.dbf";
   booktable::WriteNewBookTable(table);
   const rlim_t limit = 289 + 441 * 3000 + 100;
-  const pid_t child = fork();
-  ASSERT_NE(child, -1);
-  if (child == 0) {
-    // Past the limit a write fails with EFBIG instead of the signal.
-    signal(SIGXFSZ, SIG_IGN);
-    const rlimit r{limit, limit};
-    setrlimit(RLIMIT_FSIZE, &r);
-    int code = 1;
-    try {
-      TBookTableWriter writer(table);
-      TBookRecord rec;
-      formatBookRecord(rec, TBOOK{}, "1");
-      for (int i = 0; i < 5000; ++i) writer.Write(rec);
-      writer.Finish();
-    } catch (const platform::EStreamError&) {
-      code = 0;
-    }
-    _exit(code);
-  }
-  int status = 0;
-  ASSERT_EQ(waitpid(child, &status, 0), child);
-  ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0) << "no failure was raised";
+  const auto fill = [&] {
+    TBookTableWriter writer(table);
+    TBookRecord rec;
+    formatBookRecord(rec, TBOOK{}, "1");
+    for (int i = 0; i < 5000; ++i) writer.Write(rec);
+    writer.Finish();
+  };
+  EXPECT_EQ(booktable::ExitOfChildWithFileSizeLimit<platform::EStreamError>(limit, fill), 0)
+      << "no failure was raised";
   const std::string t = platform::ReadFileBytes(table);
   EXPECT_LE(t.size(), limit);
   EXPECT_EQ(t.substr(4, 4), std::string(4, '\0'));

@@ -31,11 +31,8 @@ namespace sample {
 namespace fs = std::filesystem;
 
 // Every member of the zip archive `path`, by name, as Python's zipfile reads
-// it. Read once per process and path.
-inline const std::map<std::string, std::string>& ZipMembers(const std::string& path) {
-  static std::map<std::string, std::map<std::string, std::string>> cache;
-  auto it = cache.find(path);
-  if (it != cache.end()) return it->second;
+// it.
+inline std::map<std::string, std::string> ReadZipMembers(const std::string& path) {
   // Each member as "<name length> <size>\n<name><bytes>".
   const std::string dump = RunCapture(
       "/usr/bin/python3 -c 'import sys, zipfile\n"
@@ -57,7 +54,15 @@ inline const std::map<std::string, std::string>& ZipMembers(const std::string& p
     members[dump.substr(eol + 1, nameLen)] = dump.substr(eol + 1 + nameLen, size);
     pos = eol + 1 + nameLen + size;
   }
-  return cache.emplace(path, std::move(members)).first->second;
+  return members;
+}
+
+// The same, read once per process and path (reference catalogues).
+inline const std::map<std::string, std::string>& ZipMembers(const std::string& path) {
+  static std::map<std::string, std::map<std::string, std::string>> cache;
+  auto it = cache.find(path);
+  if (it != cache.end()) return it->second;
+  return cache.emplace(path, ReadZipMembers(path)).first->second;
 }
 
 // A member reader over members held in memory, whatever the archive path,
