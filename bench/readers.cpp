@@ -19,6 +19,7 @@
 #include <string>
 
 #include "bench/BenchUtil.h"
+#include "bench/PythonHeads.h"
 #include "catalogue/BookTable.h"
 #include "catalogue/Fb2Reader.h"
 #include "catalogue/InpxReader.h"
@@ -103,27 +104,6 @@ with zipfile.ZipFile(sys.argv[1]) as z:
 print("%d books, %d read errors" % (books, errors))
 )";
 
-const char* kPythonHeads = R"(import os, sys, zipfile, xml.etree.ElementTree as ET
-lib = sys.argv[1]
-books = 0
-for name in sorted(os.listdir(lib)):
-    if not name.lower().endswith(".zip"):
-        continue
-    with zipfile.ZipFile(os.path.join(lib, name)) as z:
-        for info in z.infolist():
-            if not info.filename.lower().endswith(".fb2"):
-                continue
-            with z.open(info) as member:
-                head = member.read(2000)
-            start, end = head.find(b"<title-info"), head.find(b"</title-info")
-            if start < 0 or end < 0:
-                continue
-            root = ET.fromstring(head[start:end + 13])
-            if root.find("book-title") is not None:
-                books += 1
-print("%d books" % books)
-)";
-
 }  // namespace
 
 int main() {
@@ -147,7 +127,7 @@ int main() {
     reader.readFb2Archives(lib);
   });
   std::printf("           peak memory so far %.0f MB\n", PeakMegabytes());
-  const double pyHeads = TimePython(kPythonHeads, {lib});
+  const double pyHeads = TimePython(bench::kPythonHeads, {lib});
   std::printf("           ratio python / ours (reading): %.1f\n", pyHeads / heads);
   fs::remove_all(dir);
   return 0;

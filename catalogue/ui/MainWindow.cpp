@@ -278,18 +278,14 @@ void TF::JobEnded() {
 void TF::Beep() { QApplication::beep(); }
 
 void TF::TB_CREDBClick() {
-  const TFINI* fini = FormFINI(*this);
-  const TSettings settings =
-      fini ? fini->CurrentSettings() : ReadSettings(AppState().iniPath, AppState().defaultExportDir);
-  if (!settings.useInp) {
-    platform::MessageBox("Создание списка книг по заголовкам FB2 пока недоступно: включите в настройках "
-                         "\"Использовать inpx для создания содержания\".",
-                         "", platform::TMsgDlgType::mtInformation, {platform::mrOk});
-    return;
-  }
-  TBuildSession session = NewBuildSession(AppState(), settings);
+  TBuildSession session;
   bool built = false;
-  Guarded("Не удалось создать список книг", [&] { built = createBookList(*this, session); });
+  Guarded("Не удалось создать список книг", [&] {
+    const TFINI* fini = FormFINI(*this);
+    session = NewBuildSession(AppState(), fini ? fini->CurrentSettings()
+                                               : ReadSettings(AppState().iniPath, AppState().defaultExportDir));
+    built = createBookList(*this, session);
+  });
   if (!built) return;
   AppState().countAuthors = static_cast<int32_t>(session.authors);
   AppState().countBooks = static_cast<int32_t>(session.books);

@@ -344,3 +344,95 @@ TEST_F(BookListBuild, AStopDuringTheWalkGivesTheAuthorsWalked) {
   EXPECT_EQ(FinalBox().text, "Создание списка книг завершено\nАвторов 100\nКниг " + std::to_string(books) + " [" +
                                  std::to_string(duplicates) + "]");
 }
+
+// --- FB2 heads --------------------------------------------------------------------
+
+class Fb2BuildOnModel : public BookListBuild, public testing::WithParamInterface<const char*> {};
+
+TEST_P(Fb2BuildOnModel, TheCatalogueAndTheHeadLogAreTheModels) {
+  const std::string root = sample::Collection(GetParam());
+  UseCollection(root);
+  session_.useInp = false;
+  ASSERT_TRUE(Build());
+  ExpectSameMembers(NewCatalogue(), sample::ZipMembers(root + "ref-fb2.dbz"));
+  EXPECT_EQ(platform::ReadFileBytes(session_.expDir + "zzz.txt"),
+            platform::ReadFileBytes(root + "expected/fb2/zzz.txt"));
+  const long errors = sample::ModelNumber(root + "expected/fb2/", "read_errors");
+  ASSERT_EQ(script_.asked.size(), 3u);
+  EXPECT_EQ(script_.asked[1].text, "Ошибки при чтении файлов\n" + std::to_string(errors));
+}
+
+INSTANTIATE_TEST_SUITE_P(Variants, Fb2BuildOnModel, testing::Values("small", "edge"));
+
+TEST_F(BookListBuild, Fb2HeadsAndTheIndexFileGiveOneCatalogue) {
+  // Every record of the generator's scale variant has its book, with the
+  // same data, in the same order; the heads know of no duplicates.
+  const std::string root = in_ / "scale/";
+  sample::RunCapture("/usr/bin/python3 " +
+                     sample::Quote(std::string(TOMESHELF_SOURCE_DIR) + "/tools/make_collection.py") +
+                     " --variant scale --records 3000 --out " + sample::Quote(root) + " 2>&1");
+  UseCollection(root);
+  ASSERT_TRUE(Build());
+  TMembers index = NewCatalogue();
+  const int64_t duplicates = session_.duplicates;
+  session_.useInp = false;
+  ASSERT_TRUE(Build());
+  EXPECT_GT(duplicates, 0);
+  EXPECT_EQ(session_.duplicates, 0);
+  for (auto& [name, bytes] : index) {
+    if (name == kInfoMember) {
+      bytes = FormatCatalogueInfo({session_.authors, session_.books, 0});
+      continue;
+    }
+    for (size_t at = bytes.find("\tY\r"); at != std::string::npos; at = bytes.find("\tY\r", at)) bytes[++at] = 'N';
+  }
+  ExpectSameMembers(NewCatalogue(), index);
+}
+
+TEST_F(BookListBuild, DamagedArchivesAndBooksArePassedOverAndCounted) {
+  // Archives with a truncated deflate stream, an unknown method, bad XML, an
+  // encrypted book; one cut short, one that is no zip: their sound books only.
+  const std::string lib = in_ / "lib/";
+  platform::ForceDirectories(lib);
+  const std::string damaged = std::string(TOMESHELF_SOURCE_DIR) + "/tests/data/fb2-archives/";
+  for (const platform::TFileInfo& f : platform::ListFolder(damaged))
+    if (f.name.ends_with(".zip")) platform::WriteFileBytes(lib + f.name, platform::ReadFileBytes(damaged + f.name));
+  session_.libDir = lib;
+  session_.useInp = false;
+  ASSERT_TRUE(Build());
+  ASSERT_EQ(script_.asked.size(), 3u) << "a question about a damaged book";
+  EXPECT_EQ(script_.asked[1].text, "Ошибки при чтении файлов\n5");
+  const TMembers members = NewCatalogue();
+  EXPECT_EQ(ParseAuthorList(members.at("a.txt")).size(), 1u);
+  const TCatalogueBlock block(members.at("0.txt"));
+  std::vector<std::string> files;
+  for (size_t i = 0; i < block.LineCount(); ++i) files.emplace_back(SplitBookLine(block.Line(i))[bfFile]);
+  // bad-xml, encrypted-member, truncated-archive, truncated-deflate, unknown-method
+  EXPECT_EQ(files, (std::vector<std::string>{"1", "4", "1", "3", "1", "2", "1", "3", "1", "3"}));
+}
+
+TEST_F(BookListBuild, AStopBetweenArchivesGivesTheCatalogueOfTheArchivesRead) {
+  const std::string small = sample::Collection("small");
+  UseCollection(small);
+  session_.useInp = false;
+  int archives = 0;
+  host_.onStatus = [&](const std::string& p0, const std::string&, const std::string&) {
+    if (p0 == "Чтение файла..." && ++archives == 3) host_.stop = true;
+  };
+  ASSERT_TRUE(Build());
+  const TMembers stopped = NewCatalogue();
+
+  // The same two archives alone.
+  const std::string lib = in_ / "two/";
+  platform::ForceDirectories(lib);
+  int copied = 0;
+  for (const platform::TFileInfo& f : platform::ListFolder(small + "lib"))
+    if (copied < 2 && f.name.ends_with(".zip") && !f.isDir && ++copied)
+      platform::WriteFileBytes(lib + f.name, platform::ReadFileBytes(small + "lib/" + f.name));
+  session_.libDir = lib;
+  host_.onStatus = nullptr;
+  ASSERT_TRUE(Build());
+  ExpectSameMembers(stopped, NewCatalogue());
+  EXPECT_GT(session_.books, 0);
+  EXPECT_LT(session_.books, sample::ModelNumber(small + "expected/fb2/", "books"));
+}
