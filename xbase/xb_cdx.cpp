@@ -493,9 +493,14 @@ uint32_t XBobjCDXTag::RecordBound() const {
 }
 
 void XBobjCDXTag::PageLoad(int PN, XBobjIndexKey& PIK) {
-  // The node and 8 bytes more, so that reading an entry never leaves it.
-  uint8_t b[kNode + 8] = {};
-  if (PN < kNode || PN % kNode != 0 || !Owner()->PageRead(PN, b, kNode)) RaiseCorrupted();
+  // A file's node is read in place; an index in memory copies it.
+  if (PN < kNode || PN % kNode != 0) RaiseCorrupted();
+  uint8_t copy[kNode];
+  const uint8_t* b = Owner()->DiskFile() ? Owner()->PageView(PN, kNode) : nullptr;
+  if (!b) {
+    if (!Owner()->PageRead(PN, copy, kNode)) RaiseCorrupted();
+    b = copy;
+  }
   const int attributes = GetLE16(b);
   const int n = GetLE16(b + 2);
   if (attributes > 3) RaiseCorrupted();
@@ -540,7 +545,8 @@ void XBobjCDXTag::PageLoad(int PN, XBobjIndexKey& PIK) {
       PIK.RNBits > 32 || PIK.RNMask != MaskOf(PIK.RNBits) || PIK.DCMask != MaskOf(PIK.DCBits) ||
       PIK.TCMask != MaskOf(PIK.TCBits) || kLeafData + n * req > kNode)
     RaiseCorrupted();
-  std::vector<uint8_t> prev(static_cast<size_t>(kl), pad);
+  uint8_t prev[MaxKeyLength];
+  std::memset(prev, pad, static_cast<size_t>(kl));
   int keyEnd = kNode;
   const int entriesEnd = kLeafData + n * req;
   for (int i = 0; i < n; ++i) {
@@ -555,12 +561,12 @@ void XBobjCDXTag::PageLoad(int PN, XBobjIndexKey& PIK) {
     const int stored = kl - dup - trail;
     if (keyEnd - stored < entriesEnd) RaiseCorrupted();
     keyEnd -= stored;
-    std::memcpy(prev.data() + dup, b + keyEnd, static_cast<size_t>(stored));
-    std::fill(prev.begin() + dup + stored, prev.end(), pad);
+    std::memcpy(prev + dup, b + keyEnd, static_cast<size_t>(stored));
+    std::memset(prev + dup + stored, pad, static_cast<size_t>(trail));
     XBobjIndexKeyData* entry = PIK.AppendEntry();
-    const int len = Trimmed(prev.data(), dup + stored, pad);
+    const int len = Trimmed(prev, dup + stored, pad);
     uint8_t* key = entry->Reserve(type, len);
-    if (len > 0) std::memcpy(key, prev.data(), static_cast<size_t>(len));
+    if (len > 0) std::memcpy(key, prev, static_cast<size_t>(len));
     entry->Tag = entry->Xtra = static_cast<int>(rec);
   }
 }

@@ -1,0 +1,104 @@
+// BENCH_LIBS: xbase platform
+// A CDX tag on a numeric field N(10) of a table of 500,000 records holding
+// 100,000 values, bulk-built through the table handler, beside std::sort of
+// the same (key, record) byte forms in the same run; then 10,000 finds
+// (xbFind) of random values. The same for an index kept in memory. Prints
+// the build times, the sort's and the ratios, microseconds per find, the
+// file's size and depth, and the peak memory. Targets: build at most 0.4 s
+// and 8 times the sort, finds at most 5 us.
+#include <algorithm>
+#include <bit>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "bench/BenchUtil.h"
+#include "bench/IndexBench.h"
+#include "xbase/xb_dbsy.h"
+#include "xbase/xb_indx.h"
+
+using namespace xbase;
+
+namespace {
+
+constexpr int kRecords = 500000;
+constexpr int kValues = 100000;
+constexpr int kProbes = 10000;
+
+// The sort of the key forms the build sorts: the 8-byte ordered double and
+// the record, big-endian, compared as bytes.
+double SortSeconds(const std::vector<double>& values) {
+  static constexpr size_t kForm = 12;
+  std::vector<uint8_t> forms(values.size() * kForm);
+  for (size_t i = 0; i < values.size(); ++i) {
+    uint8_t* f = forms.data() + i * kForm;
+    const uint64_t bits = std::bit_cast<uint64_t>(values[i]) | uint64_t{1} << 63;
+    for (int b = 0; b < 8; ++b) f[b] = static_cast<uint8_t>(bits >> (56 - 8 * b));
+    const uint32_t rec = static_cast<uint32_t>(i + 1);
+    for (int b = 0; b < 4; ++b) f[8 + b] = static_cast<uint8_t>(rec >> (24 - 8 * b));
+  }
+  return bench::BestSeconds(3, [&] {
+    std::vector<const uint8_t*> order(values.size());
+    for (size_t i = 0; i < values.size(); ++i) order[i] = forms.data() + i * kForm;
+    std::sort(order.begin(), order.end(),
+              [](const uint8_t* a, const uint8_t* b) { return std::memcmp(a, b, kForm) < 0; });
+  });
+}
+
+// Microseconds per find of a random value on the active tag.
+double FindMicros(XBO_dBHandler& t, std::mt19937& gen, int& found) {
+  found = 0;
+  const double s = bench::BestSeconds(1, [&] {
+    for (int i = 0; i < kProbes; ++i)
+      if (t.xbFind(std::to_string(1 + gen() % kValues))) ++found;
+  });
+  return s * 1e6 / kProbes;
+}
+
+}  // namespace
+
+int main() {
+  std::mt19937 gen(1251);
+  std::vector<double> values(kRecords);
+  for (double& v : values) v = 1 + gen() % kValues;
+  const std::filesystem::path dir = std::filesystem::temp_directory_path() / "tomeshelf-bench-cdxbuild";
+  std::filesystem::create_directories(dir);
+  const std::string table = (dir / "bo.dbf").string(), index = (dir / "bo.cdx").string();
+  bench::WriteNumberTable(table, values);
+
+  XBO_dBHandler t(table, "", true, false);
+  const double build = bench::BestSeconds(3, [&] {
+    std::filesystem::remove(index);
+    t.xbIndexTo(index, "AU", "AU", "", XBsetIndexUnique::Duplicates, XBsetSortStatus::Ascending);
+  });
+  const double sort = SortSeconds(values);
+
+  t.xbIndex(index, "AU");
+  int found = 0;
+  const double find = FindMicros(t, gen, found);
+  t.xbGetRec(xbRecTop);
+  const int depth = t.IndexMaster()->PathDepth();
+  t.xbIndexClear();
+  const auto size = std::filesystem::file_size(index);
+
+  const double memory = bench::BestSeconds(3, [&] {
+    t.xbMemoryIndexAdd("MEM", "AU", "", XBsetIndexUnique::Duplicates, XBsetSortStatus::Ascending);
+  });
+  int foundInMemory = 0;
+  const double findInMemory = FindMicros(t, gen, foundInMemory);
+  const double peak = bench::PeakMiB();
+  t.xbIndexClear();
+
+  std::printf("CDX on N(10), %d records of %d values: build %.3f s (target 0.4), std::sort of the key forms"
+              " %.3f s, ratio %.1f (target 8)\n",
+              kRecords, kValues, build, sort, build / sort);
+  std::printf("%d finds: %.2f us each (target 5; %d found); %.1f MB, depth %d\n", kProbes, find, found,
+              static_cast<double>(size) / 1e6, depth);
+  std::printf("In memory: build %.3f s, ratio %.1f; %d finds: %.2f us each (%d found); peak %.0f MiB\n", memory,
+              memory / sort, kProbes, findInMemory, foundInMemory, peak);
+  std::filesystem::remove_all(dir);
+  return 0;
+}
