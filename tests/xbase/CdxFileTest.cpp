@@ -11,7 +11,8 @@
 #include "platform/Files.h"
 #include "tests/platform/TempDir.h"
 #include "tests/xbase/CdxReader.h"
-#include "tests/xbase/DbfIndexTable.h"
+#include "tests/xbase/IndexedTable.h"
+#include "tests/xbase/TableUtil.h"
 #include "tests/xbase/ErrorOf.h"
 #include "tests/xbase/IndexTable.h"
 #include "xbase/xb_cdx.h"
@@ -72,7 +73,8 @@ TEST(CdxFile, SingleByteDamageEndsInAWalkOrCorrupted) {
   TempDir dir;
   const std::string table = dir / "mixed.dbf";
   platform::WriteFileBytes(table, platform::ReadFileBytes(kXbData + "harbour/cdx/mixed.dbf"));
-  TDbfIndexTable owner(table);
+  platform::WriteFileBytes(dir / "mixed.fpt", platform::ReadFileBytes(kXbData + "harbour/cdx/mixed.fpt"));
+  TIndexedTable owner(table, false);
   const std::string original = platform::ReadFileBytes(kXbData + "harbour/cdx/mixed.cdx");
   // The header fields before the expressions, then the directory's leaf
   // and the nodes of the two-level NAME tag and of AMOUNT: every byte of
@@ -127,39 +129,6 @@ TEST(CdxMemory, BuffersAreHandedOutAndReplacedWhole) {
   EXPECT_FALSE(mix.PageWrite(512, whole, 512));
   EXPECT_EQ(mix.GetAvailPage(), 512);
   EXPECT_EQ(mix.BufferCount(), 2);
-}
-
-TEST(CdxMemory, AnIndexInMemoryWalksAsTheFileAndFollowsWrites) {
-  TempDir dir;
-  TIndexTable table(dir / "t.dbf", 12);
-  std::mt19937 rng(6);
-  for (int i = 0; i < 100000; ++i)
-    table.Records.push_back({"N" + std::to_string(rng() % 30000), static_cast<double>(rng() % 1000) - 500});
-  XBobjCDXFile cdx(&table, "t", true, false, true, true);
-  XBobjMIXFile mix(&table, "m");
-  for (XBobjIndexFile* f : {static_cast<XBobjIndexFile*>(&cdx), static_cast<XBobjIndexFile*>(&mix)}) {
-    ASSERT_TRUE(f->AddTag("NA", "NA", "", true, false));
-    ASSERT_TRUE(f->AddTag("AUD", "AU", "AU > 0", false, false));
-  }
-  for (int i = 0; i < 2000; ++i) {
-    const TIndexTable::Record r{"N" + std::to_string(rng() % 30000), static_cast<double>(rng() % 1000) - 500};
-    if (i % 2 == 0) {
-      table.Append(cdx, r);
-      table.Records.pop_back();
-      table.Append(mix, r);
-    } else {
-      const int n = 1 + static_cast<int>(rng() % table.Records.size());
-      const TIndexTable::Record old = table.Records[static_cast<size_t>(n - 1)];
-      table.Rewrite(cdx, n, r);
-      table.Records[static_cast<size_t>(n - 1)] = old;
-      table.Rewrite(mix, n, r);
-    }
-  }
-  for (const char* tag : {"NA", "AUD"}) {
-    const Keys file = Walk(*cdx.TagByName(tag)), memory = Walk(*mix.TagByName(tag));
-    EXPECT_EQ(memory.size(), std::string(tag) == "NA" ? 101000u : file.size());
-    EXPECT_EQ(memory, file) << tag;
-  }
 }
 
 TEST(CdxPeer, IndexDumpListsOurTagsAndKeys) {

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <bit>
 #include <cstdint>
 #include <map>
 #include <string>
@@ -14,8 +15,17 @@
 
 #include "platform/Files.h"
 #include "xbase/xb_bytes.h"
+#include "xbase/xb_variant.h"
 
 namespace xbtest {
+
+// The value of a CDX number or date key (its stored bytes).
+inline double CdxNumber(const xbase::TxbVariant& key) {
+  uint64_t bits = 0;
+  for (int i = 0; i < 8; ++i) bits = bits << 8 | (i < key.SizeVar() ? key.VarBuf()[i] : 0);
+  bits = bits >> 63 ? bits & ~(uint64_t{1} << 63) : ~bits;
+  return std::bit_cast<double>(bits);
+}
 
 struct RawCdxHeader {
   uint32_t root = 0;
