@@ -350,18 +350,8 @@ void XBobjCDXTag::DoIndex() {
   }
   XBobjSortCDX sorter(*this, file->SortBudget(), table->IndexTempDir());
   XBobjIndexKeyData key(KeyLength_ + 1);
-  bool changed;
-  table->IndexStatus(0, records, 0);
-  for (int rec = 1; rec <= records; ++rec) {
-    table->IndexReadRecord(rec);
-    if (Conditional_ && !SolveFilter()) continue;
-    SolveExpression(key, changed);
-    AdjustValue(key, true);
-    sorter.AddRecord(key, rec);
-    if (rec % 4096 == 0) table->IndexStatus(rec, records, 0);
-  }
+  ForEachRecordKey(key, [&](const XBobjIndexKeyData& k, int rec) { sorter.AddRecord(k, rec); });
   RootBlock_ = sorter.WriteTree();
-  table->IndexStatus(records, records, 0);
   TagChanged_ = true;
 }
 

@@ -164,6 +164,25 @@ AnsiString XBobjIndexTag::GetIndexExpression() const { return ExprHandlr_ ? Expr
 
 bool XBobjIndexTag::LockOwner() { return Owner_->IndexLock(); }
 
+void XBobjIndexTag::ForEachRecordKey(XBobjIndexKeyData& key,
+                                     const std::function<void(const XBobjIndexKeyData&, int)>& add) {
+  XBobjIndexOwner* table = Owner_->Owner();
+  const int records = table ? table->IndexRecordCount() : 0;
+  if (records <= 0) return;
+  bool changed;
+  table->IndexStatus(0, records, 0);
+  for (int rec = 1; rec <= records; ++rec) {
+    table->IndexReadRecord(rec);
+    // The FOR condition holds for a built tag as for one kept by adds.
+    if (Conditional_ && !SolveFilter()) continue;
+    SolveExpression(key, changed);
+    AdjustValue(key, true);
+    add(key, rec);
+    if (rec % 4096 == 0) table->IndexStatus(rec, records, 0);
+  }
+  table->IndexStatus(records, records, 0);
+}
+
 void XBobjIndexTag::RaiseCorrupted() const { XBRaise(xbmIndexCorrupted, {Owner_->GetFileName()}); }
 
 int XBobjIndexTag::CompareKey(const TxbVariant& key, const TxbVariant& entry, int ifPartial) const {

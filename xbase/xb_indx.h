@@ -49,6 +49,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -413,6 +414,12 @@ class XBobjIndexTag {
 
   // Raises 65141 for this tag's file.
   [[noreturn]] void RaiseCorrupted() const;
+
+  // The feed of a bulk build: for every record from the first to the
+  // last that meets the FOR condition, its key computed into `key` and
+  // adjusted (DoTrim), then `add(key, record)`; progress goes to the table's
+  // status operation. Nothing without a table.
+  void ForEachRecordKey(XBobjIndexKeyData& key, const std::function<void(const XBobjIndexKeyData&, int)>& add);
 
   // Fields the formats set and read.
   AnsiString TagSig_ = "UNK";

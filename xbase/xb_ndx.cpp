@@ -242,26 +242,16 @@ class TNdxLevels {
 void XBobjNDXTag::DoIndex() {
   XBobjIndexFile* file = Owner();
   XBobjIndexOwner* table = file->Owner();
-  const int records = table ? table->IndexRecordCount() : 0;
   TNdxLevels tree(*file, EntryLength_, StoredKeyLength(), MaxKeys_, KeyType_);
-  if (records > 0) {
+  if (table && table->IndexRecordCount() > 0) {
     TxbSort sorter(KeyLength_ + 1, UniqueKey_, AscendKey_, nullptr, file->SortBudget(), table->IndexTempDir());
     XBobjIndexKeyData key(KeyLength_ + 1);
-    bool changed;
-    table->IndexStatus(0, records, 0);
-    for (int rec = 1; rec <= records; ++rec) {
-      table->IndexReadRecord(rec);
-      // The FOR condition holds for a built tag as for one kept by adds.
-      if (Conditional_ && !SolveFilter()) continue;
-      SolveExpression(key, changed);
-      AdjustValue(key, true);
+    ForEachRecordKey(key, [&](const XBobjIndexKeyData&, int rec) {
       if (KeyType_ == 'C' && key.SizeVar() > KeyLength_) key.Reserve(xbvtText, KeyLength_, KeyLength_);
       sorter.AddKey(key, rec);
-      if (rec % 4096 == 0) table->IndexStatus(rec, records, 0);
-    }
+    });
     int32_t rec;
     for (bool more = sorter.GetFirstKey(key, rec); more; more = sorter.GetNextKey(key, rec)) tree.Add(key, rec);
-    table->IndexStatus(records, records, 0);
   }
   RootBlock_ = tree.Finish();
   TagChanged_ = true;

@@ -363,22 +363,10 @@ bool XBobjNTXTag::IndexTagNew(const AnsiString&, const AnsiString& KeyExp, const
 void XBobjNTXTag::DoIndex() {
   XBobjNTXFile* file = File();
   XBobjIndexOwner* table = file->Owner();
-  const int records = table ? table->IndexRecordCount() : 0;
-  XBobjSortNTX sorter(KeyLength_, UniqueKey_, AscendKey_, TxbSort::DefaultMemoryBudget,
+  XBobjSortNTX sorter(KeyLength_, UniqueKey_, AscendKey_, file->SortBudget(),
                       table ? table->IndexTempDir() : std::string());
-  if (records > 0) {
-    XBobjIndexKeyData key(KeyLength_ + 1);
-    bool changed;
-    table->IndexStatus(0, records, 0);
-    for (int rec = 1; rec <= records; ++rec) {
-      table->IndexReadRecord(rec);
-      if (Conditional_ && !SolveFilter()) continue;
-      SolveExpression(key, changed);
-      AdjustValue(key, true);
-      sorter.AddNtxKey(key, rec);
-      if (rec % 4096 == 0) table->IndexStatus(rec, records, 0);
-    }
-  }
+  XBobjIndexKeyData key(KeyLength_ + 1);
+  ForEachRecordKey(key, [&](const XBobjIndexKeyData& k, int rec) { sorter.AddNtxKey(k, rec); });
 
   class TFileSink : public TxbNTXTreeBuilder::TPageSink {
    public:
@@ -396,7 +384,6 @@ void XBobjNTXTag::DoIndex() {
   int rec;
   while (sorter.NextNtxKey(bytes, rec)) tree.Add(bytes, static_cast<uint32_t>(rec));
   RootBlock_ = tree.Finish();
-  if (records > 0) table->IndexStatus(records, records, 0);
   TagChanged_ = true;
   TagStore();
 }
