@@ -144,8 +144,9 @@ class XBO_dBHandler : public XBO_dBHandlerBase, private XBobjIndexOwner {
   // Opens one index file (xbIndexFileExtend) with the table's modes and
   // lock protocol into the first free slot; 0. An empty name or a file
   // already open: -1, nothing done. The format is chosen by the extension,
-  // case ignored (".ndx", ".ntx"); another extension, or a missing file, raises
-  // 65199, a damaged file 65141, a full stack 65171 (the file is closed).
+  // case ignored (".ndx", ".ntx", ".cdx", ".mdx"); another extension, or a
+  // missing file, raises 65199, a damaged file 65141, a full stack 65171
+  // (the file is closed).
   int xbIndexRoute(const std::string& IName);
   // The full name of an index file: beside the table when `IName` has no
   // folder, ".ndx" when it has no extension.
@@ -171,8 +172,9 @@ class XBO_dBHandler : public XBO_dBHandlerBase, private XBobjIndexOwner {
   // Builds the index file `IName` anew from every record: its one tag (NDX,
   // NTX: named after the file) on `keyexpr`, with the FOR condition `forexpr`
   // ("" none). Every open index file is closed first, and the new file is
-  // left closed: xbIndexRoute opens it. An existing file of that name, in
-  // any case, is replaced. 0. A descending NDX raises before anything is
+  // left closed: xbIndexRoute opens it. An existing NDX or NTX file of that
+  // name, in any case, is replaced; a CDX or MDX file gets tag `tag` beside
+  // its others. 0. A descending NDX raises before anything is
   // written; another format's extension raises 65199.
   int xbIndexTo(const std::string& IName, const AnsiString& tag, const AnsiString& keyexpr,
                 const AnsiString& forexpr, XBsetIndexUnique uniq, XBsetSortStatus ascnd);

@@ -8,6 +8,7 @@
 #include "xbase/xb_dbsy.h"
 #include "xbase/xb_error.h"
 #include "xbase/xb_cdx.h"
+#include "xbase/xb_mdx.h"
 #include "xbase/xb_mix.h"
 #include "xbase/xb_ndx.h"
 #include "xbase/xb_ntx.h"
@@ -34,6 +35,7 @@ std::unique_ptr<XBobjIndexFile> NewIndexFile(const std::string& ext, XBobjIndexO
   if (ext == ".NDX") return std::make_unique<XBobjNDXFile>(owner, name, readWrite, shared, create, create);
   if (ext == ".NTX") return std::make_unique<XBobjNTXFile>(owner, name, readWrite, shared, create, create);
   if (ext == ".CDX") return std::make_unique<XBobjCDXFile>(owner, name, readWrite, shared, create, false);
+  if (ext == ".MDX") return std::make_unique<XBobjMDXFile>(owner, name, readWrite, shared, create, false);
   return nullptr;
 }
 
@@ -127,7 +129,6 @@ bool XBO_dBHandler::IndexFieldSize(std::string_view name, int& length, int& deci
 int XBO_dBHandler::xbIndexRoute(const std::string& IName) {
   if (IName.empty() || xbIndexFileIsOpen(IName) > 0) return -1;
   const std::string full = xbIndexFileExtend(IName);
-  // MDX files are not read yet: like any unknown extension.
   std::unique_ptr<XBobjIndexFile> ix =
       NewIndexFile(UpperExt(full), AsIndexOwner(), full, FileReadWrite(), FileShared(), false);
   if (!ix) XBRaise(xbmFileNotFound, {full});
@@ -336,15 +337,13 @@ int XBO_dBHandler::xbIndexTo(const std::string& IName, const AnsiString& tag, co
   // A compound file receives the new tag beside the ones it holds; an NDX
   // or NTX file holds one tag named after it, and a file of that name is
   // made anew, never added to.
-  const bool compound = ext == ".CDX";
+  const bool compound = ext == ".CDX" || ext == ".MDX";
   std::unique_ptr<XBobjIndexFile> ix = NewIndexFile(ext, AsIndexOwner(), full, true, compound && FileShared(), true);
   if (!ix) XBRaise(xbmFileNotFound, {full});
   ix->ixSetLockProtocol(dfLockStyle());
   AnsiString name = platform::Utf8ToAnsi(FileBaseName(full));
-  if (compound) {
-    static_cast<XBobjCDXFile&>(*ix).SetNewTagCollation(CollationOf(ascnd));
-    name = tag;
-  }
+  if (compound) name = tag;
+  if (ext == ".CDX") static_cast<XBobjCDXFile&>(*ix).SetNewTagCollation(CollationOf(ascnd));
   if (!ix->CreateOK()) XBRaise(ix->Corrupted() ? xbmIndexCorrupted : xbmFileNotFound, {full});
   BuildTag(*ix, name, keyexpr, forexpr, uniq, ascnd);
   ix->CloseFile();

@@ -227,9 +227,11 @@ TEST_F(NavIndexTables, IndexFilesOpenCloseAndSelect) {
   t.xbGetRec(xbRecTop);
   EXPECT_EQ(t.RecNumber(), 1);
 
-  // Files of other formats are not read yet; damaged ones are refused.
+  // Files of other formats are not read; damaged ones are refused.
+  platform::WriteFileBytes(dir / "x.idx", std::string(1024, '\0'));
+  EXPECT_NE(ErrorOf([&] { t.xbIndexRoute("x.idx"); }).find("could not be found"), std::string::npos);
   platform::WriteFileBytes(dir / "x.mdx", std::string(1024, '\0'));
-  EXPECT_NE(ErrorOf([&] { t.xbIndexRoute("x.mdx"); }).find("could not be found"), std::string::npos);
+  EXPECT_NE(ErrorOf([&] { t.xbIndexRoute("x.mdx"); }).find("corrupted"), std::string::npos);
   platform::WriteFileBytes(dir / "x.ntx", std::string(1024, '\0'));
   EXPECT_NE(ErrorOf([&] { t.xbIndexRoute("x.ntx"); }).find("corrupted"), std::string::npos);
   EXPECT_NE(ErrorOf([&] { t.xbIndexRoute("missing"); }).find("could not be found"), std::string::npos);
