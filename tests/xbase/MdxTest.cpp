@@ -119,6 +119,7 @@ TEST(MdxFormat, KnownBytes) {
   const uint8_t* tag = reinterpret_cast<const uint8_t*>(bytes.data()) + 2048;
   EXPECT_EQ(GetLE16(tag + 18), 16);  // entry
   EXPECT_EQ(GetLE16(tag + 14), 62);  // keys per page
+  EXPECT_EQ(Check(dir / "t.mdx", dir / "t.dbf", {{"NA", "NA", "", false, false, "r['NA']", "", true}}), "OK");
 }
 
 namespace {
@@ -408,6 +409,21 @@ TEST(MdxTable, OtherWritersSettingsRead) {
   t.xbIndexClear();
   ASSERT_EQ(t.xbIndex(dir / "t.mdx", "NA"), 0);
   EXPECT_EQ(Walk(*t.IndexMaster()), grown);
+  t.xbIndexClear();
+
+  // The file whose pages lie four blocks apart, rebuilt and kept through
+  // adds: its pages go on four blocks apart.
+  ASSERT_EQ(t.xbIndex(dir / "four.mdx", "NA"), 0);
+  t.IndexStack(1)->Reindex();
+  EXPECT_EQ(Walk(*t.IndexMaster()), grown);
+  for (int i = 0; i < 500; ++i) {
+    t.xbBlank();
+    t.xbStringPut("NA", "Y" + std::to_string(i % 50));
+    t.xbAppend();
+  }
+  EXPECT_EQ(Walk(*t.IndexMaster()).size(), 6500u);
+  t.xbIndexClear();
+  EXPECT_EQ(Check(dir / "four.mdx", table, {kModelTags[0]}), "OK");
 }
 
 // The peer lists our tags, and the keys and records of our text tags in
@@ -417,6 +433,7 @@ TEST(MdxTable, APeerListsOurTagsInOurOrder) {
   const std::string table = FilledTable(dir, 10, 3000);
   XBO_dBHandler t(table, "", true, false);
   for (const TTagSpec& spec : kModelTags) AddTag(t, dir / "t.mdx", spec);
+  EXPECT_EQ(Check(dir / "t.mdx", table, Built(kModelTags)), "OK");
   ASSERT_EQ(t.xbIndex(dir / "t.mdx", "NA"), 0);
   std::map<std::string, Keys> ours;
   for (const TTagSpec& spec : kModelTags) ours[spec.tag] = Walk(*t.IndexStack(1)->TagByName(spec.tag));
@@ -540,6 +557,7 @@ TEST(MdxTable, TagNamesAndTheProductionIndex) {
   EXPECT_EQ(t.IndexMaster()->TagName(), "AUTHORNAME");
   EXPECT_EQ(t.IndexMaster()->KeyType(), 'N');
   t.xbIndexClear();
+  EXPECT_EQ(Check(dir / "t.mdx", table, {{"AUTHORNAME", "AU", "", false, false, "r['AU']", "", true}}), "OK");
   EXPECT_EQ(platform::ReadFileBytes(table)[28], 1);
 
   // A text key of 240 bytes is refused before anything is written.

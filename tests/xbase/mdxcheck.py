@@ -220,7 +220,9 @@ def main(path, dbf, tags_json):
         fail('header: page size %d, unit %d' % (page_size, unit))
     if h[24] != 1 or h[25] != 48 or u16(h, 26) != 32:
         fail('header: bytes 24-27')
-    if u32(h, 32) * BLOCK != size:
+    # The last page ends the file; it took `unit` blocks (of which a page
+    # may use fewer).
+    if (u32(h, 32) - max(unit, page_size // BLOCK)) * BLOCK + page_size != size and u32(h, 32) * BLOCK != size:
         fail('header: next free block %d, file of %d bytes' % (u32(h, 32), size))
     if count > 47:
         fail('header: %d tags' % count)
