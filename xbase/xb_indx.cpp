@@ -967,6 +967,19 @@ bool XBobjIndexTag::KeyAdd(XBobjIndexKeyData& Key) {
 
 void XBobjIndexTag::StorePiece(XBobjIndexKey& page) { PageWriteImage(page); }
 
+void XBobjIndexTag::SplitOff(XBobjIndexKey& page, int first, int block) {
+  auto piece = NewPage();
+  piece->PageType = page.IsLeaf() ? XBsetPageType::Leaf : XBsetPageType::Node;
+  piece->Page = block;
+  XBobjIndexKeyData separator;
+  separator.AssignLinks(*page.Items(first - 1));
+  separator.Tag = block;
+  AddNodeKey(page, separator);
+  page.MoveFirstEntries(first, *piece);
+  if (page.CurKey >= first) page.CurKey -= first;
+  StoreNewPiece(std::move(piece));
+}
+
 void XBobjIndexTag::StoreNewPiece(std::unique_ptr<XBobjIndexKey> piece) {
   PageWriteImage(*piece);
   Owner_->Recycle(std::move(piece));

@@ -409,6 +409,11 @@ class XBobjIndexTag {
   // that a split made is handed over and reused afterwards.
   void StorePiece(XBobjIndexKey& page);
   void StoreNewPiece(std::unique_ptr<XBobjIndexKey> piece);
+  // The split of a page a format stores: its first `first` entries go to a
+  // new page of the same kind at `block`, whose last key goes up to the
+  // parent as the new page's separator (a root first gets a parent), and
+  // the new page is stored.
+  void SplitOff(XBobjIndexKey& page, int first, int block);
   // An empty page object of this tag (reused from the file's pool).
   std::unique_ptr<XBobjIndexKey> NewPage();
 

@@ -552,20 +552,10 @@ void XBobjMDXTag::PageLoad(int PN, XBobjIndexKey& PIK) {
 void XBobjMDXTag::PageStore(XBobjIndexKey& PIK) {
   const int n = PIK.Count();
   if (n > MaxKeys_ + (PIK.IsLeaf() ? 0 : 1)) {
-    const int first = (n + 1) / 2;
-    auto piece = NewPage();
-    piece->PageType = PIK.IsLeaf() ? XBsetPageType::Leaf : XBsetPageType::Node;
-    piece->Page = Owner()->GetAvailPage();
-    LastPage_ = piece->Page;
-    if (FirstPage_ == 0) FirstPage_ = piece->Page;
+    LastPage_ = Owner()->GetAvailPage();
+    if (FirstPage_ == 0) FirstPage_ = LastPage_;
     TagChanged_ = true;
-    XBobjIndexKeyData separator;
-    separator.AssignLinks(*PIK.Items(first - 1));
-    separator.Tag = piece->Page;
-    AddNodeKey(PIK, separator);
-    PIK.MoveFirstEntries(first, *piece);
-    if (PIK.CurKey >= first) PIK.CurKey -= first;
-    StoreNewPiece(std::move(piece));
+    SplitOff(PIK, (n + 1) / 2, LastPage_);
   }
   StorePiece(PIK);
 }

@@ -379,19 +379,7 @@ void XBobjNDXTag::PageLoad(int PN, XBobjIndexKey& PIK) {
 
 void XBobjNDXTag::PageStore(XBobjIndexKey& PIK) {
   const int n = PIK.Count();
-  if (n > MaxKeys_) {
-    const int first = (n + 1) / 2;
-    auto piece = NewPage();
-    piece->PageType = PIK.IsLeaf() ? XBsetPageType::Leaf : XBsetPageType::Node;
-    piece->Page = Owner()->GetAvailPage();
-    XBobjIndexKeyData separator;
-    separator.AssignLinks(*PIK.Items(first - 1));
-    separator.Tag = piece->Page;
-    AddNodeKey(PIK, separator);
-    PIK.MoveFirstEntries(first, *piece);
-    if (PIK.CurKey >= first) PIK.CurKey -= first;
-    StoreNewPiece(std::move(piece));
-  }
+  if (n > MaxKeys_) SplitOff(PIK, (n + 1) / 2, Owner()->GetAvailPage());
   StorePiece(PIK);
 }
 

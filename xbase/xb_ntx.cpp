@@ -557,17 +557,7 @@ void XBobjNTXTag::PageStore(XBobjIndexKey& PIK) {
     // except the rightmost leaf, which has no separator after it.
     const int stored = PIK.IsLeaf() && Rightmost(PIK) ? n : n - 1;
     if (stored <= MaxKeys_) break;
-    const int first = std::min((n + 1) / 2, MaxKeys_ + 1);
-    auto piece = NewPage();
-    piece->PageType = PIK.IsLeaf() ? XBsetPageType::Leaf : XBsetPageType::Node;
-    piece->Page = Owner()->GetAvailPage();
-    XBobjIndexKeyData separator;
-    separator.AssignLinks(*PIK.Items(first - 1));
-    separator.Tag = piece->Page;
-    AddNodeKey(PIK, separator);
-    PIK.MoveFirstEntries(first, *piece);
-    if (PIK.CurKey >= first) PIK.CurKey -= first;
-    StoreNewPiece(std::move(piece));
+    SplitOff(PIK, std::min((n + 1) / 2, MaxKeys_ + 1), Owner()->GetAvailPage());
   }
   StorePiece(PIK);
 }
