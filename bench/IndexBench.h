@@ -1,17 +1,23 @@
 // Tables of the index benchmarks: a stand-in book table of one numeric
 // field AU, N(10,0), whose values are held in memory, so that the figures
-// are the index's own; and the same as a table file.
+// are the index's own; the same as a table file; builds and finds through
+// the table handler.
 #pragma once
 
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <memory>
+#include <random>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "bench/BenchUtil.h"
 #include "xbase/xb_build.h"
 #include "xbase/xb_dbf.h"
+#include "xbase/xb_dbsy.h"
 #include "xbase/xb_exp.h"
 #include "xbase/xb_indx.h"
 
@@ -86,6 +92,59 @@ inline void WriteNumberTable(const std::string& path, const std::vector<double>&
     std::memcpy(t.CurRecord(), field, 11);
     t.xbAppend();
   }
+}
+
+// A fresh folder `name` in the temporary folder holding bo.dbf: `records`
+// records of values from 1 to `values` drawn from `gen`.
+struct TNumberTable {
+  std::filesystem::path dir;
+  std::string table;
+  std::vector<double> values;
+};
+
+inline TNumberTable MakeNumberTable(const std::string& name, std::mt19937& gen, int records, int values) {
+  TNumberTable t;
+  t.values.resize(static_cast<size_t>(records));
+  for (double& v : t.values) v = 1 + gen() % static_cast<unsigned>(values);
+  t.dir = std::filesystem::temp_directory_path() / name;
+  std::filesystem::remove_all(t.dir);
+  std::filesystem::create_directories(t.dir);
+  t.table = (t.dir / "bo.dbf").string();
+  WriteNumberTable(t.table, t.values);
+  return t;
+}
+
+// The best time of three std::sort runs over byte forms of `form` bytes
+// each, laid one after another in `forms`, compared as bytes: what a key
+// sorter's work is measured against.
+inline double SortFormsSeconds(const std::vector<uint8_t>& forms, size_t form) {
+  const size_t n = forms.size() / form;
+  return BestSeconds(3, [&] {
+    std::vector<const uint8_t*> order(n);
+    for (size_t i = 0; i < n; ++i) order[i] = forms.data() + i * form;
+    std::sort(order.begin(), order.end(),
+              [form](const uint8_t* a, const uint8_t* b) { return std::memcmp(a, b, form) < 0; });
+  });
+}
+
+// The best time of three builds of tag `tag` on AU into the new index
+// file `index` through the table handler.
+inline double BuildSeconds(XBO_dBHandler& t, const std::string& index, const AnsiString& tag) {
+  return BestSeconds(3, [&] {
+    std::filesystem::remove(index);
+    t.xbIndexTo(index, tag, "AU", "", XBsetIndexUnique::Duplicates, XBsetSortStatus::Ascending);
+  });
+}
+
+// Microseconds per find (xbFind) on the active tag of `probes` random
+// values from 1 to `values`; `found` counts the ones found.
+inline double FindMicros(XBO_dBHandler& t, std::mt19937& gen, int values, int probes, int& found) {
+  found = 0;
+  const double s = BestSeconds(1, [&] {
+    for (int i = 0; i < probes; ++i)
+      if (t.xbFind(std::to_string(1 + gen() % static_cast<unsigned>(values)))) ++found;
+  });
+  return s * 1e6 / probes;
 }
 
 }  // namespace bench

@@ -40,45 +40,26 @@ double SortSeconds(const std::vector<double>& values) {
     const uint32_t rec = static_cast<uint32_t>(i + 1);
     for (int b = 0; b < 4; ++b) f[8 + b] = static_cast<uint8_t>(rec >> (24 - 8 * b));
   }
-  return bench::BestSeconds(3, [&] {
-    std::vector<const uint8_t*> order(values.size());
-    for (size_t i = 0; i < values.size(); ++i) order[i] = forms.data() + i * kForm;
-    std::sort(order.begin(), order.end(),
-              [](const uint8_t* a, const uint8_t* b) { return std::memcmp(a, b, kForm) < 0; });
-  });
-}
-
-// Microseconds per find of a random value on the active tag.
-double FindMicros(XBO_dBHandler& t, std::mt19937& gen, int& found) {
-  found = 0;
-  const double s = bench::BestSeconds(1, [&] {
-    for (int i = 0; i < kProbes; ++i)
-      if (t.xbFind(std::to_string(1 + gen() % kValues))) ++found;
-  });
-  return s * 1e6 / kProbes;
+  return bench::SortFormsSeconds(forms, kForm);
 }
 
 }  // namespace
 
 int main() {
   std::mt19937 gen(1251);
-  std::vector<double> values(kRecords);
-  for (double& v : values) v = 1 + gen() % kValues;
-  const std::filesystem::path dir = std::filesystem::temp_directory_path() / "tomeshelf-bench-cdxbuild";
-  std::filesystem::create_directories(dir);
-  const std::string table = (dir / "bo.dbf").string(), index = (dir / "bo.cdx").string();
-  bench::WriteNumberTable(table, values);
+  const bench::TNumberTable bo = bench::MakeNumberTable("tomeshelf-bench-cdxbuild", gen, kRecords, kValues);
+  const std::vector<double>& values = bo.values;
+  const std::filesystem::path& dir = bo.dir;
+  const std::string& table = bo.table;
+  const std::string index = (dir / "bo.cdx").string();
 
   XBO_dBHandler t(table, "", true, false);
-  const double build = bench::BestSeconds(3, [&] {
-    std::filesystem::remove(index);
-    t.xbIndexTo(index, "AU", "AU", "", XBsetIndexUnique::Duplicates, XBsetSortStatus::Ascending);
-  });
+  const double build = bench::BuildSeconds(t, index, "AU");
   const double sort = SortSeconds(values);
 
   t.xbIndex(index, "AU");
   int found = 0;
-  const double find = FindMicros(t, gen, found);
+  const double find = bench::FindMicros(t, gen, kValues, kProbes, found);
   t.xbGetRec(xbRecTop);
   const int depth = t.IndexMaster()->PathDepth();
   t.xbIndexClear();
@@ -88,7 +69,7 @@ int main() {
     t.xbMemoryIndexAdd("MEM", "AU", "", XBsetIndexUnique::Duplicates, XBsetSortStatus::Ascending);
   });
   int foundInMemory = 0;
-  const double findInMemory = FindMicros(t, gen, foundInMemory);
+  const double findInMemory = bench::FindMicros(t, gen, kValues, kProbes, foundInMemory);
   const double peak = bench::PeakMiB();
   t.xbIndexClear();
 

@@ -23,19 +23,14 @@ using namespace xbase;
 int main() {
   constexpr int kRecords = 500000, kValues = 100000, kProbes = 10000;
   std::mt19937 gen(1251);
-  std::vector<double> values(kRecords);
-  for (double& v : values) v = 1 + gen() % kValues;
-  const std::filesystem::path dir = std::filesystem::temp_directory_path() / "tomeshelf-bench-mdxbuild";
-  std::filesystem::remove_all(dir);
-  std::filesystem::create_directories(dir);
-  const std::string table = (dir / "bo.dbf").string(), index = (dir / "bo.mdx").string();
-  bench::WriteNumberTable(table, values);
+  const bench::TNumberTable bo = bench::MakeNumberTable("tomeshelf-bench-mdxbuild", gen, kRecords, kValues);
+  const std::vector<double>& values = bo.values;
+  const std::filesystem::path& dir = bo.dir;
+  const std::string& table = bo.table;
+  const std::string index = (dir / "bo.mdx").string();
 
   XBO_dBHandler t(table, "", true, false);
-  const double build = bench::BestSeconds(3, [&] {
-    std::filesystem::remove(index);
-    t.xbIndexTo(index, "AU", "AU", "", XBsetIndexUnique::Duplicates, XBsetSortStatus::Ascending);
-  });
+  const double build = bench::BuildSeconds(t, index, "AU");
   const double sort = bench::BestSeconds(3, [&] {
     std::vector<std::pair<double, int>> pairs(values.size());
     for (size_t i = 0; i < values.size(); ++i) pairs[i] = {values[i], static_cast<int>(i + 1)};
@@ -45,17 +40,14 @@ int main() {
 
   t.xbIndex(index, "AU");
   int found = 0;
-  const double find = bench::BestSeconds(1, [&] {
-    for (int i = 0; i < kProbes; ++i)
-      if (t.xbFind(std::to_string(1 + gen() % kValues))) ++found;
-  });
+  const double find = bench::FindMicros(t, gen, kValues, kProbes, found);
   t.xbIndexClear();
   const auto size = std::filesystem::file_size(index);
   std::printf("MDX on N(10), %d records of %d values: build %.3f s (target 0.5), std::sort of the (key, record)"
               " pairs %.3f s, ratio %.1f (target 10)\n",
               kRecords, kValues, build, sort, build / sort);
-  std::printf("%d finds: %.2f us each (target 5; %d found); %.1f MB, peak %.0f MiB\n", kProbes,
-              find * 1e6 / kProbes, found, static_cast<double>(size) / 1e6, peak);
+  std::printf("%d finds: %.2f us each (target 5; %d found); %.1f MB, peak %.0f MiB\n", kProbes, find, found,
+              static_cast<double>(size) / 1e6, peak);
   std::filesystem::remove_all(dir);
   return 0;
 }

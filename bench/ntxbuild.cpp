@@ -40,38 +40,27 @@ double SortSeconds(const std::vector<double>& values) {
     const uint32_t rec = static_cast<uint32_t>(i + 1);
     for (int b = 0; b < 4; ++b) f[10 + b] = static_cast<uint8_t>(rec >> (24 - 8 * b));
   }
-  return bench::BestSeconds(3, [&] {
-    std::vector<const uint8_t*> order(values.size());
-    for (size_t i = 0; i < values.size(); ++i) order[i] = forms.data() + i * kForm;
-    std::sort(order.begin(), order.end(),
-              [](const uint8_t* a, const uint8_t* b) { return std::memcmp(a, b, kForm) < 0; });
-  });
+  return bench::SortFormsSeconds(forms, kForm);
 }
 
 }  // namespace
 
 int main() {
   std::mt19937 gen(1251);
-  std::vector<double> values(kRecords);
-  for (double& v : values) v = 1 + gen() % kValues;
-  const std::filesystem::path dir = std::filesystem::temp_directory_path() / "tomeshelf-bench-ntxbuild";
-  std::filesystem::create_directories(dir);
-  const std::string table = (dir / "bo.dbf").string(), index = (dir / "bo.ntx").string();
-  bench::WriteNumberTable(table, values);
+  const bench::TNumberTable bo = bench::MakeNumberTable("tomeshelf-bench-ntxbuild", gen, kRecords, kValues);
+  const std::vector<double>& values = bo.values;
+  const std::filesystem::path& dir = bo.dir;
+  const std::string& table = bo.table;
+  const std::string index = (dir / "bo.ntx").string();
 
   XBO_dBHandler t(table, "", true, false);
-  const double build = bench::BestSeconds(3, [&] {
-    t.xbIndexTo(index, "", "AU", "", XBsetIndexUnique::Duplicates, XBsetSortStatus::Ascending);
-  });
+  const double build = bench::BuildSeconds(t, index, "");
   const double sort = SortSeconds(values);
   const double peak = bench::PeakMiB();
 
   t.xbIndex(index, "BO");
   int found = 0;
-  const double find = bench::BestSeconds(1, [&] {
-    for (int i = 0; i < kProbes; ++i)
-      if (t.xbFind(std::to_string(1 + gen() % kValues))) ++found;
-  });
+  const double find = bench::FindMicros(t, gen, kValues, kProbes, found);
   t.xbGetRec(xbRecTop);
   const int depth = t.IndexMaster()->PathDepth();
   t.xbIndexClear();
@@ -79,8 +68,8 @@ int main() {
   std::printf("NTX on N(10), %d records of %d values: build %.3f s (target 0.4), std::sort of the key forms"
               " %.3f s, ratio %.1f (target 4)\n",
               kRecords, kValues, build, sort, build / sort);
-  std::printf("%d finds: %.2f us each (target 5; %d found); %.1f MB, depth %d, peak %.0f MiB\n", kProbes,
-              find * 1e6 / kProbes, found, static_cast<double>(size) / 1e6, depth, peak);
+  std::printf("%d finds: %.2f us each (target 5; %d found); %.1f MB, depth %d, peak %.0f MiB\n", kProbes, find,
+              found, static_cast<double>(size) / 1e6, depth, peak);
   std::filesystem::remove_all(dir);
   return 0;
 }
