@@ -228,7 +228,7 @@ void TZABaseArchiver::OpenArchive(platform::TStream& Stream, bool Create) {
     if (Create)
       FDMHandle->SaveDir(true);
     else
-      FDMHandle->LoadDir();
+      LoadExistingDir();
   } catch (...) {
     FDMHandle.reset();
     FIsCustomStream = false;
@@ -249,6 +249,14 @@ void TZABaseArchiver::OpenArchiveStream() {
 
 // OpenFromLastVolume, OpenSFXArchive: ZAVolumeSet.cpp.
 
+void TZABaseArchiver::LoadExistingDir() {
+  // Without an end record of the component's flavour a strict open does not
+  // guess at a directory, whether the archive is a file or a caller's stream.
+  if (!FDMHandle->HasCentralDirEnd() && !FOpenCorruptedArchives)
+    throw EZAException(ZA_ERR_ARCHIVE_DAMAGED, FName);
+  FDMHandle->LoadDir();
+}
+
 void TZABaseArchiver::InternalOpen() {
   try {
     if (FFileOpenMode != ZAModeCreate && !FInMemory) {
@@ -258,9 +266,7 @@ void TZABaseArchiver::InternalOpen() {
         OpenSFXArchive();
       else
         OpenFromLastVolume();
-      if (!FDMHandle->HasCentralDirEnd() && !FOpenCorruptedArchives)
-        throw EZAException(ZA_ERR_ARCHIVE_DAMAGED, FName);
-      FDMHandle->LoadDir();
+      LoadExistingDir();
       FCompressedStream = FDMHandle->FCompressedStream;
     } else {
       if (FInMemory) {

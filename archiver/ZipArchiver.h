@@ -165,8 +165,10 @@ class TZABaseArchiver : public TZADirOwner, protected TZAProgressState {
   // open leaves the component closed with nothing held open.
   void OpenArchive(uint16_t Mode);
   // Works on a caller's stream, which stays the caller's (never freed here);
-  // Create empties it and writes an empty archive. EZAException 51 in a
-  // spanning mode.
+  // Create empties it and writes an empty archive. Otherwise the directory
+  // is loaded as from a file: 48 without an end record and
+  // OpenCorruptedArchives off, and the loader's errors. EZAException 51 in a
+  // spanning mode. A failed open leaves the component closed.
   void OpenArchive(platform::TStream& Stream, bool Create);
   // Commits a pending transaction, writes the directory of a new archive that
   // got no item, releases the archive. Never raises: a failure is kept in
@@ -571,6 +573,9 @@ class TZABaseArchiver : public TZADirOwner, protected TZAProgressState {
   void OpenLastVolume();
   void SelectSingleVolume();
   void OpenArchiveStream();
+  // Loads the directory of an existing archive (a file or a caller's
+  // stream) over FDMHandle; a strict open refuses one without an end record.
+  void LoadExistingDir();
   void ReleaseArchive() noexcept;
   bool HasPendingChanges() const;
 

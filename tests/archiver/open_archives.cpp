@@ -1,9 +1,13 @@
 // Opening archives through the component: existing files in each mode,
 // created archives, damaged ones with and without OpenCorruptedArchives,
-// things that are not archive files, and what a failed open leaves behind.
+// things that are not archive files, what a failed open leaves behind, and
+// the same bytes opened as a file and from a stream.
 #include <gtest/gtest.h>
 
 #include <dirent.h>
+
+#include <filesystem>
+#include <sstream>
 
 #include "archiver/ZAExcept.h"
 #include "archiver/ZipArchiver.h"
@@ -31,6 +35,36 @@ int OpenError(TZipArchiver& arc, uint16_t mode) {
   } catch (const EZAException& e) {
     return e.NativeError;
   }
+}
+
+const std::string kSource = TOMESHELF_SOURCE_DIR;
+
+// What opening `path` gives, as a file or from a stream of its bytes: the
+// native error, or the directory as loaded (name, sizes, CRC, local-header
+// offset, whether the item is ever read).
+std::string OpenAnswer(const std::string& path, bool fromFile, bool zipFlavour, bool lenient) {
+  platform::TStringStream stream(base_test::ReadBytes(path));  // outlives the component
+  std::unique_ptr<archiver::TZABaseArchiver> arc =
+      zipFlavour ? std::make_unique<TZipArchiver>() : std::make_unique<archiver::TZABaseArchiver>();
+  arc->SetOpenCorruptedArchives(lenient);
+  try {
+    if (fromFile) {
+      arc->SetFileName(path);
+      arc->OpenArchive(archiver::ZAModeRead);
+    } else {
+      arc->OpenArchive(stream, false);
+    }
+  } catch (const EZAException& e) {
+    EXPECT_FALSE(arc->Active());
+    EXPECT_EQ(arc->DMHandle(), nullptr);
+    return "error " + std::to_string(e.NativeError);
+  }
+  std::ostringstream out;
+  const archiver::TZADirArray& dir = arc->DMHandle()->CDir;
+  for (int i = 0; i < dir.Count(); ++i)
+    out << dir[i].Name << ' ' << dir[i].CompressedSize() << ' ' << dir[i].UncompressedSize() << ' '
+        << dir[i].CentralDir.crc32 << ' ' << dir[i].LocalHeaderOffset() << (dir[i].Overlaps ? " overlaps" : "") << '\n';
+  return out.str();
 }
 
 TEST(OpenArchive, ExistingArchiveInEachMode) {
@@ -120,6 +154,53 @@ TEST(OpenArchive, DamagedArchivesAndWhatAFailedOpenLeaves) {
   EXPECT_EQ(OpenError(arc, archiver::ZAModeRead), 35);
   EXPECT_FALSE(arc.Active());
   EXPECT_EQ(OpenFileCount(), files);
+}
+
+TEST(OpenArchive, AStrictOpenFromAStreamRefusesWhatItRefusesFromAFile) {
+  for (const char* name : {"no-end-record.zip", "end-record-then-junk.zip"}) {
+    SCOPED_TRACE(name);
+    const std::string path = kSource + "/tests/data/archiver/open/" + name;
+    const std::string bytes = base_test::ReadBytes(path);
+    platform::TStringStream stream(bytes);
+    TZipArchiver arc;
+    arc.SetOpenCorruptedArchives(false);
+    EXPECT_EQ(base_test::NativeErrorOf([&] { arc.OpenArchive(stream, false); }), 48);
+    EXPECT_FALSE(arc.Active());
+    EXPECT_FALSE(arc.IsCustomStream());
+    EXPECT_EQ(stream.DataString(), bytes);
+    EXPECT_EQ(OpenAnswer(path, true, true, false), "error 48");
+
+    // Lenient, both rebuild the same three items from their local headers.
+    arc.SetOpenCorruptedArchives(true);
+    arc.OpenArchive(stream, false);
+    EXPECT_EQ(arc.FileCount(), 3);
+    arc.CloseArchive();
+    EXPECT_EQ(OpenAnswer(path, false, true, true), OpenAnswer(path, true, true, true));
+  }
+}
+
+// Every archive of the test data and of the fuzzers' seeds, with either
+// flavour and either OpenCorruptedArchives setting: the file and the stream
+// give one answer.
+TEST(OpenArchive, TheSameBytesGiveOneAnswerAsAFileAndFromAStream) {
+  int archives = 0, refused = 0;
+  for (const char* root : {"/tests/data/archiver", "/tests/fuzz/corpus/zip_load", "/tests/fuzz/corpus/zip_rebuild",
+                           "/tests/fuzz/corpus/zip_extract"})
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(kSource + root)) {
+      if (!entry.is_regular_file() || entry.path().extension() == ".py" || entry.path().extension() == ".md")
+        continue;
+      ++archives;
+      const std::string path = entry.path().string();
+      for (const bool zipFlavour : {true, false})
+        for (const bool lenient : {false, true}) {
+          const std::string file = OpenAnswer(path, true, zipFlavour, lenient);
+          EXPECT_EQ(OpenAnswer(path, false, zipFlavour, lenient), file)
+              << path << (zipFlavour ? " zip" : " private") << " flavour" << (lenient ? ", lenient" : ", strict");
+          refused += file == "error 48";
+        }
+    }
+  EXPECT_GT(archives, 80);
+  EXPECT_GT(refused, 20);
 }
 
 TEST(OpenArchive, CreatedArchiveClosesAsPythonsEmptyZip) {

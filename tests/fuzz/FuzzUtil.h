@@ -49,9 +49,6 @@ class TArchive {
     };
     arc_.OnPassword = [](archiver::TZABaseArchiver&, const std::string&, std::string&, bool& skip) { skip = true; };
     Expected([&] {
-      // A strict open refuses an archive without an end record (the file
-      // open does so before loading; a stream open leaves it to the caller).
-      if (!lenient && !archiver::TZADirManager(&stream_, false, &arc_).HasCentralDirEnd()) return;
       arc_.OpenArchive(stream_, false);
       open_ = true;
     });
