@@ -247,17 +247,31 @@ int XBobjIndexTag::PathDepth() const {
   return n;
 }
 
+bool XBobjIndexTag::PathReusable() const {
+  if (!Owner_->PrivatePages()) return false;
+  for (const XBobjIndexKey* p = RootPage_.get(); p; p = p->Child.get())
+    if (p->Changed || p->NewRoot) return false;
+  return true;
+}
+
+XBobjIndexKey* XBobjIndexTag::Descend(XBobjIndexKey& page, int block, bool reuse) {
+  if (reuse && page.Child && page.Child->Page == block) {
+    page.Child->CurKey = XBobjIndexKey::NoPosition;
+    return page.Child.get();
+  }
+  return LoadChild(page, block);
+}
+
 void XBobjIndexTag::TagOpen(int Posn) {
-  TagClose();
-  RootPage_ = LoadPage(RootBlock_);
-  if (!RootPage_->IsRoot) {
-    Owner_->Recycle(std::move(RootPage_));
-    RootBlock_ = GetTagRoot();
-    RootPage_ = LoadPage(RootBlock_);
-    if (!RootPage_->IsRoot) {
-      Owner_->Recycle(std::move(RootPage_));
-      XBRaise(xbmIndexCorrupted, {TagName_ + "->" + Owner_->IndexName()});
-    }
+  if (RootPage_ && RootPage_->IsRoot && RootPage_->Page == RootBlock_ && PathReusable()) {
+    // No one else writes the file and nothing on the path changed: its
+    // pages are what the file holds, and the next descent goes through
+    // them again instead of reading them anew. Only the position goes.
+    for (XBobjIndexKey* p = RootPage_.get(); p; p = p->Child.get()) p->CurKey = XBobjIndexKey::NoPosition;
+    TagStore();
+    CurKeyInfo_.Tag = 0;
+  } else {
+    OpenRoot();
   }
   RootPage_->Owner = nullptr;
   RootPage_->Level = 1;
@@ -277,6 +291,20 @@ void XBobjIndexTag::TagOpen(int Posn) {
       if (KeyRead(-5) != 0) return;
     }
     KeyRead(-3);
+  }
+}
+
+void XBobjIndexTag::OpenRoot() {
+  TagClose();
+  RootPage_ = LoadPage(RootBlock_);
+  if (!RootPage_->IsRoot) {
+    Owner_->Recycle(std::move(RootPage_));
+    RootBlock_ = GetTagRoot();
+    RootPage_ = LoadPage(RootBlock_);
+    if (!RootPage_->IsRoot) {
+      Owner_->Recycle(std::move(RootPage_));
+      XBRaise(xbmIndexCorrupted, {TagName_ + "->" + Owner_->IndexName()});
+    }
   }
 }
 
@@ -315,15 +343,17 @@ int XBobjIndexTag::RetrieveKey() {
 }
 
 bool XBobjIndexTag::DescendEdge(XBobjIndexKey* page, bool forward) {
+  const bool reuse = PathReusable();
   for (;;) {
     const int n = page->Count();
     if (page->IsLeaf() || n == 0) {
+      if (reuse) ReleaseChild(*page);
       page->CurKey = forward ? 0 : n - 1;
       return n > 0 && page->IsLeaf();
     }
-    ReleaseChild(*page);
+    if (!reuse) ReleaseChild(*page);
     page->CurKey = forward ? 0 : page->Count() - 1;
-    page = LoadChild(*page, page->Items(page->CurKey)->Tag);
+    page = Descend(*page, page->Items(page->CurKey)->Tag, reuse);
   }
 }
 
@@ -412,11 +442,15 @@ bool XBobjIndexTag::SeekRecNum(int RecNum) {
 int XBobjIndexTag::SeekKey(int RecNum, const TxbVariant& Key, int IfPartial) {
   if (!RootPage_) TagOpen(2);
   const bool withRec = Owner_->KeyWithRec();
+  // Releasing a changed child may store it and so change its parent: then
+  // each page is released below before its entries are read. A path of
+  // unchanged pages keeps the ones the seek passes through again.
+  const bool reuse = PathReusable();
   XBobjIndexKey* page = RootPage_.get();
   for (;;) {
-    ReleaseChild(*page);
-    page->CurKey = 0;
+    if (!reuse || page->Count() == 0) ReleaseChild(*page);
     const int n = page->Count();
+    page->CurKey = 0;
     if (n == 0) return 1;
     for (int i = 0;; ++i) {
       const XBobjIndexKeyData& e = *page->Items(i);
@@ -430,7 +464,7 @@ int XBobjIndexTag::SeekKey(int RecNum, const TxbVariant& Key, int IfPartial) {
       if (c > 0 && !last) continue;
       page->CurKey = i;
       if (!page->IsLeaf()) {
-        page = LoadChild(*page, e.Tag);
+        page = Descend(*page, e.Tag, reuse);
         break;
       }
       if (c == 0 && RecNum != AnyRecord) {
@@ -948,8 +982,12 @@ bool XBobjIndexTag::KeyAdd(XBobjIndexKeyData& Key) {
   if (!(c == 0 && withRec)) {
     // Past the end of the leaf reached is after the last key of the tag.
     InsertKey(*LeafPage(), Key, false);
+    // A key update closes or reopens the tag after its adds: storing the
+    // path here and finding the key again would be thrown away.
+    if (TagUpdating_) return true;
     TagOpen(2);
   }
+  if (TagUpdating_) return true;
   // Stand on the new key: with record order it is found by key and record;
   // otherwise it is the last of its equal keys (inverted comparisons too:
   // equal keys keep the order of adding in either direction).

@@ -227,6 +227,8 @@ class XBobjIndexTag {
                            bool Ascnd, bool Uniq);
   // Adds `Key` (its Tag the record number) in order and positions on it;
   // false when a unique tag already holds an equal key (nothing added).
+  // Within a key update (KeyUpdate) the tag is left without a position and
+  // the changed pages stay on the path, for the update to store.
   virtual bool KeyAdd(XBobjIndexKeyData& Key);
   // The root page as the file states it.
   virtual int GetTagRoot();
@@ -262,7 +264,9 @@ class XBobjIndexTag {
   // key (KeyRead(-3)), 1 the key of the table's current record (the top
   // when the record has none). A root the format does not recognise is
   // read again from the header; then it raises 65141 "Index file
-  // <tag>-><file> is corrupted".
+  // <tag>-><file> is corrupted". On a file no one else writes, a path
+  // without changed pages is kept instead, without a position: the next
+  // descent passes through its pages again rather than reading them anew.
   void TagOpen(int Posn);
   // Releases the path (storing changed pages), stores a changed header, no
   // current record.
@@ -469,6 +473,14 @@ class XBobjIndexTag {
   // (the path then stays where it was).
   bool StepLeaf(bool forward);
   std::unique_ptr<TxbExpHandler> Compile(const AnsiString& text);
+  // Closes the tag and loads its root from the file.
+  void OpenRoot();
+  // Whether the pages on the path may be gone through again as they stand:
+  // none of them changed, and no one else writes the file.
+  bool PathReusable() const;
+  // The child of `page` at `block`: the one loaded when `reuse` allows and
+  // it is that block (without a position), else loaded afresh.
+  XBobjIndexKey* Descend(XBobjIndexKey& page, int block, bool reuse);
   // Where `key` stands to the range: 1 above it, -1 below it, 0 inside.
   int RangeSide(const TxbVariant& key) const;
   // After a move: TagEOF above the range, TagBOF below it.
@@ -583,6 +595,9 @@ class XBobjIndexFile {
   bool Corrupted() const { return Corrupted_; }
   XBsetLokProtocol dfLockStyle() const { return dfLockStyle_; }
   const XBLockRegions& LockRegions() const { return Regions_; }
+  // No other program writes the file: it is held exclusively or kept in
+  // memory, so that pages read once stay what the file holds.
+  bool PrivatePages() const { return !DiskFile_ || !DiskFile_->FileShared(); }
   // Whether blocks are kept in the cache (the file is open exclusively).
   bool Caching() const { return CachePage_ > 0 && DiskFile_ && !DiskFile_->FileShared(); }
   // Bounds the cache's memory (it always keeps a few blocks).
