@@ -49,9 +49,18 @@ struct TxbSort::Rep {
   int count = 0;
   bool retrieving = false;
 
-  // Keys in memory: entries packed in `arena`, `offsets` pointing at them.
+  // Keys in memory: entries packed in `arena`, `refs` pointing at them.
+  // A reference carries the first 12 bytes of its form as the comparison
+  // sees them (collated, zeros past the end), most significant first: most
+  // comparisons are decided there, without a look into the arena.
+  struct TKeyRef {
+    uint64_t head;
+    uint32_t more;
+    uint32_t off;
+  };
+  static constexpr size_t kRefPrefix = 12;
   std::vector<uint8_t> arena;
-  std::vector<uint32_t> offsets;
+  std::vector<TKeyRef> refs;
 
   // The work file and its runs.
   platform::TFile work;
@@ -66,7 +75,7 @@ struct TxbSort::Rep {
   struct TSource {
     // A file run read through a buffer, or the memory keys when `memory`.
     bool memory = false;
-    size_t next = 0;  // memory: index into offsets
+    size_t next = 0;  // memory: index into refs
     std::vector<uint8_t> buf;
     size_t pos = 0, len = 0;
     int64_t fileOff = 0, fileEnd = 0;
@@ -116,12 +125,28 @@ struct TxbSort::Rep {
     return ascending ? c : -c;
   }
 
+  // The reference of the entry at `off`.
+  TKeyRef RefOf(uint32_t off) const {
+    const uint8_t* e = arena.data() + off;
+    const size_t n = FormLen(e), keyBytes = n - 4;
+    uint8_t prefix[kRefPrefix] = {};
+    for (size_t i = 0; i < std::min(n, kRefPrefix); ++i)
+      prefix[i] = collate && i < keyBytes ? collate[e[kEntryHead + i]] : e[kEntryHead + i];
+    return {GetBE(prefix, 8), static_cast<uint32_t>(GetBE(prefix + 8, 4)), off};
+  }
+
   void SortMemory() {
     const uint8_t* base = arena.data();
-    // Ties (the same key and record twice) keep the order of adding.
-    std::sort(offsets.begin(), offsets.end(), [&](uint32_t x, uint32_t y) {
-      const int c = Order(base + x, base + y);
-      return c != 0 ? c < 0 : x < y;
+    const bool up = ascending;
+    // The prefixes order as the forms do as far as they reach (a form that
+    // ends first reads zeros there, and either is below or ties); ties go
+    // to the whole forms, and the same key and record twice keep the order
+    // of adding.
+    std::sort(refs.begin(), refs.end(), [&](const TKeyRef& x, const TKeyRef& y) {
+      if (x.head != y.head) return (x.head < y.head) == up;
+      if (x.more != y.more) return (x.more < y.more) == up;
+      const int c = Order(base + x.off, base + y.off);
+      return c != 0 ? c < 0 : x.off < y.off;
     });
   }
 
@@ -156,22 +181,22 @@ struct TxbSort::Rep {
       workEnd += static_cast<int64_t>(out.size());
       out.clear();
     };
-    for (uint32_t off : offsets) {
-      const uint8_t* e = arena.data() + off;
+    for (const TKeyRef& ref : refs) {
+      const uint8_t* e = arena.data() + ref.off;
       out.insert(out.end(), e, e + EntrySize(e));
       if (out.size() >= kWriteChunk) flush();
     }
     if (!out.empty()) flush();
     runs.push_back({start, workEnd});
     arena.clear();
-    offsets.clear();
+    refs.clear();
   }
 
   // --- retrieval -------------------------------------------------------------
 
   void Load(TSource& s) {
     if (s.memory) {
-      s.current = s.next < offsets.size() ? arena.data() + offsets[s.next] : nullptr;
+      s.current = s.next < refs.size() ? arena.data() + refs[s.next].off : nullptr;
       return;
     }
     // The whole entry must stand in the buffer: keep the rest, read on.
@@ -280,14 +305,15 @@ void TxbSort::AddKey(const TxbVariant& key, int32_t tag) {
   if (kind == kKindDate) n = 4;
 
   const size_t entry = kEntryHead + n + 4;
-  if (!r.offsets.empty() && r.arena.size() + entry + 4 * (r.offsets.size() + 1) > r.budget) r.Spill();
+  constexpr size_t ref = sizeof(Rep::TKeyRef);
+  if (!r.refs.empty() && r.arena.size() + entry + ref * (r.refs.size() + 1) > r.budget) r.Spill();
   const size_t at = r.arena.size();
   // Grow within the budget rather than by doubling past it.
   if (at + entry > r.arena.capacity())
     r.arena.reserve(std::max(at + entry, std::min(std::max(r.arena.capacity() * 2, size_t{64} << 10), r.budget)));
-  if (r.offsets.size() == r.offsets.capacity())
-    r.offsets.reserve(std::max(r.offsets.size() + 1,
-                               std::min(std::max(r.offsets.capacity() * 2, size_t{4096}), r.budget / 4)));
+  if (r.refs.size() == r.refs.capacity())
+    r.refs.reserve(std::max(r.refs.size() + 1,
+                            std::min(std::max(r.refs.capacity() * 2, size_t{4096}), r.budget / ref)));
   r.arena.resize(at + entry);
   uint8_t* e = r.arena.data() + at;
   e[0] = static_cast<uint8_t>(n + 4);
@@ -307,7 +333,7 @@ void TxbSort::AddKey(const TxbVariant& key, int32_t tag) {
     std::memcpy(form, bytes, n);
   }
   PutBE(form + n, static_cast<uint32_t>(tag), 4);
-  r.offsets.push_back(static_cast<uint32_t>(at));
+  r.refs.push_back(r.RefOf(static_cast<uint32_t>(at)));
   ++r.count;
 }
 
@@ -370,7 +396,7 @@ void TxbSort::ReinitSorting() {
   r.workEnd = 0;
   r.runs.clear();
   r.arena.clear();
-  r.offsets.clear();
+  r.refs.clear();
   r.sources.clear();
   r.heap.clear();
   r.lastKey.clear();
