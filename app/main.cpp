@@ -3,7 +3,9 @@
 // The order matters: the application state (paths, work folder) is fixed
 // before any window exists; the main window is created first, then the
 // search-result dialog, then the settings dialog, whose creation reads the
-// settings into the main window. The program takes no arguments.
+// settings into the main window. The program takes no arguments. At the
+// end the same in reverse: the windows, the dialogs and the application go
+// first, and the engine's files still open are closed last.
 #include <QApplication>
 #include <cstdio>
 #include <exception>
@@ -14,6 +16,7 @@
 #include "catalogue/ui/SearchDialog.h"
 #include "catalogue/ui/SettingsDialog.h"
 #include "platform/Dialogs.h"
+#include "xbase/xb_disk.h"
 
 int main(int argc, char** argv) {
   // Without a display Qt would stop with a page of plugin advice; say it in
@@ -30,15 +33,20 @@ int main(int argc, char** argv) {
     return 1;
   }
 
-  QApplication app(argc, argv);
-  QApplication::setApplicationDisplayName(QString::fromLatin1(catalogue::kProgramTitle));
-  catalogue::InstallQtTranslation(app);
-  catalogue::TQtDialogProvider dialogs;
-  platform::TDialogProviderScope dialogScope(&dialogs);
+  int code = 0;
+  {
+    QApplication app(argc, argv);
+    QApplication::setApplicationDisplayName(QString::fromLatin1(catalogue::kProgramTitle));
+    catalogue::InstallQtTranslation(app);
+    catalogue::TQtDialogProvider dialogs;
+    platform::TDialogProviderScope dialogScope(&dialogs);
 
-  catalogue::TF f;
-  new catalogue::TFS(&f);    // owned by f
-  new catalogue::TFINI(&f);  // owned by f
-  f.show();
-  return app.exec();
+    catalogue::TF f;
+    new catalogue::TFS(&f);    // owned by f
+    new catalogue::TFINI(&f);  // owned by f
+    f.show();
+    code = app.exec();
+  }
+  xbase::xbDiskShutdown();
+  return code;
 }

@@ -298,6 +298,16 @@ void XBO_DiskFile::SetXBwrdAccessMSecDelay(unsigned ms) {
 
 void xbDiskShutdown() {
   auto*& files = OpenFiles();
+  // While every file is still open: an index writes its cached pages into
+  // its own file, which closing the handle under it would lose.
+  if (files)
+    for (XBO_DiskFile* f : std::vector<XBO_DiskFile*>(*files)) {
+      try {
+        f->xbBeforeShutdown();
+      } catch (const std::exception&) {
+        // Shutting down: the other files are written and closed all the same.
+      }
+    }
   while (files && !files->empty()) {
     XBO_DiskFile* f = files->back();
     files->pop_back();

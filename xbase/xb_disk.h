@@ -21,7 +21,8 @@
 // the medium.
 //
 // An object is used from one thread. All open objects are listed so that
-// xbDiskShutdown can release their locks and close them.
+// xbDiskShutdown can have their owners write out what they hold, then
+// release their locks and close them.
 #pragma once
 
 #include <cstdint>
@@ -55,6 +56,10 @@ class XBO_DiskFile {
   // written is on the medium (a failure there raises 65196, a failure the
   // system reports at close 65169; the file is closed either way). True.
   virtual bool xbCloseFile();
+  // Called by xbDiskShutdown on every open file before any is closed: a
+  // file whose owner keeps writes in memory (an index's cached pages) has
+  // them stored here. Nothing by default.
+  virtual void xbBeforeShutdown() {}
 
   // Reads / writes `len` bytes at byte `blk`; returns the bytes moved (a
   // short read at the end is no error). A failed transfer is retried
@@ -166,8 +171,11 @@ class XBO_DiskFile {
   unsigned dfDiskRetries = 3;
 };
 
-// Engine shutdown: releases the locks of every file still open and closes
-// it. Files opened afterwards are listed afresh.
+// Engine shutdown: every file still open first writes out what its owner
+// holds (xbBeforeShutdown), then each has its locks released and is closed
+// (xbCloseFile), the last opened first. Failures are passed over: the next
+// file is closed all the same. The objects may outlive it; closing them
+// later does nothing more. Files opened afterwards are listed afresh.
 void xbDiskShutdown();
 
 }  // namespace xbase

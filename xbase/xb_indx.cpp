@@ -1174,6 +1174,22 @@ bool XBobjIndexFile::DiskWrite(int64_t Blok, const uint8_t* Page, int Size, cons
   return true;
 }
 
+namespace {
+
+// An index's own file: at engine shutdown the index stores its changed
+// pages and headers before the handle is closed under it.
+class TIndexDiskFile final : public XBO_DiskFile {
+ public:
+  TIndexDiskFile(const std::string& name, bool readWrite, bool shared, XBobjIndexFile& index)
+      : XBO_DiskFile(name, readWrite, shared), index_(index) {}
+  void xbBeforeShutdown() override { index_.Flush(); }
+
+ private:
+  XBobjIndexFile& index_;
+};
+
+}  // namespace
+
 XBO_DiskFile* XBobjIndexFile::IndexFileOpen(const std::string& FN, const std::string& EX, bool ReadWrite,
                                             bool Shared, bool Create, bool Overwrite) {
   std::string name = DefaultFileExt(FN, EX);
@@ -1185,10 +1201,10 @@ XBO_DiskFile* XBobjIndexFile::IndexFileOpen(const std::string& FN, const std::st
     if (dir != std::string::npos) name = table.substr(0, dir + 1) + name;
   }
   DiskFile_.reset();
-  auto file = std::make_unique<XBO_DiskFile>(name, ReadWrite, Shared);
+  std::unique_ptr<XBO_DiskFile> file = std::make_unique<TIndexDiskFile>(name, ReadWrite, Shared, *this);
   FileCreated_ = Create && (Overwrite || !file->FileExist());
   if (FileCreated_) {
-    file = std::make_unique<XBO_DiskFile>(name, true, false);
+    file = std::make_unique<TIndexDiskFile>(name, true, false, *this);
     file->xbReWrite();
   } else {
     if (!file->FileExist()) return nullptr;

@@ -1,12 +1,14 @@
 // The table handler with index files: walks through a tag beside what
 // dbfread lists, the stack of open files and the active tag, keys kept in
 // step with appends and rewrites (the catalogue's author index, read back
-// by Perl's index_dump), shared tables, rebuilding, renaming, and the table
-// password with indexes and memos.
+// by Perl's index_dump), shared tables, rebuilding, renaming, the table
+// password with indexes and memos, and the engine's shutdown under a handler
+// still alive.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <map>
+#include <memory>
 #include <random>
 #include <string>
 #include <utility>
@@ -15,9 +17,11 @@
 #include "platform/Files.h"
 #include "tests/platform/TempDir.h"
 #include "tests/xbase/ErrorOf.h"
+#include "tests/xbase/FilterTable.h"
 #include "tests/xbase/NdxReader.h"
 #include "tests/xbase/TableUtil.h"
 #include "xbase/xb_dbsy.h"
+#include "xbase/xb_disk.h"
 #include "xbase/xb_memo.h"
 
 using namespace xbase;
@@ -562,4 +566,61 @@ TEST(HandlerIndex, AFailedPasswordChangeLeavesTheTable) {
   }
   EXPECT_EQ(platform::ReadFileBytes(path), table);
   EXPECT_EQ(platform::ReadFileBytes(dir / "names.ndx"), index);
+}
+
+// The program closes the engine's files at its end; an exclusive handler
+// still alive then holds index pages in its caches and an owed table
+// header. Shutdown stores them before closing, and the handler's own close
+// afterwards neither raises nor writes.
+TEST(HandlerIndex, ShutdownUnderALiveHandlerLosesNothingAndClosesOnce) {
+  TempDir dir;
+  const std::string path = xbtest::MakeFilterTable(dir, 50);
+  const char* files = "f.cdx;n.ndx;r.ntx;m.mdx";
+  {
+    XBO_dBHandler t(path, "", true, false);
+    ASSERT_EQ(t.xbIndexTo("f.cdx", "AU", "AU", "", XBsetIndexUnique::Duplicates, XBsetSortStatus::Ascending), 0);
+    ASSERT_EQ(t.xbIndexTo("n.ndx", "", "NA", "", XBsetIndexUnique::Duplicates, XBsetSortStatus::Ascending), 0);
+    ASSERT_EQ(t.xbIndexTo("r.ntx", "", "RN", "", XBsetIndexUnique::Duplicates, XBsetSortStatus::Ascending), 0);
+    ASSERT_EQ(t.xbIndexTo("m.mdx", "BD", "BD", "", XBsetIndexUnique::Duplicates, XBsetSortStatus::Ascending), 0);
+  }
+  auto alive = std::make_unique<XBO_dBHandler>(path, "", true, false);
+  ASSERT_EQ(alive->xbIndex(files, "AU"), 0);
+  const int count = 1050;
+  for (int i = 51; i <= count; ++i) {
+    alive->xbBlank();
+    alive->xbNumberPut("RN", i);
+    alive->xbNumberPut("AU", (i * 7) % 100);
+    alive->xbStringPut("NA", "N" + std::to_string(i * 13 % 1000));
+    alive->xbStringPut("NOTE", "memo of " + std::to_string(i));
+    alive->xbAppend();
+  }
+
+  xbDiskShutdown();
+  {
+    // Closed and unlocked: another exclusive handler opens everything and
+    // finds every record under every tag.
+    XBO_dBHandler t(path, "", true, false);
+    EXPECT_EQ(t.NumRecs(), count);
+    ASSERT_EQ(t.xbIndex(files, ""), 0);
+    for (const char* tag : {"AU", "N", "R", "BD"}) {
+      t.xbSetTagTo(tag, false);
+      int walked = 0;
+      for (t.xbGetRec(xbRecTop); t.xbvRecRead(); t.xbGetRec(xbRecNext)) ++walked;
+      EXPECT_EQ(walked, count) << tag;
+    }
+    t.xbSetTagTo("R", false);
+    t.xbGetRec(xbRecBottom);
+    EXPECT_EQ(t.xbNumberGet("RN"), count);
+    EXPECT_EQ(t.xbStringGet("NOTE"), "memo of " + std::to_string(count));
+  }
+  auto bytes = [&] {
+    std::vector<std::string> all;
+    for (const char* f : {"f.dbf", "f.dbt", "f.cdx", "n.ndx", "r.ntx", "m.mdx"})
+      all.push_back(platform::ReadFileBytes(dir / f));
+    return all;
+  };
+  const std::vector<std::string> before = bytes();
+  EXPECT_EQ(ErrorOf([&] { alive->xbIndexClear(); }), "");
+  alive.reset();
+  EXPECT_TRUE(bytes() == before) << "the handler wrote after the shutdown";
 }
