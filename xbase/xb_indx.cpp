@@ -80,6 +80,8 @@ void XBobjIndexKey::Reset(XBobjIndexTag* tag) {
   TagParent = tag;
   PageType = XBsetPageType::Unknown;
   CurKey = NoPosition;
+  SourceSlot = -1;
+  SourceStamp = 0;
   Changed = IsRoot = LastEntry = Reload = ChkBOF = ChkEOF = false;
   Space = 0;
   RNMask = 0;
@@ -193,18 +195,50 @@ int XBobjIndexTag::CompareKey(const TxbVariant& key, const TxbVariant& entry, in
 
 std::unique_ptr<XBobjIndexKey> XBobjIndexTag::NewPage() { return Owner_->NewPageObject(this); }
 
+bool XBobjIndexTag::DecodesPagesAlone() const { return false; }
+
+size_t XBobjIndexTag::DecodedSlot(int block) {
+  return static_cast<uint32_t>(block) * 2654435761u >> (32 - DecodedBits);
+}
+
 std::unique_ptr<XBobjIndexKey> XBobjIndexTag::LoadPage(int block, XBobjIndexKey* owner) {
-  auto page = NewPage();
+  std::unique_ptr<XBobjIndexKey> page;
+  if (!Decoded_.empty()) {
+    std::unique_ptr<XBobjIndexKey>& kept = Decoded_[DecodedSlot(block)];
+    if (kept && kept->Page == block && Owner_->SourceUnchanged(*kept)) page = std::move(kept);
+  }
+  if (page) {
+    page->Owner = owner;
+    page->Level = owner ? owner->Level + 1 : 1;
+    return page;
+  }
+  page = NewPage();
   // A format may read its page by the parent's entry that leads to it.
   page->Owner = owner;
   page->Level = owner ? owner->Level + 1 : 1;
   try {
+    Owner_->BeginPageLoad();
     PageLoad(block, *page);
   } catch (...) {
     Owner_->Recycle(std::move(page));
     throw;
   }
+  Owner_->EndPageLoad(*page);
   return page;
+}
+
+void XBobjIndexTag::KeepDecoded(std::unique_ptr<XBobjIndexKey> page) {
+  if (Decoded_.empty()) Decoded_.resize(size_t{1} << DecodedBits);
+  page->Owner = nullptr;
+  page->CurKey = XBobjIndexKey::NoPosition;
+  std::unique_ptr<XBobjIndexKey>& slot = Decoded_[DecodedSlot(page->Page)];
+  if (slot) Owner_->Recycle(std::move(slot));
+  slot = std::move(page);
+}
+
+void XBobjIndexTag::DropDecoded() {
+  for (auto& page : Decoded_)
+    if (page) Owner_->Recycle(std::move(page));
 }
 
 void XBobjIndexTag::ReleasePage(std::unique_ptr<XBobjIndexKey> page) {
@@ -212,6 +246,11 @@ void XBobjIndexTag::ReleasePage(std::unique_ptr<XBobjIndexKey> page) {
   if (page->Changed) {
     PageStore(*page);
     page->Changed = false;
+  } else if (page->SourceStamp != 0 && DecodesPagesAlone()) {
+    // Unchanged since it was read from bytes that the cache still holds:
+    // the next load of the page takes it as it is.
+    KeepDecoded(std::move(page));
+    return;
   }
   std::unique_ptr<XBobjIndexKey> root = std::move(page->NewRoot);
   Owner_->Recycle(std::move(page));
@@ -248,9 +287,11 @@ int XBobjIndexTag::PathDepth() const {
 }
 
 bool XBobjIndexTag::PathReusable() const {
-  if (!Owner_->PrivatePages()) return false;
+  // Only the block cache of a file no one else writes can tell that a page
+  // is still what the file holds.
+  if (!Owner_->Caching()) return false;
   for (const XBobjIndexKey* p = RootPage_.get(); p; p = p->Child.get())
-    if (p->Changed || p->NewRoot) return false;
+    if (p->Changed || p->NewRoot || !Owner_->SourceUnchanged(*p)) return false;
   return true;
 }
 
@@ -1105,6 +1146,8 @@ const uint8_t* XBobjIndexFile::PageView(int64_t Blok, int Size) {
   if (!DiskFile_ || !DiskFile_->FileFound() || Blok < 0 || Size < 0) return nullptr;
   if (!Cacheable(Blok, Size)) {
     Uncache(Blok, Size);
+    ++Views_;
+    LastView_ = -1;
     ViewBuf_.resize(static_cast<size_t>(Size));
     return DiskRead(Blok, ViewBuf_.data(), Size) ? ViewBuf_.data() : nullptr;
   }
@@ -1118,6 +1161,8 @@ const uint8_t* XBobjIndexFile::PageView(int64_t Blok, int Size) {
     }
   }
   Slots_[static_cast<size_t>(slot)].referenced = true;
+  ++Views_;
+  LastView_ = slot;
   return SlotBytes(slot);
 }
 
@@ -1132,6 +1177,7 @@ bool XBobjIndexFile::PageWrite(int64_t Blok, const uint8_t* Page, int Size) {
   if (slot < 0) slot = TakeSlot(index);
   CacheSlot& s = Slots_[static_cast<size_t>(slot)];
   s.referenced = s.dirty = true;
+  s.stamp = NextStamp_++;
   std::memcpy(SlotBytes(slot), Page, static_cast<size_t>(Size));
   CacheEnd_ = std::max(CacheEnd_, Blok + Size);
   return true;
@@ -1331,6 +1377,25 @@ std::unique_ptr<XBobjIndexKey> XBobjIndexFile::NewPageObject(XBobjIndexTag* tag)
   return page;
 }
 
+void XBobjIndexFile::BeginPageLoad() {
+  LastView_ = -1;
+  Views_ = 0;
+}
+
+void XBobjIndexFile::EndPageLoad(XBobjIndexKey& page) const {
+  // Only a page made from one view of a cached block can be known to stay
+  // what that block holds.
+  if (Views_ == 1 && LastView_ >= 0) {
+    page.SourceSlot = LastView_;
+    page.SourceStamp = Slots_[static_cast<size_t>(LastView_)].stamp;
+  }
+}
+
+bool XBobjIndexFile::SourceUnchanged(const XBobjIndexKey& page) const {
+  return page.SourceSlot >= 0 && static_cast<size_t>(page.SourceSlot) < Slots_.size() &&
+         page.SourceStamp != 0 && Slots_[static_cast<size_t>(page.SourceSlot)].stamp == page.SourceStamp;
+}
+
 void XBobjIndexFile::Recycle(std::unique_ptr<XBobjIndexKey> page) {
   page->Reset(nullptr);
   if (Pool_.size() < 128) Pool_.push_back(std::move(page));
@@ -1389,15 +1454,33 @@ int XBobjIndexFile::TakeSlot(int64_t index) {
   if (static_cast<size_t>(index) >= SlotOf_.size())
     SlotOf_.resize(std::max(static_cast<size_t>(index) + 1, SlotOf_.size() * 2), -1);
   SlotOf_[static_cast<size_t>(index)] = slot;
-  Slots_[static_cast<size_t>(slot)] = CacheSlot{index, false, true};
+  Slots_[static_cast<size_t>(slot)] = CacheSlot{index, false, true, NextStamp_++};
   return slot;
 }
 
+bool XBobjIndexFile::DirtyAt(int64_t index) const {
+  const int slot = index >= 0 ? FindSlot(index) : -1;
+  return slot >= 0 && Slots_[static_cast<size_t>(slot)].dirty;
+}
+
 void XBobjIndexFile::WriteBack(int slot) {
-  CacheSlot& s = Slots_[static_cast<size_t>(slot)];
+  const CacheSlot& s = Slots_[static_cast<size_t>(slot)];
   if (!s.dirty) return;
-  DiskWrite(s.index * CachePage_, SlotBytes(slot), CachePage_);
-  s.dirty = false;
+  // The changed blocks beside it go in the same write: a run of blocks
+  // costs one system call rather than one each.
+  int64_t first = s.index, last = s.index;
+  while (last - first + 1 < MaxRunPages && DirtyAt(first - 1)) --first;
+  while (last - first + 1 < MaxRunPages && DirtyAt(last + 1)) ++last;
+  if (first == last) {
+    DiskWrite(s.index * CachePage_, SlotBytes(slot), CachePage_);
+  } else {
+    const size_t page = static_cast<size_t>(CachePage_);
+    RunBuf_.resize(static_cast<size_t>(last - first + 1) * page);
+    for (int64_t index = first; index <= last; ++index)
+      std::memcpy(RunBuf_.data() + static_cast<size_t>(index - first) * page, SlotBytes(FindSlot(index)), page);
+    DiskWrite(first * CachePage_, RunBuf_.data(), static_cast<int>(RunBuf_.size()));
+  }
+  for (int64_t index = first; index <= last; ++index) Slots_[static_cast<size_t>(FindSlot(index))].dirty = false;
 }
 
 void XBobjIndexFile::FreeSlot(int slot) {
@@ -1423,6 +1506,8 @@ void XBobjIndexFile::WriteBackAll() {
   for (size_t slot = 0; slot < Slots_.size(); ++slot)
     if (Slots_[slot].dirty) dirty.emplace_back(Slots_[slot].index, static_cast<int>(slot));
   std::sort(dirty.begin(), dirty.end());
+  // A block that is still changed begins a run (those before it are
+  // written): the runs go forward from it.
   for (const auto& [index, slot] : dirty) WriteBack(slot);
 }
 
@@ -1432,6 +1517,8 @@ void XBobjIndexFile::DropCache() {
 }
 
 void XBobjIndexFile::DiscardCache() {
+  // Pages decoded from the blocks would never be taken again.
+  for (int i = 0; i < TagList_.Count(); ++i) TagList_[i]->DropDecoded();
   SlotOf_.clear();
   Slots_.clear();
   FreeSlots_.clear();

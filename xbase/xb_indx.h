@@ -176,6 +176,11 @@ class XBobjIndexKey : public TxbCollection<XBobjIndexKeyData> {
   bool ChkBOF = false, ChkEOF = false;
   // Depth on the path: the root is 1.
   int Level = 1;
+  // The block-cache slot the page was read from and the stamp of the bytes
+  // it held then (0: not read from the cache), so that a page that has not
+  // changed can be known to be what the file holds.
+  int SourceSlot = -1;
+  uint64_t SourceStamp = 0;
 
   bool IsLeaf() const { return PageType == XBsetPageType::Leaf || PageType == XBsetPageType::RootLeaf; }
   // A new entry at `index` (Count() appends), taken from the spares.
@@ -208,6 +213,9 @@ class XBobjIndexTag {
   static constexpr int Whole = -1;
   // Descents deeper than this are a cycle of child pointers.
   static constexpr int MaxDepth = 64;
+  // Pages kept decoded per tag: 2^DecodedBits, one per hash of the page
+  // number.
+  static constexpr int DecodedBits = 10;
 
   explicit XBobjIndexTag(XBobjIndexFile* owner);
   // Releases the path and stores a changed header, swallowing errors
@@ -257,6 +265,11 @@ class XBobjIndexTag {
   // parent points (a format whose nodes hold keys of their own may need
   // the page) rather than leaving the tree. False here.
   virtual bool KeepEmptyLeaf(const XBobjIndexKey& PIK) const;
+  // Whether PageLoad makes a page from its bytes (and the tag's header)
+  // alone, not from the path above it: then a page released unchanged is
+  // kept decoded, and loading it again while the block cache holds the
+  // same bytes takes it without reading them. False here.
+  virtual bool DecodesPagesAlone() const;
 
   // --- Opening and closing ---
 
@@ -265,8 +278,9 @@ class XBobjIndexTag {
   // when the record has none). A root the format does not recognise is
   // read again from the header; then it raises 65141 "Index file
   // <tag>-><file> is corrupted". On a file no one else writes, a path
-  // without changed pages is kept instead, without a position: the next
-  // descent passes through its pages again rather than reading them anew.
+  // whose pages did not change and are still what the block cache holds is
+  // kept instead, without a position: the next descent passes through its
+  // pages again rather than reading them anew.
   void TagOpen(int Posn);
   // Releases the path (storing changed pages), stores a changed header, no
   // current record.
@@ -465,6 +479,10 @@ class XBobjIndexTag {
   friend class XBobjIndexFile;
   // Loads page `block` as a child of `owner` (nullptr: the root).
   std::unique_ptr<XBobjIndexKey> LoadPage(int block, XBobjIndexKey* owner = nullptr);
+  // The decoded pages kept for the next loads.
+  static size_t DecodedSlot(int block);
+  void KeepDecoded(std::unique_ptr<XBobjIndexKey> page);
+  void DropDecoded();
   void ReleasePage(std::unique_ptr<XBobjIndexKey> page);
   // Descends from `page` to a leaf by the first (forward) or last entries;
   // false when it meets an empty leaf.
@@ -476,7 +494,8 @@ class XBobjIndexTag {
   // Closes the tag and loads its root from the file.
   void OpenRoot();
   // Whether the pages on the path may be gone through again as they stand:
-  // none of them changed, and no one else writes the file.
+  // none of them changed, and the block cache still holds the bytes each
+  // was read from.
   bool PathReusable() const;
   // The child of `page` at `block`: the one loaded when `reuse` allows and
   // it is that block (without a position), else loaded afresh.
@@ -492,6 +511,7 @@ class XBobjIndexTag {
 
   XBobjIndexFile* Owner_;
   std::unique_ptr<XBobjIndexKey> RootPage_;
+  std::vector<std::unique_ptr<XBobjIndexKey>> Decoded_;
 };
 
 // One index file: its disk file, its tags, the index lock and the block
@@ -595,9 +615,6 @@ class XBobjIndexFile {
   bool Corrupted() const { return Corrupted_; }
   XBsetLokProtocol dfLockStyle() const { return dfLockStyle_; }
   const XBLockRegions& LockRegions() const { return Regions_; }
-  // No other program writes the file: it is held exclusively or kept in
-  // memory, so that pages read once stay what the file holds.
-  bool PrivatePages() const { return !DiskFile_ || !DiskFile_->FileShared(); }
   // Whether blocks are kept in the cache (the file is open exclusively).
   bool Caching() const { return CachePage_ > 0 && DiskFile_ && !DiskFile_->FileShared(); }
   // Bounds the cache's memory (it always keeps a few blocks).
@@ -664,13 +681,22 @@ class XBobjIndexFile {
     int64_t index = -1;  // position div page size; -1 when free
     bool dirty = false;
     bool referenced = false;
+    uint64_t stamp = 0;  // new whenever the bytes change; 0 when free
   };
   // The cache keeps at least this many blocks whatever its budget.
   static constexpr size_t MinCachedPages = 16;
+  // The most blocks one write-back puts in one write.
+  static constexpr int64_t MaxRunPages = 256;
 
   // Page objects are reused: a released one waits here for the next load.
   std::unique_ptr<XBobjIndexKey> NewPageObject(XBobjIndexTag* tag);
   void Recycle(std::unique_ptr<XBobjIndexKey> page);
+  // Around a format's PageLoad: the page learns the slot and stamp of the
+  // cached block it was made from, when it was made from just one.
+  void BeginPageLoad();
+  void EndPageLoad(XBobjIndexKey& page) const;
+  // The block a page was made from still holds the same bytes.
+  bool SourceUnchanged(const XBobjIndexKey& page) const;
 
   // The file's bytes, scrambled on the way with the table's passwords (or
   // with `password`).
@@ -685,7 +711,10 @@ class XBobjIndexFile {
   int FindSlot(int64_t index) const;
   // A slot for page `index` (evicting one when the cache is full).
   int TakeSlot(int64_t index);
+  // Writes the block of `slot` when it changed, together with the changed
+  // blocks the cache holds on either side of it.
   void WriteBack(int slot);
+  bool DirtyAt(int64_t index) const;
   void FreeSlot(int slot);
   // Writes back and frees the cached blocks over [pos, pos + size).
   void Uncache(int64_t pos, int size);
@@ -705,6 +734,10 @@ class XBobjIndexFile {
   std::vector<std::unique_ptr<XBobjIndexKey>> Pool_;
   std::vector<uint8_t> CryptBuf_;
   std::vector<uint8_t> ViewBuf_;  // PageView of a page that is not cached
+  std::vector<uint8_t> RunBuf_;  // a run of blocks on its way to the file
+  uint64_t NextStamp_ = 1;
+  int Views_ = 0;      // views since BeginPageLoad
+  int LastView_ = -1;  // the slot of the last view, -1 when it was not cached
 };
 
 }  // namespace xbase

@@ -377,6 +377,8 @@ void XBobjNDXTag::PageLoad(int PN, XBobjIndexKey& PIK) {
   }
 }
 
+bool XBobjNDXTag::DecodesPagesAlone() const { return true; }
+
 void XBobjNDXTag::PageStore(XBobjIndexKey& PIK) {
   const int n = PIK.Count();
   if (n > MaxKeys_) SplitOff(PIK, (n + 1) / 2, Owner()->GetAvailPage());

@@ -84,6 +84,8 @@ class XBobjNDXTag : public XBobjIndexTag {
   // Writes the header when the tag changed.
   void TagStore() override;
   void PageWriteImage(XBobjIndexKey& PIK) override;
+  // A page is its block's bytes alone.
+  bool DecodesPagesAlone() const override;
 
   // Builds the tree bottom-up from every record's key (those that meet the
   // FOR condition), taken in order from the key sorter: leaves filled to

@@ -363,3 +363,36 @@ TEST(NdxCache, AnExclusiveFileEndsByteForByteAsASharedOne) {
   EXPECT_TRUE(files[0] == files[1]);
   EXPECT_TRUE(files[0] == files[2]);
 }
+
+TEST(NdxCache, PagesRewrittenBehindTheTagAreReadAnew) {
+  // An exclusive file keeps the pages a tag went through (its path, and
+  // pages kept decoded): bytes written to one of their blocks by other
+  // means must be what the next seek and walk see.
+  TempDir dir;
+  TIndexTable table(dir / "t.dbf");
+  auto ndx = NewIndex(table, "AU");
+  XBobjIndexTag& tag = *ndx->Tag();
+  for (int i = 1; i <= 200; ++i) AddNumber(tag, i, i);
+  XBobjIndexKeyData key;
+  key.PutFloat(150);
+  key.Tag = XBobjIndexTag::AnyRecord;
+  ASSERT_EQ(tag.KeyFind(key), 150);
+  const int leaf = tag.CurKeyPage();
+  ASSERT_GT(tag.PathDepth(), 1);
+  Walk(tag);
+  ASSERT_EQ(tag.KeyFind(key), 150);
+  // Record 150's entry gets record number 777 in the leaf's bytes.
+  uint8_t page[512];
+  ASSERT_TRUE(ndx->PageRead(leaf, page, 512));
+  const int count = GetLE16(page);
+  int at = -1;
+  for (int i = 0; i < count; ++i)
+    if (GetLE32(page + 4 + i * 20 + 4) == 150) at = 4 + i * 20 + 4;
+  ASSERT_GE(at, 0);
+  PutLE32(page + at, 777);
+  ASSERT_TRUE(ndx->PageWrite(leaf, page, 512));
+  EXPECT_EQ(tag.KeyFind(key), 777) << "the path kept over the find";
+  const Keys keys = Walk(tag);
+  EXPECT_EQ(std::count(keys.begin(), keys.end(), std::pair<std::string, int>(NumText(150), 777)), 1)
+      << "the page kept decoded";
+}
