@@ -519,7 +519,7 @@ class XBobjIndexTag {
 class XBobjIndexFile {
  public:
   // Memory the block cache of an exclusive file may use by default.
-  static constexpr size_t DefaultCacheBudget = size_t{32} << 20;
+  static constexpr size_t DefaultCacheBudget = size_t{64} << 20;
 
   // An index file of table `PDB` (may be nullptr: then names are taken from
   // the current folder, keys need no table, and finds are exact).
