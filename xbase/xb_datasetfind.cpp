@@ -21,12 +21,13 @@ AnsiString TXBaseDataSet::ToOem(const AnsiString& s) {
 
 void TXBaseDataSet::SetRange(const AnsiString& RLo, const AnsiString& RHi) {
   CheckBrowseMode();
-  if (FDBFHandle->xbSetRange(ToOem(RLo), ToOem(RHi), true, true, false)) First();
+  // First reads the range's first record: the table need not read it before.
+  if (FDBFHandle->xbSetRange(ToOem(RLo), ToOem(RHi), true, true, false, false)) First();
 }
 
 void TXBaseDataSet::SetRangeEx(const AnsiString& RLo, const AnsiString& RHi, bool LoIn, bool HiIn, bool Partial) {
   CheckBrowseMode();
-  FDBFHandle->xbSetRange(ToOem(RLo), ToOem(RHi), LoIn, HiIn, Partial);
+  FDBFHandle->xbSetRange(ToOem(RLo), ToOem(RHi), LoIn, HiIn, Partial, false);
   First();
 }
 

@@ -297,8 +297,10 @@ class XBO_dBHandler : public XBO_dBHandlerBase, private XBobjIndexOwner {
   // on that side), the bounds counted with LoIn / HiIn, the high bound
   // compared over its own length with Partial, and goes to the first record
   // of the range (a blank buffer when there is none). False without a tag
-  // (nothing changes).
-  bool xbSetRange(const AnsiString& RLo, const AnsiString& RHi, bool LoIn, bool HiIn, bool Partial);
+  // (nothing changes). Without GoTop the record buffer is left as it is,
+  // for a caller that goes to the first record itself next.
+  bool xbSetRange(const AnsiString& RLo, const AnsiString& RHi, bool LoIn, bool HiIn, bool Partial,
+                  bool GoTop = true);
   // Removes the active tag's range; the tag stays on the record.
   void xbResetRange();
   // Seeks `st` on the active tag and reads its record, passing on over

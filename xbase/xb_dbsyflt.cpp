@@ -370,13 +370,15 @@ bool XBO_dBHandler::FastComparison(TxbExpOperator& op, TxbHugeSet& set) {
 
 // --- Ranges ---
 
-bool XBO_dBHandler::xbSetRange(const AnsiString& RLo, const AnsiString& RHi, bool LoIn, bool HiIn, bool Partial) {
+bool XBO_dBHandler::xbSetRange(const AnsiString& RLo, const AnsiString& RHi, bool LoIn, bool HiIn, bool Partial,
+                               bool GoTop) {
   if (!IndexMaster_) return false;
   TxbVariant lo(256), hi(256);
   if (!Trim(RLo).empty()) lo.PutString(RLo);
   if (!Trim(RHi).empty()) hi.PutString(RHi);
   SyncPending_ = false;
   IndexMaster_->SetRange(lo, LoIn, hi, HiIn, Partial);
+  if (!GoTop) return true;
   xbGetRec(xbRecTop);
   if (File_TOF()) BlankBuffer();
   return true;
