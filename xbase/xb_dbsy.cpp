@@ -259,6 +259,7 @@ void XBO_dBHandler::xbAppend() {
 void XBO_dBHandler::CheckIndexesUpdatable() {
   // Before anything is written: no index may come to hold keys of two
   // orders.
+  if (IndexCount_ == 0) return;
   for (auto& f : IndexStack_)
     if (f) f->CheckUpdatable();
 }

@@ -27,8 +27,18 @@ constexpr int32_t kFirstDay = 1721426, kLastDay = 5373484;  // 0001-01-01, 9999-
 bool IsPad(char c) { return c == ' ' || c == '\0'; }
 
 std::string_view TrimRight(std::string_view s) {
-  while (!s.empty() && IsPad(s.back())) s.remove_suffix(1);
-  return s;
+  // A text field is mostly padding: whole words of blanks and NULs (the
+  // bytes whose bits outside 0x20 are clear) go at a time.
+  constexpr uint64_t kNotPad = 0xDFDFDFDFDFDFDFDFull;
+  size_t n = s.size();
+  uint64_t word;
+  while (n >= 8) {
+    std::memcpy(&word, s.data() + n - 8, 8);
+    if ((word & kNotPad) != 0) break;
+    n -= 8;
+  }
+  while (n > 0 && IsPad(s[n - 1])) --n;
+  return s.substr(0, n);
 }
 
 std::string_view Trim(std::string_view s) {

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstring>
+#include <random>
 #include <set>
 #include <sstream>
 #include <string>
@@ -213,6 +215,24 @@ TEST(Field, LongTextFieldsAndDescriptors) {
   EXPECT_EQ(t.FDBFFieldList()[1].FieldDescriptor(), "N;N;6;2");
   t.xbStringPutN(1, std::string(299, 'a') + "bc");
   EXPECT_EQ(t.xbStringGetN(1), std::string(299, 'a') + "b");
+}
+
+TEST(Field, TextLosesTrailingBlanksAndNulsOfAnyRunLength) {
+  // Text of every length inside a field, blanks and NULs within it and
+  // after it in runs that end on and off word boundaries; the character
+  // before the padding may be one whose bits are the padding's but one.
+  TempDir dir;
+  XBO_dBaseFld t(Build(dir, "p.dbf", {{"T", "C", 37, 0}}), "", true, false);
+  std::mt19937 rng(3);
+  for (int i = 0; i < 400; ++i) {
+    std::string text;
+    for (size_t n = rng() % 38; n > 0; --n) text += "a \0\xA0\x40\x80Z"[rng() % 7];
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\0')) text.pop_back();
+    std::string raw = text;
+    while (raw.size() < 37) raw += rng() % 2 ? ' ' : '\0';
+    std::memcpy(t.CurRecord() + 1, raw.data(), 37);
+    EXPECT_EQ(t.xbStringGetN(1), text) << i;
+  }
 }
 
 TEST(Field, DeletionWritesAtOnceAndOnlyWhenItChanges) {
