@@ -135,19 +135,58 @@ struct TxbSort::Rep {
     return {GetBE(prefix, 8), static_cast<uint32_t>(GetBE(prefix + 8, 4)), off};
   }
 
+  // Byte `d` (0-11) of a reference's prefix, its complement when the order
+  // is descending: the bucket it goes to in that order.
+  static uint8_t Digit(const TKeyRef& r, int d, bool up) {
+    const uint8_t b = static_cast<uint8_t>(d < 8 ? r.head >> (56 - 8 * d) : r.more >> (24 - 8 * (d - 8)));
+    return up ? b : static_cast<uint8_t>(~b);
+  }
+
+  // Orders [first, last), whose prefixes agree before byte `d`: by that
+  // byte into buckets in place, each bucket by the bytes after it, and
+  // small ones (and prefixes used up) by comparison.
+  template <class Less>
+  void RadixSort(TKeyRef* first, TKeyRef* last, int d, const Less& less) {
+    constexpr ptrdiff_t kSmall = 64;
+    for (;; ++d) {
+      const ptrdiff_t n = last - first;
+      if (n < kSmall || d == static_cast<int>(kRefPrefix)) {
+        std::sort(first, last, less);
+        return;
+      }
+      ptrdiff_t count[256] = {};
+      for (const TKeyRef* p = first; p != last; ++p) ++count[Digit(*p, d, ascending)];
+      if (count[Digit(*first, d, ascending)] == n) continue;  // one bucket: the next byte
+      ptrdiff_t start[256], next[256];
+      for (ptrdiff_t b = 0, at = 0; b < 256; at += count[b], ++b) start[b] = next[b] = at;
+      for (int b = 0; b < 256; ++b) {
+        const ptrdiff_t end = start[b] + count[b];
+        while (next[b] < end) {
+          TKeyRef v = first[next[b]];
+          for (int to = Digit(v, d, ascending); to != b; to = Digit(v, d, ascending)) std::swap(v, first[next[to]++]);
+          first[next[b]++] = v;
+        }
+      }
+      for (int b = 0; b < 256; ++b)
+        if (count[b] > 1) RadixSort(first + start[b], first + start[b] + count[b], d + 1, less);
+      return;
+    }
+  }
+
   void SortMemory() {
     const uint8_t* base = arena.data();
     const bool up = ascending;
     // The prefixes order as the forms do as far as they reach (a form that
     // ends first reads zeros there, and either is below or ties); ties go
     // to the whole forms, and the same key and record twice keep the order
-    // of adding.
-    std::sort(refs.begin(), refs.end(), [&](const TKeyRef& x, const TKeyRef& y) {
+    // of adding. The prefixes are sorted by their bytes first.
+    const auto less = [&](const TKeyRef& x, const TKeyRef& y) {
       if (x.head != y.head) return (x.head < y.head) == up;
       if (x.more != y.more) return (x.more < y.more) == up;
       const int c = Order(base + x.off, base + y.off);
       return c != 0 ? c < 0 : x.off < y.off;
-    });
+    };
+    RadixSort(refs.data(), refs.data() + refs.size(), 0, less);
   }
 
   void OpenWork() {
