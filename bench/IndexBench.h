@@ -127,6 +127,22 @@ inline double SortFormsSeconds(const std::vector<uint8_t>& forms, size_t form) {
   });
 }
 
+// SortFormsSeconds over the forms a bulk build sorts for `values`: each
+// value's key of `keyBytes` bytes as `encode` writes it, then its record
+// number (i + 1) big-endian.
+template <class Encode>
+double SortKeyFormsSeconds(const std::vector<double>& values, size_t keyBytes, Encode encode) {
+  const size_t form = keyBytes + 4;
+  std::vector<uint8_t> forms(values.size() * form);
+  for (size_t i = 0; i < values.size(); ++i) {
+    uint8_t* f = forms.data() + i * form;
+    encode(values[i], f);
+    const uint32_t rec = static_cast<uint32_t>(i + 1);
+    for (int b = 0; b < 4; ++b) f[keyBytes + b] = static_cast<uint8_t>(rec >> (24 - 8 * b));
+  }
+  return SortFormsSeconds(forms, form);
+}
+
 // The best time of three builds of tag `tag` on AU into the new index
 // file `index` through the table handler.
 inline double BuildSeconds(XBO_dBHandler& t, const std::string& index, const AnsiString& tag) {

@@ -31,16 +31,10 @@ constexpr int kProbes = 10000;
 // The sort of the key forms the build sorts: the 8-byte ordered double and
 // the record, big-endian, compared as bytes.
 double SortSeconds(const std::vector<double>& values) {
-  static constexpr size_t kForm = 12;
-  std::vector<uint8_t> forms(values.size() * kForm);
-  for (size_t i = 0; i < values.size(); ++i) {
-    uint8_t* f = forms.data() + i * kForm;
-    const uint64_t bits = std::bit_cast<uint64_t>(values[i]) | uint64_t{1} << 63;
+  return bench::SortKeyFormsSeconds(values, 8, [](double v, uint8_t* f) {
+    const uint64_t bits = std::bit_cast<uint64_t>(v) | uint64_t{1} << 63;
     for (int b = 0; b < 8; ++b) f[b] = static_cast<uint8_t>(bits >> (56 - 8 * b));
-    const uint32_t rec = static_cast<uint32_t>(i + 1);
-    for (int b = 0; b < 4; ++b) f[8 + b] = static_cast<uint8_t>(rec >> (24 - 8 * b));
-  }
-  return bench::SortFormsSeconds(forms, kForm);
+  });
 }
 
 }  // namespace

@@ -30,17 +30,11 @@ constexpr int kProbes = 10000;
 // The sort of the key forms the build sorts: ten digits and the record,
 // big-endian, compared as bytes.
 double SortSeconds(const std::vector<double>& values) {
-  static constexpr size_t kForm = 14;
-  std::vector<uint8_t> forms(values.size() * kForm);
-  for (size_t i = 0; i < values.size(); ++i) {
-    uint8_t* f = forms.data() + i * kForm;
+  return bench::SortKeyFormsSeconds(values, 10, [](double v, uint8_t* f) {
     char digits[16];
-    std::snprintf(digits, sizeof digits, "%010.0f", values[i]);
+    std::snprintf(digits, sizeof digits, "%010.0f", v);
     std::memcpy(f, digits, 10);
-    const uint32_t rec = static_cast<uint32_t>(i + 1);
-    for (int b = 0; b < 4; ++b) f[10 + b] = static_cast<uint8_t>(rec >> (24 - 8 * b));
-  }
-  return bench::SortFormsSeconds(forms, kForm);
+  });
 }
 
 }  // namespace
