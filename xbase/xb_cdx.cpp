@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <climits>
 #include <cstring>
 #include <numeric>
 #include <vector>
@@ -229,13 +230,7 @@ XBobjCDXTag::XBobjCDXTag(XBobjIndexFile* owner, int headerOffset, bool directory
   }
 }
 
-XBobjCDXTag::~XBobjCDXTag() {
-  try {
-    TagClose();
-  } catch (...) {
-    // Destruction cannot report; TagClose and CloseFile raise these.
-  }
-}
+XBobjCDXTag::~XBobjCDXTag() { CloseOnDestroy(); }
 
 void XBobjCDXTag::AdjustValue(TxbVariant& AKey, bool DoTrim) {
   try {
@@ -267,27 +262,13 @@ void XBobjCDXTag::AdjustValue(TxbVariant& AKey, bool DoTrim) {
 }
 
 void XBobjCDXTag::SetKeyForm(const TxbVariant& sample) {
-  switch (sample.TypeVar()) {
-    case xbvtText:
-    case xbvtBoolean: {
-      KeyType_ = 'C';
-      TextLength_ = sample.TypeVar() == xbvtText ? sample.SizeVar() : 1;
-      const int length = Collation_ == XBcdxCollation::General ? 2 * TextLength_ : TextLength_;
-      // Longer keys are cut: a node must hold two of them.
-      KeyLength_ = std::min(length, MaxKeyLength);
-      if (KeyLength_ < 1) XBRaise(xbmSortKeyLength, {MaxKeyLength, KeyLength_});
-      break;
-    }
-    case xbvtFloat:
-      KeyType_ = 'N';
-      KeyLength_ = 8;
-      break;
-    case xbvtDate:
-      KeyType_ = 'D';
-      KeyLength_ = 8;
-      break;
-    default: XBRaise(xbmNoIndexKey);
-  }
+  KeyFormFromSample(sample, 8, 8);
+  if (KeyType_ != 'C') return;
+  TextLength_ = KeyLength_;
+  const int length = Collation_ == XBcdxCollation::General ? 2 * TextLength_ : TextLength_;
+  // Longer keys are cut: a node must hold two of them.
+  KeyLength_ = std::min(length, MaxKeyLength);
+  if (KeyLength_ < 1) XBRaise(xbmSortKeyLength, {MaxKeyLength, KeyLength_});
 }
 
 bool XBobjCDXTag::IndexTagNew(const AnsiString& ITN, const AnsiString& KeyExp, const AnsiString& ForExp,
@@ -970,11 +951,9 @@ bool XBobjCDXFile::DeleteTag(const AnsiString& ITN) {
 }
 
 int XBobjCDXFile::GetAvailPage() {
-  if (NextAvail_ == -1) ResetAvailPage();
-  const int offset = NextAvail_;
-  NextAvail_ += kNode;
-  HighWater_ = std::max(HighWater_, NextAvail_);
-  return offset;
+  // Node offsets are ints: a file that would pass them is refused, not
+  // wrapped.
+  return TakeAvail(kNode, INT_MAX);
 }
 
 void XBobjCDXFile::ResetAvailPage() {

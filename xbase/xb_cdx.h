@@ -246,9 +246,6 @@ class XBobjCDXFile : public XBobjIndexFile {
   std::unique_ptr<XBobjCDXTag> Directory_;
   XBcdxCollation NewTagCollation_ = XBcdxCollation::Machine;
   uint32_t Counter_ = 0;
-  // The highest offset handed out, plus 512: a cached file may hold such
-  // nodes before they reach the disk.
-  int HighWater_ = 0;
 };
 
 // Builds GENERAL weights: `full` the whole key of `textLength` characters

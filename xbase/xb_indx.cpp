@@ -187,6 +187,36 @@ void XBobjIndexTag::ForEachRecordKey(XBobjIndexKeyData& key,
 
 void XBobjIndexTag::RaiseCorrupted() const { XBRaise(xbmIndexCorrupted, {Owner_->GetFileName()}); }
 
+void XBobjIndexTag::CloseOnDestroy() {
+  try {
+    TagClose();
+  } catch (...) {
+    // Destruction cannot report; TagClose and CloseFile raise these.
+  }
+}
+
+void XBobjIndexTag::KeyFormFromSample(const TxbVariant& sample, int numberLength, int dateLength) {
+  switch (sample.TypeVar()) {
+    case xbvtText:
+      KeyType_ = 'C';
+      KeyLength_ = sample.SizeVar();
+      break;
+    case xbvtBoolean:
+      KeyType_ = 'C';
+      KeyLength_ = 1;
+      break;
+    case xbvtFloat:
+      KeyType_ = 'N';
+      KeyLength_ = numberLength;
+      break;
+    case xbvtDate:
+      KeyType_ = 'D';
+      KeyLength_ = dateLength;
+      break;
+    default: XBRaise(xbmNoIndexKey);
+  }
+}
+
 int XBobjIndexTag::CompareKey(const TxbVariant& key, const TxbVariant& entry, int ifPartial) const {
   int endPos;
   const int c = key.Compare(&entry, endPos, ifPartial);
@@ -1087,6 +1117,30 @@ void XBobjIndexFile::WriteOutOnDestroy() {
   } catch (...) {
     // Destruction cannot report; CloseFile raises these.
   }
+}
+
+int XBobjIndexFile::TakeAvail(int step, int limit) {
+  if (NextAvail_ == -1) ResetAvailPage();
+  if (NextAvail_ > limit - step) XBRaise(xbmFileSizeError, {GetFileName()});
+  const int at = NextAvail_;
+  NextAvail_ += step;
+  HighWater_ = std::max(HighWater_, NextAvail_);
+  return at;
+}
+
+XBobjIndexTag* XBobjIndexFile::AddLoadedTag(std::unique_ptr<XBobjIndexTag> tag) {
+  XBobjIndexTag* added = TagList_.Add(std::move(tag));
+  added->TagLoad();
+  return added;
+}
+
+XBobjIndexTag* XBobjIndexFile::ReplaceOnlyTag(std::unique_ptr<XBobjIndexTag> tag) {
+  if (XBobjIndexTag* old = TagByNumber(0)) old->TagClose();
+  DiscardCache();
+  TagList_.FreeAll();
+  NextAvail_ = 0;
+  HighWater_ = 0;
+  return TagList_.Add(std::move(tag));
 }
 
 bool XBobjIndexFile::AddTag(const AnsiString&, const AnsiString&, const AnsiString&, bool, bool) { return false; }

@@ -437,6 +437,13 @@ class XBobjIndexTag {
 
   // Raises 65141 for this tag's file.
   [[noreturn]] void RaiseCorrupted() const;
+  // Closes the tag, swallowing errors: the first thing a format's
+  // destructor does, while its page operations still reach the format.
+  void CloseOnDestroy();
+  // The key type and length a sample key gives: text its own length, a
+  // logical one byte of text, a number and a date the format's lengths.
+  // Raises 65145 for any other value.
+  void KeyFormFromSample(const TxbVariant& sample, int numberLength, int dateLength);
 
   // The feed of a bulk build: for every record from the first to the
   // last that meets the FOR condition, its key computed into `key` and
@@ -662,12 +669,26 @@ class XBobjIndexFile {
   // thing a format's destructor does, while its page operations still
   // reach the format.
   void WriteOutOnDestroy();
+  // The free space at the end of the file, counted in the format's units
+  // (blocks or bytes) by NextAvail_: takes `step` units and gives where
+  // they start, counting the end anew first when NextAvail_ is -1. Raises
+  // 65195 rather than count past `limit` units.
+  int TakeAvail(int step, int limit);
+  // Reads the header of `tag` and lists it; the tag is returned.
+  XBobjIndexTag* AddLoadedTag(std::unique_ptr<XBobjIndexTag> tag);
+  // A format whose file holds one tag makes a new one: the old tag is
+  // closed and dropped with the cache, the file's pages count from its
+  // start again, and `tag` is listed and returned.
+  XBobjIndexTag* ReplaceOnlyTag(std::unique_ptr<XBobjIndexTag> tag);
 
   std::string IndexName_;
   std::unique_ptr<XBO_DiskFile> DiskFile_;
   bool KeyWithRec_ = false;
   bool Dictionary_ = false;
   int NextAvail_ = -1;
+  // The furthest NextAvail_ has reached: pages taken but not written yet
+  // are beyond the file's end, and a recount must not hand them out again.
+  int HighWater_ = 0;
   bool Exact_ = true;
   bool CreateOK_ = false;
   bool Corrupted_ = false;

@@ -10,6 +10,7 @@
 #include "xbase/xb_bytes.h"
 #include "xbase/xb_date.h"
 #include "xbase/xb_error.h"
+#include "xbase/xb_ixkey.h"
 #include "xbase/xb_util.h"
 
 namespace xbase {
@@ -29,19 +30,9 @@ constexpr int kNumberKey = 12;
 constexpr int kDateKey = 8;
 constexpr int kDigitBytes = kNumberKey - 2;
 constexpr int kSignificant = 15;
-// The key of a node's pointer-only entry, above (or, descending, below)
-// every real key.
-constexpr double kSentinelNumber = 1.7e308;
-constexpr double kEmptyDate = 1.0e100;
 constexpr uint8_t kOptionBase = 0x10, kOptionDescending = 0x08, kOptionUnique = 0x40;
 
 int EntryLengthFor(int keyLength) { return (keyLength + 4 + 3) / 4 * 4; }
-
-// The length of `n` bytes of text without their trailing blanks.
-int TrimmedLength(const uint8_t* text, int n) {
-  while (n > 0 && text[n - 1] == ' ') --n;
-  return n;
-}
 
 // The text of a zero-terminated field of `n` bytes; false without the
 // zero.
@@ -162,9 +153,7 @@ void XBobjSortMDX::AddMdxKey(const TxbVariant& key, int rec) {
     // Blank-padded bytes, as the keys compare; a descending order is the
     // ascending order of their complement, so that equal keys still come
     // out in record order.
-    const int n = std::min(key.SizeVar(), keyLength_);
-    if (n > 0) std::memcpy(bytes_.data(), key.VarBuf(), static_cast<size_t>(n));
-    std::memset(bytes_.data() + n, ' ', static_cast<size_t>(keyLength_ - n));
+    PutPaddedKey(bytes_.data(), key, keyLength_);
     if (descending_)
       for (uint8_t& b : bytes_) b = static_cast<uint8_t>(~b);
     work_.PutBinary(bytes_.data(), bytes_.size());
@@ -205,13 +194,7 @@ XBobjMDXTag::XBobjMDXTag(XBobjMDXFile* owner, const AnsiString& name, int block)
   TagName_ = name;
 }
 
-XBobjMDXTag::~XBobjMDXTag() {
-  try {
-    TagClose();
-  } catch (...) {
-    // Destruction cannot report; TagClose and CloseFile raise these.
-  }
-}
+XBobjMDXTag::~XBobjMDXTag() { CloseOnDestroy(); }
 
 XBobjMDXFile* XBobjMDXTag::File() const { return static_cast<XBobjMDXFile*>(Owner()); }
 
@@ -225,12 +208,7 @@ void XBobjMDXTag::AdjustValue(TxbVariant& AKey, bool DoTrim) {
       AKey.PutFloat(v);
       break;
     }
-    case 'D': {
-      double day = AKey.TypeVar() == xbvtFloat ? AKey.GetFloat() : AKey.GetDate();
-      if (day < 0.1) day = kEmptyDate;
-      AKey.PutFloat(day);
-      break;
-    }
+    case 'D': PutDateKey(AKey); break;
     default:
       if (AKey.TypeVar() != xbvtText) AKey.PutString(AKey.GetString());
       if (AKey.SizeVar() > KeyLength_ && KeyLength_ > 0) AKey.Reserve(xbvtText, KeyLength_, KeyLength_);
@@ -240,25 +218,7 @@ void XBobjMDXTag::AdjustValue(TxbVariant& AKey, bool DoTrim) {
 }
 
 void XBobjMDXTag::SetKeyForm(const TxbVariant& sample) {
-  switch (sample.TypeVar()) {
-    case xbvtText:
-      KeyType_ = 'C';
-      KeyLength_ = sample.SizeVar();
-      break;
-    case xbvtBoolean:
-      KeyType_ = 'C';
-      KeyLength_ = 1;
-      break;
-    case xbvtFloat:
-      KeyType_ = 'N';
-      KeyLength_ = kNumberKey;
-      break;
-    case xbvtDate:
-      KeyType_ = 'D';
-      KeyLength_ = kDateKey;
-      break;
-    default: XBRaise(xbmNoIndexKey);
-  }
+  KeyFormFromSample(sample, kNumberKey, kDateKey);
   // A build sorts key length + 1 bytes; longer keys would also leave pages
   // of fewer than three keys.
   if (KeyLength_ < 1 || KeyLength_ > MaxTextKey) XBRaise(xbmSortKeyLength, {MaxTextKey, KeyLength_});
@@ -291,11 +251,7 @@ void XBobjMDXTag::StoreKey(const TxbVariant& e, uint8_t* p) const {
   switch (KeyType_) {
     case 'N': MdxPackDecimal(e.GetFloat(), p); break;
     case 'D': PutLEDouble(p, e.GetFloat()); break;
-    default: {
-      const int len = std::min(e.SizeVar(), KeyLength_);
-      if (len > 0) std::memcpy(p, e.VarBuf(), static_cast<size_t>(len));
-      std::memset(p + len, ' ', static_cast<size_t>(KeyLength_ - len));
-    }
+    default: PutPaddedKey(p, e, KeyLength_);
   }
 }
 
@@ -660,9 +616,7 @@ void XBobjMDXFile::LoadHeader() {
     if (block < kFirstPageBlock || int64_t{block} + PageSize_ / kBlock > blocks ||
         !GetTerminated(e + 4, kTagNameField, name) || (type != 'C' && type != 'N' && type != 'D'))
       RaiseCorrupted();
-    auto* tag = static_cast<XBobjMDXTag*>(
-        TagList().Add(std::make_unique<XBobjMDXTag>(this, platform::AnsiUpperCase(name), static_cast<int>(block))));
-    tag->TagLoad();
+    AddLoadedTag(std::make_unique<XBobjMDXTag>(this, platform::AnsiUpperCase(name), static_cast<int>(block)));
   }
   ResetAvailPage();
 }
@@ -702,11 +656,7 @@ void XBobjMDXFile::StoreHeaderIfChanged() {
 }
 
 int XBobjMDXFile::GetAvailPage() {
-  if (NextAvail_ == -1) ResetAvailPage();
-  if (NextAvail_ > INT_MAX / kBlock - Unit_) XBRaise(xbmFileSizeError, {GetFileName()});
-  const int block = NextAvail_;
-  NextAvail_ += std::max(Unit_, PageSize_ / kBlock);
-  HighWater_ = std::max(HighWater_, NextAvail_);
+  const int block = TakeAvail(std::max(Unit_, PageSize_ / kBlock), INT_MAX / kBlock);
   // Other writers take their page count from the header: keep it true.
   PutLE32(Header_ + 32, static_cast<uint32_t>(NextAvail_));
   HeaderChanged_ = true;

@@ -218,9 +218,6 @@ class XBobjMDXFile : public XBobjIndexFile {
   int PageSize_ = 1024;
   int Unit_ = 2;
   bool HeaderChanged_ = false;
-  // The end of the highest block handed out: a cached file may hold pages
-  // that have not reached the disk.
-  int HighWater_ = 0;
   uint8_t Header_[Block] = {};
 };
 

@@ -1,11 +1,13 @@
 #include "xbase/xb_ndx.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstring>
 
 #include "platform/Numbers.h"
 #include "xbase/xb_bytes.h"
 #include "xbase/xb_error.h"
+#include "xbase/xb_ixkey.h"
 #include "xbase/xb_sort.h"
 #include "xbase/xb_util.h"
 
@@ -17,25 +19,8 @@ constexpr int kBlock = 512;
 // Entries start after the 4-byte count; a node's last pointer needs 4 more.
 constexpr int kEntriesAt = 4;
 constexpr int kExprAt = 24;
-// The key of a node's pointer-only entry, above every real key.
-constexpr double kSentinelNumber = 1.7e308;
-// The empty date's key: after every real date, below the sentinel.
-constexpr double kEmptyDate = 1.0e100;
 
 int EntryLengthFor(int keyLength) { return (keyLength + 8 + 3) / 4 * 4; }
-
-// The length of `n` bytes of text without their trailing blanks.
-int TrimmedLength(const uint8_t* text, int n) {
-  constexpr uint64_t kBlanks = 0x2020202020202020ull;
-  uint64_t word;
-  while (n >= 8) {
-    std::memcpy(&word, text + n - 8, 8);
-    if (word != kBlanks) break;
-    n -= 8;
-  }
-  while (n > 0 && text[n - 1] == ' ') --n;
-  return n;
-}
 
 }  // namespace
 
@@ -49,13 +34,7 @@ XBobjNDXTag::XBobjNDXTag(XBobjNDXFile* owner) : XBobjIndexTag(owner) {
   TagName_ = FileBaseName(owner->IndexName()).substr(0, 260);
 }
 
-XBobjNDXTag::~XBobjNDXTag() {
-  try {
-    TagClose();
-  } catch (...) {
-    // Destruction cannot report; TagClose and CloseFile raise these.
-  }
-}
+XBobjNDXTag::~XBobjNDXTag() { CloseOnDestroy(); }
 
 void XBobjNDXTag::AdjustValue(TxbVariant& AKey, bool DoTrim) {
   try {
@@ -63,12 +42,7 @@ void XBobjNDXTag::AdjustValue(TxbVariant& AKey, bool DoTrim) {
       case 'N':
         if (AKey.TypeVar() != xbvtFloat) AKey.PutFloat(AKey.IsEmpty() ? 0.0 : AKey.GetFloat());
         break;
-      case 'D': {
-        double day = AKey.TypeVar() == xbvtFloat ? AKey.GetFloat() : AKey.GetDate();
-        if (day < 0.1) day = kEmptyDate;
-        AKey.PutFloat(day);
-        break;
-      }
+      case 'D': PutDateKey(AKey); break;
       default:
         if (AKey.TypeVar() != xbvtText) AKey.PutString(AKey.GetString());
         if (DoTrim) AKey.TrimR();
@@ -92,25 +66,7 @@ bool XBobjNDXTag::IndexTagNew(const AnsiString&, const AnsiString& KeyExp, const
   TxbVariant sample(256);
   bool changed;
   if (!SolveExpression(sample, changed)) XBRaise(xbmNoIndexKey);
-  switch (sample.TypeVar()) {
-    case xbvtText:
-      KeyType_ = 'C';
-      KeyLength_ = sample.SizeVar();
-      break;
-    case xbvtBoolean:
-      KeyType_ = 'C';
-      KeyLength_ = 1;
-      break;
-    case xbvtFloat:
-      KeyType_ = 'N';
-      KeyLength_ = 12;
-      break;
-    case xbvtDate:
-      KeyType_ = 'D';
-      KeyLength_ = 8;
-      break;
-    default: XBRaise(xbmNoIndexKey);
-  }
+  KeyFormFromSample(sample, 12, 8);
   if (KeyLength_ < 1 || KeyLength_ > MaxTextKey) XBRaise(xbmSortKeyLength, {MaxTextKey, KeyLength_});
   EntryLength_ = EntryLengthFor(KeyLength_);
   MaxKeys_ = (kBlock - 8) / EntryLength_;
@@ -163,9 +119,7 @@ class TNdxLevels {
   void Add(const TxbVariant& key, int rec) {
     uint8_t bytes[kBlock];
     if (text_) {
-      const int n = std::min(key.SizeVar(), keyBytes_);
-      if (n > 0) std::memcpy(bytes, key.VarBuf(), static_cast<size_t>(n));
-      std::memset(bytes + n, ' ', static_cast<size_t>(keyBytes_ - n));
+      PutPaddedKey(bytes, key, keyBytes_);
     } else {
       PutLEDouble(bytes, key.GetFloat());
     }
@@ -400,9 +354,7 @@ void XBobjNDXTag::PageWriteImage(XBobjIndexKey& PIK) {
     PutLE32(entry + (node ? 0 : 4), static_cast<uint32_t>(e.Tag));
     uint8_t* key = entry + 8;
     if (KeyType_ == 'C') {
-      const int len = std::min(e.SizeVar(), keyBytes);
-      if (len > 0) std::memcpy(key, e.VarBuf(), static_cast<size_t>(len));
-      std::memset(key + len, ' ', static_cast<size_t>(keyBytes - len));
+      PutPaddedKey(key, e, keyBytes);
     } else {
       PutLEDouble(key, e.GetFloat());
     }
@@ -422,8 +374,7 @@ XBobjNDXFile::XBobjNDXFile(XBobjIndexOwner* PDB, const std::string& FN, bool Rea
   if (FileCreated()) {
     NextAvail_ = 0;
   } else {
-    auto* tag = static_cast<XBobjNDXTag*>(TagList().Add(std::make_unique<XBobjNDXTag>(this)));
-    tag->TagLoad();
+    AddLoadedTag(std::make_unique<XBobjNDXTag>(this));
     ResetAvailPage();
   }
   CreateOK_ = true;
@@ -435,19 +386,11 @@ XBobjNDXTag* XBobjNDXFile::Tag() const { return static_cast<XBobjNDXTag*>(TagByN
 
 bool XBobjNDXFile::AddTag(const AnsiString& ITN, const AnsiString& KeyExp, const AnsiString& ForExp, bool Ascnd,
                           bool Uniq) {
-  if (XBobjIndexTag* old = TagByNumber(0)) old->TagClose();
-  DiscardCache();
-  TagList().FreeAll();
-  NextAvail_ = 0;
-  HighWater_ = 0;
-  auto* tag = static_cast<XBobjNDXTag*>(TagList().Add(std::make_unique<XBobjNDXTag>(this)));
-  return tag->IndexTagNew(ITN, KeyExp, ForExp, Ascnd, Uniq);
+  return ReplaceOnlyTag(std::make_unique<XBobjNDXTag>(this))->IndexTagNew(ITN, KeyExp, ForExp, Ascnd, Uniq);
 }
 
 int XBobjNDXFile::GetAvailPage() {
-  if (NextAvail_ == -1) ResetAvailPage();
-  const int block = NextAvail_++;
-  HighWater_ = std::max(HighWater_, NextAvail_);
+  const int block = TakeAvail(1, INT_MAX);
   // The header states the next free block: keep it true for other readers.
   if (XBobjIndexTag* tag = TagByNumber(0)) tag->SetTagChanged();
   return block;

@@ -137,9 +137,6 @@ class XBobjNDXFile : public XBobjIndexFile {
  private:
   friend class XBobjNDXTag;
   void ZapLocked();
-  // The highest block handed out, plus 1: a cached file may hold such
-  // blocks before they reach the disk.
-  int HighWater_ = 0;
 };
 
 }  // namespace xbase

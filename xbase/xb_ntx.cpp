@@ -10,6 +10,7 @@
 #include "xbase/xb_date.h"
 #include "xbase/xb_error.h"
 #include "xbase/xb_expfn.h"
+#include "xbase/xb_ixkey.h"
 #include "xbase/xb_util.h"
 
 namespace xbase {
@@ -38,12 +39,6 @@ int MaxKeysFor(int keyLength) { return 2 * ((1020 / (keyLength + 10) - 1) / 2); 
 
 // Where item `i` of a page is written.
 int ItemOffset(int maxKeys, int entryLength, int i) { return (maxKeys + 2) * 2 + i * entryLength; }
-
-// The length of `n` bytes of text without their trailing blanks.
-int TrimmedLength(const uint8_t* text, int n) {
-  while (n > 0 && text[n - 1] == ' ') --n;
-  return n;
-}
 
 // A page of no keys: count 0 and the offset table.
 void EmptyPageImage(uint8_t* b, int maxKeys, int entryLength) {
@@ -214,9 +209,7 @@ void XBobjSortNTX::AddNtxKey(const TxbVariant& key, int rec) {
   // The stored form, as bytes: blanks compare as the byte they are, and a
   // descending order is the ascending order of the complemented bytes, so
   // that equal keys still come out in record order.
-  const int n = std::min(key.SizeVar(), keyLength_);
-  if (n > 0) std::memcpy(bytes_.data(), key.VarBuf(), static_cast<size_t>(n));
-  std::memset(bytes_.data() + n, ' ', static_cast<size_t>(keyLength_ - n));
+  PutPaddedKey(bytes_.data(), key, keyLength_);
   if (descending_)
     for (uint8_t& b : bytes_) b = static_cast<uint8_t>(~b);
   work_.PutBinary(bytes_.data(), bytes_.size());
@@ -244,13 +237,7 @@ XBobjNTXTag::XBobjNTXTag(XBobjNTXFile* owner) : XBobjIndexTag(owner) {
   TagName_ = FileBaseName(owner->IndexName()).substr(0, 16);
 }
 
-XBobjNTXTag::~XBobjNTXTag() {
-  try {
-    TagClose();
-  } catch (...) {
-    // Destruction cannot report; TagClose and CloseFile raise these.
-  }
-}
+XBobjNTXTag::~XBobjNTXTag() { CloseOnDestroy(); }
 
 XBobjNTXFile* XBobjNTXTag::File() const { return static_cast<XBobjNTXFile*>(Owner()); }
 
@@ -300,37 +287,19 @@ void XBobjNTXTag::AdjustValue(TxbVariant& AKey, bool DoTrim) {
 
 void XBobjNTXTag::TypeFromSample(const TxbVariant& sample) {
   KeyDecimals_ = 0;
-  switch (sample.TypeVar()) {
-    case xbvtText:
-      KeyType_ = 'C';
-      KeyLength_ = sample.SizeVar();
-      break;
-    case xbvtBoolean:
-      KeyType_ = 'C';
-      KeyLength_ = 1;
-      break;
-    case xbvtDate:
-      KeyType_ = 'D';
-      KeyLength_ = 8;
-      break;
-    case xbvtFloat: {
-      KeyType_ = 'N';
-      KeyLength_ = 18;
-      KeyDecimals_ = 4;
-      // A key that is a field takes the field's width; any other number
-      // (a field with 1 added, say) may outgrow it.
-      const size_t from = KeyExpr_.find_first_not_of(' ');
-      const AnsiString name =
-          from == AnsiString::npos ? AnsiString() : KeyExpr_.substr(from, KeyExpr_.find_last_not_of(' ') + 1 - from);
-      XBobjIndexOwner* table = Owner()->Owner();
-      int length, decimals;
-      if (table && name.find(' ') == AnsiString::npos && table->IndexFieldSize(name, length, decimals)) {
-        KeyLength_ = length;
-        KeyDecimals_ = decimals;
-      }
-      break;
-    }
-    default: XBRaise(xbmNoIndexKey);
+  KeyFormFromSample(sample, 18, 8);
+  if (KeyType_ != 'N') return;
+  KeyDecimals_ = 4;
+  // A key that is a field takes the field's width; any other number (a
+  // field with 1 added, say) may outgrow it.
+  const size_t from = KeyExpr_.find_first_not_of(' ');
+  const AnsiString name =
+      from == AnsiString::npos ? AnsiString() : KeyExpr_.substr(from, KeyExpr_.find_last_not_of(' ') + 1 - from);
+  XBobjIndexOwner* table = Owner()->Owner();
+  int length, decimals;
+  if (table && name.find(' ') == AnsiString::npos && table->IndexFieldSize(name, length, decimals)) {
+    KeyLength_ = length;
+    KeyDecimals_ = decimals;
   }
 }
 
@@ -581,9 +550,7 @@ void XBobjNTXTag::WriteImage(const XBobjIndexKey& page, bool rightmost) {
     uint8_t* it = b + ItemOffset(MaxKeys_, EntryLength_, i);
     PutLE32(it, node ? static_cast<uint32_t>(e.Tag) : 0);
     PutLE32(it + 4, static_cast<uint32_t>(node ? e.Xtra : e.Tag));
-    const int len = std::min(e.SizeVar(), KeyLength_);
-    if (len > 0) std::memcpy(it + 8, e.VarBuf(), static_cast<size_t>(len));
-    std::memset(it + 8 + len, ' ', static_cast<size_t>(KeyLength_ - len));
+    PutPaddedKey(it + 8, e, KeyLength_);
   }
   if (node) {
     uint8_t* it = b + ItemOffset(MaxKeys_, EntryLength_, keys);
@@ -605,8 +572,7 @@ XBobjNTXFile::XBobjNTXFile(XBobjIndexOwner* PDB, const std::string& FN, bool Rea
     NextAvail_ = 0;
     Counter_ = 1;
   } else {
-    auto* tag = static_cast<XBobjNTXTag*>(TagList().Add(std::make_unique<XBobjNTXTag>(this)));
-    tag->TagLoad();
+    AddLoadedTag(std::make_unique<XBobjNTXTag>(this));
     ResetAvailPage();
   }
   CreateOK_ = true;
@@ -618,28 +584,16 @@ XBobjNTXTag* XBobjNTXFile::Tag() const { return static_cast<XBobjNTXTag*>(TagByN
 
 bool XBobjNTXFile::AddTag(const AnsiString& ITN, const AnsiString& KeyExp, const AnsiString& ForExp, bool Ascnd,
                           bool Uniq) {
-  if (XBobjIndexTag* old = TagByNumber(0)) old->TagClose();
-  DiscardCache();
-  TagList().FreeAll();
-  NextAvail_ = 0;
-  HighWater_ = 0;
+  XBobjIndexTag* tag = ReplaceOnlyTag(std::make_unique<XBobjNTXTag>(this));
   Counter_ = 1;
-  auto* tag = static_cast<XBobjNTXTag*>(TagList().Add(std::make_unique<XBobjNTXTag>(this)));
   return tag->IndexTagNew(ITN, KeyExp, ForExp, Ascnd, Uniq);
 }
 
-int XBobjNTXFile::GetAvailPage() {
-  if (NextAvail_ == -1) ResetAvailPage();
-  if (NextAvail_ > INT_MAX - PageSize) XBRaise(xbmFileSizeError, {GetFileName()});
-  const int page = NextAvail_;
-  NextAvail_ += PageSize;
-  HighWater_ = std::max<int64_t>(HighWater_, NextAvail_);
-  return page;
-}
+int XBobjNTXFile::GetAvailPage() { return TakeAvail(PageSize, INT_MAX); }
 
 void XBobjNTXFile::ResetAvailPage() {
   const int64_t end = (FileSize() + PageSize - 1) / PageSize * PageSize;
-  NextAvail_ = static_cast<int>(std::min<int64_t>(std::max(end, HighWater_), INT_MAX));
+  NextAvail_ = static_cast<int>(std::min<int64_t>(std::max<int64_t>(end, HighWater_), INT_MAX));
 }
 
 bool XBobjNTXFile::TagUpdate(int AKey, bool IsAppend) {

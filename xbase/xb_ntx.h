@@ -233,9 +233,6 @@ class XBobjNTXFile : public XBobjIndexFile {
   void ZapLocked();
 
   int Counter_ = 1;
-  // The end of the highest page handed out: a cached file may hold pages
-  // that have not reached the disk.
-  int64_t HighWater_ = 0;
 };
 
 }  // namespace xbase

@@ -1,0 +1,53 @@
+// Key values as the NDX, NTX and MDX formats store them: text keys padded
+// with blanks to the tag's key length; NDX and MDX keep numeric and date
+// keys as doubles with two reserved values. Shared so that the formats read
+// and order these keys alike.
+//
+// Pure; thread-safe.
+#pragma once
+
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+
+#include "xbase/xb_variant.h"
+
+namespace xbase {
+
+// The double of a node's pointer-only entry: above every real key (and, in
+// a descending tag, negated below every one).
+inline constexpr double kSentinelNumber = 1.7e308;
+// The key of the empty date: after every real date, below the sentinel.
+inline constexpr double kEmptyDate = 1.0e100;
+
+// The length of `n` bytes of stored text without their trailing blanks
+// (eight at a time first: stored keys are mostly padding).
+inline int TrimmedLength(const uint8_t* text, int n) {
+  constexpr uint64_t kBlanks = 0x2020202020202020ull;
+  uint64_t word;
+  while (n >= 8) {
+    std::memcpy(&word, text + n - 8, 8);
+    if (word != kBlanks) break;
+    n -= 8;
+  }
+  while (n > 0 && text[n - 1] == ' ') --n;
+  return n;
+}
+
+// Writes a text key as it is stored: its first `length` bytes, padded with
+// blanks to `length`.
+inline void PutPaddedKey(uint8_t* to, const TxbVariant& key, int length) {
+  const int n = std::min(key.SizeVar(), length);
+  if (n > 0) std::memcpy(to, key.VarBuf(), static_cast<size_t>(n));
+  std::memset(to + n, ' ', static_cast<size_t>(length - n));
+}
+
+// Makes a date key, given as a date or as its day number, the double that
+// is stored: the empty date becomes kEmptyDate.
+inline void PutDateKey(TxbVariant& key) {
+  double day = key.TypeVar() == xbvtFloat ? key.GetFloat() : key.GetDate();
+  if (day < 0.1) day = kEmptyDate;
+  key.PutFloat(day);
+}
+
+}  // namespace xbase
