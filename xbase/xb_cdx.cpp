@@ -261,8 +261,8 @@ void XBobjCDXTag::AdjustValue(TxbVariant& AKey, bool DoTrim) {
   if (DoTrim) AKey.TrimR();
 }
 
-void XBobjCDXTag::SetKeyForm(const TxbVariant& sample) {
-  KeyFormFromSample(sample, 8, 8);
+void XBobjCDXTag::SetKeyForm() {
+  KeyFormOfExpression(8, 8);
   if (KeyType_ != 'C') return;
   TextLength_ = KeyLength_;
   const int length = Collation_ == XBcdxCollation::General ? 2 * TextLength_ : TextLength_;
@@ -282,10 +282,7 @@ bool XBobjCDXTag::IndexTagNew(const AnsiString& ITN, const AnsiString& KeyExp, c
     KeyType_ = 'C';
     KeyLength_ = kNameLength;
   } else {
-    TxbVariant sample(256);
-    bool changed;
-    if (!SolveExpression(sample, changed)) XBRaise(xbmNoIndexKey);
-    SetKeyForm(sample);
+    SetKeyForm();
     if (KeyType_ != 'C') Collation_ = XBcdxCollation::Machine;
   }
   EntryLength_ = KeyLength_ + 8;

@@ -158,7 +158,7 @@ class XBobjCDXTag : public XBobjIndexTag {
   // their separator to the parent.
   void SplitOff(XBobjIndexKey& PIK, int first);
   // Sets key type and lengths from the key expression's value.
-  void SetKeyForm(const TxbVariant& sample);
+  void SetKeyForm();
   void WriteEmptyRoot();
 
   bool Directory_;

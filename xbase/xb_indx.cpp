@@ -195,7 +195,10 @@ void XBobjIndexTag::CloseOnDestroy() {
   }
 }
 
-void XBobjIndexTag::KeyFormFromSample(const TxbVariant& sample, int numberLength, int dateLength) {
+void XBobjIndexTag::KeyFormOfExpression(int numberLength, int dateLength) {
+  TxbVariant sample(256);
+  bool changed;
+  if (!SolveExpression(sample, changed)) XBRaise(xbmNoIndexKey);
   switch (sample.TypeVar()) {
     case xbvtText:
       KeyType_ = 'C';

@@ -440,10 +440,11 @@ class XBobjIndexTag {
   // Closes the tag, swallowing errors: the first thing a format's
   // destructor does, while its page operations still reach the format.
   void CloseOnDestroy();
-  // The key type and length a sample key gives: text its own length, a
-  // logical one byte of text, a number and a date the format's lengths.
-  // Raises 65145 for any other value.
-  void KeyFormFromSample(const TxbVariant& sample, int numberLength, int dateLength);
+  // Sets the key type and length from the key expression's value on the
+  // record buffer: text its own length, a logical one byte of text, a
+  // number and a date the format's lengths. Raises 65145 without a key
+  // expression or for any other value.
+  void KeyFormOfExpression(int numberLength, int dateLength);
 
   // The feed of a bulk build: for every record from the first to the
   // last that meets the FOR condition, its key computed into `key` and

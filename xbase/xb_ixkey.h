@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
+#include <vector>
 
 #include "xbase/xb_variant.h"
 
@@ -40,6 +41,23 @@ inline void PutPaddedKey(uint8_t* to, const TxbVariant& key, int length) {
   const int n = std::min(key.SizeVar(), length);
   if (n > 0) std::memcpy(to, key.VarBuf(), static_cast<size_t>(n));
   std::memset(to + n, ' ', static_cast<size_t>(length - n));
+}
+
+// Text keys in the sorter of a bulk build: the stored bytes (`bytes` holds
+// the key length), complemented for a descending order, which is then the
+// ascending order of the sort form, so that equal keys still come out in
+// record order. ToSortForm puts `key`'s sort form into `work`; FromSortForm
+// gives the stored bytes of one back in `bytes`.
+inline void ToSortForm(const TxbVariant& key, bool descending, std::vector<uint8_t>& bytes, TxbVariant& work) {
+  PutPaddedKey(bytes.data(), key, static_cast<int>(bytes.size()));
+  if (descending)
+    for (uint8_t& b : bytes) b = static_cast<uint8_t>(~b);
+  work.PutBinary(bytes.data(), bytes.size());
+}
+inline void FromSortForm(const TxbVariant& work, bool descending, std::vector<uint8_t>& bytes) {
+  std::memcpy(bytes.data(), work.VarBuf(), bytes.size());
+  if (descending)
+    for (uint8_t& b : bytes) b = static_cast<uint8_t>(~b);
 }
 
 // Makes a date key, given as a date or as its day number, the double that

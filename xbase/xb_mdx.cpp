@@ -150,13 +150,8 @@ XBobjSortMDX::XBobjSortMDX(char keyType, int keyLength, bool unique, bool ascend
 
 void XBobjSortMDX::AddMdxKey(const TxbVariant& key, int rec) {
   if (text_) {
-    // Blank-padded bytes, as the keys compare; a descending order is the
-    // ascending order of their complement, so that equal keys still come
-    // out in record order.
-    PutPaddedKey(bytes_.data(), key, keyLength_);
-    if (descending_)
-      for (uint8_t& b : bytes_) b = static_cast<uint8_t>(~b);
-    work_.PutBinary(bytes_.data(), bytes_.size());
+    // Blank-padded bytes, as the keys compare.
+    ToSortForm(key, descending_, bytes_, work_);
   } else {
     // Numbers and dates: descending is the ascending order of the negated
     // value.
@@ -175,9 +170,7 @@ bool XBobjSortMDX::NextMdxKey(TxbVariant& key, int& rec) {
     key.PutFloat(descending_ ? -v : v);
     return true;
   }
-  std::memcpy(bytes_.data(), work_.VarBuf(), bytes_.size());
-  if (descending_)
-    for (uint8_t& b : bytes_) b = static_cast<uint8_t>(~b);
+  FromSortForm(work_, descending_, bytes_);
   const int n = TrimmedLength(bytes_.data(), keyLength_);
   uint8_t* p = key.Reserve(xbvtText, n);
   if (n > 0) std::memcpy(p, bytes_.data(), static_cast<size_t>(n));
@@ -217,8 +210,8 @@ void XBobjMDXTag::AdjustValue(TxbVariant& AKey, bool DoTrim) {
   }
 }
 
-void XBobjMDXTag::SetKeyForm(const TxbVariant& sample) {
-  KeyFormFromSample(sample, kNumberKey, kDateKey);
+void XBobjMDXTag::SetKeyForm() {
+  KeyFormOfExpression(kNumberKey, kDateKey);
   // A build sorts key length + 1 bytes; longer keys would also leave pages
   // of fewer than three keys.
   if (KeyLength_ < 1 || KeyLength_ > MaxTextKey) XBRaise(xbmSortKeyLength, {MaxTextKey, KeyLength_});
@@ -230,10 +223,7 @@ bool XBobjMDXTag::IndexTagNew(const AnsiString&, const AnsiString& KeyExp, const
                               bool Uniq) {
   XBobjIndexTag::IndexTagNew(TagName_, KeyExp, ForExp, Ascnd, Uniq);
   InvertCmpr_ = !Ascnd;
-  TxbVariant sample(256);
-  bool changed;
-  if (!SolveExpression(sample, changed)) XBRaise(xbmNoIndexKey);
-  SetKeyForm(sample);
+  SetKeyForm();
   Rebuild();
   return true;
 }

@@ -151,7 +151,8 @@ class XBobjMDXTag : public XBobjIndexTag {
 
  private:
   XBobjMDXFile* File() const;
-  void SetKeyForm(const TxbVariant& sample);
+  // Sets key type and length from the key expression's value.
+  void SetKeyForm();
   // The key of a node's pointer-only entry: above every key in the tag's
   // order.
   void PutSentinel(XBobjIndexKeyData& e) const;

@@ -63,10 +63,7 @@ bool XBobjNDXTag::IndexTagNew(const AnsiString&, const AnsiString& KeyExp, const
   XBobjIndexTag::IndexTagNew(TagName_, KeyExp, ForExp, Ascnd, Uniq);
   InvertCmpr_ = false;
 
-  TxbVariant sample(256);
-  bool changed;
-  if (!SolveExpression(sample, changed)) XBRaise(xbmNoIndexKey);
-  KeyFormFromSample(sample, 12, 8);
+  KeyFormOfExpression(12, 8);
   if (KeyLength_ < 1 || KeyLength_ > MaxTextKey) XBRaise(xbmSortKeyLength, {MaxTextKey, KeyLength_});
   EntryLength_ = EntryLengthFor(KeyLength_);
   MaxKeys_ = (kBlock - 8) / EntryLength_;

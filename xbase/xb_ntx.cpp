@@ -206,22 +206,15 @@ XBobjSortNTX::XBobjSortNTX(int keyLength, bool unique, bool ascending, size_t me
       work_(keyLength + 8) {}
 
 void XBobjSortNTX::AddNtxKey(const TxbVariant& key, int rec) {
-  // The stored form, as bytes: blanks compare as the byte they are, and a
-  // descending order is the ascending order of the complemented bytes, so
-  // that equal keys still come out in record order.
-  PutPaddedKey(bytes_.data(), key, keyLength_);
-  if (descending_)
-    for (uint8_t& b : bytes_) b = static_cast<uint8_t>(~b);
-  work_.PutBinary(bytes_.data(), bytes_.size());
+  // The stored form, as bytes: blanks compare as the byte they are.
+  ToSortForm(key, descending_, bytes_, work_);
   AddKey(work_, rec);
 }
 
 bool XBobjSortNTX::NextNtxKey(const uint8_t*& key, int& rec) {
   int32_t tag;
   if (!GetNextKey(work_, tag)) return false;
-  std::memcpy(bytes_.data(), work_.VarBuf(), bytes_.size());
-  if (descending_)
-    for (uint8_t& b : bytes_) b = static_cast<uint8_t>(~b);
+  FromSortForm(work_, descending_, bytes_);
   key = bytes_.data();
   rec = tag;
   return true;
@@ -285,9 +278,9 @@ void XBobjNTXTag::AdjustValue(TxbVariant& AKey, bool DoTrim) {
   if (DoTrim) AKey.TrimR();
 }
 
-void XBobjNTXTag::TypeFromSample(const TxbVariant& sample) {
+void XBobjNTXTag::SetKeyForm() {
   KeyDecimals_ = 0;
-  KeyFormFromSample(sample, 18, 8);
+  KeyFormOfExpression(18, 8);
   if (KeyType_ != 'N') return;
   KeyDecimals_ = 4;
   // A key that is a field takes the field's width; any other number (a
@@ -312,11 +305,7 @@ bool XBobjNTXTag::IndexTagNew(const AnsiString&, const AnsiString& KeyExp, const
   if (ForExp.size() > MaxExpression) XBRaise(xbmArgumentMustBe, {"the FOR expression", "at most 255 bytes"});
   XBobjIndexTag::IndexTagNew(TagName_, KeyExp, ForExp, Ascnd, Uniq);
   InvertCmpr_ = !Ascnd;
-
-  TxbVariant sample(256);
-  bool changed;
-  if (!SolveExpression(sample, changed)) XBRaise(xbmNoIndexKey);
-  TypeFromSample(sample);
+  SetKeyForm();
   if (KeyLength_ < 1 || KeyLength_ > MaxKeyLength) XBRaise(xbmSortKeyLength, {MaxKeyLength, KeyLength_});
   EntryLength_ = KeyLength_ + 8;
   MaxKeys_ = MaxKeysFor(KeyLength_);

@@ -187,8 +187,8 @@ class XBobjNTXTag : public XBobjIndexTag {
   // Whether `page` lies on the rightmost path of the tree.
   static bool Rightmost(const XBobjIndexKey& page);
   void WriteImage(const XBobjIndexKey& page, bool rightmost);
-  // Sets key type, length and decimals from a sample of the key.
-  void TypeFromSample(const TxbVariant& sample);
+  // Sets key type, length and decimals from the key expression's value.
+  void SetKeyForm();
 
   int KeyDecimals_ = 0;
 };
