@@ -956,8 +956,10 @@ int XBobjCDXFile::GetAvailPage() {
 void XBobjCDXFile::ResetAvailPage() {
   // Whole nodes only: a file whose end is not on a node boundary grows
   // from the next one.
+  // A file already past the largest node offset takes no more nodes
+  // (GetAvailPage refuses INT_MAX) rather than a wrapped, negative one.
   const int64_t size = (FileSize() + kNode - 1) / kNode * kNode;
-  NextAvail_ = static_cast<int>(std::max<int64_t>(size, HighWater_));
+  NextAvail_ = static_cast<int>(std::min<int64_t>(std::max<int64_t>(size, HighWater_), INT_MAX));
 }
 
 void XBobjCDXFile::Reindex() {

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/File.h"
 #include "platform/Files.h"
 #include "tests/platform/TempDir.h"
 #include "tests/xbase/CdxReader.h"
@@ -206,4 +207,31 @@ TEST(CdxHandler, AnIndexInMemoryFollowsWritesAsTheFileDoes) {
   // Made again under the same name, it replaces the one before.
   ASSERT_TRUE(t.xbMemoryIndexAdd("MEM", "ID", "", XBsetIndexUnique::Unique, XBsetSortStatus::Ascending));
   EXPECT_EQ(WalkRecords(t).size(), 1000u);  // one record a value
+}
+
+// Node offsets are 32-bit: a file grown to the largest one (here sparse)
+// refuses a new node with the file-size error instead of writing it at a
+// wrapped offset, whether its end lies on a node boundary or not.
+TEST(CdxHandler, AFileAtTheLargestNodeOffsetTakesNoNewNode) {
+  for (const int64_t size : {(int64_t{1} << 31) - 512, (int64_t{1} << 31) - 1}) {
+    SCOPED_TRACE(size);
+    TempDir dir;
+    const std::string table = MakeAuthorTable(dir / "au.dbf");
+    const std::string index = dir / "big.cdx";
+    {
+      XBO_dBHandler t(table, "", true, false);
+      ASSERT_EQ(t.xbIndexTo(index, "ID", "ID", "", XBsetIndexUnique::Duplicates, XBsetSortStatus::Ascending), 0);
+    }
+    platform::TFile(index, platform::fmOpenReadWrite).Truncate(size);
+    XBO_dBHandler t(table, "", true, false);
+    ASSERT_EQ(t.xbIndexRoute(index), 0);
+    const std::string error = ErrorOf([&] {
+      for (int i = 0; i < 1000; ++i) {
+        t.xbBlank();
+        t.xbNumberPutN(1, i);
+        t.xbAppend();
+      }
+    });
+    EXPECT_EQ(error, "Error getting FileSize for file " + index);
+  }
 }
