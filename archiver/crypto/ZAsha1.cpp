@@ -5,6 +5,7 @@
 #include <cstring>
 
 #if defined(__x86_64__)
+#include <cpuid.h>
 #include <immintrin.h>
 #endif
 
@@ -123,8 +124,15 @@ __attribute__((target("sha,sse4.1"))) void CompressBlocksHw(uint32_t* h, const u
   h[4] = static_cast<uint32_t>(_mm_extract_epi32(e0, 3));
 }
 
+// Asked of CPUID itself: not every compiler's __builtin_cpu_supports knows
+// the SHA extensions.
 bool HardwareAvailable() {
-  return __builtin_cpu_supports("sha") && __builtin_cpu_supports("sse4.1") && __builtin_cpu_supports("ssse3");
+  unsigned a = 0, b = 0, c = 0, d = 0;
+  if (!__get_cpuid(1, &a, &b, &c, &d)) return false;
+  const bool ssse3 = (c >> 9) & 1, sse41 = (c >> 19) & 1;
+  if (!__get_cpuid_count(7, 0, &a, &b, &c, &d)) return false;
+  const bool sha = (b >> 29) & 1;
+  return sha && sse41 && ssse3;
 }
 
 #else
