@@ -1211,11 +1211,12 @@ const uint8_t* XBobjIndexFile::PageView(int64_t Blok, int Size) {
   const int64_t index = Blok / CachePage_;
   int slot = FindSlot(index);
   if (slot < 0) {
+    // Read before a slot is taken: a damaged page number far past the end
+    // of the file must not size the cache's map of pages.
+    MissBuf_.resize(static_cast<size_t>(Size));
+    if (!DiskRead(Blok, MissBuf_.data(), Size)) return nullptr;
     slot = TakeSlot(index);
-    if (!DiskRead(Blok, SlotBytes(slot), Size)) {
-      FreeSlot(slot);
-      return nullptr;
-    }
+    std::memcpy(SlotBytes(slot), MissBuf_.data(), static_cast<size_t>(Size));
   }
   Slots_[static_cast<size_t>(slot)].referenced = true;
   ++Views_;

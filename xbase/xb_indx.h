@@ -756,6 +756,7 @@ class XBobjIndexFile {
   std::vector<std::unique_ptr<XBobjIndexKey>> Pool_;
   std::vector<uint8_t> CryptBuf_;
   std::vector<uint8_t> ViewBuf_;  // PageView of a page that is not cached
+  std::vector<uint8_t> MissBuf_;  // a cacheable page on its way into the cache
   std::vector<uint8_t> RunBuf_;  // a run of blocks on its way to the file
   uint64_t NextStamp_ = 1;
   int Views_ = 0;      // views since BeginPageLoad
