@@ -13,6 +13,7 @@
 #include "xbase/xb_error.h"
 #include "xbase/xb_expfn.h"
 #include "xbase/xb_expparse.h"
+#include "xbase/xb_util.h"
 #include "xbase/xb_variant.h"
 
 namespace xbase {
@@ -23,10 +24,7 @@ namespace {
   XBRaise<EXBaseExpression>(number, args);
 }
 
-std::string_view TrimBlanksRight(std::string_view s) {
-  while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
-  return s;
-}
+std::string_view TrimBlanksRight(std::string_view s) { return s.substr(0, TrimmedLength(s.data(), s.size())); }
 
 std::string_view TrimBlanks(std::string_view s) {
   while (!s.empty() && s.front() == ' ') s.remove_prefix(1);

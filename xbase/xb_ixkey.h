@@ -11,6 +11,7 @@
 #include <cstring>
 #include <vector>
 
+#include "xbase/xb_util.h"
 #include "xbase/xb_variant.h"
 
 namespace xbase {
@@ -20,20 +21,6 @@ namespace xbase {
 inline constexpr double kSentinelNumber = 1.7e308;
 // The key of the empty date: after every real date, below the sentinel.
 inline constexpr double kEmptyDate = 1.0e100;
-
-// The length of `n` bytes of stored text without their trailing blanks
-// (eight at a time first: stored keys are mostly padding).
-inline int TrimmedLength(const uint8_t* text, int n) {
-  constexpr uint64_t kBlanks = 0x2020202020202020ull;
-  uint64_t word;
-  while (n >= 8) {
-    std::memcpy(&word, text + n - 8, 8);
-    if (word != kBlanks) break;
-    n -= 8;
-  }
-  while (n > 0 && text[n - 1] == ' ') --n;
-  return n;
-}
 
 // Writes a text key as it is stored: its first `length` bytes, padded with
 // blanks to `length`.

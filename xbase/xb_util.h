@@ -1,12 +1,13 @@
 // Small building blocks of the engine: an owning object list, a paged bit
-// set for record maps, Boyer-Moore text search, file-name helpers and the
-// work-file name maker.
+// set for record maps, Boyer-Moore text search, trailing-blank trimming,
+// file-name helpers and the work-file name maker.
 //
 // None of these is thread-safe; each object has one user at a time.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
+#include <cstring>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -135,6 +136,24 @@ std::string FileBaseName(const std::string& name);
 // characters and terminates it; a longer text is left as it is. The buffer
 // must hold `length` + 1 bytes.
 void StrPadTo(char* buffer, char c, int length);
+
+// The length of `n` bytes of text without their trailing blanks, eight
+// bytes at a time first: stored texts and keys are mostly padding, and an
+// expression's text may run to hundreds of megabytes.
+inline size_t TrimmedLength(const char* text, size_t n) {
+  constexpr uint64_t kBlanks = 0x2020202020202020ull;
+  uint64_t word;
+  while (n >= 8) {
+    std::memcpy(&word, text + n - 8, 8);
+    if (word != kBlanks) break;
+    n -= 8;
+  }
+  while (n > 0 && text[n - 1] == ' ') --n;
+  return n;
+}
+inline int TrimmedLength(const uint8_t* text, int n) {
+  return static_cast<int>(TrimmedLength(reinterpret_cast<const char*>(text), static_cast<size_t>(n)));
+}
 
 // A name (no folder, no extension) made of letters and digits from the
 // current local date and time to the millisecond, different from the last
