@@ -411,10 +411,9 @@ void XBobjCDXTag::TagLoad() {
   PostTagFilter();
   // The header does not say what the key is: the key expression does.
   TxbVariant sample(256);
-  bool changed;
-  if (Owner()->Owner() && SolveExpression(sample, changed)) {
-    if (sample.TypeVar() == xbvtFloat || sample.TypeVar() == xbvtDate) {
-      KeyType_ = sample.TypeVar() == xbvtFloat ? 'N' : 'D';
+  if (const char type = SampledKeyType(sample)) {
+    if (type != 'C') {
+      KeyType_ = type;
       if (keyLength != 8) RaiseCorrupted();
     } else if (sample.TypeVar() == xbvtText && Collation_ == XBcdxCollation::General) {
       TextLength_ = sample.SizeVar();

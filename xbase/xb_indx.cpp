@@ -220,6 +220,12 @@ void XBobjIndexTag::KeyFormOfExpression(int numberLength, int dateLength) {
   }
 }
 
+char XBobjIndexTag::SampledKeyType(TxbVariant& sample) {
+  bool changed;
+  if (!Owner_->Owner() || !SolveExpression(sample, changed)) return 0;
+  return sample.TypeVar() == xbvtFloat ? 'N' : sample.TypeVar() == xbvtDate ? 'D' : 'C';
+}
+
 int XBobjIndexTag::CompareKey(const TxbVariant& key, const TxbVariant& entry, int ifPartial) const {
   int endPos;
   const int c = key.Compare(&entry, endPos, ifPartial);

@@ -445,6 +445,12 @@ class XBobjIndexTag {
   // number and a date the format's lengths. Raises 65145 without a key
   // expression or for any other value.
   void KeyFormOfExpression(int numberLength, int dateLength);
+  // The key type of an opened tag as its key expression gives it on the
+  // record buffer, the value left in `sample`: 'N' for a number, 'D' for a
+  // date, 'C' for anything else; 0 when the file has no table or the tag no
+  // key expression. A stored type that disagrees marks a damaged file: keys
+  // of the expression's type could not be turned into it.
+  char SampledKeyType(TxbVariant& sample);
 
   // The feed of a bulk build: for every record from the first to the
   // last that meets the FOR condition, its key computed into `key` and

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "platform/CodePage.h"
+#include "platform/Numbers.h"
 #include "xbase/xb_bytes.h"
 #include "xbase/xb_date.h"
 #include "xbase/xb_error.h"
@@ -192,21 +193,26 @@ XBobjMDXTag::~XBobjMDXTag() { CloseOnDestroy(); }
 XBobjMDXFile* XBobjMDXTag::File() const { return static_cast<XBobjMDXFile*>(Owner()); }
 
 void XBobjMDXTag::AdjustValue(TxbVariant& AKey, bool DoTrim) {
-  switch (KeyType_) {
-    case 'N': {
-      double v = AKey.IsEmpty() ? 0.0 : AKey.GetFloat();
-      uint8_t packed[kNumberKey];
-      MdxPackDecimal(v, packed);
-      MdxUnpackDecimal(packed, v);
-      AKey.PutFloat(v);
-      break;
+  try {
+    switch (KeyType_) {
+      case 'N': {
+        double v = AKey.IsEmpty() ? 0.0 : AKey.GetFloat();
+        uint8_t packed[kNumberKey];
+        MdxPackDecimal(v, packed);
+        MdxUnpackDecimal(packed, v);
+        AKey.PutFloat(v);
+        break;
+      }
+      case 'D': PutDateKey(AKey); break;
+      default:
+        if (AKey.TypeVar() != xbvtText) AKey.PutString(AKey.GetString());
+        if (AKey.SizeVar() > KeyLength_ && KeyLength_ > 0) AKey.Reserve(xbvtText, KeyLength_, KeyLength_);
+        if (DoTrim) AKey.TrimR();
+        break;
     }
-    case 'D': PutDateKey(AKey); break;
-    default:
-      if (AKey.TypeVar() != xbvtText) AKey.PutString(AKey.GetString());
-      if (AKey.SizeVar() > KeyLength_ && KeyLength_ > 0) AKey.Reserve(xbvtText, KeyLength_, KeyLength_);
-      if (DoTrim) AKey.TrimR();
-      break;
+  } catch (const platform::EConvertError&) {
+    // A search key or range limit given as text that is no number or date.
+    XBRaise(xbmValueInvalid, {KeyType_ == 'D' ? "Date" : "Number"});
   }
 }
 
@@ -434,6 +440,9 @@ void XBobjMDXTag::TagLoad() {
   Conditional_ = forExpr.find_first_not_of(' ') != AnsiString::npos;
   PostTagExpression();
   PostTagFilter();
+  TxbVariant sample(256);
+  const char sampled = SampledKeyType(sample);
+  if (sampled && sampled != type) RaiseCorrupted();
   TagChanged_ = false;
 }
 

@@ -260,11 +260,9 @@ void XBobjNDXTag::TagLoad() {
   // the key expression does.
   KeyType_ = numeric ? 'N' : 'C';
   TxbVariant sample(256);
-  bool changed;
-  if (Owner()->Owner() && SolveExpression(sample, changed)) {
-    const bool isNumber = sample.TypeVar() == xbvtFloat || sample.TypeVar() == xbvtDate;
-    if (isNumber != numeric) RaiseCorrupted();
-    if (sample.TypeVar() == xbvtDate) KeyType_ = 'D';
+  if (const char type = SampledKeyType(sample)) {
+    if ((type != 'C') != numeric) RaiseCorrupted();
+    KeyType_ = type;
   }
   KeyLength_ = KeyType_ == 'N' ? 12 : KeyType_ == 'D' ? 8 : keyLength;
   TagChanged_ = false;

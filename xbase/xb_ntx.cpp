@@ -409,13 +409,9 @@ void XBobjNTXTag::TagLoad() {
   PostTagFilter();
 
   // The header says nothing of the key's type: the expression does.
-  KeyType_ = 'C';
   TxbVariant sample(256);
-  bool changed;
-  if (Owner()->Owner() && SolveExpression(sample, changed)) {
-    if (sample.TypeVar() == xbvtFloat) KeyType_ = 'N';
-    if (sample.TypeVar() == xbvtDate) KeyType_ = 'D';
-  }
+  const char type = SampledKeyType(sample);
+  KeyType_ = type ? type : 'C';
   TagChanged_ = false;
 }
 

@@ -7,6 +7,7 @@
 
 #include "dataaccess/DBValues.h"
 #include "tests/platform/TempDir.h"
+#include "tests/xbase/ErrorOf.h"
 #include "tests/xbase/TableUtil.h"
 #include "xbase/xb_dbsy.h"
 #include "xbase/xb_exp.h"
@@ -228,6 +229,24 @@ TEST(Range, OneKeyOnANumericTag) {
   EXPECT_EQ(GetField(t, 0), std::string(10, ' '));
   t.xbResetRange();
   EXPECT_EQ(t.xbRecordCount(true), 300);
+}
+
+// A search text that is no number, on a number tag, is refused with the
+// engine's error in every format that converts it (NTX takes it as a key in
+// its stored form), never with the conversion's own.
+TEST(Find, TextThatIsNoNumberOnANumberTag) {
+  TempDir dir;
+  XBO_DBFBuild b(dir / "bo.dbf");
+  AddBookFields(b);
+  b.Complete();
+  XBO_dBHandler t(b.FileName(), "", true, false);
+  AppendBooks(t, 1, 30);
+  for (const char* index : {"bo.ndx", "bo.cdx", "bo.mdx"}) {
+    t.xbIndexTo(dir / index, "AU", "AU", "", XBsetIndexUnique::Duplicates, XBsetSortStatus::Ascending);
+    ASSERT_EQ(t.xbIndex(dir / index, index[3] == 'n' ? "BO" : "AU"), 0) << index;
+    EXPECT_EQ(ErrorOf([&] { t.xbFind("A1"); }), "A Number value is required but invalid") << index;
+    EXPECT_TRUE(t.xbFind("7")) << index;
+  }
 }
 
 }  // namespace

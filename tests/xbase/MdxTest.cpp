@@ -496,7 +496,8 @@ TEST(MdxFile, DamagedFilesRaiseCorruptedAndNothingWorse) {
       "max-keys-0.mdx",           "max-keys-past-page.mdx",         "root-outside.mdx",
       "root-in-header-area.mdx",  "child-outside.mdx",              "child-in-header-area.mdx",
       "child-cycle.mdx",          "count-past-max.mdx",             "packed-decimal-21-digits.mdx",
-      "key-expression-unterminated.mdx", "for-expression-unterminated.mdx", "truncated-page.mdx"};
+      "key-expression-unterminated.mdx", "for-expression-unterminated.mdx", "truncated-page.mdx",
+      "date-tag-text-expression.mdx"};
   for (const char* name : damaged) {
     const std::string path = dir / name;
     platform::WriteFileBytes(path, platform::ReadFileBytes(kMdxData + name));
