@@ -13,12 +13,14 @@
 // record deleted, the tag walked again; then the index rebuilt from the
 // table and walked. The records the harness did not write must come out as
 // they went in. Only the engine's own errors may come out.
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
 #include <cstdio>
 #include <set>
 #include <string>
+#include <vector>
 
 #include "platform/Files.h"
 #include "xbase/xb_create.h"
@@ -144,6 +146,23 @@ void ReadOnly(const std::string& index, bool shared) {
   if (platform::ReadFileBytes(Fixture().table) != Fixture().image) Finding("a read-only table changed");
 }
 
+// A tag just rebuilt from the table holds every record once (those its
+// FOR condition passes, one of each key when unique), and reads the same
+// both ways.
+void CheckRebuilt(XBO_dBHandler& t, const AnsiString& name) {
+  t.xbSetTagTo(name, false);
+  std::vector<int> down, up;
+  for (t.xbGetRec(xbRecTop); t.xbvRecRead() && down.size() <= kMaxSteps; t.xbGetRec(xbRecNext))
+    down.push_back(t.RecNumber());
+  for (t.xbGetRec(xbRecBottom); t.xbvRecRead() && up.size() <= kMaxSteps; t.xbGetRec(xbRecPrior))
+    up.push_back(t.RecNumber());
+  if (std::set<int>(down.begin(), down.end()).size() != down.size()) Finding("a rebuilt tag holds a record twice");
+  if (!std::equal(down.begin(), down.end(), up.rbegin(), up.rend())) Finding("a rebuilt tag reads otherwise upwards");
+  const XBobjIndexTag* tag = t.IndexMaster();
+  if (tag && !tag->KeyIsUnique() && !tag->Conditional() && static_cast<int>(down.size()) != t.NumRecs())
+    Finding("a rebuilt tag lacks records");
+}
+
 void ReadWrite(const std::string& index, bool shared, std::set<int>& written) {
   Expected([&] {
     XBO_dBHandler t(Fixture().table, "", true, shared);
@@ -180,7 +199,7 @@ void ReadWrite(const std::string& index, bool shared, std::set<int>& written) {
     }
     Expected([&] {
       t.xbReIndex();
-      WalkBothWays(t);
+      for (const AnsiString& name : TagNames(t)) Expected([&] { CheckRebuilt(t, name); });
     });
   });
 }
