@@ -5,13 +5,14 @@
 // read in every form, as an expression sees it too, then put back through
 // the text puts and the record rewritten. Only the engine's own errors may
 // come out.
+#include "XbaseFuzz.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
 
 #include "platform/Files.h"
-#include "xbase/xb_error.h"
 #include "xbase/xb_exp.h"
 #include "xbase/xb_fld.h"
 
@@ -30,15 +31,7 @@ const std::string& Folder() {
   return folder.path;
 }
 
-template <class F>
-void Expected(F&& f) {
-  try {
-    f();
-  } catch (const EXBaseError&) {
-  } catch (const EXBaseEncryption&) {
-  } catch (const EXBaseExpression&) {
-  }
-}
+using xbfuzz::Expected;
 
 void Exercise(XBO_dBaseFld& t, int r) {
   t.xbGetRec(r);

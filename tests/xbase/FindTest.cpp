@@ -193,12 +193,17 @@ TEST_F(Authors, SearchesFieldTexts) {
   EXPECT_EQ(search("smith", 1 | 16, 2), "1@2:3");
 }
 
-TEST(Range, OneKeyOnANumericTag) {
-  TempDir dir;
-  XBO_DBFBuild b(dir / "bo.dbf");
+// An empty table of the book fields; its file name.
+std::string NewBookTable(const std::string& path) {
+  XBO_DBFBuild b(path);
   AddBookFields(b);
   b.Complete();
-  XBO_dBHandler t(b.FileName(), "", true, false);
+  return b.FileName();
+}
+
+TEST(Range, OneKeyOnANumericTag) {
+  TempDir dir;
+  XBO_dBHandler t(NewBookTable(dir / "bo.dbf"), "", true, false);
   AppendBooks(t, 1, 300);  // AU = n % 1000, so the author is the record
   for (int n = 1; n <= 300; ++n) {
     t.xbGetRec(n);
@@ -236,10 +241,7 @@ TEST(Range, OneKeyOnANumericTag) {
 // its stored form), never with the conversion's own.
 TEST(Find, TextThatIsNoNumberOnANumberTag) {
   TempDir dir;
-  XBO_DBFBuild b(dir / "bo.dbf");
-  AddBookFields(b);
-  b.Complete();
-  XBO_dBHandler t(b.FileName(), "", true, false);
+  XBO_dBHandler t(NewBookTable(dir / "bo.dbf"), "", true, false);
   AppendBooks(t, 1, 30);
   for (const char* index : {"bo.ndx", "bo.cdx", "bo.mdx"}) {
     t.xbIndexTo(dir / index, "AU", "AU", "", XBsetIndexUnique::Duplicates, XBsetSortStatus::Ascending);
