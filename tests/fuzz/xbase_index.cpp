@@ -7,11 +7,13 @@
 // peer engine's fixture table, so that the peer's index files bind.
 //
 // First read-only: the index is routed, and every tag in turn is walked top
-// to bottom and bottom to top (capped: a damaged file may loop), sought and
-// moved by percent; the table must come out byte for byte as it went in.
+// to bottom and bottom to top (capped: a damaged file may loop), sought,
+// moved by percent and range, and made to answer a filter and a look-up;
+// the table must come out byte for byte as it went in.
 // Then read-write, every tag in turn: a record appended, a key changed, a
 // record deleted, the tag walked again; then the index rebuilt from the
-// table and walked. The records the harness did not write must come out as
+// table (each tag must then hold every record it should, once) and a tag
+// deleted from it. The records the harness did not write must come out as
 // they went in. Only the engine's own errors may come out.
 #include "XbaseFuzz.h"
 
@@ -108,6 +110,19 @@ void Seek(XBO_dBHandler& t) {
   Expected([&] { t.xbSkip(-5); });
   Expected([&] { t.xbSetIndexPercent(0.5, false); });
   Expected([&] { t.xbGetIndexPercent(7, true); });
+  // The tags answer a filter and a look-up where their keys serve.
+  Expected([&] {
+    t.SetOptimizeFilter(true);
+    t.xbSetFilterExpr("NA >= 'C' .AND. AU > 3", false, false, false);
+    t.xbSetFilterActive(true);
+    Walk(t, xbRecTop, xbRecNext);
+    t.xbSetFilterExpr("", false, false, false);
+  });
+  Expected([&] {
+    const dataaccess::TVariant values[] = {"K", 4.0};
+    t.xbLocateRecord("NA;AU", values, false, true, 0);
+    t.xbLocateRecord("NA", std::span(values, 1), false, true, 0);
+  });
   AnsiString key;
   Expected([&] { t.xbGetKey(xbRecTop, key); });
   Expected([&] { t.xbGetKey(xbRecNext, key); });
@@ -193,6 +208,15 @@ void ReadWrite(const std::string& index, bool shared, std::set<int>& written) {
     Expected([&] {
       t.xbReIndex();
       for (const AnsiString& name : TagNames(t)) Expected([&] { CheckRebuilt(t, name); });
+    });
+    // A tag deleted from the file; the others still read.
+    Expected([&] {
+      const std::set<AnsiString> names = TagNames(t);
+      if (names.empty() || t.xbIndexTagRemove(index, *names.begin()) != 0) return;
+      for (const AnsiString& name : TagNames(t)) Expected([&] {
+          t.xbSetTagTo(name, false);
+          WalkBothWays(t);
+        });
     });
   });
 }
