@@ -200,7 +200,6 @@ int TxbNTXTreeBuilder::Finish() {
 XBobjSortNTX::XBobjSortNTX(int keyLength, bool unique, bool ascending, size_t memoryBudget,
                            const std::string& tempDir)
     : TxbSort(keyLength, unique, true, nullptr, memoryBudget, tempDir, XBobjNTXTag::MaxKeyLength),
-      keyLength_(keyLength),
       descending_(!ascending),
       bytes_(static_cast<size_t>(keyLength)),
       work_(keyLength + 8) {}

@@ -123,7 +123,6 @@ class XBobjSortNTX : public TxbSort {
   bool NextNtxKey(const uint8_t*& key, int& rec);
 
  private:
-  int keyLength_;
   bool descending_;
   std::vector<uint8_t> bytes_;
   TxbVariant work_;
