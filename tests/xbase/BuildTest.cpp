@@ -1,5 +1,5 @@
-// Table builders and CreateDBF: the bytes they write, what they refuse, and
-// what the peers read from their tables.
+// Table builders and CreateDBF: the bytes they write and what they refuse.
+// (The peers read builder-made tables in the field tests.)
 #include <gtest/gtest.h>
 
 #include <string>
@@ -10,7 +10,6 @@
 #include "tests/xbase/TableUtil.h"
 #include "xbase/xb_build.h"
 #include "xbase/xb_dbf.h"
-#include "xbase/xb_memo.h"
 
 using namespace xbase;
 
@@ -19,34 +18,6 @@ namespace {
 std::string Bytes(const std::string& path) { return platform::ReadFileBytes(path); }
 
 }  // namespace
-
-TEST(Build, BookTableIsByteForByteTheCataloguesHeader) {
-  TempDir dir;
-  {
-    XBO_DBFBuild b(dir / "bo");
-    AddBookFields(b);
-    b.Complete();
-  }
-  const std::string f = Bytes(dir / "bo.DBF");
-  ASSERT_EQ(f.size(), 290u);
-  EXPECT_EQ(f[0], 0x03);
-  EXPECT_EQ(f.substr(4, 8), std::string("\0\0\0\0\x21\x01\xB9\x01", 8));  // count 0, 289, 441
-  EXPECT_EQ(f.substr(12, 20), std::string(20, '\0'));
-  const std::string descriptors = Descriptor("AU", 'N', 10, 0) + Descriptor("NA", 'C', 250, 0) +
-                                  Descriptor("SB", 'C', 150, 0) + Descriptor("FI", 'C', 8, 0) +
-                                  Descriptor("SZ", 'N', 8, 0) + Descriptor("GE", 'C', 8, 0) +
-                                  Descriptor("DT", 'C', 4, 0) + Descriptor("LN", 'C', 2, 0);
-  EXPECT_EQ(f.substr(32, 256), descriptors);
-  EXPECT_EQ(f.substr(288), "\x0D\x1A");
-
-  XBO_DBFBuild small(dir / "au.dbf");
-  small.InsertField("ID", "N", 10, 0);
-  small.InsertField("NA", "C", 120, 0);
-  small.Complete();
-  const std::string g = Bytes(dir / "au.dbf");
-  EXPECT_EQ(g.size(), 98u);
-  EXPECT_EQ(g.substr(8, 4), std::string("\x61\x00\x83\x00", 4));  // 97, 131
-}
 
 TEST(Build, FieldDefinitionsBecomeDescriptors) {
   TempDir dir;
@@ -184,68 +155,4 @@ TEST(Build, CreateDBFByCallback) {
   EXPECT_FALSE(platform::FileExists(dir / "late.dbf"));
   EXPECT_FALSE(platform::FileExists(dir / "bad.dbf"));
   EXPECT_FALSE(platform::FileExists(dir / "kind.dbf"));
-}
-
-// Our tables with records and memos, read by dbfread, Perl XBase and pgdbf.
-class BuildPeers : public ::testing::Test {
- protected:
-  // A table of `kind` with fields NAME C(len), QTY N(6), NOTE M, two records.
-  std::string Make(char kind, int nameLen, bool memo = true) {
-    const std::string path = dir_ / (std::string("p") + kind + ".dbf");
-    EXPECT_TRUE(CreateDBF(path, kind, [&](int no, AnsiString& s, char& t, int& l, int& d) {
-      static const char* names[] = {"NAME", "QTY", "NOTE"};
-      static const char types[] = {'C', 'N', 'M'};
-      if (no <= (memo ? 3 : 2)) s = names[no - 1], t = types[no - 1], l = no == 1 ? nameLen : 6, d = 0;
-      return true;
-    }));
-    XBO_dBaseDBF t(path, "", true, false);
-    for (int i = 0; i < 2; ++i) {
-      std::memset(t.CurRecord(), ' ', static_cast<size_t>(t.RecLen()));
-      PutField(t, 0, names_[i]);
-      PutField(t, 1, std::to_string(i * 100 - 7));
-      if (memo) {
-        int64_t blk = 0;
-        t.xbMemoObject()->moMemoWrite(memos_[i].data(), blk, static_cast<int64_t>(memos_[i].size()));
-        PutField(t, 2, std::to_string(blk));
-      }
-      t.xbAppend();
-    }
-    return path;
-  }
-  TempDir dir_;
-  const std::string names_[2] = {platform::Utf8ToAnsi("Пушкин"), "Gogol"};
-  const std::string memos_[2] = {platform::Utf8ToAnsi("Первая запись\r\n") + std::string(600, 'z'), "two"};
-};
-
-TEST_F(BuildPeers, DbfreadReadsDBaseIIIAndFoxProTablesWithMemos) {
-  for (char kind : {'3', 'F'}) {
-    const auto lines = Lines(RunOut(kXbPeer + " dbfread " + Sh(Make(kind, 300))));
-    ASSERT_EQ(lines.size(), 2u) << kind;
-    EXPECT_EQ(lines[0], "V " + Hex(names_[0]) + "|-7|" + Hex(memos_[0])) << kind;
-    EXPECT_EQ(lines[1], "V " + Hex(names_[1]) + "|93|" + Hex(memos_[1])) << kind;
-  }
-  // dBase IV: dbfread reads the fields (its memos carry 8 bytes too many).
-  const auto lines = Lines(RunOut(kXbPeer + " dbfread " + Sh(Make('4', 20, false))));
-  ASSERT_EQ(lines.size(), 2u);
-  EXPECT_EQ(lines[1], "V " + Hex(names_[1]) + "|93");
-}
-
-TEST_F(BuildPeers, PerlXBaseReadsDBaseIIIAndIVWithMemos) {
-  for (char kind : {'3', '4'}) {
-    const std::string out = RunOut("dbf_dump --fs '|' " + Sh(Make(kind, 20)));
-    EXPECT_EQ(out, names_[0] + "|-7|" + memos_[0] + "\n" + names_[1] + "|93|" + memos_[1] + "\n") << kind;
-  }
-}
-
-TEST_F(BuildPeers, PgdbfReadsDBaseIIIAndFoxPro) {
-  for (char kind : {'3', 'F'}) {
-    const std::string table = Make(kind, 255);
-    const std::string memoFile = platform::FindExistingFile(XBobjMemo::MemoFileName(table, kind == 'F' ? 0xF5 : 0x83));
-    const std::string out = RunOut("pgdbf -m " + Sh(memoFile) + " " + Sh(table));
-    // pgdbf writes a memo's CR LF as the escapes \r and \n of COPY.
-    std::string memo0 = memos_[0];
-    memo0.replace(memo0.find("\r\n"), 2, "\\r\\n");
-    EXPECT_NE(out.find(names_[0] + "\t-7\t" + memo0 + "\n"), std::string::npos) << kind << out.substr(0, 300);
-    EXPECT_NE(out.find(names_[1] + "\t93\ttwo\n"), std::string::npos) << kind;
-  }
 }

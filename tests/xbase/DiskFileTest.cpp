@@ -245,9 +245,3 @@ TEST(DiskFile, ShutdownClosesEveryOpenFile) {
   Opened c(path);
   EXPECT_TRUE(c.f.xbLockFile());
 }
-
-TEST(DiskFile, TimingFieldsMustBePositive) {
-  XBO_DiskFile f("x.dbf", true, false);
-  EXPECT_THROW(f.SetXBwrdAccessMSecDelay(0), std::invalid_argument);
-  EXPECT_THROW(f.SetXBwrdAccessMiliSeconds(0), std::invalid_argument);
-}

@@ -1,6 +1,6 @@
 // Field access: typed gets and puts on the current record, blank records,
-// deletion, search records, scrambled tables, damaged fields, and the values
-// peers read from the tables we write and we from theirs.
+// deletion, search records, damaged fields, and the values peers read from
+// the tables we write and we from theirs.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -17,7 +17,6 @@
 #include "tests/xbase/ErrorOf.h"
 #include "tests/xbase/TableUtil.h"
 #include "xbase/xb_build.h"
-#include "xbase/xb_crypt.h"
 #include "xbase/xb_date.h"
 #include "xbase/xb_fld.h"
 #include "xbase/xb_memo.h"
@@ -108,8 +107,6 @@ TEST(Field, BookTableLayoutBlankRecordAndNumbers) {
   AddBookFields(b);
   b.Complete();
   XBO_dBaseFld t(b.FileName(), "", true, false);
-  EXPECT_EQ(t.xbFieldOffset(1), 1);
-  EXPECT_EQ(t.xbFieldOffset(2), 11);
   t.xbBlank();
   EXPECT_EQ(Raw(t, 1), "         0");
   EXPECT_EQ(Raw(t, 2), std::string(250, ' '));
@@ -208,8 +205,6 @@ TEST(Field, LogicalsAndDates) {
 TEST(Field, LongTextFieldsAndDescriptors) {
   TempDir dir;
   XBO_dBaseFld t(Build(dir, "w.dbf", {{"WIDE", "C", 300, 0}, {"N", "N", 6, 2}}), "", true, false);
-  EXPECT_EQ(t.xbFieldLength(1), 300);
-  EXPECT_EQ(t.xbFieldDecimals(1), 0);
   EXPECT_EQ(t.xbFieldOffset(2), 301);
   EXPECT_EQ(t.FDBFFieldList()[0].FieldDescriptor(), "WIDE;C;300;0");
   EXPECT_EQ(t.FDBFFieldList()[1].FieldDescriptor(), "N;N;6;2");
@@ -281,27 +276,6 @@ TEST(Field, StuffABufferFillsAScratchRecordOnly) {
   EXPECT_EQ(ErrorOf([&] { t.xbStuffABuffer(scratch.data(), "NOPE", values); }),
             "There is no field name NOPE->" + t.FileName());
   EXPECT_EQ(t.CurRecord(), t.CurRecHold()) << "the record pointer comes back after a failure too";
-}
-
-TEST(Field, ScrambledTableNeedsItsPassword) {
-  TempDir dir;
-  const std::string path = AuthorTable(dir);
-  {
-    XBO_dBaseFld t(path, "", true, false);
-    t.xbBlank();
-    t.xbStringPutN(2, "Secret Author");
-    t.xbAppend();
-  }
-  std::string f = platform::ReadFileBytes(path);
-  f[15] = 1;
-  CryptBuffer("pw", f.data() + 32, f.data() + 32, 97 - 33, true);
-  CryptBuffer("pw", &f[97], &f[97], 131, true);
-  platform::WriteFileBytes(path, f);
-  EXPECT_EQ(ErrorOf<EXBaseEncryption>([&] { XBO_dBaseFld t(path, "wrong", false, false); }),
-            "Invalid Password for encrypted file " + path);
-  XBO_dBaseFld t(path, "pw", false, false);
-  t.xbGetRec(1);
-  EXPECT_EQ(t.xbStringGet("NA"), "Secret Author");
 }
 
 // Fields other writers damaged: each file holds one case.
