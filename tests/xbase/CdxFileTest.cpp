@@ -1,8 +1,7 @@
 // CDX files as files: damaged ones refused, single-byte damage survived,
-// the index kept in memory, and our files read by a peer.
+// and our files read by a peer.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <random>
 #include <string>
 #include <vector>
@@ -15,8 +14,8 @@
 #include "tests/xbase/TableUtil.h"
 #include "tests/xbase/ErrorOf.h"
 #include "tests/xbase/IndexTable.h"
+#include "tests/xbase/trimcdxUtil.h"
 #include "xbase/xb_cdx.h"
-#include "xbase/xb_mix.h"
 
 using namespace xbase;
 using namespace xbtest;
@@ -71,11 +70,9 @@ TEST(CdxFile, DamagedFilesAreRefusedAndNothingWorse) {
 
 TEST(CdxFile, SingleByteDamageEndsInAWalkOrCorrupted) {
   TempDir dir;
-  const std::string table = dir / "mixed.dbf";
-  platform::WriteFileBytes(table, platform::ReadFileBytes(kXbData + "harbour/cdx/mixed.dbf"));
-  platform::WriteFileBytes(dir / "mixed.fpt", platform::ReadFileBytes(kXbData + "harbour/cdx/mixed.fpt"));
-  TIndexedTable owner(table, false);
-  const std::string original = platform::ReadFileBytes(kXbData + "harbour/cdx/mixed.cdx");
+  CopyHarbourFiles(dir.path(), {"mixed.dbf", "mixed.fpt"});
+  TIndexedTable owner(dir / "mixed.dbf", false);
+  const std::string original = platform::ReadFileBytes(kHarbourCdx + "mixed.cdx");
   // The header fields before the expressions, then the directory's leaf
   // and the nodes of the two-level NAME tag and of AMOUNT: every byte of
   // their heads and entries, every third of their keys.
@@ -105,30 +102,6 @@ TEST(CdxFile, SingleByteDamageEndsInAWalkOrCorrupted) {
   }
   EXPECT_GT(walked, 0);
   EXPECT_GT(refused, 0);
-}
-
-TEST(CdxMemory, BuffersAreHandedOutAndReplacedWhole) {
-  TIndexTable table("/nowhere/t.dbf");
-  XBobjMIXFile mix(&table, "people");
-  EXPECT_EQ(mix.IndexName(), "PEOPLE");
-  EXPECT_TRUE(mix.CreateOK());
-  uint8_t page[512] = {};
-  const int at = mix.GetAvailPage();
-  EXPECT_EQ(at, 0);
-  EXPECT_FALSE(mix.PageRead(at, page, 512));  // handed out, never written
-  EXPECT_FALSE(mix.PageRead(at + 512, page, 24));  // no such buffer
-  const uint8_t small[24] = {1, 2, 3};
-  EXPECT_TRUE(mix.PageWrite(at, small, 24));
-  EXPECT_TRUE(mix.PageRead(at, page, 24));
-  EXPECT_FALSE(mix.PageRead(at, page, 512));
-  uint8_t whole[512];
-  for (int i = 0; i < 512; ++i) whole[i] = static_cast<uint8_t>(i);
-  EXPECT_TRUE(mix.PageWrite(at, whole, 512));
-  EXPECT_TRUE(mix.PageRead(at, page, 512));
-  EXPECT_TRUE(std::equal(page, page + 512, whole));
-  EXPECT_FALSE(mix.PageWrite(512, whole, 512));
-  EXPECT_EQ(mix.GetAvailPage(), 512);
-  EXPECT_EQ(mix.BufferCount(), 2);
 }
 
 TEST(CdxPeer, IndexDumpListsOurTagsAndKeys) {

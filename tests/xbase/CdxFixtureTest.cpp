@@ -16,6 +16,7 @@
 #include "tests/xbase/CdxReader.h"
 #include "tests/xbase/HarbourOrders.h"
 #include "tests/xbase/IndexedTable.h"
+#include "tests/xbase/trimcdxUtil.h"
 #include "xbase/xb_cdx.h"
 #include "xbase/xb_date.h"
 #include "xbase/xb_dbsy.h"
@@ -24,8 +25,6 @@ using namespace xbase;
 using namespace xbtest;
 
 namespace {
-
-const std::string kHarbour = kXbData + "harbour/cdx/";
 
 using StoredKeys = std::vector<std::pair<std::string, int>>;
 
@@ -42,8 +41,7 @@ std::string KeyText(const TxbVariant& key, const THarbourOrder& o) {
 // Copies of a fixture table, its memo file and `files` in `dir`; the table.
 std::string CopyFixture(const TempDir& dir, const std::string& table, std::vector<std::string> files) {
   for (const char* ext : {".dbf", ".fpt"}) files.push_back(table + ext);
-  for (const std::string& n : files)
-    if (platform::FileExists(kHarbour + n)) platform::WriteFileBytes(dir / n, platform::ReadFileBytes(kHarbour + n));
+  CopyHarbourFiles(dir.path(), files);
   return dir / (table + ".dbf");
 }
 
@@ -68,7 +66,7 @@ TEST(CdxHarbour, WalksAndSeeksGiveWhatTheOtherEngineRead) {
   int seeks = 0;
   for (const TFixture& f : fixtures) {
     TempDir dir;
-    const std::vector<THarbourOrder> orders = HarbourOrders(kHarbour + f.table + ".json");
+    const std::vector<THarbourOrder> orders = HarbourOrders(kHarbourCdx + f.table + ".json");
     ASSERT_FALSE(orders.empty()) << f.table;
     {
       XBO_dBHandler t(CopyFixture(dir, f.table, f.files), "", false, false);
@@ -113,7 +111,7 @@ TEST(CdxHarbour, WalksAndSeeksGiveWhatTheOtherEngineRead) {
       }
     }
     for (const std::string& n : f.files)
-      EXPECT_EQ(platform::ReadFileBytes(dir / n), platform::ReadFileBytes(kHarbour + n)) << n;
+      EXPECT_EQ(platform::ReadFileBytes(dir / n), platform::ReadFileBytes(kHarbourCdx + n)) << n;
   }
   EXPECT_GT(seeks, 200);
 }
@@ -163,16 +161,14 @@ TEST(CdxHarbour, ARebuildGivesTheirNumbersAndDatesAndOurUpperCase) {
 
 TEST(CdxHarbour, ATagAddedToTheirFileKeepsTheOthers) {
   TempDir dir;
-  const std::vector<THarbourOrder> orders = HarbourOrders(kHarbour + "mixed.json");
+  const std::vector<THarbourOrder> orders = HarbourOrders(kHarbourCdx + "mixed.json");
   XBO_dBHandler t(CopyFixture(dir, "mixed", {"mixed.cdx"}), "", true, false);
   ASSERT_EQ(t.xbIndexTo("mixed.cdx", "QTY", "QTY", "", XBsetIndexUnique::Duplicates, XBsetSortStatus::Ascending), 0);
   ASSERT_EQ(t.xbIndexRoute("mixed.cdx"), 0);
   EXPECT_EQ(t.IndexStack(1)->TagCount(), static_cast<int>(orders.size()) + 1);
   for (const THarbourOrder& o : orders) {
     t.xbSetTagTo(o.tag, false);
-    std::vector<int> recs;
-    for (t.xbGetRec(xbRecTop); t.xbvRecRead(); t.xbGetRec(xbRecNext)) recs.push_back(t.RecNumber());
-    EXPECT_EQ(recs, o.recnos) << o.tag;
+    EXPECT_EQ(WalkRecords(t), o.recnos) << o.tag;
   }
   t.xbSetTagTo("QTY", false);
   double last = -1e300;

@@ -131,22 +131,6 @@ TEST(CdxFormat, NumbersAndDatesAreStoredAsOrderedBytes) {
   // back as another number.
   EXPECT_EQ(stored(-1.0), "400fffffffffffff");
   EXPECT_EQ(stored(-1833.5), "3f6359ffffffffff");  // as the other engine stores it
-
-  // Stored and read back, in numeric order, -0 one key with 0.
-  const double values[] = {-1.0, 1.0, -1833.5, 0.0, -0.0, 1e300, -1e-300, 2.5, -2.5, 1.0};
-  std::vector<std::pair<double, int>> model;
-  int rec = 0;
-  for (double v : values) {
-    ASSERT_TRUE(AddNumber(tag, v, ++rec));
-    model.emplace_back(v == 0 ? 0.0 : v, rec);
-  }
-  std::sort(model.begin(), model.end());
-  cdx.reset();
-  cdx = OpenCdx(table);
-  std::vector<std::pair<double, int>> walked;
-  for (int r = cdx->Tag(0)->KeyRead(-3); r != 0; r = cdx->Tag(0)->KeyRead(-1))
-    walked.emplace_back(CdxNumber(cdx->Tag(0)->CurKeyInfo()), r);
-  EXPECT_EQ(walked, model);
 }
 
 TEST(CdxFormat, HeaderChecksAndTheProductionIndex) {
@@ -274,15 +258,19 @@ TEST(CdxModel, RecordWritesKeepTextTagsAsTheModel) {
   }
 }
 
+// Stored, read back after a reopening, in numeric order: -0 one key with
+// 0, extremes and trailing 0xFF bytes among them.
 TEST(CdxModel, NumericKeysWithNegativesAndEqualValues) {
   TempDir dir;
   TIndexTable table(dir / "t.dbf", 4);
   auto cdx = NewCdx(table);
   ASSERT_TRUE(cdx->AddTag("AU", "AU", "", true, false));
   ASSERT_TRUE(cdx->AddTag("AUD", "AU", "", false, false));
+  const double special[] = {-1.0, -1833.5, 0.0, -0.0, 1e300, -1e-300, -0.0};
   std::mt19937 rng(5);
   for (int i = 0; i < 4000; ++i) {
-    const double v = (static_cast<int>(rng() % 200) - 100) * 0.25;
+    const double v = i % 40 == 0 ? special[static_cast<size_t>(i / 40) % std::size(special)]
+                                 : (static_cast<int>(rng() % 200) - 100) * 0.25;
     if (table.Records.empty() || rng() % 4 != 0) {
       table.Append(*cdx, {"", v});
     } else {
@@ -292,6 +280,8 @@ TEST(CdxModel, NumericKeysWithNegativesAndEqualValues) {
   std::vector<std::pair<double, int>> model;
   for (size_t i = 0; i < table.Records.size(); ++i) model.emplace_back(table.Records[i].au, static_cast<int>(i + 1));
   std::sort(model.begin(), model.end());
+  cdx.reset();
+  cdx = OpenCdx(table);
   for (const char* name : {"AU", "AUD"}) {
     XBobjIndexTag& tag = *cdx->TagByName(name);
     std::vector<std::pair<double, int>> walked;

@@ -20,6 +20,7 @@
 #include "tests/xbase/FilterTable.h"
 #include "tests/xbase/NdxReader.h"
 #include "tests/xbase/TableUtil.h"
+#include "tests/xbase/trimcdxUtil.h"
 #include "xbase/xb_dbsy.h"
 #include "xbase/xb_disk.h"
 #include "xbase/xb_memo.h"
@@ -83,15 +84,6 @@ std::vector<std::pair<std::string, int>> KeysOf(XBO_dBHandler& t) {
   AnsiString key;
   for (int rn = t.xbGetKey(xbRecTop, key); rn > 0; rn = t.xbGetKey(xbRecNext, key)) keys.emplace_back(TrimR(key), rn);
   return keys;
-}
-
-std::vector<std::string> Split(const std::string& line) {
-  std::vector<std::string> parts;
-  size_t from = 0;
-  for (size_t bar; (bar = line.find('|', from)) != std::string::npos; from = bar + 1)
-    parts.push_back(line.substr(from, bar - from));
-  parts.push_back(line.substr(from));
-  return parts;
 }
 
 class NavIndexTables : public ::testing::Test {
@@ -232,15 +224,12 @@ TEST_F(NavIndexTables, IndexFilesOpenCloseAndSelect) {
   EXPECT_EQ(t.RecNumber(), 1);
 
   // Files of other formats are not read; damaged ones are refused.
-  platform::WriteFileBytes(dir / "x.idx", std::string(1024, '\0'));
-  EXPECT_NE(ErrorOf([&] { t.xbIndexRoute("x.idx"); }).find("could not be found"), std::string::npos);
-  platform::WriteFileBytes(dir / "x.mdx", std::string(1024, '\0'));
-  EXPECT_NE(ErrorOf([&] { t.xbIndexRoute("x.mdx"); }).find("corrupted"), std::string::npos);
-  platform::WriteFileBytes(dir / "x.ntx", std::string(1024, '\0'));
-  EXPECT_NE(ErrorOf([&] { t.xbIndexRoute("x.ntx"); }).find("corrupted"), std::string::npos);
-  EXPECT_NE(ErrorOf([&] { t.xbIndexRoute("missing"); }).find("could not be found"), std::string::npos);
+  for (const char* name : {"x.idx", "x.mdx", "x.ntx"}) platform::WriteFileBytes(dir / name, std::string(1024, '\0'));
   platform::CopyFile(TOMESHELF_SOURCE_DIR "/tests/data/ndx/entry-length-600.ndx", dir / "bad.ndx", false);
-  EXPECT_NE(ErrorOf([&] { t.xbIndexRoute("bad"); }).find("corrupted"), std::string::npos);
+  for (const auto& [name, error] : std::vector<std::pair<std::string, std::string>>{
+           {"x.idx", "could not be found"}, {"x.mdx", "corrupted"}, {"x.ntx", "corrupted"},
+           {"missing", "could not be found"}, {"bad", "corrupted"}})
+    EXPECT_NE(ErrorOf([&] { t.xbIndexRoute(name); }).find(error), std::string::npos) << name;
   EXPECT_FALSE(t.xbWithIndex());
   EXPECT_NE(ErrorOf([&] {
               t.xbIndexTo("d", "", "QTY", "", XBsetIndexUnique::Duplicates, XBsetSortStatus::Descending);
@@ -502,7 +491,10 @@ TEST_F(NavIndexTables, PasswordRewritesMemos) {
     if (table == "db4.dbf") continue;  // dbfread reads dBase IV memos 8 bytes too long
     std::vector<std::string> peer;
     for (const std::string& l : Lines(RunOut(kXbPeer + " dbfread " + Sh(path))))
-      if (l.rfind("V ", 0) == 0) peer.push_back(FromHex(Split(l.substr(2))[1]));
+      if (l.rfind("V ", 0) == 0) {
+        const std::string second = l.substr(l.find('|') + 1);  // the memo's field
+        peer.push_back(FromHex(second.substr(0, second.find('|'))));
+      }
     std::vector<std::string> live;
     t.SetUseDeletedRec(false);
     for (const auto& m : read(t)) live.push_back(m.second);
@@ -604,9 +596,7 @@ TEST(HandlerIndex, ShutdownUnderALiveHandlerLosesNothingAndClosesOnce) {
     ASSERT_EQ(t.xbIndex(files, ""), 0);
     for (const char* tag : {"AU", "N", "R", "BD"}) {
       t.xbSetTagTo(tag, false);
-      int walked = 0;
-      for (t.xbGetRec(xbRecTop); t.xbvRecRead(); t.xbGetRec(xbRecNext)) ++walked;
-      EXPECT_EQ(walked, count) << tag;
+      EXPECT_EQ(xbtest::WalkRecords(t).size(), static_cast<size_t>(count)) << tag;
     }
     t.xbSetTagTo("R", false);
     t.xbGetRec(xbRecBottom);

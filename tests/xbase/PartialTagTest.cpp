@@ -17,6 +17,7 @@
 #include "tests/platform/TempDir.h"
 #include "tests/xbase/FilterTable.h"
 #include "tests/xbase/TableUtil.h"
+#include "tests/xbase/trimcdxUtil.h"
 #include "xbase/xb_dbsy.h"
 
 using namespace xbase;
@@ -26,8 +27,7 @@ namespace {
 
 // The physical numbers of the records shown, walking from the top.
 std::string ShownRecords(XBO_dBHandler& t) {
-  std::vector<int> recs;
-  for (t.xbGetRec(xbRecTop); t.xbvRecRead(); t.xbGetRec(xbRecNext)) recs.push_back(t.RecNumber());
+  std::vector<int> recs = xbtest::WalkRecords(t);
   std::sort(recs.begin(), recs.end());
   std::ostringstream out;
   for (size_t i = 0; i < recs.size(); ++i) out << (i ? " " : "") << recs[i];
@@ -137,11 +137,7 @@ TEST_F(PartialTags, FiltersSelectWhatDbfreadAndThePredicateSelect) {
     // Under a partial tag as the active order the filter is still read
     // from the table.
     t_->xbSetTagTo("AUF", false);
-    t_->SetOptimizeFilter(true);
-    t_->xbSetFilterExpr("AU = 7", false, true, false);
-    t_->xbSetFilterActive(true);
-    EXPECT_NE(t_->xbSetFastFilterParse(), 2);
-    t_->xbSetFilterExpr("", false, true, false);
+    EXPECT_FALSE(Filter(*t_, cases[0].expr, true).second);
     t_->xbSetTagTo("", false);
   }
 
@@ -193,8 +189,7 @@ TEST_F(PartialTags, LocatesFindWhatReadingTheTableFinds) {
 // complete NAME tag deleted, the names are only in NEG.
 TEST(PartialTagsOfAnotherEngine, FiltersReadTheTableWhereOnlyPartialTagsFit) {
   TempDir dir;
-  for (const char* n : {"mixed.dbf", "mixed.fpt", "mixed.cdx"})
-    platform::WriteFileBytes(dir / n, platform::ReadFileBytes(kXbData + "harbour/cdx/" + n));
+  xbtest::CopyHarbourFiles(dir.path(), {"mixed.dbf", "mixed.fpt", "mixed.cdx"});
   // Expected from the fixture's own listing of its records.
   struct Case {
     const char *expr, *records;
