@@ -1,6 +1,6 @@
-// The dataset's seeks and searches: key text and soft seeks, the key
-// buffer, Locate and Lookup, master/detail links and their two failures,
-// and filters by expression and by OnFilterRecord.
+// The dataset's seeks: keys from values and the key buffer, Locate and
+// Lookup, master/detail links and their two failures, and filters by
+// expression and by OnFilterRecord.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -60,7 +60,7 @@ class Library : public ::testing::Test {
 
 }  // namespace
 
-TEST_F(Library, KeysBuiltFromValuesAndFromText) {
+TEST_F(Library, KeysBuiltFromValuesAndTheKeyBuffer) {
   au.First();
   EXPECT_TRUE(au.FindKey({TVariant("SMITH")}));
   EXPECT_EQ(au.FieldByName("NA").AsString(), "Smith");  // not Smithson, whose key begins with it
@@ -70,16 +70,6 @@ TEST_F(Library, KeysBuiltFromValuesAndFromText) {
   EXPECT_EQ(au.FieldByName("NA").AsString(), "Smithson");
   au.FindNearest({TVariant("C")});
   EXPECT_EQ(au.FieldByName("NA").AsString(), "Smith");
-
-  // Key text: a shorter text finds the first key that begins with it
-  // unless the seek is exact; soft seeks stand on the next greater key.
-  EXPECT_TRUE(au.Find("SMI", false, false));
-  EXPECT_EQ(au.FieldByName("NA").AsString(), "Smith");
-  EXPECT_FALSE(au.Find("SMI", true, false));
-  EXPECT_TRUE(au.Eof());  // a failed seek goes to the last record
-  EXPECT_EQ(au.FieldByName("NA").AsString(), "smythe");
-  EXPECT_FALSE(au.Find("B", true, true));
-  EXPECT_EQ(au.FieldByName("NA").AsString(), "Brown");
 
   // The key buffer.
   au.SetKey();
@@ -162,18 +152,4 @@ TEST_F(Library, FiltersByExpressionAndByHandler) {
   au.SetFiltered(true);
   EXPECT_EQ(Names(au), (std::vector<std::string>{"Smith", "Adams", "smythe"}));
   EXPECT_EQ(ErrorOf([&] { au.SetFilterText("ID + 1"); }), "Filter expression must return boolean result");
-}
-
-TEST_F(Library, TextSearchMovesToTheMatch) {
-  au.SetIndexName("");
-  au.First();
-  au.DBFHandle()->SetSearchMode(1 | 4);
-  uint16_t field = 0;
-  int from = 0;
-  EXPECT_EQ(au.SearchDBF("*OWN*", field, from, 0), 3);
-  EXPECT_EQ(field, 2);
-  EXPECT_EQ(from, 4);
-  EXPECT_EQ(au.FieldByName("NA").AsString(), "Brown");
-  EXPECT_EQ(au.SearchDBF("*zz*", field, from, 0), 0);
-  EXPECT_EQ(au.RecNo(), 4);
 }

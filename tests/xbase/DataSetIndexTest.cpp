@@ -147,24 +147,3 @@ TEST_F(Names, AFailedBuildLeavesTheDatasetUsable) {
   ds.SetIndexName("UN");
   EXPECT_EQ(Walk(), ByUpperName());
 }
-
-TEST_F(Names, IndexDescriptionsAndKeyFields) {
-  ds.IndexOn("UN", "UN", "upper(NAME)", "", XBsetIndexUnique::Duplicates, XBsetSortStatus::Ascending);
-  ds.IndexOn("NQ", "NQ", "NAME + STR(QTY)", "", XBsetIndexUnique::Duplicates, XBsetSortStatus::Ascending);
-  ds.IndexOn("NN", "NN", "NAME", "", XBsetIndexUnique::Unique, XBsetSortStatus::Ascending);
-  ds.SetIndexFiles({"UN", "NQ", "NN"});
-  ds.IndexDefs().Update();
-  ASSERT_EQ(ds.IndexDefs().Count(), 3);
-  EXPECT_EQ(ds.IndexDefs()[0].Expression(), "upper(NAME)");
-  EXPECT_EQ(ds.IndexDefs()[1].Expression(), "NAME + STR(QTY)");
-  EXPECT_EQ(ds.IndexDefs()[2].Fields(), "NAME");
-  EXPECT_TRUE(ds.IndexDefs()[2].Options().Contains(dataaccess::ixUnique));
-  EXPECT_FALSE(ds.FieldByName("NAME").IsIndexField());
-  ds.SetIndexName("NQ");
-  EXPECT_TRUE(ds.FieldByName("NAME").IsIndexField());
-  EXPECT_TRUE(ds.FieldByName("QTY").IsIndexField());
-  ds.SetIndexName("NN");
-  EXPECT_FALSE(ds.FieldByName("QTY").IsIndexField());
-  ds.Last();
-  EXPECT_EQ(ds.IndexKeyValue(3), platform::Utf8ToAnsi("бунин") + std::string(15, ' '));
-}

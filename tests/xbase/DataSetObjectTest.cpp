@@ -1,6 +1,5 @@
-// The dataset's table object and blob stream: memos read and written
-// through the stream (and read by the peers), its bounds, its states,
-// OnFilterRecord and OnStatus.
+// The dataset's blob stream: memos read and written through the stream
+// (and read by the peers), its bounds and its states.
 #include <gtest/gtest.h>
 
 #include <memory>
@@ -180,28 +179,6 @@ TEST(BlobStream, PeersReadMemosWrittenThroughTheStream) {
       EXPECT_EQ(RunOut("dbf_dump --fs '|' " + Sh(table)), "n1|" + memo + "\nn2|keep\nnew|short\n") << kind;
     }
   }
-}
-
-TEST(DataSetTable, OnFilterRecordAndOnStatusReachTheDataSet) {
-  TempDir dir;
-  TNotes ds(NotesTable(dir, '3', {"a", "b", "c", "d"}));
-  ds.OnFilterRecord = [](dataaccess::TDataSet& d, bool& accept) {
-    EXPECT_EQ(d.State(), dataaccess::dsFilter);
-    accept = d.FieldByName("NAME").AsString() != "n2" && d.FieldByName("NAME").AsString() != "n4";
-  };
-  std::vector<int> status;
-  ds.OnStatus = [&](dataaccess::TDataSet&, int a, int b, int c) { status.insert(status.end(), {a, b, c}); };
-  ds.Open();
-  auto names = [&] {
-    std::vector<std::string> seen;
-    for (ds.First(); !ds.Eof(); ds.Next()) seen.push_back(ds.FieldByName("NAME").AsString());
-    return seen;
-  };
-  EXPECT_EQ(names(), (std::vector<std::string>{"n1", "n2", "n3", "n4"}));  // not filtered
-  ds.SetFiltered(true);
-  EXPECT_EQ(names(), (std::vector<std::string>{"n1", "n3"}));
-  ds.DBFHandle()->xbStatusUpdate(1, 2, 3);
-  EXPECT_EQ(status, (std::vector<int>{1, 2, 3}));
 }
 
 }  // namespace

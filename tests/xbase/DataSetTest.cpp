@@ -189,26 +189,6 @@ TEST_F(DataSetNav, WalksListWhatDbfreadLists) {
   EXPECT_EQ(ds.RecNo(), 8);
 }
 
-TEST(DataSetBookmarks, CompareByRecordNumberAndMissingOnesBelow) {
-  TempDir dir;
-  MakeNames(dir / "b.dbf", {"a", "b", "c", "d", "e", "f", "g"});
-  TXBaseDataSet ds;
-  OpenTable(ds, dir.path(), "b.dbf");
-  EXPECT_EQ(ds.CompareBookmarks(Mark(3), Mark(7)), -1);
-  EXPECT_EQ(ds.CompareBookmarks(Mark(7), Mark(3)), 1);
-  EXPECT_EQ(ds.CompareBookmarks(Mark(7), Mark(7)), 0);
-  EXPECT_EQ(ds.CompareBookmarks({}, Mark(1)), -1);
-  EXPECT_EQ(ds.CompareBookmarks(Mark(1), {}), 1);
-  EXPECT_EQ(ds.CompareBookmarks({}, {}), 0);
-  EXPECT_TRUE(ds.BookmarkValid(Mark(7)));
-  EXPECT_FALSE(ds.BookmarkValid(Mark(8)));
-  EXPECT_FALSE(ds.BookmarkValid(Mark(0)));
-  ds.SetRecNo(3);
-  const TBookmark three = ds.GetBookmark();
-  ds.Last();
-  EXPECT_EQ(ds.CompareBookmarks(three, ds.GetBookmark()), -1);
-}
-
 TEST(DataSetEditing, DeletingTheLastShownRecordLeavesTheOneBeforeAndRecallRestores) {
   TempDir dir;
   MakeNames(dir / "d.dbf", {"a", "b", "c", "d"});
@@ -282,40 +262,6 @@ TEST(DataSetEditing, AppendPostEditCancelAsDbfreadReadsThem) {
             "3\n");
 }
 
-TEST(DataSetFields, TypesOfTheFieldDefinitions) {
-  TempDir dir;
-  {
-    XBO_DBFBuild b(dir / "t.dbf");
-    b.InsertField("N10", "N", 10, 0);
-    b.InsertField("N4", "N", 4, 0);
-    b.InsertField("N9", "N", 9, 0);
-    b.InsertField("N82", "N", 8, 2);
-    b.InsertField("D", "D", 8, 0);
-    b.InsertField("L", "L", 1, 0);
-    b.InsertField("C", "C", 300, 0);
-    b.InsertField("M", "M", 10, 0);
-    b.Complete();
-  }
-  TXBaseDataSet ds;
-  OpenTable(ds, dir.path(), "t.dbf");
-  using namespace dataaccess;
-  std::vector<TFieldType> types;
-  for (int i = 0; i < ds.FieldDefs().Count(); ++i) types.push_back(ds.FieldDefs()[i].DataType());
-  EXPECT_EQ(types, (std::vector<TFieldType>{ftInteger, ftSmallint, ftInteger, ftFloat, ftDate, ftBoolean,
-                                            ftString, ftMemo}));
-  EXPECT_EQ(ds.FieldDefs()[6].Size(), 300);
-  ds.Close();
-  ds.Fields().Clear();
-  ds.SetLargeIntegerAs(asLargeInt);
-  ds.Open();
-  EXPECT_EQ(ds.FieldDefs()[0].DataType(), ftLargeint);
-  ds.Close();
-  ds.Fields().Clear();
-  ds.SetLargeIntegerAs(asFloat);
-  ds.Open();
-  EXPECT_EQ(ds.FieldDefs()[0].DataType(), ftFloat);
-}
-
 TEST(DataSetFields, DatesNumbersAndTextInTheirNativeForms) {
   TempDir dir;
   const std::string path = dir / "v.dbf";
@@ -379,27 +325,6 @@ TEST(DataSetFields, DatesNumbersAndTextInTheirNativeForms) {
   ds.SetRecNo(3);
   EXPECT_TRUE(d.IsNull());
   EXPECT_EQ(ds.FieldGet("D"), std::string(8, ' '));
-}
-
-TEST(DataSetFields, FieldMethodsNeedTheEditState) {
-  TempDir dir;
-  MakeNames(dir / "m.dbf", {"one", "two"});
-  TXBaseDataSet ds;
-  OpenTable(ds, dir.path(), "m.dbf");
-  EXPECT_EQ(ds.StringGet("NAME"), "one");
-  EXPECT_EQ(ds.IntegerGetN(2), 1);
-  for (auto put : std::vector<std::function<void()>>{[&] { ds.StringPut("NAME", "x"); },
-                                                     [&] { ds.FieldPut("NAME", "x"); },
-                                                     [&] { ds.FloatPutN(2, 1.0); },
-                                                     [&] { ds.IntegerPut("QTY", 5); }})
-    EXPECT_EQ(DbMessage(put), "Dataset not in edit or insert mode");
-  EXPECT_EQ(ds.MemoSave("NAME", "x", 1), 0);
-  ds.Edit();
-  ds.IntegerPut("QTY", 5);
-  ds.StringPutN(1, "uno");
-  ds.Post();
-  EXPECT_EQ(ds.FieldByName("NAME").AsString(), "uno");
-  EXPECT_EQ(ds.FieldByName("QTY").AsInteger(), 5);
 }
 
 TEST(DataSetFields, TextIsTranslatedBetweenCodePagesOnRequest) {

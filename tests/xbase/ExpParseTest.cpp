@@ -42,15 +42,6 @@ class ExpParse : public ::testing::Test {
 }  // namespace
 
 TEST_F(ExpParse, CallsGroupsAndOperatorLevels) {
-  TxbExpHandler up(&link, "upper(NA)");
-  const TxbExpBaseObject* root = up.ObjExpression();
-  ASSERT_EQ(root->ExpType(), etFunction);
-  const auto* call = static_cast<const TxbExpFunction*>(root);
-  ASSERT_EQ(call->ArgCount(), 1);
-  EXPECT_EQ(call->Arg(0)->ExpType(), etContainer);
-  EXPECT_EQ(call->Arg(0)->ArgRight()->ExpType(), etFieldVar);
-  EXPECT_STREQ(call->Arg(0)->ArgRight()->ExpTypeText(), "etFieldVar");
-
   EXPECT_EQ(ShapeOf(&link, "A = 1 .AND. B = 2"), "((A=1).AND.(B=2))");
   EXPECT_EQ(ShapeOf(&link, "1 + 2 * 3"), "(1+(2*3))");
   EXPECT_EQ(ShapeOf(&link, "2 ** 3 ^ 2"), "((2**3)^2)");

