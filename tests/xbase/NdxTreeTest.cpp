@@ -66,6 +66,21 @@ std::string RandomName(std::mt19937& rng, int pool) {
   return s;
 }
 
+// One step of a random run: a name added under record `rec`, or, one time
+// in `deleteEvery`, a random entry of the model deleted.
+void RandomTextStep(XBobjIndexTag& tag, std::multimap<std::string, int>& model, std::mt19937& rng, int pool,
+                    unsigned deleteEvery, int rec) {
+  if (model.empty() || rng() % deleteEvery != 0) {
+    const std::string name = RandomName(rng, pool);
+    ASSERT_TRUE(AddText(tag, name, rec));
+    model.emplace(name, rec);
+  } else {
+    auto it = std::next(model.begin(), static_cast<long>(rng() % model.size()));
+    ASSERT_TRUE(DeleteText(tag, it->first, it->second)) << it->first << " " << it->second;
+    model.erase(it);
+  }
+}
+
 }  // namespace
 
 TEST(NdxFormat, NewIndexOnAnEmptyTableIsAHeaderAndAnEmptyRoot) {
@@ -152,16 +167,7 @@ TEST(NdxModel, RandomAddsAndDeletesOfLongTextKeysWalkLikeTheModel) {
     for (int phase = 0; phase < 3; ++phase) {
       const int steps = phase == 1 ? 0 : 500;
       for (int i = 0; i < steps; ++i) {
-        if (model.empty() || rng() % 4 != 0) {
-          const std::string name = RandomName(rng, 150);
-          ++rec;
-          ASSERT_TRUE(AddText(*ndx->Tag(), name, rec));
-          model.emplace(name, rec);
-        } else {
-          auto it = std::next(model.begin(), static_cast<long>(rng() % model.size()));
-          ASSERT_TRUE(DeleteText(*ndx->Tag(), it->first, it->second)) << it->first << " " << it->second;
-          model.erase(it);
-        }
+        ASSERT_NO_FATAL_FAILURE(RandomTextStep(*ndx->Tag(), model, rng, 150, 4, ++rec));
       }
       if (phase == 1) {
         while (!model.empty()) {
@@ -345,15 +351,7 @@ TEST(NdxCache, AnExclusiveFileEndsByteForByteAsASharedOne) {
     std::mt19937 rng(5);
     std::multimap<std::string, int> model;
     for (int i = 0; i < 1500; ++i) {
-      if (model.empty() || rng() % 5 != 0) {
-        const std::string name = RandomName(rng, 400);
-        ASSERT_TRUE(AddText(*ndx->Tag(), name, i + 1));
-        model.emplace(name, i + 1);
-      } else {
-        auto it = std::next(model.begin(), static_cast<long>(rng() % model.size()));
-        ASSERT_TRUE(DeleteText(*ndx->Tag(), it->first, it->second));
-        model.erase(it);
-      }
+      ASSERT_NO_FATAL_FAILURE(RandomTextStep(*ndx->Tag(), model, rng, 400, 5, i + 1));
       if (run == 2 && i % 300 == 0) ndx->Flush();
     }
     ndx->CloseFile();

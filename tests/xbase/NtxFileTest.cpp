@@ -5,8 +5,6 @@
 #include <cmath>
 #include <cstdio>
 #include <memory>
-#include <set>
-#include <sstream>
 #include <string>
 #include <tuple>
 #include <vector>
@@ -272,29 +270,4 @@ TEST(NtxFile, SingleByteCorruptionsEndInAWalkOrCorrupted) {
   }
   EXPECT_GT(walks, 0);
   EXPECT_GT(refused, 0);
-}
-
-// On the other engine's three-level files the peer lists every key, with
-// a few repeated: our walk holds the same records, in its order.
-TEST(NtxHarbour, APeerListsTheThreeLevelFilesAroundOurWalk) {
-  TempDir dir;
-  TIndexedTable t(CopyFixture(dir, "big", {}), false);
-  for (const char* bag : {"bg_name.ntx", "bg_amt.ntx", "bg_act.ntx", "bg_uniq.ntx", "bg_upd.ntx"}) {
-    std::string bytes = platform::ReadFileBytes(kHarbour + bag);
-    bytes[0] = 6;  // the peer refuses signature 7
-    platform::WriteFileBytes(dir / bag, bytes);
-    std::vector<int> ours;
-    {
-      XBobjNTXFile ntx(&t, bag, false, false, false, false);
-      for (const auto& [key, rec] : Walk(*ntx.Tag())) ours.push_back(rec);
-    }
-    std::vector<int> peer;
-    for (const std::string& line : Lines(RunOut("index_dump --type=char --tag x " + Sh(dir / bag))))
-      peer.push_back(std::stoi(line.substr(line.find_last_of(' ') + 1)));
-    EXPECT_EQ(std::set<int>(peer.begin(), peer.end()), std::set<int>(ours.begin(), ours.end())) << bag;
-    size_t at = 0;
-    for (int rec : peer)
-      if (at < ours.size() && ours[at] == rec) ++at;
-    EXPECT_EQ(at, ours.size()) << bag << ": our walk is not within the peer's list";
-  }
 }
