@@ -14,7 +14,7 @@
 #include "tests/xbase/TableUtil.h"
 #include "tests/xbase/ErrorOf.h"
 #include "tests/xbase/IndexTable.h"
-#include "tests/xbase/trimcdxUtil.h"
+#include "tests/xbase/HandlerIndexUtil.h"
 #include "xbase/xb_cdx.h"
 
 using namespace xbase;

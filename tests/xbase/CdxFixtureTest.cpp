@@ -16,7 +16,7 @@
 #include "tests/xbase/CdxReader.h"
 #include "tests/xbase/HarbourOrders.h"
 #include "tests/xbase/IndexedTable.h"
-#include "tests/xbase/trimcdxUtil.h"
+#include "tests/xbase/HandlerIndexUtil.h"
 #include "xbase/xb_cdx.h"
 #include "xbase/xb_date.h"
 #include "xbase/xb_dbsy.h"

@@ -14,7 +14,7 @@
 #include "tests/xbase/HarbourOrders.h"
 #include "tests/xbase/ErrorOf.h"
 #include "tests/xbase/TableUtil.h"
-#include "tests/xbase/trimcdxUtil.h"
+#include "tests/xbase/HandlerIndexUtil.h"
 #include "xbase/xb_dbf.h"
 #include "xbase/xb_dbsy.h"
 

@@ -20,7 +20,7 @@
 #include "tests/xbase/FilterTable.h"
 #include "tests/xbase/NdxReader.h"
 #include "tests/xbase/TableUtil.h"
-#include "tests/xbase/trimcdxUtil.h"
+#include "tests/xbase/HandlerIndexUtil.h"
 #include "xbase/xb_dbsy.h"
 #include "xbase/xb_disk.h"
 #include "xbase/xb_memo.h"

@@ -17,7 +17,7 @@
 #include "tests/platform/TempDir.h"
 #include "tests/xbase/FilterTable.h"
 #include "tests/xbase/TableUtil.h"
-#include "tests/xbase/trimcdxUtil.h"
+#include "tests/xbase/HandlerIndexUtil.h"
 #include "xbase/xb_dbsy.h"
 
 using namespace xbase;
