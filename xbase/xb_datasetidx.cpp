@@ -7,6 +7,7 @@
 #include "xbase/xb_build.h"
 #include "xbase/xb_dataset.h"
 #include "xbase/xb_error.h"
+#include "xbase/xb_util.h"
 #include "xbase/xb_exp.h"
 #include "xbase/xb_indx.h"
 #include "xbase/xb_variant.h"
@@ -16,12 +17,6 @@ namespace xbase {
 using namespace dataaccess;
 
 namespace {
-
-AnsiString Trimmed(const AnsiString& s) {
-  const size_t b = s.find_first_not_of(' ');
-  if (b == AnsiString::npos) return {};
-  return s.substr(b, s.find_last_not_of(' ') - b + 1);
-}
 
 // The field names of a key expression without function calls: "AU+NA" and
 // "AU - NA" give "AU;NA".
@@ -97,7 +92,7 @@ void TXBaseDataSet::Index(const std::string& IName, const AnsiString& Tag) {
   std::string name;
   bool quoted = false;
   auto flush = [&] {
-    const AnsiString n = Trimmed(name);
+    const AnsiString n(TrimBlanks(name));
     if (!n.empty()) names.push_back(platform::AnsiUpperCase(n));
     name.clear();
   };
@@ -190,7 +185,7 @@ void TXBaseDataSet::UpdateIndexDefs() {
   } done{FUpdatingIndexDesc};
   FIndexDefs.Clear();
   for (int n = 1; XBobjIndexTag* tag = FDBFHandle->xbIndexPointer(n); ++n) {
-    const AnsiString expr = Trimmed(tag->KeyExpr());
+    const AnsiString expr(TrimBlanks(tag->KeyExpr()));
     TIndexOptions options;
     if (tag->KeyIsUnique()) options.Include(ixUnique);
     if (!tag->KeyIsAscending()) options.Include(ixDescending);

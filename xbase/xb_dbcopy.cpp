@@ -40,7 +40,7 @@ constexpr int kFoxBlock = 64;
 
 bool IsFoxVersion(uint8_t v) { return v == 0x30 || v == 0xF5; }
 
-std::string_view TrimBlanks(std::string_view s) {
+std::string_view TrimBlanksAndControls(std::string_view s) {
   while (!s.empty() && static_cast<unsigned char>(s.back()) <= ' ') s.remove_suffix(1);
   while (!s.empty() && static_cast<unsigned char>(s.front()) <= ' ') s.remove_prefix(1);
   return s;
@@ -340,7 +340,7 @@ void XBO_dBHandler::xbCopyFromIndex(XBobjSortDB& ixColl, const std::string& filn
 
 void XBO_dBHandler::xbSortFile(const std::string& filname, const AnsiString& apassword, const AnsiString& zfld,
                                XBsetSortStatus isascend) {
-  const AnsiString key = UpperCaseText(TrimBlanks(zfld));
+  const AnsiString key = UpperCaseText(TrimBlanksAndControls(zfld));
   if (key.empty() || key.size() > static_cast<size_t>(xbMaxSortKeyLength))
     XBRaise(xbmSortKeyLength, {xbMaxSortKeyLength, static_cast<int64_t>(key.size())});
   MaintTargetNames(filname, "SortFile");  // refused before the keys are taken

@@ -16,20 +16,11 @@
 #include "xbase/xb_error.h"
 #include "xbase/xb_exp.h"
 #include "xbase/xb_expfn.h"
+#include "xbase/xb_util.h"
 
 namespace xbase {
 
 namespace {
-
-std::string_view TrimRight(std::string_view s) {
-  const size_t e = s.find_last_not_of(' ');
-  return e == std::string_view::npos ? std::string_view() : s.substr(0, e + 1);
-}
-
-std::string_view Trim(std::string_view s) {
-  const size_t b = s.find_first_not_of(' ');
-  return b == std::string_view::npos ? std::string_view() : TrimRight(s.substr(b));
-}
 
 AnsiString UpperNoBlanks(std::string_view s) {
   AnsiString out;
@@ -103,7 +94,7 @@ class TExactScope {
 // text is no number.
 bool NumberText(std::string_view field, double& v) {
   v = 0;
-  const std::string_view t = Trim(field);
+  const std::string_view t = TrimBlanks(field);
   return t.empty() || platform::TryStrToFloat(t, v);
 }
 
@@ -174,7 +165,7 @@ void XBO_dBHandler::xbSetFilterExpr(const AnsiString& FiltExpr, bool Insensitive
   FFilterSet_.reset();
   xbFilterTime_ = 0;
   FFilterOn_ = false;
-  if (Trim(FiltExpr).empty()) {
+  if (TrimBlanks(FiltExpr).empty()) {
     FFilterHndlr_.reset();
     FFilterExpr_.clear();
     xbSetFilterActive(FFilterLive_);
@@ -340,7 +331,7 @@ bool XBO_dBHandler::FastComparison(TxbExpOperator& op, TxbHugeSet& set) {
       break;
     default: {
       if (!equality || mirrored || type != rtText || FFilterHndlr_->CaseInsensitive()) return false;
-      const std::string_view text = TrimRight(value.Text());
+      const std::string_view text = TrimBlanksRight(value.Text());
       if (text.empty() || static_cast<int>(text.size()) > tag->KeyLength()) return false;
       const char all = FFilterHndlr_->WildCardAll();
       if (FFilterHndlr_->UseWildCards() && (text.front() == all || text.back() == all)) return false;
@@ -374,8 +365,8 @@ bool XBO_dBHandler::xbSetRange(const AnsiString& RLo, const AnsiString& RHi, boo
                                bool GoTop) {
   if (!IndexMaster_) return false;
   TxbVariant lo(256), hi(256);
-  if (!Trim(RLo).empty()) lo.PutString(RLo);
-  if (!Trim(RHi).empty()) hi.PutString(RHi);
+  if (!TrimBlanks(RLo).empty()) lo.PutString(RLo);
+  if (!TrimBlanks(RHi).empty()) hi.PutString(RHi);
   SyncPending_ = false;
   IndexMaster_->SetRange(lo, LoIn, hi, HiIn, Partial);
   if (!GoTop) return true;
@@ -446,7 +437,7 @@ bool XBO_dBHandler::FindKeyValue(XBobjIndexKeyData& key) {
 int XBO_dBHandler::xbHuntDuplicate(const AnsiString& st, const AnsiString& ky) {
   XBobjIndexTag* tag = nullptr;
   for (int slot = 1; slot <= MaxIndexFiles && !tag; ++slot)
-    if (XBobjIndexFile* f = IndexStack(slot)) tag = f->TagByName(AnsiString(Trim(st)));
+    if (XBobjIndexFile* f = IndexStack(slot)) tag = f->TagByName(AnsiString(TrimBlanks(st)));
   if (!tag) return -1;
   TExactScope exact(*this, true);
   XBobjIndexKeyData key(256);
@@ -480,12 +471,12 @@ AnsiString XBO_dBHandler::xbBuildKey(std::span<const dataaccess::TVariant> Value
 // --- Locating ---
 
 XBobjIndexTag* XBO_dBHandler::xbIndexExpressionFind(const AnsiString& Value, bool Partial, bool UseConditional) {
-  const AnsiString want = platform::AnsiUpperCase(Trim(Value));
+  const AnsiString want = platform::AnsiUpperCase(TrimBlanks(Value));
   for (int i = 0;; ++i) {
     XBobjIndexTag* t = i == 0 ? IndexMaster_ : xbIndexPointer(i);
     if (i > 0 && !t) return nullptr;
     if (!t || (t->Conditional() && !UseConditional)) continue;
-    AnsiString expr = platform::AnsiUpperCase(Trim(t->KeyExpr()));
+    AnsiString expr = platform::AnsiUpperCase(TrimBlanks(t->KeyExpr()));
     if (Partial && expr.size() > want.size()) expr.resize(want.size());
     if (expr == want) return t;
   }
@@ -533,7 +524,7 @@ bool XBO_dBHandler::xbLocateRecord(const AnsiString& KeyFields, std::span<const 
     for (size_t i = 0; i < KeyValues.size() && from <= KeyFields.size(); ++i) {
       size_t to = KeyFields.find(';', from);
       if (to == AnsiString::npos) to = KeyFields.size();
-      const AnsiString name(Trim(std::string_view(KeyFields).substr(from, to - from)));
+      const AnsiString name(TrimBlanks(std::string_view(KeyFields).substr(from, to - from)));
       from = to + 1;
       const XBR_DBFField& f = xbAnalyzeField(name);
       const dataaccess::TVariant& v = KeyValues[i];
@@ -549,7 +540,7 @@ bool XBO_dBHandler::xbLocateRecord(const AnsiString& KeyFields, std::span<const 
         w.byValue = true;
       } else {
         w.text = FieldValue(v, f.dbFieldType).AsString();
-        if (!(IsPartial && last)) w.text = AnsiString(TrimRight(w.text));
+        if (!(IsPartial && last)) w.text = AnsiString(TrimBlanksRight(w.text));
         if (IsInsensitive) w.text = platform::AnsiUpperCase(w.text);
       }
       wants.push_back(std::move(w));
@@ -654,7 +645,7 @@ uint16_t XBO_dBHandler::xbSearchDBF(const AnsiString& s, uint16_t& FNum, int& fr
     if (prefix) return matchAt(field, 0) ? 1 : 0;
     if (!tailFree) {
       // The match must end where the field's text ends.
-      const size_t len = TrimRight(field).size();
+      const size_t len = TrimBlanksRight(field).size();
       if (len < pat.size() || (!anywhere && len != pat.size())) return 0;
       return matchAt(field, len - pat.size()) ? len - pat.size() + 1 : 0;
     }
@@ -665,7 +656,7 @@ uint16_t XBO_dBHandler::xbSearchDBF(const AnsiString& s, uint16_t& FNum, int& fr
   };
 
   // The typed forms of the text.
-  const std::string_view plain = Trim(s);
+  const std::string_view plain = TrimBlanks(s);
   double number = 0;
   const bool isNumber = platform::TryStrToFloat(plain, number);
   AnsiString date;

@@ -7,6 +7,7 @@
 #include "platform/Files.h"
 #include "xbase/xb_dbsy.h"
 #include "xbase/xb_error.h"
+#include "xbase/xb_util.h"
 #include "xbase/xb_cdx.h"
 #include "xbase/xb_mdx.h"
 #include "xbase/xb_mix.h"
@@ -21,12 +22,7 @@ std::string UpperExt(const std::string& name) {
   return platform::AnsiUpperCase(platform::ExtractFileExt(name));
 }
 
-std::string Trimmed(const std::string& s) {
-  const size_t b = s.find_first_not_of(' ');
-  return b == std::string::npos ? std::string() : s.substr(b, s.find_last_not_of(' ') - b + 1);
-}
-
-AnsiString TrimmedUpper(const AnsiString& s) { return platform::AnsiUpperCase(Trimmed(s)); }
+AnsiString TrimmedUpper(const AnsiString& s) { return platform::AnsiUpperCase(TrimBlanks(s)); }
 
 // The index file of a format read here, by the upper-cased extension `ext`
 // of its name; nullptr for another.
@@ -52,13 +48,13 @@ std::vector<std::string> SplitIndexList(std::string list) {
       quoted = !quoted;
     } else if (c == '\t') {
     } else if (!quoted && (c == ',' || c == ';')) {
-      names.push_back(Trimmed(name));
+      names.emplace_back(TrimBlanks(name));
       name.clear();
     } else {
       name += c;
     }
   }
-  names.push_back(Trimmed(name));
+  names.emplace_back(TrimBlanks(name));
   return names;
 }
 

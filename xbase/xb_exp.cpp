@@ -24,13 +24,6 @@ namespace {
   XBRaise<EXBaseExpression>(number, args);
 }
 
-std::string_view TrimBlanksRight(std::string_view s) { return s.substr(0, TrimmedLength(s.data(), s.size())); }
-
-std::string_view TrimBlanks(std::string_view s) {
-  while (!s.empty() && s.front() == ' ') s.remove_prefix(1);
-  return TrimBlanksRight(s);
-}
-
 void UpperInPlace(AnsiString& s) {
   for (char& c : s) c = static_cast<char>(platform::AnsiUpperChar(static_cast<unsigned char>(c)));
 }

@@ -13,6 +13,7 @@
 #include "xbase/SysHalc.h"
 #include "xbase/xb_date.h"
 #include "xbase/xb_error.h"
+#include "xbase/xb_util.h"
 
 namespace xbase {
 
@@ -23,11 +24,6 @@ namespace {
 }
 
 bool IsControlOrBlank(char c) { return static_cast<unsigned char>(c) <= ' '; }
-
-std::string_view TrimBlanksRight(std::string_view s) {
-  while (!s.empty() && s.back() == ' ') s.remove_suffix(1);
-  return s;
-}
 
 // The case table pair, copied once from the platform's for a lookup per byte.
 struct TCaseTables {

@@ -155,6 +155,13 @@ inline int TrimmedLength(const uint8_t* text, int n) {
   return static_cast<int>(TrimmedLength(reinterpret_cast<const char*>(text), static_cast<size_t>(n)));
 }
 
+// `s` without its trailing blanks; without its leading ones as well.
+inline std::string_view TrimBlanksRight(std::string_view s) { return s.substr(0, TrimmedLength(s.data(), s.size())); }
+inline std::string_view TrimBlanks(std::string_view s) {
+  const size_t from = s.find_first_not_of(' ');
+  return from == std::string_view::npos ? std::string_view() : TrimBlanksRight(s.substr(from));
+}
+
 // A name (no folder, no extension) made of letters and digits from the
 // current local date and time to the millisecond, different from the last
 // one it returned: within one millisecond it reads the engine's clock
