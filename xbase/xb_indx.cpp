@@ -108,14 +108,18 @@ void XBobjIndexTag::AdjustValue(TxbVariant&, bool) {}
 bool XBobjIndexTag::IndexTagNew(const AnsiString& ITN, const AnsiString& KeyExp, const AnsiString& ForExp,
                                 bool Ascnd, bool Uniq) {
   TagName_ = ITN;
-  KeyExpr_ = KeyExp;
-  ForExpr_ = ForExp;
   AscendKey_ = Ascnd;
   UniqueKey_ = Uniq;
-  Conditional_ = !IsBlank(ForExp);
+  SetExpressions(KeyExp, ForExp);
+  return true;
+}
+
+void XBobjIndexTag::SetExpressions(const AnsiString& keyExpr, const AnsiString& forExpr) {
+  KeyExpr_ = keyExpr;
+  ForExpr_ = forExpr;
+  Conditional_ = !IsBlank(forExpr);
   PostTagExpression();
   PostTagFilter();
-  return true;
 }
 
 int XBobjIndexTag::GetTagRoot() { return RootBlock_; }

@@ -253,6 +253,8 @@ class XBobjIndexTag {
   // Compile KeyExpr / ForExpr against the table (the old handler is freed).
   virtual void PostTagExpression();
   virtual void PostTagFilter();
+  // Takes the key and FOR expressions (a blank FOR: none) and compiles both.
+  void SetExpressions(const AnsiString& keyExpr, const AnsiString& forExpr);
   // Evaluates the key on the record buffer into AVar; false without a key
   // expression. Chg := true.
   virtual bool SolveExpression(TxbVariant& AVar, bool& Chg);

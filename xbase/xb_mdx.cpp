@@ -435,11 +435,7 @@ void XBobjMDXTag::TagLoad() {
   InvertCmpr_ = !AscendKey_;
   FirstPage_ = static_cast<int>(std::min<uint32_t>(GetLE32(h + 248), INT_MAX));
   LastPage_ = static_cast<int>(std::min<uint32_t>(GetLE32(h + 252), INT_MAX));
-  KeyExpr_ = keyExpr;
-  ForExpr_ = forExpr;
-  Conditional_ = forExpr.find_first_not_of(' ') != AnsiString::npos;
-  PostTagExpression();
-  PostTagFilter();
+  SetExpressions(keyExpr, forExpr);
   TxbVariant sample(256);
   const char sampled = SampledKeyType(sample);
   if (sampled && sampled != type) RaiseCorrupted();

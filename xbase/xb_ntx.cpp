@@ -401,11 +401,7 @@ void XBobjNTXTag::TagLoad() {
   UniqueKey_ = h[kUniqueAt] != 0;
   AscendKey_ = h[kDescendAt] == 0 && h[kDescendAltAt] == 0;
   InvertCmpr_ = !AscendKey_;
-  KeyExpr_ = keyExpr;
-  ForExpr_ = forExpr;
-  Conditional_ = forExpr.find_first_not_of(' ') != AnsiString::npos;
-  PostTagExpression();
-  PostTagFilter();
+  SetExpressions(keyExpr, forExpr);
 
   // The header says nothing of the key's type: the expression does.
   TxbVariant sample(256);
