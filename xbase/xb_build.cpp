@@ -115,7 +115,7 @@ void XBO_DBFBuild::WriteDBT() {
   const std::string title = XBobjMemo::MemoTitle(FileName());
   image.replace(8, title.size(), title);
   image[512] = 0x1A;
-  WriteMemoFile(platform::ChangeFileExt(FileName(), ".DBT"), image);
+  WriteMemoFile(XBobjMemo::MemoFileName(FileName(), dbTypeMemo), image);
 }
 
 XBO_DB4Build::XBO_DB4Build(const std::string& fileName) : XBO_DBFBuild(fileName) { dbTypeMemo = 0x8B; }
@@ -131,7 +131,7 @@ void XBO_DB4Build::WriteDBT() {
   image[19] = 1;
   image[20] = 0x00;  // block size 512, little-endian
   image[21] = 0x02;
-  WriteMemoFile(platform::ChangeFileExt(FileName(), ".DBT"), image);
+  WriteMemoFile(XBobjMemo::MemoFileName(FileName(), dbTypeMemo), image);
 }
 
 XBO_DBFoxBuild::XBO_DBFoxBuild(const std::string& fileName) : XBO_DBFBuild(fileName) { dbTypeMemo = 0xF5; }
@@ -142,7 +142,7 @@ void XBO_DBFoxBuild::WriteDBT() {
   std::string image(512, '\0');
   image[3] = 8;  // next free block, big-endian: the header fills blocks 0-7
   image[7] = 64;  // block size, big-endian
-  WriteMemoFile(platform::ChangeFileExt(FileName(), ".fpt"), image);
+  WriteMemoFile(XBobjMemo::MemoFileName(FileName(), dbTypeMemo), image);
 }
 
 bool CreateDBF(const std::string& fname, char ftype, const dbInsertFieldProc& fproc) {

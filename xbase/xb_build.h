@@ -5,9 +5,11 @@
 // the 32-byte header, the descriptors, 0x0D, then 0x1A at Location where the
 // first record will go (the layout is xb_dbf.h's). A memo field (M, B, G)
 // also writes an empty memo file (layouts in xb_memo.h):
-//   XBO_DBFBuild    version 0x03, with memo 0x83; ".DBT" of 513 bytes
-//   XBO_DB4Build    version 0x03, with memo 0x8B; ".DBT" of 24 bytes
+//   XBO_DBFBuild    version 0x03, with memo 0x83; ".dbt" of 513 bytes
+//   XBO_DB4Build    version 0x03, with memo 0x8B; ".dbt" of 24 bytes
 //   XBO_DBFoxBuild  version 0x03, with memo 0xF5; ".fpt" of 512 bytes
+// The memo file's extension takes the case of the table's (t.dbf has t.dbt,
+// T.DBF has T.DBT), as other programs on Linux look for it.
 // A definition the header cannot hold (a record or header over 65,535
 // bytes, a non-text field longer than 255 or with more than 255 decimals, a
 // text field over 65,535) raises 65210 before any file is touched.

@@ -24,9 +24,17 @@ bool IsFoxVersion(uint8_t v) { return v == 0x30 || v == 0xF5; }
 }  // namespace
 
 std::string XBobjMemo::MemoFileName(const std::string& tableName, uint8_t dbVer) {
-  if (dbVer == 0x83 || dbVer == 0x8B) return platform::ChangeFileExt(tableName, ".dbt");
-  if (IsFoxVersion(dbVer)) return platform::ChangeFileExt(tableName, ".fpt");
-  return {};
+  std::string ext;
+  if (dbVer == 0x83 || dbVer == 0x8B) ext = ".dbt";
+  else if (IsFoxVersion(dbVer)) ext = ".fpt";
+  else return {};
+  // Other programs on a case-sensitive file system look for the memo file
+  // in the case of the table's extension: BOOKS.DBF has BOOKS.DBT.
+  const std::string tableExt = platform::ExtractFileExt(tableName);
+  const bool upper = std::any_of(tableExt.begin(), tableExt.end(), [](char c) { return c >= 'A' && c <= 'Z'; }) &&
+                     std::none_of(tableExt.begin(), tableExt.end(), [](char c) { return c >= 'a' && c <= 'z'; });
+  if (upper) std::transform(ext.begin(), ext.end(), ext.begin(), [](char c) { return c >= 'a' && c <= 'z' ? c - 32 : c; });
+  return platform::ChangeFileExt(tableName, ext);
 }
 
 std::string XBobjMemo::MemoTitle(const std::string& fileName) {
@@ -296,8 +304,7 @@ void XBobjMemo::moMemoZap() {
 }
 
 bool XBobjMemo::moRename(const std::string& newTableName) {
-  const std::string ext = platform::ExtractFileExt(FileName());
-  const std::string target = platform::ChangeFileExt(ExpandName(newTableName), ext);
+  const std::string target = MemoFileName(ExpandName(newTableName), TypeMemo_);
   xbRename(target);
   if ((TypeMemo_ == 0x83 || TypeMemo_ == 0x8B) && FileReadWrite()) {
     const std::string title = MemoTitle(target);

@@ -50,7 +50,8 @@ using platform::AnsiString;
 class XBobjMemo : public XBO_DiskFile {
  public:
   // Opens the memo file of table `tableName` for table version `dbVer`:
-  // the table's name with ".dbt" (0x83, 0x8B) or ".fpt" (0x30, 0xF5), found
+  // the table's name with ".dbt" (0x83, 0x8B) or ".fpt" (0x30, 0xF5), in
+  // the case of the table's extension (upper case for "BOOKS.DBF"), found
   // in any case. A missing file raises 65199, an unusable header 65138.
   // Memos are scrambled when a password is given.
   static std::unique_ptr<XBobjMemo> Open(const std::string& tableName, const AnsiString& password,
@@ -59,7 +60,8 @@ class XBobjMemo : public XBO_DiskFile {
   // memo file written beside its final name until it is complete).
   static std::unique_ptr<XBobjMemo> OpenFile(const std::string& memoPath, const AnsiString& password,
                                              bool readWrite, bool shared, uint8_t dbVer);
-  // The memo file name of a table for its version ("" for one without).
+  // The memo file name of a table for its version ("" for one without); its
+  // extension is upper case when the table's is, lower case otherwise.
   static std::string MemoFileName(const std::string& tableName, uint8_t dbVer);
   // The 9 bytes of the dBase headers' name field at offset 8: the base name
   // of `fileName` in the ANSI code page, cut to 8 characters, zero-filled.

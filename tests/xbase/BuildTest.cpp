@@ -10,6 +10,7 @@
 #include "tests/xbase/TableUtil.h"
 #include "xbase/xb_build.h"
 #include "xbase/xb_dbf.h"
+#include "xbase/xb_fld.h"
 
 using namespace xbase;
 
@@ -66,7 +67,7 @@ TEST(Build, MemoFilesOfTheThreeBuilders) {
   dbt3[0] = 1;
   dbt3.replace(8, 8, "longname");  // cut to 8 characters
   dbt3[512] = 0x1A;
-  EXPECT_EQ(Bytes(dir / "longname3.DBT"), dbt3);
+  EXPECT_EQ(Bytes(dir / "longname3.dbt"), dbt3);
   EXPECT_EQ(static_cast<uint8_t>(Bytes(dir / "longname3.dbf")[0]), 0x83);
 
   std::string dbt4(24, '\0');
@@ -75,7 +76,7 @@ TEST(Build, MemoFilesOfTheThreeBuilders) {
   dbt4[18] = 2;
   dbt4[19] = 1;
   dbt4[21] = 2;
-  EXPECT_EQ(Bytes(dir / "d4.DBT"), dbt4);
+  EXPECT_EQ(Bytes(dir / "d4.dbt"), dbt4);
   const std::string d4 = Bytes(dir / "d4.dbf");
   EXPECT_EQ(static_cast<uint8_t>(d4[0]), 0x8B);
   EXPECT_EQ(d4.substr(64, 32), Descriptor("NOTE", 'M', 10, 0));
@@ -87,7 +88,7 @@ TEST(Build, MemoFilesOfTheThreeBuilders) {
   EXPECT_EQ(static_cast<uint8_t>(Bytes(dir / "fx.dbf")[0]), 0xF5);
 
   EXPECT_EQ(Bytes(dir / "plain4.dbf")[0], 0x03);
-  EXPECT_FALSE(platform::FileExists(dir / "plain4.DBT"));
+  EXPECT_FALSE(platform::FileExists(dir / "plain4.dbt"));
 }
 
 TEST(Build, WhatTheHeaderCannotHoldIsRefusedBeforeAnyFile) {
@@ -155,4 +156,49 @@ TEST(Build, CreateDBFByCallback) {
   EXPECT_FALSE(platform::FileExists(dir / "late.dbf"));
   EXPECT_FALSE(platform::FileExists(dir / "bad.dbf"));
   EXPECT_FALSE(platform::FileExists(dir / "kind.dbf"));
+}
+
+// The memo file takes the case of the table's extension, so that a program
+// looking for it by its exact name on Linux finds it: the peers open the
+// lower-case tables with their memos.
+TEST(Build, MemoFileNameFollowsTheTablesCase) {
+  struct Case {
+    char kind;
+    std::string table, memo;
+  };
+  for (const Case& c : {Case{'3', "books.dbf", "books.dbt"}, Case{'4', "books.dbf", "books.dbt"},
+                        Case{'F', "books.dbf", "books.fpt"}, Case{'3', "BOOKS.DBF", "BOOKS.DBT"},
+                        Case{'F', "BOOKS.DBF", "BOOKS.FPT"}, Case{'4', "Books.Dbf", "Books.dbt"},
+                        Case{'4', "books", "books.DBT"}}) {
+    TempDir dir;
+    ASSERT_TRUE(CreateDBF(dir / c.table, c.kind, [](int no, AnsiString& s, char& t, int& l, int&) {
+      if (no <= 2) {
+        s = no == 1 ? "NAME" : "NOTE";
+        t = no == 1 ? 'C' : 'M';
+        l = 10;
+      }
+      return true;
+    }));
+    EXPECT_TRUE(platform::FileExists(dir / c.memo)) << c.kind << c.table;
+    const std::string table = dir / (c.table == "books" ? "books.DBF" : c.table);
+    {
+      XBO_dBaseFld t(table, "", true, false);
+      t.xbBlank();
+      t.xbStringPut("NAME", "one");
+      t.xbStringPut("NOTE", std::string(600, 'm'));
+      t.xbAppend();
+    }
+    if (c.table != "books.dbf") continue;
+    // (python3-dbf has no dBase IV memos, Perl's XBase no FoxPro ones)
+    if (c.kind != '4') {
+      EXPECT_EQ(RunOut("/usr/bin/python3 -c " +
+                       Sh("import dbf,sys; t=dbf.Table(sys.argv[1]); t.open(); print(t[0].name.strip(), len(t[0].note))") +
+                       " " + Sh(table)),
+                "one 600\n")
+          << c.kind;
+    }
+    if (c.kind != 'F') {
+      EXPECT_EQ(RunOut("dbf_dump --fs '|' " + Sh(table)), "one|" + std::string(600, 'm') + "\n") << c.kind;
+    }
+  }
 }

@@ -63,7 +63,7 @@ TEST(Memo, DBaseIIIBlocksAndRewrites) {
   EXPECT_EQ(t.memo->MemoBloksUsed(), 2);
   EXPECT_EQ(t.Write(std::string(100, 'c'), 2), 2) << "a shorter memo stays";
   EXPECT_EQ(t.Write(std::string(600, 'd'), 1), 4) << "a longer one goes to the end";
-  const std::string file = platform::ReadFileBytes(dir / "m.DBT");
+  const std::string file = platform::ReadFileBytes(dir / "m.dbt");
   EXPECT_EQ(Word(file, 0), 6u);
   EXPECT_EQ(file.size(), 6u * 512);
   EXPECT_EQ(t.memo->moMemoGet(2), std::string(100, 'c'));
@@ -121,7 +121,7 @@ TEST(Memo, RewritingAFullBlockMemoOfAnotherWriterSparesTheNext) {
 TEST(Memo, DBaseIVReusesReleasedRunsAndKeepsTheChainEndingAtTheEnd) {
   TempDir dir;
   MemoTable t(dir, '4');
-  const std::string path = dir / "m.DBT";
+  const std::string path = dir / "m.dbt";
   EXPECT_EQ(platform::ReadFileBytes(path).size(), 512u) << "padded to a whole block at open";
   const int64_t a = t.Write(std::string(100, 'a'));
   const int64_t b = t.Write(std::string(1000, 'b'));
@@ -191,7 +191,7 @@ TEST(Memo, RoundTripsInEveryFormatPlainAndScrambled) {
   MemoTable t(dir, '3', "pw");
   const std::string text = "\x1A\x1A inside a scrambled memo";
   EXPECT_EQ(t.Write(text), 1);
-  const std::string file = platform::ReadFileBytes(dir / "m.DBT");
+  const std::string file = platform::ReadFileBytes(dir / "m.dbt");
   EXPECT_EQ(Word(file, 512), text.size());
   std::string stored = file.substr(516, text.size());
   CryptBuffer("pw", stored.data(), stored.data(), stored.size(), false);

@@ -391,7 +391,7 @@ TEST(Table, RenameTakesTheMemoFileAlong) {
     PutField(t, 0, std::to_string(blk));
     t.xbAppend();
     platform::WriteFileBytes(dir / "taken.DBT", "x");
-    EXPECT_EQ(ErrorOf([&] { t.xbRename(dir / "taken"); }), "Error on Rename of file " + dir / "old.DBT");
+    EXPECT_EQ(ErrorOf([&] { t.xbRename(dir / "taken"); }), "Error on Rename of file " + dir / "old.dbt");
     EXPECT_EQ(t.FileName(), dir / "old.dbf") << "the table went back to its name";
     EXPECT_TRUE(t.xbRename(dir / "newer"));
     EXPECT_EQ(t.dAlias(), "NEWER");
