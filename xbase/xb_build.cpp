@@ -49,6 +49,9 @@ void XBO_DBFBuild::InsertField(const AnsiString& name, std::string_view typ, int
   const AnsiString upper = platform::AnsiUpperCase(name).substr(0, 10);
   std::memcpy(f->dbFieldName, upper.data(), upper.size());
   f->dbFieldType = static_cast<char>(platform::AnsiUpperChar(static_cast<unsigned char>(typ[0])));
+  // A blank, control or non-ASCII type letter makes a table that no reader
+  // (this engine's open included) accepts.
+  if (f->dbFieldType < 0x21 || f->dbFieldType > 0x7E) refuse();
   int length = len;
   switch (f->dbFieldType) {
     case 'M': case 'B': case 'G':

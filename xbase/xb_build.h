@@ -12,7 +12,8 @@
 // T.DBF has T.DBT), as other programs on Linux look for it.
 // A definition the header cannot hold (a record or header over 65,535
 // bytes, a non-text field longer than 255 or with more than 255 decimals, a
-// text field over 65,535) raises 65210 before any file is touched.
+// text field over 65,535) or a type character that is blank, a control or
+// not ASCII raises 65210 before any file is touched.
 //
 // One user at a time; not thread-safe.
 #pragma once

@@ -105,6 +105,7 @@ TEST(Build, WhatTheHeaderCannotHoldIsRefusedBeforeAnyFile) {
   refused([](XBO_DBFBuild& b) { b.InsertField("N", "N", 256, 0); });
   refused([](XBO_DBFBuild& b) { b.InsertField("N", "N", 10, 256); });
   refused([](XBO_DBFBuild& b) { b.InsertField("N", "", 10, 0); });
+  refused([](XBO_DBFBuild& b) { b.InsertField("N", " ", 10, 0); });
   refused([](XBO_DBFBuild& b) {  // the record length word
     b.InsertField("A", "C", 65000, 0);
     b.InsertField("B", "C", 535, 0);

@@ -64,6 +64,9 @@ TEST(CreateTable, BadListsAreRefusedBeforeAnythingIsWritten) {
       {"SZ;N;8"},                                   // no decimals part
       {"SZ;NN;8;0"},                                // a two-letter type
       {"SZ;;8;0"},                                  // no type
+      {"AB; ;5;0"},                                 // a type no reader takes
+      {"AB;\x01;5;0"},
+      {"AB;\xE0;5;0"},
       {"SZ;N;eight;0"},                             // a length that is no number
       {"SZ;N;8;x"},
       {"SZ;N;;0"},
