@@ -319,7 +319,9 @@ void XBO_dBaseDBF::xbAppend() {
   OrigRecNumber_ = RecNumber_;
 }
 
-bool XBO_dBaseDBF::xbDelFlag() const { return RecNumber_ > 0 && CurRecord_[0] != ' '; }
+// From the buffer alone: a record being built for an append, or marked
+// before the first read, answers for its own mark.
+bool XBO_dBaseDBF::xbDelFlag() const { return CurRecord_ && CurRecord_[0] != ' '; }
 
 bool XBO_dBaseDBF::xbDBFEvent(dbFileEvent event, int) {
   if (event == dbPostRead || event == dbPostWrite) {

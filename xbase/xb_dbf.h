@@ -186,7 +186,8 @@ class XBO_dBaseDBF : public XBO_DiskFile {
   // Writes the owed header, closes the memo file and the table.
   bool xbCloseFile() override;
   // Renames the table (".DBF" added when the new name has no extension)
-  // and its memo file, which keeps its own extension; when the memo file
+  // and its memo file, named for the new table (its extension in the case
+  // of the new table's, as a new memo file is); when the memo file
   // cannot follow, the table goes back to its old name and 65170 is raised.
   bool xbRename(const std::string& newName) override;
 

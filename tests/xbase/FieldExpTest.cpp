@@ -56,6 +56,10 @@ TEST(FieldExp, TableFunctionsFollowTheRecord) {
   XBO_dBaseFld t(Authors(dir), "", false, false);
   TxbExpUserLink* link = t.DBFExpLink();
   EXPECT_EQ(Eval(link, "RECNO()").Value.Float(), 0) << "before the first read";
+  t.CurRecord()[0] = '*';  // the buffer's own mark answers, read or not
+  EXPECT_TRUE(Eval(link, "DELETED()").Value.Boolean());
+  EXPECT_TRUE(t.xbDelFlag());
+  t.CurRecord()[0] = ' ';
   t.xbGetRec(xbRecTop);
   EXPECT_EQ(Eval(link, "RECNO()").Value.Float(), 1);
   EXPECT_FALSE(Eval(link, "DELETED() .OR. BOF() .OR. EOF()").Value.Boolean());
