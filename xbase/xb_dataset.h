@@ -177,7 +177,8 @@ class TXBaseDataSet : public TXBaseDataSetBase {
   void IndexFileRemove(const std::string& IName);
   void IndexTagRemove(const std::string& IName, const AnsiString& Tag);
   // IndexFiles := the names of the list IName (separated by "," or ";",
-  // double quotes enclosing a name), upper-cased; IndexName := Tag.
+  // double quotes enclosing a name), their file names (not their folders)
+  // upper-cased; IndexName := Tag.
   void Index(const std::string& IName, const AnsiString& Tag);
   void SetTagTo(const AnsiString& TName);
   // Rebuilds every open index file; goes to the first record.

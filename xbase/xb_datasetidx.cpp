@@ -92,8 +92,11 @@ void TXBaseDataSet::Index(const std::string& IName, const AnsiString& Tag) {
   std::string name;
   bool quoted = false;
   auto flush = [&] {
-    const AnsiString n(TrimBlanks(name));
-    if (!n.empty()) names.push_back(platform::AnsiUpperCase(n));
+    std::string n(TrimBlanks(name));
+    // Only the file's own name is upper-cased (its case is matched loosely
+    // when it is opened); a folder is looked for as it is written.
+    const size_t base = n.rfind('/') + 1;
+    if (!n.empty()) names.push_back(n.substr(0, base) + platform::Utf8Upper(n.substr(base)));
     name.clear();
   };
   for (char c : IName) {

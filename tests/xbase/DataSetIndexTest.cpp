@@ -131,6 +131,9 @@ TEST_F(Names, AChangeOfOrderKeepsTheRecordTheNewOrderHolds) {
   ds.Index(" \"qf\" ; un ", "UN");
   EXPECT_EQ(ds.IndexFiles(), (std::vector<std::string>{"QF", "UN"}));
   EXPECT_EQ(ds.IndexCurrent(), "UN");
+  ds.Index(dir / "qf", "QF");  // a folder keeps its case
+  EXPECT_EQ(ds.IndexFiles(), (std::vector<std::string>{dir / "QF"}));
+  EXPECT_EQ(ds.IndexCurrent(), "QF");
 }
 
 TEST_F(Names, AFailedBuildLeavesTheDatasetUsable) {
