@@ -125,8 +125,11 @@ int32_t DateTimeToDayNumber(TDateTime value) {
 }
 
 TDateTime MSecsToDateTime(double msecs) {
-  if (!std::isfinite(msecs)) DatabaseErrorFmt(SInvalidDateTime, {FloatToText(msecs)});
+  // A damaged field can hold any double: the day is checked against the
+  // calendar while it is still one, as converting a huge one is undefined.
   const double day = std::floor(msecs / kMSecsPerDay);
+  if (!std::isfinite(msecs) || !(day >= 1 && day <= kMaxDayNumber))
+    DatabaseErrorFmt(SInvalidDateTime, {FloatToText(msecs)});
   return Compose(static_cast<int64_t>(day), std::llround(msecs - day * kMSecsPerDay));
 }
 

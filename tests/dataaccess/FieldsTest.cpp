@@ -273,6 +273,11 @@ TEST(Values, TextFormsAreLocaleFreeAndExact) {
   EXPECT_EQ(DateTimeToText(MSecsToDateTime(DateTimeToMSecs(TextToDateTime("0001-01-01 00:00:00.001")))),
             "0001-01-01 00:00:00.001");
   EXPECT_EQ(DateTimeToText(TextToDateTime("9999-12-31 23:59:59.999")), "9999-12-31 23:59:59.999");
+  EXPECT_EQ(DateTimeToText(MSecsToDateTime(DateTimeToMSecs(TextToDateTime("9999-12-31 23:59:59.999")))),
+            "9999-12-31 23:59:59.999");
+  // Milliseconds of a damaged datetime field: outside the calendar, however far.
+  for (double ms : {2.0e272, -2.0e272, 3652060.0 * 86400000, 86399999.0, -1.0, double(NAN), double(INFINITY)})
+    EXPECT_THROW(MSecsToDateTime(ms), EDatabaseError) << ms;
   for (const char* bad : {"2024-13-01", "2024-01-01 24:00", "24-01-01", "2024-01-01x", "10000-01-01", ""})
     EXPECT_THROW(TextToDateTime(bad), EDatabaseError) << bad;
   EXPECT_THROW(DateToText(1e7), EDatabaseError);
