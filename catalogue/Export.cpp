@@ -278,7 +278,7 @@ void extractZipMember(const std::string& zipPath, const std::string& member,
 // --- reading -------------------------------------------------------------------------
 
 bool readBook(TJobHost& host, const AnsiString& file) {
-  const std::string reader = absPath(AppState().readerProgram);
+  const std::string reader = programPath(AppState().readerProgram);
   if (AppState().readerProgram.empty() || !platform::FileExists(reader)) {
     host.ShowMessage(kMsgNoReader, "");
     return false;
@@ -351,7 +351,7 @@ TExportCounts expFiles(TJobHost& host, const std::vector<AnsiString>& files, int
   host.ClearStopRequest();
   TExportRun run{host, kind, archiveFolder(), {}, destDir, app.workDir, {}};
   run.archives = listBookArchives(run.libDir);
-  if (!app.converterProgram.empty()) run.converter = absPath(app.converterProgram);
+  if (!app.converterProgram.empty()) run.converter = programPath(app.converterProgram);
 
   TExportCounts counts;
   for (const AnsiString& file : files) {

@@ -8,6 +8,7 @@
 
 #include "catalogue/AppState.h"
 #include "platform/Files.h"
+#include "platform/Process.h"
 
 #ifndef TOMESHELF_VERSION_TEXT
 #error "the build sets TOMESHELF_VERSION_TEXT (catalogue/CMakeLists.txt)"
@@ -359,6 +360,13 @@ std::string expandRelativePath(std::string_view base, std::string_view rel) {
 std::string absPath(std::string_view p) {
   if (!p.empty() && p.front() == '/') return std::string(p);
   return expandRelativePath(AppState().programDir, p);
+}
+
+std::string programPath(std::string_view p) {
+  std::string path = absPath(p);
+  if (p.empty() || p.find('/') != std::string_view::npos || platform::FileExists(path)) return path;
+  std::string found = platform::FindInPath(std::string(p));
+  return found.empty() ? path : found;
 }
 
 std::string getVersionText() { return TOMESHELF_VERSION_TEXT; }

@@ -1,7 +1,8 @@
 // Small routines shared by the catalogue units, and the FB2 genre table.
 //
-// All functions are pure and thread-safe, except absPath, which reads the
-// program folder from the application state (fixed once at start-up).
+// All functions are pure and thread-safe, except absPath and programPath,
+// which read the program folder from the application state (fixed once at
+// start-up), and programPath also the disk and PATH.
 #pragma once
 
 #include <cstdint>
@@ -82,6 +83,11 @@ std::string expandRelativePath(std::string_view base, std::string_view rel);
 // A path from the settings as the program uses it: unchanged when absolute,
 // else resolved against the program folder.
 std::string absPath(std::string_view p);
+// A program from the settings (the FB2 reader, the converter) as it is
+// started: a bare command name ("fbreader", "xdg-open") that names no file
+// in the program folder is looked up in PATH; anything else, and a name
+// found nowhere, as absPath gives it.
+std::string programPath(std::string_view p);
 
 // The program's version as "major.minor.release.build", set by the build.
 std::string getVersionText();

@@ -7,11 +7,14 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
+#include <string_view>
 #include <thread>
 
 extern char** environ;
@@ -80,6 +83,28 @@ int ExitCodeOf(int status) {
 }
 
 }  // namespace
+
+std::string FindInPath(const std::string& command) {
+  if (command.empty() || command.find('/') != std::string::npos) return {};
+  const char* path = std::getenv("PATH");
+  if (!path) return {};
+  const std::string_view folders(path);
+  for (size_t start = 0; start <= folders.size();) {
+    size_t end = folders.find(':', start);
+    if (end == std::string_view::npos) end = folders.size();
+    const std::string_view folder = folders.substr(start, end - start);
+    start = end + 1;
+    if (folder.empty() || folder.front() != '/') continue;
+    std::string candidate(folder);
+    if (candidate.back() != '/') candidate += '/';
+    candidate += command;
+    struct stat st {};
+    if (::stat(candidate.c_str(), &st) == 0 && S_ISREG(st.st_mode) &&
+        ::access(candidate.c_str(), X_OK) == 0)
+      return candidate;
+  }
+  return {};
+}
 
 int StartDetached(const std::string& program, const std::vector<std::string>& args) {
   int err = 0;

@@ -1,8 +1,8 @@
 // Starting other programs: the FB2 reader (started and left running) and the
 // FB2-to-LRF converter (run and waited for).
 //
-// A program is an executable file given by its path (no search of PATH, no
-// shell): its arguments go to it as a list, so blanks, quotes and other
+// A program is an executable file given by its path (no shell; FindInPath
+// turns a command name into such a path): its arguments go to it as a list, so blanks, quotes and other
 // characters in paths reach it unchanged. A child gets standard input from
 // /dev/null, keeps standard output and error, inherits no other descriptor,
 // and starts with default signal handling and an empty signal mask.
@@ -20,6 +20,14 @@ namespace platform {
 // The exit code RunAndWait reports for a program that could not be started
 // (missing, not executable, not a program).
 constexpr int kCannotStartExitCode = 5;
+
+// The executable regular file named `command` in the first folder of the
+// PATH environment variable that holds one, as a shell finds a command;
+// empty when none does. A `command` holding a '/' is no command name and
+// gives empty. PATH's empty and relative entries are passed over: they name
+// the folder the program happens to be started from, which is no place to
+// run programs from.
+std::string FindInPath(const std::string& command);
 
 // Starts `program` with `args` in a session of its own and does not wait for
 // it; it keeps running after this process ends. Returns 0 when the program

@@ -286,6 +286,11 @@ TEST_F(ExportTest, ReadingCopiesTheBookToTheWorkFolderAndStartsTheReaderWithIt) 
   ASSERT_TRUE(readBook(host, "700"));
   EXPECT_TRUE(platform::ReadFileBytes(AppState().workDir + "700.fb2") ==
               Book("fb2-000700-000709.zip", "sub/700.fb2"));
+
+  // A reader given by its command name is found in PATH.
+  AppState().readerProgram = "true";
+  EXPECT_TRUE(readBook(host, "625130"));
+  EXPECT_TRUE(dialogs.asked.empty());
 }
 
 TEST_F(ExportTest, ReadingTellsWhatIsMissing) {

@@ -1,5 +1,9 @@
 #include <gtest/gtest.h>
 
+#include <sys/stat.h>
+
+#include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <regex>
 #include <set>
@@ -12,6 +16,7 @@
 using namespace catalogue;
 using platform::AnsiToUtf8;
 using platform::Utf8ToAnsi;
+namespace fs = std::filesystem;
 
 namespace {
 
@@ -115,6 +120,57 @@ TEST(Func, AbsPathResolvesAgainstTheProgramFolder) {
   EXPECT_EQ(absPath("lib"), "/opt/tomeshelf/lib");
   EXPECT_EQ(absPath("../books/"), "/opt/books/");
   EXPECT_EQ(absPath("/srv/lib"), "/srv/lib");
+  AppState() = saved;
+}
+
+// PATH for the scope's lifetime.
+class TPathScope {
+ public:
+  explicit TPathScope(const std::string& path) {
+    if (const char* old = std::getenv("PATH")) saved_ = old;
+    ::setenv("PATH", path.c_str(), 1);
+  }
+  ~TPathScope() { ::setenv("PATH", saved_.c_str(), 1); }
+
+ private:
+  std::string saved_;
+};
+
+TEST(Func, ProgramPathLooksABareNameUpInPathAfterTheProgramFolder) {
+  TempDir dir;
+  const TAppState saved = AppState();
+  AppState().programDir = dir / "prog/";
+  for (const char* folder : {"prog", "bin1", "bin2", "cwd"}) platform::ForceDirectories(dir / folder);
+  auto program = [&](const std::string& path, mode_t mode) {
+    platform::WriteFileBytes(path, "#!/bin/sh\n");
+    ASSERT_EQ(::chmod(path.c_str(), mode), 0);
+  };
+  program(dir / "prog/beside", 0755);
+  program(dir / "bin2/beside", 0755);
+  program(dir / "bin1/reader", 0644);  // not executable: passed over
+  program(dir / "bin2/reader", 0755);
+  program(dir / "cwd/here", 0755);
+  platform::ForceDirectories(dir / "bin1/folder");
+  program(dir / "bin2/folder", 0755);
+
+  const std::string prog = AppState().programDir;
+  TPathScope path(":relative:" + (dir / "bin1") + ":" + (dir / "bin2/"));
+  const auto cwd = fs::current_path();
+  fs::current_path(dir / "cwd");
+  const struct {
+    const char* typed;
+    std::string expected;
+  } cases[] = {
+      {"reader", dir / "bin2/reader"},       // the first executable one in PATH
+      {"folder", dir / "bin2/folder"},       // a folder of that name is no program
+      {"beside", prog + "beside"},           // the program folder first, as before
+      {"here", prog + "here"},               // the current folder is not searched
+      {"missing", prog + "missing"},         // found nowhere: where it was looked for
+      {"sub/reader", prog + "sub/reader"},   // a path, not a command name
+      {"/usr/bin/env", "/usr/bin/env"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(programPath(c.typed), c.expected) << c.typed;
+  fs::current_path(cwd);
   AppState() = saved;
 }
 
