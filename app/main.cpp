@@ -3,7 +3,9 @@
 // The order matters: the application state (paths, work folder) is fixed
 // before any window exists; the main window is created first, then the
 // search-result dialog, then the settings dialog, whose creation reads the
-// settings into the main window. The program takes no arguments. At the
+// settings into the main window. Before any of them the data folder is
+// locked for the program's life: a second copy on it says so and ends. The
+// program takes no arguments. At the
 // end the same in reverse: the windows, the dialogs and the application go
 // first, and the engine's files still open are closed last.
 #include <QApplication>
@@ -11,6 +13,7 @@
 #include <exception>
 
 #include "catalogue/AppState.h"
+#include "catalogue/InstanceLock.h"
 #include "catalogue/ui/MainWindow.h"
 #include "catalogue/ui/QtDialogs.h"
 #include "catalogue/ui/SearchDialog.h"
@@ -40,6 +43,16 @@ int main(int argc, char** argv) {
     catalogue::InstallQtTranslation(app);
     catalogue::TQtDialogProvider dialogs;
     platform::TDialogProviderScope dialogScope(&dialogs);
+
+    // Held until the windows are gone and the settings saved.
+    const catalogue::TInstanceLock lock;
+    if (lock.Refused()) {
+      const std::string message = catalogue::AlreadyRunningMessage();
+      std::fprintf(stderr, "tomeshelf: %s\n", message.c_str());
+      platform::MessageBox(message, "", platform::TMsgDlgType::mtWarning,
+                           {platform::mrOk});
+      return 1;
+    }
 
     catalogue::TF f;
     new catalogue::TFS(&f);    // owned by f

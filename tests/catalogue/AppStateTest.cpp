@@ -1,10 +1,14 @@
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <fstream>
 
 #include "catalogue/AppState.h"
+#include "catalogue/InstanceLock.h"
 #include "platform/Files.h"
 
 namespace fs = std::filesystem;
@@ -83,6 +87,44 @@ TEST_F(AppStateTest, RealStartUpUsesTheRunningExecutable) {
   const std::string name = platform::ExtractFileName(platform::ProgramPath());
   EXPECT_EQ(platform::ExtractFileName(AppState().iniPath), name + ".ini");
   EXPECT_EQ(AppState().workDir, AppState().dataDir + "TMP/");
+}
+
+// Two processes on one data folder: the second is refused while the first
+// runs and let in once it has ended, whether it ended or was killed.
+TEST_F(AppStateTest, ASecondCopyIsRefusedWhileTheFirstRunsOnTheSameDataFolder) {
+  Start("tomeshelf", true);
+  for (const bool killed : {false, true}) {
+    SCOPED_TRACE(killed ? "killed" : "ended");
+    int ready[2], quit[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    ASSERT_EQ(::pipe(quit), 0);
+    const pid_t first = ::fork();
+    ASSERT_GE(first, 0);
+    if (first == 0) {
+      ::close(quit[1]);  // or the read below would never see the test let go
+      const catalogue::TInstanceLock lock;
+      char c = lock.Refused() ? 'r' : 'l';
+      if (::write(ready[1], &c, 1) == 1) (void)!::read(quit[0], &c, 1);  // until let go
+      ::_exit(0);
+    }
+    ::close(ready[1]);
+    ::close(quit[0]);
+    char c = 0;
+    ASSERT_EQ(::read(ready[0], &c, 1), 1);
+    EXPECT_EQ(c, 'l');
+
+    EXPECT_TRUE(catalogue::TInstanceLock().Refused());
+    EXPECT_NE(catalogue::AlreadyRunningMessage().find(AppState().dbzPath), std::string::npos);
+    // A program of another name keeps other files: not refused.
+    EXPECT_FALSE(catalogue::TInstanceLock((root_ / "bin/books.lock").string()).Refused());
+
+    if (killed) ::kill(first, SIGKILL);
+    ::close(quit[1]);
+    int status = 0;
+    ASSERT_EQ(::waitpid(first, &status, 0), first);
+    ::close(ready[0]);
+    EXPECT_FALSE(catalogue::TInstanceLock().Refused());
+  }
 }
 
 TEST_F(AppStateTest, ClearTmpDirDeletesFilesButKeepsFolders) {

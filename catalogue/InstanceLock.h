@@ -1,0 +1,46 @@
+// One running copy of the program per data folder.
+//
+// Two copies on one data folder would rebuild, read and save the same
+// catalogue archive and settings under each other: one replaces the
+// catalogue while the other still maps author numbers to the old blocks and
+// shows books under the wrong author, and the last to close overwrites the
+// other's settings. So start-up takes a lock on "<name>.lock" in the data
+// folder and holds it for the program's life. It is a byte-range lock of
+// the open file, so the system drops it when the process ends, however it
+// ends: a crashed copy never keeps the next one out.
+#pragma once
+
+#include <string>
+
+#include "platform/File.h"
+
+namespace catalogue {
+
+class TInstanceLock {
+ public:
+  // Takes the lock of the data folder of AppState() (valid after
+  // InitAppState). When the lock file cannot be made (a data folder the
+  // program may not write in, where nothing could be saved anyway) the
+  // program runs unlocked; Refused() is true only when another running
+  // copy holds the lock.
+  TInstanceLock();
+  // The same for the lock file `lockPath` (UTF-8).
+  explicit TInstanceLock(const std::string& lockPath);
+  TInstanceLock(TInstanceLock&&) = default;
+  TInstanceLock& operator=(TInstanceLock&&) = default;
+
+  bool Refused() const { return refused_; }
+
+ private:
+  platform::TFile file_;
+  bool refused_ = false;
+};
+
+// The lock file of AppState()'s data folder.
+std::string InstanceLockPath();
+
+// What a second start says before it ends (UTF-8): that Tomeshelf is
+// already running with this catalogue, naming it.
+std::string AlreadyRunningMessage();
+
+}  // namespace catalogue
