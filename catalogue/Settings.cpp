@@ -51,7 +51,8 @@ TSettings ReadSettings(const std::string& iniPath, const std::string& defaultExp
 
   s.authorWidth = ReadWidth(ini, kWI, "AU", d.authorWidth, kMinAuthorWidth);
   for (int c = 0; c < kBookColumnCount; ++c) {
-    s.columnWidths[c] = ReadWidth(ini, kWI, ColumnKey(c), d.columnWidths[c], kMinColumnWidth);
+    s.columnWidths[c] = ReadWidth(ini, kWI, ColumnKey(c), d.columnWidths[c],
+                                  c == bcTitle ? kMinTitleColumnWidth : kMinColumnWidth);
   }
 
   s.fontName = ini.ReadString(kFont, "FontName", d.fontName);

@@ -70,7 +70,10 @@ enum : int32_t { fsBold = 1, fsItalic = 2, fsUnderline = 4, fsStrikeOut = 8 };
 // Limits that values read are clamped to (pixels, points): what a window
 // can show, whatever a hand-edited or damaged file holds.
 constexpr int32_t kMinAuthorWidth = 100;
-constexpr int32_t kMinColumnWidth = 10;
+// A book-list column stays wide enough to be seen and dragged wider; the
+// titles, which tell the books apart, keep as much room as the authors.
+constexpr int32_t kMinColumnWidth = 30;
+constexpr int32_t kMinTitleColumnWidth = kMinAuthorWidth;
 constexpr int32_t kMaxWidth = 2000;
 constexpr int32_t kMinFontSize = 6;
 constexpr int32_t kMaxFontSize = 72;

@@ -22,6 +22,7 @@
 
 #include "catalogue/AppState.h"
 #include "catalogue/Func.h"
+#include "catalogue/ui/AuthorListModel.h"
 #include "catalogue/ui/BookListModel.h"
 #include "catalogue/ui/MainWindow.h"
 #include "catalogue/ui/RowHeightDelegate.h"
@@ -193,7 +194,15 @@ void TFINI::readINI() {
 
   platform::ForceDirectories(absPath(s.expDir));  // a failure shows when exporting
 
-  if (f) gotoBook(*f, s.authorIndex, platform::Utf8ToAnsi(s.bookFile));
+  if (!f) return;
+  if (s.authorIndex >= 0 && s.authorIndex < f->LBModel->rowCount()) {
+    gotoBook(*f, s.authorIndex, platform::Utf8ToAnsi(s.bookFile));
+  } else {
+    // An author the catalogue no longer has (a stale or damaged file): the
+    // author shown stays, but its books follow the settings just read, or
+    // duplicates would show although they are to be hidden.
+    f->refreshBooksTXT(f->LBItemIndex());
+  }
 }
 
 TSettings TFINI::CurrentSettings() const {

@@ -13,6 +13,7 @@
 #include <QTreeView>
 #include <map>
 
+#include "catalogue/CatalogueFormat.h"
 #include "catalogue/Func.h"
 #include "catalogue/ui/BookListModel.h"
 #include "catalogue/ui/RowHeightDelegate.h"
@@ -181,6 +182,30 @@ TEST_F(SettingsDialogTest, ShowingDuplicatesTakesEffectAtOnceInGrey) {
   EXPECT_EQ(grey, Rows() - hiddenRows);
 }
 
+// The author a stale or damaged file names is not in the catalogue: the first
+// author stays, and its list follows "hide duplicates" as any other does.
+TEST_F(SettingsDialogTest, AnAuthorBeyondTheCatalogueLeavesTheFirstListWithDuplicatesHidden) {
+  platform::WriteFileBytes(AppState().dbzPath, "");
+  TCatalogueWriter w([&](const std::string& name, const AnsiString& bytes) {
+    reader_.members()[name] = bytes;
+  });
+  w.AddAuthor("A");
+  w.AddBook({"One", "", "1", "10", "", "", "ru", "N"});
+  w.AddBook({"One", "", "2", "10", "", "", "ru", "Y"});
+  w.AddBook({"Two", "", "3", "10", "", "", "ru", "N"});
+  w.AddAuthor("B");
+  w.Finish({});
+  for (const char* auno : {"99999", "2", "-1"}) {
+    SCOPED_TRACE(auno);
+    platform::WriteFileBytes(Ini(), std::string("[XXX]\nDUP=1\nAUNO=") + auno + "\n");
+    Start();
+    EXPECT_EQ(f_->LBItemIndex(), 0);
+    EXPECT_EQ(Rows(), 2);
+    EXPECT_EQ(f_->LAU->toolTip(), "Книг 3");
+    f_.reset();
+  }
+}
+
 TEST_F(SettingsDialogTest, TheListFontSetsRowHeightsAndTheAuthorTitle) {
   Start();
   QFont font(QStringLiteral("DejaVu Sans"), 12);
@@ -266,15 +291,15 @@ TEST_F(SettingsDialogTest, TheToolBarOpensTheDialogAndClosingTheWindowSaves) {
 namespace {
 
 TEST_F(SettingsDialogTest, WidthsFromTheFileAreClampedAndTheLastColumnFillsTheRest) {
-  platform::WriteFileBytes(Ini(),
-                           "[WI]\nC0=999999\nC1=-7\nC6=75\n");
+  platform::WriteFileBytes(Ini(), "[WI]\nC0=-500\nC1=-7\nC2=999999\nC6=75\n");
   UseReference("small");
   Start();
   f_->resize(1200, 700);
   f_->show();
   QCoreApplication::processEvents();
-  EXPECT_EQ(f_->LV->columnWidth(0), kMaxWidth);
-  EXPECT_LT(f_->LV->columnWidth(1), 50);  // as narrow as the header allows
+  EXPECT_EQ(f_->LV->columnWidth(0), kMinTitleColumnWidth);
+  EXPECT_EQ(f_->LV->columnWidth(1), std::max(kMinColumnWidth, f_->LV->header()->minimumSectionSize()));
+  EXPECT_EQ(f_->LV->columnWidth(2), kMaxWidth);
 
   // With sane widths the last column takes what the others leave, and its
   // own width is still the one saved.
