@@ -71,6 +71,16 @@ const std::array<unsigned char, 256>& UpperTable() {
 
 }  // namespace
 
+std::string NoHitsMessage(std::string_view typed) {
+  return "По запросу «" + std::string(typed) + "» ничего не найдено.";
+}
+
+std::string HitCountText(size_t hits) { return "Найдено книг: " + std::to_string(hits); }
+
+std::string PartNotSearchedText(std::string_view damage) {
+  return "Поиск прошёл не по всему списку книг: " + std::string(damage);
+}
+
 std::vector<TTitleHit> findBook(const AnsiString& mask, const std::vector<AnsiString>& authors,
                                 bool hideDuplicates, const TBlockSource& blockOf, TJobHost& host) {
   TJobScope job(host);

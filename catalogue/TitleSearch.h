@@ -34,6 +34,17 @@ bool matchMask(std::string_view mask, std::string_view text);
 // The message for a search text that is too short.
 inline constexpr char kTooShortMessage[] = "Не меньше 3-х символов для поиска";
 
+// What a search says besides its hits (UTF-8).
+// No title matched the text typed (`typed`, UTF-8).
+std::string NoHitsMessage(std::string_view typed);
+// The hits are asked for again (Ctrl+F) before any search.
+inline constexpr char kMsgNoSearchYet[] =
+    "Поиска по названию ещё не было: введите часть названия книги в поле поиска и нажмите Enter.";
+// The number of hits, shown with them.
+std::string HitCountText(size_t hits);
+// Part of the catalogue could not be searched; `damage` says what.
+std::string PartNotSearchedText(std::string_view damage);
+
 // What the typed search text asks for.
 struct TTitleMask {
   enum TVerdict {

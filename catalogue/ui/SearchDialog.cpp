@@ -8,6 +8,7 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QItemSelectionModel>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QTreeView>
@@ -123,17 +124,44 @@ TFS::TFS(QWidget* parent) : QDialog(parent) {
   CancelBtn->setObjectName(QStringLiteral("CancelBtn"));
   connect(CancelBtn, &QPushButton::clicked, this, &QDialog::reject);
 
+  LHITS = new QLabel(this);
+  LHITS->setObjectName(QStringLiteral("LHITS"));
+  LHITS->setWordWrap(true);
+
   auto* buttons = new QHBoxLayout;
   buttons->addStretch(1);
   buttons->addWidget(OKBtn);
   buttons->addWidget(CancelBtn);
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(LS);
+  layout->addWidget(LHITS);
   layout->addLayout(buttons);
   setFixedSize(680, 420);  // a fixed dialog border
 }
 
 int TFS::HitCount() const { return LSModel->rowCount(); }
+
+void TFS::SetResult(std::vector<TTitleHit> hits, const std::string& damage) {
+  damage_ = damage;
+  QString text = QString::fromStdString(HitCountText(hits.size()));
+  if (!damage.empty()) text += '\n' + QString::fromStdString(PartNotSearchedText(damage));
+  LHITS->setText(text);
+  LSModel->SetHits(std::move(hits));
+}
+
+void TFS::ShowResult() {
+  if (HitCount() > 0) {
+    exec();
+    return;
+  }
+  std::string text = kMsgNoSearchYet;
+  if (!query_.isEmpty()) {
+    text = NoHitsMessage(query_.toStdString());
+    if (!damage_.empty()) text += "\n\n" + PartNotSearchedText(damage_);
+    if (!platform::FileExists(AppState().dbzPath)) text += std::string("\n\n") + kMsgNoCatalogue;
+  }
+  platform::MessageBox(text, "", platform::TMsgDlgType::mtInformation, {platform::mrOk});
+}
 
 void TFS::LSDblClick() {
   accept();
@@ -191,9 +219,11 @@ void TB_FINDClick(TF& f) {
     case TTitleMask::tmSearch:
       break;
   }
-  findBook(f, m.mask);
   TFS* fs = FormFS(f);
-  if (fs && fs->HitCount() > 0) fs->exec();
+  if (!fs) return;
+  fs->SetQuery(f.ES->text());
+  findBook(f, m.mask);
+  fs->ShowResult();
 }
 
 void findBook(TF& f, const AnsiString& mask) {
@@ -201,7 +231,7 @@ void findBook(TF& f, const AnsiString& mask) {
   if (!fs) return;
   // The previous hits go first, so a search that finds nothing or fails
   // never shows them again as if they were its own.
-  fs->LSModel->SetHits({});
+  fs->SetResult({}, {});
   const TAppState& st = AppState();
   if (!platform::FileExists(st.dbzPath)) return;
 
@@ -220,7 +250,7 @@ void findBook(TF& f, const AnsiString& mask) {
     }
     return b;
   };
-  fs->LSModel->SetHits(catalogue::findBook(mask, st.authors, st.hideDuplicates, blockOf, f));
+  fs->SetResult(catalogue::findBook(mask, st.authors, st.hideDuplicates, blockOf, f), damage);
   if (!damage.empty()) f.ReportCatalogueDamage(damage);
 }
 
@@ -228,7 +258,7 @@ void find1Click(TF& f) {
   // Ctrl+F stays live while a job disables the tool bar; going to a book
   // then would read the catalogue in the middle of the job.
   if (f.JobRunning()) return;
-  if (TFS* fs = FormFS(f)) fs->exec();
+  if (TFS* fs = FormFS(f)) fs->ShowResult();
 }
 
 void gotoBook(TF& f, int32_t authorIndex, const AnsiString& file) {

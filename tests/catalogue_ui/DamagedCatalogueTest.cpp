@@ -2,6 +2,7 @@
 // as they should be: a damaged catalogue archive, none at all, a data folder
 // the program may not write in, a missing archive folder. The catalogue
 // archives are files under tests/data/catalogue/ (see its README).
+#include <QLabel>
 #include <QLineEdit>
 #include <QStatusTipEvent>
 #include <QPushButton>
@@ -125,6 +126,8 @@ TEST_F(DamagedCatalogueTest, OneUnreadableBlockLeavesTheOthersReadable) {
   const int readsBefore = reader_.Reads("1.txt");
   findBook(*f_, "TITLE1*");
   EXPECT_EQ(fs_->HitCount(), 1000);
+  EXPECT_NE(fs_->LHITS->text().toStdString().find(PartNotSearchedText("блок 1.txt")),
+            std::string::npos);
   EXPECT_EQ(reader_.Reads("1.txt"), readsBefore + 1);
   EXPECT_EQ(dialogs_.asked.size(), 1u);
 }

@@ -6,6 +6,7 @@
 #include <QKeyEvent>
 #include <QScrollBar>
 #include <map>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QToolButton>
@@ -108,9 +109,13 @@ TEST_F(SearchDialogTest, GoWithoutASelectedHitOnlyCloses) {
 TEST_F(SearchDialogTest, NoHitsOpenNoDialogAndTheLastHitsAreGone) {
   UseReference("small");
   Start();
+  platform::TScriptedDialogs script;
+  platform::TDialogProviderScope scope(&script);
+  find1Click(*f_);  // before any search: said, no empty list
   ASSERT_TRUE(Search("сад", Cancel));
   const int hits = fs_->HitCount();
   EXPECT_GT(hits, 0);
+  EXPECT_EQ(fs_->LHITS->text().toStdString(), HitCountText(hits));
   // Ctrl+F shows them again.
   EXPECT_TRUE(h9test::AnswerModal(
       [&](QWidget* w) {
@@ -122,6 +127,11 @@ TEST_F(SearchDialogTest, NoHitsOpenNoDialogAndTheLastHitsAreGone) {
 
   EXPECT_FALSE(Search("zzzzzz", Cancel));
   EXPECT_EQ(fs_->HitCount(), 0);
+  EXPECT_FALSE(h9test::AnswerModal([](QWidget*) {}, [&] { find1Click(*f_); }));
+  ASSERT_EQ(script.asked.size(), 3u);
+  EXPECT_EQ(script.asked[0].text, kMsgNoSearchYet);
+  EXPECT_EQ(script.asked[1].text, "По запросу «zzzzzz» ничего не найдено.");
+  EXPECT_EQ(script.asked[2].text, script.asked[1].text);
 }
 
 TEST_F(SearchDialogTest, DuplicatesAreListedGreyOnlyWhenShown) {
@@ -169,7 +179,9 @@ TEST_F(SearchDialogTest, ControlsAreOffWhileTheSearchReadsAndBackAfterAnError) {
   platform::TScriptedDialogs script;
   platform::TDialogProviderScope scope(&script);
   EXPECT_FALSE(Search("сад", Cancel));  // told, not thrown at the event loop
-  EXPECT_EQ(script.asked.size(), 1u);
+  ASSERT_EQ(script.asked.size(), 2u);  // the damage, then the search's own outcome
+  EXPECT_EQ(script.asked[1].text, NoHitsMessage("сад") + "\n\n" + PartNotSearchedText(fs_->Damage()));
+  EXPECT_FALSE(fs_->Damage().empty());
   EXPECT_EQ(fs_->HitCount(), 0);
   EXPECT_TRUE(f_->TB_FIND->isEnabled());
   EXPECT_FALSE(f_->JobRunning());
@@ -218,7 +230,7 @@ TEST_F(SearchDialogTest, TheToolBarEnterAndCtrlFRunTheCommands) {
   AppState().blockCache.Clear();
   reader_.SetFailing(true);
   EXPECT_FALSE(h9test::AnswerModal(close, [&] { f_->TB_FIND->click(); }));
-  ASSERT_EQ(script.asked.size(), 1u);
+  ASSERT_EQ(script.asked.size(), 2u);
   EXPECT_EQ(script.asked[0].type, platform::TMsgDlgType::mtError);
   EXPECT_TRUE(f_->TB_FIND->isEnabled());
 }
