@@ -9,14 +9,28 @@
 
 namespace catalogue {
 
-TCatalogueStatistics ReadCatalogueInfo() {
+TCatalogueStatistics ReadCatalogueInfo(const std::string& knownDamage) {
   const std::string& dbz = AppState().dbzPath;
   if (!platform::FileExists(dbz)) return {{}, kMsgNoCatalogue};
+  TCatalogueStatistics stats;
+  std::string damage = knownDamage;
   try {
-    return {ReadMember(dbz, kInfoMember), {}};
+    stats.info = ReadMember(dbz, kInfoMember);
   } catch (const std::exception& e) {
-    return {{}, CatalogueDamagedMessage(dbz, e.what())};
+    stats.info.clear();
+    if (damage.empty()) damage = e.what();
   }
+  // Every build writes the statistics: an archive without them was cut short.
+  if (stats.info.empty() && damage.empty()) damage = "в нём нет статистики (inf.txt).";
+  if (damage.empty()) return stats;
+
+  const size_t authors = AppState().authors.size();
+  if (stats.info.empty() && authors > 0)
+    stats.info = platform::Utf8ToAnsi("Авторов:\t\t" + std::to_string(authors));
+  stats.note = CatalogueDamagedMessage(dbz, damage) +
+               (stats.info.empty() ? "\n\nСтатистику прочитать не удалось."
+                                   : "\n\nУдалось прочитать:");
+  return stats;
 }
 
 std::vector<std::vector<std::string>> StatisticsTable(std::string_view ansiText) {
@@ -38,6 +52,11 @@ std::vector<std::vector<std::string>> StatisticsTable(std::string_view ansiText)
     pos = end + 1;
   }
   return rows;
+}
+
+std::string NoBrowserMessage() {
+  return std::string("Не удалось запустить браузер, чтобы открыть домашнюю страницу.\nЕё адрес: ") +
+         kHomePage;
 }
 
 std::string AboutText() {

@@ -7,6 +7,7 @@
 #include <QUrl>
 
 #include "catalogue/InfoTexts.h"
+#include "catalogue/ui/MainWindow.h"
 #include "platform/Dialogs.h"
 
 namespace catalogue {
@@ -35,12 +36,10 @@ QString StatisticsHtml(const std::string& ansiText) {
   return html;
 }
 
-void TB_STATClick(QWidget* owner) {
-  const TCatalogueStatistics stats = ReadCatalogueInfo();
-  const QString html =
-      stats.note.empty()
-          ? StatisticsHtml(stats.info)
-          : QString::fromStdString(stats.note).toHtmlEscaped().replace('\n', QStringLiteral("<br>"));
+void TB_STATClick(TF* owner) {
+  const TCatalogueStatistics stats = ReadCatalogueInfo(owner ? owner->CatalogueDamage() : "");
+  QString html = QString::fromStdString(stats.note).toHtmlEscaped().replace('\n', QStringLiteral("<br>"));
+  if (!stats.info.empty()) html += StatisticsHtml(stats.info);
   const QString caption = QStringLiteral("Статистика");
   QMessageBox box(QMessageBox::NoIcon, caption, html, QMessageBox::Ok, owner);
   box.setObjectName(QStringLiteral("Statistics"));
@@ -60,6 +59,9 @@ void MI_ABClick() {
                        {platform::mrOk});
 }
 
-void MI_WWClick() { QDesktopServices::openUrl(QUrl(QString::fromLatin1(kHomePage))); }
+void MI_WWClick() {
+  if (QDesktopServices::openUrl(QUrl(QString::fromLatin1(kHomePage)))) return;
+  platform::MessageBox(NoBrowserMessage(), "", platform::TMsgDlgType::mtWarning, {platform::mrOk});
+}
 
 }  // namespace catalogue

@@ -323,6 +323,7 @@ void TF::SetNote(const QString& text) {
 void TF::ReportCatalogueDamage(const std::string& reason) {
   if (!damageReported_) {
     damageReported_ = true;
+    damage_ = reason;
     platform::MessageBox(CatalogueDamagedMessage(AppState().dbzPath, reason), "",
                          platform::TMsgDlgType::mtError, {platform::mrOk});
   }
@@ -375,6 +376,7 @@ void TF::FormCreate() {
 
 void TF::iniDB() {
   damageReported_ = false;
+  damage_.clear();
   const TCatalogueLoad load = LoadCatalogue();
   LBModel->Reload();
   LVModel->Clear();

@@ -119,6 +119,9 @@ class TF : public QMainWindow, public TJobHost {
   // The note the status bar shows about the catalogue when no job reports
   // (no catalogue yet, a damaged one), or empty.
   QString CatalogueNote() const { return note_; }
+  // What was found wrong with the catalogue since it was loaded (UTF-8), or
+  // empty.
+  const std::string& CatalogueDamage() const { return damage_; }
   // The index of the author selected in LB, or -1.
   int LBItemIndex() const;
   // Selects author `index` of LB and scrolls it into view (which shows its
@@ -204,6 +207,7 @@ class TF : public QMainWindow, public TJobHost {
   int jobDepth_ = 0;
   QString note_;
   bool damageReported_ = false;  // since the catalogue was loaded
+  std::string damage_;           // the first damage found since then
   int lastColumnWidth_ = 0;
 };
 

@@ -9,6 +9,7 @@
 #include "catalogue/Func.h"
 #include "catalogue/InfoTexts.h"
 #include "catalogue/MemberReader.h"
+#include "catalogue/ui/AuthorListModel.h"
 #include "catalogue/ui/InfoBoxes.h"
 #include "platform/Dialogs.h"
 #include "tests/catalogue_ui/SearchWindowFixture.h"
@@ -106,6 +107,46 @@ TEST_F(StatsBoxTest, WithoutAReadableCatalogueTheBoxSaysWhy) {
   EXPECT_TRUE(damaged.contains(QStringLiteral("Invalid archive file")));
 }
 
+// A damaged catalogue (tests/data/catalogue/, and one without its
+// statistics member): the box says so and shows what could be read.
+TEST_F(StatsBoxTest, ADamagedCatalogueIsSaidToBeDamagedWithWhatCouldBeRead) {
+  platform::TScriptedDialogs script;  // the window's own report at start
+  platform::TDialogProviderScope scope(&script);
+  struct TCase {
+    const char* file;  // nullptr: the reference catalogue without "inf.txt"
+    int rows;          // table rows of what could be read
+    const char* says;
+  };
+  for (const TCase c : {TCase{"cut-half.dbz", 3, "Удалось прочитать:"},
+                        TCase{"flipped-block.dbz", 3, "0.txt"},
+                        TCase{"more-authors.dbz", 3, "описывает"},
+                        TCase{"blocks-first-cut-half.dbz", 0, "Статистику прочитать не удалось."},
+                        TCase{"text-file.dbz", 0, "Invalid archive file"},
+                        TCase{nullptr, 1, "в нём нет статистики (inf.txt)."}}) {
+    SCOPED_TRACE(c.file ? c.file : "no inf.txt");
+    if (c.file) {
+      fs::copy_file(fs::path(TOMESHELF_SOURCE_DIR) / "tests/data/catalogue" / c.file,
+                    AppState().dbzPath, fs::copy_options::overwrite_existing);
+      reader_.SetPassThrough(true);
+    } else {
+      UseReference("small");
+      reader_.SetPassThrough(false);
+      reader_.members().erase("inf.txt");
+    }
+    Start();
+    const QString html = ShowStatistics().second;
+    EXPECT_TRUE(html.startsWith(QStringLiteral("Список книг "))) << html.toStdString();
+    EXPECT_TRUE(html.contains(QStringLiteral("повреждён"))) << html.toStdString();
+    EXPECT_TRUE(html.contains(QString::fromUtf8(c.says))) << html.toStdString();
+    EXPECT_EQ(html.count(QStringLiteral("<tr>")), c.rows) << html.toStdString();
+    if (!c.file) {
+      EXPECT_TRUE(html.contains(QStringLiteral("Авторов:</td><td align=\"right\">") +
+                                QString::number(f_->LBModel->rowCount())));
+    }
+    f_.reset();
+  }
+}
+
 TEST_F(StatsBoxTest, AboutNamesTheVersionAndHomeOpensTheProjectPage) {
   platform::TScriptedDialogs script;
   platform::TDialogProviderScope scope(&script);
@@ -122,6 +163,18 @@ TEST_F(StatsBoxTest, AboutNamesTheVersionAndHomeOpensTheProjectPage) {
   MI_WWClick();
   QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
   EXPECT_EQ(catcher.url, QUrl(QString::fromLatin1(kHomePage)));
+  EXPECT_EQ(script.asked.size(), 1u);
+
+  // No browser to be found: said, with the address.
+  const QByteArray path = qgetenv("PATH"), browser = qgetenv("BROWSER");
+  qputenv("PATH", QByteArray::fromStdString(root_.string()));
+  qunsetenv("BROWSER");
+  MI_WWClick();
+  qputenv("PATH", path);
+  if (!browser.isNull()) qputenv("BROWSER", browser);
+  ASSERT_EQ(script.asked.size(), 2u);
+  EXPECT_EQ(script.asked[1].text, NoBrowserMessage());
+  EXPECT_NE(script.asked[1].text.find(kHomePage), std::string::npos);
 }
 
 TEST_F(StatsBoxTest, TheToolBarAndMenuRunTheCommands) {
