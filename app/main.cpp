@@ -5,9 +5,9 @@
 // search-result dialog, then the settings dialog, whose creation reads the
 // settings into the main window. Before any of them the data folder is
 // locked for the program's life: a second copy on it says so and ends. The
-// program takes no arguments. At the
-// end the same in reverse: the windows, the dialogs and the application go
-// first, and the engine's files still open are closed last.
+// program takes no arguments. At the end the same in reverse: the windows,
+// the dialogs and the application go first, and the engine's files still
+// open are closed last.
 #include <QApplication>
 #include <cstdio>
 #include <exception>
@@ -49,8 +49,7 @@ int main(int argc, char** argv) {
     if (lock.Refused()) {
       const std::string message = catalogue::AlreadyRunningMessage();
       std::fprintf(stderr, "tomeshelf: %s\n", message.c_str());
-      platform::MessageBox(message, "", platform::TMsgDlgType::mtWarning,
-                           {platform::mrOk});
+      platform::MessageBox(message, "", platform::TMsgDlgType::mtWarning, {platform::mrOk});
       return 1;
     }
 

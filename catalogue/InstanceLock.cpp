@@ -22,10 +22,7 @@ TInstanceLock::TInstanceLock(const std::string& lockPath) {
   }
 }
 
-std::string InstanceLockPath() {
-  const std::string& dbz = AppState().dbzPath;
-  return platform::ChangeFileExt(dbz, ".lock");
-}
+std::string InstanceLockPath() { return platform::ChangeFileExt(AppState().dbzPath, ".lock"); }
 
 std::string AlreadyRunningMessage() {
   return "Tomeshelf уже запущен с этим списком книг (" + AppState().dbzPath +

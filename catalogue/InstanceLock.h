@@ -26,8 +26,6 @@ class TInstanceLock {
   TInstanceLock();
   // The same for the lock file `lockPath` (UTF-8).
   explicit TInstanceLock(const std::string& lockPath);
-  TInstanceLock(TInstanceLock&&) = default;
-  TInstanceLock& operator=(TInstanceLock&&) = default;
 
   bool Refused() const { return refused_; }
 
