@@ -274,23 +274,25 @@ class TItemReader {
     }
   }
 
-  // Reads exactly n bytes; false when the item's data ends first.
-  bool Read(uint8_t* p, int64_t n) {
+  // Reads up to n bytes; fewer only when the item's data ends first.
+  int64_t ReadSome(uint8_t* p, int64_t n) {
     int64_t got = ZAReadFully(*stream_, p, n);
     while (got < n) {
-      if (!call_.Settings().MultiVolume || volume_ >= last_) return false;
+      if (!call_.Settings().MultiVolume || volume_ >= last_) break;
       ++volume_;
       platform::TStream* next =
           call_.Host().CodecOpenVolume(static_cast<int>(volume_), static_cast<int>(last_));
-      if (!next) return false;
+      if (!next) break;
       stream_ = next;
       stream_->SetPosition(0);
       const int64_t more = ZAReadFully(*stream_, p + got, n - got);
-      if (more == 0) return false;
+      if (more == 0) break;
       got += more;
     }
-    return true;
+    return got;
   }
+  // Reads exactly n bytes; false when the item's data ends first.
+  bool Read(uint8_t* p, int64_t n) { return ReadSome(p, n) == n; }
 
  private:
   TCodecCall& call_;
@@ -354,25 +356,30 @@ int64_t NextChunk(const TItemSink& sink, int64_t previous) {
   return previous == 0 ? kWindowFirstChunk : std::min(previous * 2, ZADecompressChunk);
 }
 
-bool ReadInput(TItemRead& r, uint8_t* p, int64_t n) {
-  if (!r.reader.Read(p, n)) return false;
-  r.consumed += static_cast<uint64_t>(n);
-  if (r.keys) ZAZipCryptDecryptBuffer(p, n, *r.keys);
-  if (r.aes) r.aes->DecryptBuffer(p, 0, n, p, 0);
-  return true;
+// Reads and decrypts up to n bytes of data; fewer only where the item's
+// data ends early (what was read is still decoded and passed on: a damaged
+// item keeps what lies before its damage).
+int64_t ReadInput(TItemRead& r, uint8_t* p, int64_t n) {
+  const int64_t got = r.reader.ReadSome(p, n);
+  r.consumed += static_cast<uint64_t>(got);
+  if (r.keys) ZAZipCryptDecryptBuffer(p, got, *r.keys);
+  if (r.aes) r.aes->DecryptBuffer(p, 0, got, p, 0);
+  return got;
 }
 
 bool CopyStored(TCodecCall& call, TItemRead& r) {
-  // A whole read of stored data whose two sizes disagree cannot pass.
-  if (r.sink.Whole() && r.compSize != r.declared) return false;
-  const uint64_t limit = r.sink.Whole() ? r.compSize : std::min(r.compSize, r.sink.WindowEnd());
+  // Stored data whose two sizes disagree cannot pass a whole read; the
+  // bytes present, up to the declared size, are still passed on.
+  const bool sizesAgree = r.compSize == r.declared;
+  const uint64_t limit =
+      r.sink.Whole() ? std::min(r.compSize, r.declared) : std::min(r.compSize, r.sink.WindowEnd());
   TBuffer buffer;
   int64_t chunk = 0;
   for (uint64_t consumed = 0; consumed < limit;) {
     chunk = NextChunk(r.sink, chunk);
-    const int64_t n = static_cast<int64_t>(std::min<uint64_t>(static_cast<uint64_t>(chunk), limit - consumed));
-    uint8_t* p = buffer.Reserve(n);
-    if (!ReadInput(r, p, n)) return false;
+    const int64_t want = static_cast<int64_t>(std::min<uint64_t>(static_cast<uint64_t>(chunk), limit - consumed));
+    uint8_t* p = buffer.Reserve(want);
+    const int64_t n = ReadInput(r, p, want);
     for (int64_t done = 0; done < n;) {
       const int64_t block = std::min(ZAStoredBlock, n - done);
       call.P().FProgress = static_cast<int64_t>(consumed) + done;
@@ -380,9 +387,10 @@ bool CopyStored(TCodecCall& call, TItemRead& r) {
       if (!r.sink.Put(p + done, block)) return false;
       done += block;
     }
+    if (n < want) return false;
     consumed += static_cast<uint64_t>(n);
   }
-  return true;
+  return sizesAgree || !r.sink.Whole();
 }
 
 bool Inflate(TCodecCall& call, TItemRead& r) {
@@ -400,13 +408,15 @@ bool Inflate(TCodecCall& call, TItemRead& r) {
   TBuffer in;
   int64_t chunk = 0;
   uint64_t consumed = 0;
+  bool inputEnded = false;  // the data ends before its stored size
   for (;;) {
-    if (z->avail_in == 0 && consumed < r.compSize) {
+    if (z->avail_in == 0 && consumed < r.compSize && !inputEnded) {
       chunk = NextChunk(r.sink, chunk);
-      const int64_t n =
+      const int64_t want =
           static_cast<int64_t>(std::min<uint64_t>(static_cast<uint64_t>(chunk), r.compSize - consumed));
-      uint8_t* p = in.Reserve(n);
-      if (!ReadInput(r, p, n)) return false;
+      uint8_t* p = in.Reserve(want);
+      const int64_t n = ReadInput(r, p, want);
+      inputEnded = n < want;
       consumed += static_cast<uint64_t>(n);
       z->next_in = p;
       z->avail_in = static_cast<uInt>(n);
@@ -417,13 +427,16 @@ bool Inflate(TCodecCall& call, TItemRead& r) {
     z->next_out = out.get();
     z->avail_out = static_cast<uInt>(std::min<uint64_t>(static_cast<uint64_t>(outCap), stopAt - r.sink.Produced()));
     const int rc = ::inflate(z.get(), Z_NO_FLUSH);
+    // What was inflated before damage or the declared size is passed on
+    // before the item fails: a damaged item keeps its readable part.
+    const uint64_t have = static_cast<uint64_t>(z->next_out - out.get());
+    const uint64_t room = r.declared - r.sink.Produced();
+    if (!r.sink.Put(out.get(), static_cast<int64_t>(std::min(have, room)))) return false;
     if (rc != Z_OK && rc != Z_STREAM_END && rc != Z_BUF_ERROR) return false;  // damaged data
-    const int64_t have = static_cast<int64_t>(z->next_out - out.get());
-    if (r.sink.Produced() + static_cast<uint64_t>(have) > r.declared) return false;  // past its size
-    if (!r.sink.Put(out.get(), have)) return false;
+    if (have > room) return false;                                             // past its size
     if (rc == Z_STREAM_END || r.sink.WindowDone()) return true;
     // No progress possible and no input left: the stream was cut short.
-    if (rc == Z_BUF_ERROR && z->avail_in == 0 && consumed >= r.compSize) return false;
+    if (rc == Z_BUF_ERROR && z->avail_in == 0 && (consumed >= r.compSize || inputEnded)) return false;
   }
 }
 
@@ -506,7 +519,7 @@ bool CheckAESItem(TItemRead& r, uint32_t crc) {
   TBuffer buffer;
   while (r.consumed < r.compSize) {
     const int64_t n = static_cast<int64_t>(std::min<uint64_t>(ZADecompressChunk, r.compSize - r.consumed));
-    if (!ReadInput(r, buffer.Reserve(n), n)) return false;
+    if (ReadInput(r, buffer.Reserve(n), n) < n) return false;
   }
   platform::TStringStream end;
   return ReadBlock(r, r.aes->GetFileStorageEndBlockSize(), end) && r.aes->LoadFileStorageEndBlock(end, 0) &&
@@ -589,8 +602,9 @@ bool ZADecompressItem(TZACodecHost& host, platform::TStream& source, platform::T
   startPosition = std::max<int64_t>(startPosition, 0);
 
   // Bytes shared with another item, or with the directory, are not this
-  // item's: reading them is how a small archive inflates to gigabytes.
-  if (item.Overlaps) return false;
+  // item's: reading them is how a small archive inflates to gigabytes. Only
+  // its own bytes, up to the next item's, may be read of a damaged one.
+  if (item.Overlaps && !s.ReadDamaged) return false;
   // Method 99 is AES and nothing else: without its field and the encryption
   // flag the data is neither decrypted another way nor copied out as plain.
   uint16_t method = cd.compMethod;
@@ -607,10 +621,19 @@ bool ZADecompressItem(TZACodecHost& host, platform::TStream& source, platform::T
 
   uint64_t compSize = item.CompressedSize();
   const uint64_t declared = item.UncompressedSize();
-  // The data must end before the next item (or the directory) begins.
+  // The data must end before the next item (or the directory) begins; an
+  // item that runs past that is read no further (and fails), so that what
+  // lies before is still passed on.
   const uint64_t dataStart = static_cast<uint64_t>(source.Position());
-  if (item.DataLimit != UINT64_MAX && (dataStart > item.DataLimit || compSize > item.DataLimit - dataStart))
-    return false;
+  if (item.DataLimit != UINT64_MAX && dataStart > item.DataLimit) return false;
+  const bool runsOn = item.DataLimit != UINT64_MAX && compSize > item.DataLimit - dataStart;
+  const bool cutShort = runsOn || item.Overlaps;
+  if (cutShort) {
+    // The authentication code of an AES item is at its end: nothing of it
+    // can be trusted.
+    if (aes) return false;
+    if (runsOn) compSize = item.DataLimit - dataStart;
+  }
   if (aes) {
     const uint64_t blocks =
         static_cast<uint64_t>(aes->GetFileStorageStartBlockSize() + aes->GetFileStorageEndBlockSize());
@@ -633,7 +656,7 @@ bool ZADecompressItem(TZACodecHost& host, platform::TStream& source, platform::T
   TItemSink sink(call, dest, count, startPosition);
   TItemRead r{item, reader, sink, compSize, declared};
   r.aes = aes.get();
-  if (!InternalDecompress(call, r, lh, encrypted, method)) return false;
+  if (!InternalDecompress(call, r, lh, encrypted, method) || cutShort) return false;
   if (!sink.Whole() || p.FSkipFile) return true;
   if (sink.Produced() != declared) return false;
   if (aes) return CheckAESItem(r, sink.Crc());

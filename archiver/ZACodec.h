@@ -60,6 +60,10 @@ struct TZACodecSettings {
   bool MultiVolume = false;   // SpanningMode is not smNone
   std::string ArchiveFileName;  // named by the disk-full event
   std::string ComponentName;    // named in error messages
+  // ExtractCorruptedFiles: an item whose data runs into other bytes (the
+  // next item's, the directory, the end of the file) is read as far as its
+  // own bytes go, and fails.
+  bool ReadDamaged = false;
   // The open archive's directory: where its central directory starts (an
   // item's data is cut there in a single-file archive) and the volume
   // numbers of a set. Null for a bare stream (tests, tools).

@@ -290,6 +290,19 @@ bool KeepsItsRecord(const TDirItem& item) {
 
 bool IsRenamed(const TDirItem& item) { return item.Modified && item.Operation == poRename; }
 
+// The stored name of an entry written for `host` (-1: this system's own).
+// Readers take the name of an entry made on another host than DOS or
+// Windows as UTF-8, whatever code page it was written in: such an entry
+// keeps a name outside ASCII in UTF-8.
+void SetStoredNameForHost(TDirItem& item, int host, bool oemFileNames) {
+  item.SetNewStoredName(oemFileNames);
+  const bool ascii = std::all_of(item.Name.begin(), item.Name.end(), [](char c) { return (c & 0x80) == 0; });
+  if (host >= 0 && host != 0 && host != 11 && host != 14 && !ascii) {
+    item.StoredName = item.Name;
+    item.CentralDir.genPurposeFlag |= ZA_FLAG_UTF8_NAME;
+  }
+}
+
 }  // namespace
 
 // One commit. The object lives for the length of InternalEndUpdate.
@@ -874,16 +887,7 @@ void TZACommit::CopyExistingItem(int index) {
     // header's other fields and extra fields (sizes and zip64 values belong
     // to the data), a Unicode-name field rebuilt for the new name.
     const bool unicode = FArc.FUnicodeFilenames;
-    item.SetNewStoredName(FArc.FOptions.OEMFileNames());
-    // Readers take the name of an entry made on another host than DOS or
-    // Windows as UTF-8, whatever code page it was written in: such an entry
-    // keeps a name outside ASCII in UTF-8.
-    const int host = item.CentralDir.versionMadeBy >> 8;
-    const bool ascii = std::all_of(item.Name.begin(), item.Name.end(), [](char c) { return (c & 0x80) == 0; });
-    if (host != 0 && host != 11 && host != 14 && !ascii) {
-      item.StoredName = item.Name;
-      item.CentralDir.genPurposeFlag |= ZA_FLAG_UTF8_NAME;
-    }
+    SetStoredNameForHost(item, item.CentralDir.versionMadeBy >> 8, FArc.FOptions.OEMFileNames());
     TZAExtraFields local = ZAParseExtraFields(r.extra);
     const bool hadUnicode = ZAFindExtraField(local, ZA_EXTRA_UNICODE_NAME) != nullptr;
     SetUnicodeNameBlock(local, item.Name, unicode);
@@ -1006,7 +1010,8 @@ void TZACommit::WriteNewItemData(TDirItem& item, int64_t start) {
   const bool folder = item.IsDirectory();
   const TZip64Mode zip64Mode = FArc.FZip64Mode;
 
-  item.SetNewStoredName(FArc.FOptions.OEMFileNames());
+  const int host = item.KeptHost;
+  SetStoredNameForHost(item, host, FArc.FOptions.OEMFileNames());
   item.bHugeFile = false;
   item.Zip64ExtInfo = TZAZip64ExtendedInfo();
   // The fields written are the ones this data gets: stale ones of an
@@ -1048,6 +1053,7 @@ void TZACommit::WriteNewItemData(TDirItem& item, int64_t start) {
                                                           : ZA_VERSION_ANSI;
   cd.signature = nonZip ? ZA_SIG_CENTRAL_DIR_NZ : ZA_SIG_CENTRAL_DIR;
   cd.versionMadeBy = cd.extractVersion = version;
+  if (host >= 0) cd.versionMadeBy = static_cast<uint16_t>((host << 8) | (version & 0xFF));
   uint16_t flags = cd.genPurposeFlag & static_cast<uint16_t>(~(ZA_FLAG_ENCRYPTED | ZA_FLAG_DATA_DESCRIPTOR | kFlagStrongEncryption));
   if (encrypted) flags |= ZA_FLAG_ENCRYPTED;
   cd.genPurposeFlag = flags;

@@ -97,6 +97,11 @@ struct TDirItem {
   // the central directory); UINT64_MAX when nothing follows it there.
   bool Overlaps = false;
   uint64_t DataLimit = UINT64_MAX;
+  // The host system ("version made by", high byte) a new item is written
+  // with instead of this system's own; -1: this system's. An item written
+  // anew from another archive keeps its host, because its attributes only
+  // mean what they meant there (Unix permission bits in the high word).
+  int KeptHost = -1;
 
   // The 64-bit values, taken from Zip64ExtInfo where the 32-bit (16-bit)
   // header field holds its sentinel.

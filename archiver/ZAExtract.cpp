@@ -356,12 +356,17 @@ bool TZABaseArchiver::IsValidArchiveFile() {
   }
   try {
     OpenArchive(ZAModeReadShared);
-    // Every failure counts, an ignored one included.
+    // Every failure counts, an ignored one included; so does an encrypted
+    // item passed over unverified (a tampered salt or verifier looks like
+    // a refused password).
     TagFiles("*.*", ZADefaultSearchAttr, {});
+    int tagged = 0;
+    for (int i = 0; i < FDMHandle->CDir.Count(); ++i) tagged += FDMHandle->CDir[i].Tagged;
     int failures = 0;
-    ProcessTaggedFiles(poTest, -1, &failures);
+    const int tested = ProcessTaggedFiles(poTest, -1, &failures);
+    const bool cancelled = FProgressCancel;
     CloseArchive();
-    return failures == 0;
+    return failures == 0 && (tested == tagged || cancelled);
   } catch (const std::exception&) {
     CloseArchive();
     return false;

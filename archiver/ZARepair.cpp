@@ -15,6 +15,7 @@
 // run on demand to find items whose header is not where the directory
 // says), extraction by index, AddFromStream, the commit's raw copy.
 #include <algorithm>
+#include <cerrno>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -64,14 +65,38 @@ void ClipToLimit(platform::TStream& s, TDirItem& item) {
   item.Overlaps = false;
 }
 
-// Deletes a temporary file when it goes.
-struct TTempFile {
-  std::unique_ptr<platform::THandleStream> stream;
-  std::string name;
-  ~TTempFile() {
-    stream.reset();
-    if (!name.empty()) platform::DeleteFile(name);
+// The repair's own data file, deleted when it goes. A failure writing it
+// is the repair's and ends it (raised as the archiver's write or disk-full
+// error); it must never pass for damage of the item being read into it.
+class TDataFile : public platform::TStream {
+ public:
+  explicit TDataFile(platform::TFile file) : name_(file.Path()), file_(std::move(file)) {}
+  ~TDataFile() override {
+    file_.File().Close();
+    platform::DeleteFile(name_);
   }
+  platform::THandleStream& File() { return file_; }
+  // The native error of a failed write; 0 while every write succeeded.
+  int Failure() const { return failure_; }
+
+  int64_t Read(void* buffer, int64_t count) override { return file_.Read(buffer, count); }
+  int64_t Write(const void* buffer, int64_t count) override {
+    try {
+      file_.File().Write(buffer, count);
+    } catch (const platform::EFileError& e) {
+      failure_ = e.error == ENOSPC || e.error == EDQUOT ? ZA_ERR_DISK_FULL : ZA_ERR_STREAM_WRITE;
+      throw EZAException(failure_);
+    }
+    return count;
+  }
+  int64_t Seek(int64_t offset, platform::TSeekOrigin origin) override { return file_.Seek(offset, origin); }
+  int64_t Size() override { return file_.Size(); }
+  void SetSize(int64_t newSize) override { file_.SetSize(newSize); }
+
+ private:
+  std::string name_;
+  platform::THandleStream file_;
+  int failure_ = 0;
 };
 
 }  // namespace
@@ -114,19 +139,27 @@ TZABaseArchiver::TZARepairResult TZABaseArchiver::RepairArchive(const std::strin
   } catch (const std::exception&) {
     throw EZAException(ZA_ERR_CANNOT_CREATE_OUTPUT, FName, {target});
   }
-  TTempFile data;
+  std::unique_ptr<TDataFile> data;
   {
     const std::string folder = !FTempDir.empty() ? FTempDir : ZAExtractFilePath(target);
-    platform::TFile file = platform::CreateTempFile(folder.empty() ? "./" : folder, "FC");
-    data.name = file.Path();
-    data.stream = std::make_unique<platform::THandleStream>(std::move(file));
+    data = std::make_unique<TDataFile>(platform::CreateTempFile(folder.empty() ? "./" : folder, "FC"));
   }
 
+  // What the new archive's handlers report into: declared before it, so
+  // that they outlive it.
+  bool aborted = false, cancelled = false;
+  std::optional<EZAException> abortError;
   // The new archive: this component's flavour and settings; zip64 where it
   // is needed; flushed once, when the replacement is committed.
   std::unique_ptr<TZABaseArchiver> made =
       FisZIPFormat ? std::make_unique<TZipArchiver>() : std::make_unique<TZABaseArchiver>();
   TZABaseArchiver& out = *made;
+  // A repair that raises writes nothing: the pending items are dropped,
+  // never committed by the component going away.
+  struct TDropPending {
+    TZABaseArchiver& out;
+    ~TDropPending() { out.CancelUpdate(); }
+  } dropPending{out};
   out.FOptions = FOptions;
   out.FOptions.SetOverwriteMode(omAlways);
   out.FOptions.SetFlushBuffers(false);
@@ -135,8 +168,6 @@ TZABaseArchiver::TZARepairResult TZABaseArchiver::RepairArchive(const std::strin
   out.FCompressionAlgorithm = FCompressionAlgorithm;
   out.SetCompressionMode(FCompressionMode);
   // Its failures and progress are this component's to report.
-  bool aborted = false, cancelled = false;
-  std::optional<EZAException> abortError;
   out.OnProcessFileFailure = [&](TZABaseArchiver&, const std::string& name, TZAProcessOperation op, int native,
                                  int code, const std::string& message, TZAAction& action) {
     DoOnProcessFileFailure(name, op, native, code, message, action);
@@ -144,16 +175,6 @@ TZABaseArchiver::TZARepairResult TZABaseArchiver::RepairArchive(const std::strin
       aborted = true;
       abortError = EZAException(native, FName);
     }
-  };
-  out.OnFileProgress = [&](TZABaseArchiver&, const std::string& name, double percent, TZAProcessOperation op,
-                           TZAProgressPhase phase, bool& cancel) {
-    DoOnFileProgress(name, percent, op, phase, cancel);
-    cancelled = cancelled || cancel;
-  };
-  out.OnOverallProgress = [&](TZABaseArchiver&, double percent, TZAProcessOperation op, TZAProgressPhase phase,
-                              bool& cancel) {
-    DoOnOverallProgress(percent, op, phase, cancel);
-    cancelled = cancelled || cancel;
   };
   out.OpenArchive(output->Stream(), /*Create=*/true);
   out.BeginUpdate();
@@ -189,6 +210,16 @@ TZABaseArchiver::TZARepairResult TZABaseArchiver::RepairArchive(const std::strin
       return;
     }
   };
+  // Reports an item that fails; true when the repair is to end there.
+  const auto failed = [&](const TDirItem& item, TZAProcessOperation op, int native, TZAAction& action) {
+    action = fxaIgnore;
+    const EZAException error(native, FName);
+    // Nobody to ask: what could be read is kept.
+    if (OnProcessFileFailure || platform::GetDialogProvider())
+      DoOnProcessFileFailure(item.Name, op, error.NativeError, error.ErrorCode, error.what(), action);
+    if (action == fxaAbort) aborted = true;
+    return aborted;
+  };
   // An item copied as it is, when its record can be read whole.
   const auto copyRaw = [&](const TDirItem& item) {
     const int64_t from = static_cast<int64_t>(std::min<uint64_t>(item.LocalHeaderOffset(), INT64_MAX));
@@ -197,21 +228,32 @@ TZABaseArchiver::TZARepairResult TZABaseArchiver::RepairArchive(const std::strin
     out.QueueRawCopy(out.FDMHandle->CDir.FindExactName(item.Name), item, lent, from, limit);
     return true;
   };
-  // A new item of the bytes [start, end of the data file).
+  // A new item of the bytes [start, end of the data file), with the
+  // source's host system, attributes and comment; false when its name
+  // cannot be added (the failure is reported).
   const auto addAnew = [&](const TDirItem& item, int64_t start, bool encrypted) {
     out.SetPassword(encrypted ? FPassword : AnsiString());
     out.FZACryptoAlgorithm = encrypted ? item.ZAEncryptionAlgorithm : caPkzipClassic;
-    const int64_t count = data.stream->Size() - start;
+    const int64_t count = data->Size() - start;
     const int attr = static_cast<int>(item.Attributes());
-    if (count == 0)
-      out.AddFromString(item.Name, {}, attr, 0);
-    else
-      out.AddFromStream(item.Name, *data.stream, false, start, count, attr, 0);
+    try {
+      if (count == 0)
+        out.AddFromString(item.Name, {}, attr, 0);
+      else
+        out.AddFromStream(item.Name, data->File(), false, start, count, attr, 0);
+    } catch (const EZAException& e) {
+      if (data->Failure()) throw;
+      TZAAction action;
+      failed(item, poAdd, e.NativeError, action);
+      return false;
+    }
     const int index = out.FDMHandle->CDir.FindExactName(ZAStringReplace(item.Name, "\\", "/", rfReplaceAll));
-    if (index < 0) return;
+    if (index < 0) return true;
     TDirItem& added = out.FDMHandle->CDir[index];
     added.CentralDir.internalAttr = item.CentralDir.internalAttr;
+    added.KeptHost = item.CentralDir.versionMadeBy >> 8;
     added.Comment = item.Comment;
+    return true;
   };
 
   FProgressEnabled = true;
@@ -221,7 +263,8 @@ TZABaseArchiver::TZARepairResult TZABaseArchiver::RepairArchive(const std::strin
     FProcessedFileNo = i;
     TDirItem& item = dir[i];
     if (item.IsDirectory()) {
-      out.AddFromString(item.Name, {}, static_cast<int>(item.Attributes()), 0);
+      data->SetPosition(data->Size());
+      if (!addAnew(item, data->Size(), false)) ++result.Damaged;
       continue;
     }
     if (!HeaderAt(archive, item, item.LocalHeaderOffset())) relocate(item);
@@ -236,14 +279,16 @@ TZABaseArchiver::TZARepairResult TZABaseArchiver::RepairArchive(const std::strin
     }
     ClipToLimit(archive, item);
     for (;;) {
-      const int64_t start = data.stream->Size();
-      data.stream->SetPosition(start);
+      const int64_t start = data->Size();
+      data->SetPosition(start);
       bool ok = false;
       int native = ZA_ERR_INVALID_SIZE_OR_CRC;
       FSkipFile = false;
       try {
-        ok = ExtractItemToStream(i, *data.stream, 0, 0);
+        ok = ExtractItemToStream(i, *data, 0, 0);
       } catch (const EZAException& e) {
+        // Only a failure reading the item is the item's.
+        if (data->Failure()) throw EZAException(data->Failure(), FName);
         native = e.NativeError;
       }
       if (FProgressCancel) {
@@ -251,36 +296,31 @@ TZABaseArchiver::TZARepairResult TZABaseArchiver::RepairArchive(const std::strin
         break;
       }
       if (ok) {
-        addAnew(item, start, encrypted);
+        if (!addAnew(item, start, encrypted)) ++result.Damaged;
         break;
       }
       if (FSkipFile) {
         // The password is not known: the item as it is, unread.
-        data.stream->SetSize(start);
+        data->SetSize(start);
         if (copyRaw(whole)) ++result.Unverified;
         else ++result.Damaged;
         break;
       }
-      TZAAction action = fxaIgnore;
-      const EZAException error(native, FName);
-      // Nobody to ask: what could be read is kept.
-      if (OnProcessFileFailure || platform::GetDialogProvider())
-        DoOnProcessFileFailure(item.Name, poExtract, error.NativeError, error.ErrorCode, error.what(), action);
+      TZAAction action;
+      if (failed(item, poExtract, native, action)) break;
       if (action == fxaRetry) {
-        data.stream->SetSize(start);
+        data->SetSize(start);
         continue;
       }
-      if (action == fxaAbort) {
-        aborted = true;
-        break;
-      }
       ++result.Damaged;
-      if (encrypted) {
-        // Decrypted bytes that fail their check may be a wrong password's:
-        // the item stays as it was.
-        data.stream->SetSize(start);
-        copyRaw(whole);
-      } else {
+      // A damaged item stays as it was, damage and all, so that peers see
+      // it and recover what they can (decrypted bytes that fail their
+      // check may also be a wrong password's). Only a record that cannot
+      // be copied whole (cut short) is written anew of what was read, and
+      // never empty when it had data.
+      if (copyRaw(whole)) {
+        data->SetSize(start);
+      } else if (!encrypted && (data->Size() > start || whole.UncompressedSize() == 0)) {
         addAnew(item, start, false);
       }
       break;

@@ -68,19 +68,34 @@ void TZABaseArchiver::MakeSFX(const std::string& SFXFileName) {
   }
 
   platform::TReplaceFile output(SFXFileName);
-  {
+  // A write that fails (a full disk, a size limit) is the operation's
+  // failure, named by its output, not the hidden file's.
+  const auto writing = [&](auto&& step) {
+    try {
+      step();
+    } catch (const platform::EStreamError&) {
+      throw EZAException(ZA_ERR_MAKESFX, FName, {SFXFileName});
+    } catch (const platform::EFileError&) {
+      throw EZAException(ZA_ERR_MAKESFX, FName, {SFXFileName});
+    }
+  };
+  writing([&] {
     platform::TFileStream in(stub, platform::fmOpenRead | platform::fmShareDenyNone);
-    output.Stream().CopyFrom(in, 0);
-  }
+    if (output.Stream().CopyFrom(in, 0) != stubInfo.size) throw EZAException(ZA_ERR_MAKESFX, FName, {SFXFileName});
+  });
   FProgressEnabled = true;
-  if (!FastFileAppend(output.Stream(), *source, FFileName)) throw EZAException(ZA_ERR_MAKESFX, FName);
+  bool appended = false;
+  writing([&] { appended = FastFileAppend(output.Stream(), *source, FFileName); });
+  if (!appended) throw EZAException(ZA_ERR_MAKESFX, FName, {SFXFileName});
   // Loaded again, the directory counts the stub; written again in place, so
   // do the offsets on disk.
-  TZADirManager sfx(&output.Stream(), false, this);
-  sfx.LoadDir();
-  sfx.SaveDir(false);
-  output.SetPermissions(stubInfo.mode);
-  output.Commit(FOptions.FlushBuffers());
+  writing([&] {
+    TZADirManager sfx(&output.Stream(), false, this);
+    sfx.LoadDir();
+    sfx.SaveDir(false);
+    output.SetPermissions(stubInfo.mode);
+    output.Commit(FOptions.FlushBuffers());
+  });
 }
 
 bool TZABaseArchiver::FastFileAppend(platform::TStream& Out, platform::TStream& In, const std::string& FileName) {

@@ -353,13 +353,18 @@ class TZABaseArchiver : public TZADirOwner, protected TZAProgressState {
   // when that is empty; the target is replaced only once the new archive is
   // complete. An item whose local header is not where the directory says is
   // looked for among the local headers. Each readable item is added anew
-  // (the time of the repair, its attributes and comment, its own
-  // encryption); an item that fails its check goes to OnProcessFileFailure
-  // (code 8): Ignore (and no handler nor dialog provider) keeps what could
-  // be read, Retry reads it again, Abort ends the repair with nothing
-  // replaced. An encrypted item whose password is not known is copied as it
-  // is. EZAException 37 when the archive is open, 33 when someone holds
-  // FileName (no OutputFileName), 35 when no item can be found at all.
+  // (the time of the repair, its host system, attributes and comment, its
+  // own encryption); an item that fails its check goes to
+  // OnProcessFileFailure (code 8): Ignore (and no handler nor dialog
+  // provider) keeps it as it is (its record copied, damage and all), or,
+  // when its record is cut short, what could be read of it (never an empty
+  // item for one that had data); Retry reads it again, Abort ends the
+  // repair with nothing replaced. An item whose name cannot be added goes
+  // to the same event (poAdd) and is passed over. An encrypted item whose
+  // password is not known is copied as it is. EZAException 37 when the
+  // archive is open, 33 when someone holds FileName (no OutputFileName), 35
+  // when no item can be found at all; 46 or 65 when writing the repair's
+  // own files fails (nothing replaced).
   TZARepairResult RepairArchive(const std::string& OutputFileName);
 
   // --- Events ------------------------------------------------------------------------

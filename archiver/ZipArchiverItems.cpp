@@ -22,6 +22,7 @@ class TZABaseArchiver::TCodecHost final : public TZACodecHost {
     s.MultiVolume = a_.FSpanningMode != smNone;
     s.ArchiveFileName = a_.FFileName;
     s.ComponentName = a_.Name();
+    s.ReadDamaged = a_.FExtractCorruptedFiles;
     s.Directory = a_.DMHandle();
     return s;
   }

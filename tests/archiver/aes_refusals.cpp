@@ -154,6 +154,8 @@ TEST(AESRefusals, OneFlippedBitAnywhereNeverExtracts) {
     EXPECT_TRUE(FilesBelow(dir.Path()).empty());
     EXPECT_EQ(arc->TestFiles("*.*", archiver::ZADefaultSearchAttr, ""), 0);
     EXPECT_FALSE(arc->IsFilePasswordValid("book.txt", "SECRET"));
+    arc->CloseArchive();
+    EXPECT_FALSE(arc->IsValidArchiveFile());
   }
   // Asked for, what was decrypted of an item whose code fails is kept.
   TempDir dir;

@@ -16,6 +16,7 @@
 #include <string>
 #include <vector>
 
+#include "archiver/ZAExcept.h"
 #include "archiver/ZipArchiver.h"
 #include "commit_util.h"
 
@@ -183,10 +184,11 @@ inline std::map<std::string, std::string> ZipInfoEntries(const std::string& path
   return out;
 }
 
-// Runs `f` in a forked child whose files may not grow past `limit` bytes
-// (RLIMIT_FSIZE: a write past it fails as on a full disk); true when the
-// failure reached the caller as an exception.
-inline bool FailsPastFileSize(rlim_t limit, const std::function<void()>& f) {
+// Runs `f` in a child process whose files may not grow past `limit` bytes
+// (SIGXFSZ ignored: a write past it fails). The native code of the
+// archiver's error it raises; 1000 for another exception, -1 when it
+// raises none.
+inline int NativeErrorPastFileSize(rlim_t limit, const std::function<void()>& f) {
   const pid_t pid = fork();
   if (pid == 0) {
     std::signal(SIGXFSZ, SIG_IGN);
@@ -194,13 +196,23 @@ inline bool FailsPastFileSize(rlim_t limit, const std::function<void()>& f) {
     setrlimit(RLIMIT_FSIZE, &rl);
     try {
       f();
+    } catch (const archiver::EZAException& e) {
+      _exit(e.NativeError);
     } catch (const std::exception&) {
-      _exit(0);
+      _exit(100);
     }
-    _exit(1);
+    _exit(101);
   }
   int status = 0;
-  return waitpid(pid, &status, 0) == pid && WIFEXITED(status) && WEXITSTATUS(status) == 0;
+  if (waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -2;
+  const int code = WEXITSTATUS(status);
+  return code == 100 ? 1000 : code == 101 ? -1 : code;
+}
+
+// Whether `f` raises in a child process whose files may not grow past
+// `limit` bytes.
+inline bool FailsPastFileSize(rlim_t limit, const std::function<void()>& f) {
+  return NativeErrorPastFileSize(limit, f) >= 0;
 }
 
 }  // namespace merge_test

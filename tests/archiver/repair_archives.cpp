@@ -45,6 +45,8 @@ struct TCase {
   std::set<std::string> listed;   // what opening lists
   std::set<std::string> damaged;  // what the repair reports
   bool likeZipFF;                 // zip -FF keeps the same items
+  std::set<std::string> keptRaw = {};  // damaged items kept as they were
+  std::set<std::string> leftOut = {};  // damaged items with nothing to keep
 };
 
 const std::vector<TCase>& Cases() {
@@ -55,13 +57,20 @@ const std::vector<TCase>& Cases() {
       {"dir-cut", all, {}, true},
       {"garbage", all, {}, true},
       {"garbage-cut", all, {}, true},
-      {"flipped", all, {"a.txt"}, false},
+      {"flipped", all, {"a.txt"}, false, {"a.txt"}},
       {"cut-in-c", {"a.txt", "dir/", "inner.zip", "c.txt"}, {"c.txt"}, false},
       // The cut falls inside the stored inner archive: the scan goes through
-      // it and finds its members, the second of them cut short.
-      {"cut-in-inner", {"a.txt", "dir/", "inner.zip", "x.txt", "y.txt"}, {"inner.zip", "y.txt"}, false},
+      // it and finds its members, the second of them cut short. The inner
+      // archive's bytes are its members': nothing is left of it.
+      {"cut-in-inner", {"a.txt", "dir/", "inner.zip", "x.txt", "y.txt"}, {"inner.zip", "y.txt"}, false, {},
+       {"inner.zip"}},
   };
   return cases;
+}
+
+// The bytes of `item` that 7-Zip extracts from `path`, damaged or not.
+std::string SevenZipBytes(const std::string& path, const std::string& item) {
+  return RunCmd(std::string(load_test::SevenZip()) + " x -so " + Q(path) + " " + Q(item) + " 2>/dev/null; true");
 }
 
 TEST(RepairArchive, DamagedFixtures) {
@@ -88,11 +97,24 @@ TEST(RepairArchive, DamagedFixtures) {
       EXPECT_TRUE(result.Completed);
       EXPECT_EQ(reported, c.damaged);
       EXPECT_EQ(result.Damaged, static_cast<int>(c.damaged.size()));
-      EXPECT_EQ(result.Written, static_cast<int>(c.listed.size()));
+      std::set<std::string> written = c.listed;
+      for (const std::string& name : c.leftOut) written.erase(name);
+      EXPECT_EQ(result.Written, static_cast<int>(written.size()));
+      EXPECT_EQ(Listed(out), written);
+      // A damaged item kept as it was: peers see the damage and recover as
+      // much of it as before.
+      for (const std::string& name : c.keptRaw) {
+        EXPECT_NE(UnzipTest(out), "ok\n");
+        EXPECT_FALSE(SevenZipBytes(out, name).empty());
+        EXPECT_EQ(SevenZipBytes(out, name), SevenZipBytes(damaged, name));
+      }
+      if (!c.keptRaw.empty()) continue;
       ExpectPeersAccept(out);
       const auto got = PythonContents(out);
-      EXPECT_EQ(Keys(got), c.listed);
+      EXPECT_EQ(Keys(got), written);
       for (const auto& [name, data] : got) {
+        // Never written empty for an item that had data.
+        EXPECT_TRUE(!data.empty() || (sound.count(name) && sound.at(name).empty())) << name;
         if (c.damaged.count(name)) continue;
         if (name == "x.txt") {
           std::string x;
@@ -109,6 +131,110 @@ TEST(RepairArchive, DamagedFixtures) {
         EXPECT_EQ(Keys(PythonContents(ff)), c.listed);
       }
     }
+  }
+}
+
+// What a peer recovers of `item` in the damaged archive `path`: its data
+// as far as the file goes, stored bytes up to the declared size, deflate
+// output (Python's zlib, fed byte by byte) up to the first error.
+const char* kRecoverScript = R"PY(
+import struct, sys, zlib
+data = open(sys.argv[1], 'rb').read()
+name = sys.argv[2].encode()
+at = 0
+while True:
+    at = data.index(b'PK\x03\x04', at)
+    n, e = struct.unpack_from('<HH', data, at + 26)
+    if data[at + 30:at + 30 + n] == name:
+        break
+    at += 4
+method = struct.unpack_from('<H', data, at + 8)[0]
+csize, usize = struct.unpack_from('<II', data, at + 18)
+raw = data[at + 30 + n + e:at + 30 + n + e + csize]
+out = b''
+if method == 0:
+    out = raw[:usize]
+else:
+    d = zlib.decompressobj(-15)
+    try:
+        for i in range(len(raw)):
+            out += d.decompress(raw[i:i + 1])
+    except zlib.error:
+        pass
+sys.stdout.write(out.hex())
+)PY";
+
+// Single damaged or awkward items: what extraction and repair keep of them.
+TEST(RepairArchive, WhatAnAwkwardItemKeeps) {
+  enum TKeeps { kRecovered, kPassedOver, kMode755 };
+  struct TItemCase {
+    std::string file, item;
+    TKeeps keeps;
+  };
+  const std::vector<TItemCase> cases = {
+      {"py-flipped", "a.txt", kRecovered},   // deflate, one byte flipped
+      {"iz-flipped", "a.txt", kRecovered},
+      {"py-cut-in-c", "c.txt", kRecovered},  // deflate, cut short
+      {"cut-stored", "b.txt", kRecovered},   // stored, cut short
+      // Names that cannot be added again: the rest is repaired.
+      {"blank-name", "", kPassedOver},
+      {"unix-755", "run.sh", kMode755},
+  };
+  TempDir dir;
+  for (const TItemCase& c : cases) {
+    SCOPED_TRACE(c.file);
+    const std::string damaged = Fixture(c.file), out = dir / "out.zip";
+    TZipArchiver arc;
+    arc.SetFileName(damaged);
+    std::set<std::string> reported;
+    arc.OnProcessFileFailure = [&](archiver::TZABaseArchiver&, const std::string& name,
+                                   archiver::TZAProcessOperation, int, int, const std::string&,
+                                   archiver::TZAAction& action) {
+      reported.insert(name);
+      action = archiver::fxaIgnore;
+    };
+    switch (c.keeps) {
+      case kRecovered: {
+        std::string peer;
+        const std::string hex = records_test::RunPython(dir, kRecoverScript, Q(damaged) + " " + Q(c.item));
+        for (size_t i = 0; i + 1 < hex.size(); i += 2)
+          peer += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+        ASSERT_FALSE(peer.empty());
+        arc.SetOpenCorruptedArchives(true);
+        arc.SetExtractCorruptedFiles(true);
+        arc.OpenArchive(archiver::ZAModeRead);
+        std::string text;
+        arc.ExtractToString(c.item, text);
+        EXPECT_EQ(text.size(), peer.size());
+        EXPECT_TRUE(text == peer);
+        arc.CloseArchive();
+        EXPECT_TRUE(arc.RepairArchive(out).Completed);
+        EXPECT_EQ(reported, std::set<std::string>{c.item});
+        EXPECT_EQ(SevenZipBytes(out, c.item).size(), peer.size());
+        EXPECT_TRUE(SevenZipBytes(out, c.item) == peer);
+        break;
+      }
+      case kPassedOver: {
+        EXPECT_TRUE(arc.RepairArchive(out).Completed);
+        EXPECT_TRUE(reported.count(c.item));
+        EXPECT_EQ(PythonContents(out), (std::map<std::string, std::string>{{"first.txt", "first\n"},
+                                                                            {"last.txt", "last\n"}}));
+        break;
+      }
+      case kMode755:
+        EXPECT_TRUE(arc.RepairArchive(out).Completed);
+        EXPECT_EQ(records_test::RunPython(dir, R"PY(
+import sys, zipfile
+i = zipfile.ZipFile(sys.argv[1]).getinfo(sys.argv[2])
+print(i.create_system, oct(i.external_attr >> 16))
+)PY",
+                                          Q(out) + " " + Q(c.item)),
+                  "3 0o100755\n");
+        RunCmd("cd " + Q(dir.Path()) + " && unzip -qo " + Q(out));
+        EXPECT_EQ(fs::status(dir / c.item).permissions() & fs::perms::all, fs::perms(0755));
+        break;
+    }
+    fs::remove(out);
   }
 }
 
@@ -195,8 +321,8 @@ TEST_F(RepairFailure, RefusalsAndAbort) {
 }
 
 TEST_F(RepairFailure, AWriteThatFails) {
-  // One item of data that do not compress: the data file that the repair
-  // extracts into fits the limit, the repaired archive does not.
+  // Data that do not compress: the data file that the repair extracts into
+  // fits the limit, the repaired archive does not.
   records_test::RunPython(dir, R"PY(
 import os, sys, zipfile
 z = zipfile.ZipFile(sys.argv[1], 'w')
@@ -204,15 +330,23 @@ z.writestr('noise.bin', os.urandom(20000))
 z.close()
 )PY",
                           Q(path));
-  original = base_test::ReadBytes(path);
+  const std::string noise = base_test::ReadBytes(path);
   fs::remove(dir / "script.py");
-  for (const bool inPlace : {false, true}) {
-    EXPECT_TRUE(merge_test::FailsPastFileSize(20050, [&] {
-      TZipArchiver arc;
-      arc.SetFileName(path);
-      arc.RepairArchive(inPlace ? "" : out);
-    }));
-    ExpectUnchanged();
+  // Intact items whose directory was cut off: only the data file passes
+  // the limit, and that is no damage of the item.
+  const std::string compressible = base_test::ReadBytes(Fixture("compressible-dir-cut"));
+  for (const auto& [bytes, limit] : {std::pair{noise, 20050}, std::pair{compressible, 20000}}) {
+    base_test::WriteBytes(path, bytes);
+    original = bytes;
+    for (const bool inPlace : {false, true}) {
+      SCOPED_TRACE(std::to_string(limit) + (inPlace ? " in place" : ""));
+      EXPECT_TRUE(merge_test::FailsPastFileSize(limit, [&] {
+        TZipArchiver arc;
+        arc.SetFileName(path);
+        arc.RepairArchive(inPlace ? "" : out);
+      }));
+      ExpectUnchanged();
+    }
   }
 }
 
@@ -222,8 +356,9 @@ TEST_F(RepairFailure, InPlaceThroughALink) {
   arc.SetFileName(dir / "link.zip");
   EXPECT_TRUE(arc.RepairArchive("").Completed);
   EXPECT_TRUE(fs::is_symlink(dir / "link.zip"));
-  ExpectPeersAccept(path);
-  EXPECT_EQ(PythonContents(path).size(), 5u);
+  // The flipped item is kept as it was; the rest passes.
+  EXPECT_EQ(RunCmd("unzip -tq " + Q(path) + " -x a.txt >/dev/null 2>&1 && echo ok"), "ok\n");
+  EXPECT_EQ(Listed(path).size(), 5u);
 }
 
 }  // namespace

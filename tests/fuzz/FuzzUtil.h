@@ -8,9 +8,13 @@
 // short stream) are caught; anything else escapes and counts as a finding.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
+#include <cstdlib>
+#include <filesystem>
 #include <memory>
+#include <initializer_list>
 #include <string>
 #include <vector>
 
@@ -35,6 +39,57 @@ void Expected(F&& f) {
   }
 }
 
+// The password the harnesses give: the AES seeds of the corpus are
+// encrypted with it, so that decryption and its checks are reached.
+inline constexpr const char* kPassword = "SECRET";
+
+// One scratch folder per process, removed at exit. In memory where the
+// system offers it: extraction and commits sync what they write.
+inline const std::filesystem::path& Scratch() {
+  struct TFolder {
+    std::filesystem::path dir;
+    TFolder() {
+      std::error_code ec;
+      const std::filesystem::path base = std::filesystem::is_directory("/dev/shm", ec)
+                                             ? std::filesystem::path("/dev/shm")
+                                             : std::filesystem::temp_directory_path();
+      std::string tmpl = (base / "fuzzx.XXXXXX").string();
+      if (!::mkdtemp(tmpl.data())) std::abort();
+      dir = tmpl;
+    }
+    ~TFolder() {
+      std::error_code ec;
+      std::filesystem::remove_all(dir, ec);
+    }
+  };
+  static const TFolder folder;
+  return folder.dir;
+}
+
+// Writes the input into `path`.
+inline void WriteInput(const std::filesystem::path& path, const uint8_t* data, size_t size) {
+  platform::TFileStream f(path.string(), platform::fmCreate);
+  f.WriteBuffer(data, static_cast<int64_t>(size));
+}
+
+// The names in `dir` other than `keep`: a harness's leftovers.
+inline bool OnlyThese(const std::filesystem::path& dir, std::initializer_list<std::string> keep) {
+  for (const auto& e : std::filesystem::directory_iterator(dir))
+    if (std::find(keep.begin(), keep.end(), e.path().filename().string()) == keep.end()) return false;
+  return true;
+}
+
+// Answers every failure of a single item with Ignore, and collects the
+// names that failed.
+inline void IgnoreFailures(archiver::TZABaseArchiver& arc, std::vector<std::string>* failed = nullptr) {
+  arc.OnProcessFileFailure = [failed](archiver::TZABaseArchiver&, const std::string& name,
+                                      archiver::TZAProcessOperation, int, int, const std::string&,
+                                      archiver::TZAAction& action) {
+    if (failed) failed->push_back(name);
+    action = archiver::fxaIgnore;
+  };
+}
+
 // An archive component over the input bytes. `lenient` opens damaged
 // archives (the rebuild from local headers); otherwise they are refused.
 class TArchive {
@@ -43,10 +98,7 @@ class TArchive {
       : stream_(std::string(reinterpret_cast<const char*>(data), size)) {
     arc_.SetOpenCorruptedArchives(lenient);
     // Failures of single items are answered: go on with the next.
-    arc_.OnProcessFileFailure = [](archiver::TZABaseArchiver&, const std::string&, archiver::TZAProcessOperation,
-                                   int, int, const std::string&, archiver::TZAAction& action) {
-      action = archiver::fxaIgnore;
-    };
+    IgnoreFailures(arc_);
     arc_.OnPassword = [](archiver::TZABaseArchiver&, const std::string&, std::string&, bool& skip) { skip = true; };
     Expected([&] {
       arc_.OpenArchive(stream_, false);

@@ -129,11 +129,60 @@ def cases(base):
     return out
 
 
+def single_cases():
+    """Cases of one kind of item each:
+
+    cut-stored          a.txt, then b.txt, both stored, the file cut half
+                        way through b.txt's data (still longer than b.txt:
+                        a header claiming more than the file holds is no
+                        header)
+    blank-name          sound; items named "" and "/" between two others
+    unix-755            sound, Info-ZIP; run.sh with mode 755 (Unix host)
+    compressible-dir-cut  one deflated item of 200,000 bytes that shrinks
+                        to a few hundred, the directory cut off
+    """
+    out = {}
+    b = ''.join('stored line %d of b.txt\n' % i for i in range(200)).encode()
+    z = io.BytesIO()
+    with zipfile.ZipFile(z, 'w', zipfile.ZIP_DEFLATED) as w:
+        w.writestr('a.txt', 'a.txt of the cut archive\n' * 120, zipfile.ZIP_STORED)
+        w.writestr('b.txt', b, zipfile.ZIP_STORED)
+    data = z.getvalue()
+    at = data.index(b'b.txt', data.index(b'PK\x03\x04', 30)) + 5
+    out['cut-stored'] = data[:at + len(b) // 2]
+    z = io.BytesIO()
+    with zipfile.ZipFile(z, 'w', zipfile.ZIP_STORED) as w:
+        w.writestr('first.txt', 'first\n')
+        w.writestr(zipfile.ZipInfo(''), 'blank\n')
+        w.writestr(zipfile.ZipInfo('/'), '')
+        w.writestr('last.txt', 'last\n')
+    out['blank-name'] = z.getvalue()
+    work = tempfile.mkdtemp()
+    try:
+        with open(os.path.join(work, 'run.sh'), 'w') as f:
+            f.write('#!/bin/sh\necho run\n')
+        os.chmod(os.path.join(work, 'run.sh'), 0o755)
+        subprocess.run(['zip', '-q', '-X', 'x.zip', 'run.sh'], cwd=work, check=True)
+        with open(os.path.join(work, 'x.zip'), 'rb') as f:
+            out['unix-755'] = f.read()
+    finally:
+        shutil.rmtree(work)
+    z = io.BytesIO()
+    with zipfile.ZipFile(z, 'w', zipfile.ZIP_DEFLATED) as w:
+        w.writestr('zeros.txt', b'0' * 200000)
+    data = z.getvalue()
+    out['compressible-dir-cut'] = data[:data.index(b'PK\x01\x02')]
+    return out
+
+
 def main(folder):
     for prefix, base in (('py', python_base()), ('iz', infozip_base())):
         for name, data in cases(base).items():
             with open(os.path.join(folder, '%s-%s.zip' % (prefix, name)), 'wb') as f:
                 f.write(data)
+    for name, data in single_cases().items():
+        with open(os.path.join(folder, name + '.zip'), 'wb') as f:
+            f.write(data)
 
 
 if __name__ == '__main__':
