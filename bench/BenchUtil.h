@@ -53,6 +53,45 @@ inline double PeakMiB() {
   return static_cast<double>(ru.ru_maxrss) / 1024.0;
 }
 
+// Read and write calls the process has made so far (syscr + syscw of
+// /proc/self/io); -1 when the system does not tell.
+inline long long ReadWriteCalls() {
+  FILE* f = std::fopen("/proc/self/io", "r");
+  if (!f) return -1;
+  long long calls = 0, value = 0;
+  char name[64];
+  int seen = 0;
+  while (std::fscanf(f, "%63[^:]: %lld\n", name, &value) == 2) {
+    if (std::string(name) == "syscr" || std::string(name) == "syscw") calls += value, ++seen;
+  }
+  std::fclose(f);
+  return seen == 2 ? calls : -1;
+}
+
+// Starts a new peak of resident memory at what the process holds now, so
+// that PeakSinceResetMiB() tells one phase's peak apart from an earlier
+// one's; false when the system does not allow it.
+inline bool ResetPeak() {
+  FILE* f = std::fopen("/proc/self/clear_refs", "w");
+  if (!f) return false;
+  const bool done = std::fputs("5", f) >= 0;
+  return std::fclose(f) == 0 && done;
+}
+
+// The peak resident memory since the last ResetPeak (VmHWM), in MiB; the
+// process's whole peak when /proc does not tell.
+inline double PeakSinceResetMiB() {
+  FILE* f = std::fopen("/proc/self/status", "r");
+  if (!f) return PeakMiB();
+  char line[256];
+  double kib = -1;
+  while (std::fgets(line, sizeof line, f)) {
+    if (std::sscanf(line, "VmHWM: %lf", &kib) == 1) break;
+  }
+  std::fclose(f);
+  return kib >= 0 ? kib / 1024.0 : PeakMiB();
+}
+
 // Text-like bytes: words of a small vocabulary picked by a fast generator
 // (deterministic; compresses about 3:1 at deflate level 1).
 inline std::string TextData(size_t size) {

@@ -1,5 +1,6 @@
 #include "catalogue/BookList.h"
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <optional>
@@ -14,6 +15,7 @@
 #include "catalogue/InpxReader.h"
 #include "dataaccess/Fields.h"
 #include "platform/Files.h"
+#include "platform/Process.h"
 #include "platform/Streams.h"
 #include "xbase/xb_create.h"
 #include "xbase/xb_dataset.h"
@@ -52,38 +54,35 @@ void IndexWorkTable(xbase::TXBaseDataSet& ds, const std::string& name, const Ans
   ds.SetIndexName(name);
 }
 
-// The two tables of a build in the work folder: the author table, kept in
-// the engine's dataset and indexed by upper-cased name, and the book table,
-// written raw while reading and opened as a dataset for the walk.
+// The two tables of a build in the work folder. While reading, both are
+// appended raw in runs (BookTable.h); once complete, the engine opens them
+// and indexes the authors by upper-cased name and the books by author.
 class TStagingTables final : public TAuthorTable {
  public:
-  // createTables: both tables made from their field lines, the author
-  // table opened with its index, the book table opened for raw writing.
+  // createTables: both tables made from their field lines and opened for
+  // raw writing.
   explicit TStagingTables(const std::string& workDir) : workDir_(workDir) {
-    const std::string bo = platform::JoinPath(workDir, "bo.dbf");
-    for (const auto& [path, lines] : {std::pair{bo, &kBookFieldLines},
-                                      std::pair{platform::JoinPath(workDir, "au.dbf"), &kAuthorFieldLines}}) {
+    const std::string bo = platform::JoinPath(workDir, "bo.dbf"), au = platform::JoinPath(workDir, "au.dbf");
+    for (const auto& [path, lines] : {std::pair{bo, &kBookFieldLines}, std::pair{au, &kAuthorFieldLines}}) {
       if (!xbase::CreateTableFromFieldList(path, "", kDBaseIII, *lines))
         throw platform::EFileError("Cannot create table " + path, 0);
     }
-    OpenWorkTable(authors_, workDir, "AU.DBF", false);
-    IndexWorkTable(authors_, "AU", "upper(NA)");
-    authorID_ = &authors_.FieldByName("ID");
-    authorName_ = &authors_.FieldByName("NA");
     bookWriter_.emplace(bo);
+    authorWriter_.emplace(au, kAuthorRecordSize);
   }
 
   // The author numbers are the ones the author table's own lookup (first,
-  // FindKey on the upper-cased name, append when missing) would give;
-  // the map in front saves the index seek of every book.
+  // FindKey on the upper-cased name, append when missing) would give.
   uint32_t getAuthorID(const AnsiString& name) override {
-    auto [it, added] = ids_.try_emplace(platform::AnsiUpperCase(name), lastID_ + 1);
-    if (!added) return it->second;
+    // Upper-cased into one buffer: most names were seen before.
+    upper_.resize(name.size());
+    for (size_t i = 0; i < name.size(); ++i)
+      upper_[i] = static_cast<char>(platform::AnsiUpperChar(static_cast<unsigned char>(name[i])));
+    if (const auto found = ids_.find(upper_); found != ids_.end()) return found->second;
+    const auto it = ids_.emplace(upper_, lastID_ + 1).first;
     try {
-      authors_.Append();
-      authorID_->SetAsInteger(static_cast<int32_t>(lastID_ + 1));
-      authorName_->SetAsString(name);
-      authors_.Post();
+      formatAuthorRecord(authorRecord_, lastID_ + 1, name);
+      authorWriter_->Write(authorRecord_.data());
     } catch (...) {
       ids_.erase(it);
       throw;
@@ -93,36 +92,159 @@ class TStagingTables final : public TAuthorTable {
 
   TBookTableWriter& BookWriter() { return *bookWriter_; }
 
-  // The book table is complete: its count is written and the raw file
-  // closed; the table opens as a dataset, its records indexed by author,
-  // deleted ones shown.
-  void FinishBooks() {
-    bookWriter_->Finish();
+  // Both tables are complete: their counts are written and the raw files
+  // closed; the engine opens them and builds their indexes, the author
+  // table's on upper(NA), the book table's (deleted records shown) on AU.
+  void FinishTables() {
+    ids_ = {};
+    for (TRawTableWriter* w : {static_cast<TRawTableWriter*>(&*bookWriter_), &*authorWriter_}) w->Finish();
     bookWriter_.reset();
+    authorWriter_.reset();
+    OpenWorkTable(authors_, workDir_, "AU.DBF", false);
+    IndexWorkTable(authors_, "AU", "upper(NA)");
     OpenWorkTable(books_, workDir_, "BO.DBF", true);
     IndexWorkTable(books_, "BO", "AU");
-    for (int k = 0; k < kBookFieldCount - 1; ++k) bookFields_[k] = &books_.FieldByName(kBookFieldNames[k]);
   }
 
   xbase::TXBaseDataSet& Authors() { return authors_; }
-  const TField& AuthorID() const { return *authorID_; }
-  const TField& AuthorName() const { return *authorName_; }
+  xbase::TXBaseDataSet& Books() { return books_; }
 
-  // Hands every book record of author `id` to `add`, in record order.
-  template <class Add>
-  void AuthorBooks(int32_t id, Add&& add) {
-    const AnsiString key = std::to_string(id);
-    books_.SetRange(key, key);
-    TBookFields fields;
-    AnsiString text[kBookFieldCount - 1];
-    for (; !books_.Eof(); books_.Next()) {
-      for (int k = 0; k < kBookFieldCount - 1; ++k) {
-        text[k] = bookFields_[k]->AsString();
-        fields[k] = text[k];
-      }
-      fields[bfDuplicate] = books_.IsDeleted() ? "Y" : "N";
-      add(fields);
+ private:
+  std::string workDir_;
+  xbase::TXBaseDataSet authors_;
+  xbase::TXBaseDataSet books_;
+  std::optional<TBookTableWriter> bookWriter_;
+  std::optional<TRawTableWriter> authorWriter_;
+  TAuthorRecord authorRecord_{};
+  AnsiString upper_;
+  std::unordered_map<AnsiString, uint32_t> ids_;
+  uint32_t lastID_ = 0;
+};
+
+// The record numbers of a dataset's records in the order of its active tag,
+// walked on the tag's keys alone: no record is read. The index file is
+// closed afterwards, and the blocks its cache held are given back.
+std::vector<uint32_t> RecordsInTagOrder(xbase::TXBaseDataSet& ds, const std::string& indexFile) {
+  std::vector<uint32_t> order;
+  order.reserve(static_cast<size_t>(ds.DBFHandle()->NumRecs()));
+  AnsiString key;
+  for (int rn = ds.DBFHandle()->xbGetKey(xbase::xbRecTop, key); rn > 0;
+       rn = ds.DBFHandle()->xbGetKey(xbase::xbRecNext, key))
+    order.push_back(static_cast<uint32_t>(rn));
+  ds.SetIndexName("");
+  ds.IndexFileRemove(indexFile);
+  return order;
+}
+
+// Calls visit(table) on every record of the dataset in file order, which
+// the table's read-ahead cache turns into one read per 32 KB instead of one
+// per record.
+template <class Visit>
+void ForEachRecordInFileOrder(xbase::TXBaseDataSet& ds, Visit&& visit) {
+  ds.SetDBFCache(true);
+  xbase::XBO_dBHandler& table = *ds.DBFHandle();
+  for (table.xbGetRec(xbase::xbRecTop); !table.File_EOF(); table.xbGetRec(xbase::xbRecNext)) visit(table);
+}
+
+// Text kept in blocks of a megabyte that never move: views into it stay
+// valid, and no growing copies it (a copy of tens of megabytes would be
+// the build's peak, and where it lands decides whether the next build's
+// peak is the same).
+class TTextBlocks {
+ public:
+  // The block to append `size` bytes to, without its growing.
+  AnsiString& Room(size_t size) {
+    if (blocks_.empty() || blocks_.back().capacity() - blocks_.back().size() < size) {
+      blocks_.emplace_back();
+      blocks_.back().reserve(std::max(kBlockBytes, size));
     }
+    return blocks_.back();
+  }
+
+ private:
+  static constexpr size_t kBlockBytes = size_t{1} << 20;
+  std::vector<AnsiString> blocks_;
+};
+
+// The walk's view of the staging tables, read in file order: the authors
+// (number and name) in catalogue order, and each author's book lines in the
+// order of the book index. The author table and the book index keep no one
+// author's books together in the file, so reading them author by author
+// would cost a read per book line.
+class TWalkTables {
+ public:
+  explicit TWalkTables(xbase::TXBaseDataSet& authors, xbase::TXBaseDataSet& books) {
+    // The orders, from the indexes' keys, before the tables leave them.
+    authorOrder_ = RecordsInTagOrder(authors, "AU.NDX");
+    const std::vector<uint32_t> bookOrder = RecordsInTagOrder(books, "BO.NDX");
+
+    // The field values as the engine gives them: text without trailing
+    // blanks, numbers without blanks.
+    AnsiString value;
+    const int id = authors.FieldByName("ID").FieldNo(), name = authors.FieldByName("NA").FieldNo();
+    const size_t authorRecords = static_cast<size_t>(authors.DBFHandle()->NumRecs()) + 1;
+    ids_.reserve(authorRecords);
+    names_.reserve(authorRecords);
+    ids_.push_back(0);
+    names_.emplace_back();
+    ForEachRecordInFileOrder(authors, [&](xbase::XBO_dBHandler& t) {
+      ids_.push_back(NumberOf(t, id));
+      t.xbStringGetNInto(name, value);
+      AnsiString& block = text_.Room(value.size());
+      names_.emplace_back(block.data() + block.size(), value.size());
+      block += value;
+    });
+
+    // Every book record's line and author number, by record number.
+    int fields[kBookFieldCount - 1];
+    for (int k = 0; k < kBookFieldCount - 1; ++k) fields[k] = books.FieldByName(kBookFieldNames[k]).FieldNo();
+    const int author = books.FieldByName("AU").FieldNo();
+    const size_t bookRecords = static_cast<size_t>(books.DBFHandle()->NumRecs()) + 1;
+    std::vector<uint32_t> authorOf;
+    authorOf.reserve(bookRecords);
+    lines_.reserve(bookRecords);
+    authorOf.push_back(0);
+    lines_.emplace_back();
+    TBookFields f;
+    AnsiString values[kBookFieldCount - 1];
+    ForEachRecordInFileOrder(books, [&](xbase::XBO_dBHandler& t) {
+      size_t size = kBookFieldCount;  // the TABs and the duplicate flag
+      for (int k = 0; k < kBookFieldCount - 1; ++k) {
+        t.xbStringGetNInto(fields[k], values[k]);
+        f[k] = values[k];
+        size += values[k].size();
+      }
+      f[bfDuplicate] = t.xbDelFlag() ? "Y" : "N";
+      AnsiString& block = text_.Room(size);
+      const size_t at = block.size();
+      AppendBookLine(block, f);
+      lines_.emplace_back(block.data() + at, block.size() - at);
+      authorOf.push_back(NumberOf(t, author));
+    });
+
+    // Each author's lines are a run of the book index's order.
+    const size_t authorIds = *std::max_element(ids_.begin(), ids_.end()) + size_t{1};
+    firstBook_.assign(authorIds, 0);
+    bookCount_.assign(authorIds, 0);
+    bookOrder_.reserve(bookOrder.size());
+    for (uint32_t rn : bookOrder) {
+      const uint32_t a = rn < authorOf.size() ? authorOf[rn] : 0;
+      if (a == 0 || a >= authorIds) continue;
+      if (bookCount_[a]++ == 0) firstBook_[a] = static_cast<uint32_t>(bookOrder_.size());
+      bookOrder_.push_back(rn);
+    }
+  }
+
+  size_t AuthorCount() const { return authorOrder_.size(); }
+  std::string_view AuthorName(size_t k) const { return At(names_, authorOrder_[k]); }
+
+  // Hands every book line of the k-th author of the catalogue order to add,
+  // as FormatBookLine gives it.
+  template <class Add>
+  void AuthorBooks(size_t k, Add&& add) const {
+    const uint32_t a = authorOrder_[k] < ids_.size() ? ids_[authorOrder_[k]] : 0;
+    if (a >= bookCount_.size()) return;
+    for (uint32_t i = firstBook_[a], end = i + bookCount_[a]; i < end; ++i) add(At(lines_, bookOrder_[i]));
   }
 
  private:
@@ -130,15 +252,24 @@ class TStagingTables final : public TAuthorTable {
   static constexpr const char* kBookFieldNames[kBookFieldCount - 1] = {"NA", "SB", "FI", "SZ",
                                                                        "GE", "DT", "LN"};
 
-  std::string workDir_;
-  xbase::TXBaseDataSet authors_;
-  xbase::TXBaseDataSet books_;
-  TField* authorID_ = nullptr;
-  TField* authorName_ = nullptr;
-  TField* bookFields_[kBookFieldCount - 1] = {};
-  std::optional<TBookTableWriter> bookWriter_;
-  std::unordered_map<AnsiString, uint32_t> ids_;
-  uint32_t lastID_ = 0;
+  // An author number field's value; 0 (no author) for anything else.
+  static uint32_t NumberOf(xbase::XBO_dBHandler& t, int field) {
+    const double v = t.xbNumberGetN(field);
+    return v >= 1 && v <= 4294967295.0 ? static_cast<uint32_t>(v) : 0;
+  }
+
+  static std::string_view At(const std::vector<std::string_view>& texts, uint32_t rn) {
+    return rn < texts.size() ? texts[rn] : std::string_view();
+  }
+
+  TTextBlocks text_;                    // names and lines
+  std::vector<uint32_t> authorOrder_;   // author record numbers, catalogue order
+  std::vector<uint32_t> ids_;           // author number by record number
+  std::vector<std::string_view> names_;  // author name by record number
+  std::vector<std::string_view> lines_;  // book line by record number
+  std::vector<uint32_t> bookOrder_;     // book record numbers, grouped by author
+  std::vector<uint32_t> firstBook_;     // by author number: first in bookOrder_
+  std::vector<uint32_t> bookCount_;     // by author number: its records
 };
 
 // Empties the work folder when made and when destroyed, so that neither a
@@ -172,7 +303,7 @@ void readArchives(TJobHost& host, TBuildSession& s, TStagingTables& tables) {
     } saveLog{reader, s.expDir};
     reader.readFb2Archives(s.libDir);
   }
-  tables.FinishBooks();
+  tables.FinishTables();
   s.books = appender.Books();
   s.duplicates = appender.Duplicates();
   s.readErrors = appender.ReadErrors();
@@ -187,18 +318,15 @@ void buildBookList(TJobHost& host, TBuildSession& s, TStagingTables& tables) {
   TCatalogueWriter writer([&s](const std::string& member, const AnsiString& bytes) {
     platform::WriteFileBytes(platform::JoinPath(s.workDir, member), bytes);
   });
-  xbase::TXBaseDataSet& authors = tables.Authors();
-  authors.DBFHandle()->xbResetRange();
-  authors.First();
-  const int64_t total = authors.RecordCount();
   host.showSB("Создание списка книг", " ", " ");
-  while (!authors.Eof()) {
-    writer.AddAuthor(tables.AuthorName().AsString());
-    tables.AuthorBooks(tables.AuthorID().AsInteger(), [&writer](const TBookFields& f) { writer.AddBook(f); });
-    authors.Next();
+  const TWalkTables walk(tables.Authors(), tables.Books());
+  const size_t total = walk.AuthorCount();
+  for (size_t k = 0; k < total; ++k) {
+    writer.AddAuthor(walk.AuthorName(k));
+    walk.AuthorBooks(k, [&writer](std::string_view line) { writer.AddBookLine(line); });
     const int64_t written = writer.AuthorsWritten();
     if (written % kProgressAuthors == 0)
-      host.showSB("", std::to_string(std::llrint(written * 100.0 / total)) + "%", "");
+      host.showSB("", std::to_string(std::llrint(written * 100.0 / static_cast<double>(total))) + "%", "");
     if (host.StopRequested()) break;
   }
   s.authors = writer.AuthorsWritten();
@@ -265,6 +393,11 @@ bool createBookList(TJobHost& host, TBuildSession& s) {
   s.cutAuthors.clear();
   const auto start = std::chrono::steady_clock::now();
   {
+    // However the build ends, the memory it held goes back to the system:
+    // the next build then peaks where this one did.
+    struct TReleaseMemory {
+      ~TReleaseMemory() { platform::ReleaseFreeMemory(); }
+    } release;
     TJobScope job(host);
     TWorkFolder work(s);
     {

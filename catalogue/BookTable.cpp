@@ -12,7 +12,7 @@ namespace catalogue {
 
 namespace {
 
-constexpr size_t kRecordsPerWrite = 2048;  // ~900 KB per write call
+constexpr size_t kBytesPerWrite = size_t{1} << 20;  // about a megabyte per write call
 constexpr size_t kAuthorWidth = 120;
 constexpr int64_t kPseudoAuthorBooks = 500;
 
@@ -71,12 +71,21 @@ void setRecordAuthor(TBookRecord& rec, uint32_t authorID) {
   PutRight(rec.data() + kAU, kNA - kAU, std::string_view(digits, static_cast<size_t>(n)));
 }
 
-// --- TBookTableWriter ---------------------------------------------------------
+void formatAuthorRecord(TAuthorRecord& rec, uint32_t id, std::string_view name) {
+  rec[0] = ' ';
+  char digits[12];
+  const int n = std::snprintf(digits, sizeof digits, "%u", id);
+  PutRight(rec.data() + 1, 10, std::string_view(digits, static_cast<size_t>(n)));
+  PutLeft(rec.data() + 11, kAuthorRecordSize - 11, name);
+}
 
-TBookTableWriter::TBookTableWriter(const std::string& path)
+// --- TRawTableWriter ----------------------------------------------------------
+
+TRawTableWriter::TRawTableWriter(const std::string& path, size_t recordSize)
     : file_(std::make_unique<platform::TFileStream>(path, platform::fmOpenReadWrite |
                                                               platform::fmShareExclusive)),
-      buffer_(kRecordsPerWrite * kBookRecordSize) {
+      recordSize_(recordSize),
+      buffer_(std::max<size_t>(1, kBytesPerWrite / recordSize) * recordSize) {
   unsigned char header[32];
   const int64_t size = file_->Size();
   if (size < static_cast<int64_t>(sizeof header)) throw platform::EStreamError(path + ": not a table");
@@ -88,31 +97,31 @@ TBookTableWriter::TBookTableWriter(const std::string& path)
     file_->SetPosition(location);
     file_->ReadBuffer(&eof, 1);
   }
-  if (recordLen != kBookRecordSize || GetLE32(header + 4) != 0 || location != size - 1 || eof != 0x1A)
-    throw platform::EStreamError(path + ": not a new book table");
+  if (recordLen != recordSize || GetLE32(header + 4) != 0 || location != size - 1 || eof != 0x1A)
+    throw platform::EStreamError(path + ": not a new staging table");
   // The first record overwrites the end-of-file byte.
   file_->SetPosition(location);
 }
 
-TBookTableWriter::~TBookTableWriter() = default;
+TRawTableWriter::~TRawTableWriter() = default;
 
-void TBookTableWriter::Write(const TBookRecord& rec) {
-  if (!file_) throw std::logic_error("TBookTableWriter::Write after Finish");
+void TRawTableWriter::Write(const char* rec) {
+  if (!file_) throw std::logic_error("TRawTableWriter::Write after Finish");
   if (count_ == static_cast<uint32_t>(std::numeric_limits<int32_t>::max()))
     throw platform::EStreamError(file_->FileName() + ": too many records");
   if (used_ == buffer_.size()) Flush();
-  std::memcpy(buffer_.data() + used_, rec.data(), kBookRecordSize);
-  used_ += kBookRecordSize;
+  std::memcpy(buffer_.data() + used_, rec, recordSize_);
+  used_ += recordSize_;
   ++count_;
 }
 
-void TBookTableWriter::Flush() {
+void TRawTableWriter::Flush() {
   file_->WriteBuffer(buffer_.data(), static_cast<int64_t>(used_));
   used_ = 0;
 }
 
-void TBookTableWriter::Finish() {
-  if (!file_) throw std::logic_error("TBookTableWriter::Finish twice");
+void TRawTableWriter::Finish() {
+  if (!file_) throw std::logic_error("TRawTableWriter::Finish twice");
   Flush();
   const unsigned char count[4] = {static_cast<unsigned char>(count_), static_cast<unsigned char>(count_ >> 8),
                                   static_cast<unsigned char>(count_ >> 16),

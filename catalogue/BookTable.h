@@ -1,10 +1,14 @@
-// The book table of the book-list build, written without the engine.
+// The staging tables of the book-list build, written without the engine.
 //
 // Book records go straight into "bo.dbf" as fixed-width images, one per
 // author of a book, behind the header that the engine's table builder wrote
 // from the field lines AU;N;10;0 NA;C;250;0 SB;C;150;0 FI;C;8;0 SZ;N;8;0
-// GE;C;8;0 DT;C;4;0 LN;C;2;0. Only the author table goes through the
-// engine (TAuthorTable). The file (dBase III, integers little-endian):
+// GE;C;8;0 DT;C;4;0 LN;C;2;0; author records likewise into "au.dbf" (ID;N;10;0
+// NA;C;120;0: deleted flag " ", the number right-aligned in blanks, the name
+// left-aligned and blank-padded; 131 bytes). Both are appended in runs of
+// about a megabyte, a write call per run, not per record; the engine reads
+// them back and indexes them once they are complete. The book table (dBase
+// III, integers little-endian):
 //
 //   offset  size        content
 //   0       32          header: byte 0 version 0x03; 4 record count (int32);
@@ -28,7 +32,8 @@
 //
 // The record count at offset 4 is written once, after the last record: a
 // build that fails part-way leaves a table of no records, never one whose
-// count promises records that are not there.
+// count promises records that are not there. The same holds for the author
+// table.
 #pragma once
 
 #include <array>
@@ -36,6 +41,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "catalogue/BookSink.h"
@@ -49,29 +55,34 @@ namespace catalogue {
 
 constexpr size_t kBookRecordSize = 441;
 constexpr size_t kBookTableHeaderSize = 289;
+constexpr size_t kAuthorRecordSize = 131;
 using TBookRecord = std::array<char, kBookRecordSize>;
+using TAuthorRecord = std::array<char, kAuthorRecordSize>;
 
 // Fills every field of `rec` from `book` (`file` standing for its file
 // number) except the author number, which setRecordAuthor puts in.
 void formatBookRecord(TBookRecord& rec, const TBOOK& book, const AnsiString& file);
 void setRecordAuthor(TBookRecord& rec, uint32_t authorID);
+// The author table's record of author `id` named `name` (at most 120 bytes).
+void formatAuthorRecord(TAuthorRecord& rec, uint32_t id, std::string_view name);
 
-// Appends record images to a new book table. Not copyable; one thread.
-class TBookTableWriter {
+// Appends record images to a new staging table. Not copyable; one thread.
+class TRawTableWriter {
  public:
   // Opens the table `path` (UTF-8) for reading and writing, exclusively. It
-  // must be as the table builder left it: 441-byte records, none yet, the
-  // end-of-file byte at the header's end. Raises platform::EStreamError
-  // (EFOpenError when it cannot be opened) otherwise.
-  explicit TBookTableWriter(const std::string& path);
+  // must be as the table builder left it: records of `recordSize` bytes,
+  // none yet, the end-of-file byte at the header's end. Raises
+  // platform::EStreamError (EFOpenError when it cannot be opened) otherwise.
+  TRawTableWriter(const std::string& path, size_t recordSize);
   // Closes the file. Without Finish the record count stays 0.
-  ~TBookTableWriter();
-  TBookTableWriter(const TBookTableWriter&) = delete;
-  TBookTableWriter& operator=(const TBookTableWriter&) = delete;
+  ~TRawTableWriter();
+  TRawTableWriter(const TRawTableWriter&) = delete;
+  TRawTableWriter& operator=(const TRawTableWriter&) = delete;
 
-  // Appends one record (buffered). Raises platform::EStreamError when the
-  // buffer cannot be written (a full disk, a file size limit).
-  void Write(const TBookRecord& rec);
+  // Appends one record of the table's record size (buffered). Raises
+  // platform::EStreamError when the buffer cannot be written (a full disk, a
+  // file size limit).
+  void Write(const char* rec);
   // Records appended so far.
   uint32_t Count() const { return count_; }
   // Writes what is buffered, then the record count at offset 4, and closes
@@ -83,9 +94,16 @@ class TBookTableWriter {
   void Flush();
 
   std::unique_ptr<platform::TFileStream> file_;
+  size_t recordSize_;
   std::vector<char> buffer_;
   size_t used_ = 0;
   uint32_t count_ = 0;
+};
+
+class TBookTableWriter : public TRawTableWriter {
+ public:
+  explicit TBookTableWriter(const std::string& path) : TRawTableWriter(path, kBookRecordSize) {}
+  void Write(const TBookRecord& rec) { TRawTableWriter::Write(rec.data()); }
 };
 
 // The author table as appendBook needs it; the build's driver keeps it in

@@ -14,14 +14,16 @@ constexpr char CR = '\r';
 constexpr char LF = '\n';
 constexpr char TAB = '\t';
 
-// Appends `s` with every byte of `bad` turned into a blank.
+// Appends `s` with every byte of `bad` (control characters all) turned into
+// a blank.
 void AppendClean(AnsiString& out, std::string_view s, std::string_view bad) {
   const size_t from = out.size();
   out.append(s);
   for (size_t i = from; i < out.size(); ++i) {
-    if (bad.find(out[i]) != std::string_view::npos) out[i] = ' ';
+    if (static_cast<unsigned char>(out[i]) < 0x20 && bad.find(out[i]) != std::string_view::npos) out[i] = ' ';
   }
 }
+
 
 }  // namespace
 
@@ -57,15 +59,19 @@ AnsiString FormatCatalogueInfo(const TCatalogueInfo& info) {
 
 // --- book lines ------------------------------------------------------------
 
+void AppendBookLine(AnsiString& out, const TBookFields& fields) {
+  for (int i = 0; i < kBookFieldCount; ++i) {
+    if (i > 0) out += TAB;
+    AppendClean(out, fields[i], "\t\r\n");
+  }
+}
+
 AnsiString FormatBookLine(const TBookFields& fields) {
   size_t size = kBookFieldCount - 1;
   for (std::string_view f : fields) size += f.size();
   AnsiString line;
   line.reserve(size);
-  for (int i = 0; i < kBookFieldCount; ++i) {
-    if (i > 0) line += TAB;
-    AppendClean(line, fields[i], "\t\r\n");
-  }
+  AppendBookLine(line, fields);
   return line;
 }
 
@@ -153,6 +159,20 @@ void TCatalogueWriter::AddAuthor(std::string_view name) {
 }
 
 bool TCatalogueWriter::AddBook(const TBookFields& fields) {
+  if (!TakeLine()) return false;
+  AppendBookLine(lines_, fields);
+  lines_ += CR;
+  return true;
+}
+
+bool TCatalogueWriter::AddBookLine(std::string_view line) {
+  if (!TakeLine()) return false;
+  lines_ += line;
+  lines_ += CR;
+  return true;
+}
+
+bool TCatalogueWriter::TakeLine() {
   if (counts_.empty()) throw std::logic_error("TCatalogueWriter::AddBook before AddAuthor");
   uint16_t& count = counts_.back();
   if (count == kMaxAuthorLines) {
@@ -161,8 +181,6 @@ bool TCatalogueWriter::AddBook(const TBookFields& fields) {
     ++cut_.back().droppedLines;
     return false;
   }
-  lines_ += FormatBookLine(fields);
-  lines_ += CR;
   ++count;
   return true;
 }

@@ -108,6 +108,8 @@ using TBookFields = std::array<std::string_view, kBookFieldCount>;
 // inside a field would split the line or shift every later line of the
 // block, so each becomes a blank.
 AnsiString FormatBookLine(const TBookFields& fields);
+// The same line appended to `out`.
+void AppendBookLine(AnsiString& out, const TBookFields& fields);
 // The fields of a book line; fields the line lacks are empty, text after an
 // eighth TAB stays in the last field. The views point into `line`.
 TBookFields SplitBookLine(std::string_view line);
@@ -194,6 +196,8 @@ class TCatalogueWriter {
   // called). Returns false when the author already has 65,535 lines: the
   // book is not written and is counted in CutAuthors().
   bool AddBook(const TBookFields& fields);
+  // AddBook of a line as FormatBookLine gives it.
+  bool AddBookLine(std::string_view line);
   // Hands over the last block, then "a.txt" and "inf.txt" (with `info`,
   // whose author count should be AuthorsWritten(): a build stopped early
   // reports the authors it wrote). The writer must not be used afterwards.
@@ -204,6 +208,9 @@ class TCatalogueWriter {
 
  private:
   void FlushBlock();
+  // Counts one more line of the current author; false (the line counted as
+  // cut) when it already has 65,535.
+  bool TakeLine();
 
   TMemberSink sink_;
   AnsiString authorList_;

@@ -10,6 +10,9 @@
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 
 #include <algorithm>
 #include <cerrno>
@@ -145,6 +148,12 @@ int RunAndWait(const std::string& program, const std::vector<std::string>& args,
     std::this_thread::sleep_for(pause);
     pause = std::min(pause * 2, std::max(interval, std::chrono::milliseconds(1)));
   }
+}
+
+void ReleaseFreeMemory() {
+#ifdef __GLIBC__
+  malloc_trim(0);
+#endif
 }
 
 }  // namespace platform

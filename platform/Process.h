@@ -1,5 +1,5 @@
 // Starting other programs: the FB2 reader (started and left running) and the
-// FB2-to-LRF converter (run and waited for).
+// FB2-to-LRF converter (run and waited for); and the process's own memory.
 //
 // A program is an executable file given by its path (no shell; FindInPath
 // turns a command name into such a path): its arguments go to it as a list, so blanks, quotes and other
@@ -44,5 +44,11 @@ int StartDetached(const std::string& program, const std::vector<std::string>& ar
 int RunAndWait(const std::string& program, const std::vector<std::string>& args,
                const std::function<void()>& whileWaiting = {},
                std::chrono::milliseconds interval = std::chrono::milliseconds(20));
+
+// Gives the heap memory that is free back to the system, so that after a
+// long job that held much of it the process's resident size falls back to
+// what it still uses (the allocator keeps freed memory otherwise, and a
+// later job's peak would stand on top of it).
+void ReleaseFreeMemory();
 
 }  // namespace platform

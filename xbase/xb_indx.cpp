@@ -1223,10 +1223,20 @@ const uint8_t* XBobjIndexFile::PageView(int64_t Blok, int Size) {
   if (slot < 0) {
     // Read before a slot is taken: a damaged page number far past the end
     // of the file must not size the cache's map of pages.
-    MissBuf_.resize(static_cast<size_t>(Size));
-    if (!DiskRead(Blok, MissBuf_.data(), Size)) return nullptr;
+    const int pages = ReadAheadPages(index);
+    MissBuf_.resize(static_cast<size_t>(pages) * static_cast<size_t>(Size));
+    const int got = DiskReadPages(Blok, MissBuf_.data(), pages);
+    if (got < 1) return nullptr;
     slot = TakeSlot(index);
     std::memcpy(SlotBytes(slot), MissBuf_.data(), static_cast<size_t>(Size));
+    // The blocks read with it wait their turn unreferenced: a seek that
+    // needed none of them loses nothing of what it used before.
+    for (int k = 1; k < got; ++k) {
+      const int ahead = TakeSlot(index + k);
+      Slots_[static_cast<size_t>(ahead)].referenced = false;
+      std::memcpy(SlotBytes(ahead), MissBuf_.data() + static_cast<size_t>(k) * static_cast<size_t>(Size),
+                  static_cast<size_t>(Size));
+    }
   }
   Slots_[static_cast<size_t>(slot)].referenced = true;
   ++Views_;
@@ -1268,6 +1278,27 @@ bool XBobjIndexFile::DiskRead(int64_t Blok, uint8_t* Page, int Size) {
     for (int at = 0; at < Size; at += 512)
       CryptBuffer(password, Page + at, Page + at, static_cast<size_t>(std::min(512, Size - at)), false);
   return true;
+}
+
+int XBobjIndexFile::ReadAheadPages(int64_t index) const {
+  // A walk in key order reads the pages of a bulk-built index in file
+  // order: a miss takes the blocks after it in the same read, up to the
+  // first one the cache holds (it may be newer than the file), and never so
+  // many that they would push each other out of the cache.
+  const size_t limit = std::max(MinCachedPages, CacheBudget_ / static_cast<size_t>(CachePage_));
+  const int most = static_cast<int>(std::min<size_t>(std::max(1, ReadAheadBytes / CachePage_), limit / 8));
+  int pages = 1;
+  while (pages < most && FindSlot(index + pages) < 0) ++pages;
+  return pages;
+}
+
+int XBobjIndexFile::DiskReadPages(int64_t Blok, uint8_t* bytes, int pages) {
+  const int got = DiskFile_->xbRead(Blok, bytes, pages * CachePage_) / CachePage_;
+  const AnsiString& password = PasswordIn();
+  if (!password.empty())
+    for (int at = 0; at < got * CachePage_; at += 512)
+      CryptBuffer(password, bytes + at, bytes + at, static_cast<size_t>(std::min(512, got * CachePage_ - at)), false);
+  return got;
 }
 
 bool XBobjIndexFile::DiskWrite(int64_t Blok, const uint8_t* Page, int Size) {

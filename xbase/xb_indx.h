@@ -717,6 +717,8 @@ class XBobjIndexFile {
   static constexpr size_t MinCachedPages = 16;
   // The most blocks one write-back puts in one write.
   static constexpr int64_t MaxRunPages = 256;
+  // The most bytes a missed block brings in with it.
+  static constexpr int ReadAheadBytes = 32 << 10;
 
   // Page objects are reused: a released one waits here for the next load.
   std::unique_ptr<XBobjIndexKey> NewPageObject(XBobjIndexTag* tag);
@@ -731,6 +733,11 @@ class XBobjIndexFile {
   // The file's bytes, scrambled on the way with the table's passwords (or
   // with `password`).
   bool DiskRead(int64_t pos, uint8_t* bytes, int size);
+  // Cache blocks to read at a miss of block `index` (1 or more).
+  int ReadAheadPages(int64_t index) const;
+  // Reads up to `pages` blocks at `pos`; the whole blocks read (0 when not
+  // even the first could be).
+  int DiskReadPages(int64_t pos, uint8_t* bytes, int pages);
   bool DiskWrite(int64_t pos, const uint8_t* bytes, int size);
   bool DiskWrite(int64_t pos, const uint8_t* bytes, int size, const AnsiString& password);
   const AnsiString& PasswordIn() const;
