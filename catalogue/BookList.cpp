@@ -286,12 +286,30 @@ class TWorkFolder {
   const TBuildSession& s_;
 };
 
-// readArchives: every book of the collection into the tables.
+// Why a build read no book, for the user.
+std::string NoBooksReason(const TBuildSession& s, bool stopped, int64_t sourcesFound) {
+  std::string why;
+  if (stopped)
+    why = "Создание списка книг прервано до того, как была прочитана хоть одна книга.";
+  else if (s.useInp && sourcesFound == 0)
+    why = "В файле " + s.inpFile + " нет списков книг (.inp): возможно, выбран не тот файл.";
+  else if (s.useInp)
+    why = "В списках книг файла " + s.inpFile + " нет ни одной книги.";
+  else if (sourcesFound == 0)
+    why = "В папке " + s.libDir + " нет архивов .zip с книгами .fb2.";
+  else
+    why = "Ни одна книга .fb2 в архивах папки " + s.libDir + " не прочитана: в их заголовках нет названия.";
+  return why + "\nПрежний список книг не изменён.";
+}
+
+// readArchives: every book of the collection into the tables. Raises
+// ENoBooksRead when there was none.
 void readArchives(TJobHost& host, TBuildSession& s, TStagingTables& tables) {
   host.ClearStopRequest();
   TBookAppender appender(tables, tables.BookWriter());
+  int64_t sourcesFound = 0;  // ".inp" members or FB2 members met
   if (s.useInp) {
-    readInpx(s.inpFile, host, appender);
+    sourcesFound = readInpx(s.inpFile, host, appender);
   } else {
     TFb2Reader reader(host, appender);
     // The log of what was read goes to the export folder however the
@@ -302,12 +320,19 @@ void readArchives(TJobHost& host, TBuildSession& s, TStagingTables& tables) {
       ~TSaveLog() { reader.saveLog(dir); }
     } saveLog{reader, s.expDir};
     reader.readFb2Archives(s.libDir);
+    sourcesFound = reader.MembersFound();
   }
-  tables.FinishTables();
+  // Noted before the walk clears the request.
+  s.stopped = host.StopRequested();
   s.books = appender.Books();
   s.duplicates = appender.Duplicates();
   s.readErrors = appender.ReadErrors();
+  // An empty catalogue in place of a full one is nobody's wish: a build
+  // that read nothing is a failure, as a missing folder is.
+  // (Its reason covers the lines or heads that could not be read.)
+  if (s.books == 0) throw ENoBooksRead(NoBooksReason(s, s.stopped, sourcesFound));
   showReadErrors(host, s.readErrors);
+  tables.FinishTables();
 }
 
 // buildBookList, up to packing: the authors in the order of their
@@ -324,10 +349,14 @@ void buildBookList(TJobHost& host, TBuildSession& s, TStagingTables& tables) {
   for (size_t k = 0; k < total; ++k) {
     writer.AddAuthor(walk.AuthorName(k));
     walk.AuthorBooks(k, [&writer](std::string_view line) { writer.AddBookLine(line); });
+    if (writer.CutAuthors().size() > s.cutAuthorNames.size()) s.cutAuthorNames.emplace_back(walk.AuthorName(k));
     const int64_t written = writer.AuthorsWritten();
     if (written % kProgressAuthors == 0)
       host.showSB("", std::to_string(std::llrint(written * 100.0 / static_cast<double>(total))) + "%", "");
-    if (host.StopRequested()) break;
+    if (host.StopRequested()) {
+      s.stopped = s.stopped || k + 1 < total;
+      break;
+    }
   }
   s.authors = writer.AuthorsWritten();
   s.cutAuthors = writer.CutAuthors();
@@ -365,9 +394,24 @@ void packCatalogue(TJobHost& host, const TBuildSession& s) {
   out.Commit();
 }
 
+constexpr size_t kCutAuthorsNamed = 10;  // more would not fit a box
+
 std::string FinalMessage(const TBuildSession& s) {
-  return "Создание списка книг завершено\nАвторов " + std::to_string(s.authors) + "\nКниг " +
-         std::to_string(s.books) + " [" + std::to_string(s.duplicates) + "]";
+  std::string text = s.stopped ? "Создание списка книг прервано\nСписок книг неполный"
+                               : "Создание списка книг завершено";
+  text += "\nАвторов " + std::to_string(s.authors) + "\nКниг " + std::to_string(s.books) + " [" +
+          std::to_string(s.duplicates) + "]";
+  if (!s.cutAuthors.empty()) {
+    // The catalogue cannot hold more lines for one author; the user should
+    // know whose books are missing from the list.
+    text += "\n\nУ авторов, у которых больше 65535 книг, в список вошли только первые 65535:";
+    for (size_t k = 0; k < s.cutAuthors.size() && k < kCutAuthorsNamed; ++k)
+      text += "\n" + platform::AnsiToUtf8(s.cutAuthorNames[k]) + " (не вошло " +
+              std::to_string(s.cutAuthors[k].droppedLines) + ")";
+    if (s.cutAuthors.size() > kCutAuthorsNamed)
+      text += "\nи ещё авторов: " + std::to_string(s.cutAuthors.size() - kCutAuthorsNamed);
+  }
+  return text;
 }
 
 }  // namespace
@@ -390,7 +434,9 @@ bool createBookList(TJobHost& host, TBuildSession& s) {
   if (!host.AskYesNo("Пересоздать список книг ?\n\nЭто может занять определенное время...", "Подтверждение"))
     return false;
   s.authors = s.books = s.duplicates = s.readErrors = s.seconds = 0;
+  s.stopped = false;
   s.cutAuthors.clear();
+  s.cutAuthorNames.clear();
   const auto start = std::chrono::steady_clock::now();
   {
     // However the build ends, the memory it held goes back to the system:

@@ -20,14 +20,19 @@
 //    a table the engine refuses) leaves it byte for byte as it was;
 //  - the host's controls come back and the work folder is emptied before
 //    an error reaches the caller;
+//  - a build that reads no book (an archive folder without FB2 books, an
+//    index file without book lists, a stop before the first book) keeps the
+//    old catalogue too, and says why (ENoBooksRead);
 //  - a stop during reading gives a complete catalogue of the books read so
 //    far; a stop during the walk a complete catalogue of the authors walked
-//    so far ("inf.txt" and the final message count the authors written).
+//    so far ("inf.txt" and the final message count the authors written);
+//    the final message says that the list is incomplete.
 #pragma once
 
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -69,8 +74,17 @@ struct TBuildSession {
   int64_t duplicates = 0;  // of those, flagged deleted
   int64_t readErrors = 0;  // lines, members and archives skipped
   int64_t seconds = 0;     // whole seconds the build took
+  bool stopped = false;     // a stop ended the reading or the walk early
   // Authors of more than 65,535 books: only the first 65,535 were written.
   std::vector<TCatalogueWriter::TCutAuthor> cutAuthors;
+  std::vector<AnsiString> cutAuthorNames;  // their names, in the same order
+};
+
+// The build read no book: the old catalogue is kept. The message (UTF-8)
+// says why, in the user's words.
+class ENoBooksRead : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
 };
 
 // A session over the program's own files (`state`) and `settings`: the
@@ -82,8 +96,10 @@ TBuildSession NewBuildSession(const TAppState& state, const TSettings& settings)
 // The job. Asks the user to confirm ("Пересоздать список книг ?"); on No
 // returns false and touches nothing. Otherwise builds the catalogue as above
 // while the host's controls are disabled, writes the settings, beeps, shows
-// the counts and the time taken, and returns true: the caller reloads the
-// author list. Raises whatever ended the build (platform::EFileError,
+// the counts and the time taken (and, after a stop, that the list is
+// incomplete; the authors cut at 65,535 books by name), and returns true: the
+// caller reloads the author list. Raises ENoBooksRead when no book was
+// read, and whatever else ended the build (platform::EFileError,
 // platform::EStreamError, archiver::EZAException, the engine's errors);
 // the catalogue archive is then unchanged.
 bool createBookList(TJobHost& host, TBuildSession& session);

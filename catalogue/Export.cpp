@@ -6,6 +6,7 @@
 
 #include "archiver/ZipArchiver.h"
 #include "catalogue/AppState.h"
+#include "catalogue/FailureText.h"
 #include "catalogue/Func.h"
 #include "catalogue/ReaderDevice.h"
 #include "platform/Files.h"
@@ -136,6 +137,8 @@ struct TExportRun {
   std::string destDir;  // export folder or the device's books folder
   std::string workDir;
   std::string converter;
+  std::string archive;  // the archive of the current book, once found
+  TExportCounts counts;
 };
 
 // Exports one book; false when it is not exported. Read and write errors
@@ -147,8 +150,12 @@ bool ExportBook(TExportRun& run, const AnsiString& file) {
   }
   std::unique_ptr<archiver::TZipArchiver> zip;
   const TBookSource source = FindBook(run.archives, run.libDir, file, &zip);
-  if (source.result != TBookLookup::Found) return false;
   const std::string fb2Name = platform::AnsiToUtf8(file) + ".fb2";
+  if (source.result != TBookLookup::Found) {
+    run.counts.notFound.push_back(fb2Name);
+    return false;
+  }
+  run.archive = platform::JoinPath(run.libDir, source.archive);
 
   if (run.kind == ekFB2) {
     ExtractMember(*zip, source.member, run.destDir, fb2Name);
@@ -180,10 +187,22 @@ bool ExportBook(TExportRun& run, const AnsiString& file) {
   return true;
 }
 
-void ReportCounts(TJobHost& host, const TExportCounts& counts) {
+constexpr size_t kNotFoundNamed = 10;  // more would not fit a box
+
+void ReportCounts(TJobHost& host, const TExportCounts& counts, size_t total) {
   std::string text;
+  if (counts.stopped)
+    text += "Экспорт прерван: обработано файлов " + std::to_string(counts.succeeded + counts.failed) + " из " +
+            std::to_string(total) + "\n";
   if (counts.succeeded > 0) text += kMsgExported + std::to_string(counts.succeeded) + "\n";
   if (counts.failed > 0) text += kMsgNotExported + std::to_string(counts.failed);
+  if (!counts.notFound.empty()) {
+    text += "\nНе найдены в архивах книг:";
+    for (size_t k = 0; k < counts.notFound.size() && k < kNotFoundNamed; ++k)
+      text += (k ? ", " : " ") + counts.notFound[k];
+    if (counts.notFound.size() > kNotFoundNamed)
+      text += " и ещё " + std::to_string(counts.notFound.size() - kNotFoundNamed);
+  }
   if (!text.empty()) host.ShowMessage(text, "");
 }
 
@@ -306,7 +325,7 @@ bool readBook(TJobHost& host, const AnsiString& file) {
     zip.reset();
   } catch (const std::exception& e) {
     host.ShowMessage("Не удалось прочитать книгу " + fb2Name + " из архива " + source.archive +
-                         ":\n" + e.what(),
+                         ":\n" + FailureReason(e, platform::JoinPath(archiveFolder(), source.archive)),
                      "");
     return false;
   }
@@ -349,28 +368,34 @@ TExportCounts expFiles(TJobHost& host, const std::vector<AnsiString>& files, int
 
   TJobScope job(host);
   host.ClearStopRequest();
-  TExportRun run{host, kind, archiveFolder(), {}, destDir, app.workDir, {}};
+  TExportRun run{host, kind, archiveFolder(), {}, destDir, app.workDir, {}, {}, {}};
   run.archives = listBookArchives(run.libDir);
   if (!app.converterProgram.empty()) run.converter = programPath(app.converterProgram);
 
-  TExportCounts counts;
-  for (const AnsiString& file : files) {
-    if (host.StopRequested()) break;
-    const std::string name = platform::AnsiToUtf8(file) + ".fb2";
-    // Which book is being exported: a conversion can take a while per book.
-    host.showSB("Экспорт файла...", name, " ");
+  TExportCounts& counts = run.counts;
+  const std::string total = std::to_string(files.size());
+  for (size_t k = 0; k < files.size(); ++k) {
+    if (host.StopRequested()) {
+      counts.stopped = true;
+      break;
+    }
+    const std::string name = platform::AnsiToUtf8(files[k]) + ".fb2";
+    // Which book is being exported and how far the export is: a conversion
+    // can take a while per book.
+    host.showSB("Экспорт файла...", name, std::to_string(k + 1) + " из " + total);
+    run.archive.clear();
     try {
-      ++(ExportBook(run, file) ? counts.succeeded : counts.failed);
+      ++(ExportBook(run, files[k]) ? counts.succeeded : counts.failed);
     } catch (const std::exception& e) {
       // Reading or writing failed: what follows would most likely fail the
       // same way, so the export ends here and says why.
       ++counts.failed;
-      host.ShowMessage("Ошибка при экспорте книги " + name + ":\n" + e.what(), "");
+      host.ShowMessage("Ошибка при экспорте книги " + name + ":\n" + FailureReason(e, run.archive), "");
       break;
     }
   }
   host.showSB(" ", " ", " ");
-  ReportCounts(host, counts);
+  ReportCounts(host, counts, files.size());
   return counts;
 }
 

@@ -139,6 +139,10 @@ bool readBook(TJobHost& host, const AnsiString& file);
 struct TExportCounts {
   int32_t succeeded = 0;
   int32_t failed = 0;
+  // The books of `failed` that no archive holds ("<file>.fb2", UTF-8).
+  std::vector<std::string> notFound;
+  // A stop ended the export before its last book.
+  bool stopped = false;
 };
 
 // Exports the books `files` (ANSI file numbers, in the order given) as
@@ -149,7 +153,8 @@ struct TExportCounts {
 //    "Устройство не найдено!"; otherwise the export folder of the settings
 //    must exist: "Каталог экспорта не найден!"; and so must the archive
 //    folder (archiveFolderProblem);
-//  - then each book in turn: ekFB2 copies the member as "<file>.fb2" into
+//  - then each book in turn, the status bar showing its name and "<k> из
+//    <n>": ekFB2 copies the member as "<file>.fb2" into
 //    the export folder; the LRF kinds copy it to the work folder, run the
 //    converter "-s <converter's folder>/default_styles.sini -i <copy> -o
 //    <target>/<file>.lrf" and wait for it (exit code 0 and an output file
@@ -158,8 +163,10 @@ struct TExportCounts {
 //    on, counts as not exported and the export goes on; a read or write
 //    error is told and ends the export there (that book not exported), as
 //    does the user's stop request;
-//  - at the end one box: "Успешно экспортировано файлов <n>" (when n > 0)
-//    and "Не экспортировано файлов <m>" (when m > 0), on two lines.
+//  - at the end one box: "Экспорт прерван: обработано файлов <k> из <n>"
+//    when a stop ended it early, "Успешно экспортировано файлов <n>" (when
+//    n > 0), "Не экспортировано файлов <m>" (when m > 0) and the books not
+//    found in the archives by name, on separate lines.
 // Returns the counts.
 TExportCounts expFiles(TJobHost& host, const std::vector<AnsiString>& files, int32_t kind);
 

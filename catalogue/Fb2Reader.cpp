@@ -37,8 +37,14 @@ size_t Position(std::string_view s, std::string_view what) {
   return at == std::string_view::npos ? 0 : at + 1;
 }
 
+// The book's own namespace. The block is cut out of its document, so a
+// namespace declared on the root is lost and its elements have none; a
+// block that declares it itself keeps it on every element.
+constexpr char kFictionBookNs[] = "http://www.gribuser.ru/xml/fictionbook/2.0";
+
 bool IsElement(const xmlNode* n, const char* name) {
-  return n->type == XML_ELEMENT_NODE && n->ns == nullptr &&
+  return n->type == XML_ELEMENT_NODE &&
+         (n->ns == nullptr || xmlStrEqual(n->ns->href, reinterpret_cast<const xmlChar*>(kFictionBookNs))) &&
          xmlStrEqual(n->name, reinterpret_cast<const xmlChar*>(name));
 }
 
@@ -126,6 +132,7 @@ struct TFb2Reader::Rep {
   TBookSink& sink;
   xmlParserCtxtPtr parser;
   AnsiString log;
+  int64_t members = 0;
   TBOOK book;
   AnsiString head;  // the bytes read of the current member
   std::string xml;  // the text handed to the parser
@@ -136,6 +143,8 @@ TFb2Reader::TFb2Reader(TJobHost& host, TBookSink& sink) : rep_(std::make_unique<
 TFb2Reader::~TFb2Reader() = default;
 
 const AnsiString& TFb2Reader::Log() const { return rep_->log; }
+
+int64_t TFb2Reader::MembersFound() const { return rep_->members; }
 
 bool TFb2Reader::saveLog(const std::string& exportDir) const {
   return saveStrToFile(rep_->log, platform::JoinPath(exportDir, "zzz.txt"));
@@ -230,6 +239,7 @@ void TFb2Reader::readFb2Zip(const std::string& zipPath) {
   for (bool found = zip.FindFirst("*.fb2", F, kMemberAttributes, ""); found; found = zip.FindNext(F)) {
     // The mask also takes "name.fb2." (a final dot counts for nothing).
     if (!EndsWithNoCase(F.FileName, ".fb2")) continue;
+    ++rep_->members;
     const uint64_t size = static_cast<uint64_t>(F.UncompressedSize);
     bool titled = false;
     if (F.Encrypted) {

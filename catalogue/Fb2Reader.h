@@ -9,7 +9,8 @@
 // loading or recovery, so a malformed block gives no book.
 //
 // Fields from the direct children of <title-info> (elements without a
-// namespace; later ones overwrite, genres and authors accumulate):
+// namespace or in the FictionBook one; later ones overwrite, genres and
+// authors accumulate):
 //   book-title  the title          lang   the language
 //   genre       a genre id         sequence  series: attribute "name",
 //   author      last-name, first-name, middle-name     " #", attribute
@@ -19,6 +20,7 @@
 // ("?" for what it lacks), controls become blanks, and they are trimmed.
 #pragma once
 
+#include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -60,6 +62,9 @@ class TFb2Reader {
   // ":href" made "href". True when the book has a title. Never raises for
   // the head's content.
   bool parseFb2Header(std::string_view head, TBOOK& book);
+
+  // The "*.fb2" members met in the archives read, titled or not.
+  int64_t MembersFound() const;
 
   // The log of every head parsed by this reader, one line per try.
   const AnsiString& Log() const;

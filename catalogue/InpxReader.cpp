@@ -104,7 +104,7 @@ TInpLine parseInpLine(std::string_view line, TBOOK& book) {
   return sizeRead ? TInpLine::ilBook : TInpLine::ilBadSize;
 }
 
-void readInpx(const std::string& path, TJobHost& host, TBookSink& sink) {
+int readInpx(const std::string& path, TJobHost& host, TBookSink& sink) {
   archiver::TZipArchiver zip;
   zip.SetFileName(path);
   zip.OpenArchive(archiver::ZAModeRead);
@@ -114,9 +114,11 @@ void readInpx(const std::string& path, TJobHost& host, TBookSink& sink) {
   AnsiString raw;
   std::vector<std::string_view> lines;
   archiver::TZAArchiveItem F;
+  int members = 0;
   for (bool found = zip.FindFirst("*.*", F, kMemberAttributes, ""); found; found = zip.FindNext(F)) {
     if (F.UncompressedSize < kSmallestMember && !IsInpName(F.FileName)) continue;
     zip.ExtractToString(F.StoredPath + F.FileName, raw);
+    if (IsInpName(F.FileName)) ++members;
     host.showSB("", F.FileName, "");
 
     // The byte-order mark goes as bytes: a first character that 1251 lacks
@@ -148,10 +150,11 @@ void readInpx(const std::string& path, TJobHost& host, TBookSink& sink) {
           break;
       }
       if (i % 10 == 0) host.showSB("", "", std::to_string(((i + 1) * 200 + lines.size()) / (2 * lines.size())) + "%");
-      if (host.StopRequested()) return;
+      if (host.StopRequested()) return members;
     }
     host.showSB("", "", "100%");
   }
+  return members;
 }
 
 }  // namespace catalogue

@@ -45,7 +45,9 @@ TInpLine parseInpLine(std::string_view line, TBOOK& book);
 // bad size is a read error to the sink. Reports progress through `host`
 // and ends early, having delivered whole books only, when a stop is
 // requested. Raises the archiver's exception when the index file cannot be
-// opened or a member cannot be read, and whatever the sink raises.
-void readInpx(const std::string& path, TJobHost& host, TBookSink& sink);
+// opened or a member cannot be read, and whatever the sink raises. Returns
+// the number of members named ".inp" read (0: the file holds no book list,
+// as a book archive picked by mistake does).
+int readInpx(const std::string& path, TJobHost& host, TBookSink& sink);
 
 }  // namespace catalogue

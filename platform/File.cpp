@@ -70,7 +70,7 @@ TFile::TFile(const std::string& path, uint32_t mode) : path_(path) {
   auto fail = [&](int err, const char* reason) {
     if (fd_ >= 0) ::close(fd_);
     fd_ = -1;
-    throw EFileError(what + path + "\". " + reason, err);
+    throw EFileError(what + path + "\". " + reason, err, path);
   };
   fd_ = ::open(path_.c_str(), flags, 0666);
   if (fd_ < 0) fail(errno, std::strerror(errno));
@@ -106,7 +106,7 @@ TFile& TFile::operator=(TFile&& other) noexcept {
 }
 
 void TFile::Fail(const char* what, int err) const {
-  throw EFileError(std::string(what) + " \"" + path_ + "\": " + std::strerror(err), err);
+  throw EFileError(std::string(what) + " \"" + path_ + "\": " + std::strerror(err), err, path_);
 }
 
 void TFile::CheckOpen(const char* what) const {
@@ -215,7 +215,7 @@ bool TFile::LockRange(int64_t offset, int64_t length, bool exclusive) {
   CheckOpen("Cannot lock");
   if (offset < 0 || length <= 0 || offset > kPresenceLockStart - length) Fail("Cannot lock", EINVAL);
   if (exclusive && !writable_)
-    throw EFileError("Cannot lock \"" + path_ + "\" for writing: the file is open for reading only", EPERM);
+    throw EFileError("Cannot lock \"" + path_ + "\" for writing: the file is open for reading only", EPERM, path_);
   struct flock fl {};
   fl.l_type = exclusive ? F_WRLCK : F_RDLCK;
   fl.l_whence = SEEK_SET;

@@ -16,15 +16,20 @@
 #include <ctime>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 namespace platform {
 
 // A file-system operation failed: the message names the path and the
-// system's reason; `error` is the errno value.
+// system's reason; `error` is the errno value and `path` the file or folder
+// concerned (empty when the raiser did not say), so that callers can word
+// the failure for the user themselves.
 class EFileError : public std::runtime_error {
  public:
-  EFileError(const std::string& msg, int err) : std::runtime_error(msg), error(err) {}
+  EFileError(const std::string& msg, int err, std::string file = {})
+      : std::runtime_error(msg), error(err), path(std::move(file)) {}
   int error;
+  std::string path;
 };
 
 // Open modes: an access mode | a share mode, or fmCreate (create or empty the

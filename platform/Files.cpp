@@ -31,7 +31,7 @@ namespace platform {
 namespace {
 
 [[noreturn]] void ThrowFile(const std::string& what, const std::string& path, int err) {
-  throw EFileError(what + " \"" + path + "\": " + std::strerror(err), err);
+  throw EFileError(what + " \"" + path + "\": " + std::strerror(err), err, path);
 }
 
 // An open folder listing, closed on every exit.

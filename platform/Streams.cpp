@@ -24,7 +24,7 @@ auto OnFile(Op op) {
   try {
     return op();
   } catch (const EFileError& e) {
-    throw EStreamError(e.what());
+    throw EStreamError(e.what(), e.error, e.path);
   }
 }
 
@@ -146,7 +146,7 @@ TFile OpenStreamFile(const std::string& fileName, uint32_t mode) {
   try {
     return TFile(fileName, mode);
   } catch (const EFileError& e) {
-    throw EFOpenError(e.what(), e.error);
+    throw EFOpenError(e.what(), e.error, e.path);
   }
 }
 

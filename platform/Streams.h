@@ -17,15 +17,19 @@
 
 namespace platform {
 
+// A stream transfer failed. When a file's failure caused it, `error` is its
+// errno value and `path` the file (else 0 and empty).
 class EStreamError : public std::runtime_error {
  public:
-  using std::runtime_error::runtime_error;
+  explicit EStreamError(const std::string& msg, int err = 0, std::string file = {})
+      : std::runtime_error(msg), error(err), path(std::move(file)) {}
+  int error;
+  std::string path;
 };
 // Opening or creating a file failed; carries errno.
 class EFOpenError : public EStreamError {
  public:
-  EFOpenError(const std::string& msg, int err) : EStreamError(msg), error(err) {}
-  int error;
+  EFOpenError(const std::string& msg, int err, std::string file = {}) : EStreamError(msg, err, std::move(file)) {}
 };
 
 enum TSeekOrigin { soBeginning = 0, soCurrent = 1, soEnd = 2 };

@@ -25,6 +25,7 @@
 #include "catalogue/BookList.h"
 #include "catalogue/Browse.h"
 #include "catalogue/Export.h"
+#include "catalogue/FailureText.h"
 #include "catalogue/ui/AuthorListModel.h"
 #include "catalogue/ui/BookListModel.h"
 #include "catalogue/ui/InfoBoxes.h"
@@ -280,12 +281,17 @@ void TF::Beep() { QApplication::beep(); }
 void TF::TB_CREDBClick() {
   TBuildSession session;
   bool built = false;
+  // The index file is the one archive an archiver error of a build can be
+  // about (damaged book archives are counted and passed over); it is known
+  // once the settings are read, and Guarded reads it only on a failure.
+  std::string indexFile;
   Guarded("Не удалось создать список книг", [&] {
     const TFINI* fini = FormFINI(*this);
     session = NewBuildSession(AppState(), fini ? fini->CurrentSettings()
                                                : ReadSettings(AppState().iniPath, AppState().defaultExportDir));
+    if (session.useInp) indexFile = session.inpFile;
     built = createBookList(*this, session);
-  });
+  }, indexFile);
   if (!built) return;
   AppState().countAuthors = static_cast<int32_t>(session.authors);
   AppState().countBooks = static_cast<int32_t>(session.books);
@@ -302,11 +308,11 @@ void TF::TB_STOPClick() {
 // --- the author list --------------------------------------------------------
 
 template <class F>
-void TF::Guarded(const std::string& what, F&& handler) {
+void TF::Guarded(const std::string& what, F&& handler, const std::string& archive) {
   try {
     handler();
   } catch (const std::exception& e) {
-    platform::MessageBox(what + ":\n" + e.what(), "", platform::TMsgDlgType::mtError,
+    platform::MessageBox(what + ":\n" + FailureReason(e, archive), "", platform::TMsgDlgType::mtError,
                          {platform::mrOk});
   }
 }

@@ -195,10 +195,11 @@ class TF : public QMainWindow, public TJobHost {
   // Makes `sort` the sort state, moves the arrow and sorts LV.
   void SortBy(const TSortState& sort);
   // Runs `handler`; an error it raises is shown in a message box, after
-  // `what` (what failed, in Russian), instead of leaving through the event
-  // loop.
+  // `what` (what failed, in Russian), with its reason (FailureReason; an
+  // archiver error is about `archive`), instead of leaving through the
+  // event loop.
   template <class F>
-  void Guarded(const std::string& what, F&& handler);
+  void Guarded(const std::string& what, F&& handler, const std::string& archive = {});
   // Makes `text` the catalogue note and shows it unless a job reports.
   void SetNote(const QString& text);
 

@@ -9,6 +9,7 @@
 #include <algorithm>
 #include <functional>
 #include <map>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -195,16 +196,21 @@ TEST_P(BuildOnModel, TheCatalogueAndTheTablesAreTheModels) {
   EXPECT_EQ(session_.authors, sample::ModelNumber(expected, "authors"));
   EXPECT_EQ(session_.books, sample::ModelNumber(expected, "books"));
   EXPECT_EQ(session_.duplicates, sample::ModelNumber(expected, "duplicates"));
-  // Authors cut to 65,535 lines: one "kept" per author in the model.
+  // Authors cut to 65,535 lines: one "kept" per author in the model, each
+  // named in the final box with the lines it lost.
   const std::string json = platform::ReadFileBytes(expected + "model.json");
+  std::string cutLines;
+  const std::regex cutEntry("\"name\": \"([^\"]*)\",\\s*\"books\": (\\d+),\\s*\"kept\": (\\d+)");
   size_t cut = 0;
-  for (size_t at = json.find("\"kept\""); at != std::string::npos; at = json.find("\"kept\"", at + 1)) ++cut;
+  for (std::sregex_iterator m(json.begin(), json.end(), cutEntry), end; m != end; ++m, ++cut)
+    cutLines += "\n" + (*m)[1].str() + " (не вошло " + std::to_string(std::stol((*m)[2]) - std::stol((*m)[3])) + ")";
   EXPECT_EQ(session_.cutAuthors.size(), cut);
   for (const auto& a : session_.cutAuthors)
     EXPECT_NE(json.find("\"index\": " + std::to_string(a.authorIndex) + ","), std::string::npos);
+  if (cut) cutLines = "\n\nУ авторов, у которых больше 65535 книг, в список вошли только первые 65535:" + cutLines;
   EXPECT_EQ(FinalBox().text, "Создание списка книг завершено\nАвторов " + std::to_string(session_.authors) +
                                  "\nКниг " + std::to_string(session_.books) + " [" +
-                                 std::to_string(session_.duplicates) + "]");
+                                 std::to_string(session_.duplicates) + "]" + cutLines);
   EXPECT_EQ(FinalBox().caption, "время работы " + std::to_string(session_.seconds) + " сек.");
   EXPECT_EQ(host_.panels[0], " ");
   EXPECT_EQ(host_.running, 0);
@@ -230,15 +236,41 @@ TEST_F(BookListBuild, SubCollectionsGiveTheirReferenceCatalogues) {
   }
 }
 
-TEST_F(BookListBuild, NoRecordsGiveAnEmptyCatalogue) {
-  const std::string inpx = in_ / "empty.inpx";
+TEST_F(BookListBuild, ABuildThatReadsNoBookKeepsTheOldCatalogueAndSaysWhy) {
+  // An index file whose list is empty, one without any list (a book archive
+  // picked by mistake), an archive folder without book archives, one whose
+  // archives hold no FB2 book.
+  const std::string emptyList = in_ / "empty.inpx", noList = in_ / "books.zip", folder = in_ / "lib/";
   sample::RunCapture("/usr/bin/python3 -c 'import sys, zipfile\n"
-                     "with zipfile.ZipFile(sys.argv[1], \"w\") as z: z.writestr(\"empty.inp\", b\"\")' " +
-                     sample::Quote(inpx));
-  session_.inpFile = inpx;
-  ASSERT_TRUE(Build());
-  ExpectSameMembers(NewCatalogue(), (TMembers{{"a.txt", ""}, {"inf.txt", FormatCatalogueInfo({})}}));
-  EXPECT_EQ(FinalBox().text, "Создание списка книг завершено\nАвторов 0\nКниг 0 [0]");
+                     "with zipfile.ZipFile(sys.argv[1], \"w\") as z: z.writestr(\"empty.inp\", b\"\")\n"
+                     "with zipfile.ZipFile(sys.argv[2], \"w\") as z: z.writestr(\"1.fb2\", b\"<x/>\" * 2000)' " +
+                     sample::Quote(emptyList) + " " + sample::Quote(noList));
+  platform::ForceDirectories(folder);
+  struct Case {
+    bool useInp;
+    std::string source, reason;
+  };
+  for (const Case& c : std::initializer_list<Case>{
+           {true, emptyList, "В списках книг файла " + emptyList + " нет ни одной книги."},
+           {true, noList, "В файле " + noList + " нет списков книг (.inp): возможно, выбран не тот файл."},
+           {false, folder, "В папке " + folder + " нет архивов .zip с книгами .fb2."},
+           {false, folder, "Ни одна книга .fb2 в архивах папки " + folder +
+                               " не прочитана: в их заголовках нет названия."}}) {
+    SCOPED_TRACE(c.source);
+    session_.useInp = c.useInp;
+    (c.useInp ? session_.inpFile : session_.libDir) = c.source;
+    script_.asked.clear();
+    try {
+      Build();
+      ADD_FAILURE() << "built";
+    } catch (const ENoBooksRead& e) {
+      EXPECT_EQ(std::string(e.what()), c.reason + "\nПрежний список книг не изменён.");
+    }
+    ExpectUntouched();
+    EXPECT_EQ(script_.asked.size(), 1u) << "no box but the question";
+    // The folder's next case: an archive of a book without a title.
+    if (!c.useInp) platform::WriteFileBytes(folder + "books.zip", platform::ReadFileBytes(noList));
+  }
 }
 
 TEST_F(BookListBuild, NoDoesNothing) {
@@ -329,6 +361,22 @@ TEST_F(BookListBuild, AStopWhileReadingGivesTheCatalogueOfTheBooksRead) {
   sample::RunCapture("/usr/bin/python3 " + sample::Quote(std::string(TOMESHELF_SOURCE_DIR) + "/tools/make_collection.py") +
                      " --model-of " + sample::Quote(cut) + " --dbz " + sample::Quote(model));
   ExpectSameMembers(NewCatalogue(), sample::ZipMembers(model));
+  EXPECT_EQ(FinalBox().text.rfind("Создание списка книг прервано\nСписок книг неполный\nАвторов ", 0), 0u);
+
+  // A stop before the first archive keeps the old catalogue.
+  platform::WriteFileBytes(session_.dbzPath, kOldCatalogue);
+  session_.useInp = false;
+  host_.onStatus = [&](const std::string& p0, const std::string&, const std::string&) {
+    if (p0 == "Чтение файла...") host_.stop = true;
+  };
+  try {
+    Build();
+    ADD_FAILURE() << "built";
+  } catch (const ENoBooksRead& e) {
+    EXPECT_EQ(std::string(e.what()), "Создание списка книг прервано до того, как была прочитана хоть одна книга.\n"
+                                     "Прежний список книг не изменён.");
+  }
+  ExpectUntouched();
 }
 
 TEST_F(BookListBuild, AStopDuringTheWalkGivesTheAuthorsWalked) {
@@ -341,8 +389,8 @@ TEST_F(BookListBuild, AStopDuringTheWalkGivesTheAuthorsWalked) {
   const std::string expected = root + "expected/";
   const long books = sample::ModelNumber(expected, "books"), duplicates = sample::ModelNumber(expected, "duplicates");
   ExpectSameMembers(NewCatalogue(), CatalogueOf(ModelAuthors(expected), sample::ExpectedBooks(expected), 100, {100, books, duplicates}));
-  EXPECT_EQ(FinalBox().text, "Создание списка книг завершено\nАвторов 100\nКниг " + std::to_string(books) + " [" +
-                                 std::to_string(duplicates) + "]");
+  EXPECT_EQ(FinalBox().text, "Создание списка книг прервано\nСписок книг неполный\nАвторов 100\nКниг " +
+                                 std::to_string(books) + " [" + std::to_string(duplicates) + "]");
 }
 
 // --- FB2 heads --------------------------------------------------------------------

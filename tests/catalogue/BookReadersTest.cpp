@@ -247,3 +247,31 @@ TEST(Fb2Reader, AFolderIsReadToItsLastArchiveWhateverItsArchivesHold) {
   EXPECT_THROW(reader.readFb2Archives(dir / "missing"), platform::EFileError);
   EXPECT_THROW(reader.readFb2Archives(dir / "readme.txt"), platform::EFileError);
 }
+
+TEST(Fb2Reader, TitleInfoIsReadInTheBooksNamespaceOnly) {
+  TPlainJobHost host;
+  TRecordingSink sink;
+  TFb2Reader reader(host, sink);
+  const std::string children =
+      "><book-title>Заглавие</book-title><author><last-name>Тестов</last-name></author><lang>ru</lang></title-info>";
+  struct Case {
+    std::string titleInfo;
+    const char* title;
+  };
+  for (const Case& c : std::initializer_list<Case>{
+           {"<title-info", "Заглавие"},
+           {"<title-info xmlns=\"http://www.gribuser.ru/xml/fictionbook/2.0\"", "Заглавие"},
+           {"<title-info xmlns=\"http://example.org/other\"", ""}}) {
+    SCOPED_TRACE(c.titleInfo);
+    TBOOK book;
+    EXPECT_EQ(reader.parseFb2Header("<?xml version=\"1.0\" encoding=\"utf-8\"?>\n<description>" + c.titleInfo +
+                                        children,
+                                    book),
+              *c.title != 0);
+    EXPECT_EQ(platform::AnsiToUtf8(book.bookName), c.title);
+    if (*c.title) {
+      EXPECT_EQ(book.author, std::vector<AnsiString>{platform::Utf8ToAnsi("Тестов")});
+      EXPECT_EQ(book.lang, "ru");
+    }
+  }
+}

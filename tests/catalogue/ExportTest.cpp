@@ -317,7 +317,8 @@ TEST_F(ExportTest, Fb2ExportNeedsNoConverterAndGoesOnPastAMissingBook) {
   const TExportCounts counts = expFiles(host, {"101", "800", "625127"}, ekFB2);
   EXPECT_EQ(counts.succeeded, 2);
   EXPECT_EQ(counts.failed, 1);
-  EXPECT_EQ(Messages(), std::vector<std::string>{"Успешно экспортировано файлов 2\nНе экспортировано файлов 1"});
+  EXPECT_EQ(Messages(), std::vector<std::string>{"Успешно экспортировано файлов 2\nНе экспортировано файлов 1\n"
+                                                 "Не найдены в архивах книг: 800.fb2"});
   EXPECT_TRUE(platform::ReadFileBytes(exportDir + "101.fb2") == Book("fb2-000100-000139.zip", "101.fb2"));
   EXPECT_TRUE(platform::ReadFileBytes(exportDir + "625127.fb2") ==
               Book("fb2-625127-625160_lost.zip", "625127.fb2"));
@@ -428,7 +429,7 @@ TEST_F(ExportTest, AReadErrorEndsTheExportAndTheCountsAreStillReported) {
   EXPECT_EQ(counts.failed, 1);
   const auto messages = Messages();
   ASSERT_EQ(messages.size(), 2u);
-  EXPECT_EQ(messages[0].rfind("Ошибка при экспорте книги 5000.fb2:\n", 0), 0u) << messages[0];
+  EXPECT_EQ(messages[0], "Ошибка при экспорте книги 5000.fb2:\nДанные повреждены: " + lib + "fb2-5000-5009.zip");
   EXPECT_EQ(messages[1], "Успешно экспортировано файлов 1\nНе экспортировано файлов 1");
   EXPECT_EQ(FilesBelow(exportDir), std::vector<std::string>{"100.fb2"});
 }
@@ -438,14 +439,17 @@ TEST_F(ExportTest, AStopRequestEndsTheExportBetweenBooks) {
   struct TStoppingHost : TPlainJobHost {
     void showSB(const std::string& p0, const std::string& p1, const std::string& p2) override {
       TPlainJobHost::showSB(p0, p1, p2);
-      if (p1 == "100.fb2") stop = true;
+      if (p1 == "100.fb2") stop = true, progress = p2;
     }
+    std::string progress;
   } stopping;
   stopping.stop = true;  // an old request is cleared when the export starts
   const TExportCounts counts = expFiles(stopping, {"100", "101", "102"}, ekFB2);
   EXPECT_EQ(counts.succeeded, 1);
   EXPECT_EQ(FilesBelow(exportDir), std::vector<std::string>{"100.fb2"});
-  EXPECT_EQ(Messages(), std::vector<std::string>{"Успешно экспортировано файлов 1\n"});
+  EXPECT_EQ(Messages(), std::vector<std::string>{"Экспорт прерван: обработано файлов 1 из 3\n"
+                                                 "Успешно экспортировано файлов 1\n"});
+  EXPECT_EQ(stopping.progress, "1 из 3");
 }
 
 }  // namespace

@@ -105,15 +105,27 @@ TEST_F(BuildWindowTest, NoDoesNothingAndYesBuildsAndShowsTheNewCatalogue) {
 TEST_F(BuildWindowTest, AFailedBuildIsShownAndKeepsTheCatalogue) {
   const std::string ref = platform::ReadFileBytes(small_ + "ref.dbz");
   platform::WriteFileBytes(AppState().dbzPath, ref);
-  Start(small_ + "lib/");  // a folder where the index file should be
-  const int before = Authors();
-  ASSERT_GT(before, 0);
+  // A folder where the index file should be; an index file that is not
+  // there; a book archive picked as the index file.
+  const std::string missing = small_ + "gone.inpx", book = small_ + "lib/fb2-000100-000139.zip";
+  for (const auto& [inpFile, reason] : std::initializer_list<std::pair<std::string, std::string>>{
+           {small_ + "lib/", ""},
+           {missing, "Файл не найден: " + missing},
+           {book, "В файле " + book + " нет списков книг (.inp): возможно, выбран не тот файл.\n"
+                  "Прежний список книг не изменён."}}) {
+    SCOPED_TRACE(inpFile);
+    Start(inpFile);
+    const int before = Authors();
+    ASSERT_GT(before, 0);
 
-  script_.answers = {platform::mrYes};
-  f_->TB_CREDB->click();
-  ASSERT_EQ(script_.asked.size(), 2u);
-  EXPECT_TRUE(script_.asked[1].text.starts_with("Не удалось создать список книг:\n"));
-  EXPECT_EQ(platform::ReadFileBytes(AppState().dbzPath), ref);
-  EXPECT_TRUE(f_->TB_CREDB->isEnabled());
-  EXPECT_EQ(Authors(), before);
+    script_.asked.clear();
+    script_.answers = {platform::mrYes};
+    f_->TB_CREDB->click();
+    ASSERT_EQ(script_.asked.size(), 2u);
+    EXPECT_TRUE(script_.asked[1].text.starts_with("Не удалось создать список книг:\n" + reason))
+        << script_.asked[1].text;
+    EXPECT_EQ(platform::ReadFileBytes(AppState().dbzPath), ref);
+    EXPECT_TRUE(f_->TB_CREDB->isEnabled());
+    EXPECT_EQ(Authors(), before);
+  }
 }

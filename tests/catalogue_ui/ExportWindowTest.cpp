@@ -90,7 +90,8 @@ TEST_F(ExportWindowTest, TheFb2ItemExportsTheSelectedBooks) {
   Select({2, 0, 1});
   EXPECT_EQ(f_->SelectedBookFiles(), (std::vector<std::string>{"100", "800", "625130"}));
   f_->MI_FB2->trigger();
-  EXPECT_EQ(Messages(), std::vector<std::string>{"Успешно экспортировано файлов 2\nНе экспортировано файлов 1"});
+  EXPECT_EQ(Messages(), std::vector<std::string>{"Успешно экспортировано файлов 2\nНе экспортировано файлов 1\n"
+                                                 "Не найдены в архивах книг: 800.fb2"});
   EXPECT_TRUE(platform::ReadFileBytes(exportDir_ + "100.fb2") == Book("fb2-000100-000139.zip", "100.fb2"));
   EXPECT_TRUE(platform::ReadFileBytes(exportDir_ + "625130.fb2") ==
               Book("fb2-625127-625160_lost.zip", "625130.fb2"));
