@@ -404,7 +404,7 @@ std::string FinalMessage(const TBuildSession& s) {
   if (!s.cutAuthors.empty()) {
     // The catalogue cannot hold more lines for one author; the user should
     // know whose books are missing from the list.
-    text += "\n\nУ авторов, у которых больше 65535 книг, в список вошли только первые 65535:";
+    text += "\n\nВ список вошли только первые 65535 книг авторов:";
     for (size_t k = 0; k < s.cutAuthors.size() && k < kCutAuthorsNamed; ++k)
       text += "\n" + platform::AnsiToUtf8(s.cutAuthorNames[k]) + " (не вошло " +
               std::to_string(s.cutAuthors[k].droppedLines) + ")";

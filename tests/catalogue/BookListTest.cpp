@@ -207,7 +207,7 @@ TEST_P(BuildOnModel, TheCatalogueAndTheTablesAreTheModels) {
   EXPECT_EQ(session_.cutAuthors.size(), cut);
   for (const auto& a : session_.cutAuthors)
     EXPECT_NE(json.find("\"index\": " + std::to_string(a.authorIndex) + ","), std::string::npos);
-  if (cut) cutLines = "\n\nУ авторов, у которых больше 65535 книг, в список вошли только первые 65535:" + cutLines;
+  if (cut) cutLines = "\n\nВ список вошли только первые 65535 книг авторов:" + cutLines;
   EXPECT_EQ(FinalBox().text, "Создание списка книг завершено\nАвторов " + std::to_string(session_.authors) +
                                  "\nКниг " + std::to_string(session_.books) + " [" +
                                  std::to_string(session_.duplicates) + "]" + cutLines);
