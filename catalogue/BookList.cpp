@@ -10,6 +10,7 @@
 #include "archiver/ZipArchiver.h"
 #include "catalogue/AppState.h"
 #include "catalogue/BookTable.h"
+#include "catalogue/FailureText.h"
 #include "catalogue/Fb2Reader.h"
 #include "catalogue/Func.h"
 #include "catalogue/InpxReader.h"
@@ -461,7 +462,7 @@ bool createBookList(TJobHost& host, TBuildSession& s) {
     try {
       WriteSettings(s.iniPath, s.settings);
     } catch (const std::exception& e) {
-      host.ShowMessage("Не удалось сохранить настройки в файл " + s.iniPath + ":\n" + e.what(), "");
+      host.ShowMessage("Не удалось сохранить настройки в файл " + s.iniPath + ":\n" + FailureReason(e), "");
     }
   }
   host.Beep();

@@ -4,6 +4,7 @@
 #include <exception>
 
 #include "catalogue/AppState.h"
+#include "catalogue/FailureText.h"
 #include "catalogue/Func.h"
 #include "catalogue/MemberReader.h"
 #include "platform/Files.h"
@@ -44,7 +45,7 @@ TCatalogueLoad LoadCatalogue() {
       return {TCatalogueLoad::clDamaged, "в нём нет списка авторов (a.txt)."};
   } catch (const std::exception& e) {
     st.authors.clear();
-    return {TCatalogueLoad::clDamaged, e.what()};
+    return {TCatalogueLoad::clDamaged, FailureReason(e)};
   }
   return {TCatalogueLoad::clLoaded, {}};
 }
@@ -100,7 +101,7 @@ const TCatalogueBlock& CheckedBlock(int32_t block, std::string& damage) {
     b = &CachedBlock(block);
   } catch (const std::exception& e) {
     static const TCatalogueBlock kEmpty;
-    damage = "блок " + member + " не читается: " + e.what();
+    damage = "блок " + member + " не читается: " + FailureReason(e);
     return kEmpty;
   }
   const int64_t authors = static_cast<int64_t>(AppState().authors.size());

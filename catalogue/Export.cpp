@@ -66,7 +66,7 @@ class TStagingFolder {
     try {
       path_ = platform::CreateTempFolder(parent, ".tomeshelf-");
     } catch (const platform::EFileError& e) {
-      throw platform::EFileError("Не удалось создать временный каталог в " + parent, e.error);
+      throw platform::EFileError("Не удалось создать временный каталог в " + parent, e.error, parent);
     }
   }
   ~TStagingFolder() { platform::DeleteTree(path_); }
@@ -80,7 +80,7 @@ class TStagingFolder {
 };
 
 [[noreturn]] void ThrowNotWritten(const std::string& to, int err) {
-  throw platform::EFileError("Не удалось записать файл " + to, err);
+  throw platform::EFileError("Не удалось записать файл " + to, err, to);
 }
 
 // findArchiveOfFile's lookup. When the book is found and `open` is given,

@@ -3,6 +3,7 @@
 #include "catalogue/AppState.h"
 #include "catalogue/Browse.h"
 #include "catalogue/CatalogueFormat.h"
+#include "catalogue/FailureText.h"
 #include "catalogue/Func.h"
 #include "catalogue/MemberReader.h"
 #include "platform/Files.h"
@@ -18,7 +19,7 @@ TCatalogueStatistics ReadCatalogueInfo(const std::string& knownDamage) {
     stats.info = ReadMember(dbz, kInfoMember);
   } catch (const std::exception& e) {
     stats.info.clear();
-    if (damage.empty()) damage = e.what();
+    if (damage.empty()) damage = FailureReason(e);
   }
   // Every build writes the statistics: an archive without them was cut short.
   if (stats.info.empty() && damage.empty()) damage = "в нём нет статистики (inf.txt).";

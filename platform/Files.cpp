@@ -51,6 +51,13 @@ struct Dir {
   }
 };
 
+// The folder is what the failure is about: the user can do something about
+// its permissions or its disk, not about a random name.
+[[noreturn]] void ThrowTemporary(const std::string& path, int err) {
+  throw EFileError("Cannot create a temporary file \"" + path + "\": " + std::strerror(err), err,
+                   ExtractFilePath(path));
+}
+
 // Makes a fresh name `base` + random letters and digits + `suffix` and lets
 // `create` try to make the entry (O_EXCL or mkdir): it returns false with
 // errno EEXIST when the name is taken, which means another try.
@@ -64,9 +71,9 @@ std::string MakeUnique(const std::string& base, const std::string& suffix, Creat
     for (unsigned char c : noise) path += kChars[c % (sizeof kChars - 1)];
     path += suffix;
     if (create(path)) return path;
-    if (errno != EEXIST) ThrowFile("Cannot create a temporary file", path, errno);
+    if (errno != EEXIST) ThrowTemporary(path, errno);
   }
-  ThrowFile("Cannot create a temporary file", base, EEXIST);
+  ThrowTemporary(base, EEXIST);
 }
 
 // The leading part of a file name that is kept in the name of its

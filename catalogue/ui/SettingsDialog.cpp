@@ -21,6 +21,7 @@
 #include <exception>
 
 #include "catalogue/AppState.h"
+#include "catalogue/FailureText.h"
 #include "catalogue/Func.h"
 #include "catalogue/ui/AuthorListModel.h"
 #include "catalogue/ui/BookListModel.h"
@@ -43,13 +44,13 @@ void ShowError(const std::string& text) {
 
 // What to say when the settings file cannot be read (the defaults are used).
 std::string ReadFailure(const std::exception& e) {
-  return "Не удалось прочитать настройки из файла " + AppState().iniPath + ":\n" + e.what();
+  return "Не удалось прочитать настройки из файла " + AppState().iniPath + ":\n" + FailureReason(e);
 }
 
 // What to say when the settings file cannot be written.
 std::string WriteFailure(const std::exception& e) {
   if (!AppState().dataDirWritable) return DataDirNotWritableMessage();
-  return "Не удалось сохранить настройки в файл " + AppState().iniPath + ":\n" + e.what();
+  return "Не удалось сохранить настройки в файл " + AppState().iniPath + ":\n" + FailureReason(e);
 }
 
 }  // namespace

@@ -8,6 +8,7 @@
 #include "archiver/ZAExcept.h"
 #include "catalogue/FailureText.h"
 #include "catalogue/MemberReader.h"
+#include "platform/Files.h"
 #include "platform/Streams.h"
 #include "tests/platform/TempDir.h"
 
@@ -62,4 +63,6 @@ TEST(FailureReason, FileErrorsNameTheirOwnFile) {
                 },
                 {}),
             "Недостаточно места на диске для записи: /dev/full");
+  // A folder that no one may write in, root included.
+  EXPECT_EQ(ReasonOf([] { platform::TReplaceFile("/sys/book.fb2"); }, {}), "Нет прав доступа: /sys/");
 }

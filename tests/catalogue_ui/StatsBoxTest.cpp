@@ -99,12 +99,12 @@ TEST_F(StatsBoxTest, WithoutAReadableCatalogueTheBoxSaysWhy) {
   EXPECT_TRUE(html.contains(QStringLiteral("«Создать список книг»")));
   EXPECT_EQ(reader_.TotalReads(), 0);
 
-  // Not a zip archive: the Russian note, the archiver's reason after it.
+  // Not a zip archive: the Russian note, the reason after it.
   platform::WriteFileBytes(AppState().dbzPath, "text, not an archive\n");
   TZipMemberReaderScope archive(readZipMember);
   const QString damaged = ShowStatistics().second;
   EXPECT_TRUE(damaged.startsWith(QStringLiteral("Список книг "))) << damaged.toStdString();
-  EXPECT_TRUE(damaged.contains(QStringLiteral("Invalid archive file")));
+  EXPECT_TRUE(damaged.contains(QStringLiteral("Причина: Файл не является zip-архивом")));
 }
 
 // A damaged catalogue (tests/data/catalogue/, and one without its
@@ -121,7 +121,7 @@ TEST_F(StatsBoxTest, ADamagedCatalogueIsSaidToBeDamagedWithWhatCouldBeRead) {
                         TCase{"flipped-block.dbz", 3, "0.txt"},
                         TCase{"more-authors.dbz", 3, "описывает"},
                         TCase{"blocks-first-cut-half.dbz", 0, "Статистику прочитать не удалось."},
-                        TCase{"text-file.dbz", 0, "Invalid archive file"},
+                        TCase{"text-file.dbz", 0, "Файл не является zip-архивом"},
                         TCase{nullptr, 1, "в нём нет статистики (inf.txt)."}}) {
     SCOPED_TRACE(c.file ? c.file : "no inf.txt");
     if (c.file) {
