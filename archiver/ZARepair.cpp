@@ -220,11 +220,17 @@ TZABaseArchiver::TZARepairResult TZABaseArchiver::RepairArchive(const std::strin
     if (action == fxaAbort) aborted = true;
     return aborted;
   };
-  // An item copied as it is, when its record can be read whole.
+  // An item copied as it is, when its record can be read whole and is as
+  // long as its entry says (a local header with a shorter name than the
+  // entry's would make the record seem to run into the next one).
   const auto copyRaw = [&](const TDirItem& item) {
     const int64_t from = static_cast<int64_t>(std::min<uint64_t>(item.LocalHeaderOffset(), INT64_MAX));
     const int64_t limit = std::min<uint64_t>(item.DataLimit, static_cast<uint64_t>(archive.Size()));
-    if (item.Overlaps || RawRecordSize(archive, item, from, limit) < 0) return false;
+    const uint64_t named = TZALocalFileHeader::Size +
+                           (item.StoredName ? item.StoredName->size() : item.CentralDir.nameLength) +
+                           item.CompressedSize();
+    const int64_t size = item.Overlaps ? -1 : RawRecordSize(archive, item, from, limit);
+    if (size < 0 || static_cast<uint64_t>(size) < named) return false;
     out.QueueRawCopy(out.FDMHandle->CDir.FindExactName(item.Name), item, lent, from, limit);
     return true;
   };

@@ -166,7 +166,7 @@ sys.stdout.write(out.hex())
 
 // Single damaged or awkward items: what extraction and repair keep of them.
 TEST(RepairArchive, WhatAnAwkwardItemKeeps) {
-  enum TKeeps { kRecovered, kPassedOver, kMode755 };
+  enum TKeeps { kRecovered, kPassedOver, kMode755, kOthersClean };
   struct TItemCase {
     std::string file, item;
     TKeeps keeps;
@@ -179,6 +179,8 @@ TEST(RepairArchive, WhatAnAwkwardItemKeeps) {
       // Names that cannot be added again: the rest is repaired.
       {"blank-name", "", kPassedOver},
       {"unix-755", "run.sh", kMode755},
+      // Its record, copied as it is, would make the next item overlap it.
+      {"local-name-shorter", "m0.txt", kOthersClean},
   };
   TempDir dir;
   for (const TItemCase& c : cases) {
@@ -219,6 +221,23 @@ TEST(RepairArchive, WhatAnAwkwardItemKeeps) {
         EXPECT_TRUE(reported.count(c.item));
         EXPECT_EQ(PythonContents(out), (std::map<std::string, std::string>{{"first.txt", "first\n"},
                                                                             {"last.txt", "last\n"}}));
+        break;
+      }
+      case kOthersClean: {
+        EXPECT_TRUE(arc.RepairArchive(out).Completed);
+        EXPECT_EQ(reported, std::set<std::string>{c.item});
+        TZipArchiver check;
+        check.SetFileName(out);
+        int failures = 0;
+        check.OnProcessFileFailure = [&](archiver::TZABaseArchiver&, const std::string&,
+                                         archiver::TZAProcessOperation, int, int, const std::string&,
+                                         archiver::TZAAction& action) {
+          ++failures;
+          action = archiver::fxaIgnore;
+        };
+        check.OpenArchive(archiver::ZAModeRead);
+        check.TestFiles("*.*", archiver::ZADefaultSearchAttr, "");
+        EXPECT_LE(failures, 1);
         break;
       }
       case kMode755:
