@@ -251,6 +251,31 @@ void XBO_dBHandler::CopyShownRecords(XBO_dBHandler& out, int operation) {
   xbStatusUpdate(operation, kPhaseEnd, done);
 }
 
+void XBO_dBHandler::CopyLiveRecordRuns(XBO_dBHandler& out) {
+  // A record at a time would cost a read and a write call per record: the
+  // table is read and the live records written in runs of about 1 MiB.
+  const int total = NumRecs(), len = RecLen();
+  const int per = std::max(1, (1 << 20) / len);
+  std::vector<uint8_t> in(static_cast<size_t>(per) * static_cast<size_t>(len));
+  std::vector<uint8_t> live;
+  live.reserve(in.size());
+  xbStatusUpdate(kOpPack, kPhaseStart, total);
+  int done = 0;
+  for (int first = 1; first <= total; first += per) {
+    const int n = std::min(per, total - first + 1);
+    if (!ReadRecordsInto(first, n, in.data())) XBRaise(xbmReadError, {FileName()});
+    live.clear();
+    for (int i = 0; i < n; ++i) {
+      const uint8_t* r = in.data() + static_cast<size_t>(i) * static_cast<size_t>(len);
+      if (r[0] != ' ') continue;  // deleted
+      live.insert(live.end(), r, r + len);
+      xbStatusUpdate(kOpPack, kPhaseRecord, ++done);
+    }
+    out.xbAppendRun(live.data(), static_cast<int>(live.size() / static_cast<size_t>(len)));
+  }
+  xbStatusUpdate(kOpPack, kPhaseEnd, done);
+}
+
 void XBO_dBHandler::xbCopyFile(const std::string& filname, const AnsiString& apassword) {
   const TMaintNames names = MaintTargetNames(filname, "CopyFile");
   bool locked = xbLockFullFile();
@@ -364,7 +389,11 @@ void XBO_dBHandler::xbPack() {
   xbSetFilterActive(false);
   try {
     TMaintTarget target(OwnNames(), StructureImage(&password), MemoHeaderImage());
-    CopyShownRecords(target.Open(password, FileVers()), kOpPack);
+    XBO_dBHandler& out = target.Open(password, FileVers());
+    if (WithMemo())
+      CopyShownRecords(out, kOpPack);
+    else
+      CopyLiveRecordRuns(out);
     target.Commit();
   } catch (...) {
     SetUseDeletedRec(useDeleted);

@@ -1,6 +1,8 @@
 #include "xbase/xb_dbf.h"
 
+#include <climits>
 #include <cstring>
+#include <vector>
 
 #include "platform/Clock.h"
 #include "platform/Files.h"
@@ -208,6 +210,59 @@ bool XBO_dBaseDBF::ReadRecordInto(int n, uint8_t* buffer) {
   if (xbRead(RecordPos(n), buffer, RecLen_) < RecLen_) return false;
   if (xbvIsEncrypted_) CryptBuffer(xbvPasswordIn_, buffer, buffer, static_cast<size_t>(RecLen_), false);
   return true;
+}
+
+bool XBO_dBaseDBF::ReadRecordsInto(int first, int count, uint8_t* buffer) {
+  const int64_t bytes = int64_t{count} * RecLen_;
+  if (count <= 0 || bytes > INT_MAX) return count == 0;
+  if (xbRead(RecordPos(first), buffer, static_cast<int>(bytes)) < bytes) return false;
+  if (xbvIsEncrypted_)
+    for (int i = 0; i < count; ++i) {
+      uint8_t* r = buffer + static_cast<size_t>(i) * static_cast<size_t>(RecLen_);
+      CryptBuffer(xbvPasswordIn_, r, r, static_cast<size_t>(RecLen_), false);
+    }
+  return true;
+}
+
+void XBO_dBaseDBF::xbAppendRun(const uint8_t* images, int count) {
+  if (count <= 0) return;
+  const size_t len = static_cast<size_t>(RecLen_);
+  if (int64_t{count} * RecLen_ + 1 > INT_MAX || count > 0x7FFFFFFF - NumRecs_)
+    XBRaise(xbmRecordNotInTable, {int64_t{NumRecs_} + count, FileName()});
+  std::vector<uint8_t> run(static_cast<size_t>(count) * len + 1);
+  for (int i = 0; i < count; ++i) {
+    uint8_t* r = run.data() + static_cast<size_t>(i) * len;
+    std::memcpy(r, images + static_cast<size_t>(i) * len, len);
+    r[0] = ' ';
+    if (xbvIsEncrypted_) CryptBuffer(xbvPasswordOut_, r, r, len, true);
+  }
+  run.back() = 0x1A;
+  xbLockAppend();
+  try {
+    xbWrite(RecordPos(NumRecs_ + 1), run.data(), static_cast<int>(run.size()));
+  } catch (...) {
+    xbUnlockAppend();
+    throw;
+  }
+  NumRecs_ += count;
+  RecNumber_ = NumRecs_;
+  dStatus_ = Updated;
+  std::memcpy(CurRecord_, images + static_cast<size_t>(count - 1) * len, len);
+  CurRecord_[0] = ' ';
+  try {
+    xbHdrWrite(false);
+    xbFlush();
+    if (xbvAutoFlush_) xbSync();
+  } catch (...) {
+    xbUnlockAppend();
+    throw;
+  }
+  xbUnlockAppend();
+  RecModified_ = false;
+  if (dState_ != dbCopy) dState_ = dbBrowse;
+  File_EOF_ = File_TOF_ = false;
+  std::memcpy(orig_.data(), CurRecord_, len);
+  OrigRecNumber_ = RecNumber_;
 }
 
 void XBO_dBaseDBF::xbGetRec(int RecNum) {
