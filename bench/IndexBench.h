@@ -77,21 +77,25 @@ class TBookTable : public XBobjIndexOwner {
   AnsiString none_;
 };
 
-// A new table file at `path` of one field AU N(10,0) holding `values`, one
-// record each.
-inline void WriteNumberTable(const std::string& path, const std::vector<double>& values) {
+// A new table file at `path` of one field AU holding `values`, one record
+// each: N(10,0), or with `text` C(10) of the value's ten digits with
+// leading zeros (so that the keys of either order alike and the trees are
+// of one shape).
+inline void WriteNumberTable(const std::string& path, const std::vector<double>& values, bool text = false) {
   {
     XBO_DBFBuild b(path);
-    b.InsertField("AU", "N", 10, 0);
+    b.InsertField("AU", text ? "C" : "N", 10, 0);
     b.Complete();
   }
   XBO_dBaseDBF t(path, "", true, false);
+  t.xbFLock();
   char field[16];
   for (double v : values) {
-    std::snprintf(field, sizeof field, " %10.0f", v);
+    std::snprintf(field, sizeof field, text ? " %010.0f" : " %10.0f", v);
     std::memcpy(t.CurRecord(), field, 11);
     t.xbAppend();
   }
+  t.xbLockOff();
 }
 
 // A fresh folder `name` in the temporary folder holding bo.dbf: `records`
@@ -153,14 +157,21 @@ inline double BuildSeconds(XBO_dBHandler& t, const std::string& index, const Ans
 }
 
 // Microseconds per find (xbFind) on the active tag of `probes` random
-// values from 1 to `values`; `found` counts the ones found.
-inline double FindMicros(XBO_dBHandler& t, std::mt19937& gen, int values, int probes, int& found) {
-  found = 0;
-  const double s = BestSeconds(1, [&] {
-    for (int i = 0; i < probes; ++i)
-      if (t.xbFind(std::to_string(1 + gen() % static_cast<unsigned>(values)))) ++found;
+// values from 1 to `values`, each given as `text(value)` (by default its
+// digits), the best of three runs; `found` counts the ones found.
+template <class Text>
+double FindMicros(XBO_dBHandler& t, std::mt19937& gen, int values, int probes, int& found, Text text) {
+  std::vector<std::string> keys(static_cast<size_t>(probes));
+  for (std::string& k : keys) k = text(1 + gen() % static_cast<unsigned>(values));
+  const double s = BestSeconds(3, [&] {
+    found = 0;
+    for (const std::string& k : keys)
+      if (t.xbFind(k)) ++found;
   });
   return s * 1e6 / probes;
+}
+inline double FindMicros(XBO_dBHandler& t, std::mt19937& gen, int values, int probes, int& found) {
+  return FindMicros(t, gen, values, probes, found, [](unsigned v) { return std::to_string(v); });
 }
 
 }  // namespace bench

@@ -1,6 +1,7 @@
 #include "xbase/xb_ntx.h"
 
 #include <algorithm>
+#include <charconv>
 #include <climits>
 #include <cmath>
 #include <cstring>
@@ -201,20 +202,26 @@ XBobjSortNTX::XBobjSortNTX(int keyLength, bool unique, bool ascending, size_t me
                            const std::string& tempDir)
     : TxbSort(keyLength, unique, true, nullptr, memoryBudget, tempDir, XBobjNTXTag::MaxKeyLength),
       descending_(!ascending),
-      bytes_(static_cast<size_t>(keyLength)),
-      work_(keyLength + 8) {}
+      bytes_(static_cast<size_t>(keyLength)) {}
 
 void XBobjSortNTX::AddNtxKey(const TxbVariant& key, int rec) {
   // The stored form, as bytes: blanks compare as the byte they are.
-  ToSortForm(key, descending_, bytes_, work_);
-  AddKey(work_, rec);
+  PutPaddedKey(bytes_.data(), key, static_cast<int>(bytes_.size()));
+  if (descending_)
+    for (uint8_t& b : bytes_) b = static_cast<uint8_t>(~b);
+  AddForm(bytes_.data(), bytes_.size(), rec);
 }
 
 bool XBobjSortNTX::NextNtxKey(const uint8_t*& key, int& rec) {
+  const uint8_t* form;
+  size_t n;
   int32_t tag;
-  if (!GetNextKey(work_, tag)) return false;
-  FromSortForm(work_, descending_, bytes_);
-  key = bytes_.data();
+  if (!GetNextForm(form, n, tag)) return false;
+  if (descending_) {
+    for (size_t i = 0; i < bytes_.size(); ++i) bytes_[i] = static_cast<uint8_t>(~form[i]);
+    form = bytes_.data();
+  }
+  key = form;
   rec = tag;
   return true;
 }
@@ -241,21 +248,25 @@ void XBobjNTXTag::AdjustValue(TxbVariant& AKey, bool DoTrim) {
         // Text that is a number becomes its key; any other text is taken
         // as a key already in its stored form.
         const std::string_view text(reinterpret_cast<const char*>(AKey.VarBuf()), static_cast<size_t>(AKey.SizeVar()));
-        if (text.find_first_not_of(' ') == std::string_view::npos || !platform::TryStrToFloat(text, v)) break;
+        const size_t from = text.find_first_not_of(' ');
+        if (from == std::string_view::npos) break;
+        // A search text of plain digits -- what a find is given -- is its
+        // key without a round trip through a double.
+        std::string_view digits = text.substr(from, text.find_last_not_of(' ') + 1 - from);
+        if (digits.size() <= 15 && digits.find_first_not_of("0123456789") == std::string_view::npos) {
+          digits.remove_prefix(std::min(digits.find_first_not_of('0'), digits.size() - 1));
+          char form[MaxKeyLength];
+          if (const size_t n = WholeNumberKey(digits, false, form)) {
+            AKey.PutString(std::string_view(form, n));
+            break;
+          }
+        }
+        if (!platform::TryStrToFloat(text, v)) break;
       } else {
         v = AKey.IsEmpty() ? 0.0 : AKey.GetFloat();
       }
-      AnsiString s;
-      const int dec = std::clamp(KeyDecimals_, 0, KeyLength_);
-      if (!xbStrNumber(std::fabs(v), KeyLength_, dec, s)) {
-        AKey.PutString(s);
-        break;
-      }
-      for (char& c : s) {
-        if (c == ' ') c = '0';
-        if (v < 0 && c >= '0' && c <= '9') c = static_cast<char>(44 - (c - '0'));
-      }
-      AKey.PutString(s);
+      char form[MaxKeyLength];
+      AKey.PutString(std::string_view(form, NumberKey(v, form)));
       break;
     }
     case 'D':
@@ -275,6 +286,41 @@ void XBobjNTXTag::AdjustValue(TxbVariant& AKey, bool DoTrim) {
   // stored keys are.
   if (AKey.SizeVar() > KeyLength_ && KeyLength_ > 0) AKey.Reserve(xbvtText, KeyLength_, KeyLength_);
   if (DoTrim) AKey.TrimR();
+}
+
+size_t XBobjNTXTag::WholeNumberKey(std::string_view digits, bool negative, char* form) const {
+  const int width = KeyLength_, dec = std::clamp(KeyDecimals_, 0, KeyLength_);
+  const size_t used = digits.size() + (dec > 0 ? static_cast<size_t>(dec) + 1 : 0);
+  if (digits.empty() || used > static_cast<size_t>(width)) return 0;
+  std::memset(form, '0', static_cast<size_t>(width));
+  std::memcpy(form + width - used, digits.data(), digits.size());
+  if (dec > 0) form[width - dec - 1] = '.';
+  if (negative)
+    for (char* c = form; c != form + width; ++c)
+      if (*c != '.') *c = static_cast<char>(44 - (*c - '0'));
+  return static_cast<size_t>(width);
+}
+
+size_t XBobjNTXTag::NumberKey(double v, char* form) const {
+  const double a = std::fabs(v);
+  // Whole numbers -- the common key -- are written straight from their
+  // digits: every record of a build makes one.
+  if (a < 1e15 && a == std::floor(a)) {
+    char digits[24];
+    const auto end = std::to_chars(digits, digits + sizeof digits, static_cast<uint64_t>(a)).ptr;
+    const size_t n = WholeNumberKey(std::string_view(digits, static_cast<size_t>(end - digits)), v < 0, form);
+    if (n > 0) return n;
+  }
+  AnsiString s;
+  const int width = KeyLength_, dec = std::clamp(KeyDecimals_, 0, KeyLength_);
+  const bool fits = xbStrNumber(a, width, dec, s);
+  std::memcpy(form, s.data(), s.size());
+  if (!fits) return s.size();
+  for (char* c = form; c != form + s.size(); ++c) {
+    if (*c == ' ') *c = '0';
+    if (v < 0 && *c >= '0' && *c <= '9') *c = static_cast<char>(44 - (*c - '0'));
+  }
+  return s.size();
 }
 
 void XBobjNTXTag::SetKeyForm() {
@@ -322,6 +368,7 @@ void XBobjNTXTag::DoIndex() {
   XBobjIndexOwner* table = file->Owner();
   XBobjSortNTX sorter(KeyLength_, UniqueKey_, AscendKey_, file->SortBudget(),
                       table ? table->IndexTempDir() : std::string());
+  if (table) sorter.Expect(table->IndexRecordCount(), static_cast<size_t>(KeyLength_));
   XBobjIndexKeyData key(KeyLength_ + 1);
   ForEachRecordKey(key, [&](const XBobjIndexKeyData& k, int rec) { sorter.AddNtxKey(k, rec); });
 

@@ -62,6 +62,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "xbase/xb_indx.h"
@@ -125,7 +126,6 @@ class XBobjSortNTX : public TxbSort {
  private:
   bool descending_;
   std::vector<uint8_t> bytes_;
-  TxbVariant work_;
 };
 
 class XBobjNTXTag : public XBobjIndexTag {
@@ -183,6 +183,13 @@ class XBobjNTXTag : public XBobjIndexTag {
 
  private:
   XBobjNTXFile* File() const;
+  // The stored key of the number `v` into `form` (KeyLength bytes); its
+  // length: the key length, or all "*" as wide as STR gives them.
+  size_t NumberKey(double v, char* form) const;
+  // The stored key of the whole number written by `digits` (no leading
+  // zeros), negated when `negative`, into `form`: the key length, or 0 when
+  // it does not fit.
+  size_t WholeNumberKey(std::string_view digits, bool negative, char* form) const;
   // Whether `page` lies on the rightmost path of the tree.
   static bool Rightmost(const XBobjIndexKey& page);
   void WriteImage(const XBobjIndexKey& page, bool rightmost);

@@ -231,11 +231,36 @@ struct TxbSort::Rep {
     refs.clear();
   }
 
+  // Adds the form of `n` key bytes of `kind` with record `tag`.
+  void Insert(uint8_t kind, const uint8_t* bytes, size_t n, int32_t tag) {
+    const size_t entry = kEntryHead + n + 4;
+    constexpr size_t ref = sizeof(TKeyRef);
+    if (!refs.empty() && arena.size() + entry + ref * (refs.size() + 1) > budget) Spill();
+    const size_t at = arena.size();
+    // Grow within the budget rather than by doubling past it.
+    if (at + entry > arena.capacity())
+      arena.reserve(std::max(at + entry, std::min(std::max(arena.capacity() * 2, size_t{64} << 10), budget)));
+    if (refs.size() == refs.capacity())
+      refs.reserve(std::max(refs.size() + 1, std::min(std::max(refs.capacity() * 2, size_t{4096}), budget / ref)));
+    arena.resize(at + entry);
+    uint8_t* e = arena.data() + at;
+    e[0] = static_cast<uint8_t>(n + 4);
+    e[1] = static_cast<uint8_t>((n + 4) >> 8);
+    e[2] = kind;
+    if (n) std::memcpy(e + kEntryHead, bytes, n);
+    PutBE(e + kEntryHead + n, static_cast<uint32_t>(tag), 4);
+    refs.push_back(RefOf(static_cast<uint32_t>(at)));
+    ++count;
+  }
+
   // --- retrieval -------------------------------------------------------------
 
   void Load(TSource& s) {
     if (s.memory) {
       s.current = s.next < refs.size() ? arena.data() + refs[s.next].off : nullptr;
+      // The sorted keys lie all over the arena: fetch ahead of the walk.
+      constexpr size_t kAhead = 16;
+      if (s.next + kAhead < refs.size()) __builtin_prefetch(arena.data() + refs[s.next + kAhead].off);
       return;
     }
     // The whole entry must stand in the buffer: keep the rest, read on.
@@ -296,6 +321,13 @@ struct TxbSort::Rep {
   // The next entry in order (valid until the next call), nullptr at the end.
   const uint8_t* NextEntry() {
     if (!retrieving) BeginRetrieval();
+    if (runs.empty()) {
+      // Only the keys in memory: they stay where they are, no merge.
+      TSource& s = sources.back();
+      const uint8_t* e = s.current;
+      if (e) Advance(s);
+      return e;
+    }
     if (heap.empty()) return nullptr;
     auto after = [this](int x, int y) { return After(x, y); };
     std::pop_heap(heap.begin(), heap.end(), after);
@@ -340,40 +372,38 @@ void TxbSort::AddKey(const TxbVariant& key, int32_t tag) {
     default: XBRaise(xbmVariantSort);
   }
   if (n > static_cast<size_t>(r.keyLen)) XBRaise(xbmSortKeyLength, {r.maxKeyLen, n});
-  if (kind == kKindFloat) n = 8;
-  if (kind == kKindDate) n = 4;
-
-  const size_t entry = kEntryHead + n + 4;
-  constexpr size_t ref = sizeof(Rep::TKeyRef);
-  if (!r.refs.empty() && r.arena.size() + entry + ref * (r.refs.size() + 1) > r.budget) r.Spill();
-  const size_t at = r.arena.size();
-  // Grow within the budget rather than by doubling past it.
-  if (at + entry > r.arena.capacity())
-    r.arena.reserve(std::max(at + entry, std::min(std::max(r.arena.capacity() * 2, size_t{64} << 10), r.budget)));
-  if (r.refs.size() == r.refs.capacity())
-    r.refs.reserve(std::max(r.refs.size() + 1,
-                            std::min(std::max(r.refs.capacity() * 2, size_t{4096}), r.budget / ref)));
-  r.arena.resize(at + entry);
-  uint8_t* e = r.arena.data() + at;
-  e[0] = static_cast<uint8_t>(n + 4);
-  e[1] = static_cast<uint8_t>((n + 4) >> 8);
-  e[2] = kind;
-  uint8_t* form = e + kEntryHead;
+  uint8_t number[8];
   if (kind == kKindFloat) {
     double v = key.GetFloat();
     if (v == 0) v = 0;  // -0 is 0
     uint64_t bits;
     std::memcpy(&bits, &v, 8);
     bits = bits >> 63 ? ~bits : bits | uint64_t{1} << 63;
-    PutBE(form, bits, 8);
+    PutBE(number, bits, 8);
+    bytes = number;
+    n = 8;
   } else if (kind == kKindDate) {
-    PutBE(form, static_cast<uint32_t>(key.GetDate()), 4);
-  } else if (n) {
-    std::memcpy(form, bytes, n);
+    PutBE(number, static_cast<uint32_t>(key.GetDate()), 4);
+    bytes = number;
+    n = 4;
   }
-  PutBE(form + n, static_cast<uint32_t>(tag), 4);
-  r.refs.push_back(r.RefOf(static_cast<uint32_t>(at)));
-  ++r.count;
+  r.Insert(kind, bytes, n, tag);
+}
+
+void TxbSort::Expect(int keys, size_t keyBytes) {
+  Rep& r = *rep_;
+  if (keys <= 0 || r.count > 0) return;
+  const size_t entry = kEntryHead + keyBytes + 4, ref = sizeof(Rep::TKeyRef);
+  const size_t fit = std::min(static_cast<size_t>(keys), r.budget / (entry + ref));
+  r.arena.reserve(fit * entry);
+  r.refs.reserve(fit);
+}
+
+void TxbSort::AddForm(const uint8_t* bytes, size_t n, int32_t tag) {
+  Rep& r = *rep_;
+  if (r.retrieving) XBRaise(xbmSortAfterRetrieval);
+  if (n > static_cast<size_t>(r.keyLen)) XBRaise(xbmSortKeyLength, {r.maxKeyLen, n});
+  r.Insert(kKindBinary, bytes, n, tag);
 }
 
 namespace {
@@ -407,9 +437,9 @@ bool TxbSort::GetNextAvailKey(TxbVariant& key, int32_t& tag) {
   return true;
 }
 
-bool TxbSort::GetNextKey(TxbVariant& key, int32_t& tag) {
+const uint8_t* TxbSort::NextUniqueEntry() {
   Rep& r = *rep_;
-  if (!r.unique) return GetNextAvailKey(key, tag);
+  if (!r.unique) return r.NextEntry();
   while (const uint8_t* e = r.NextEntry()) {
     const size_t n = FormLen(e) - 4u;
     const uint8_t* form = e + kEntryHead;
@@ -421,10 +451,25 @@ bool TxbSort::GetNextKey(TxbVariant& key, int32_t& tag) {
     if (same) continue;
     r.lastKey.assign(reinterpret_cast<const char*>(form), n);
     r.haveLast = true;
-    EntryToKey(e, key, tag);
-    return true;
+    return e;
   }
-  return false;
+  return nullptr;
+}
+
+bool TxbSort::GetNextKey(TxbVariant& key, int32_t& tag) {
+  const uint8_t* e = NextUniqueEntry();
+  if (!e) return false;
+  EntryToKey(e, key, tag);
+  return true;
+}
+
+bool TxbSort::GetNextForm(const uint8_t*& bytes, size_t& n, int32_t& tag) {
+  const uint8_t* e = NextUniqueEntry();
+  if (!e) return false;
+  n = FormLen(e) - 4u;
+  bytes = e + kEntryHead;
+  tag = static_cast<int32_t>(GetBE(bytes + n, 4));
+  return true;
 }
 
 void TxbSort::ReinitSorting() {

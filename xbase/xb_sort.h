@@ -61,6 +61,11 @@ class TxbSort {
   // begun, 65161 for a boolean or untyped key, 65162 for a key longer than
   // the key length (text: without its trailing blanks).
   void AddKey(const TxbVariant& key, int32_t tag);
+  // About `keys` keys of `keyBytes` bytes each are coming: memory for them
+  // (within the budget) is taken at once rather than grown by copying.
+  void Expect(int keys, size_t keyBytes);
+  // Adds `n` key bytes as they are (a binary key) without a variant between.
+  void AddForm(const uint8_t* bytes, size_t n, int32_t tag);
 
   // The next key in order, in its own type, with its record number; false
   // when all are taken. The first call of any of them begins retrieval.
@@ -70,6 +75,10 @@ class TxbSort {
   bool GetFirstKey(TxbVariant& key, int32_t& tag) { return GetNextKey(key, tag); }
   bool GetNextKey(TxbVariant& key, int32_t& tag);
   bool GetNextAvailKey(TxbVariant& key, int32_t& tag);
+  // GetNextKey giving the key's form bytes (`n` of them; a text key without
+  // its trailing blanks, a binary one as it came) in place: valid until the
+  // next call.
+  bool GetNextForm(const uint8_t*& bytes, size_t& n, int32_t& tag);
 
   // Drops every key and run; keys may be added again.
   void ReinitSorting();
@@ -81,6 +90,9 @@ class TxbSort {
   int RunCount() const;
 
  private:
+  // The next entry, skipping repeated keys in a unique sorter.
+  const uint8_t* NextUniqueEntry();
+
   struct Rep;
   std::unique_ptr<Rep> rep_;
 };
