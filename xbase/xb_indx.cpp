@@ -67,7 +67,11 @@ void XBobjIndexKey::MoveFirstEntries(int n, XBobjIndexKey& target) {
   for (int i = 0; i < n; ++i) target.Add(Extract(0));
 }
 
-void XBobjIndexKey::FreeItem(std::unique_ptr<XBobjIndexKeyData> item) { spare_.push_back(std::move(item)); }
+void XBobjIndexKey::FreeItem(std::unique_ptr<XBobjIndexKeyData> item) {
+  // Splits hand entries from one page object to another, so that the
+  // spares of pooled objects would grow by about one entry per key added.
+  if (spare_.size() < MaxSpares) spare_.push_back(std::move(item));
+}
 
 void XBobjIndexKey::Reset(XBobjIndexTag* tag) {
   // From the back, so that the list keeps its room for the next load.

@@ -197,6 +197,9 @@ class XBobjIndexKey : public TxbCollection<XBobjIndexKeyData> {
   void FreeItem(std::unique_ptr<XBobjIndexKeyData> item) override;
 
  private:
+  // Spares kept at most (a full page of the usual formats); an entry let
+  // go past them is freed.
+  static constexpr size_t MaxSpares = 1024;
   std::vector<std::unique_ptr<XBobjIndexKeyData>> spare_;
 };
 
