@@ -249,8 +249,17 @@ void XBO_dBaseDBF::xbAppendRun(const uint8_t* images, int count) {
   dStatus_ = Updated;
   std::memcpy(CurRecord_, images + static_cast<size_t>(count - 1) * len, len);
   CurRecord_[0] = ' ';
+  CompleteAppend(false);
+}
+
+void XBO_dBaseDBF::CompleteAppend(bool event) {
   try {
     xbHdrWrite(false);
+    // Without the event only this layer's state follows the write.
+    if (event)
+      xbDBFEvent(dbPostWrite, 0);
+    else
+      XBO_dBaseDBF::xbDBFEvent(dbPostWrite, 0);
     xbFlush();
     if (xbvAutoFlush_) xbSync();
   } catch (...) {
@@ -258,10 +267,8 @@ void XBO_dBaseDBF::xbAppendRun(const uint8_t* images, int count) {
     throw;
   }
   xbUnlockAppend();
-  RecModified_ = false;
-  if (dState_ != dbCopy) dState_ = dbBrowse;
   File_EOF_ = File_TOF_ = false;
-  std::memcpy(orig_.data(), CurRecord_, len);
+  std::memcpy(orig_.data(), CurRecord_, static_cast<size_t>(RecLen_));
   OrigRecNumber_ = RecNumber_;
 }
 
@@ -359,19 +366,7 @@ void XBO_dBaseDBF::xbAppend() {
     xbUnlockAppend();
     throw;
   }
-  try {
-    xbHdrWrite(false);
-    xbDBFEvent(dbPostWrite, 0);
-    xbFlush();
-    if (xbvAutoFlush_) xbSync();
-  } catch (...) {
-    xbUnlockAppend();
-    throw;
-  }
-  xbUnlockAppend();
-  File_EOF_ = File_TOF_ = false;
-  std::memcpy(orig_.data(), CurRecord_, static_cast<size_t>(RecLen_));
-  OrigRecNumber_ = RecNumber_;
+  CompleteAppend(true);
 }
 
 // From the buffer alone: a record being built for an append, or marked

@@ -327,6 +327,10 @@ class XBO_dBaseDBF : public XBO_DiskFile {
   int64_t RecordPos(int n) const { return int64_t{HeadLen_} + int64_t{n - 1} * RecLen_; }
   // Writes the record image (scrambled when the table is), `withEof` adding 0x1A.
   void WriteRecord(int n, bool withEof);
+  // The end of an append whose records are written: the header (unless
+  // held back), the dbPostWrite event (with `event`), the append lock
+  // released, OrigRec the last record.
+  void CompleteAppend(bool event);
   // The header's time and user from the clock; the local time it used.
   platform::TSystemTime Stamp();
   [[noreturn]] void RaiseRecNo(int n) const;
