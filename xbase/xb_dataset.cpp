@@ -600,13 +600,9 @@ bool TXBaseDataSet::RLock() {
   XBO_dBHandler& t = *FDBFHandle;
   const int rec = GetRecNo();
   if (rec < 1) return false;
-  // The table locks its current record: make it the dataset's for the call.
-  TxbRecordPointer at(t, ActiveBuffer());
-  const int was = t.RecNumber();
-  t.xbGetRec(rec);
-  const bool had = t.xbRLock();
-  if (was >= 1 && was <= t.NumRecs() && was != rec) t.xbGetRec(was);
-  return had;
+  // Only the lock: reading the record would replace an edit in progress in
+  // the active buffer, or put the table's current record into it.
+  return t.xbRLockAt(rec);
 }
 
 bool TXBaseDataSet::FLock() {

@@ -532,9 +532,11 @@ bool XBO_dBaseDBF::xbLockTheFile(uint32_t pos, uint32_t len) {
   return xbLockRecord(pos, len);
 }
 
-bool XBO_dBaseDBF::xbRLock() {
+bool XBO_dBaseDBF::xbRLock() { return xbRLockAt(RecNumber_); }
+
+bool XBO_dBaseDBF::xbRLockAt(int recNo) {
   // Positions are 32-bit and wrap as the other programs' do.
-  const uint32_t rec = static_cast<uint32_t>(RecNumber_);
+  const uint32_t rec = static_cast<uint32_t>(recNo);
   uint32_t pos;
   switch (dfLockStyle_) {
     case XBsetLokProtocol::DB4Lock: pos = regions_.Max - rec - 1; break;

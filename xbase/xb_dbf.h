@@ -168,6 +168,10 @@ class XBO_dBaseDBF : public XBO_DiskFile {
   //    65198 when it cannot be had); xbUnlockAppend releases it.
   //  - xbLockOff: releases one count; the last writes the owed header first.
   virtual bool xbRLock();
+  // Locks record `recNo` as xbRLock locks the current one; the record
+  // number and the buffer stay as they are (a caller holding an edited
+  // record in its own buffer).
+  bool xbRLockAt(int recNo);
   virtual bool xbFLock();
   virtual bool xbLockFullFile();
   virtual bool xbLockAppend();

@@ -248,6 +248,17 @@ TEST(DataSetEditing, AppendPostEditCancelAsDbfreadReadsThem) {
   ds.Post();
   EXPECT_EQ(ds.DBFHandle()->LockCount(), 0);
   EXPECT_EQ(ds.FieldByName("QTY").AsInteger(), 43);
+  // A record lock taken during an edit keeps the edit, whichever record
+  // the table stands on (a find moves it).
+  for (const int tableAt : {2, 1}) {
+    ds.Edit();
+    ds.FieldByName("QTY").SetAsInteger(43 + tableAt);
+    ds.DBFHandle()->xbGetRec(tableAt);
+    EXPECT_TRUE(ds.RLock());
+    ds.Post();
+    ds.Unlock();
+    EXPECT_EQ(ds.FieldByName("QTY").AsInteger(), 43 + tableAt);
+  }
 
   // An append cancelled writes nothing.
   ds.Append();
@@ -256,7 +267,7 @@ TEST(DataSetEditing, AppendPostEditCancelAsDbfreadReadsThem) {
   EXPECT_EQ(ds.RecordCount(), 3);
   ds.Close();
   EXPECT_EQ(Peer(dir / "p.dbf", 'V'),
-            (std::vector<std::string>{Hex("first") + "|1", Hex("second") + "|43", Hex("third") + "|-7"}));
+            (std::vector<std::string>{Hex("first") + "|1", Hex("second") + "|44", Hex("third") + "|-7"}));
   EXPECT_EQ(RunOut("/usr/bin/python3 -c 'import dbfread,sys; print(len(dbfread.DBF(sys.argv[1])))' " +
                    Sh(dir / "p.dbf")),
             "3\n");
