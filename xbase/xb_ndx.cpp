@@ -60,6 +60,10 @@ bool XBobjNDXTag::IndexTagNew(const AnsiString&, const AnsiString& KeyExp, const
   // are ascending: a descending tag would be out of order at once.
   if (!Ascnd)
     throw EXBaseError("Index file " + Owner()->GetFileName() + " cannot hold a descending order");
+  // Nor a FOR condition: the file reopened without it would take every
+  // record from then on, and other programs would read it as covering all.
+  if (!TrimBlanks(ForExp).empty())
+    throw EXBaseError("Index file " + Owner()->GetFileName() + " cannot hold a FOR condition");
   XBobjIndexTag::IndexTagNew(TagName_, KeyExp, ForExp, Ascnd, Uniq);
   InvertCmpr_ = false;
 

@@ -64,7 +64,8 @@ class XBobjNDXTag : public XBobjIndexTag {
   // number, the empty date 1.0e100.
   void AdjustValue(TxbVariant& AKey, bool DoTrim) override;
   // The tag's name is the file's; ITN is not used. The key is evaluated once
-  // on the record buffer for its type and length. A descending order, and
+  // on the record buffer for its type and length. A descending order, a FOR
+  // condition (the header has room for neither), and
   // text keys longer than 244 bytes (65162), are refused before anything
   // is written.
   bool IndexTagNew(const AnsiString& ITN, const AnsiString& KeyExp, const AnsiString& ForExp, bool Ascnd,

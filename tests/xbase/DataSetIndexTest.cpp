@@ -94,9 +94,9 @@ TEST_F(Names, BuiltIncludedAndSelectedTheIndexOrdersTheWalk) {
 }
 
 TEST_F(Names, AChangeOfOrderKeepsTheRecordTheNewOrderHolds) {
-  ds.IndexOn("QF", "QF", "NAME", "QTY > 6", XBsetIndexUnique::Duplicates, XBsetSortStatus::Ascending);
+  ds.IndexOn("QF.NTX", "QF", "NAME", "QTY > 6", XBsetIndexUnique::Duplicates, XBsetSortStatus::Ascending);
   ds.IndexOn("UN", "UN", "upper(NAME)", "", XBsetIndexUnique::Duplicates, XBsetSortStatus::Ascending);
-  ds.SetIndexFiles({"QF", "un.ndx"});
+  ds.SetIndexFiles({"QF.NTX", "un.ndx"});
   ds.SetRecNo(8);
   ds.SetIndexName("UN");
   EXPECT_EQ(ds.RecNo(), 8);
@@ -128,11 +128,11 @@ TEST_F(Names, AChangeOfOrderKeepsTheRecordTheNewOrderHolds) {
             "Index file " + dir.path() + "UN.NDX already open");
   EXPECT_EQ(ErrorOf<EDatabaseError>([&] { ds.SetIndexFiles({"GONE"}); }),
             "Cannot find file " + dir.path() + "GONE.NDX");
-  ds.Index(" \"qf\" ; un ", "UN");
-  EXPECT_EQ(ds.IndexFiles(), (std::vector<std::string>{"QF", "UN"}));
+  ds.Index(" \"qf.ntx\" ; un ", "UN");
+  EXPECT_EQ(ds.IndexFiles(), (std::vector<std::string>{"QF.NTX", "UN"}));
   EXPECT_EQ(ds.IndexCurrent(), "UN");
-  ds.Index(dir / "qf", "QF");  // a folder keeps its case
-  EXPECT_EQ(ds.IndexFiles(), (std::vector<std::string>{dir / "QF"}));
+  ds.Index(dir / "qf.ntx", "QF");  // a folder keeps its case
+  EXPECT_EQ(ds.IndexFiles(), (std::vector<std::string>{dir / "QF.NTX"}));
   EXPECT_EQ(ds.IndexCurrent(), "QF");
 }
 

@@ -156,8 +156,8 @@ TEST_F(NavIndexTables, TagWalksListWhatDbfreadLists) {
 
 TEST_F(NavIndexTables, ForConditionLeavesRecordsOutOfTheTag) {
   XBO_dBHandler t(dir / "nav.dbf", "", true, false);
-  t.xbIndexTo("pos", "", "upper(NAME)", "QTY > 0", XBsetIndexUnique::Duplicates, XBsetSortStatus::Ascending);
-  ASSERT_EQ(t.xbIndex("pos.NDX", "POS"), 0);
+  t.xbIndexTo("pos.ntx", "", "upper(NAME)", "QTY > 0", XBsetIndexUnique::Duplicates, XBsetSortStatus::Ascending);
+  ASSERT_EQ(t.xbIndex("pos.ntx", "POS"), 0);
   std::vector<int> positive;
   for (const auto& r : KeyOrder(t, 1)) {
     t.xbGetRec(r.first);

@@ -17,6 +17,7 @@
 #include "tests/xbase/NdxReader.h"
 #include "xbase/xb_bytes.h"
 #include "xbase/xb_ndx.h"
+#include "xbase/xb_ntx.h"
 
 using namespace xbase;
 using namespace xbtest;
@@ -74,10 +75,16 @@ TEST(NdxUpdate, RewritesMoveOrKeepTheirKeysAndAppendsAddThem) {
   EXPECT_EQ(ndx->Tag()->CurKeyInfo().GetString(), "ZZZ");
 }
 
-TEST(NdxUpdate, AForConditionAddsAndRemovesKeys) {
+// (On an NTX: an NDX cannot hold the condition.)
+TEST(NtxUpdate, AForConditionAddsAndRemovesKeys) {
   TempDir dir;
   TIndexTable t(dir / "t.dbf");
-  auto ndx = Build(t, "t", "NA", "AU > 5");
+  auto Build = [&](const std::string& name, const std::string& expr, const std::string& forExpr) {
+    auto ntx = std::make_unique<XBobjNTXFile>(&t, name, true, false, true, true);
+    EXPECT_TRUE(ntx->AddTag(name, expr, forExpr, true, false));
+    return ntx;
+  };
+  auto ndx = Build("t", "NA", "AU > 5");
   t.Append(*ndx, {"A", 1});
   t.Append(*ndx, {"B", 9});
   t.Append(*ndx, {"C", 7});
@@ -87,7 +94,7 @@ TEST(NdxUpdate, AForConditionAddsAndRemovesKeys) {
   t.Rewrite(*ndx, 3, {"D", 8});  // meets it, with another key
   EXPECT_EQ(Walk(*ndx->Tag()), (Keys{{"A", 1}, {"D", 3}}));
   // A build applies the condition as the upkeep does.
-  auto built = Build(t, "u", "NA", "AU > 5");
+  auto built = Build("u", "NA", "AU > 5");
   EXPECT_EQ(Walk(*built->Tag()), (Keys{{"A", 1}, {"D", 3}}));
   EXPECT_EQ(built->Tag()->GetRangeCount(), 2);
 }
@@ -188,13 +195,21 @@ TEST(NdxBuild, KeysTheSorterCannotTakeAreRefusedBeforeTheFileIsTouched) {
   EXPECT_EQ(FileBytes(dir / "u.ndx").size(), 0u);
 }
 
-TEST(NdxBuild, ADescendingOrderIsRefused) {
-  TempDir dir;
-  TIndexTable t(dir / "t.dbf");
-  XBobjNDXFile ndx(&t, "t", true, false, true, true);
-  EXPECT_EQ(ErrorOf([&] { ndx.AddTag("T", "NA", "", false, false); }),
-            "Index file " + dir / "t.ndx" + " cannot hold a descending order");
-  EXPECT_EQ(FileBytes(dir / "t.ndx").size(), 0u);
+// What the header cannot record is refused before a page is written.
+TEST(NdxBuild, ADescendingOrderOrAConditionIsRefused) {
+  struct Case {
+    bool ascending;
+    std::string forExp, what;
+  };
+  for (const Case& c : {Case{false, "", "a descending order"}, Case{true, "NA > 'B'", "a FOR condition"}}) {
+    TempDir dir;
+    TIndexTable t(dir / "t.dbf");
+    t.Records.push_back({"A"});
+    XBobjNDXFile ndx(&t, "t", true, false, true, true);
+    EXPECT_EQ(ErrorOf([&] { ndx.AddTag("T", "NA", c.forExp, c.ascending, false); }),
+              "Index file " + dir / "t.ndx" + " cannot hold " + c.what);
+    EXPECT_EQ(FileBytes(dir / "t.ndx").size(), 0u);
+  }
 }
 
 TEST(NdxBuild, AUniqueBuildKeepsTheFirstRecordOfEachKey) {
