@@ -65,9 +65,8 @@ class XBobjNDXTag : public XBobjIndexTag {
   void AdjustValue(TxbVariant& AKey, bool DoTrim) override;
   // The tag's name is the file's; ITN is not used. The key is evaluated once
   // on the record buffer for its type and length. A descending order, a FOR
-  // condition (the header has room for neither), and
-  // text keys longer than 244 bytes (65162), are refused before anything
-  // is written.
+  // condition (the header has room for neither) and text keys longer than
+  // 244 bytes (65162) are refused before anything is written.
   bool IndexTagNew(const AnsiString& ITN, const AnsiString& KeyExp, const AnsiString& ForExp, bool Ascnd,
                    bool Uniq) override;
   // Adds with Xtra cleared (nodes carry no record numbers); a text key is cut
