@@ -967,6 +967,12 @@ int XBobjIndexTag::KeyFilter(int argOperator, const TxbVariant& Key, TxbHugeSet&
   key.AssignValue(Key);
   AdjustValue(key, false);
   TagOpen(2);
+  // A tag stored in descending order (its comparison inverted) holds the
+  // keys above `Key` where an ascending one holds those below it.
+  if (InvertCmpr_) {
+    static constexpr int kMirror[] = {129, 0, 132, 131, 134, 133};  // 129..134
+    if (argOperator >= 129 && argOperator <= 134) argOperator = kMirror[argOperator - 129];
+  }
   // From where the keys begin to pass, while they pass.
   bool on = false;
   auto passes = [&] {

@@ -347,7 +347,8 @@ class XBobjIndexTag {
   // counted), 0 for none; the tag stays where it was.
   int HuntDuplicate(const XBobjIndexKeyData& Key);
   // Sets in `FilterSet` (cleared first) the record of every key that
-  // stands to `Key` as the operator says, whole keys compared: 129 "=",
+  // stands to `Key` as the operator says (in value, whatever the tag's
+  // order), whole keys compared: 129 "=",
   // 131 ">", 132 "<", 133 ">=", 134 "<=". 0, or -1 when the tag has no root.
   int KeyFilter(int argOperator, const TxbVariant& Key, TxbHugeSet& FilterSet);
   // Limits the keys read to those from RLo to RHi (an empty value: no
