@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "platform/Clock.h"
+#include "platform/CodePage.h"
 #include "platform/Files.h"
 #include "xbase/xb_bytes.h"
 #include "xbase/xb_crypt.h"
@@ -156,11 +157,43 @@ void XBO_dBaseDBF::ReadHeader() {
   xbHdrRead();
 }
 
+namespace {
+
+// Whether a descriptor unscrambled with the password given looks as one
+// written by a table writer. Only this engine scrambles tables, so the
+// descriptors are those it builds or keeps: an upper-case name padded with
+// zeros, a type it knows, decimals within the length, reserved bytes zero
+// (the offset at 12-15 is filled by some writers, a Visual FoxPro table
+// keeps flags and an autoincrement at 18-23, a dBase IV one its production
+// index mark at 31). A password one keystroke off passes the plain checks
+// about as often as not; it seldom passes these.
+bool PlausibleScrambled(const uint8_t* d, uint8_t version) {
+  const char type = static_cast<char>(d[11]);
+  const bool vfp = version == 0x30;
+  if (!std::strchr("CNFDLMBGIYT", type) && !(vfp && std::strchr("0PQVW", type))) return false;
+  const size_t n = strnlen(reinterpret_cast<const char*>(d), 11);
+  if (n == 0) return false;
+  for (size_t i = n; i < 11; ++i)
+    if (d[i] != 0) return false;
+  // (Visual FoxPro's own "_NullFlags" field is the one mixed-case name.)
+  if (type != '0') {
+    for (size_t i = 0; i < n; ++i)
+      if (d[i] <= 0x20 || platform::AnsiUpperChar(d[i]) != d[i]) return false;
+  }
+  if ((type == 'N' || type == 'F') && d[17] != 0 && d[17] >= d[16]) return false;
+  for (int i = vfp ? 24 : 18; i < 31; ++i)
+    if (d[i] != 0) return false;
+  return d[31] <= 1;
+}
+
+}  // namespace
+
 // The list ends at the first descriptor that begins with 0x0D. Each must
 // carry a type letter (a later format's 48-byte descriptors, or garbage,
 // do not), and the fields must fit in the record; a scrambled table whose
 // descriptors fail was most likely opened with the wrong password, and its
-// fields must then fill the record exactly.
+// descriptors must then be plausible ones and its fields fill the record
+// exactly.
 void XBO_dBaseDBF::CheckDescriptors(std::vector<uint8_t>& area, int areaLen) {
   const int bad = xbvIsEncrypted_ ? xbmInvalidPassword : xbmInvalidTableHeader;
   auto refuse = [&] {
@@ -174,6 +207,7 @@ void XBO_dBaseDBF::CheckDescriptors(std::vector<uint8_t>& area, int areaLen) {
     XBR_DBFField f;
     f.Decode(area.data() + at);
     if (f.dbFieldType < 0x21 || f.dbFieldType > 0x7E) refuse();
+    if (xbvIsEncrypted_ && !PlausibleScrambled(area.data() + at, FileVers_)) refuse();
     f.dbFieldOffset = static_cast<uint32_t>(offset);
     f.dbFieldNum = static_cast<uint16_t>(fields_.size() + 1);
     offset += f.Length();

@@ -3,6 +3,7 @@
 // a table made with a password.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -122,4 +123,32 @@ TEST(CreateTable, APasswordScramblesTheNewTable) {
   EXPECT_EQ(t.NumFields(), 2);
   EXPECT_EQ(t.Fields(1).Name(), "NA");
   EXPECT_EQ(t.NumRecs(), 0);
+}
+
+// A password one keystroke off must not open the catalogue's book table: it
+// would read garbage and write records the right password reads as garbage.
+TEST(CreateTable, APasswordOneKeystrokeOffIsRefused) {
+  TempDir dir;
+  const std::string path = dir / "bo.dbf";
+  ASSERT_TRUE(CreateTableFromFieldList(path, "secret", 0,
+                                       {"AU;N;10;0", "NA;C;250;0", "SB;C;150;0", "FI;C;8;0", "SZ;N;8;0",
+                                        "GE;C;8;0", "DT;C;4;0", "LN;C;2;0"}));
+  const std::string right = "secret";
+  std::vector<std::string> variants;
+  for (size_t i = 0; i <= right.size(); ++i) {
+    if (i < right.size()) variants.push_back(right.substr(0, i) + right.substr(i + 1));
+    for (int c = 0x20; c < 0x7F; ++c) {
+      variants.push_back(right.substr(0, i) + static_cast<char>(c) + right.substr(i));
+      if (i < right.size() && c != right[i]) variants.push_back(right.substr(0, i) + static_cast<char>(c) + right.substr(i + 1));
+    }
+  }
+  std::vector<std::string> opened;
+  for (const std::string& p : variants) {
+    if (ErrorOf<EXBaseEncryption>([&] { XBO_dBaseDBF t(path, p, false, false); }).empty()) opened.push_back(p);
+  }
+  EXPECT_LE(opened.size(), variants.size() / 200) << variants.size();
+  for (const char* p : {"Secret", "secreT"})
+    EXPECT_EQ(std::count(opened.begin(), opened.end(), p), 0) << p;
+  XBO_dBaseDBF t(path, right, false, false);
+  EXPECT_EQ(t.NumFields(), 8);
 }
