@@ -288,9 +288,9 @@ class TWorkFolder {
 };
 
 // Why a build read no book, for the user.
-std::string NoBooksReason(const TBuildSession& s, bool stopped, int64_t sourcesFound) {
+std::string NoBooksReason(const TBuildSession& s, int64_t sourcesFound) {
   std::string why;
-  if (stopped)
+  if (s.stopped)
     why = "Создание списка книг прервано до того, как была прочитана хоть одна книга.";
   else if (s.useInp && sourcesFound == 0)
     why = "В файле " + s.inpFile + " нет списков книг (.inp): возможно, выбран не тот файл.";
@@ -331,7 +331,7 @@ void readArchives(TJobHost& host, TBuildSession& s, TStagingTables& tables) {
   // An empty catalogue in place of a full one is nobody's wish: a build
   // that read nothing is a failure, as a missing folder is.
   // (Its reason covers the lines or heads that could not be read.)
-  if (s.books == 0) throw ENoBooksRead(NoBooksReason(s, s.stopped, sourcesFound));
+  if (s.books == 0) throw ENoBooksRead(NoBooksReason(s, sourcesFound));
   showReadErrors(host, s.readErrors);
   tables.FinishTables();
 }
