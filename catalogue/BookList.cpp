@@ -128,9 +128,8 @@ class TStagingTables final : public TAuthorTable {
 std::vector<uint32_t> RecordsInTagOrder(xbase::TXBaseDataSet& ds, const std::string& indexFile) {
   std::vector<uint32_t> order;
   order.reserve(static_cast<size_t>(ds.DBFHandle()->NumRecs()));
-  AnsiString key;
-  for (int rn = ds.DBFHandle()->xbGetKey(xbase::xbRecTop, key); rn > 0;
-       rn = ds.DBFHandle()->xbGetKey(xbase::xbRecNext, key))
+  xbase::XBobjIndexTag& tag = *ds.DBFHandle()->IndexMaster();
+  for (int rn = tag.KeyRead(xbase::xbRecTop); rn > 0; rn = tag.KeyRead(xbase::xbRecNext))
     order.push_back(static_cast<uint32_t>(rn));
   ds.SetIndexName("");
   ds.IndexFileRemove(indexFile);
