@@ -1,6 +1,7 @@
 #include "catalogue/BookTable.h"
 
 #include <algorithm>
+#include <charconv>
 #include <cstdio>
 #include <cstring>
 #include <limits>
@@ -36,6 +37,11 @@ void PutRight(char* at, size_t width, std::string_view s) {
   }
 }
 
+// The decimal digits of `n`.
+std::string_view Digits(uint32_t n, char (&buf)[12]) {
+  return std::string_view(buf, static_cast<size_t>(std::to_chars(buf, buf + sizeof buf, n).ptr - buf));
+}
+
 uint32_t GetLE32(const unsigned char* p) {
   return p[0] | (p[1] << 8) | (p[2] << 16) | (static_cast<uint32_t>(p[3]) << 24);
 }
@@ -67,15 +73,13 @@ void formatBookRecord(TBookRecord& rec, const TBOOK& book, const AnsiString& fil
 
 void setRecordAuthor(TBookRecord& rec, uint32_t authorID) {
   char digits[12];
-  const int n = std::snprintf(digits, sizeof digits, "%u", authorID);
-  PutRight(rec.data() + kAU, kNA - kAU, std::string_view(digits, static_cast<size_t>(n)));
+  PutRight(rec.data() + kAU, kNA - kAU, Digits(authorID, digits));
 }
 
 void formatAuthorRecord(TAuthorRecord& rec, uint32_t id, std::string_view name) {
   rec[0] = ' ';
   char digits[12];
-  const int n = std::snprintf(digits, sizeof digits, "%u", id);
-  PutRight(rec.data() + 1, 10, std::string_view(digits, static_cast<size_t>(n)));
+  PutRight(rec.data() + 1, 10, Digits(id, digits));
   PutLeft(rec.data() + 11, kAuthorRecordSize - 11, name);
 }
 
@@ -148,14 +152,14 @@ void TBookAppender::appendBook(const TBOOK& book, const AnsiString& file) {
 }
 
 void TBookAppender::appendAuthor(const AnsiString& name) {
-  AnsiString stored;
+  AnsiString& stored = stored_;  // one buffer for every name
   if (IsUnknownAuthor(name)) {
     char number[24];
     std::snprintf(number, sizeof number, " #%03lld", static_cast<long long>(pseudoAuthors_ / kPseudoAuthorBooks));
     stored = unknownAuthorName() + number;
     ++pseudoAuthors_;
   } else {
-    stored = name.substr(0, kAuthorWidth);
+    stored.assign(name, 0, kAuthorWidth);
     stored.erase(stored.find_last_not_of(' ') + 1);
     if (stored.empty()) stored = "???";
   }

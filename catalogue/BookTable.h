@@ -142,6 +142,7 @@ class TBookAppender final : public TBookSink {
   TAuthorTable& authors_;
   TBookTableWriter& table_;
   TBookRecord record_{};
+  AnsiString stored_;
   int64_t books_ = 0;
   int64_t duplicates_ = 0;
   int64_t readErrors_ = 0;
