@@ -424,12 +424,13 @@ bool XBO_dBHandler::FindKeyValue(XBobjIndexKeyData& key) {
   xbGetRec(rn);
   PassHidden();
   if (!xbvRecRead_) return false;
-  tag.AdjustValue(key, false);
+  // The key as the tag sought it, not converted a second time.
+  const XBobjIndexKeyData& sought = tag.SearchKey();
   int endPos = 0;
-  const int c = key.Compare(&tag.CurKeyInfo(), endPos, XBobjIndexTag::Whole);
+  const int c = sought.Compare(&tag.CurKeyInfo(), endPos, XBobjIndexTag::Whole);
   // A shorter text finds the first key that begins with it unless the
   // match must be exact.
-  xbvFound_ = c == 0 || (!xbvExactMatch() && key.TypeVar() == xbvtText && endPos > key.SizeVar());
+  xbvFound_ = c == 0 || (!xbvExactMatch() && sought.TypeVar() == xbvtText && endPos > sought.SizeVar());
   if (!xbvFound_ && !xbvFindNear_) FindFailed();
   return xbvFound_;
 }

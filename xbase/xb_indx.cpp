@@ -726,7 +726,8 @@ int XBobjIndexTag::KeyFind(const XBobjIndexKeyData& Key) {
   Owner_->SetExact(table == nullptr || table->IndexExactMatch());
   TagOpen(2);
   TagBOF_ = TagEOF_ = false;
-  XBobjIndexKeyData key;
+  // The tag's own search key: its buffer is kept from find to find.
+  XBobjIndexKeyData& key = SearchKey_;
   key.AssignLinks(Key);
   AdjustValue(key, false);
   const int mode = Owner_->Exact() || TagUpdating_ ? Whole : Partial;

@@ -329,6 +329,9 @@ class XBobjIndexTag {
   // A tag read backwards (InvertRead) finds the first match in reading
   // order and else stands on the next key in that order.
   int KeyFind(const XBobjIndexKeyData& Key);
+  // The search key of the last KeyFind in the form the tag compares
+  // (AdjustValue without trimming).
+  const XBobjIndexKeyData& SearchKey() const { return SearchKey_; }
   // Moves: -1 next, -2 previous, -3 top, -4 bottom (of the range when one
   // is set), -5 the current key again; any other value reads nothing. The
   // record reached, or 0 with TagBOF / TagEOF set when a move ran out of
@@ -488,6 +491,7 @@ class XBobjIndexTag {
   bool TagBOF_ = false;
   bool TagEOF_ = false;
   XBobjIndexKeyData CurKeyInfo_{256};
+  XBobjIndexKeyData SearchKey_{256};
   int CurKeyPage_ = 0;
   XBobjIndexKeyData RangeLo_, RangeHi_;
   int RangeExtent_ = Partial;

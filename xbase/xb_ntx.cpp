@@ -248,15 +248,18 @@ void XBobjNTXTag::AdjustValue(TxbVariant& AKey, bool DoTrim) {
         // Text that is a number becomes its key; any other text is taken
         // as a key already in its stored form.
         const std::string_view text(reinterpret_cast<const char*>(AKey.VarBuf()), static_cast<size_t>(AKey.SizeVar()));
-        const size_t from = text.find_first_not_of(' ');
-        if (from == std::string_view::npos) break;
+        const char *from = text.data(), *end = from + text.size();
+        while (from != end && *from == ' ') ++from;
+        if (from == end) break;
+        while (end[-1] == ' ') --end;
         // A search text of plain digits -- what a find is given -- is its
         // key without a round trip through a double.
-        std::string_view digits = text.substr(from, text.find_last_not_of(' ') + 1 - from);
-        if (digits.size() <= 15 && digits.find_first_not_of("0123456789") == std::string_view::npos) {
-          digits.remove_prefix(std::min(digits.find_first_not_of('0'), digits.size() - 1));
+        const char* digit = from;
+        while (digit != end && *digit >= '0' && *digit <= '9') ++digit;
+        if (digit == end && end - from <= 15) {
+          while (from != end - 1 && *from == '0') ++from;
           char form[MaxKeyLength];
-          if (const size_t n = WholeNumberKey(digits, false, form)) {
+          if (const size_t n = WholeNumberKey(std::string_view(from, static_cast<size_t>(end - from)), false, form)) {
             AKey.PutString(std::string_view(form, n));
             break;
           }

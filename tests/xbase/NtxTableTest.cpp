@@ -285,3 +285,34 @@ TEST(NtxTable, APeerListsAConditionalTagThroughACopy) {
   EXPECT_EQ(ours.size(), 334u);  // AU of 1 and 2
   EXPECT_EQ(PeerListing(dir / "copy.ntx", 10), ours);
 }
+
+// A search text of plain digits on a numeric tag (N(10,2) here) makes its
+// key straight from the digits; it must find what the same number written
+// with decimals finds, which goes through the number. Blanks, leading
+// zeros, zero, a number too wide for the key, and more digits than a
+// double holds exactly.
+TEST(NtxTable, PlainDigitsFindWhatTheSameNumberFinds) {
+  TempDir dir;
+  const std::string table = NameTable(dir, 10);
+  {
+    XBO_dBHandler t(table, "", true, false);
+    for (const char* au : {"0", "7", "42", "1234567", "9999999.99", "42.5"}) {
+      t.xbBlank();
+      t.xbStringPutN(2, au);
+      t.xbAppend();
+    }
+    t.xbIndexTo(dir / "au.ntx", "", "AU", "", XBsetIndexUnique::Duplicates, XBsetSortStatus::Ascending);
+    ASSERT_EQ(t.xbIndex(dir / "au.ntx", "AU"), 0);
+    t.SetxbvExactMatch(true);
+    for (const char* digits : {"0", "000", " 7 ", "0042", "42", "1234567", "9999999", "10000000", "123456789012",
+                               "1234567890123456"}) {
+      const bool found = t.xbFind(digits);
+      const int rec = t.File_EOF() ? 0 : t.RecNumber();
+      std::string number(digits);
+      std::erase(number, ' ');
+      EXPECT_EQ(t.xbFind(number + ".0"), found) << digits;
+      EXPECT_EQ(t.File_EOF() ? 0 : t.RecNumber(), rec) << digits;
+    }
+    EXPECT_TRUE(t.xbFind("0042") && t.RecNumber() == 3);
+  }
+}
