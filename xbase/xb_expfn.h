@@ -10,7 +10,12 @@
 //    below 1 reads as empty too (a blank D field gives 0).
 //  - Upper- and lower-casing use the one ANSI case table
 //    (platform::AnsiUpperChar), with which the catalogue upper-cases author
-//    names: an index on UPPER(...) orders as the catalogue does.
+//    names: an index on UPPER(...) orders as the catalogue does. The table
+//    raises ё ґ є і ї ў as well; some other engines' UPPER in their
+//    Windows-1251 setting leaves these six lower case. Each reads the
+//    other's index files alike, but such an engine updating keys with these
+//    letters in our index files loses track of them. Ours is kept: the
+//    catalogue's order and prefix search depend on it.
 //  - Numbers are read and written without the process locale.
 //  - A text result is limited to xbMaxTextValue bytes (xb_exp.h).
 //  - Counts below 0 act as 0.

@@ -15,6 +15,20 @@ namespace xbase {
 
 namespace {
 
+// Sets a flag for the life of the object and puts it back after.
+class TFlagScope {
+ public:
+  TFlagScope(bool& flag, bool value) : flag_(flag), old_(flag) { flag = value; }
+  ~TFlagScope() { flag_ = old_; }
+  TFlagScope(const TFlagScope&) = delete;
+  TFlagScope& operator=(const TFlagScope&) = delete;
+
+ private:
+  bool& flag_;
+  bool old_;
+};
+
+
 int Sign(int64_t v) { return v < 0 ? -1 : v > 0 ? 1 : 0; }
 
 bool IsBlank(const AnsiString& s) { return s.find_first_not_of(' ') == AnsiString::npos; }
@@ -138,7 +152,15 @@ void XBobjIndexTag::TagStore() { TagChanged_ = false; }
 
 void XBobjIndexTag::PageWriteImage(XBobjIndexKey&) {}
 
-bool XBobjIndexTag::KeepEmptyLeaf(const XBobjIndexKey&) const { return false; }
+bool XBobjIndexTag::StoresNoKey(const XBobjIndexKey&) const { return false; }
+
+bool XBobjIndexTag::NodesHoldKeys() const { return false; }
+
+bool XBobjIndexTag::OnRightmostPath(const XBobjIndexKey& page) {
+  for (const XBobjIndexKey* p = &page; p->Owner; p = p->Owner)
+    if (p->Owner->CurKey != p->Owner->Count() - 1) return false;
+  return true;
+}
 
 std::unique_ptr<TxbExpHandler> XBobjIndexTag::Compile(const AnsiString& text) {
   XBobjIndexOwner* table = Owner_->Owner();
@@ -648,9 +670,13 @@ void XBobjIndexTag::DeleteKey(XBobjIndexKey& page) {
   const int i = page.CurKey;
   page.RemoveEntry(i);
   page.Changed = true;
+  if (page.Owner && StoresNoKey(page)) {
+    TakeOut(page);
+    return;
+  }
   if (page.Owner && i == page.Count()) {
     if (page.Count() == 0) {
-      if (!KeepEmptyLeaf(page)) DeleteNodeKey(*page.Owner);  // frees `page`
+      DeleteNodeKey(*page.Owner);  // frees `page`
       return;
     }
     ReplaceNodeKey(page);
@@ -665,6 +691,17 @@ void XBobjIndexTag::DeleteNodeKey(XBobjIndexKey& page) {
   page.RemoveEntry(i);
   page.Changed = true;
   page.CurKey = XBobjIndexKey::NoPosition;
+  if (NodesHoldKeys() && i == page.Count() && i > 0 && OnRightmostPath(page)) {
+    // The new last entry's key is stored nowhere now: add it again.
+    TTakenOut run;
+    run.keys.push_back(page.Items(i - 1)->CloneLinks());
+    run.keys.back()->Tag = run.keys.back()->Xtra;
+    Readd_.push_back(std::move(run));
+  }
+  if (page.Owner && StoresNoKey(page)) {
+    TakeOut(page);
+    return;
+  }
   if (page.Count() == 0) {
     if (page.Owner) {
       // A node without entries would read back as a leaf: remove it from
@@ -678,12 +715,83 @@ void XBobjIndexTag::DeleteNodeKey(XBobjIndexKey& page) {
   if (page.Owner && i == page.Count()) ReplaceNodeKey(page);
 }
 
+void XBobjIndexTag::TakeOut(XBobjIndexKey& page) {
+  TTakenOut run;
+  CollectKeys(page, run.keys);
+  if (!run.keys.empty()) {
+    run.before = KeyAfter(page);
+    Readd_.push_back(std::move(run));
+  }
+  DeleteNodeKey(*page.Owner);  // frees `page`
+}
+
+void XBobjIndexTag::CollectKeys(XBobjIndexKey& page, std::vector<std::unique_ptr<XBobjIndexKeyData>>& keys) {
+  for (int j = 0; j < page.Count(); ++j) {
+    if (page.IsLeaf()) {
+      keys.push_back(page.Items(j)->CloneLinks());
+      continue;
+    }
+    // A child read by its entry: a format may give it the separator that
+    // follows it, a key this page's removal takes along.
+    page.CurKey = j;
+    std::unique_ptr<XBobjIndexKey> child = LoadPage(page.Items(j)->Tag, &page);
+    CollectKeys(*child, keys);
+    Owner_->Recycle(std::move(child));
+  }
+}
+
+std::unique_ptr<XBobjIndexKeyData> XBobjIndexTag::KeyAfter(const XBobjIndexKey& page) {
+  for (XBobjIndexKey* q = page.Owner; q; q = q->Owner) {
+    if (q->CurKey + 1 >= q->Count()) continue;
+    // The leftmost key below the next entry of the nearest parent that has one.
+    const int was = q->CurKey;
+    q->CurKey = was + 1;
+    std::vector<std::unique_ptr<XBobjIndexKey>> path;
+    path.push_back(LoadPage(q->Items(was + 1)->Tag, q));
+    while (!path.back()->IsLeaf() && path.back()->Count() > 0 && path.size() < MaxDepth) {
+      path.back()->CurKey = 0;
+      path.push_back(LoadPage(path.back()->Items(0)->Tag, path.back().get()));
+    }
+    std::unique_ptr<XBobjIndexKeyData> first =
+        path.back()->IsLeaf() && path.back()->Count() > 0 ? path.back()->Items(0)->CloneLinks() : nullptr;
+    while (!path.empty()) {
+      Owner_->Recycle(std::move(path.back()));
+      path.pop_back();
+    }
+    q->CurKey = was;
+    return first;
+  }
+  return nullptr;
+}
+
+void XBobjIndexTag::AddTakenOutKeys() {
+  std::vector<TTakenOut> runs = std::move(Readd_);
+  Readd_.clear();
+  TFlagScope updating(TagUpdating_, true);
+  // The last run taken out first: an earlier run's following key may lie
+  // in a later one. The path is stored after each key, as after any add,
+  // so that a page splits while it is one key over.
+  for (auto run = runs.rbegin(); run != runs.rend(); ++run) {
+    for (const auto& key : run->keys) {
+      OpenRoot();
+      if (run->before && SeekEntry(*run->before)) {
+        InsertKey(*LeafPage(), *key, false);
+      } else {
+        KeyAdd(*key);
+      }
+    }
+  }
+  OpenRoot();
+  RootPage_->CurKey = XBobjIndexKey::NoPosition;
+}
+
 void XBobjIndexTag::DeleteCurrentKey() {
   if (!OnLeafEntry()) return;
   DeleteKey(*LeafPage());
   ReleaseChild(*RootPage_);
   RootPage_->CurKey = XBobjIndexKey::NoPosition;
   CurKeyInfo_.Tag = 0;
+  if (!Readd_.empty()) AddTakenOutKeys();
 }
 
 // ---------------------------------------------------------------------------
@@ -858,19 +966,6 @@ void XBobjIndexTag::GetRange(TxbVariant& RLo, TxbVariant& RHi) const {
 }
 
 namespace {
-
-// Sets a flag for the life of the object and puts it back after.
-class TFlagScope {
- public:
-  TFlagScope(bool& flag, bool value) : flag_(flag), old_(flag) { flag = value; }
-  ~TFlagScope() { flag_ = old_; }
-  TFlagScope(const TFlagScope&) = delete;
-  TFlagScope& operator=(const TFlagScope&) = delete;
-
- private:
-  bool& flag_;
-  bool old_;
-};
 
 // Points the table's record buffer at its stored record while it lives.
 class TOrigRecScope {

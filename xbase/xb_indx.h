@@ -266,10 +266,17 @@ class XBobjIndexTag {
   // Writes the bytes of a stored page (its entries as they stand, no
   // splitting). Nothing here.
   virtual void PageWriteImage(XBobjIndexKey& PIK);
-  // Whether a leaf that a delete left without entries stays where its
-  // parent points (a format whose nodes hold keys of their own may need
-  // the page) rather than leaving the tree. False here.
-  virtual bool KeepEmptyLeaf(const XBobjIndexKey& PIK) const;
+  // Whether `PIK`, a page below the root, would be stored without a key
+  // (other programs take such a page as damage, or skip what lies below
+  // it). A delete then takes the page out of the tree with its entry in
+  // the parent and adds the keys it still led to again. False here.
+  virtual bool StoresNoKey(const XBobjIndexKey& PIK) const;
+  // Whether a node stores keys of its own, all but its last entry's: a
+  // delete that leaves another entry last on the rightmost path, where no
+  // separator above holds it, adds that key again. False here.
+  virtual bool NodesHoldKeys() const;
+  // Whether `page` lies on the rightmost path of the tree.
+  static bool OnRightmostPath(const XBobjIndexKey& page);
   // Whether PageLoad makes a page from its bytes (and the tag's header)
   // alone, not from the path above it: then a page released unchanged is
   // kept decoded, and loading it again while the block cache holds the
@@ -431,6 +438,14 @@ class XBobjIndexTag {
   void ReplaceNodeKey(XBobjIndexKey& page);
   void DeleteKey(XBobjIndexKey& page);
   void DeleteNodeKey(XBobjIndexKey& page);
+  // Takes `page` (below the root) out of the tree, its keys kept for
+  // adding again; CollectKeys gathers the keys of a page's subtree.
+  void TakeOut(XBobjIndexKey& page);
+  void CollectKeys(XBobjIndexKey& page, std::vector<std::unique_ptr<XBobjIndexKeyData>>& keys);
+  // The first key after the subtree of `page` (reached through its
+  // parents' current entries), nullptr when none follows.
+  std::unique_ptr<XBobjIndexKeyData> KeyAfter(const XBobjIndexKey& page);
+  void AddTakenOutKeys();
 
   // A piece of a stored page is complete: its image is written. A piece
   // that a split made is handed over and reused afterwards.
@@ -487,6 +502,14 @@ class XBobjIndexTag {
   bool InvertCmpr_ = false;
   bool InvertRead_ = false;
   bool TagUpdating_ = false;
+  // Keys a delete took out of the tree with their pages, to be added again
+  // in their order: each run goes back before the key that followed it
+  // (equal keys keep the order they were added in), or at the end.
+  struct TTakenOut {
+    std::vector<std::unique_ptr<XBobjIndexKeyData>> keys;
+    std::unique_ptr<XBobjIndexKeyData> before;
+  };
+  std::vector<TTakenOut> Readd_;
   bool KeyUpdated_ = false;
   bool TagBOF_ = false;
   bool TagEOF_ = false;

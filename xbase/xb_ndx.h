@@ -72,6 +72,9 @@ class XBobjNDXTag : public XBobjIndexTag {
   // Adds with Xtra cleared (nodes carry no record numbers); a text key is cut
   // to the key length. A tag whose pages hold fewer than 2 keys raises 65162.
   bool KeyAdd(XBobjIndexKeyData& Key) override;
+  // A leaf without entries, or a node holding only its last pointer, has
+  // no key: other programs skip what lies below such a node.
+  bool StoresNoKey(const XBobjIndexKey& PIK) const override { return PIK.Count() <= (PIK.IsLeaf() ? 0 : 1); }
   // The root block stated in the header.
   int GetTagRoot() override;
   void PageLoad(int PN, XBobjIndexKey& PIK) override;

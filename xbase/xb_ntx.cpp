@@ -485,12 +485,6 @@ void XBobjNTXTag::TagStore() {
   TagChanged_ = false;
 }
 
-bool XBobjNTXTag::Rightmost(const XBobjIndexKey& page) {
-  for (const XBobjIndexKey* p = &page; p->Owner; p = p->Owner)
-    if (p->Owner->CurKey != p->Owner->Count() - 1) return false;
-  return true;
-}
-
 void XBobjNTXTag::PageLoad(int PN, XBobjIndexKey& PIK) {
   const uint8_t* b = PN >= kPage && PN % kPage == 0 ? Owner()->PageView(PN, kPage) : nullptr;
   if (!b) RaiseCorrupted();
@@ -529,7 +523,7 @@ void XBobjNTXTag::PageLoad(int PN, XBobjIndexKey& PIK) {
   // page in the tree, held by the parent (none after the rightmost leaf).
   const XBobjIndexKey* parent = PIK.Owner;
   const XBobjIndexKeyData* separator =
-      parent && !Rightmost(PIK) && parent->CurKey >= 0 && parent->CurKey < parent->Count() ? parent->Items(parent->CurKey)
+      parent && !OnRightmostPath(PIK) && parent->CurKey >= 0 && parent->CurKey < parent->Count() ? parent->Items(parent->CurKey)
                                                                                            : nullptr;
   if (node) {
     XBobjIndexKeyData* e = PIK.AppendEntry();
@@ -547,14 +541,16 @@ void XBobjNTXTag::PageLoad(int PN, XBobjIndexKey& PIK) {
   }
 }
 
-bool XBobjNTXTag::KeepEmptyLeaf(const XBobjIndexKey& PIK) const { return Rightmost(PIK); }
+bool XBobjNTXTag::StoresNoKey(const XBobjIndexKey& PIK) const {
+  return PIK.Count() <= (PIK.IsLeaf() && OnRightmostPath(PIK) ? 0 : 1);
+}
 
 void XBobjNTXTag::PageStore(XBobjIndexKey& PIK) {
   for (;;) {
     const int n = PIK.Count();
     // A page stores its entries but the last, which its parent holds --
     // except the rightmost leaf, which has no separator after it.
-    const int stored = PIK.IsLeaf() && Rightmost(PIK) ? n : n - 1;
+    const int stored = PIK.IsLeaf() && OnRightmostPath(PIK) ? n : n - 1;
     if (stored <= MaxKeys_) break;
     SplitOff(PIK, std::min((n + 1) / 2, MaxKeys_ + 1), Owner()->GetAvailPage());
   }
@@ -564,7 +560,7 @@ void XBobjNTXTag::PageStore(XBobjIndexKey& PIK) {
 void XBobjNTXTag::PageWriteImage(XBobjIndexKey& PIK) {
   // A page split off another has neither parent nor the root's place: it
   // is never on the rightmost path.
-  WriteImage(PIK, (PIK.Owner || PIK.IsRoot) && Rightmost(PIK));
+  WriteImage(PIK, (PIK.Owner || PIK.IsRoot) && OnRightmostPath(PIK));
 }
 
 void XBobjNTXTag::WriteImage(const XBobjIndexKey& page, bool rightmost) {

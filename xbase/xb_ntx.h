@@ -56,7 +56,9 @@
 // rightmost ends with a copy of the separator that follows it, so a walk of
 // the leaves meets every key once. Storing drops the copies again.
 //
-// Pages are never reused; a deleted key leaves room in its page only.
+// Pages are never reused; a deleted key leaves room in its page only, and
+// a page below the root that would keep no key leaves the tree (its keys
+// are added again), as other programs take a keyless page as damage.
 #pragma once
 
 #include <cstdint>
@@ -165,9 +167,10 @@ class XBobjNTXTag : public XBobjIndexTag {
   // Writes the header when the tag changed (other writers' fields kept).
   void TagStore() override;
   void PageWriteImage(XBobjIndexKey& PIK) override;
-  // The rightmost leaf stays when emptied: the key before it lives in its
-  // parent.
-  bool KeepEmptyLeaf(const XBobjIndexKey& PIK) const override;
+  // A leaf stores its keys but the separator copy it ends with in memory
+  // (the rightmost leaf has none); a node all keys but its last entry's.
+  bool StoresNoKey(const XBobjIndexKey& PIK) const override;
+  bool NodesHoldKeys() const override { return true; }
 
   // Builds the tree bottom-up from every record's key (those that meet the
   // FOR condition), from the file's next free page on; an empty root when
@@ -190,8 +193,6 @@ class XBobjNTXTag : public XBobjIndexTag {
   // zeros), negated when `negative`, into `form`: the key length, or 0 when
   // it does not fit.
   size_t WholeNumberKey(std::string_view digits, bool negative, char* form) const;
-  // Whether `page` lies on the rightmost path of the tree.
-  static bool Rightmost(const XBobjIndexKey& page);
   void WriteImage(const XBobjIndexKey& page, bool rightmost);
   // Sets key type, length and decimals from the key expression's value.
   void SetKeyForm();

@@ -72,10 +72,10 @@ struct RawNdx {
   uint16_t U16(size_t at) const { return xbase::GetLE16(Bytes(bytes) + at); }
   std::string Block(uint32_t n) const { return bytes.substr(size_t{n} * 512, 512); }
 
-  // The leaf entries in order; fills `leaves` and `depth`.
+  // The leaf entries in order; fills `leaves`, `depth` and `keyless`.
   std::vector<RawEntry> Walk() {
     leaves.clear();
-    depth = 0;
+    depth = keyless = 0;
     std::vector<RawEntry> out;
     Visit(U32(0), 1, out);
     return out;
@@ -84,6 +84,7 @@ struct RawNdx {
   std::string bytes;
   std::vector<std::vector<RawEntry>> leaves;
   int depth = 0;
+  int keyless = 0;  // blocks below the root without a key (a node's pointer alone)
 
  private:
   void Visit(uint32_t block, int level, std::vector<RawEntry>& out) {
@@ -96,6 +97,7 @@ struct RawNdx {
     const int k = xbase::GetLE16(p);
     const int el = U16(18), keyLength = U16(12);
     const bool numeric = U16(16) != 0;
+    if (level > 1 && k == 0) ++keyless;
     if (xbase::GetLE32(p + 4) != 0) {
       for (int i = 0; i <= k; ++i) {
         const uint32_t child = xbase::GetLE32(p + 4 + i * el);

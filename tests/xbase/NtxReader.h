@@ -28,6 +28,7 @@ struct RawNtx {
   int depth = 0;
   int pages = 0;
   std::vector<int> leafCounts;  // keys of each leaf, in order
+  int keyless = 0;              // pages below the root without a key
   std::string error;            // the first rule broken; "" for none
 
   RawNtx() = default;
@@ -46,7 +47,7 @@ struct RawNtx {
     records.clear();
     leafCounts.clear();
     error.clear();
-    depth = pages = 0;
+    depth = pages = keyless = 0;
     seen_.assign(bytes.size() / stride + 1, 0);
     keyLength_ = keyLength;
     max_ = maxKeys;
@@ -87,6 +88,7 @@ struct RawNtx {
     const uint8_t* first = item(0);
     if (!first) return Fail("bad item offset in " + std::to_string(offset));
     const bool node = xbase::GetLE32(first) != 0;
+    if (level > 1 && k == 0) ++keyless;
     if (!node) {
       if (depth == 0) depth = level;
       if (strict_ && depth != level) Fail("leaves at depths " + std::to_string(depth) + " and " + std::to_string(level));
