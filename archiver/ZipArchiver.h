@@ -237,8 +237,10 @@ class TZABaseArchiver : public TZADirOwner, protected TZAProgressState {
   // Writes the item stored under FileName (its whole stored name, either
   // separator) into Stream from its position, with progress events. Raises
   // EZAException 15 when there is no such item, 67 when its password was
-  // refused, 8 when it is damaged (unless ExtractCorruptedFiles: then what
-  // could be read stays in Stream). A progress cancel ends it quietly.
+  // refused, 8 when it is damaged (unless ExtractCorruptedFiles); either
+  // way what was decoded before the damage (stored: the bytes present, up
+  // to the declared size) has reached Stream. A progress cancel ends it
+  // quietly.
   void ExtractToStream(const std::string& FileName, platform::TStream& Stream);
   // Puts exactly Count bytes of the item, from StartPosition on, into Buffer,
   // inflating no further than needed. Fewer bytes in the item raise
