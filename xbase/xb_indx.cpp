@@ -28,7 +28,6 @@ class TFlagScope {
   bool old_;
 };
 
-
 int Sign(int64_t v) { return v < 0 ? -1 : v > 0 ? 1 : 0; }
 
 bool IsBlank(const AnsiString& s) { return s.find_first_not_of(' ') == AnsiString::npos; }
