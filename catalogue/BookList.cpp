@@ -1,14 +1,16 @@
 #include "catalogue/BookList.h"
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cmath>
+#include <memory>
 #include <optional>
 #include <stdexcept>
-#include <unordered_map>
 
 #include "archiver/ZipArchiver.h"
 #include "catalogue/AppState.h"
+#include "catalogue/BookSinkThread.h"
 #include "catalogue/BookTable.h"
 #include "catalogue/FailureText.h"
 #include "catalogue/Fb2Reader.h"
@@ -55,6 +57,85 @@ void IndexWorkTable(xbase::TXBaseDataSet& ds, const std::string& name, const Ans
   ds.SetIndexName(name);
 }
 
+// platform::AnsiUpperChar of every byte, looked up without a call.
+std::array<unsigned char, 256> UpperCaseTable() {
+  std::array<unsigned char, 256> t{};
+  for (int b = 0; b < 256; ++b) t[b] = platform::AnsiUpperChar(static_cast<unsigned char>(b));
+  return t;
+}
+
+// Author numbers by upper-cased name. Every book line asks for its authors'
+// numbers, so the lookup is a chained hash table of fixed size whose heads
+// are made with the tables, with entries and names in pieces that never
+// move: a node-based map costs a cache miss or two per lookup more. The
+// pieces stay below the size malloc serves by mmap, and nothing grows by
+// reallocating: the staging thread's allocations then take the same room in
+// every build, and a second build peaks where the first did.
+class TAuthorNumbers {
+ public:
+  TAuthorNumbers() : heads_(kBuckets, 0) {}
+
+  // The number stored for `key`; 0 when there is none.
+  uint32_t Find(std::string_view key) const {
+    const uint32_t h = Hash(key);
+    for (uint32_t id = heads_[h & (kBuckets - 1)]; id != 0;) {
+      const TEntry& e = At(id);
+      if (e.hash == h && std::string_view(e.key, e.size) == key) return id;
+      id = e.next;
+    }
+    return 0;
+  }
+
+  // Stores the next number (1, 2, 3 ...) for `key`, which Find did not know.
+  uint32_t Add(std::string_view key) {
+    if (key.size() > kKeyBytes) throw std::logic_error("TAuthorNumbers: name too long");
+    if (count_ % kEntriesPerPiece == 0) entries_.push_back(std::make_unique<TEntry[]>(kEntriesPerPiece));
+    if (keys_.empty() || kKeyBytes - keysUsed_ < key.size()) {
+      keys_.push_back(std::make_unique<char[]>(kKeyBytes));
+      keysUsed_ = 0;
+    }
+    char* stored = keys_.back().get() + keysUsed_;
+    std::copy(key.begin(), key.end(), stored);
+    keysUsed_ += key.size();
+    const uint32_t id = ++count_, h = Hash(key);
+    uint32_t& head = heads_[h & (kBuckets - 1)];
+    At(id) = {stored, static_cast<uint32_t>(key.size()), h, head};
+    head = id;
+    return id;
+  }
+
+  void Clear() {
+    std::vector<uint32_t>().swap(heads_);
+    std::vector<std::unique_ptr<TEntry[]>>().swap(entries_);
+    std::vector<std::unique_ptr<char[]>>().swap(keys_);
+  }
+
+ private:
+  struct TEntry {
+    const char* key;
+    uint32_t size;
+    uint32_t hash;
+    uint32_t next;  // the bucket's entry added before; 0 for none
+  };
+  static constexpr size_t kBuckets = size_t{1} << 18;
+  static constexpr size_t kEntriesPerPiece = 4096;
+  static constexpr size_t kKeyBytes = 65536;
+
+  static uint32_t Hash(std::string_view key) {
+    uint64_t h = 1469598103934665603ull;  // FNV-1a
+    for (unsigned char c : key) h = (h ^ c) * 1099511628211ull;
+    return static_cast<uint32_t>(h ^ (h >> 32));
+  }
+
+  TEntry& At(uint32_t id) const { return entries_[(id - 1) / kEntriesPerPiece][(id - 1) % kEntriesPerPiece]; }
+
+  std::vector<uint32_t> heads_;  // by hash bucket: its latest entry's number
+  std::vector<std::unique_ptr<TEntry[]>> entries_;
+  std::vector<std::unique_ptr<char[]>> keys_;
+  size_t keysUsed_ = 0;
+  uint32_t count_ = 0;
+};
+
 // The two tables of a build in the work folder. While reading, both are
 // appended raw in runs (BookTable.h); once complete, the engine opens them
 // and indexes the authors by upper-cased name and the books by author.
@@ -77,27 +158,21 @@ class TStagingTables final : public TAuthorTable {
   uint32_t getAuthorID(const AnsiString& name) override {
     // Upper-cased into one buffer: most names were seen before.
     upper_.resize(name.size());
-    for (size_t i = 0; i < name.size(); ++i)
-      upper_[i] = static_cast<char>(platform::AnsiUpperChar(static_cast<unsigned char>(name[i])));
-    if (const auto found = ids_.find(upper_); found != ids_.end()) return found->second;
-    const auto it = ids_.emplace(upper_, lastID_ + 1).first;
-    try {
-      formatAuthorRecord(authorRecord_, lastID_ + 1, name);
-      authorWriter_->Write(authorRecord_.data());
-    } catch (...) {
-      ids_.erase(it);
-      throw;
-    }
-    return ++lastID_;
+    for (size_t i = 0; i < name.size(); ++i) upper_[i] = static_cast<char>(upperOf_[static_cast<unsigned char>(name[i])]);
+    const uint32_t id = ids_.Find(upper_);
+    if (id != 0) return id;
+    formatAuthorRecord(authorRecord_, lastID_ + 1, name);
+    authorWriter_->Write(authorRecord_.data());
+    lastID_ = ids_.Add(upper_);
+    return lastID_;
   }
-
   TBookTableWriter& BookWriter() { return *bookWriter_; }
 
   // Both tables are complete: their counts are written and the raw files
   // closed; the engine opens them and builds their indexes, the author
   // table's on upper(NA), the book table's (deleted records shown) on AU.
   void FinishTables() {
-    ids_ = {};
+    ids_.Clear();
     for (TRawTableWriter* w : {static_cast<TRawTableWriter*>(&*bookWriter_), &*authorWriter_}) w->Finish();
     bookWriter_.reset();
     authorWriter_.reset();
@@ -118,7 +193,8 @@ class TStagingTables final : public TAuthorTable {
   std::optional<TRawTableWriter> authorWriter_;
   TAuthorRecord authorRecord_{};
   AnsiString upper_;
-  std::unordered_map<AnsiString, uint32_t> ids_;
+  std::array<unsigned char, 256> upperOf_ = UpperCaseTable();
+  TAuthorNumbers ids_;
   uint32_t lastID_ = 0;
 };
 
@@ -309,7 +385,10 @@ void readArchives(TJobHost& host, TBuildSession& s, TStagingTables& tables) {
   TBookAppender appender(tables, tables.BookWriter());
   int64_t sourcesFound = 0;  // ".inp" members or FB2 members met
   if (s.useInp) {
-    sourcesFound = readInpx(s.inpFile, host, appender);
+    // Staged on a second thread while the index file is read.
+    TBookSinkThread staging(appender);
+    sourcesFound = readInpx(s.inpFile, host, staging);
+    staging.Finish();
   } else {
     TFb2Reader reader(host, appender);
     // The log of what was read goes to the export folder however the
