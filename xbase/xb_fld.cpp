@@ -204,8 +204,10 @@ char XBO_dBaseFld::xbFieldType(int n) const { return FieldN(n) ? FieldN(n)->dbFi
 
 bool XBO_dBaseFld::VfpBinary(const XBR_DBFField& f) const {
   // A field whose width is not its binary width (another writer's text
-  // memo field, say) is read as text.
-  return vfp_ && BinaryWidth(f.dbFieldType) == f.Length();
+  // memo field, say) is read as text; so is a type with no binary form,
+  // whose width 0 would otherwise pass for it and be written as a number.
+  const int width = BinaryWidth(f.dbFieldType);
+  return vfp_ && width != 0 && width == f.Length();
 }
 
 // --- Raw bytes ---
