@@ -19,7 +19,7 @@
 #include "catalogue/ui/SearchDialog.h"
 #include "catalogue/ui/SettingsDialog.h"
 #include "platform/Dialogs.h"
-#include "xbase/xb_disk.h"
+#include "xbase/base/disk_file.h"
 
 int main(int argc, char** argv) {
   // Without a display Qt would stop with a page of plugin advice; say it in

@@ -15,11 +15,11 @@
 #include <vector>
 
 #include "bench/BenchUtil.h"
-#include "xbase/xb_build.h"
-#include "xbase/xb_dbf.h"
-#include "xbase/xb_dbsy.h"
-#include "xbase/xb_exp.h"
-#include "xbase/xb_indx.h"
+#include "xbase/expr/expression.h"
+#include "xbase/handler/table_handler.h"
+#include "xbase/index/index_framework.h"
+#include "xbase/table/table_builders.h"
+#include "xbase/table/table_file.h"
 
 namespace bench {
 

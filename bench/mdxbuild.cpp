@@ -16,7 +16,7 @@
 
 #include "bench/BenchUtil.h"
 #include "bench/IndexBench.h"
-#include "xbase/xb_dbsy.h"
+#include "xbase/handler/table_handler.h"
 
 using namespace xbase;
 

@@ -15,8 +15,8 @@
 #include <vector>
 
 #include "bench/BenchUtil.h"
-#include "xbase/xb_exp.h"
-#include "xbase/xb_ndx.h"
+#include "xbase/expr/expression.h"
+#include "xbase/index/ndx_format.h"
 
 using namespace xbase;
 

@@ -15,7 +15,7 @@
 
 #include "bench/BenchUtil.h"
 #include "bench/IndexBench.h"
-#include "xbase/xb_ndx.h"
+#include "xbase/index/ndx_format.h"
 
 using namespace xbase;
 using bench::TBookTable;

@@ -18,8 +18,8 @@
 
 #include "bench/BenchUtil.h"
 #include "bench/IndexBench.h"
-#include "xbase/xb_dbsy.h"
-#include "xbase/xb_indx.h"
+#include "xbase/handler/table_handler.h"
+#include "xbase/index/index_framework.h"
 
 using namespace xbase;
 

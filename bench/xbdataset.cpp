@@ -20,8 +20,8 @@
 #include "platform/CodePage.h"
 #include "platform/Files.h"
 #include "tests/xbase/TableUtil.h"
-#include "xbase/xb_create.h"
-#include "xbase/xb_dataset.h"
+#include "xbase/dataset/create_table.h"
+#include "xbase/dataset/dataset.h"
 
 namespace {
 

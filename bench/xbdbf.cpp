@@ -12,8 +12,8 @@
 #include "bench/BenchUtil.h"
 #include "platform/Files.h"
 #include "tests/xbase/TableUtil.h"
-#include "xbase/xb_build.h"
-#include "xbase/xb_dbf.h"
+#include "xbase/table/table_builders.h"
+#include "xbase/table/table_file.h"
 
 namespace {
 

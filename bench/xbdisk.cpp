@@ -13,7 +13,7 @@
 
 #include "bench/BenchUtil.h"
 #include "platform/Files.h"
-#include "xbase/xb_disk.h"
+#include "xbase/base/disk_file.h"
 
 namespace {
 

@@ -16,8 +16,8 @@
 #include <vector>
 
 #include "bench/CountAllocations.h"
-#include "xbase/xb_exp.h"
-#include "xbase/xb_variant.h"
+#include "xbase/base/variant.h"
+#include "xbase/expr/expression.h"
 
 namespace {
 

@@ -16,10 +16,10 @@
 #include "bench/CountAllocations.h"
 #include "platform/Files.h"
 #include "tests/xbase/TableUtil.h"
-#include "xbase/xb_build.h"
-#include "xbase/xb_exp.h"
-#include "xbase/xb_fld.h"
-#include "xbase/xb_variant.h"
+#include "xbase/base/variant.h"
+#include "xbase/expr/expression.h"
+#include "xbase/table/fields.h"
+#include "xbase/table/table_builders.h"
 
 namespace {
 

@@ -14,9 +14,9 @@
 #include "bench/BenchUtil.h"
 #include "platform/Files.h"
 #include "tests/xbase/TableUtil.h"
-#include "xbase/xb_build.h"
-#include "xbase/xb_dbsy.h"
-#include "xbase/xb_exp.h"
+#include "xbase/expr/expression.h"
+#include "xbase/handler/table_handler.h"
+#include "xbase/table/table_builders.h"
 
 namespace {
 

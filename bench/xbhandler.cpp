@@ -27,8 +27,8 @@
 #include "platform/CodePage.h"
 #include "platform/Files.h"
 #include "tests/xbase/TableUtil.h"
-#include "xbase/xb_build.h"
-#include "xbase/xb_dbsy.h"
+#include "xbase/handler/table_handler.h"
+#include "xbase/table/table_builders.h"
 
 namespace {
 

@@ -20,8 +20,8 @@
 #include "platform/File.h"
 #include "platform/Files.h"
 #include "tests/xbase/TableUtil.h"
-#include "xbase/xb_dataset.h"
-#include "xbase/xb_dbsy.h"
+#include "xbase/dataset/dataset.h"
+#include "xbase/handler/table_handler.h"
 
 namespace {
 

@@ -10,7 +10,7 @@
 #include <random>
 #include <string>
 
-#include "xbase/xb_sort.h"
+#include "xbase/base/key_sorter.h"
 
 namespace {
 

@@ -20,8 +20,8 @@
 #include "platform/Files.h"
 #include "platform/Process.h"
 #include "platform/Streams.h"
-#include "xbase/xb_create.h"
-#include "xbase/xb_dataset.h"
+#include "xbase/dataset/create_table.h"
+#include "xbase/dataset/dataset.h"
 
 namespace catalogue {
 

@@ -18,8 +18,8 @@
 //    file names are UTF-8 paths. Nothing depends on the process locale.
 //  - Every failure raises EXBaseError, EXBaseEncryption or EXBaseExpression
 //    with a numbered message naming the file by its full path
-//    (xb_error.h); the engine never shows a message itself.
-//  - All file work goes through XBO_DiskFile (xb_disk.h): a shared file
+//    (base/errors.h); the engine never shows a message itself.
+//  - All file work goes through XBO_DiskFile (base/disk_file.h): a shared file
 //    coordinates with other programs only through byte-range locks, which
 //    belong to the open file; an exclusive file takes none. A file rewritten
 //    whole is replaced only once the new one is complete.
@@ -28,71 +28,76 @@
 //  - The engine runs on its caller's thread and takes no locks inside the
 //    process; an engine object has one user at a time.
 //
-// The foundation every part of the engine builds on:
-//   xb_error.h    the three exception classes and the message table
-//   xb_crypt.h    table scrambling by password
-//   SysHalc.h     text services, soundex and wildcards
-//   xb_disk.h     XBO_DiskFile: the base of every engine file
-//   xb_variant.h  TxbVariant: every key and intermediate value
-//   xb_date.h     TxbDBFDate: Julian day numbers and their text forms
-//   xb_util.h     TxbCollection, TxbHugeSet, Boyer-Moore, file names
-//   xb_sort.h     TxbSort: keys in order for bulk index builds
-//   xb_exp.h      TxbExpHandler: compiled key, FOR and filter expressions,
-//                 and the registries their names bind to
-//   xb_expfn.h    the expression function library (UPPER, STR, DTOS, ...)
-//   xb_bytes.h    integers and doubles in the files' byte orders
+// One folder per layer, lowest first; each folder's README.md says what
+// the layer does, what it relies on and what it promises.
 //
-// Tables and memo files:
-//   xb_lock.h     the lock protocols' byte ranges
-//   xb_memo.h     XBobjMemo, XBobjMemo4, XBobjFXMemo20: .dbt and .fpt files
-//   xb_dbf.h      XBO_dBaseDBF: the table file, whole records
-//   xb_build.h    XBO_DBFBuild and kin, CreateDBF: new empty tables
-//   xb_fld.h      XBO_dBaseFld: typed field access on the current record
-//   xb_fldexp.h   the table's field variables and table-bound functions
+// The foundation every part of the engine builds on (base/):
+//   base/errors.h              the three exception classes and the message table
+//   base/scrambling.h          table scrambling by password
+//   base/system.h              text services, soundex and wildcards
+//   base/disk_file.h           XBO_DiskFile: the base of every engine file
+//   base/variant.h             TxbVariant: every key and intermediate value
+//   base/dates.h               TxbDBFDate: Julian day numbers and their text forms
+//   base/utilities.h           TxbCollection, TxbHugeSet, Boyer-Moore, file names
+//   base/key_sorter.h          TxbSort: keys in order for bulk index builds
+//   base/byte_order.h          integers and doubles in the files' byte orders
 //
-// Indexes:
-//   xb_indx.h     the framework every format shares: keys, pages, tags,
-//                 index files, the index lock, the block cache
-//   xb_ndx.h      XBobjNDXFile, XBobjNDXTag: .ndx files
+// The expression language (expr/):
+//   expr/expression.h          TxbExpHandler: compiled key, FOR and filter expressions,
+//                              and the registries their names bind to
+//   expr/functions.h           the expression function library (UPPER, STR, DTOS, ...)
 //
-// The table handler:
-//   xb_dbsy.h     XBO_dBHandler: a table with its index files, active
-//                 order, record cache and filter, and its maintenance
-//                 (copy, sort, pack, zap, password)
-//   xb_dbsort.h   XBobjSortDB: the table sort's key sorter
+// Tables and memo files (table/):
+//   table/lock_protocols.h     the lock protocols' byte ranges
+//   table/memo_files.h         XBobjMemo, XBobjMemo4, XBobjFXMemo20: .dbt and .fpt files
+//   table/table_file.h         XBO_dBaseDBF: the table file, whole records
+//   table/table_builders.h     XBO_DBFBuild and kin, CreateDBF: new empty tables
+//   table/fields.h             XBO_dBaseFld: typed field access on the current record
+//   table/field_names.h        the table's field variables and table-bound functions
 //
-// The dataset component and table creation:
-//   xb_dataset.h  TXBaseDataSet: one table behind the data-access
-//                 framework's dataset, with the xBase operations
-//   xb_create.h   CreateTableFromFieldList: a new table from field lines
-//   xb_alias.h    the alias list: database names that stand for folders
-//   xb_dsobj.h    DBFObject, the handler that belongs to a dataset;
-//                 THCBlobStream for memo and blob fields; the hooks the
-//                 dataset implements for them (TXBaseDataSetBase)
+// Indexes (index/):
+//   index/index_framework.h    the framework every format shares: keys, pages, tags,
+//                              index files, the index lock, the block cache
+//   index/ndx_format.h         XBobjNDXFile, XBobjNDXTag: .ndx files
+//
+// The table handler (handler/):
+//   handler/table_handler.h    XBO_dBHandler: a table with its index files, active
+//                              order, record cache and filter, and its maintenance
+//                              (copy, sort, pack, zap, password)
+//   handler/table_sort.h       XBobjSortDB: the table sort's key sorter
+//
+// The dataset component and table creation (dataset/):
+//   dataset/dataset.h          TXBaseDataSet: one table behind the data-access
+//                              framework's dataset, with the xBase operations
+//   dataset/create_table.h     CreateTableFromFieldList: a new table from field lines
+//   dataset/aliases.h          the alias list: database names that stand for folders
+//   dataset/dataset_handler.h  DBFObject, the handler that belongs to a dataset;
+//                              THCBlobStream for memo and blob fields; the hooks the
+//                              dataset implements for them (TXBaseDataSetBase)
 #pragma once
 
-#include "xbase/SysHalc.h"
-#include "xbase/xb_alias.h"
-#include "xbase/xb_build.h"
-#include "xbase/xb_bytes.h"
-#include "xbase/xb_create.h"
-#include "xbase/xb_crypt.h"
-#include "xbase/xb_dataset.h"
-#include "xbase/xb_date.h"
-#include "xbase/xb_dbf.h"
-#include "xbase/xb_dbsort.h"
-#include "xbase/xb_dbsy.h"
-#include "xbase/xb_dsobj.h"
-#include "xbase/xb_disk.h"
-#include "xbase/xb_error.h"
-#include "xbase/xb_exp.h"
-#include "xbase/xb_expfn.h"
-#include "xbase/xb_fld.h"
-#include "xbase/xb_fldexp.h"
-#include "xbase/xb_indx.h"
-#include "xbase/xb_lock.h"
-#include "xbase/xb_memo.h"
-#include "xbase/xb_ndx.h"
-#include "xbase/xb_sort.h"
-#include "xbase/xb_util.h"
-#include "xbase/xb_variant.h"
+#include "xbase/base/byte_order.h"
+#include "xbase/base/dates.h"
+#include "xbase/base/disk_file.h"
+#include "xbase/base/errors.h"
+#include "xbase/base/key_sorter.h"
+#include "xbase/base/scrambling.h"
+#include "xbase/base/system.h"
+#include "xbase/base/utilities.h"
+#include "xbase/base/variant.h"
+#include "xbase/dataset/aliases.h"
+#include "xbase/dataset/create_table.h"
+#include "xbase/dataset/dataset.h"
+#include "xbase/dataset/dataset_handler.h"
+#include "xbase/expr/expression.h"
+#include "xbase/expr/functions.h"
+#include "xbase/handler/table_handler.h"
+#include "xbase/handler/table_sort.h"
+#include "xbase/index/index_framework.h"
+#include "xbase/index/ndx_format.h"
+#include "xbase/table/field_names.h"
+#include "xbase/table/fields.h"
+#include "xbase/table/lock_protocols.h"
+#include "xbase/table/memo_files.h"
+#include "xbase/table/table_builders.h"
+#include "xbase/table/table_file.h"

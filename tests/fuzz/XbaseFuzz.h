@@ -2,7 +2,7 @@
 // rightly cause. Anything else escapes and counts as a finding.
 #pragma once
 
-#include "xbase/xb_error.h"
+#include "xbase/base/errors.h"
 
 namespace xbfuzz {
 

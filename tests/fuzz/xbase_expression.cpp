@@ -21,9 +21,9 @@
 
 #include "platform/Numbers.h"
 #include "tests/xbase/ExpLink.h"
-#include "xbase/xb_error.h"
-#include "xbase/xb_exp.h"
-#include "xbase/xb_variant.h"
+#include "xbase/base/errors.h"
+#include "xbase/base/variant.h"
+#include "xbase/expr/expression.h"
 
 namespace {
 

@@ -27,8 +27,8 @@
 #include <vector>
 
 #include "platform/Files.h"
-#include "xbase/xb_create.h"
-#include "xbase/xb_dbsy.h"
+#include "xbase/dataset/create_table.h"
+#include "xbase/handler/table_handler.h"
 
 namespace {
 

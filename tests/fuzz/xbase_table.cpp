@@ -13,8 +13,8 @@
 #include <string>
 
 #include "platform/Files.h"
-#include "xbase/xb_exp.h"
-#include "xbase/xb_fld.h"
+#include "xbase/expr/expression.h"
+#include "xbase/table/fields.h"
 
 namespace {
 

@@ -9,7 +9,7 @@
 #include "platform/Files.h"
 #include "tests/platform/TempDir.h"
 #include "tests/xbase/ErrorOf.h"
-#include "xbase/xb_alias.h"
+#include "xbase/dataset/aliases.h"
 
 using namespace xbase;
 

@@ -8,9 +8,9 @@
 #include "tests/platform/TempDir.h"
 #include "tests/xbase/ErrorOf.h"
 #include "tests/xbase/TableUtil.h"
-#include "xbase/xb_build.h"
-#include "xbase/xb_dbf.h"
-#include "xbase/xb_fld.h"
+#include "xbase/table/fields.h"
+#include "xbase/table/table_builders.h"
+#include "xbase/table/table_file.h"
 
 using namespace xbase;
 

@@ -11,12 +11,12 @@
 #include "tests/platform/LoopSample.h"
 #include "tests/platform/TempDir.h"
 #include "tests/xbase/CdxReader.h"
+#include "tests/xbase/ErrorOf.h"
+#include "tests/xbase/HandlerIndexUtil.h"
+#include "tests/xbase/IndexTable.h"
 #include "tests/xbase/IndexedTable.h"
 #include "tests/xbase/TableUtil.h"
-#include "tests/xbase/ErrorOf.h"
-#include "tests/xbase/IndexTable.h"
-#include "tests/xbase/HandlerIndexUtil.h"
-#include "xbase/xb_cdx.h"
+#include "xbase/index/cdx_format.h"
 
 using namespace xbase;
 using namespace xbtest;

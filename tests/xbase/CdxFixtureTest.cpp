@@ -14,12 +14,12 @@
 #include "platform/Files.h"
 #include "tests/platform/TempDir.h"
 #include "tests/xbase/CdxReader.h"
+#include "tests/xbase/HandlerIndexUtil.h"
 #include "tests/xbase/HarbourOrders.h"
 #include "tests/xbase/IndexedTable.h"
-#include "tests/xbase/HandlerIndexUtil.h"
-#include "xbase/xb_cdx.h"
-#include "xbase/xb_date.h"
-#include "xbase/xb_dbsy.h"
+#include "xbase/base/dates.h"
+#include "xbase/handler/table_handler.h"
+#include "xbase/index/cdx_format.h"
 
 using namespace xbase;
 using namespace xbtest;

@@ -11,12 +11,12 @@
 #include "platform/Files.h"
 #include "tests/platform/TempDir.h"
 #include "tests/xbase/CdxReader.h"
-#include "tests/xbase/HarbourOrders.h"
 #include "tests/xbase/ErrorOf.h"
-#include "tests/xbase/TableUtil.h"
 #include "tests/xbase/HandlerIndexUtil.h"
-#include "xbase/xb_dbf.h"
-#include "xbase/xb_dbsy.h"
+#include "tests/xbase/HarbourOrders.h"
+#include "tests/xbase/TableUtil.h"
+#include "xbase/handler/table_handler.h"
+#include "xbase/table/table_file.h"
 
 using namespace xbase;
 using namespace xbtest;

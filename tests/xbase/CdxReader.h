@@ -14,8 +14,8 @@
 #include <vector>
 
 #include "platform/Files.h"
-#include "xbase/xb_bytes.h"
-#include "xbase/xb_variant.h"
+#include "xbase/base/byte_order.h"
+#include "xbase/base/variant.h"
 
 namespace xbtest {
 

@@ -18,9 +18,9 @@
 #include "tests/platform/TempDir.h"
 #include "tests/xbase/CdxReader.h"
 #include "tests/xbase/ErrorOf.h"
-#include "tests/xbase/TableUtil.h"
 #include "tests/xbase/IndexTable.h"
-#include "xbase/xb_cdx.h"
+#include "tests/xbase/TableUtil.h"
+#include "xbase/index/cdx_format.h"
 
 using namespace xbase;
 using namespace xbtest;

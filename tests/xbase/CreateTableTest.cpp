@@ -11,8 +11,8 @@
 #include "tests/platform/TempDir.h"
 #include "tests/xbase/ErrorOf.h"
 #include "tests/xbase/TableUtil.h"
-#include "xbase/xb_create.h"
-#include "xbase/xb_dbf.h"
+#include "xbase/dataset/create_table.h"
+#include "xbase/table/table_file.h"
 
 using namespace xbase;
 

@@ -17,8 +17,8 @@
 #include "tests/xbase/ErrorOf.h"
 #include "tests/xbase/NdxReader.h"
 #include "tests/xbase/TableUtil.h"
-#include "xbase/xb_create.h"
-#include "xbase/xb_dataset.h"
+#include "xbase/dataset/create_table.h"
+#include "xbase/dataset/dataset.h"
 
 using namespace xbase;
 using dataaccess::EDatabaseError;

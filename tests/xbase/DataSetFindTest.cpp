@@ -11,8 +11,8 @@
 #include "platform/CodePage.h"
 #include "tests/platform/TempDir.h"
 #include "tests/xbase/ErrorOf.h"
-#include "xbase/xb_create.h"
-#include "xbase/xb_dataset.h"
+#include "xbase/dataset/create_table.h"
+#include "xbase/dataset/dataset.h"
 
 using namespace xbase;
 using dataaccess::EDatabaseError;

@@ -13,7 +13,7 @@
 #include "tests/platform/TempDir.h"
 #include "tests/xbase/ErrorOf.h"
 #include "tests/xbase/TableUtil.h"
-#include "xbase/xb_dataset.h"
+#include "xbase/dataset/dataset.h"
 
 using namespace xbase;
 using dataaccess::EDatabaseError;

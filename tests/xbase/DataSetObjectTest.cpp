@@ -11,9 +11,9 @@
 #include "tests/platform/TempDir.h"
 #include "tests/xbase/ErrorOf.h"
 #include "tests/xbase/TableUtil.h"
-#include "xbase/xb_build.h"
-#include "xbase/xb_dataset.h"
-#include "xbase/xb_dsobj.h"
+#include "xbase/dataset/dataset.h"
+#include "xbase/dataset/dataset_handler.h"
+#include "xbase/table/table_builders.h"
 
 using namespace xbase;
 using dataaccess::EDatabaseError;

@@ -7,9 +7,9 @@
 #include <string>
 
 #include "platform/Clock.h"
-#include "tests/xbase/CommandOutput.h"
 #include "platform/Numbers.h"
-#include "xbase/xb_date.h"
+#include "tests/xbase/CommandOutput.h"
+#include "xbase/base/dates.h"
 
 using namespace xbase;
 

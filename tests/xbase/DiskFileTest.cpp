@@ -11,8 +11,8 @@
 #include "tests/platform/ChildProcess.h"
 #include "tests/platform/TempDir.h"
 #include "tests/xbase/ErrorOf.h"
-#include "xbase/xb_disk.h"
-#include "xbase/xb_error.h"
+#include "xbase/base/disk_file.h"
+#include "xbase/base/errors.h"
 
 using namespace xbase;
 

@@ -4,7 +4,7 @@
 #include <functional>
 #include <string>
 
-#include "xbase/xb_error.h"
+#include "xbase/base/errors.h"
 
 // The message of the `E` (EXBaseError unless given) that `f` raises ("" when
 // it raises none).

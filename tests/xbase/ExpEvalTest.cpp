@@ -18,9 +18,9 @@
 
 #include "tests/xbase/CommandOutput.h"
 #include "tests/xbase/ExpLink.h"
-#include "xbase/xb_error.h"
-#include "xbase/xb_exp.h"
-#include "xbase/xb_variant.h"
+#include "xbase/base/errors.h"
+#include "xbase/base/variant.h"
+#include "xbase/expr/expression.h"
 
 using namespace xbase;
 using namespace xbtest;

@@ -12,8 +12,8 @@
 #include "platform/CodePage.h"
 #include "tests/xbase/ExpLink.h"
 #include "tests/xbase/SampleCollection.h"
-#include "xbase/xb_date.h"
-#include "xbase/xb_expfn.h"
+#include "xbase/base/dates.h"
+#include "xbase/expr/functions.h"
 
 using namespace xbase;
 using namespace xbtest;

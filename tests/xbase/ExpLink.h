@@ -8,7 +8,7 @@
 #include <string_view>
 
 #include "tests/xbase/ErrorOf.h"
-#include "xbase/xb_exp.h"
+#include "xbase/expr/expression.h"
 
 namespace xbtest {
 

@@ -7,9 +7,9 @@
 
 #include "platform/CodePage.h"
 #include "tests/xbase/ExpLink.h"
-#include "xbase/xb_date.h"
-#include "xbase/xb_error.h"
-#include "xbase/xb_exp.h"
+#include "xbase/base/dates.h"
+#include "xbase/base/errors.h"
+#include "xbase/expr/expression.h"
 
 using namespace xbase;
 using namespace xbtest;

@@ -8,10 +8,10 @@
 #include "tests/xbase/ErrorOf.h"
 #include "tests/xbase/ExpLink.h"
 #include "tests/xbase/TableUtil.h"
-#include "xbase/xb_build.h"
-#include "xbase/xb_date.h"
-#include "xbase/xb_fld.h"
-#include "xbase/xb_variant.h"
+#include "xbase/base/dates.h"
+#include "xbase/base/variant.h"
+#include "xbase/table/fields.h"
+#include "xbase/table/table_builders.h"
 
 using namespace xbase;
 using xbtest::Eval;

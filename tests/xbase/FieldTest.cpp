@@ -16,10 +16,10 @@
 #include "tests/platform/TempDir.h"
 #include "tests/xbase/ErrorOf.h"
 #include "tests/xbase/TableUtil.h"
-#include "xbase/xb_build.h"
-#include "xbase/xb_date.h"
-#include "xbase/xb_fld.h"
-#include "xbase/xb_memo.h"
+#include "xbase/base/dates.h"
+#include "xbase/table/fields.h"
+#include "xbase/table/memo_files.h"
+#include "xbase/table/table_builders.h"
 
 using namespace xbase;
 

@@ -9,9 +9,9 @@
 
 #include "platform/CodePage.h"
 #include "tests/platform/TempDir.h"
-#include "xbase/xb_build.h"
-#include "xbase/xb_date.h"
-#include "xbase/xb_fld.h"
+#include "xbase/base/dates.h"
+#include "xbase/table/fields.h"
+#include "xbase/table/table_builders.h"
 
 namespace xbtest {
 

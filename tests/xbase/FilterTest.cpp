@@ -17,7 +17,7 @@
 #include "tests/xbase/ErrorOf.h"
 #include "tests/xbase/FilterTable.h"
 #include "tests/xbase/TableUtil.h"
-#include "xbase/xb_dbsy.h"
+#include "xbase/handler/table_handler.h"
 
 using namespace xbase;
 

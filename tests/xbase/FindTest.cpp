@@ -9,8 +9,8 @@
 #include "tests/platform/TempDir.h"
 #include "tests/xbase/ErrorOf.h"
 #include "tests/xbase/TableUtil.h"
-#include "xbase/xb_dbsy.h"
-#include "xbase/xb_exp.h"
+#include "xbase/expr/expression.h"
+#include "xbase/handler/table_handler.h"
 
 using namespace xbase;
 using dataaccess::TVariant;

@@ -18,12 +18,12 @@
 #include "tests/platform/TempDir.h"
 #include "tests/xbase/ErrorOf.h"
 #include "tests/xbase/FilterTable.h"
+#include "tests/xbase/HandlerIndexUtil.h"
 #include "tests/xbase/NdxReader.h"
 #include "tests/xbase/TableUtil.h"
-#include "tests/xbase/HandlerIndexUtil.h"
-#include "xbase/xb_dbsy.h"
-#include "xbase/xb_disk.h"
-#include "xbase/xb_memo.h"
+#include "xbase/base/disk_file.h"
+#include "xbase/handler/table_handler.h"
+#include "xbase/table/memo_files.h"
 
 using namespace xbase;
 

@@ -7,7 +7,7 @@
 
 #include "platform/Files.h"
 #include "tests/xbase/TableUtil.h"
-#include "xbase/xb_dbsy.h"
+#include "xbase/handler/table_handler.h"
 
 namespace xbtest {
 

@@ -10,7 +10,7 @@
 #include "tests/platform/TempDir.h"
 #include "tests/xbase/ErrorOf.h"
 #include "tests/xbase/TableUtil.h"
-#include "xbase/xb_dbsy.h"
+#include "xbase/handler/table_handler.h"
 
 using namespace xbase;
 

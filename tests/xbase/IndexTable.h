@@ -9,8 +9,8 @@
 #include <vector>
 
 #include "tests/xbase/ExpLink.h"
-#include "xbase/xb_date.h"
-#include "xbase/xb_indx.h"
+#include "xbase/base/dates.h"
+#include "xbase/index/index_framework.h"
 
 namespace xbtest {
 

@@ -7,8 +7,8 @@
 #include <string_view>
 #include <vector>
 
-#include "xbase/xb_fld.h"
-#include "xbase/xb_indx.h"
+#include "xbase/index/index_framework.h"
+#include "xbase/table/fields.h"
 
 namespace xbtest {
 

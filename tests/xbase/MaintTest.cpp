@@ -19,9 +19,9 @@
 #include "tests/xbase/ErrorOf.h"
 #include "tests/xbase/NdxReader.h"
 #include "tests/xbase/TableUtil.h"
-#include "xbase/xb_dbsy.h"
-#include "xbase/xb_error.h"
-#include "xbase/xb_memo.h"
+#include "xbase/base/errors.h"
+#include "xbase/handler/table_handler.h"
+#include "xbase/table/memo_files.h"
 
 using namespace xbase;
 

@@ -22,11 +22,11 @@
 #include "tests/xbase/IndexTable.h"
 #include "tests/xbase/IndexedTable.h"
 #include "tests/xbase/TableUtil.h"
-#include "xbase/xb_build.h"
-#include "xbase/xb_bytes.h"
-#include "xbase/xb_date.h"
-#include "xbase/xb_dbsy.h"
-#include "xbase/xb_mdx.h"
+#include "xbase/base/byte_order.h"
+#include "xbase/base/dates.h"
+#include "xbase/handler/table_handler.h"
+#include "xbase/index/mdx_format.h"
+#include "xbase/table/table_builders.h"
 
 using namespace xbase;
 using namespace xbtest;

@@ -10,10 +10,10 @@
 #include "tests/platform/TempDir.h"
 #include "tests/xbase/ErrorOf.h"
 #include "tests/xbase/TableUtil.h"
-#include "xbase/xb_build.h"
-#include "xbase/xb_crypt.h"
-#include "xbase/xb_dbf.h"
-#include "xbase/xb_memo.h"
+#include "xbase/base/scrambling.h"
+#include "xbase/table/memo_files.h"
+#include "xbase/table/table_builders.h"
+#include "xbase/table/table_file.h"
 
 using namespace xbase;
 

@@ -15,9 +15,9 @@
 #include "tests/xbase/ErrorOf.h"
 #include "tests/xbase/IndexTable.h"
 #include "tests/xbase/NdxReader.h"
-#include "xbase/xb_bytes.h"
-#include "xbase/xb_ndx.h"
-#include "xbase/xb_ntx.h"
+#include "xbase/base/byte_order.h"
+#include "xbase/index/ndx_format.h"
+#include "xbase/index/ntx_format.h"
 
 using namespace xbase;
 using namespace xbtest;

@@ -14,8 +14,8 @@
 #include "tests/xbase/ErrorOf.h"
 #include "tests/xbase/IndexTable.h"
 #include "tests/xbase/NdxReader.h"
-#include "xbase/xb_crypt.h"
-#include "xbase/xb_ndx.h"
+#include "xbase/base/scrambling.h"
+#include "xbase/index/ndx_format.h"
 
 using namespace xbase;
 using namespace xbtest;

@@ -13,7 +13,7 @@
 #include "tests/platform/TempDir.h"
 #include "tests/xbase/ErrorOf.h"
 #include "tests/xbase/IndexTable.h"
-#include "xbase/xb_ndx.h"
+#include "xbase/index/ndx_format.h"
 
 using namespace xbase;
 using namespace xbtest;

@@ -16,7 +16,7 @@
 
 #include "platform/Files.h"
 #include "tests/xbase/CommandOutput.h"
-#include "xbase/xb_bytes.h"
+#include "xbase/base/byte_order.h"
 
 namespace xbtest {
 

@@ -14,8 +14,8 @@
 #include "tests/xbase/IndexedTable.h"
 #include "tests/xbase/NdxReader.h"
 #include "tests/xbase/TableUtil.h"
-#include "xbase/xb_fld.h"
-#include "xbase/xb_ndx.h"
+#include "xbase/index/ndx_format.h"
+#include "xbase/table/fields.h"
 
 using namespace xbase;
 using namespace xbtest;

@@ -16,8 +16,8 @@
 #include "tests/xbase/ErrorOf.h"
 #include "tests/xbase/IndexTable.h"
 #include "tests/xbase/NdxReader.h"
-#include "xbase/xb_bytes.h"
-#include "xbase/xb_ndx.h"
+#include "xbase/base/byte_order.h"
+#include "xbase/index/ndx_format.h"
 
 using namespace xbase;
 using namespace xbtest;

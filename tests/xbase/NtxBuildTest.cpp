@@ -13,8 +13,8 @@
 #include "tests/platform/TempDir.h"
 #include "tests/xbase/IndexTable.h"
 #include "tests/xbase/NtxReader.h"
-#include "xbase/xb_bytes.h"
-#include "xbase/xb_ntx.h"
+#include "xbase/base/byte_order.h"
+#include "xbase/index/ntx_format.h"
 
 using namespace xbase;
 using namespace xbtest;

@@ -18,8 +18,8 @@
 #include "tests/xbase/IndexedTable.h"
 #include "tests/xbase/NtxReader.h"
 #include "tests/xbase/TableUtil.h"
-#include "xbase/xb_dbsy.h"
-#include "xbase/xb_ntx.h"
+#include "xbase/handler/table_handler.h"
+#include "xbase/index/ntx_format.h"
 
 using namespace xbase;
 using namespace xbtest;

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "platform/Files.h"
-#include "xbase/xb_bytes.h"
+#include "xbase/base/byte_order.h"
 
 namespace xbtest {
 

@@ -21,9 +21,9 @@
 #include "tests/xbase/NdxReader.h"
 #include "tests/xbase/NtxReader.h"
 #include "tests/xbase/TableUtil.h"
-#include "xbase/xb_build.h"
-#include "xbase/xb_dbsy.h"
-#include "xbase/xb_ntx.h"
+#include "xbase/handler/table_handler.h"
+#include "xbase/index/ntx_format.h"
+#include "xbase/table/table_builders.h"
 
 using namespace xbase;
 using namespace xbtest;

@@ -17,7 +17,7 @@
 #include "tests/xbase/ErrorOf.h"
 #include "tests/xbase/IndexTable.h"
 #include "tests/xbase/NtxReader.h"
-#include "xbase/xb_ntx.h"
+#include "xbase/index/ntx_format.h"
 
 using namespace xbase;
 using namespace xbtest;

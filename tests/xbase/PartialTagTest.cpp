@@ -16,9 +16,9 @@
 #include "platform/Files.h"
 #include "tests/platform/TempDir.h"
 #include "tests/xbase/FilterTable.h"
-#include "tests/xbase/TableUtil.h"
 #include "tests/xbase/HandlerIndexUtil.h"
-#include "xbase/xb_dbsy.h"
+#include "tests/xbase/TableUtil.h"
+#include "xbase/handler/table_handler.h"
 
 using namespace xbase;
 using dataaccess::TVariant;

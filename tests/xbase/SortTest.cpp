@@ -14,8 +14,8 @@
 #include "tests/platform/ChildProcess.h"
 #include "tests/platform/TempDir.h"
 #include "tests/xbase/ErrorOf.h"
-#include "xbase/xb_error.h"
-#include "xbase/xb_sort.h"
+#include "xbase/base/errors.h"
+#include "xbase/base/key_sorter.h"
 
 using namespace xbase;
 

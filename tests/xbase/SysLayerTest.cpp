@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "platform/CodePage.h"
-#include "xbase/SysHalc.h"
-#include "xbase/xb_crypt.h"
+#include "xbase/base/scrambling.h"
+#include "xbase/base/system.h"
 
 using namespace xbase;
 
@@ -73,7 +73,7 @@ TEST(Collation, LettersInAlphabetOrderCaseBreaksTies) {
   EXPECT_LT(CompareTextNoCase(A("ЁЖ"), A("ёз")), 0);
 }
 
-TEST(SysHalc, TextServices) {
+TEST(SystemLayer, TextServices) {
   EXPECT_EQ(TextPos("CD", "ABCD"), 3);
   EXPECT_EQ(TextPos("X", "ABCD"), 0);
   EXPECT_EQ(TextPos("", "ABCD"), 0);

@@ -13,8 +13,8 @@
 #include "platform/CodePage.h"
 #include "platform/Files.h"
 #include "tests/xbase/CommandOutput.h"
-#include "xbase/xb_build.h"
-#include "xbase/xb_dbf.h"
+#include "xbase/table/table_builders.h"
+#include "xbase/table/table_file.h"
 
 inline const std::string kXbData = TOMESHELF_SOURCE_DIR "/tests/data/xbase/";
 inline const std::string kXbPeer = "/usr/bin/python3 " TOMESHELF_SOURCE_DIR "/tests/xbase/xbpeer.py";

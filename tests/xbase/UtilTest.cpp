@@ -7,8 +7,8 @@
 #include <string>
 
 #include "platform/CodePage.h"
-#include "xbase/xb_date.h"
-#include "xbase/xb_util.h"
+#include "xbase/base/dates.h"
+#include "xbase/base/utilities.h"
 
 using namespace xbase;
 

@@ -7,8 +7,8 @@
 #include "platform/CodePage.h"
 #include "platform/Numbers.h"
 #include "tests/xbase/ErrorOf.h"
-#include "xbase/xb_error.h"
-#include "xbase/xb_variant.h"
+#include "xbase/base/errors.h"
+#include "xbase/base/variant.h"
 
 using namespace xbase;
 

@@ -1,0 +1,466 @@
+// The handler's index files: the stack of open files, the active tag,
+// building and rebuilding, and the files' locks.
+#include <exception>
+#include <utility>
+
+#include "platform/CodePage.h"
+#include "platform/Files.h"
+#include "xbase/base/errors.h"
+#include "xbase/base/utilities.h"
+#include "xbase/handler/table_handler.h"
+#include "xbase/index/cdx_format.h"
+#include "xbase/index/index_in_memory.h"
+#include "xbase/index/mdx_format.h"
+#include "xbase/index/ndx_format.h"
+#include "xbase/index/ntx_format.h"
+
+namespace xbase {
+
+namespace {
+
+std::string UpperExt(const std::string& name) {
+  return platform::AnsiUpperCase(platform::ExtractFileExt(name));
+}
+
+AnsiString TrimmedUpper(const AnsiString& s) { return platform::AnsiUpperCase(TrimBlanks(s)); }
+
+// The index file of a format read here, by the upper-cased extension `ext`
+// of its name; nullptr for another.
+std::unique_ptr<XBobjIndexFile> NewIndexFile(const std::string& ext, XBobjIndexOwner* owner, const std::string& name,
+                                             bool readWrite, bool shared, bool create) {
+  if (ext == ".NDX") return std::make_unique<XBobjNDXFile>(owner, name, readWrite, shared, create, create);
+  if (ext == ".NTX") return std::make_unique<XBobjNTXFile>(owner, name, readWrite, shared, create, create);
+  if (ext == ".CDX") return std::make_unique<XBobjCDXFile>(owner, name, readWrite, shared, create, false);
+  if (ext == ".MDX") return std::make_unique<XBobjMDXFile>(owner, name, readWrite, shared, create, false);
+  return nullptr;
+}
+
+// The names of an index list: ',' and ';' outside double quotes separate;
+// quotes and tabs are dropped, and blanks around a name ("a.ndx; b.ndx").
+std::vector<std::string> SplitIndexList(std::string list) {
+  while (!list.empty() && (list.back() == ' ' || list.back() == ',' || list.back() == ';')) list.pop_back();
+  std::vector<std::string> names;
+  if (list.empty()) return names;
+  std::string name;
+  bool quoted = false;
+  for (char c : list) {
+    if (c == '"') {
+      quoted = !quoted;
+    } else if (c == '\t') {
+    } else if (!quoted && (c == ',' || c == ';')) {
+      names.emplace_back(TrimBlanks(name));
+      name.clear();
+    } else {
+      name += c;
+    }
+  }
+  names.emplace_back(TrimBlanks(name));
+  return names;
+}
+
+// Runs `f` on every exit of the scope. What it raises is swallowed: it may
+// run while another exception is on its way.
+template <class F>
+class TFinally {
+ public:
+  explicit TFinally(F f) : f_(std::move(f)) {}
+  ~TFinally() {
+    try {
+      f_();
+    } catch (const EXBaseError&) {
+    }
+  }
+  TFinally(const TFinally&) = delete;
+  TFinally& operator=(const TFinally&) = delete;
+
+ private:
+  F f_;
+};
+
+// The collation a new compound or in-memory tag orders its text by.
+XBcdxCollation CollationOf(XBsetSortStatus ascnd) {
+  return ascnd == XBsetSortStatus::AscendingGeneral || ascnd == XBsetSortStatus::DescendingGeneral
+             ? XBcdxCollation::General
+             : XBcdxCollation::Machine;
+}
+
+}  // namespace
+
+TxbExpUserLink* XBO_dBHandler::IndexExpLink() { return DBFExpLink(); }
+
+// --- The stack ---
+
+std::string XBO_dBHandler::xbIndexFileExtend(const std::string& IName) const {
+  std::string name = IName;
+  if (name.find('/') == std::string::npos) name = platform::ExtractFilePath(FileName()) + name;
+  return DefaultFileExt(name, ".ndx");
+}
+
+int XBO_dBHandler::xbIndexFileIsOpen(const std::string& IName) const {
+  if (IName.empty()) return 0;
+  const std::string full = xbIndexFileExtend(IName);
+  for (int slot = 1; slot <= MaxIndexFiles; ++slot)
+    if (IndexStack_[static_cast<size_t>(slot)] && IndexStack_[static_cast<size_t>(slot)]->IsFileName(full)) return slot;
+  return 0;
+}
+
+int XBO_dBHandler::xbIndexInsert(std::unique_ptr<XBobjIndexFile>& ix) {
+  for (int slot = 1; slot <= MaxIndexFiles; ++slot)
+    if (!IndexStack_[static_cast<size_t>(slot)]) {
+      IndexStack_[static_cast<size_t>(slot)] = std::move(ix);
+      ++IndexCount_;
+      return slot;
+    }
+  return -1;
+}
+
+bool XBO_dBHandler::IndexFieldSize(std::string_view name, int& length, int& decimals) const {
+  const int n = xbFieldNo(name);
+  if (n == 0) return false;
+  length = xbFieldLength(n);
+  decimals = xbFieldDecimals(n);
+  return true;
+}
+
+int XBO_dBHandler::xbIndexRoute(const std::string& IName) {
+  if (IName.empty() || xbIndexFileIsOpen(IName) > 0) return -1;
+  const std::string full = xbIndexFileExtend(IName);
+  std::unique_ptr<XBobjIndexFile> ix =
+      NewIndexFile(UpperExt(full), AsIndexOwner(), full, FileReadWrite(), FileShared(), false);
+  if (!ix) XBRaise(xbmFileNotFound, {full});
+  if (!ix->CreateOK()) XBRaise(ix->Corrupted() ? xbmIndexCorrupted : xbmFileNotFound, {full});
+  ix->ixSetLockProtocol(dfLockStyle());
+  const std::string path = ix->GetFileName();
+  if (xbIndexInsert(ix) < 0) XBRaise(xbmAccessDenied, {path});
+  return 0;
+}
+
+int XBO_dBHandler::xbIndex(const std::string& INames, const AnsiString& Tag) {
+  xbIndexClear();
+  const std::vector<std::string> names = SplitIndexList(INames);
+  if (names.empty()) return 1;
+  int result = 0;
+  for (const std::string& name : names)
+    if ((result = xbIndexRoute(name)) != 0) break;
+  if (result == 0) xbSetTagTo(Tag, true);
+  return result;
+}
+
+void XBO_dBHandler::CloseSlot(int slot) {
+  std::unique_ptr<XBobjIndexFile> f = std::move(IndexStack_[static_cast<size_t>(slot)]);
+  --IndexCount_;
+  if (IndexMaster_ && IndexMaster_->Owner() == f.get()) {
+    IndexMaster_ = nullptr;
+    PrimaryTagName_.clear();
+    SyncPending_ = false;
+  }
+  f->CloseFile();
+}
+
+int XBO_dBHandler::xbIndexFileRemove(const std::string& IName) {
+  const int slot = xbIndexFileIsOpen(IName);
+  if (slot == 0) return 1;
+  if (IndexMaster_ && IndexMaster_->Owner() == IndexStack(slot)) xbSetTagTo("", true);
+  CloseSlot(slot);
+  return 0;
+}
+
+void XBO_dBHandler::xbIndexClear() {
+  if (IndexMaster_) xbSetTagTo("", true);
+  // Every file is closed even when one fails to write out; the first
+  // failure is raised afterwards.
+  std::exception_ptr failure;
+  for (int slot = 1; slot <= MaxIndexFiles; ++slot) {
+    if (!IndexStack_[static_cast<size_t>(slot)]) continue;
+    try {
+      CloseSlot(slot);
+    } catch (...) {
+      if (!failure) failure = std::current_exception();
+    }
+  }
+  if (failure) std::rethrow_exception(failure);
+}
+
+int XBO_dBHandler::xbIndexFileKill(const std::string& IName) {
+  if (IName.empty()) return 1;
+  const std::string full = xbIndexFileExtend(IName);
+  if (const int slot = xbIndexFileIsOpen(full)) {
+    if (IndexMaster_ && IndexMaster_->Owner() == IndexStack(slot)) xbSetTagTo("", true);
+    CloseSlot(slot);
+  }
+  const std::string found = platform::FindExistingFile(full);
+  if (found.empty()) return 1;
+  if (platform::DeleteFile(found)) return 0;
+  // A file that cannot be deleted (another program has it open) is emptied
+  // instead, under its whole-file lock.
+  try {
+    XBO_DiskFile f(found, true, true);
+    f.xbReset();
+    if (!f.xbLockFile()) return 1;
+    f.xbTruncate(0);
+    f.xbUnLock();
+    return 0;
+  } catch (const EXBaseError&) {
+    return 1;
+  }
+}
+
+int XBO_dBHandler::xbIndexTagRemove(const std::string& IName, const AnsiString& Tag) {
+  const int slot = xbIndexFileIsOpen(IName);
+  XBobjIndexFile* f = IndexStack(slot);
+  const AnsiString name = TrimmedUpper(Tag);
+  XBobjIndexTag* tag = f && !name.empty() ? f->TagByName(name) : nullptr;
+  if (!tag) return 1;
+  if (tag == IndexMaster_) xbSetTagTo("", true);
+  if (!f->DeleteTag(name)) return -1;
+  if (f->TagCount() == 0) CloseSlot(slot);
+  return 0;
+}
+
+// --- The active order ---
+
+void XBO_dBHandler::ReleaseMaster() {
+  if (!IndexMaster_) return;
+  XBobjIndexTag* tag = IndexMaster_;
+  IndexMaster_ = nullptr;
+  PrimaryTagName_.clear();
+  SyncPending_ = false;
+  if (tag->GetRangeActive()) tag->SetRange(TxbVariant(), true, TxbVariant(), true, false);
+  tag->TagClose();
+}
+
+int XBO_dBHandler::xbSetTagTo(const AnsiString& TName, bool SameRec) {
+  const AnsiString name = TrimmedUpper(TName);
+  if (name.empty()) {
+    ReleaseMaster();
+    xbSetDBFCache(true);
+    if (!SameRec) xbGetRec(xbRecTop);
+    return 0;
+  }
+  int slot = 1;
+  XBobjIndexTag* tag = nullptr;
+  for (; slot <= MaxIndexFiles && !tag; ++slot)
+    if (IndexStack_[static_cast<size_t>(slot)]) tag = IndexStack_[static_cast<size_t>(slot)]->TagByName(name);
+  if (!tag) XBRaise(xbmIndexTagNotFound, {TName});
+  --slot;
+  ReleaseMaster();
+  xbSetDBFCache(false);
+  tag->TagOpen(2);
+  IndexMaster_ = tag;
+  SyncPending_ = false;
+  PrimaryTagName_ = name;
+  if (SameRec && RecNumber() > 0) {
+    xbGetRec(RecNumber());
+    if (ResyncIndex_) xbGetRec(xbRecTop);
+  } else {
+    xbGetRec(xbRecTop);
+  }
+  return slot;
+}
+
+XBobjIndexTag* XBO_dBHandler::xbIndexPointer(int Value) const {
+  if (Value < 1) return nullptr;
+  for (const auto& f : IndexStack_) {
+    if (!f) continue;
+    if (Value <= f->TagCount()) return f->TagByNumber(Value - 1);
+    Value -= f->TagCount();
+  }
+  return nullptr;
+}
+
+void XBO_dBHandler::xbIndexOrder(int Value) {
+  const XBobjIndexTag* tag = xbIndexPointer(Value);
+  xbSetTagTo(tag ? tag->TagName() : AnsiString(), true);
+}
+
+bool XBO_dBHandler::xbIndexKeyValue(int Value, TxbVariant& ExpVar) {
+  XBobjIndexTag* tag = xbIndexPointer(Value);
+  if (!tag) return false;
+  bool changed = false;
+  tag->SolveExpression(ExpVar, changed);
+  return true;
+}
+
+double XBO_dBHandler::xbGetIndexPercent(int RecN, bool exact) {
+  if (RecN != RecNumber()) xbGetRec(RecN);
+  if (!IndexMaster_) return 0;
+  SyncMaster();
+  if (!exact) return IndexMaster_->GetKeyPercent(RecN, false);
+  IndexMaster_->LockOwner();
+  TFinally unlock([f = IndexMaster_->Owner()] { f->IndexUnlock(); });
+  return IndexMaster_->GetKeyPercent(RecN, true);
+}
+
+void XBO_dBHandler::xbSetIndexPercent(double apct, bool exact) {
+  if (!IndexMaster_) return;
+  const int rn = IndexMaster_->SetKeyPercent(apct, exact);
+  if (rn > 0) {
+    ReadPhysical(rn);
+    xbvRecRead_ = true;
+  }
+}
+
+// --- Building ---
+
+void XBO_dBHandler::ReturnTo(int n) {
+  if (n >= 1 && n <= NumRecs()) {
+    ReadPhysical(n);
+  } else {
+    BlankBuffer();
+  }
+}
+
+void XBO_dBHandler::BuildTag(XBobjIndexFile& ix, const AnsiString& tag, const AnsiString& keyexpr,
+                             const AnsiString& forexpr, XBsetIndexUnique uniq, XBsetSortStatus ascnd) {
+  const bool cacheWas = CacheRead_;
+  xbSetDBFCache(true);
+  TFinally restore([this, cacheWas, start = RecNumber(), state = dState()] {
+    SetdState(state);
+    xbSetDBFCache(cacheWas);
+    ReturnTo(start);
+  });
+  const bool ascending = ascnd == XBsetSortStatus::Ascending || ascnd == XBsetSortStatus::AscendingGeneral;
+  SetdState(dbIndex);
+  ix.AddTag(tag, keyexpr, forexpr, ascending, uniq == XBsetIndexUnique::Unique);
+}
+
+int XBO_dBHandler::xbIndexTo(const std::string& IName, const AnsiString& tag, const AnsiString& keyexpr,
+                            const AnsiString& forexpr, XBsetIndexUnique uniq, XBsetSortStatus ascnd) {
+  xbIndexClear();
+  const std::string full = xbIndexFileExtend(IName);
+  const std::string ext = UpperExt(full);
+  if ((ext == ".CDX" || ext == ".MDX") && TrimmedUpper(tag).empty()) XBRaise(xbmIndexTagNotFound, {tag});
+  // A compound file receives the new tag beside the ones it holds; an NDX
+  // or NTX file holds one tag named after it, and a file of that name is
+  // made anew, never added to.
+  const bool compound = ext == ".CDX" || ext == ".MDX";
+  std::unique_ptr<XBobjIndexFile> ix = NewIndexFile(ext, AsIndexOwner(), full, true, compound && FileShared(), true);
+  if (!ix) XBRaise(xbmFileNotFound, {full});
+  ix->ixSetLockProtocol(dfLockStyle());
+  AnsiString name = platform::Utf8ToAnsi(FileBaseName(full));
+  if (compound) name = tag;
+  if (ext == ".CDX") static_cast<XBobjCDXFile&>(*ix).SetNewTagCollation(CollationOf(ascnd));
+  if (!ix->CreateOK()) XBRaise(ix->Corrupted() ? xbmIndexCorrupted : xbmFileNotFound, {full});
+  BuildTag(*ix, name, keyexpr, forexpr, uniq, ascnd);
+  ix->CloseFile();
+  return 0;
+}
+
+bool XBO_dBHandler::xbMemoryIndexAdd(const AnsiString& tag, const AnsiString& keyexpr, const AnsiString& forexpr,
+                                     XBsetIndexUnique uniq, XBsetSortStatus ascnd) {
+  const AnsiString name = TrimmedUpper(tag);
+  if (name.empty()) XBRaise(xbmTagFieldEmpty);
+  if (TrimmedUpper(keyexpr).empty()) XBRaise(xbmNoIndexKey);
+  for (int slot = 1; slot <= MaxIndexFiles; ++slot) {
+    const XBobjIndexFile* f = IndexStack(slot);
+    if (f && !f->DiskFile() && f->IndexName() == name) CloseSlot(slot);
+  }
+  auto mix = std::make_unique<XBobjMIXFile>(AsIndexOwner(), name);
+  mix->SetNewTagCollation(CollationOf(ascnd));
+  BuildTag(*mix, name, keyexpr, forexpr, uniq, ascnd);
+  if (!mix->CreateOK()) XBRaise(xbmIndexCorrupted, {name + "(Memory)"});
+  std::unique_ptr<XBobjIndexFile> ix = std::move(mix);
+  if (xbIndexInsert(ix) < 0) XBRaise(xbmAccessDenied, {name + "(Memory)"});
+  xbSetTagTo(name, false);
+  return true;
+}
+
+void XBO_dBHandler::xbReIndex() {
+  const AnsiString name = PrimaryTagName_;
+  xbSetTagTo("", true);
+  const bool cacheWas = CacheRead_;
+  const int start = RecNumber();
+  {
+    TFinally restore([this, cacheWas, state = dState()] {
+      SetdState(state);
+      xbSetDBFCache(cacheWas);
+    });
+    SetdState(dbIndex);
+    xbSetDBFCache(true);
+    for (auto& f : IndexStack_)
+      if (f) f->Reindex();
+  }
+  ReturnTo(start);
+  if (!name.empty()) xbSetTagTo(name, false);
+}
+
+// --- Writing out, closing, renaming ---
+
+void XBO_dBHandler::FlushIndexes() {
+  // An index file held exclusively keeps its pages in its block cache: no
+  // one else can read it before it is closed or synced, and writing them at
+  // every append would cost a write per page. A shared one is written out
+  // now, with the active tag closed around it.
+  if (IndexCount_ == 0 || !FileShared()) return;
+  bool shared = false;
+  for (const auto& f : IndexStack_) shared = shared || (f && f->DiskFile() && f->DiskFile()->FileShared());
+  if (!shared) return;
+  XBobjIndexTag* master = IndexMaster_;
+  if (master && master->Owner()->DiskFile()->FileShared()) master->TagClose();
+  for (auto& f : IndexStack_)
+    if (f && f->DiskFile() && f->DiskFile()->FileShared()) f->Flush();
+  if (master && !master->IsOpen() && RecNumber() > 0 && !SyncPending_)
+    ResyncIndex_ = master->KeySync(RecNumber()) != RecNumber();
+}
+
+void XBO_dBHandler::xbSync() {
+  for (auto& f : IndexStack_) {
+    if (!f) continue;
+    f->Flush();
+    if (f->DiskFile()) f->DiskFile()->xbSync();
+  }
+  XBO_dBHandlerBase::xbSync();
+}
+
+bool XBO_dBHandler::xbRename(const std::string& newName) {
+  const std::string oldName = FileName();
+  const AnsiString oldBase = platform::AnsiUpperCase(FileBaseName(oldName));
+  XBO_dBHandlerBase::xbRename(newName);
+  std::vector<XBobjIndexFile*> moved;
+  try {
+    for (auto& f : IndexStack_) {
+      if (!f || platform::AnsiUpperCase(FileBaseName(f->GetFileName())) != oldBase) continue;
+      f->Rename(FileName());
+      moved.push_back(f.get());
+    }
+  } catch (...) {
+    // Nothing may keep the new name when one file could not take it.
+    for (XBobjIndexFile* f : moved) {
+      try {
+        f->Rename(oldName);
+      } catch (const EXBaseError&) {
+      }
+    }
+    XBO_dBHandlerBase::xbRename(oldName);
+    throw;
+  }
+  return true;
+}
+
+// --- Locks ---
+
+bool XBO_dBHandler::xbUnLockIndexes() {
+  for (auto& f : IndexStack_)
+    if (f && f->DiskFile()) f->DiskFile()->xbForceUnlock();
+  return true;
+}
+
+bool XBO_dBHandler::xbLockActiveIndex() {
+  if (IndexMaster_) IndexMaster_->LockOwner();
+  return true;
+}
+
+bool XBO_dBHandler::xbUnLockActiveIndex() {
+  if (IndexMaster_ && IndexMaster_->Owner()->DiskFile()) IndexMaster_->Owner()->DiskFile()->xbForceUnlock();
+  return true;
+}
+
+void XBO_dBHandler::xbSetLockProtocol(XBsetLokProtocol p) {
+  XBO_dBHandlerBase::xbSetLockProtocol(p);
+  for (auto& f : IndexStack_)
+    if (f) f->ixSetLockProtocol(p);
+}
+
+bool XBO_dBHandler::xbWithIndex() { return IndexCount_ > 0; }
+
+}  // namespace xbase

@@ -1,0 +1,173 @@
+// Whole-table work of the handler: the table password.
+#include <algorithm>
+#include <cstring>
+#include <exception>
+#include <vector>
+
+#include "platform/Files.h"
+#include "xbase/base/errors.h"
+#include "xbase/base/scrambling.h"
+#include "xbase/handler/table_handler.h"
+#include "xbase/table/memo_files.h"
+
+namespace xbase {
+
+namespace {
+
+// The 263-byte area a Visual FoxPro header carries behind its terminator.
+constexpr int kVfpArea = 263;
+// Records moved per transfer while the table is rewritten.
+constexpr int kChunkBytes = 1 << 20;
+
+}  // namespace
+
+void XBO_dBHandler::xbSetPassword(const AnsiString& APassword) {
+  if (FileShared() || !FileReadWrite()) XBRaise(xbmFullAccessRequired, {"SetPassword", FileName()});
+  const AnsiString old = xbvIsEncrypted() ? xbvPasswordIn() : AnsiString();
+  if (old == APassword) return;
+
+  const dbFileState wasState = dState();
+  SetdState(dbCopy);
+  // Memos are read with the old password and written with the new one
+  // while the records move; a failure puts the old one back.
+  SetPasswords(old, APassword);
+  XBobjMemo* memo = xbMemoObject();
+  std::vector<int64_t> released;
+  const auto restore = [&] {
+    SetPasswords(old, old);
+    SetdState(wasState);
+  };
+  try {
+    platform::TReplaceFile out(FileName());
+    platform::TFile& file = out.File();
+    const auto put = [&](int64_t pos, const void* bytes, int64_t n) {
+      try {
+        file.WriteAt(pos, bytes, n);
+      } catch (const platform::EFileError& e) {
+        throw EXBaseError(XBDiskErrorText("Write", e.error, FileName(), pos));
+      }
+    };
+
+    // The header, with the new scrambling flag and the count as it stands.
+    XBR_DBFHeader head = HeadProlog();
+    head.RecordCount = NumRecs();
+    head.Encrypted = APassword.empty() ? 0 : 1;
+    head.DBTableFlag = static_cast<uint8_t>(IndexFlag() | MemoFlag() | DBCFlag());
+    uint8_t raw[XBR_DBFHeader::Size];
+    head.Encode(raw);
+    put(0, raw, sizeof raw);
+
+    // The descriptors are scrambled like the records; the terminator and a
+    // Visual FoxPro area behind it are copied as they are.
+    const int area = HeadLen() - 33 - (FileVers() == 0x30 ? kVfpArea : 0);
+    std::vector<uint8_t> bytes(static_cast<size_t>(HeadLen() - 32));
+    if (XBO_DiskFile::xbRead(32, bytes.data(), HeadLen() - 32) < HeadLen() - 32) XBRaise(xbmReadError, {FileName()});
+    CryptBuffer(old, bytes.data(), bytes.data(), static_cast<size_t>(area), false);
+    CryptBuffer(APassword, bytes.data(), bytes.data(), static_cast<size_t>(area), true);
+    put(32, bytes.data(), HeadLen() - 32);
+
+    // The records, a run at a time; each passes through the record buffer,
+    // where its memos are written anew.
+    const int perChunk = std::max(1, kChunkBytes / RecLen());
+    bytes.resize(static_cast<size_t>(perChunk) * static_cast<size_t>(RecLen()));
+    const size_t len = static_cast<size_t>(RecLen());
+    for (int first = 1; first <= NumRecs(); first += perChunk) {
+      const int count = std::min(perChunk, NumRecs() - first + 1);
+      const int64_t pos = int64_t{HeadLen()} + int64_t{first - 1} * RecLen();
+      const int want = count * RecLen();
+      if (XBO_DiskFile::xbRead(pos, bytes.data(), want) < want) XBRaise(xbmReadError, {FileName()});
+      for (int i = 0; i < count; ++i) {
+        uint8_t* rec = bytes.data() + static_cast<size_t>(i) * len;
+        CryptBuffer(old, rec, rec, len, false);
+        if (memo) {
+          std::memcpy(CurRecord(), rec, len);
+          xbRewriteMemoRecord(released);
+          std::memcpy(rec, CurRecord(), len);
+        }
+        CryptBuffer(APassword, rec, rec, len, true);
+      }
+      put(pos, bytes.data(), want);
+    }
+
+    // Whatever follows the records (the end-of-file byte) as it is.
+    const int64_t tail = int64_t{HeadLen()} + int64_t{NumRecs()} * RecLen();
+    for (int64_t at = tail, size = xbFileSize(); at < size;) {
+      const int n = XBO_DiskFile::xbRead(at, bytes.data(), static_cast<int>(std::min<int64_t>(size - at, kChunkBytes)));
+      if (n <= 0) break;
+      put(at, bytes.data(), n);
+      at += n;
+    }
+
+    if (memo) memo->xbFlush();
+    try {
+      out.Commit();
+    } catch (const platform::EFileError&) {
+      XBRaise(xbmCannotCreate, {FileName()});
+    }
+  } catch (...) {
+    restore();
+    if (RecNumber() > 0 && RecNumber() <= NumRecs()) ReadPhysical(RecNumber());
+    throw;
+  }
+
+  // The new file stands in the old one's place: reopen it. The open index
+  // files' pages are scrambled anew (read with the old password, written
+  // with the new); one that fails is left to be rebuilt.
+  CacheFirst_ = -1;
+  XBO_DiskFile::xbCloseFile();
+  xbReset();
+  std::exception_ptr failure;
+  // The old memos' texts are wiped while they can still be measured with
+  // the password they were written with.
+  try {
+    for (int64_t blk : released) memo->moMemoWipe(blk);
+  } catch (...) {
+    failure = std::current_exception();
+  }
+  for (int slot = 1; slot <= MaxIndexFiles; ++slot) {
+    if (XBobjIndexFile* f = IndexStack(slot)) {
+      try {
+        f->ixEncrypt();
+      } catch (...) {
+        if (!failure) failure = std::current_exception();
+      }
+    }
+  }
+  SetPasswords(APassword, APassword);
+  SetEncrypted(!APassword.empty());
+  SetdState(wasState);
+  // The memos the records no longer point at go back to the memo file
+  // (only the dBase IV format takes blocks back).
+  if (memo && memo->TypeMemo() == 0x8B && !failure) {
+    try {
+      for (int64_t blk : released) memo->moMemoBlockRelease(blk);
+    } catch (...) {
+      failure = std::current_exception();
+    }
+  }
+  if (RecNumber() > 0 && RecNumber() <= NumRecs()) ReadPhysical(RecNumber());
+  if (IndexMaster_ && RecNumber() > 0 && !failure) {
+    SyncPending_ = false;
+    IndexMaster_->KeySync(RecNumber());
+  }
+  if (failure) std::rethrow_exception(failure);
+}
+
+void XBO_dBHandler::xbRewriteMemoRecord(std::vector<int64_t>& released) {
+  for (int n = 1; n <= NumFields(); ++n) {
+    XBobjMemo* memo = xbMemoFieldCheck(n);
+    if (!memo) continue;
+    const double number = xbNumberGetN(n);
+    if (!(number >= 1 && number < 0x1p53)) continue;
+    const auto blk = static_cast<int64_t>(number);
+    const AnsiString text = memo->moMemoGet(blk);
+    // Written as a new memo: the old one stays whole for the table that
+    // still points at it until the new table is in place.
+    int64_t fresh = 0;
+    memo->moMemoWrite(text.data(), fresh, static_cast<int64_t>(text.size()));
+    xbNumberPutN(n, static_cast<double>(fresh));
+    released.push_back(blk);
+  }
+}
+
+}  // namespace xbase
