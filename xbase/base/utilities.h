@@ -20,6 +20,21 @@ namespace xbase {
 
 using platform::AnsiString;
 
+// Sets a value for the life of the object and puts the old one back on
+// every exit, an exception's included.
+template <class T>
+class TValueScope {
+ public:
+  TValueScope(T& v, T now) : v_(v), was_(v) { v = now; }
+  ~TValueScope() { v_ = was_; }
+  TValueScope(const TValueScope&) = delete;
+  TValueScope& operator=(const TValueScope&) = delete;
+
+ private:
+  T& v_;
+  T was_;
+};
+
 // An ordered list that owns its items (index pages own their entries, index
 // files their tags). FreeItem decides what becomes of an item the list lets
 // go of; by default it is destroyed. A descendant that overrides FreeItem

@@ -63,20 +63,6 @@ int Mirrored(int op) {
   }
 }
 
-// Sets a value for the life of the object and puts the old one back.
-template <class T>
-class TValueScope {
- public:
-  TValueScope(T& v, T now) : v_(v), was_(v) { v = now; }
-  ~TValueScope() { v_ = was_; }
-  TValueScope(const TValueScope&) = delete;
-  TValueScope& operator=(const TValueScope&) = delete;
-
- private:
-  T& v_;
-  T was_;
-};
-
 // Sets the table's exact key comparison for one operation.
 class TExactScope {
  public:

@@ -6,6 +6,7 @@
 
 #include "platform/Clock.h"
 #include "xbase/base/errors.h"
+#include "xbase/base/utilities.h"
 #include "xbase/expr/expression.h"
 #include "xbase/handler/handler_index_locks.h"
 
@@ -15,19 +16,6 @@ namespace {
 
 // The cache's size: this many bytes of whole records, at least one record.
 constexpr int kCacheBytes = 32768;
-
-// Restores a flag on every exit.
-class FlagRestore {
- public:
-  explicit FlagRestore(bool& flag) : flag_(flag), was_(flag) {}
-  ~FlagRestore() { flag_ = was_; }
-  FlagRestore(const FlagRestore&) = delete;
-  FlagRestore& operator=(const FlagRestore&) = delete;
-
- private:
-  bool& flag_;
-  bool was_;
-};
 
 }  // namespace
 
@@ -85,7 +73,7 @@ void XBO_dBHandler::Navigate(int RecNum) {
   const int step = RecNum == xbRecBottom || RecNum == xbRecPrior ? xbRecPrior : xbRecNext;
   bool byKeyWalk = false;  // the record came from the tag's own walk
   {
-    FlagRestore cache(CacheRead_);
+    TValueScope<bool> cache(CacheRead_, CacheRead_);
     for (int req = RecNum;; req = step) {
       const bool code = req < 0;
       byKeyWalk = false;

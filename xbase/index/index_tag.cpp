@@ -8,12 +8,10 @@
 #include <utility>
 
 #include "xbase/base/errors.h"
+#include "xbase/base/utilities.h"
 #include "xbase/expr/expression.h"
-#include "xbase/index/framework_helpers.h"
 
 namespace xbase {
-
-using index_helpers::TFlagScope;
 
 namespace {
 
@@ -751,7 +749,7 @@ std::unique_ptr<XBobjIndexKeyData> XBobjIndexTag::KeyAfter(const XBobjIndexKey& 
 void XBobjIndexTag::AddTakenOutKeys() {
   std::vector<TTakenOut> runs = std::move(Readd_);
   Readd_.clear();
-  TFlagScope updating(TagUpdating_, true);
+  TValueScope<bool> updating(TagUpdating_, true);
   // The last run taken out first: an earlier run's following key may lie
   // in a later one. The path is stored after each key, as after any add,
   // so that a page splits while it is one key over.

@@ -8,11 +8,9 @@
 #include <cmath>
 #include <utility>
 
-#include "xbase/index/framework_helpers.h"
+#include "xbase/base/utilities.h"
 
 namespace xbase {
-
-using index_helpers::TFlagScope;
 
 // ---------------------------------------------------------------------------
 // The tag: what the table handler asks
@@ -209,7 +207,7 @@ bool XBobjIndexTag::KeyUpdate(int AKey, bool IsAppend) {
   if (!table || (!IsAppend && !Conditional_ && !table->IndexRecModified())) return false;
   const bool wasOpen = RootPage_ != nullptr;
   {
-    TFlagScope updating(TagUpdating_, true);
+    TValueScope<bool> updating(TagUpdating_, true);
     bool changed;
     XBobjIndexKeyData fresh;
     SolveExpression(fresh, changed);
@@ -266,7 +264,7 @@ int XBobjIndexTag::HuntDuplicate(const XBobjIndexKeyData& Key) {
   {
     // Exact and without the range: a unique tag must not hold the key
     // anywhere.
-    TFlagScope updating(TagUpdating_, true);
+    TValueScope<bool> updating(TagUpdating_, true);
     XBobjIndexKeyData key;
     key.AssignLinks(Key);
     key.Tag = AnyRecord;
