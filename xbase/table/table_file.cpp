@@ -240,11 +240,7 @@ bool XBO_dBaseDBF::xbCloseFile() {
 
 void XBO_dBaseDBF::RaiseRecNo(int n) const { XBRaise(xbmRecordNotInTable, {n, FileName()}); }
 
-bool XBO_dBaseDBF::ReadRecordInto(int n, uint8_t* buffer) {
-  if (xbRead(RecordPos(n), buffer, RecLen_) < RecLen_) return false;
-  if (xbvIsEncrypted_) CryptBuffer(xbvPasswordIn_, buffer, buffer, static_cast<size_t>(RecLen_), false);
-  return true;
-}
+bool XBO_dBaseDBF::ReadRecordInto(int n, uint8_t* buffer) { return ReadRecordsInto(n, 1, buffer); }
 
 bool XBO_dBaseDBF::ReadRecordsInto(int first, int count, uint8_t* buffer) {
   const int64_t bytes = int64_t{count} * RecLen_;
