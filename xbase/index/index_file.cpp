@@ -14,6 +14,18 @@
 
 namespace xbase {
 
+namespace {
+
+// Index bytes are scrambled in 512-byte pieces, whatever the page size, so
+// that a file reads the same whichever size it is read in.
+void Scramble(const AnsiString& password, const uint8_t* from, uint8_t* to, int size, bool encrypt) {
+  if (password.empty()) return;
+  for (int at = 0; at < size; at += 512)
+    CryptBuffer(password, from + at, to + at, static_cast<size_t>(std::min(512, size - at)), encrypt);
+}
+
+}  // namespace
+
 XBobjIndexOwner::~XBobjIndexOwner() = default;
 
 bool XBobjIndexOwner::IndexFieldSize(std::string_view, int&, int&) const { return false; }
@@ -184,10 +196,7 @@ const AnsiString& XBobjIndexFile::PasswordOut() const {
 
 bool XBobjIndexFile::DiskRead(int64_t Blok, uint8_t* Page, int Size) {
   if (DiskFile_->xbRead(Blok, Page, Size) != Size) return false;
-  const AnsiString& password = PasswordIn();
-  if (!password.empty())
-    for (int at = 0; at < Size; at += 512)
-      CryptBuffer(password, Page + at, Page + at, static_cast<size_t>(std::min(512, Size - at)), false);
+  Scramble(PasswordIn(), Page, Page, Size, false);
   return true;
 }
 
@@ -205,10 +214,7 @@ int XBobjIndexFile::ReadAheadPages(int64_t index) const {
 
 int XBobjIndexFile::DiskReadPages(int64_t Blok, uint8_t* bytes, int pages) {
   const int got = DiskFile_->xbRead(Blok, bytes, pages * CachePage_) / CachePage_;
-  const AnsiString& password = PasswordIn();
-  if (!password.empty())
-    for (int at = 0; at < got * CachePage_; at += 512)
-      CryptBuffer(password, bytes + at, bytes + at, static_cast<size_t>(std::min(512, got * CachePage_ - at)), false);
+  Scramble(PasswordIn(), bytes, bytes, got * CachePage_, false);
   return got;
 }
 
@@ -220,8 +226,7 @@ bool XBobjIndexFile::DiskWrite(int64_t Blok, const uint8_t* Page, int Size, cons
   const uint8_t* out = Page;
   if (!password.empty()) {
     CryptBuf_.resize(static_cast<size_t>(Size));
-    for (int at = 0; at < Size; at += 512)
-      CryptBuffer(password, Page + at, CryptBuf_.data() + at, static_cast<size_t>(std::min(512, Size - at)), true);
+    Scramble(password, Page, CryptBuf_.data(), Size, true);
     out = CryptBuf_.data();
   }
   // The disk file raises a failed write; a short one means a full disk.
