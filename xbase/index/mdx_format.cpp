@@ -152,29 +152,34 @@ XBobjSortMDX::XBobjSortMDX(char keyType, int keyLength, bool unique, bool ascend
 void XBobjSortMDX::AddMdxKey(const TxbVariant& key, int rec) {
   if (text_) {
     // Blank-padded bytes, as the keys compare.
-    ToSortForm(key, descending_, bytes_, work_);
-  } else {
-    // Numbers and dates: descending is the ascending order of the negated
-    // value.
-    const double v = key.GetFloat();
-    work_.PutFloat(descending_ ? -v : v);
+    PutSortForm(key, descending_, bytes_);
+    AddForm(bytes_.data(), bytes_.size(), rec);
+    return;
   }
+  // Numbers and dates: descending is the ascending order of the negated
+  // value.
+  const double v = key.GetFloat();
+  work_.PutFloat(descending_ ? -v : v);
   AddKey(work_, rec);
 }
 
 bool XBobjSortMDX::NextMdxKey(TxbVariant& key, int& rec) {
   int32_t tag;
-  if (!GetNextKey(work_, tag)) return false;
-  rec = tag;
   if (!text_) {
+    if (!GetNextKey(work_, tag)) return false;
+    rec = tag;
     const double v = work_.GetFloat();
     key.PutFloat(descending_ ? -v : v);
     return true;
   }
-  FromSortForm(work_, descending_, bytes_);
-  const int n = TrimmedLength(bytes_.data(), keyLength_);
+  const uint8_t* form;
+  size_t formLength;
+  if (!GetNextForm(form, formLength, tag)) return false;
+  rec = tag;
+  const uint8_t* stored = StoredOfSortForm(form, descending_, bytes_);
+  const int n = TrimmedLength(stored, keyLength_);
   uint8_t* p = key.Reserve(xbvtText, n);
-  if (n > 0) std::memcpy(p, bytes_.data(), static_cast<size_t>(n));
+  if (n > 0) std::memcpy(p, stored, static_cast<size_t>(n));
   return true;
 }
 

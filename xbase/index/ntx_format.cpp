@@ -206,9 +206,7 @@ XBobjSortNTX::XBobjSortNTX(int keyLength, bool unique, bool ascending, size_t me
 
 void XBobjSortNTX::AddNtxKey(const TxbVariant& key, int rec) {
   // The stored form, as bytes: blanks compare as the byte they are.
-  PutPaddedKey(bytes_.data(), key, static_cast<int>(bytes_.size()));
-  if (descending_)
-    for (uint8_t& b : bytes_) b = static_cast<uint8_t>(~b);
+  PutSortForm(key, descending_, bytes_);
   AddForm(bytes_.data(), bytes_.size(), rec);
 }
 
@@ -217,11 +215,7 @@ bool XBobjSortNTX::NextNtxKey(const uint8_t*& key, int& rec) {
   size_t n;
   int32_t tag;
   if (!GetNextForm(form, n, tag)) return false;
-  if (descending_) {
-    for (size_t i = 0; i < bytes_.size(); ++i) bytes_[i] = static_cast<uint8_t>(~form[i]);
-    form = bytes_.data();
-  }
-  key = form;
+  key = StoredOfSortForm(form, descending_, bytes_);
   rec = tag;
   return true;
 }

@@ -33,18 +33,18 @@ inline void PutPaddedKey(uint8_t* to, const TxbVariant& key, int length) {
 // Text keys in the sorter of a bulk build: the stored bytes (`bytes` holds
 // the key length), complemented for a descending order, which is then the
 // ascending order of the sort form, so that equal keys still come out in
-// record order. ToSortForm puts `key`'s sort form into `work`; FromSortForm
-// gives the stored bytes of one back in `bytes`.
-inline void ToSortForm(const TxbVariant& key, bool descending, std::vector<uint8_t>& bytes, TxbVariant& work) {
+// record order. PutSortForm puts `key`'s sort form into `bytes`, to be
+// given to the sorter as it is; StoredOfSortForm gives the stored bytes of
+// a sort form the sorter gives back (`form` itself, or `bytes` holding them).
+inline void PutSortForm(const TxbVariant& key, bool descending, std::vector<uint8_t>& bytes) {
   PutPaddedKey(bytes.data(), key, static_cast<int>(bytes.size()));
   if (descending)
     for (uint8_t& b : bytes) b = static_cast<uint8_t>(~b);
-  work.PutBinary(bytes.data(), bytes.size());
 }
-inline void FromSortForm(const TxbVariant& work, bool descending, std::vector<uint8_t>& bytes) {
-  std::memcpy(bytes.data(), work.VarBuf(), bytes.size());
-  if (descending)
-    for (uint8_t& b : bytes) b = static_cast<uint8_t>(~b);
+inline const uint8_t* StoredOfSortForm(const uint8_t* form, bool descending, std::vector<uint8_t>& bytes) {
+  if (!descending) return form;
+  for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(~form[i]);
+  return bytes.data();
 }
 
 // Makes a date key, given as a date or as its day number, the double that
