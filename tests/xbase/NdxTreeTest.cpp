@@ -287,6 +287,50 @@ TEST(NdxModel, EmptyingALeafInTheMiddleOfAFourLevelTree) {
   EXPECT_EQ(onDisk, ModelKeys(model));
 }
 
+// A delete that takes a page out of the tree gathers the keys still below
+// it to add them again; a damaged page that leads back up the tree must end
+// that gathering as damage, not as a walk without end.
+TEST(NdxModel, AKeylessNodeOverADamagedCycleIsCorrupted) {
+  TempDir dir;
+  TIndexTable table(dir / "t.dbf");
+  auto ndx = NewIndex(table, "NA");
+  RawNdx raw(dir / "t.ndx");
+  for (int i = 0; raw.depth < 3; ++i) {
+    ASSERT_TRUE(AddText(*ndx->Tag(), "K" + std::to_string(1000 + i), i + 1));
+    ndx->Flush();
+    raw = RawNdx(dir / "t.ndx");
+    raw.Walk();
+  }
+  ndx.reset();
+  raw = RawNdx(dir / "t.ndx");
+  // The root's first child, a node over leaves; its last leaf is damaged
+  // into a node whose every child is that node again.
+  const int el = raw.U16(18), keyLength = raw.U16(12);
+  const uint32_t node = GetLE32(Bytes(raw.Block(raw.U32(0))) + 4);
+  const std::string nodePage = raw.Block(node);
+  const int children = GetLE16(Bytes(nodePage)) + 1;
+  ASSERT_GE(children, 2);
+  std::vector<std::pair<std::string, int>> doomed;  // the keys of the node's other leaves
+  for (int c = 0; c + 1 < children; ++c) {
+    const std::string leaf = raw.Block(GetLE32(Bytes(nodePage) + 4 + c * el));
+    for (int i = 0; i < GetLE16(Bytes(leaf)); ++i) {
+      const uint8_t* e = Bytes(leaf) + 4 + i * el;
+      std::string key(reinterpret_cast<const char*>(e + 8), static_cast<size_t>(keyLength));
+      doomed.emplace_back(key.substr(0, key.find_last_not_of(' ') + 1), static_cast<int>(GetLE32(e + 4)));
+    }
+  }
+  const uint32_t last = GetLE32(Bytes(nodePage) + 4 + (children - 1) * el);
+  uint8_t* damaged = reinterpret_cast<uint8_t*>(raw.bytes.data()) + size_t{last} * 512;
+  for (int i = 0; i <= GetLE16(damaged); ++i) PutLE32(damaged + 4 + i * el, node);
+  platform::WriteFileBytes(dir / "t.ndx", raw.bytes);
+
+  ndx = OpenIndex(table);
+  EXPECT_EQ(ErrorOf([&] {
+              for (const auto& [key, rec] : doomed) ASSERT_TRUE(DeleteText(*ndx->Tag(), key, rec)) << key;
+            }),
+            "Index file " + dir / "t.ndx" + " is corrupted");
+}
+
 TEST(NdxSeek, RecordNumbersAnyRecordAndAfterEqualKeys) {
   TempDir dir;
   TIndexTable table(dir / "t.dbf");

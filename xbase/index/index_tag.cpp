@@ -708,6 +708,8 @@ void XBobjIndexTag::TakeOut(XBobjIndexKey& page) {
 }
 
 void XBobjIndexTag::CollectKeys(XBobjIndexKey& page, std::vector<std::unique_ptr<XBobjIndexKeyData>>& keys) {
+  // A damaged page may lead back up the tree: no deeper than a walk goes.
+  if (!page.IsLeaf() && page.Level >= MaxDepth) RaiseCorrupted();
   for (int j = 0; j < page.Count(); ++j) {
     if (page.IsLeaf()) {
       keys.push_back(page.Items(j)->CloneLinks());
