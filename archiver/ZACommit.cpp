@@ -296,8 +296,9 @@ bool IsRenamed(const TDirItem& item) { return item.Modified && item.Operation ==
 // keeps a name outside ASCII in UTF-8.
 void SetStoredNameForHost(TDirItem& item, int host, bool oemFileNames) {
   item.SetNewStoredName(oemFileNames);
+  if (host < 0 || ZAIsDosHost(host)) return;
   const bool ascii = std::all_of(item.Name.begin(), item.Name.end(), [](char c) { return (c & 0x80) == 0; });
-  if (host >= 0 && host != 0 && host != 11 && host != 14 && !ascii) {
+  if (!ascii) {
     item.StoredName = item.Name;
     item.CentralDir.genPurposeFlag |= ZA_FLAG_UTF8_NAME;
   }

@@ -29,13 +29,6 @@ namespace archiver {
 
 namespace {
 
-// Hosts (high byte of versionMadeBy) whose tools write names in a DOS or
-// Windows code page: FAT, NTFS as this archiver writes it, VFAT.
-bool IsDosHost(uint16_t versionMadeBy) {
-  const int host = versionMadeBy >> 8;
-  return host == 0 || host == 11 || host == 14;
-}
-
 // Extra fields only Unix tools write: "UX", "Ux", "ux" and PKWARE's Unix.
 bool IsUnixExtraField(uint16_t id) { return id == 0x5855 || id == 0x7855 || id == 0x7875 || id == 0x000D; }
 
@@ -92,6 +85,8 @@ constexpr int kInitialEntries = 65536;
 
 }  // namespace
 
+bool ZAIsDosHost(int host) { return host == 0 || host == 11 || host == 14; }
+
 std::string ZADecodeEntryName(std::string_view stored, uint16_t genPurposeFlag,
                               uint16_t versionMadeBy, bool oemNames) {
   if (!platform::HasNonAscii(stored)) return std::string(stored);
@@ -99,7 +94,7 @@ std::string ZADecodeEntryName(std::string_view stored, uint16_t genPurposeFlag,
   // Linux and other tools store the raw UTF-8 of the file system without the
   // flag. DOS hosts keep the OEM reading: Cyrillic in 866 is often valid
   // UTF-8 by accident.
-  if (!IsDosHost(versionMadeBy) && platform::IsValidUtf8(stored)) return std::string(stored);
+  if (!ZAIsDosHost(versionMadeBy >> 8) && platform::IsValidUtf8(stored)) return std::string(stored);
   return ZADecodeStoredName(stored, oemNames);
 }
 

@@ -372,6 +372,12 @@ class TZADirManager {
   bool OemNamesApply() const;
 };
 
+// Hosts (high byte of versionMadeBy) whose tools write names in a DOS or
+// Windows code page: FAT, NTFS as this archiver writes it, VFAT. Names of
+// entries from any other host are read as UTF-8 where they are valid UTF-8,
+// so entries written for such a host keep a name outside ASCII in UTF-8.
+bool ZAIsDosHost(int host);
+
 // Decodes the stored name bytes of an entry. Bit 11 set: UTF-8. Bit 11
 // clear: names written on a host that is not DOS or Windows (high byte of
 // versionMadeBy other than 0, 11, 14) that are valid UTF-8 are taken as
