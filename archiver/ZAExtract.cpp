@@ -359,9 +359,7 @@ bool TZABaseArchiver::IsValidArchiveFile() {
     // Every failure counts, an ignored one included; so does an encrypted
     // item passed over unverified (a tampered salt or verifier looks like
     // a refused password).
-    TagFiles("*.*", ZADefaultSearchAttr, {});
-    int tagged = 0;
-    for (int i = 0; i < FDMHandle->CDir.Count(); ++i) tagged += FDMHandle->CDir[i].Tagged;
+    const int tagged = TagFiles("*.*", ZADefaultSearchAttr, {});
     int failures = 0;
     const int tested = ProcessTaggedFiles(poTest, -1, &failures);
     const bool cancelled = FProgressCancel;
