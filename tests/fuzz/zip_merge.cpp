@@ -6,6 +6,7 @@
 #include <string>
 
 #include "FuzzUtil.h"
+#include "platform/Files.h"
 
 namespace {
 
@@ -25,13 +26,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     fresh.AddFromString("kept.txt", kKept);
     fresh.CloseArchive();
   }
-  const auto bytesOf = [](const std::string& path) {
-    platform::TFileStream f(path, platform::fmOpenRead);
-    std::string b(static_cast<size_t>(f.Size()), '\0');
-    f.ReadBuffer(b.data(), static_cast<int64_t>(b.size()));
-    return b;
-  };
-  const std::string before = bytesOf(target);
+  const std::string before = platform::ReadFileBytes(target);
   bool raised = true;
   {
     archiver::TZipArchiver arc;
@@ -46,7 +41,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     });
   }
   if (!fuzz::OnlyThese(dir, {"in.zip", "target.zip"})) std::abort();
-  if (raised && bytesOf(target) != before) std::abort();
+  if (raised && platform::ReadFileBytes(target) != before) std::abort();
   archiver::TZipArchiver check;
   check.SetFileName(target);
   check.SetPassword(fuzz::kPassword);
