@@ -105,8 +105,9 @@ TEST(RepairArchive, DamagedFixtures) {
       // much of it as before.
       for (const std::string& name : c.keptRaw) {
         EXPECT_NE(UnzipTest(out), "ok\n");
-        EXPECT_FALSE(SevenZipBytes(out, name).empty());
-        EXPECT_EQ(SevenZipBytes(out, name), SevenZipBytes(damaged, name));
+        const std::string kept = SevenZipBytes(out, name);
+        EXPECT_FALSE(kept.empty());
+        EXPECT_EQ(kept, SevenZipBytes(damaged, name));
       }
       if (!c.keptRaw.empty()) continue;
       ExpectPeersAccept(out);
@@ -212,8 +213,9 @@ TEST(RepairArchive, WhatAnAwkwardItemKeeps) {
         arc.CloseArchive();
         EXPECT_TRUE(arc.RepairArchive(out).Completed);
         EXPECT_EQ(reported, std::set<std::string>{c.item});
-        EXPECT_EQ(SevenZipBytes(out, c.item).size(), peer.size());
-        EXPECT_TRUE(SevenZipBytes(out, c.item) == peer);
+        const std::string repaired = SevenZipBytes(out, c.item);
+        EXPECT_EQ(repaired.size(), peer.size());
+        EXPECT_TRUE(repaired == peer);
         break;
       }
       case kPassedOver: {
