@@ -176,6 +176,16 @@ TZABaseArchiver::TZARepairResult TZABaseArchiver::RepairArchive(const std::strin
       abortError = EZAException(native, FName);
     }
   };
+  out.OnFileProgress = [&](TZABaseArchiver&, const std::string& name, double percent, TZAProcessOperation op,
+                           TZAProgressPhase phase, bool& cancel) {
+    DoOnFileProgress(name, percent, op, phase, cancel);
+    cancelled = cancelled || cancel;
+  };
+  out.OnOverallProgress = [&](TZABaseArchiver&, double percent, TZAProcessOperation op, TZAProgressPhase phase,
+                              bool& cancel) {
+    DoOnOverallProgress(percent, op, phase, cancel);
+    cancelled = cancelled || cancel;
+  };
   out.OpenArchive(output->Stream(), /*Create=*/true);
   out.BeginUpdate();
 
