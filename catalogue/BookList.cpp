@@ -1,7 +1,6 @@
 #include "catalogue/BookList.h"
 
 #include <algorithm>
-#include <array>
 #include <chrono>
 #include <cmath>
 #include <memory>
@@ -55,13 +54,6 @@ void IndexWorkTable(xbase::TXBaseDataSet& ds, const std::string& name, const Ans
   ds.IndexOn(name, name, key, "", xbase::XBsetIndexUnique::Duplicates, xbase::XBsetSortStatus::Ascending);
   ds.IndexFileInclude(name + ".NDX");
   ds.SetIndexName(name);
-}
-
-// platform::AnsiUpperChar of every byte, looked up without a call.
-std::array<unsigned char, 256> UpperCaseTable() {
-  std::array<unsigned char, 256> t{};
-  for (int b = 0; b < 256; ++b) t[b] = platform::AnsiUpperChar(static_cast<unsigned char>(b));
-  return t;
 }
 
 // Author numbers by upper-cased name. Every book line asks for its authors'
@@ -157,8 +149,9 @@ class TStagingTables final : public TAuthorTable {
   // FindKey on the upper-cased name, append when missing) would give.
   uint32_t getAuthorID(const AnsiString& name) override {
     // Upper-cased into one buffer: most names were seen before.
+    const auto& upperOf = platform::AnsiUpperTable();
     upper_.resize(name.size());
-    for (size_t i = 0; i < name.size(); ++i) upper_[i] = static_cast<char>(upperOf_[static_cast<unsigned char>(name[i])]);
+    for (size_t i = 0; i < name.size(); ++i) upper_[i] = static_cast<char>(upperOf[static_cast<unsigned char>(name[i])]);
     const uint32_t id = ids_.Find(upper_);
     if (id != 0) return id;
     formatAuthorRecord(authorRecord_, lastID_ + 1, name);
@@ -193,7 +186,6 @@ class TStagingTables final : public TAuthorTable {
   std::optional<TRawTableWriter> authorWriter_;
   TAuthorRecord authorRecord_{};
   AnsiString upper_;
-  std::array<unsigned char, 256> upperOf_ = UpperCaseTable();
   TAuthorNumbers ids_;
   uint32_t lastID_ = 0;
 };

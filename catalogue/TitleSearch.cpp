@@ -1,6 +1,5 @@
 #include "catalogue/TitleSearch.h"
 
-#include <array>
 #include <cmath>
 
 #include "catalogue/CatalogueFormat.h"
@@ -57,20 +56,6 @@ TTitleMask MakeTitleMask(std::string_view typed) {
   return r;
 }
 
-namespace {
-
-// The ANSI upper-case table as one lookup per byte.
-const std::array<unsigned char, 256>& UpperTable() {
-  static const std::array<unsigned char, 256> table = [] {
-    std::array<unsigned char, 256> t{};
-    for (int b = 0; b < 256; ++b) t[b] = platform::AnsiUpperChar(static_cast<unsigned char>(b));
-    return t;
-  }();
-  return table;
-}
-
-}  // namespace
-
 std::string NoHitsMessage(std::string_view typed) {
   return "По запросу «" + std::string(typed) + "» ничего не найдено.";
 }
@@ -87,7 +72,7 @@ std::vector<TTitleHit> findBook(const AnsiString& mask, const std::vector<AnsiSt
   std::vector<TTitleHit> hits;
   host.showSB("Поиск ...", " ", " ");
 
-  const auto& upper = UpperTable();
+  const auto& upper = platform::AnsiUpperTable();
   AnsiString title;
   const int32_t count = static_cast<int32_t>(authors.size());
   for (int32_t i = 0; i < count; ++i) {

@@ -402,6 +402,7 @@ std::string AnsiToOem(std::string_view ansi) {
 
 unsigned char AnsiUpperChar(unsigned char b) { return CaseTables().upper[b]; }
 unsigned char AnsiLowerChar(unsigned char b) { return CaseTables().lower[b]; }
+const unsigned char (&AnsiUpperTable())[256] { return CaseTables().upper; }
 AnsiString AnsiUpperCase(std::string_view s) { return MapBytes(s, CaseTables().upper); }
 AnsiString AnsiLowerCase(std::string_view s) { return MapBytes(s, CaseTables().lower); }
 

@@ -67,6 +67,9 @@ unsigned char AnsiUpperChar(unsigned char b);
 unsigned char AnsiLowerChar(unsigned char b);
 AnsiString AnsiUpperCase(std::string_view s);
 AnsiString AnsiLowerCase(std::string_view s);
+// The upper-case table itself, for loops that upper-case byte after byte on
+// a hot path without a call per byte.
+const unsigned char (&AnsiUpperTable())[256];
 
 // The bytes a password feeds to a cipher. Passwords are held as UTF-8 text;
 // ciphers see their Windows-1251 bytes, as 8-bit passwords always were. A
