@@ -1,9 +1,11 @@
 #include "catalogue/Export.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <memory>
 #include <utility>
 
+#include "archiver/ZAExcept.h"
 #include "archiver/ZipArchiver.h"
 #include "catalogue/AppState.h"
 #include "catalogue/FailureText.h"
@@ -83,6 +85,22 @@ class TStagingFolder {
   throw platform::EFileError("Не удалось записать файл " + to, err, to);
 }
 
+// Why the archive `path` does not open as a sound zip archive; empty when it
+// does. The lookup opens archives leniently, rebuilding a damaged
+// directory from the items' own headers, so that every book left in them
+// can still be read.
+std::string DamageOf(const std::string& path) {
+  archiver::TZipArchiver zip;
+  zip.SetOpenCorruptedArchives(false);
+  try {
+    zip.SetFileName(path);
+    zip.OpenArchive(archiver::ZAModeRead);
+  } catch (const std::exception& e) {
+    return FailureReason(e, path);
+  }
+  return {};
+}
+
 // findArchiveOfFile's lookup. When the book is found and `open` is given,
 // the archive holding it is handed back still open, so that the caller
 // extracts from it without reading its directory a second time.
@@ -91,25 +109,42 @@ TBookSource FindBook(const std::vector<TBookArchive>& archives, const std::strin
   const std::optional<int64_t> number = fileNumberValue(file);
   if (!number) return {};
   const std::string wanted = platform::AnsiToUtf8(file) + ".fb2";
-  TBookSource source{TBookLookup::NotCovered, {}, {}};
+  TBookSource source{TBookLookup::NotCovered, {}, {}, {}};
   for (const TBookArchive& archive : archives) {
     if (*number < archive.first || *number > archive.last) continue;
-    source.result = TBookLookup::NotInArchive;
+    if (source.result == TBookLookup::NotCovered) source.result = TBookLookup::NotInArchive;
+    const std::string path = platform::JoinPath(folder, archive.name);
     auto zip = std::make_unique<archiver::TZipArchiver>();
     std::string member;
     try {
-      zip->SetFileName(platform::JoinPath(folder, archive.name));
+      zip->SetFileName(path);
       zip->OpenArchive(archiver::ZAModeRead);
       member = FindBookMember(*zip, wanted);
-    } catch (const std::exception&) {
-      continue;  // not a zip archive, or unreadable: the next one may hold it
+    } catch (const std::exception& e) {
+      // Not a zip archive, cut short or unreadable: the next one may hold
+      // the book; if none does, this one is why it was not found.
+      if (source.result != TBookLookup::ArchiveUnreadable)
+        source = {TBookLookup::ArchiveUnreadable, archive.name, {}, FailureReason(e, path)};
+      continue;
     }
     if (!member.empty()) {
       if (open) *open = std::move(zip);
-      return {TBookLookup::Found, archive.name, member};
+      return {TBookLookup::Found, archive.name, member, {}};
+    }
+    // A directory rebuilt from what is left of a damaged archive (one cut
+    // short, say) may lack the book: then the damage is the answer.
+    if (source.result != TBookLookup::ArchiveUnreadable) {
+      if (std::string damage = DamageOf(path); !damage.empty())
+        source = {TBookLookup::ArchiveUnreadable, archive.name, {}, std::move(damage)};
     }
   }
   return source;
+}
+
+// What the user is told about book `fb2Name` that could not be read from
+// `archive` (its file name), and why.
+std::string NotReadText(const std::string& fb2Name, const std::string& archive, const std::string& reason) {
+  return "Не удалось прочитать книгу " + fb2Name + " из архива " + archive + ":\n" + reason;
 }
 
 // extractZipMember from an archive already open.
@@ -121,7 +156,16 @@ void ExtractMember(archiver::TZipArchiver& zip, const std::string& member,
   const std::string target = platform::JoinPath(destFolder, name);
   try {
     platform::TReplaceFile out(target);
-    zip.ExtractToStream(member, out.Stream());
+    // A write that fails is told with the file written and its reason, not
+    // as the archiver's error about the archive read.
+    TWriteReasonStream to(out.Stream());
+    try {
+      zip.ExtractToStream(member, to);
+    } catch (const archiver::EZAException&) {
+      if (to.Error() != 0) ThrowNotWritten(target, to.Error());
+      throw;
+    }
+    if (to.Error() != 0) ThrowNotWritten(target, to.Error());
     out.Commit();
   } catch (const platform::EFileError& e) {
     ThrowNotWritten(target, e.error);
@@ -151,6 +195,13 @@ bool ExportBook(TExportRun& run, const AnsiString& file) {
   std::unique_ptr<archiver::TZipArchiver> zip;
   const TBookSource source = FindBook(run.archives, run.libDir, file, &zip);
   const std::string fb2Name = platform::AnsiToUtf8(file) + ".fb2";
+  if (source.result == TBookLookup::ArchiveUnreadable) {
+    std::vector<TExportCounts::TUnreadArchive>& unread = run.counts.unreadArchives;
+    auto it = std::find_if(unread.begin(), unread.end(), [&](const auto& u) { return u.reason == source.reason; });
+    if (it == unread.end()) it = unread.insert(unread.end(), {source.reason, {}});
+    it->books.push_back(fb2Name);
+    return false;
+  }
   if (source.result != TBookLookup::Found) {
     run.counts.notFound.push_back(fb2Name);
     return false;
@@ -187,7 +238,16 @@ bool ExportBook(TExportRun& run, const AnsiString& file) {
   return true;
 }
 
-constexpr size_t kNotFoundNamed = 10;  // more would not fit a box
+constexpr size_t kBooksNamed = 10;     // more would not fit a box
+constexpr size_t kArchivesNamed = 5;
+
+// " a, b, c и ещё <n>": the first kBooksNamed of `books`.
+std::string BookNames(const std::vector<std::string>& books) {
+  std::string text;
+  for (size_t k = 0; k < books.size() && k < kBooksNamed; ++k) text += (k ? ", " : " ") + books[k];
+  if (books.size() > kBooksNamed) text += " и ещё " + std::to_string(books.size() - kBooksNamed);
+  return text;
+}
 
 void ReportCounts(TJobHost& host, const TExportCounts& counts, size_t total) {
   std::string text;
@@ -196,13 +256,14 @@ void ReportCounts(TJobHost& host, const TExportCounts& counts, size_t total) {
             std::to_string(total) + "\n";
   if (counts.succeeded > 0) text += kMsgExported + std::to_string(counts.succeeded) + "\n";
   if (counts.failed > 0) text += kMsgNotExported + std::to_string(counts.failed);
-  if (!counts.notFound.empty()) {
-    text += "\nНе найдены в архивах книг:";
-    for (size_t k = 0; k < counts.notFound.size() && k < kNotFoundNamed; ++k)
-      text += (k ? ", " : " ") + counts.notFound[k];
-    if (counts.notFound.size() > kNotFoundNamed)
-      text += " и ещё " + std::to_string(counts.notFound.size() - kNotFoundNamed);
-  }
+  if (!counts.notFound.empty()) text += "\nНе найдены в архивах книг:" + BookNames(counts.notFound);
+  // Apart from the books not found: these may well be in the archive, which
+  // the user has to replace.
+  const auto& unread = counts.unreadArchives;
+  for (size_t k = 0; k < unread.size() && k < kArchivesNamed; ++k)
+    text += "\nНе прочитаны книги" + BookNames(unread[k].books) + ":\n" + unread[k].reason;
+  if (unread.size() > kArchivesNamed)
+    text += "\nи ещё не прочитанных архивов: " + std::to_string(unread.size() - kArchivesNamed);
   if (!text.empty()) host.ShowMessage(text, "");
 }
 
@@ -313,6 +374,10 @@ bool readBook(TJobHost& host, const AnsiString& file) {
     host.ShowMessage("Недопустимое имя файла книги: «" + platform::AnsiToUtf8(file) + "».", "");
     return false;
   }
+  if (source.result == TBookLookup::ArchiveUnreadable) {
+    host.ShowMessage(NotReadText(fb2Name, source.archive, source.reason), "");
+    return false;
+  }
   if (source.result != TBookLookup::Found) {
     host.ShowMessage("Книга " + fb2Name + " не найдена в архивах книг.", "");
     return false;
@@ -324,9 +389,9 @@ bool readBook(TJobHost& host, const AnsiString& file) {
     ExtractMember(*zip, source.member, workDir, fb2Name);
     zip.reset();
   } catch (const std::exception& e) {
-    host.ShowMessage("Не удалось прочитать книгу " + fb2Name + " из архива " + source.archive +
-                         ":\n" + FailureReason(e, platform::JoinPath(archiveFolder(), source.archive)),
-                     "");
+    host.ShowMessage(
+        NotReadText(fb2Name, source.archive, FailureReason(e, platform::JoinPath(archiveFolder(), source.archive))),
+        "");
     return false;
   }
   if (platform::StartDetached(reader, {platform::JoinPath(workDir, fb2Name)}) != 0) {

@@ -87,7 +87,9 @@ enum class TBookLookup {
   Found,
   BadFileNumber,  // unsafe, or not a number
   NotCovered,     // no archive's range holds the number
-  NotInArchive,   // the archives that cover it do not hold the book
+  NotInArchive,   // the archives that cover it were read and do not hold it
+  ArchiveUnreadable,  // an archive that covers it could not be read, and no
+                      // other holds it
 };
 
 // Where a book is.
@@ -95,6 +97,9 @@ struct TBookSource {
   TBookLookup result = TBookLookup::BadFileNumber;
   std::string archive;  // the archive's file name (without folder) when found
   std::string member;   // the member's stored name when found
+  // ArchiveUnreadable: `archive` is the first covering archive that could
+  // not be read, and this why, in the user's words with its path (UTF-8).
+  std::string reason;
 };
 
 // Finds book `file` (ANSI file number) among `archives` of `folder`: every
@@ -141,6 +146,13 @@ struct TExportCounts {
   int32_t failed = 0;
   // The books of `failed` that no archive holds ("<file>.fb2", UTF-8).
   std::vector<std::string> notFound;
+  // The books of `failed` not read because an archive that covers them
+  // could not be read: by archive, in the order met.
+  struct TUnreadArchive {
+    std::string reason;              // why, with the archive's path
+    std::vector<std::string> books;  // "<file>.fb2"
+  };
+  std::vector<TUnreadArchive> unreadArchives;
   // A stop ended the export before its last book.
   bool stopped = false;
 };
@@ -160,13 +172,15 @@ struct TExportCounts {
 //    <target>/<file>.lrf" and wait for it (exit code 0 and an output file
 //    are success), then delete the copy. A missing converter is told for
 //    each book. A book that cannot be found, or that the converter fails
-//    on, counts as not exported and the export goes on; a read or write
-//    error is told and ends the export there (that book not exported), as
+//    on, or whose archive cannot be opened, counts as not exported and the
+//    export goes on; a read or write error is told (a write error with the
+//    file written) and ends the export there (that book not exported), as
 //    does the user's stop request;
 //  - at the end one box: "Экспорт прерван: обработано файлов <k> из <n>"
 //    when a stop ended it early, "Успешно экспортировано файлов <n>" (when
-//    n > 0), "Не экспортировано файлов <m>" (when m > 0) and the books not
-//    found in the archives by name, on separate lines.
+//    n > 0), "Не экспортировано файлов <m>" (when m > 0), the books not
+//    found in the archives by name, and for each archive that could not be
+//    read its books and the reason, on separate lines.
 // Returns the counts.
 TExportCounts expFiles(TJobHost& host, const std::vector<AnsiString>& files, int32_t kind);
 

@@ -90,4 +90,19 @@ std::string FailureReason(const std::exception& e, const std::string& archive) {
   return e.what();
 }
 
+int ErrnoOfArchiverError(int nativeError) {
+  return KindOfArchiverText(archiver::ZAMessageIndexOfNativeCode(nativeError)) == TKind::DiskFull ? ENOSPC : 0;
+}
+
+int64_t TWriteReasonStream::Write(const void* buffer, int64_t count) {
+  try {
+    return file_.Write(buffer, count);
+  } catch (const platform::EStreamError& e) {
+    if (error_ == 0) error_ = e.error != 0 ? e.error : EIO;
+  } catch (const platform::EFileError& e) {
+    if (error_ == 0) error_ = e.error != 0 ? e.error : EIO;
+  }
+  return 0;
+}
+
 }  // namespace catalogue

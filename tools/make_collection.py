@@ -471,7 +471,7 @@ def find_book(facts, file_number):
         return None, "file number is not a decimal number"
     number = int(file_number)
     wanted = (file_number + ".fb2").lower()
-    covered = False
+    covered = unreadable = False
     for entry in facts:
         if not entry["matches_mask"] or entry["range"] is None:
             continue
@@ -480,12 +480,15 @@ def find_book(facts, file_number):
             continue
         covered = True
         if not entry["is_zip"]:
+            unreadable = True  # it may hold the book: reading says so, not "missing"
             continue
         members = [m for m in entry["members"] if not m.endswith("/")]
         exact = [m for m in members if m.lower() == wanted]
         nested = [m for m in members if m.rsplit("/", 1)[-1].lower() == wanted]
         if exact or nested:
             return entry["name"], (exact or nested)[0]
+    if unreadable:
+        return None, "a covering archive is no zip"
     return None, "no archive holds it" if covered else "no archive covers it"
 
 

@@ -11,6 +11,7 @@
 #include "catalogue/ReaderDevice.h"
 #include "platform/Dialogs.h"
 #include "platform/Files.h"
+#include "tests/catalogue/BookTableFixtures.h"
 #include "tests/catalogue/SampleCatalogue.h"
 #include "tests/platform/TempDir.h"
 
@@ -19,6 +20,8 @@ using namespace catalogue;
 namespace {
 
 namespace fs = std::filesystem;
+
+const std::string kDamaged = std::string(TOMESHELF_SOURCE_DIR) + "/tests/data/catalogue/";
 
 // A zip archive written by Python's zipfile: member name -> bytes (deflated).
 void MakeZip(const std::string& path, const std::vector<std::pair<std::string, std::string>>& members) {
@@ -106,6 +109,15 @@ class ExportTest : public ::testing::Test {
     return folder;
   }
 
+  // Archive folder entries that cover books but cannot be read: a text
+  // file (5000..5009), an archive cut short before its books (2000..2009)
+  // and a file that no one may read, root included (7000..7009).
+  void InstallBrokenArchives() {
+    fs::copy_file(kDamaged + "text-file.dbz", lib + "fb2-5000-5009.zip");
+    fs::copy_file(kDamaged + "books-cut-before-book.zip", lib + "fb2-2000-2009.zip");
+    fs::create_symlink("/proc/sys/vm/drop_caches", lib + "fb2-7000-7009.zip");
+  }
+
   std::vector<std::string> Messages() const {
     std::vector<std::string> texts;
     for (const auto& a : dialogs.asked) texts.push_back(a.text);
@@ -185,10 +197,11 @@ TEST_F(ExportTest, EveryBookOfTheSampleCollectionIsFoundWhereTheModelSaysOrNotAt
     ASSERT_EQ(f.size(), 4u) << line;
     SCOPED_TRACE(f[0]);
     const TBookSource source = findArchiveOfFile(archives, lib, f[0]);
-    EXPECT_EQ(source.archive, f[1]);
+    EXPECT_EQ(source.result == TBookLookup::Found ? source.archive : "", f[1]);
     EXPECT_EQ(source.member, f[2]);
     const TBookLookup expected = !f[1].empty()                         ? TBookLookup::Found
                                  : f[3] == "no archive holds it"       ? TBookLookup::NotInArchive
+                                 : f[3] == "a covering archive is no zip" ? TBookLookup::ArchiveUnreadable
                                  : f[3] == "no archive covers it"      ? TBookLookup::NotCovered
                                                                        : TBookLookup::BadFileNumber;
     EXPECT_EQ(source.result, expected) << f[3];
@@ -231,7 +244,10 @@ TEST(FindArchiveOfFile, RangesOverlapsAndArchivesThatAreNone) {
   EXPECT_EQ(at("2500").archive, "fb2-2000-2999b.zip");
   EXPECT_EQ(at("3000").member, "3000.fb2");
   EXPECT_EQ(at("151").result, TBookLookup::NotInArchive);
-  EXPECT_EQ(at("2001").result, TBookLookup::NotInArchive);  // only the broken one and b cover it
+  // Only the broken one and b cover it: the broken one may hold it.
+  EXPECT_EQ(at("2001").result, TBookLookup::ArchiveUnreadable);
+  EXPECT_EQ(at("2001").archive, "fb2-2000-2999.zip");
+  EXPECT_EQ(at("2001").reason, "Файл не является zip-архивом: " + lib + "fb2-2000-2999.zip");
   EXPECT_EQ(at("3001").result, TBookLookup::NotInArchive);  // a folder is no book
   EXPECT_EQ(at("5000").result, TBookLookup::NotCovered);
   EXPECT_EQ(at("1*").result, TBookLookup::BadFileNumber);
@@ -299,13 +315,23 @@ TEST_F(ExportTest, ReadingTellsWhatIsMissing) {
   AppState().readerProgram = dir / "no such reader";
   EXPECT_FALSE(readBook(host, "100"));
   AppState().readerProgram = dir / "reader";
+  InstallBrokenArchives();
   EXPECT_FALSE(readBook(host, "150"));  // covered, not held
   EXPECT_FALSE(readBook(host, "800"));  // not covered
   EXPECT_FALSE(readBook(host, "../x1"));
-  EXPECT_EQ(Messages(), (std::vector<std::string>{kMsgNoReader, kMsgNoReader,
-                                                  "Книга 150.fb2 не найдена в архивах книг.",
-                                                  "Книга 800.fb2 не найдена в архивах книг.",
-                                                  "Недопустимое имя файла книги: «../x1»."}));
+  EXPECT_FALSE(readBook(host, "5001"));  // covered by archives that cannot be read
+  EXPECT_FALSE(readBook(host, "2001"));
+  EXPECT_FALSE(readBook(host, "7001"));
+  EXPECT_EQ(Messages(),
+            (std::vector<std::string>{
+                kMsgNoReader, kMsgNoReader, "Книга 150.fb2 не найдена в архивах книг.",
+                "Книга 800.fb2 не найдена в архивах книг.", "Недопустимое имя файла книги: «../x1».",
+                "Не удалось прочитать книгу 5001.fb2 из архива fb2-5000-5009.zip:\n"
+                "Файл не является zip-архивом: " + lib + "fb2-5000-5009.zip",
+                "Не удалось прочитать книгу 2001.fb2 из архива fb2-2000-2009.zip:\n"
+                "Данные повреждены: " + lib + "fb2-2000-2009.zip",
+                "Не удалось прочитать книгу 7001.fb2 из архива fb2-7000-7009.zip:\n"
+                "Нет прав доступа: " + lib + "fb2-7000-7009.zip"}));
   EXPECT_TRUE(FilesBelow(AppState().workDir).empty());
   for (const auto& a : dialogs.asked) EXPECT_EQ(a.caption, "");
 }
@@ -325,6 +351,21 @@ TEST_F(ExportTest, Fb2ExportNeedsNoConverterAndGoesOnPastAMissingBook) {
   EXPECT_EQ(FilesBelow(exportDir), (std::vector<std::string>{"101.fb2", "625127.fb2"}));
   EXPECT_EQ(host.running, 0);
   EXPECT_EQ(host.panels[0], " ");  // the status is cleared at the end
+
+  // Books whose archives cannot be read are listed apart, by archive.
+  InstallBrokenArchives();
+  dialogs.asked.clear();
+  const TExportCounts broken = expFiles(host, {"5001", "2000", "800", "5002", "103", "7009"}, ekFB2);
+  EXPECT_EQ(broken.succeeded, 1);
+  EXPECT_EQ(broken.failed, 5);
+  EXPECT_EQ(Messages(), std::vector<std::string>{
+                            "Успешно экспортировано файлов 1\nНе экспортировано файлов 5\n"
+                            "Не найдены в архивах книг: 800.fb2\n"
+                            "Не прочитаны книги 5001.fb2, 5002.fb2:\nФайл не является zip-архивом: " +
+                            lib + "fb2-5000-5009.zip\n"
+                            "Не прочитаны книги 2000.fb2:\nДанные повреждены: " + lib + "fb2-2000-2009.zip\n"
+                            "Не прочитаны книги 7009.fb2:\nНет прав доступа: " + lib + "fb2-7000-7009.zip"});
+  EXPECT_EQ(FilesBelow(exportDir), (std::vector<std::string>{"101.fb2", "103.fb2", "625127.fb2"}));
 
   // A book in a sub-folder lands in the export folder itself.
   dialogs.asked.clear();
@@ -432,6 +473,33 @@ TEST_F(ExportTest, AReadErrorEndsTheExportAndTheCountsAreStillReported) {
   EXPECT_EQ(messages[0], "Ошибка при экспорте книги 5000.fb2:\nДанные повреждены: " + lib + "fb2-5000-5009.zip");
   EXPECT_EQ(messages[1], "Успешно экспортировано файлов 1\nНе экспортировано файлов 1");
   EXPECT_EQ(FilesBelow(exportDir), std::vector<std::string>{"100.fb2"});
+}
+
+TEST_F(ExportTest, AFullDiskIsToldWithTheFileWrittenNotTheArchiveRead) {
+  // Files may not grow past `limit` bytes; the book is larger. The child
+  // leaves the messages it was given in a file of its own.
+  const rlim_t limit = 1024;
+  ASSERT_GT(Book("fb2-000100-000139.zip", "100.fb2").size(), limit);
+  const std::string told = dir / "told.txt";
+  struct Case {
+    int32_t kind;
+    std::string written;
+  };
+  const std::string conv = InstallConverter();
+  for (const Case& c : {Case{ekFB2, exportDir + "100.fb2"}, Case{ekLRF, AppState().workDir + "100.fb2"}}) {
+    SCOPED_TRACE(c.written);
+    EXPECT_EQ(booktable::ExitOfChildWithFileSizeLimit<std::exception>(limit, [&] {
+                expFiles(host, {"100", "101"}, c.kind);
+                std::string text;
+                for (const std::string& m : Messages()) text += m + "\n--\n";
+                platform::WriteFileBytes(told, text);
+              }),
+              2);
+    EXPECT_EQ(platform::ReadFileBytes(told), "Ошибка при экспорте книги 100.fb2:\nНедостаточно места на диске для записи: " +
+                                                 c.written + "\n--\nНе экспортировано файлов 1\n--\n");
+    EXPECT_TRUE(FilesBelow(exportDir).empty());
+  }
+  EXPECT_FALSE(platform::FileExists(conv + "args.txt"));  // the converter never ran
 }
 
 TEST_F(ExportTest, AStopRequestEndsTheExportBetweenBooks) {
