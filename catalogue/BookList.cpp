@@ -7,10 +7,12 @@
 #include <optional>
 #include <stdexcept>
 
+#include "archiver/ZAExcept.h"
 #include "archiver/ZipArchiver.h"
 #include "catalogue/AppState.h"
 #include "catalogue/BookSinkThread.h"
 #include "catalogue/BookTable.h"
+#include "catalogue/Export.h"
 #include "catalogue/FailureText.h"
 #include "catalogue/Fb2Reader.h"
 #include "catalogue/Func.h"
@@ -437,32 +439,71 @@ void buildBookList(TJobHost& host, TBuildSession& s, TStagingTables& tables) {
 
 // The files of the work folder into a new catalogue archive, which takes
 // the old one's place only once it is complete.
+//
+// Every failure names the catalogue archive, not the temporary file it is
+// written as, and keeps the system's reason where there is one: the
+// archiver tells a failed write only as its own "disk is full".
 void packCatalogue(TJobHost& host, const TBuildSession& s) {
   host.showSB("Архивация...", " ", " ");
   platform::TReplaceFile out(s.dbzPath);
   std::unique_ptr<platform::TStream> wrapped;
   if (s.packStream) wrapped = s.packStream(out.Stream());
+  TWriteReasonStream target(wrapped ? *wrapped : out.Stream());
   archiver::TZipArchiver zip;
   // A member that cannot be written (a full disk) ends the build: a
   // catalogue without it would pass for a complete one.
   std::string failure;
-  zip.OnProcessFileFailure = [&failure](archiver::TZABaseArchiver&, const std::string&, archiver::TZAProcessOperation,
-                                        int, int, const std::string& message, archiver::TZAAction& action) {
-    if (failure.empty()) failure = message;
+  int nativeError = 0;
+  zip.OnProcessFileFailure = [&](archiver::TZABaseArchiver&, const std::string&, archiver::TZAProcessOperation,
+                                 int native, int, const std::string& message, archiver::TZAAction& action) {
+    if (failure.empty()) failure = message, nativeError = native;
     action = archiver::fxaAbort;
   };
-  zip.OpenArchive(wrapped ? *wrapped : out.Stream(), true);
-  zip.SetBaseDir(s.workDir);
-  // The catalogue's members are all at its root.
-  zip.Options().SetRecurse(false);
-  const int queued = zip.AddFiles("*.txt", kPackAttributes, "");
-  const int written = failure.empty() ? zip.FileCount() : -1;
-  zip.CloseArchive();
-  if (failure.empty() && written != queued) failure = "not every member was written";
-  if (failure.empty()) failure = zip.LastCloseError();
-  if (!failure.empty()) throw platform::EStreamError(s.dbzPath + ": " + failure);
+  try {
+    zip.OpenArchive(target, true);
+    zip.SetBaseDir(s.workDir);
+    // The catalogue's members are all at its root.
+    zip.Options().SetRecurse(false);
+    const int queued = zip.AddFiles("*.txt", kPackAttributes, "");
+    const int written = failure.empty() ? zip.FileCount() : -1;
+    zip.CloseArchive();
+    if (failure.empty() && written != queued) failure = "not every member was written";
+    if (failure.empty()) failure = zip.LastCloseError(), nativeError = zip.LastCloseNativeError();
+  } catch (const archiver::EZAException& e) {
+    if (failure.empty()) failure = e.what(), nativeError = e.NativeError;
+  } catch (const platform::EStreamError& e) {
+    // A failed write of the catalogue is told below; any other failure
+    // names its own file.
+    if (target.Error() == 0) throw;
+    if (failure.empty()) failure = e.what();
+  }
+  if (!failure.empty()) {
+    const int error = target.Error() != 0 ? target.Error() : ErrnoOfArchiverError(nativeError);
+    throw platform::EStreamError(s.dbzPath + ": " + failure, error, s.dbzPath);
+  }
   wrapped.reset();
-  out.Commit();
+  try {
+    out.Commit();
+  } catch (const platform::EFileError& e) {
+    throw platform::EFileError(e.what(), e.error, s.dbzPath);
+  }
+}
+
+// What the build reads must be set and be there before anything is
+// touched; the archiver's and the reader's own errors about an empty or
+// wrong path would not say which setting is wrong.
+void CheckBuildSettings(const TBuildSession& s) {
+  static constexpr char kOrNoIndex[] =
+      "Укажите его в настройках или снимите там флажок «Использовать inpx для создания содержания».";
+  if (s.useInp) {
+    if (s.inpFile.empty()) throw EBuildNotSetUp(std::string("Файл списка книг не задан. ") + kOrNoIndex);
+    if (!platform::FileExists(s.inpFile))
+      throw EBuildNotSetUp("Файл списка книг не найден: " + s.inpFile + "\n" + kOrNoIndex);
+  } else {
+    if (s.libDir.empty()) throw EBuildNotSetUp(kMsgArchiveDirNotSet);
+    if (!platform::DirectoryExists(s.libDir))
+      throw EBuildNotSetUp(kMsgNoArchiveDir + s.libDir + "\nУкажите его в настройках.");
+  }
 }
 
 constexpr size_t kCutAuthorsNamed = 10;  // more would not fit a box
@@ -493,8 +534,10 @@ TBuildSession NewBuildSession(const TAppState& state, const TSettings& settings)
   s.workDir = state.workDir;
   s.dbzPath = state.dbzPath;
   s.useInp = settings.useInp;
-  s.inpFile = absPath(settings.inpFile);
-  s.libDir = absPath(settings.libDir);
+  // A path not set is not the program folder.
+  const auto set = [](const std::string& path) { return path.empty() ? std::string() : absPath(path); };
+  s.inpFile = set(settings.inpFile);
+  s.libDir = set(settings.libDir);
   s.expDir = absPath(settings.expDir);
   if (state.dataDirWritable) s.iniPath = state.iniPath;
   s.settings = settings;
@@ -502,6 +545,7 @@ TBuildSession NewBuildSession(const TAppState& state, const TSettings& settings)
 }
 
 bool createBookList(TJobHost& host, TBuildSession& s) {
+  CheckBuildSettings(s);
   if (!host.AskYesNo("Пересоздать список книг ?\n\nЭто может занять определенное время...", "Подтверждение"))
     return false;
   s.authors = s.books = s.duplicates = s.readErrors = s.seconds = 0;

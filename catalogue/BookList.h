@@ -87,13 +87,23 @@ class ENoBooksRead : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// A setting the build needs is not set, or names nothing: nothing was
+// touched. The message (UTF-8) says which, and what to set.
+class EBuildNotSetUp : public std::runtime_error {
+ public:
+  using std::runtime_error::runtime_error;
+};
+
 // A session over the program's own files (`state`) and `settings`: the
-// settings' paths made absolute (absPath), the mode its "use index file";
+// settings' paths made absolute (absPath; a path not set stays empty), the
+// mode its "use index file";
 // the settings are written to state.iniPath when the data folder is
 // writable.
 TBuildSession NewBuildSession(const TAppState& state, const TSettings& settings);
 
-// The job. Asks the user to confirm ("Пересоздать список книг ?"); on No
+// The job. First raises EBuildNotSetUp when what the mode reads is not set
+// or not there: the index file with "use index file", else the archive
+// folder. Then asks the user to confirm ("Пересоздать список книг ?"); on No
 // returns false and touches nothing. Otherwise builds the catalogue as above
 // while the host's controls are disabled, writes the settings, beeps, shows
 // the counts and the time taken (and, after a stop, that the list is

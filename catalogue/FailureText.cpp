@@ -6,6 +6,7 @@
 #include "archiver/ZAZlib.h"
 #include "platform/File.h"
 #include "platform/Streams.h"
+#include "xbase/base/errors.h"
 
 namespace catalogue {
 
@@ -72,6 +73,9 @@ std::string FailureReason(const std::exception& e, const std::string& archive) {
   } else if (const auto* se = dynamic_cast<const platform::EStreamError*>(&e)) {
     kind = KindOfErrno(se->error);
     file = se->path;
+  } else if (const auto* xe = dynamic_cast<const xbase::EXBaseDiskError*>(&e)) {
+    kind = KindOfErrno(xe->error);
+    file = xe->path;
   }
   switch (kind) {
     case TKind::NotFound:
@@ -96,7 +100,10 @@ int ErrnoOfArchiverError(int nativeError) {
 
 int64_t TWriteReasonStream::Write(const void* buffer, int64_t count) {
   try {
-    return file_.Write(buffer, count);
+    const int64_t written = file_.Write(buffer, count);
+    // A file that takes less than it is given is on a full medium.
+    if (written < count && error_ == 0) error_ = ENOSPC;
+    return written;
   } catch (const platform::EStreamError& e) {
     if (error_ == 0) error_ = e.error != 0 ? e.error : EIO;
   } catch (const platform::EFileError& e) {

@@ -1,8 +1,8 @@
 // The reason a failure is given to the user with.
 //
 // The components below the catalogue raise their own texts: the archiver's
-// fixed English messages with a native code, the platform's system
-// messages. The failures a reader of the catalogue actually meets — a file
+// fixed English messages with a native code, the engine's English disk
+// errors, the platform's system messages. The failures a reader of the catalogue actually meets — a file
 // that is not there, a file that is no zip archive, damaged data, no
 // permission, a full disk — are told in Russian with the file's name; any
 // other failure keeps its component's text, which says more than a
@@ -30,8 +30,9 @@ int ErrnoOfArchiverError(int nativeError);
 // The stream a file is written through by a component that tells a failed
 // write only in its own words (the archiver says "disk is full" or "stream
 // write error", not which file nor why): the system's reason of the first
-// failed write is kept here, and the writer sees a short write, which it
-// takes for a full disk. `file` is borrowed and must outlive this stream.
+// failed write is kept here (ENOSPC for a short one), and the writer sees a
+// short write, which it takes for a full disk. `file` is borrowed and must
+// outlive this stream.
 class TWriteReasonStream final : public platform::TStream {
  public:
   explicit TWriteReasonStream(platform::TStream& file) : file_(file) {}

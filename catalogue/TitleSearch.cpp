@@ -44,7 +44,9 @@ TTitleMask MakeTitleMask(std::string_view typed) {
     if (c != U'*') ++plain;
     platform::AppendUtf8(mask, c == U'%' ? U'*' : c);
   }
-  if (plain == 0) return r;
+  if (typed.empty()) return r;
+  // Stars alone would list every title; they get the answer a short text
+  // gets rather than none at all.
   if (plain < 3) {
     r.verdict = TTitleMask::tmTooShort;
     return r;

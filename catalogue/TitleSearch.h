@@ -48,8 +48,9 @@ std::string PartNotSearchedText(std::string_view damage);
 // What the typed search text asks for.
 struct TTitleMask {
   enum TVerdict {
-    tmEmpty,     // nothing but "*": do nothing
-    tmTooShort,  // fewer than 3 characters besides "*": say kTooShortMessage
+    tmEmpty,     // nothing typed: do nothing
+    tmTooShort,  // fewer than 3 characters besides "*" (stars alone too):
+                 // say kTooShortMessage
     tmSearch     // search with `mask`
   } verdict = tmEmpty;
   AnsiString mask;  // upper-cased ANSI mask

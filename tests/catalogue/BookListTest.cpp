@@ -15,6 +15,7 @@
 
 #include "archiver/ZAExcept.h"
 #include "catalogue/BookList.h"
+#include "catalogue/FailureText.h"
 #include "catalogue/Func.h"
 #include "platform/Dialogs.h"
 #include "platform/Streams.h"
@@ -295,18 +296,64 @@ TEST_F(BookListBuild, AnIndexFileThatCannotBeReadKeepsTheOldCatalogue) {
   platform::WriteFileBytes(session_.inpFile, std::string(5000, 'x'));
   BuildFails<archiver::EZAException>();
 
-  session_.inpFile = in_ / "folder.inpx";
-  platform::ForceDirectories(session_.inpFile);
-  BuildFails<archiver::EZAException>();
+}
+
+TEST_F(BookListBuild, WhatTheModeReadsMustBeSetAndThereBeforeAnythingIsTouched) {
+  UseCollection(sample::Collection("small"));
+  platform::WriteFileBytes(session_.workDir + "reading.fb2", "a book being read");
+  const std::string gone = in_ / "gone", folder = in_ / "folder.inpx";
+  platform::ForceDirectories(folder);
+  const std::string orNoIndex =
+      "Укажите его в настройках или снимите там флажок «Использовать inpx для создания содержания».";
+  struct Case {
+    bool useInp;
+    std::string path, reason;
+  };
+  for (const Case& c : std::initializer_list<Case>{
+           {true, "", "Файл списка книг не задан. " + orNoIndex},
+           {true, gone, "Файл списка книг не найден: " + gone + "\n" + orNoIndex},
+           {true, folder, "Файл списка книг не найден: " + folder + "\n" + orNoIndex},
+           {false, "", "Каталог архивов книг не задан. Укажите его в настройках."},
+           {false, gone, "Каталог архивов книг не найден: " + gone + "\nУкажите его в настройках."}}) {
+    SCOPED_TRACE(c.reason);
+    UseCollection(sample::Collection("small"));
+    session_.useInp = c.useInp;
+    (c.useInp ? session_.inpFile : session_.libDir) = c.path;
+    script_.asked.clear();
+    try {
+      Build();
+      ADD_FAILURE() << "built";
+    } catch (const EBuildNotSetUp& e) {
+      EXPECT_EQ(std::string(e.what()), c.reason);
+    }
+    EXPECT_TRUE(script_.asked.empty()) << "not even the question";
+    EXPECT_EQ(host_.statusCalls, 0);
+    EXPECT_EQ(platform::ReadFileBytes(session_.dbzPath), kOldCatalogue);
+    EXPECT_TRUE(platform::FileExists(session_.workDir + "reading.fb2"));
+  }
+  // The index mode reads no archive folder, the other no index file.
+  session_.useInp = true;
+  session_.libDir = "";
+  EXPECT_TRUE(Build());
 }
 
 TEST_F(BookListBuild, AFullDiskWhileStagingKeepsTheOldCatalogue) {
   UseCollection(sample::Collection("small"));
   // bo.dbf of the small collection is ~170 KB; the limit hits it part-way.
   const rlim_t limit = 100000;
-  EXPECT_EQ(booktable::ExitOfChildWithFileSizeLimit<platform::EStreamError>(limit, [this] { Build(); }), 0)
+  const std::string told = in_ / "told.txt";
+  const auto build = [&] {
+    try {
+      Build();
+    } catch (const std::exception& e) {
+      platform::WriteFileBytes(told, FailureReason(e, session_.inpFile));
+      throw;
+    }
+  };
+  EXPECT_EQ(booktable::ExitOfChildWithFileSizeLimit<platform::EStreamError>(limit, build), 0)
       << "2: the build ran; 1: another error";
   ExpectUntouched();
+  EXPECT_EQ(platform::ReadFileBytes(told), "Недостаточно места на диске для записи: " + session_.workDir + "bo.dbf");
 }
 
 // A stream that takes `good` bytes and refuses the rest, as a full disk.
@@ -326,12 +373,18 @@ class TFullStream : public platform::TStream {
   int64_t good_;
 };
 
-TEST_F(BookListBuild, AFullDiskWhilePackingKeepsTheOldCatalogue) {
+TEST_F(BookListBuild, AFullDiskWhilePackingKeepsTheOldCatalogueAndIsToldWithIt) {
   UseCollection(sample::Collection("small"));
   for (int64_t good : {0, 100, 5000}) {
     SCOPED_TRACE(good);
     session_.packStream = [good](platform::TStream& file) { return std::make_unique<TFullStream>(file, good); };
-    BuildFails<platform::EStreamError>();
+    try {
+      Build();
+      ADD_FAILURE() << "built";
+    } catch (const platform::EStreamError& e) {
+      EXPECT_EQ(FailureReason(e, session_.inpFile), "Недостаточно места на диске для записи: " + session_.dbzPath);
+    }
+    ExpectUntouched();
   }
 }
 

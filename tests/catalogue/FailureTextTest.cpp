@@ -10,7 +10,9 @@
 #include "catalogue/MemberReader.h"
 #include "platform/Files.h"
 #include "platform/Streams.h"
+#include "tests/catalogue/BookTableFixtures.h"
 #include "tests/platform/TempDir.h"
+#include "xbase/base/disk_file.h"
 
 using namespace catalogue;
 
@@ -65,4 +67,14 @@ TEST(FailureReason, FileErrorsNameTheirOwnFile) {
             "Недостаточно места на диске для записи: /dev/full");
   // A folder that no one may write in, root included.
   EXPECT_EQ(ReasonOf([] { platform::TReplaceFile("/sys/book.fb2"); }, {}), "Нет прав доступа: /sys/");
+  // The engine's write to a full disk (a file-size limit here).
+  const std::string table = dir / "big.dbf", told = dir / "told.txt";
+  EXPECT_EQ(booktable::ExitOfChildWithFileSizeLimit<std::exception>(1000, [&] {
+              xbase::XBO_DiskFile file(table, true, false);
+              file.xbReWrite();
+              const std::string block(4096, 'x');
+              platform::WriteFileBytes(told, ReasonOf([&] { file.xbWrite(0, block.data(), 4096); }, {}));
+            }),
+            2);
+  EXPECT_EQ(platform::ReadFileBytes(told), "Недостаточно места на диске для записи: " + table);
 }

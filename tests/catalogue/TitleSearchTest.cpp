@@ -78,7 +78,8 @@ TEST(TitleMask, ThreeCharactersBesidesStarsAreNeeded) {
   auto mask = [](const char* typed) { return MakeTitleMask(typed).mask; };
 
   EXPECT_EQ(verdict(""), V::tmEmpty);
-  EXPECT_EQ(verdict("***"), V::tmEmpty);
+  EXPECT_EQ(verdict("***"), V::tmTooShort);  // told, not silent
+  EXPECT_EQ(verdict("*"), V::tmTooShort);
   EXPECT_EQ(verdict("ab"), V::tmTooShort);
   EXPECT_EQ(verdict("*ab"), V::tmTooShort);  // stars do not count
   EXPECT_EQ(verdict("a*b*"), V::tmTooShort);

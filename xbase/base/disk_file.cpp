@@ -147,7 +147,7 @@ int XBO_DiskFile::Retry(const char* what, int64_t blk, Transfer transfer) {
     r = once();
   }
   if (r < 0)
-    throw EXBaseError(XBDiskErrorText(r == -2 ? "FileSeek" : what, err, dfFileName, blk));
+    XBRaiseDiskError(r == -2 ? "FileSeek" : what, err, dfFileName, blk);
   return static_cast<int>(r);
 }
 

@@ -103,4 +103,8 @@ std::string XBDiskErrorText(const char* step, int err, const std::string& path, 
   return platform::Format("Error %d in %s of file %s at block %d", {err, step, path, position});
 }
 
+void XBRaiseDiskError(const char* step, int err, const std::string& path, int64_t position) {
+  throw EXBaseDiskError(XBDiskErrorText(step, err, path, position), err, path);
+}
+
 }  // namespace xbase

@@ -16,6 +16,7 @@
 #include <initializer_list>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 #include "platform/Format.h"
 
@@ -25,6 +26,16 @@ namespace xbase {
 class EXBaseError : public std::runtime_error {
  public:
   using std::runtime_error::runtime_error;
+};
+
+// A transfer the system refused for good (XBDiskErrorText): its reason
+// (errno) and the file, for callers that tell the user in their own words.
+class EXBaseDiskError : public EXBaseError {
+ public:
+  EXBaseDiskError(const std::string& msg, int err, std::string file)
+      : EXBaseError(msg), error(err), path(std::move(file)) {}
+  int error;
+  std::string path;
 };
 
 // Passwords of encrypted tables, and the header checks made while such a
@@ -125,6 +136,8 @@ std::string XBMessage(int number, std::initializer_list<platform::TFormatArg> ar
 // file <path> at block <position>", where step is "Read", "Write" or
 // "FileSeek" and the position is the byte position asked for.
 std::string XBDiskErrorText(const char* step, int err, const std::string& path, int64_t position);
+// Raises EXBaseDiskError with that text.
+[[noreturn]] void XBRaiseDiskError(const char* step, int err, const std::string& path, int64_t position);
 
 // Raises `E` (EXBaseError unless the raising place says otherwise) with
 // XBMessage(number, args).

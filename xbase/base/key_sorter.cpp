@@ -215,7 +215,7 @@ struct TxbSort::Rep {
       try {
         work.WriteAt(workEnd, out.data(), static_cast<int64_t>(out.size()));
       } catch (const platform::EFileError& e) {
-        throw EXBaseError(XBDiskErrorText("Write", e.error, work.Path(), workEnd));  // a full disk
+        XBRaiseDiskError("Write", e.error, work.Path(), workEnd);  // a full disk
       }
       workEnd += static_cast<int64_t>(out.size());
       out.clear();
@@ -274,7 +274,7 @@ struct TxbSort::Rep {
         try {
           got = work.ReadAt(s.fileOff, s.buf.data() + s.len, want);
         } catch (const platform::EFileError& e) {
-          throw EXBaseError(XBDiskErrorText("Read", e.error, work.Path(), s.fileOff));
+          XBRaiseDiskError("Read", e.error, work.Path(), s.fileOff);
         }
         if (got != want) XBRaise(xbmReadError, {work.Path()});
         s.fileOff += got;

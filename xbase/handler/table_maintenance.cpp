@@ -131,7 +131,7 @@ class XBO_dBHandler::TMaintTarget {
     try {
       file->File().WriteAt(0, bytes.data(), static_cast<int64_t>(bytes.size()));
     } catch (const platform::EFileError& e) {
-      throw EXBaseError(XBDiskErrorText("Write", e.error, path, 0));
+      XBRaiseDiskError("Write", e.error, path, 0);
     }
     return file;
   }

@@ -44,7 +44,7 @@ void XBO_dBHandler::xbSetPassword(const AnsiString& APassword) {
       try {
         file.WriteAt(pos, bytes, n);
       } catch (const platform::EFileError& e) {
-        throw EXBaseError(XBDiskErrorText("Write", e.error, FileName(), pos));
+        XBRaiseDiskError("Write", e.error, FileName(), pos);
       }
     };
 

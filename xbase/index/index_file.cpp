@@ -231,7 +231,7 @@ bool XBobjIndexFile::DiskWrite(int64_t Blok, const uint8_t* Page, int Size, cons
   }
   // The disk file raises a failed write; a short one means a full disk.
   if (DiskFile_->xbWrite(Blok, out, Size) != Size)
-    throw EXBaseError(XBDiskErrorText("Write", ENOSPC, DiskFile_->FileName(), Blok));
+    XBRaiseDiskError("Write", ENOSPC, DiskFile_->FileName(), Blok);
   return true;
 }
 
