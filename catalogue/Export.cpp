@@ -161,7 +161,7 @@ void ExtractMember(archiver::TZipArchiver& zip, const std::string& member,
     TWriteReasonStream to(out.Stream());
     try {
       zip.ExtractToStream(member, to);
-    } catch (const archiver::EZAException&) {
+    } catch (...) {
       if (to.Error() != 0) ThrowNotWritten(target, to.Error());
       throw;
     }

@@ -2,11 +2,11 @@
 //
 // The components below the catalogue raise their own texts: the archiver's
 // fixed English messages with a native code, the engine's English disk
-// errors, the platform's system messages. The failures a reader of the catalogue actually meets — a file
-// that is not there, a file that is no zip archive, damaged data, no
-// permission, a full disk — are told in Russian with the file's name; any
-// other failure keeps its component's text, which says more than a
-// paraphrase could.
+// errors, the platform's system messages. The failures a reader of the
+// catalogue actually meets — a file that is not there, a file that is no zip
+// archive, damaged data, no permission, a full disk — are told in Russian
+// with the file's name; any other failure keeps its component's text, which
+// says more than a paraphrase could.
 #pragma once
 
 #include <cstdint>
