@@ -342,12 +342,26 @@ TEST_F(ExportTest, Fb2ExportNeedsNoConverterAndGoesOnPastAMissingBook) {
 }
 
 TEST_F(ExportTest, LrfExportWithoutConverterTellsItForEachBook) {
-  AppState().converterProgram = dir / "nowhere/fb2lrf";
-  const TExportCounts counts = expFiles(host, {"100", "101"}, ekLRF);
-  EXPECT_EQ(counts.succeeded, 0);
-  EXPECT_EQ(counts.failed, 2);
-  EXPECT_EQ(Messages(), (std::vector<std::string>{kMsgNoConverter, kMsgNoConverter, "Не экспортировано файлов 2"}));
-  EXPECT_TRUE(FilesBelow(exportDir).empty());
+  // Missing; there but not executable; executable but not a program.
+  platform::WriteFileBytes(dir / "fb2lrf.sh", "#!/bin/sh\nexit 0\n");
+  platform::WriteFileBytes(dir / "fb2lrf.bin", std::string("\x7f" "ELF\x01\x02", 6));
+  ASSERT_EQ(::chmod((dir / "fb2lrf.bin").c_str(), 0755), 0);
+  const std::string notRun = "Не удаётся запустить программу конвертации в LRF ";
+  const std::string check = ". Проверьте правильность имени программы в настройках.";
+  for (const auto& [converter, message] : std::initializer_list<std::pair<std::string, std::string>>{
+           {dir / "nowhere/fb2lrf", kMsgNoConverter},
+           {dir / "fb2lrf.sh", notRun + (dir / "fb2lrf.sh") + ": нет прав на её запуск" + check},
+           {dir / "fb2lrf.bin", notRun + (dir / "fb2lrf.bin") + ": файл не является программой" + check}}) {
+    SCOPED_TRACE(converter);
+    dialogs.asked.clear();
+    AppState().converterProgram = converter;
+    const TExportCounts counts = expFiles(host, {"100", "101"}, ekLRF);
+    EXPECT_EQ(counts.succeeded, 0);
+    EXPECT_EQ(counts.failed, 2);
+    EXPECT_EQ(Messages(), (std::vector<std::string>{message, message, "Не экспортировано файлов 2"}));
+    EXPECT_TRUE(FilesBelow(exportDir).empty());
+    EXPECT_TRUE(FilesBelow(AppState().workDir).empty());
+  }
 }
 
 TEST_F(ExportTest, LrfExportRunsTheConverterOnAWorkCopyAndKeepsOnlyWhatItWrote) {
@@ -450,6 +464,36 @@ TEST_F(ExportTest, AStopRequestEndsTheExportBetweenBooks) {
   EXPECT_EQ(Messages(), std::vector<std::string>{"Экспорт прерван: обработано файлов 1 из 3\n"
                                                  "Успешно экспортировано файлов 1\n"});
   EXPECT_EQ(stopping.progress, "1 из 3");
+}
+
+// A converter that hangs after writing part of its output: Stop ends it at
+// once, nothing of it is left, and the export says it was stopped.
+TEST_F(ExportTest, AStopWhileTheConverterRunsEndsItAndLeavesNoPartialFile) {
+  const std::string conv = dir / "conv dir/";
+  platform::ForceDirectories(conv);
+  WriteScript(conv + "fb2lrf", "printf partial > \"$6\"\ntouch \"$(dirname \"$0\")/running\"\nexec sleep 60\n");
+  AppState().converterProgram = conv + "fb2lrf";
+  // The user presses Stop once the converter is under way.
+  struct TStoppingHost : TPlainJobHost {
+    void showSB(const std::string& p0, const std::string& p1, const std::string& p2) override {
+      TPlainJobHost::showSB(p0, p1, p2);
+      if (!stop && platform::FileExists(marker)) {
+        stop = true;
+        stoppedAt = std::chrono::steady_clock::now();
+      }
+    }
+    std::string marker;
+    std::chrono::steady_clock::time_point stoppedAt;
+  } stopping;
+  stopping.marker = conv + "running";
+  const TExportCounts counts = expFiles(stopping, {"100", "101"}, ekLRF);
+  // The mechanism ends the wait at once; the slack is for a loaded machine.
+  EXPECT_LT(std::chrono::steady_clock::now() - stopping.stoppedAt, std::chrono::seconds(5));
+  EXPECT_TRUE(counts.stopped);
+  EXPECT_EQ(counts.succeeded + counts.failed, 0);
+  EXPECT_TRUE(FilesBelow(exportDir).empty());
+  EXPECT_TRUE(FilesBelow(AppState().workDir).empty());
+  EXPECT_EQ(Messages(), std::vector<std::string>{"Экспорт прерван: обработано файлов 0 из 2\n"});
 }
 
 }  // namespace
