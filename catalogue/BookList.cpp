@@ -487,6 +487,9 @@ std::string FinalMessage(const TBuildSession& s) {
 
 }  // namespace
 
+EBuildAborted::EBuildAborted()
+    : std::runtime_error("Программа закрывается: создание списка книг прервано.\nПрежний список книг не изменён.") {}
+
 TBuildSession NewBuildSession(const TAppState& state, const TSettings& settings) {
   TBuildSession s;
   s.dataDir = state.dataDir;
@@ -496,7 +499,8 @@ TBuildSession NewBuildSession(const TAppState& state, const TSettings& settings)
   s.inpFile = absPath(settings.inpFile);
   s.libDir = absPath(settings.libDir);
   s.expDir = absPath(settings.expDir);
-  if (state.dataDirWritable) s.iniPath = state.iniPath;
+  // A read-only settings file was told about at start.
+  if (state.dataDirWritable && !SettingsFileReadOnly(state.iniPath)) s.iniPath = state.iniPath;
   s.settings = settings;
   return s;
 }
@@ -522,6 +526,7 @@ bool createBookList(TJobHost& host, TBuildSession& s) {
       readArchives(host, s, tables);
       buildBookList(host, s, tables);
     }
+    if (host.Closing()) throw EBuildAborted();
     packCatalogue(host, s);
   }
   s.seconds = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start).count();

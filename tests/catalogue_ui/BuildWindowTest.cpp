@@ -3,10 +3,12 @@
 // anew, and the old catalogue kept when the build fails.
 #include <gtest/gtest.h>
 
+#include <QCoreApplication>
 #include <QEvent>
 #include <QLabel>
 #include <QToolButton>
 #include <QTreeView>
+#include <chrono>
 
 #include "catalogue/AppState.h"
 #include "catalogue/Settings.h"
@@ -128,4 +130,29 @@ TEST_F(BuildWindowTest, AFailedBuildIsShownAndKeepsTheCatalogue) {
     EXPECT_TRUE(f_->TB_CREDB->isEnabled());
     EXPECT_EQ(Authors(), before);
   }
+}
+
+// The system ends the program while a build runs: nobody asked for a partial
+// list, so the build fails as any failed build does and the old catalogue
+// stays byte for byte; then the window closes, saving the settings.
+TEST_F(BuildWindowTest, AnEndedSessionFailsTheRunningBuildAndKeepsTheCatalogue) {
+  const std::string ref = platform::ReadFileBytes(small_ + "ref.dbz");
+  platform::WriteFileBytes(AppState().dbzPath, ref);
+  Start(small_ + "librusec.inpx");
+  platform::DeleteFile(AppState().iniPath);
+  script_.answers = {platform::mrYes};
+  // Seen at the build's first status update.
+  QMetaObject::invokeMethod(f_.get(), [this] { f_->EndSession(); }, Qt::QueuedConnection);
+  f_->TB_CREDB->click();
+  ASSERT_EQ(script_.asked.size(), 2u);
+  EXPECT_TRUE(script_.asked[1].text.starts_with("Не удалось создать список книг:\n")) << script_.asked[1].text;
+  EXPECT_TRUE(script_.asked[1].text.ends_with("Прежний список книг не изменён.")) << script_.asked[1].text;
+  EXPECT_EQ(platform::ReadFileBytes(AppState().dbzPath), ref);
+
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (f_->isVisible() && std::chrono::steady_clock::now() < deadline)
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  EXPECT_FALSE(f_->isVisible());
+  EXPECT_TRUE(platform::FileExists(AppState().iniPath));
+  EXPECT_TRUE(platform::ListFolder(AppState().workDir).empty());
 }

@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include <QAction>
+#include <QCoreApplication>
 #include <QItemSelectionModel>
 #include <QTimer>
 #include <QToolButton>
@@ -168,6 +169,30 @@ TEST_F(ExportWindowTest, ADoubleClickAndTheReadButtonOpenTheBookInTheReader) {
   Select({1});
   f_->TB_READ->click();
   EXPECT_EQ(Messages(), std::vector<std::string>{"Книга 800.fb2 не найдена в архивах книг."});
+}
+
+// The system ends the program while the converter hangs: the converter is
+// ended at once, the export ends as a stopped one with nothing partial left,
+// and the window closes.
+TEST_F(ExportWindowTest, AnEndedSessionStopsTheExportWhileTheConverterHangs) {
+  const std::string conv = dir_ + "conv dir/";
+  fs::create_directories(conv);
+  WriteScript(conv + "fb2lrf", "printf partial > \"$6\"\nexec sleep 60\n");
+  AppState().converterProgram = conv + "fb2lrf";
+  f_->show();
+  QTimer::singleShot(200, f_.get(), [this] { f_->EndSession(); });
+  Select({0});
+  const auto start = std::chrono::steady_clock::now();
+  f_->MI_LRF->trigger();
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
+  EXPECT_EQ(Messages(), std::vector<std::string>{"Экспорт прерван: обработано файлов 0 из 1\n"});
+  EXPECT_TRUE(fs::is_empty(exportDir_));
+  EXPECT_TRUE(fs::is_empty(AppState().workDir));
+
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (f_->isVisible() && std::chrono::steady_clock::now() < deadline)
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  EXPECT_FALSE(f_->isVisible());
 }
 
 }  // namespace
