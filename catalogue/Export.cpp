@@ -87,19 +87,19 @@ std::string ConverterNotRunMessage(const std::string& path, int error) {
   switch (error) {
     case EACCES:
     case EPERM:
-      why = "нет прав на её запуск";
+      why = "Нет прав на её запуск";
       break;
     case ENOEXEC:
-      why = "файл не является программой";
+      why = "Файл не является программой";
       break;
     case ENOENT:
-      why = "не найден интерпретатор, указанный в файле";
+      why = "Не найден интерпретатор, указанный в файле";
       break;
     default:
-      why = "ошибка " + std::to_string(error);
+      why = "Ошибка " + std::to_string(error);
   }
-  return "Не удаётся запустить программу конвертации в LRF " + path + ": " + why +
-         ". Проверьте правильность имени программы в настройках.";
+  return "Не удалось запустить программу конвертации в LRF:\n" + path + "\n" + why +
+         ".\nПроверьте правильность имени программы в настройках.";
 }
 
 [[noreturn]] void ThrowNotWritten(const std::string& to, int err) {

@@ -346,12 +346,12 @@ TEST_F(ExportTest, LrfExportWithoutConverterTellsItForEachBook) {
   platform::WriteFileBytes(dir / "fb2lrf.sh", "#!/bin/sh\nexit 0\n");
   platform::WriteFileBytes(dir / "fb2lrf.bin", std::string("\x7f" "ELF\x01\x02", 6));
   ASSERT_EQ(::chmod((dir / "fb2lrf.bin").c_str(), 0755), 0);
-  const std::string notRun = "Не удаётся запустить программу конвертации в LRF ";
-  const std::string check = ". Проверьте правильность имени программы в настройках.";
+  const std::string notRun = "Не удалось запустить программу конвертации в LRF:\n";
+  const std::string check = ".\nПроверьте правильность имени программы в настройках.";
   for (const auto& [converter, message] : std::initializer_list<std::pair<std::string, std::string>>{
            {dir / "nowhere/fb2lrf", kMsgNoConverter},
-           {dir / "fb2lrf.sh", notRun + (dir / "fb2lrf.sh") + ": нет прав на её запуск" + check},
-           {dir / "fb2lrf.bin", notRun + (dir / "fb2lrf.bin") + ": файл не является программой" + check}}) {
+           {dir / "fb2lrf.sh", notRun + (dir / "fb2lrf.sh") + "\nНет прав на её запуск" + check},
+           {dir / "fb2lrf.bin", notRun + (dir / "fb2lrf.bin") + "\nФайл не является программой" + check}}) {
     SCOPED_TRACE(converter);
     dialogs.asked.clear();
     AppState().converterProgram = converter;
