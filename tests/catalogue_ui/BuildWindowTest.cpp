@@ -3,12 +3,10 @@
 // anew, and the old catalogue kept when the build fails.
 #include <gtest/gtest.h>
 
-#include <QCoreApplication>
 #include <QEvent>
 #include <QLabel>
 #include <QToolButton>
 #include <QTreeView>
-#include <chrono>
 
 #include "catalogue/AppState.h"
 #include "catalogue/Settings.h"
@@ -149,10 +147,7 @@ TEST_F(BuildWindowTest, AnEndedSessionFailsTheRunningBuildAndKeepsTheCatalogue) 
   EXPECT_TRUE(script_.asked[1].text.ends_with("Прежний список книг не изменён.")) << script_.asked[1].text;
   EXPECT_EQ(platform::ReadFileBytes(AppState().dbzPath), ref);
 
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  while (f_->isVisible() && std::chrono::steady_clock::now() < deadline)
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-  EXPECT_FALSE(f_->isVisible());
+  EXPECT_TRUE(uitest::AwaitClosed(*f_));
   EXPECT_TRUE(platform::FileExists(AppState().iniPath));
   EXPECT_TRUE(platform::ListFolder(AppState().workDir).empty());
 }

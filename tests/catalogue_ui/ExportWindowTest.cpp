@@ -6,7 +6,6 @@
 #include <sys/stat.h>
 
 #include <QAction>
-#include <QCoreApplication>
 #include <QItemSelectionModel>
 #include <QTimer>
 #include <QToolButton>
@@ -189,10 +188,7 @@ TEST_F(ExportWindowTest, AnEndedSessionStopsTheExportWhileTheConverterHangs) {
   EXPECT_TRUE(fs::is_empty(exportDir_));
   EXPECT_TRUE(fs::is_empty(AppState().workDir));
 
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  while (f_->isVisible() && std::chrono::steady_clock::now() < deadline)
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-  EXPECT_FALSE(f_->isVisible());
+  EXPECT_TRUE(uitest::AwaitClosed(*f_));
 }
 
 }  // namespace

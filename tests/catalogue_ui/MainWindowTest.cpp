@@ -291,14 +291,6 @@ TEST(QtDialogProvider, SecretInputIsHidden) {
   EXPECT_EQ(value, "пароль");
 }
 
-// Pumps events until the window has closed; false when it does not.
-bool AwaitClosed(TF& f) {
-  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
-  while (f.isVisible() && std::chrono::steady_clock::now() < deadline)
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-  return !f.isVisible();
-}
-
 // The system ends the program while a question or the settings dialog is
 // open: the dialog is cancelled, and the window closes as by its close
 // button, saving the settings and emptying the work folder.
@@ -315,7 +307,7 @@ TEST_F(MainWindowTest, AnEndedSessionCancelsOpenDialogsAndClosesTheWindow) {
     QTimer::singleShot(50, f_.get(), [this] { f_->EndSession(); });
     Find<QToolButton>(opener)->click();  // returns once the dialog is cancelled
     EXPECT_FALSE(AppState().stopFlag);     // the question was not answered Yes
-    ASSERT_TRUE(AwaitClosed(*f_));
+    ASSERT_TRUE(uitest::AwaitClosed(*f_));
     EXPECT_TRUE(fs::exists(AppState().iniPath));
     EXPECT_FALSE(fs::exists(root_ / "TMP" / "bo.dbf"));
   }
