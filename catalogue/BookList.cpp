@@ -488,7 +488,9 @@ std::string FinalMessage(const TBuildSession& s) {
 }  // namespace
 
 EBuildAborted::EBuildAborted()
-    : std::runtime_error("Программа закрывается: создание списка книг прервано.\nПрежний список книг не изменён.") {}
+    : std::runtime_error(
+          "Программа закрывается: создание списка книг прервано.\n"
+          "Прежний список книг не изменён.") {}
 
 TBuildSession NewBuildSession(const TAppState& state, const TSettings& settings) {
   TBuildSession s;

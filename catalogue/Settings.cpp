@@ -99,7 +99,8 @@ bool SettingsFileReadOnly(const std::string& iniPath) {
 }
 
 std::string SettingsReadOnlyMessage(const std::string& iniPath) {
-  return "Файл настроек " + iniPath + " доступен только для чтения.\nНастройки не могут быть сохранены.";
+  return "Файл настроек " + iniPath +
+         " доступен только для чтения.\nНастройки не могут быть сохранены.";
 }
 
 void ApplySettings(const TSettings& s, TAppState& state) {

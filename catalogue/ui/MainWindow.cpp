@@ -540,8 +540,8 @@ void TF::MI_FB2Click(QAction* sender) { expFiles(sender->property("Tag").toInt()
 void TF::TellSettingsReadOnly() {
   if (settingsReadOnlyTold_) return;
   settingsReadOnlyTold_ = true;
-  platform::MessageBox(SettingsReadOnlyMessage(AppState().iniPath), "", platform::TMsgDlgType::mtWarning,
-                       {platform::mrOk});
+  platform::MessageBox(SettingsReadOnlyMessage(AppState().iniPath), "",
+                       platform::TMsgDlgType::mtWarning, {platform::mrOk});
 }
 
 void TF::FormActivate() { QCoreApplication::processEvents(); }

@@ -222,7 +222,7 @@ class TF : public QMainWindow, public TJobHost {
   bool damageReported_ = false;  // since the catalogue was loaded
   std::string damage_;           // the first damage found since then
   int lastColumnWidth_ = 0;
-  bool ending_ = false;                 // EndSession until the window closes
+  bool ending_ = false;  // EndSession until the window closes
   bool settingsReadOnlyTold_ = false;
 };
 

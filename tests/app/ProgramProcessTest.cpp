@@ -86,7 +86,8 @@ class ProgramProcessTest : public ::testing::Test {
   TempDir root_;
 };
 
-TEST_F(ProgramProcessTest, AnEndingSignalClosesLikeTheWindowSavingSettingsAndEmptyingTheWorkFolder) {
+TEST_F(ProgramProcessTest,
+       AnEndingSignalClosesLikeTheWindowSavingSettingsAndEmptyingTheWorkFolder) {
   for (const int signo : {SIGTERM, SIGHUP, SIGINT}) {
     SCOPED_TRACE(strsignal(signo));
     const fs::path dir = fs::path(root_.path()) / std::to_string(signo);
@@ -126,7 +127,8 @@ TEST_F(ProgramProcessTest, AProgramOfAnotherNameOnTheSameWorkFolderDoesNotRun) {
   const pid_t refused = Start(second);
   const std::string err = second.string() + ".err";
   EXPECT_TRUE(Await([&] { return Slurp(err).find("рабочим каталогом") != std::string::npos; }));
-  EXPECT_NE(Slurp(err).find("Tomeshelf уже запущен с этим рабочим каталогом (" + (dir / "TMP/").string() + ")"),
+  EXPECT_NE(Slurp(err).find("Tomeshelf уже запущен с этим рабочим каталогом (" +
+                            (dir / "TMP/").string() + ")"),
             std::string::npos)
       << Slurp(err);
   ::kill(refused, SIGTERM);

@@ -344,21 +344,24 @@ TEST_F(ExportTest, Fb2ExportNeedsNoConverterAndGoesOnPastAMissingBook) {
 TEST_F(ExportTest, LrfExportWithoutConverterTellsItForEachBook) {
   // Missing; there but not executable; executable but not a program.
   platform::WriteFileBytes(dir / "fb2lrf.sh", "#!/bin/sh\nexit 0\n");
-  platform::WriteFileBytes(dir / "fb2lrf.bin", std::string("\x7f" "ELF\x01\x02", 6));
+  platform::WriteFileBytes(dir / "fb2lrf.bin", "\177ELF\001\002");
   ASSERT_EQ(::chmod((dir / "fb2lrf.bin").c_str(), 0755), 0);
   const std::string notRun = "Не удалось запустить программу конвертации в LRF:\n";
   const std::string check = ".\nПроверьте правильность имени программы в настройках.";
-  for (const auto& [converter, message] : std::initializer_list<std::pair<std::string, std::string>>{
+  for (const auto& [converter, message] :
+       std::initializer_list<std::pair<std::string, std::string>>{
            {dir / "nowhere/fb2lrf", kMsgNoConverter},
            {dir / "fb2lrf.sh", notRun + (dir / "fb2lrf.sh") + "\nНет прав на её запуск" + check},
-           {dir / "fb2lrf.bin", notRun + (dir / "fb2lrf.bin") + "\nФайл не является программой" + check}}) {
+           {dir / "fb2lrf.bin",
+            notRun + (dir / "fb2lrf.bin") + "\nФайл не является программой" + check}}) {
     SCOPED_TRACE(converter);
     dialogs.asked.clear();
     AppState().converterProgram = converter;
     const TExportCounts counts = expFiles(host, {"100", "101"}, ekLRF);
     EXPECT_EQ(counts.succeeded, 0);
     EXPECT_EQ(counts.failed, 2);
-    EXPECT_EQ(Messages(), (std::vector<std::string>{message, message, "Не экспортировано файлов 2"}));
+    EXPECT_EQ(Messages(),
+              (std::vector<std::string>{message, message, "Не экспортировано файлов 2"}));
     EXPECT_TRUE(FilesBelow(exportDir).empty());
     EXPECT_TRUE(FilesBelow(AppState().workDir).empty());
   }
@@ -471,7 +474,8 @@ TEST_F(ExportTest, AStopRequestEndsTheExportBetweenBooks) {
 TEST_F(ExportTest, AStopWhileTheConverterRunsEndsItAndLeavesNoPartialFile) {
   const std::string conv = dir / "conv dir/";
   platform::ForceDirectories(conv);
-  WriteScript(conv + "fb2lrf", "printf partial > \"$6\"\ntouch \"$(dirname \"$0\")/running\"\nexec sleep 60\n");
+  WriteScript(conv + "fb2lrf",
+              "printf partial > \"$6\"\ntouch \"$(dirname \"$0\")/running\"\nexec sleep 60\n");
   AppState().converterProgram = conv + "fb2lrf";
   // The user presses Stop once the converter is under way.
   struct TStoppingHost : TPlainJobHost {

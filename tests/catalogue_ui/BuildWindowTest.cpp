@@ -140,11 +140,14 @@ TEST_F(BuildWindowTest, AnEndedSessionFailsTheRunningBuildAndKeepsTheCatalogue) 
   platform::DeleteFile(AppState().iniPath);
   script_.answers = {platform::mrYes};
   // Seen at the build's first status update.
-  QMetaObject::invokeMethod(f_.get(), [this] { f_->EndSession(); }, Qt::QueuedConnection);
+  QMetaObject::invokeMethod(
+      f_.get(), [this] { f_->EndSession(); }, Qt::QueuedConnection);
   f_->TB_CREDB->click();
   ASSERT_EQ(script_.asked.size(), 2u);
-  EXPECT_TRUE(script_.asked[1].text.starts_with("Не удалось создать список книг:\n")) << script_.asked[1].text;
-  EXPECT_TRUE(script_.asked[1].text.ends_with("Прежний список книг не изменён.")) << script_.asked[1].text;
+  EXPECT_TRUE(script_.asked[1].text.starts_with("Не удалось создать список книг:\n"))
+      << script_.asked[1].text;
+  EXPECT_TRUE(script_.asked[1].text.ends_with("Прежний список книг не изменён."))
+      << script_.asked[1].text;
   EXPECT_EQ(platform::ReadFileBytes(AppState().dbzPath), ref);
 
   EXPECT_TRUE(uitest::AwaitClosed(*f_));

@@ -6,9 +6,9 @@
 
 #include <QLabel>
 #include <QLineEdit>
-#include <QStatusTipEvent>
 #include <QPushButton>
 #include <QStatusBar>
+#include <QStatusTipEvent>
 #include <QTreeView>
 
 #include "catalogue/BookList.h"

@@ -306,7 +306,7 @@ TEST_F(MainWindowTest, AnEndedSessionCancelsOpenDialogsAndClosesTheWindow) {
     f_->show();
     QTimer::singleShot(50, f_.get(), [this] { f_->EndSession(); });
     Find<QToolButton>(opener)->click();  // returns once the dialog is cancelled
-    EXPECT_FALSE(AppState().stopFlag);     // the question was not answered Yes
+    EXPECT_FALSE(AppState().stopFlag);   // the question was not answered Yes
     ASSERT_TRUE(uitest::AwaitClosed(*f_));
     EXPECT_TRUE(fs::exists(AppState().iniPath));
     EXPECT_FALSE(fs::exists(root_ / "TMP" / "bo.dbf"));

@@ -1,11 +1,10 @@
-#include "platform/IniFile.h"
-
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <cerrno>
 
 #include "platform/Files.h"
+#include "platform/IniFile.h"
 #include "tests/platform/TempDir.h"
 
 using platform::TIniFile;

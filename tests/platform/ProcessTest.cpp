@@ -1,13 +1,13 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
 #include <thread>
-#include <unistd.h>
 
 #include "platform/Files.h"
 #include "platform/Process.h"
@@ -44,7 +44,8 @@ TEST(RunAndWait, ArgumentsArriveUnchangedAndTheExitCodeComesBack) {
 TEST(RunAndWait, AProgramThatCannotStartGivesCode5) {
   TempDir dir;
   int error = -1;
-  EXPECT_EQ(RunAndWait(dir / "missing", {}, {}, std::chrono::milliseconds(20), &error), kCannotStartExitCode);
+  EXPECT_EQ(RunAndWait(dir / "missing", {}, {}, std::chrono::milliseconds(20), &error),
+            kCannotStartExitCode);
   EXPECT_EQ(error, ENOENT);
   WriteFileBytes(dir / "not-executable", "#!/bin/sh\nexit 0\n");
   EXPECT_EQ(RunAndWait(dir / "not-executable", {}, {}, std::chrono::milliseconds(20), &error),
@@ -65,7 +66,9 @@ TEST(RunAndWait, WaitsWithoutTimeLimitCallingBackMeanwhile) {
   WriteScript(dir / "slow", "sleep 0.3\nexit 0\n");
   int calls = 0;
   const auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(RunAndWait(dir / "slow", {}, [&] { return ++calls > 0; }, std::chrono::milliseconds(10)), 0);
+  EXPECT_EQ(RunAndWait(
+                dir / "slow", {}, [&] { return ++calls > 0; }, std::chrono::milliseconds(10)),
+            0);
   EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(300));
   EXPECT_GE(calls, 5);
 }
@@ -95,9 +98,10 @@ TEST(RunAndWait, GivingUpTheWaitEndsTheProgramAndWhatItStarted) {
   bool gone = false;
   for (int i = 0; i < 1000 && !gone; ++i) {
     const std::string stat = FileExists("/proc/" + std::to_string(pid) + "/stat")
-                                  ? ReadFileBytes("/proc/" + std::to_string(pid) + "/stat")
-                                  : std::string();
-    gone = stat.empty() || stat.find(") Z ") != std::string::npos || stat.find("sleep") == std::string::npos;
+                                 ? ReadFileBytes("/proc/" + std::to_string(pid) + "/stat")
+                                 : std::string();
+    gone = stat.empty() || stat.find(") Z ") != std::string::npos ||
+           stat.find("sleep") == std::string::npos;
     if (!gone) std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   EXPECT_TRUE(gone) << child;
