@@ -43,8 +43,12 @@ TTerminationSignals::TTerminationSignals() {
   // Interrupted system calls go on: the pipe is looked at by the event
   // loop, not by whoever was waiting.
   action.sa_flags = SA_RESTART;
-  for (size_t k = 0; k < sizeof kCaught / sizeof kCaught[0]; ++k)
-    ::sigaction(kCaught[k], &action, &gPrevious[k]);
+  for (size_t k = 0; k < sizeof kCaught / sizeof kCaught[0]; ++k) {
+    ::sigaction(kCaught[k], nullptr, &gPrevious[k]);
+    // One ignored at start stays ignored: nohup's SIGHUP, a background
+    // job's SIGINT. The user asked for the program to outlive them.
+    if (gPrevious[k].sa_handler != SIG_IGN) ::sigaction(kCaught[k], &action, nullptr);
+  }
 }
 
 TTerminationSignals::~TTerminationSignals() {

@@ -15,7 +15,8 @@ namespace platform {
 class TTerminationSignals {
  public:
   // Catches the three signals for the object's lifetime; one object per
-  // process. Raises EFileError when the pipe cannot be made.
+  // process. A signal ignored when the object is made (nohup, a background
+  // job) stays ignored. Raises EFileError when the pipe cannot be made.
   TTerminationSignals();
   // Restores the actions in force before and closes the pipe.
   ~TTerminationSignals();

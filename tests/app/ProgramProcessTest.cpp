@@ -58,6 +58,8 @@ class ProgramProcessTest : public ::testing::Test {
     const std::string err = program.string() + ".err";
     const pid_t pid = ::fork();
     if (pid == 0) {
+      // As a terminal starts it, whatever the test runner ignores.
+      for (const int signo : {SIGTERM, SIGHUP, SIGINT}) ::signal(signo, SIG_DFL);
       ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
       if (!::freopen(err.c_str(), "w", stderr)) ::_exit(126);
       ::execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));

@@ -139,6 +139,13 @@ TEST(StartDetached, StartsWithoutWaitingAndReportsAProgramThatCannotStart) {
 // bytes on the pipe instead of ending the process; afterwards the actions
 // in force before are back.
 TEST(TerminationSignals, ArriveOnThePipeAndTheOldActionsComeBack) {
+  // Whatever the test runner left ignored is caught as a terminal leaves it.
+  struct sigaction runner[3] = {};
+  const int all[3] = {SIGTERM, SIGHUP, SIGINT};
+  for (int k = 0; k < 3; ++k) {
+    ::sigaction(all[k], nullptr, &runner[k]);
+    ::signal(all[k], SIG_DFL);
+  }
   struct sigaction before {};
   ASSERT_EQ(::sigaction(SIGHUP, nullptr, &before), 0);
   {
@@ -155,6 +162,15 @@ TEST(TerminationSignals, ArriveOnThePipeAndTheOldActionsComeBack) {
   struct sigaction after {};
   ASSERT_EQ(::sigaction(SIGHUP, nullptr, &after), 0);
   EXPECT_EQ(after.sa_handler, before.sa_handler);
+
+  // Started under nohup: SIGHUP stays ignored.
+  ::signal(SIGHUP, SIG_IGN);
+  {
+    TTerminationSignals signals;
+    ASSERT_EQ(::raise(SIGHUP), 0);
+    EXPECT_EQ(signals.Take(), 0);
+  }
+  for (int k = 0; k < 3; ++k) ::sigaction(all[k], &runner[k], nullptr);
 }
 
 }  // namespace
