@@ -469,35 +469,4 @@ TEST_F(ExportTest, AStopRequestEndsTheExportBetweenBooks) {
   EXPECT_EQ(stopping.progress, "1 из 3");
 }
 
-// A converter that hangs after writing part of its output: Stop ends it at
-// once, nothing of it is left, and the export says it was stopped.
-TEST_F(ExportTest, AStopWhileTheConverterRunsEndsItAndLeavesNoPartialFile) {
-  const std::string conv = dir / "conv dir/";
-  platform::ForceDirectories(conv);
-  WriteScript(conv + "fb2lrf",
-              "printf partial > \"$6\"\ntouch \"$(dirname \"$0\")/running\"\nexec sleep 60\n");
-  AppState().converterProgram = conv + "fb2lrf";
-  // The user presses Stop once the converter is under way.
-  struct TStoppingHost : TPlainJobHost {
-    void showSB(const std::string& p0, const std::string& p1, const std::string& p2) override {
-      TPlainJobHost::showSB(p0, p1, p2);
-      if (!stop && platform::FileExists(marker)) {
-        stop = true;
-        stoppedAt = std::chrono::steady_clock::now();
-      }
-    }
-    std::string marker;
-    std::chrono::steady_clock::time_point stoppedAt;
-  } stopping;
-  stopping.marker = conv + "running";
-  const TExportCounts counts = expFiles(stopping, {"100", "101"}, ekLRF);
-  // The mechanism ends the wait at once; the slack is for a loaded machine.
-  EXPECT_LT(std::chrono::steady_clock::now() - stopping.stoppedAt, std::chrono::seconds(5));
-  EXPECT_TRUE(counts.stopped);
-  EXPECT_EQ(counts.succeeded + counts.failed, 0);
-  EXPECT_TRUE(FilesBelow(exportDir).empty());
-  EXPECT_TRUE(FilesBelow(AppState().workDir).empty());
-  EXPECT_EQ(Messages(), std::vector<std::string>{"Экспорт прерван: обработано файлов 0 из 2\n"});
-}
-
 }  // namespace

@@ -129,28 +129,3 @@ TEST_F(BuildWindowTest, AFailedBuildIsShownAndKeepsTheCatalogue) {
     EXPECT_EQ(Authors(), before);
   }
 }
-
-// The system ends the program while a build runs: nobody asked for a partial
-// list, so the build fails as any failed build does and the old catalogue
-// stays byte for byte; then the window closes, saving the settings.
-TEST_F(BuildWindowTest, AnEndedSessionFailsTheRunningBuildAndKeepsTheCatalogue) {
-  const std::string ref = platform::ReadFileBytes(small_ + "ref.dbz");
-  platform::WriteFileBytes(AppState().dbzPath, ref);
-  Start(small_ + "librusec.inpx");
-  platform::DeleteFile(AppState().iniPath);
-  script_.answers = {platform::mrYes};
-  // Seen at the build's first status update.
-  QMetaObject::invokeMethod(
-      f_.get(), [this] { f_->EndSession(); }, Qt::QueuedConnection);
-  f_->TB_CREDB->click();
-  ASSERT_EQ(script_.asked.size(), 2u);
-  EXPECT_TRUE(script_.asked[1].text.starts_with("Не удалось создать список книг:\n"))
-      << script_.asked[1].text;
-  EXPECT_TRUE(script_.asked[1].text.ends_with("Прежний список книг не изменён."))
-      << script_.asked[1].text;
-  EXPECT_EQ(platform::ReadFileBytes(AppState().dbzPath), ref);
-
-  EXPECT_TRUE(uitest::AwaitClosed(*f_));
-  EXPECT_TRUE(platform::FileExists(AppState().iniPath));
-  EXPECT_TRUE(platform::ListFolder(AppState().workDir).empty());
-}
