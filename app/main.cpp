@@ -8,9 +8,17 @@
 // program takes no arguments. At the end the same in reverse: the windows,
 // the dialogs and the application go first, and the engine's files still
 // open are closed last.
+//
+// The signals a desktop or a terminal ends a program with (SIGTERM, SIGHUP,
+// SIGINT) are caught first of all and end the program through its window's
+// own close, so a logout saves the settings as closing the window does.
 #include <QApplication>
+#include <QPointer>
+#include <QSocketNotifier>
+#include <QTimer>
 #include <cstdio>
 #include <exception>
+#include <memory>
 
 #include "catalogue/AppState.h"
 #include "catalogue/InstanceLock.h"
@@ -19,6 +27,7 @@
 #include "catalogue/ui/SearchDialog.h"
 #include "catalogue/ui/SettingsDialog.h"
 #include "platform/Dialogs.h"
+#include "platform/Signals.h"
 #include "xbase/base/disk_file.h"
 
 int main(int argc, char** argv) {
@@ -29,7 +38,10 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "tomeshelf: no display to show the window on (DISPLAY is not set)\n");
     return 1;
   }
+  // One that arrives during start-up waits in the pipe for the event loop.
+  std::unique_ptr<platform::TTerminationSignals> endSignals;
   try {
+    endSignals = std::make_unique<platform::TTerminationSignals>();
     catalogue::InitAppState();
   } catch (const std::exception& e) {
     std::fprintf(stderr, "tomeshelf: %s\n", e.what());
@@ -44,10 +56,30 @@ int main(int argc, char** argv) {
     catalogue::TQtDialogProvider dialogs;
     platform::TDialogProviderScope dialogScope(&dialogs);
 
-    // Held until the windows are gone and the settings saved.
+    // A signal ends the program through the window once there is one.
+    // Before that only a message box can be waiting for the user: it is
+    // answered as by Escape, and the start ends there.
+    QPointer<catalogue::TF> window;
+    bool endEarly = false;
+    QSocketNotifier ending(endSignals->Descriptor(), QSocketNotifier::Read);
+    QObject::connect(&ending, &QSocketNotifier::activated, [&] {
+      if (endSignals->Take() == 0) return;
+      if (window) {
+        window->EndSession();
+        return;
+      }
+      endEarly = true;
+      if (QWidget* box = QApplication::activeModalWidget()) box->close();
+    });
+
+    // Held until the windows are gone and the settings saved: the
+    // catalogue's lock, then the work folder's, which programs of other
+    // names in this folder share.
     const catalogue::TInstanceLock lock;
-    if (lock.Refused()) {
-      const std::string message = catalogue::AlreadyRunningMessage();
+    const catalogue::TInstanceLock workLock(catalogue::WorkFolderLockPath());
+    if (lock.Refused() || workLock.Refused()) {
+      const std::string message =
+          lock.Refused() ? catalogue::AlreadyRunningMessage() : catalogue::WorkFolderInUseMessage();
       std::fprintf(stderr, "tomeshelf: %s\n", message.c_str());
       platform::MessageBox(message, "", platform::TMsgDlgType::mtWarning, {platform::mrOk});
       return 1;
@@ -56,7 +88,9 @@ int main(int argc, char** argv) {
     catalogue::TF f;
     new catalogue::TFS(&f);    // owned by f
     new catalogue::TFINI(&f);  // owned by f
+    window = &f;
     f.show();
+    if (endEarly) QTimer::singleShot(0, &f, &catalogue::TF::EndSession);
     code = app.exec();
   }
   xbase::xbDiskShutdown();

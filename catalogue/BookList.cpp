@@ -528,6 +528,11 @@ std::string FinalMessage(const TBuildSession& s) {
 
 }  // namespace
 
+EBuildAborted::EBuildAborted()
+    : std::runtime_error(
+          "Программа закрывается: создание списка книг прервано.\n"
+          "Прежний список книг не изменён.") {}
+
 TBuildSession NewBuildSession(const TAppState& state, const TSettings& settings) {
   TBuildSession s;
   s.dataDir = state.dataDir;
@@ -539,7 +544,8 @@ TBuildSession NewBuildSession(const TAppState& state, const TSettings& settings)
   s.inpFile = set(settings.inpFile);
   s.libDir = set(settings.libDir);
   s.expDir = absPath(settings.expDir);
-  if (state.dataDirWritable) s.iniPath = state.iniPath;
+  // A read-only settings file was told about at start.
+  if (state.dataDirWritable && !SettingsFileReadOnly(state.iniPath)) s.iniPath = state.iniPath;
   s.settings = settings;
   return s;
 }
@@ -566,6 +572,7 @@ bool createBookList(TJobHost& host, TBuildSession& s) {
       readArchives(host, s, tables);
       buildBookList(host, s, tables);
     }
+    if (host.Closing()) throw EBuildAborted();
     packCatalogue(host, s);
   }
   s.seconds = std::chrono::duration_cast<std::chrono::seconds>(std::chrono::steady_clock::now() - start).count();

@@ -94,11 +94,18 @@ class EBuildNotSetUp : public std::runtime_error {
   using std::runtime_error::runtime_error;
 };
 
+// The program was ended while the build ran (TJobHost::Closing): nobody
+// asked for a partial list, so the old catalogue is kept.
+class EBuildAborted : public std::runtime_error {
+ public:
+  EBuildAborted();
+};
+
 // A session over the program's own files (`state`) and `settings`: the
 // settings' paths made absolute (absPath; a path not set stays empty), the
 // mode its "use index file";
 // the settings are written to state.iniPath when the data folder is
-// writable.
+// writable and the settings file is not read-only.
 TBuildSession NewBuildSession(const TAppState& state, const TSettings& settings);
 
 // The job. First raises EBuildNotSetUp when what the mode reads is not set
@@ -109,7 +116,8 @@ TBuildSession NewBuildSession(const TAppState& state, const TSettings& settings)
 // the counts and the time taken (and, after a stop, that the list is
 // incomplete; the authors cut at 65,535 books by name), and returns true: the
 // caller reloads the author list. Raises ENoBooksRead when no book was
-// read, and whatever else ended the build (platform::EFileError,
+// read, EBuildAborted when the host began closing, and whatever else ended
+// the build (platform::EFileError,
 // platform::EStreamError, archiver::EZAException, the engine's errors);
 // the catalogue archive is then unchanged.
 bool createBookList(TJobHost& host, TBuildSession& session);

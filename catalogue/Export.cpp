@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <memory>
 #include <utility>
 
@@ -80,6 +81,28 @@ class TStagingFolder {
  private:
   std::string path_;
 };
+
+// A converter that is there but cannot be started (not executable, not a
+// program): named, as a missing one is told.
+std::string ConverterNotRunMessage(const std::string& path, int error) {
+  std::string why;
+  switch (error) {
+    case EACCES:
+    case EPERM:
+      why = "Нет прав на её запуск";
+      break;
+    case ENOEXEC:
+      why = "Файл не является программой";
+      break;
+    case ENOENT:
+      why = "Не найден интерпретатор, указанный в файле";
+      break;
+    default:
+      why = "Ошибка " + std::to_string(error);
+  }
+  return "Не удалось запустить программу конвертации в LRF:\n" + path + "\n" + why +
+         ".\nПроверьте правильность имени программы в настройках.";
+}
 
 [[noreturn]] void ThrowNotWritten(const std::string& to, int err) {
   throw platform::EFileError("Не удалось записать файл " + to, err, to);
@@ -228,8 +251,24 @@ bool ExportBook(TExportRun& run, const AnsiString& file) {
   const std::string styles =
       platform::JoinPath(platform::ExtractFilePath(run.converter), kStylesFile);
   TJobHost& host = run.host;
-  const int code = platform::RunAndWait(run.converter, {"-s", styles, "-i", input, "-o", output},
-                                        [&host] { host.showSB("", "", ""); });
+  int startError = 0;
+  // Stop is looked at while the converter runs: one that hangs must not
+  // hold the export.
+  const int code = platform::RunAndWait(
+      run.converter, {"-s", styles, "-i", input, "-o", output},
+      [&host] {
+        host.showSB("", "", "");
+        return !host.StopRequested();
+      },
+      std::chrono::milliseconds(20), &startError);
+  if (code == platform::kStoppedExitCode) {
+    run.counts.stopped = true;  // what it wrote goes with the staging folder
+    return false;
+  }
+  if (startError != 0) {
+    host.ShowMessage(ConverterNotRunMessage(run.converter, startError), "");
+    return false;
+  }
   // A converter that says it succeeded but wrote nothing has not exported
   // the book.
   if (code != 0 || !platform::FileExists(output)) return false;
@@ -450,7 +489,9 @@ TExportCounts expFiles(TJobHost& host, const std::vector<AnsiString>& files, int
     host.showSB("Экспорт файла...", name, std::to_string(k + 1) + " из " + total);
     run.archive.clear();
     try {
-      ++(ExportBook(run, files[k]) ? counts.succeeded : counts.failed);
+      const bool exported = ExportBook(run, files[k]);
+      if (counts.stopped) break;  // stopped within the book: not processed
+      ++(exported ? counts.succeeded : counts.failed);
     } catch (const std::exception& e) {
       // Reading or writing failed: what follows would most likely fail the
       // same way, so the export ends here and says why.

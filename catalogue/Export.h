@@ -153,7 +153,7 @@ struct TExportCounts {
     std::vector<std::string> books;  // "<file>.fb2"
   };
   std::vector<TUnreadArchive> unreadArchives;
-  // A stop ended the export before its last book.
+  // A stop ended the export before its last book was done.
   bool stopped = false;
 };
 
@@ -170,12 +170,15 @@ struct TExportCounts {
 //    the export folder; the LRF kinds copy it to the work folder, run the
 //    converter "-s <converter's folder>/default_styles.sini -i <copy> -o
 //    <target>/<file>.lrf" and wait for it (exit code 0 and an output file
-//    are success), then delete the copy. A missing converter is told for
-//    each book. A book that cannot be found, or that the converter fails
-//    on, or whose archive cannot be opened, counts as not exported and the
-//    export goes on; a read or write error is told (a write error with the
-//    file written) and ends the export there (that book not exported), as
-//    does the user's stop request;
+//    are success), then delete the copy. A missing converter, and one
+//    that cannot be started (named with the reason), is told for each
+//    book. A book that cannot be found, or that the converter fails on,
+//    or whose archive cannot be opened, counts as not exported and the
+//    export goes on; a read or write error is told (a write error with
+//    the file written) and ends the export there (that book not
+//    exported), as does the user's stop request: between books, or at
+//    once while the converter runs (it is ended, its output dropped, and
+//    that book not counted);
 //  - at the end one box: "Экспорт прерван: обработано файлов <k> из <n>"
 //    when a stop ended it early, "Успешно экспортировано файлов <n>" (when
 //    n > 0), "Не экспортировано файлов <m>" (when m > 0), the books not

@@ -29,4 +29,11 @@ std::string AlreadyRunningMessage() {
          ").\nВторая копия программы закрывается.";
 }
 
+std::string WorkFolderLockPath() { return AppState().dataDir + "TMP.lock"; }
+
+std::string WorkFolderInUseMessage() {
+  return "Tomeshelf уже запущен с этим рабочим каталогом (" + AppState().workDir +
+         ").\nВторая копия программы закрывается.";
+}
+
 }  // namespace catalogue

@@ -8,6 +8,12 @@
 // folder and holds it for the program's life. It is a byte-range lock of
 // the open file, so the system drops it when the process ends, however it
 // ends: a crashed copy never keeps the next one out.
+//
+// Programs of different names in one folder keep different catalogues and
+// settings but share the work folder "TMP/", which each empties when it
+// closes, under the other's open book. So each also takes "TMP.lock" beside
+// the work folder (not inside: emptying the folder would delete it), and a
+// second program on a work folder in use is refused as a second copy is.
 #pragma once
 
 #include <string>
@@ -40,5 +46,11 @@ std::string InstanceLockPath();
 // What a second start says before it ends (UTF-8): that Tomeshelf is
 // already running with this catalogue, naming it.
 std::string AlreadyRunningMessage();
+
+// The lock file of AppState()'s work folder, whatever the program's name.
+std::string WorkFolderLockPath();
+// What a program on a work folder in use says before it ends (UTF-8),
+// naming the folder.
+std::string WorkFolderInUseMessage();
 
 }  // namespace catalogue

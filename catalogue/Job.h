@@ -27,6 +27,10 @@ class TJobHost {
   virtual bool StopRequested() const = 0;
   // A job clears the request before it starts reading.
   virtual void ClearStopRequest() = 0;
+  // The program is being ended (a logout, a shutdown, a kill): the stop
+  // request then stays set whatever ClearStopRequest does, and a job whose
+  // result would be cut short (a build) fails instead of keeping it.
+  virtual bool Closing() const { return false; }
 
   // A Yes/No question (UTF-8); true for Yes. By default asked through the
   // process-wide dialog hooks (platform/Dialogs.h).

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "catalogue/AppState.h"
+#include "platform/FileAttributes.h"
 #include "platform/IniFile.h"
 
 namespace catalogue {
@@ -90,6 +91,16 @@ void WriteSettings(const std::string& iniPath, const TSettings& s) {
   ini.WriteInteger(kFont, "Size", s.fontSize);
   ini.WriteInteger(kFont, "Style", s.fontStyle);
   ini.UpdateFile();
+}
+
+bool SettingsFileReadOnly(const std::string& iniPath) {
+  const int attr = platform::FileGetAttr(iniPath);
+  return attr >= 0 && (attr & platform::faReadOnly) && !(attr & platform::faDirectory);
+}
+
+std::string SettingsReadOnlyMessage(const std::string& iniPath) {
+  return "Файл настроек " + iniPath +
+         " доступен только для чтения.\nНастройки не могут быть сохранены.";
 }
 
 void ApplySettings(const TSettings& s, TAppState& state) {

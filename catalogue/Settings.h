@@ -87,8 +87,16 @@ TSettings ReadSettings(const std::string& iniPath, const std::string& defaultExp
 
 // Writes every key, in the order above, keeping any other keys and comments
 // the file holds. The file is replaced whole (never left half written).
-// Raises platform::EFileError on failure.
+// Raises platform::EFileError on failure, and for a read-only file, which
+// stays as it is.
 void WriteSettings(const std::string& iniPath, const TSettings& s);
+
+// Whether the settings file exists and is read-only (its owner may not
+// write it, whoever runs the program): the user made it so, and it is left
+// as it is.
+bool SettingsFileReadOnly(const std::string& iniPath);
+// What to say, once, about such a file (UTF-8).
+std::string SettingsReadOnlyMessage(const std::string& iniPath);
 
 // Copies what the rest of the program reads from the application state:
 // the five paths, "use index file" and "hide duplicates".

@@ -1,10 +1,13 @@
 #include "platform/IniFile.h"
 
+#include <cerrno>
 #include <string_view>
 #include <utility>
 #include <vector>
 
 #include "platform/CodePage.h"
+#include "platform/File.h"
+#include "platform/FileAttributes.h"
 #include "platform/Files.h"
 #include "platform/Numbers.h"
 
@@ -230,6 +233,11 @@ std::string TIniFile::Text() const {
   return out;
 }
 
-void TIniFile::UpdateFile() const { WriteFileAtomic(rep_->fileName, Text()); }
+void TIniFile::UpdateFile() const {
+  const int attr = FileGetAttr(rep_->fileName);
+  if (attr >= 0 && (attr & faReadOnly) && !(attr & faDirectory))
+    throw EFileError("Cannot write the read-only file " + rep_->fileName, EACCES, rep_->fileName);
+  WriteFileAtomic(rep_->fileName, Text());
+}
 
 }  // namespace platform

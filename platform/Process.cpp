@@ -28,7 +28,8 @@ namespace {
 // The attributes and file actions of one spawn, released on every path.
 class TSpawnSetup {
  public:
-  explicit TSpawnSetup(bool newSession) {
+  enum TGroup { kOwnGroup, kOwnSession };
+  explicit TSpawnSetup(TGroup group) {
     posix_spawnattr_init(&attr_);
     posix_spawn_file_actions_init(&actions_);
     // Whatever this process ignores or blocks (SIGPIPE, say) must not carry
@@ -41,7 +42,11 @@ class TSpawnSetup {
     posix_spawnattr_setsigdefault(&attr_, &all);
     posix_spawnattr_setsigmask(&attr_, &none);
     short flags = POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK;
-    if (newSession) flags |= POSIX_SPAWN_SETSID;
+    if (group == kOwnSession) flags |= POSIX_SPAWN_SETSID;
+    if (group == kOwnGroup) {
+      flags |= POSIX_SPAWN_SETPGROUP;
+      posix_spawnattr_setpgroup(&attr_, 0);  // a group numbered as the child
+    }
     posix_spawnattr_setflags(&attr_, flags);
     posix_spawn_file_actions_addopen(&actions_, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_addclosefrom_np(&actions_, STDERR_FILENO + 1);
@@ -62,8 +67,8 @@ class TSpawnSetup {
 };
 
 // Starts the program; its pid, or -1 with `err` set.
-pid_t Spawn(const std::string& program, const std::vector<std::string>& args, bool newSession,
-            int& err) {
+pid_t Spawn(const std::string& program, const std::vector<std::string>& args,
+            TSpawnSetup::TGroup group, int& err) {
   // argv[0] is the program's own path, as a shell would pass it.
   std::vector<std::string> strings;
   strings.reserve(args.size() + 1);
@@ -73,7 +78,7 @@ pid_t Spawn(const std::string& program, const std::vector<std::string>& args, bo
   for (std::string& s : strings) argv.push_back(s.data());
   argv.push_back(nullptr);
 
-  TSpawnSetup setup(newSession);
+  TSpawnSetup setup(group);
   pid_t pid = -1;
   err = posix_spawn(&pid, program.c_str(), setup.Actions(), setup.Attr(), argv.data(), environ);
   return err == 0 ? pid : -1;
@@ -83,6 +88,26 @@ int ExitCodeOf(int status) {
   if (WIFEXITED(status)) return WEXITSTATUS(status);
   if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
   return kCannotStartExitCode;
+}
+
+// Ends the group of the child `pid` and reaps the child: SIGTERM lets a
+// program clean up after itself, SIGKILL after the grace ends one that
+// does not. The child is only looked at (WNOWAIT) until the SIGKILL, so its
+// number, which is the group's, stays ours until then.
+void Terminate(pid_t pid) {
+  ::kill(-pid, SIGTERM);
+  const auto deadline = std::chrono::steady_clock::now() + kStopGrace;
+  while (std::chrono::steady_clock::now() < deadline) {
+    siginfo_t info{};
+    if (::waitid(P_PID, static_cast<id_t>(pid), &info, WEXITED | WNOHANG | WNOWAIT) == 0 &&
+        info.si_pid == pid)
+      break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  ::kill(-pid, SIGKILL);
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
 }
 
 }  // namespace
@@ -111,7 +136,7 @@ std::string FindInPath(const std::string& command) {
 
 int StartDetached(const std::string& program, const std::vector<std::string>& args) {
   int err = 0;
-  const pid_t pid = Spawn(program, args, /*newSession=*/true, err);
+  const pid_t pid = Spawn(program, args, TSpawnSetup::kOwnSession, err);
   if (pid < 0) return err;
   // The program stays our child until it ends; a thread that only waits for
   // it keeps it from lingering as a zombie, without a SIGCHLD handler that
@@ -125,9 +150,13 @@ int StartDetached(const std::string& program, const std::vector<std::string>& ar
 }
 
 int RunAndWait(const std::string& program, const std::vector<std::string>& args,
-               const std::function<void()>& whileWaiting, std::chrono::milliseconds interval) {
+               const std::function<bool()>& whileWaiting, std::chrono::milliseconds interval,
+               int* startError) {
   int err = 0;
-  const pid_t pid = Spawn(program, args, /*newSession=*/false, err);
+  // In a group of its own, so that a stop also ends what the program
+  // started (a script's own children).
+  const pid_t pid = Spawn(program, args, TSpawnSetup::kOwnGroup, err);
+  if (startError) *startError = err;
   if (pid < 0) return kCannotStartExitCode;
 
   int status = 0;
@@ -144,10 +173,12 @@ int RunAndWait(const std::string& program, const std::vector<std::string>& args,
     const pid_t done = waitpid(pid, &status, WNOHANG);
     if (done == pid) return ExitCodeOf(status);
     if (done < 0 && errno != EINTR) return kCannotStartExitCode;
-    whileWaiting();
+    if (!whileWaiting()) break;
     std::this_thread::sleep_for(pause);
     pause = std::min(pause * 2, std::max(interval, std::chrono::milliseconds(1)));
   }
+  Terminate(pid);
+  return kStoppedExitCode;
 }
 
 void ReleaseFreeMemory() {

@@ -20,6 +20,9 @@ namespace platform {
 // The exit code RunAndWait reports for a program that could not be started
 // (missing, not executable, not a program).
 constexpr int kCannotStartExitCode = 5;
+// What RunAndWait reports when the wait was given up and the program ended
+// by it; no exit code of a program.
+constexpr int kStoppedExitCode = -1;
 
 // The executable regular file named `command` in the first folder of the
 // PATH environment variable that holds one, as a shell finds a command;
@@ -35,15 +38,22 @@ std::string FindInPath(const std::string& command);
 // (ENOENT, EACCES, ENOEXEC...).
 int StartDetached(const std::string& program, const std::vector<std::string>& args);
 
-// Runs `program` with `args` and waits, without a time limit, until it ends.
-// Returns its exit code (0..255), 128 + the signal number when a signal
-// ended it, or kCannotStartExitCode when it could not be started (or its
-// end could not be observed: something else reaped it).
+// Runs `program` with `args` in a process group of its own and waits,
+// without a time limit, until it ends. Returns its exit code (0..255), 128 +
+// the signal number when a signal ended it, or kCannotStartExitCode when it
+// could not be started (or its end could not be observed: something else
+// reaped it); then `startError` (when given) receives the errno of the
+// start (ENOENT, EACCES, ENOEXEC...), else 0.
 // While waiting, `whileWaiting` (when given) is called about every
-// `interval`, so that a GUI can keep its window painted.
+// `interval`, so that a GUI can keep its window painted and look at its Stop
+// button. When it returns false the wait is given up at once: the program's
+// group is sent SIGTERM, and SIGKILL after a grace of kStopGrace, and
+// kStoppedExitCode is returned once the program has been reaped.
+constexpr std::chrono::milliseconds kStopGrace{200};
 int RunAndWait(const std::string& program, const std::vector<std::string>& args,
-               const std::function<void()>& whileWaiting = {},
-               std::chrono::milliseconds interval = std::chrono::milliseconds(20));
+               const std::function<bool()>& whileWaiting = {},
+               std::chrono::milliseconds interval = std::chrono::milliseconds(20),
+               int* startError = nullptr);
 
 // Gives the heap memory that is free back to the system, so that after a
 // long job that held much of it the process's resident size falls back to

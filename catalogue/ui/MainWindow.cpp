@@ -15,6 +15,7 @@
 #include <QStatusBar>
 #include <QStatusTipEvent>
 #include <QStyle>
+#include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
 #include <QTreeView>
@@ -261,7 +262,7 @@ void TF::disenTB(bool flag) {
   }
 }
 
-bool TF::StopRequested() const { return AppState().stopFlag; }
+bool TF::StopRequested() const { return AppState().stopFlag || ending_; }
 
 void TF::ClearStopRequest() { AppState().stopFlag = false; }
 
@@ -277,6 +278,31 @@ void TF::JobEnded() {
 }
 
 void TF::Beep() { QApplication::beep(); }
+
+void TF::EndSession() {
+  if (ending_) return;  // a second signal: already on the way
+  ending_ = true;
+  ContinueEnding();
+}
+
+void TF::ContinueEnding() {
+  if (!ending_) return;  // closed meanwhile
+  // A menu or dialog runs an event loop of its own, which must return
+  // before the code that opened it can go on and end; cancelling is what
+  // nobody's answer means. A job sees the stop at its next look.
+  if (QWidget* popup = QApplication::activePopupWidget()) {
+    popup->close();
+  } else if (QWidget* modal = QApplication::activeModalWidget()) {
+    modal->close();
+  } else if (!JobRunning()) {
+    // Kept going while the window closes: saving the settings may put up
+    // a box that nobody is there to answer.
+    QTimer::singleShot(kPumpInterval, this, &TF::ContinueEnding);
+    close();
+    return;
+  }
+  QTimer::singleShot(kPumpInterval, this, &TF::ContinueEnding);
+}
 
 void TF::TB_CREDBClick() {
   TBuildSession session;
@@ -374,6 +400,8 @@ void TF::FormCreate() {
   if (!AppState().dataDirWritable) {
     platform::MessageBox(DataDirNotWritableMessage(), "", platform::TMsgDlgType::mtWarning,
                          {platform::mrOk});
+  } else if (SettingsFileReadOnly(AppState().iniPath)) {
+    TellSettingsReadOnly();
   }
   iniDB();
   SetColumnArrow(AppState().sortColumn);
@@ -509,6 +537,13 @@ void TF::expFiles(int kind) {
 
 void TF::MI_FB2Click(QAction* sender) { expFiles(sender->property("Tag").toInt()); }
 
+void TF::TellSettingsReadOnly() {
+  if (settingsReadOnlyTold_) return;
+  settingsReadOnlyTold_ = true;
+  platform::MessageBox(SettingsReadOnlyMessage(AppState().iniPath), "",
+                       platform::TMsgDlgType::mtWarning, {platform::mrOk});
+}
+
 void TF::FormActivate() { QCoreApplication::processEvents(); }
 
 void TF::FormClose() {
@@ -517,8 +552,11 @@ void TF::FormClose() {
   // was reported at start.
   TFINI* fini = FormFINI(*this);
   if (fini && AppState().dataDirWritable) {
-    Guarded("Не удалось сохранить настройки в файл " + AppState().iniPath,
-            [fini] { fini->writeINI(); });
+    if (SettingsFileReadOnly(AppState().iniPath))
+      TellSettingsReadOnly();  // left as the user made it
+    else
+      Guarded("Не удалось сохранить настройки в файл " + AppState().iniPath,
+              [fini] { fini->writeINI(); });
   }
   // Nothing a build or a reading left in the work folder outlives the
   // program.
@@ -558,6 +596,7 @@ void TF::closeEvent(QCloseEvent* e) {
     return;
   }
   FormClose();
+  ending_ = false;
   e->accept();
 }
 

@@ -91,11 +91,19 @@ class TF : public QMainWindow, public TJobHost {
   void disenTB(bool flag);
   // A job is running: closing the window is refused meanwhile.
   bool JobRunning() const { return jobDepth_ > 0; }
+  // The system asks the program to end (a logout, a shutdown, a kill): the
+  // window closes as by its close button (settings saved, work folder
+  // emptied) once what is on top of it is answered: an open menu or dialog
+  // is cancelled, a running job is stopped and awaited (a build then fails
+  // and keeps the old catalogue, an export ends as stopped). Returns at
+  // once; the rest follows from the event loop.
+  void EndSession();
 
   // --- TJobHost ---
   void showSB(const std::string& p0, const std::string& p1, const std::string& p2) override;
   bool StopRequested() const override;
   void ClearStopRequest() override;
+  bool Closing() const override { return ending_; }
   void JobStarted() override;
   void JobEnded() override;
   void Beep() override;
@@ -202,6 +210,10 @@ class TF : public QMainWindow, public TJobHost {
   void Guarded(const std::string& what, F&& handler, const std::string& archive = {});
   // Makes `text` the catalogue note and shows it unless a job reports.
   void SetNote(const QString& text);
+  // One step of EndSession, repeated until the window is closed.
+  void ContinueEnding();
+  // Says, the first time only, that the settings file is read-only.
+  void TellSettingsReadOnly();
 
   std::array<QLabel*, kPanelCount> panels_{};
   std::chrono::steady_clock::time_point lastPump_{};
@@ -210,6 +222,8 @@ class TF : public QMainWindow, public TJobHost {
   bool damageReported_ = false;  // since the catalogue was loaded
   std::string damage_;           // the first damage found since then
   int lastColumnWidth_ = 0;
+  bool ending_ = false;  // EndSession until the window closes
+  bool settingsReadOnlyTold_ = false;
 };
 
 }  // namespace catalogue

@@ -50,6 +50,7 @@ std::string ReadFailure(const std::exception& e) {
 // What to say when the settings file cannot be written.
 std::string WriteFailure(const std::exception& e) {
   if (!AppState().dataDirWritable) return DataDirNotWritableMessage();
+  if (SettingsFileReadOnly(AppState().iniPath)) return SettingsReadOnlyMessage(AppState().iniPath);
   return "Не удалось сохранить настройки в файл " + AppState().iniPath + ":\n" + FailureReason(e);
 }
 

@@ -37,7 +37,12 @@ struct THookHost : TPlainJobHost {
     TPlainJobHost::showSB(p0, p1, p2);
     if (onStatus) onStatus(p0, p1, p2);
   }
+  // As the main window does while the program is ended: the stop request
+  // stays set.
+  bool StopRequested() const override { return stop || closing; }
+  bool Closing() const override { return closing; }
   std::function<void(const std::string&, const std::string&, const std::string&)> onStatus;
+  bool closing = false;
 };
 
 // The records of a staging table as dbfread reads it: the header's record
@@ -444,6 +449,14 @@ TEST_F(BookListBuild, AStopDuringTheWalkGivesTheAuthorsWalked) {
   ExpectSameMembers(NewCatalogue(), CatalogueOf(ModelAuthors(expected), sample::ExpectedBooks(expected), 100, {100, books, duplicates}));
   EXPECT_EQ(FinalBox().text, "Создание списка книг прервано\nСписок книг неполный\nАвторов 100\nКниг " +
                                  std::to_string(books) + " [" + std::to_string(duplicates) + "]");
+
+  // The same stop because the program is being ended: nobody asked for the
+  // part, so the build fails and the old catalogue stays.
+  platform::WriteFileBytes(session_.dbzPath, kOldCatalogue);
+  host_.onStatus = [&](const std::string& p0, const std::string& p1, const std::string&) {
+    if (p0.empty() && p1 == "10%") host_.closing = true;
+  };
+  BuildFails<EBuildAborted>();
 }
 
 // --- FB2 heads --------------------------------------------------------------------

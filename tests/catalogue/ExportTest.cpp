@@ -383,12 +383,29 @@ TEST_F(ExportTest, Fb2ExportNeedsNoConverterAndGoesOnPastAMissingBook) {
 }
 
 TEST_F(ExportTest, LrfExportWithoutConverterTellsItForEachBook) {
-  AppState().converterProgram = dir / "nowhere/fb2lrf";
-  const TExportCounts counts = expFiles(host, {"100", "101"}, ekLRF);
-  EXPECT_EQ(counts.succeeded, 0);
-  EXPECT_EQ(counts.failed, 2);
-  EXPECT_EQ(Messages(), (std::vector<std::string>{kMsgNoConverter, kMsgNoConverter, "Не экспортировано файлов 2"}));
-  EXPECT_TRUE(FilesBelow(exportDir).empty());
+  // Missing; there but not executable; executable but not a program.
+  platform::WriteFileBytes(dir / "fb2lrf.sh", "#!/bin/sh\nexit 0\n");
+  platform::WriteFileBytes(dir / "fb2lrf.bin", "\177ELF\001\002");
+  ASSERT_EQ(::chmod((dir / "fb2lrf.bin").c_str(), 0755), 0);
+  const std::string notRun = "Не удалось запустить программу конвертации в LRF:\n";
+  const std::string check = ".\nПроверьте правильность имени программы в настройках.";
+  for (const auto& [converter, message] :
+       std::initializer_list<std::pair<std::string, std::string>>{
+           {dir / "nowhere/fb2lrf", kMsgNoConverter},
+           {dir / "fb2lrf.sh", notRun + (dir / "fb2lrf.sh") + "\nНет прав на её запуск" + check},
+           {dir / "fb2lrf.bin",
+            notRun + (dir / "fb2lrf.bin") + "\nФайл не является программой" + check}}) {
+    SCOPED_TRACE(converter);
+    dialogs.asked.clear();
+    AppState().converterProgram = converter;
+    const TExportCounts counts = expFiles(host, {"100", "101"}, ekLRF);
+    EXPECT_EQ(counts.succeeded, 0);
+    EXPECT_EQ(counts.failed, 2);
+    EXPECT_EQ(Messages(),
+              (std::vector<std::string>{message, message, "Не экспортировано файлов 2"}));
+    EXPECT_TRUE(FilesBelow(exportDir).empty());
+    EXPECT_TRUE(FilesBelow(AppState().workDir).empty());
+  }
 }
 
 TEST_F(ExportTest, LrfExportRunsTheConverterOnAWorkCopyAndKeepsOnlyWhatItWrote) {

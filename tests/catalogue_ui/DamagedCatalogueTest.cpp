@@ -2,13 +2,16 @@
 // as they should be: a damaged catalogue archive, none at all, a data folder
 // the program may not write in, a missing archive folder. The catalogue
 // archives are files under tests/data/catalogue/ (see its README).
+#include <sys/stat.h>
+
 #include <QLabel>
 #include <QLineEdit>
-#include <QStatusTipEvent>
 #include <QPushButton>
 #include <QStatusBar>
+#include <QStatusTipEvent>
 #include <QTreeView>
 
+#include "catalogue/BookList.h"
 #include "catalogue/Browse.h"
 #include "catalogue/Export.h"
 #include "catalogue/MemberReader.h"
@@ -209,6 +212,42 @@ TEST_F(DataFolderTest, ItIsToldOnceAtStartAndAgainOnlyWhenSettingsAreSaved) {
   f_->show();
   EXPECT_TRUE(f_->close());
   EXPECT_EQ(dialogs_.asked.size(), 2u);
+}
+
+// A settings file the user made read-only keeps its bytes: told once at
+// start, OK says so again, and neither a build's session nor the close
+// writes it or says more.
+class ReadOnlySettingsTest : public uitest::TStateTest {
+ protected:
+  platform::TScriptedDialogs dialogs_;
+  platform::TDialogProviderScope dialogScope_{&dialogs_};
+  sample::TMemoryReader reader_;
+  sample::TReaderScope readerScope_{reader_};
+};
+
+TEST_F(ReadOnlySettingsTest, ItKeepsItsBytesAndIsToldOnce) {
+  ASSERT_NO_FATAL_FAILURE(InitState("rosettings"));
+  const std::string bytes = "; kept as it is\n[XXX]\nSORT=D3\n";
+  platform::WriteFileBytes(AppState().iniPath, bytes);
+  ASSERT_EQ(::chmod(AppState().iniPath.c_str(), 0444), 0);
+
+  f_ = std::make_unique<TF>();
+  new TFS(f_.get());
+  TFINI* fini = new TFINI(f_.get());
+  const std::string message = SettingsReadOnlyMessage(AppState().iniPath);
+  ASSERT_EQ(dialogs_.asked.size(), 1u);
+  EXPECT_EQ(dialogs_.asked[0].text, message);
+  EXPECT_EQ(f_->getSort(), "D3");
+
+  fini->OKBtn->click();
+  ASSERT_EQ(dialogs_.asked.size(), 2u);
+  EXPECT_EQ(dialogs_.asked[1].text, message);
+  EXPECT_TRUE(NewBuildSession(AppState(), fini->CurrentSettings()).iniPath.empty());
+
+  f_->show();
+  EXPECT_TRUE(f_->close());
+  EXPECT_EQ(dialogs_.asked.size(), 2u);
+  EXPECT_EQ(platform::ReadFileBytes(AppState().iniPath), bytes);
 }
 
 }  // namespace

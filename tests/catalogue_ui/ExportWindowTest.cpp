@@ -170,4 +170,42 @@ TEST_F(ExportWindowTest, ADoubleClickAndTheReadButtonOpenTheBookInTheReader) {
   EXPECT_EQ(Messages(), std::vector<std::string>{"Книга 800.fb2 не найдена в архивах книг."});
 }
 
+// A converter that hangs: Stop (confirmed), or the system ending the
+// program, ends it at once; the export ends as a stopped one with nothing
+// partial left, and only the ended session closes the window.
+TEST_F(ExportWindowTest, StopOrAnEndedSessionEndsTheExportWhileTheConverterHangs) {
+  const std::string conv = dir_ + "conv dir/";
+  fs::create_directories(conv);
+  WriteScript(conv + "fb2lrf", "printf partial > \"$6\"\nexec sleep 60\n");
+  AppState().converterProgram = conv + "fb2lrf";
+  const std::string stopped = "Экспорт прерван: обработано файлов 0 из 1\n";
+  for (const bool session : {false, true}) {
+    SCOPED_TRACE(session ? "ended session" : "Stop");
+    dialogs_.asked.clear();
+    dialogs_.answers = {platform::mrYes};
+    f_->show();
+    QTimer::singleShot(200, f_.get(), [this, session] {
+      if (session)
+        f_->EndSession();
+      else
+        f_->TB_STOP->click();
+    });
+    Select({0});
+    const auto start = std::chrono::steady_clock::now();
+    f_->MI_LRF->trigger();
+    // The wait ends at once; the slack is for a loaded machine.
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
+    const std::vector<std::string> told =
+        session ? std::vector<std::string>{stopped}
+                : std::vector<std::string>{"Прервать процесс ?", stopped};
+    EXPECT_EQ(Messages(), told);
+    EXPECT_TRUE(fs::is_empty(exportDir_));
+    EXPECT_TRUE(fs::is_empty(AppState().workDir));
+    if (session)
+      EXPECT_TRUE(uitest::AwaitClosed(*f_));
+    else
+      EXPECT_TRUE(f_->isVisible());
+  }
+}
+
 }  // namespace

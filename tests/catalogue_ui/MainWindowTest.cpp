@@ -291,4 +291,26 @@ TEST(QtDialogProvider, SecretInputIsHidden) {
   EXPECT_EQ(value, "пароль");
 }
 
+// The system ends the program while a question or the settings dialog is
+// open: the dialog is cancelled, and the window closes as by its close
+// button, saving the settings and emptying the work folder.
+TEST_F(MainWindowTest, AnEndedSessionCancelsOpenDialogsAndClosesTheWindow) {
+  catalogue::TQtDialogProvider dialogs;
+  platform::TDialogProviderScope scope(&dialogs);
+  for (const char* opener : {"TB_STOP", "TB_OPT"}) {
+    SCOPED_TRACE(opener);
+    f_ = std::make_unique<TF>();
+    new catalogue::TFINI(f_.get());
+    fs::remove(AppState().iniPath);
+    std::ofstream(root_ / "TMP" / "bo.dbf") << "x";
+    f_->show();
+    QTimer::singleShot(50, f_.get(), [this] { f_->EndSession(); });
+    Find<QToolButton>(opener)->click();  // returns once the dialog is cancelled
+    EXPECT_FALSE(AppState().stopFlag);   // the question was not answered Yes
+    ASSERT_TRUE(uitest::AwaitClosed(*f_));
+    EXPECT_TRUE(fs::exists(AppState().iniPath));
+    EXPECT_FALSE(fs::exists(root_ / "TMP" / "bo.dbf"));
+  }
+}
+
 }  // namespace

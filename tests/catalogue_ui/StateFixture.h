@@ -6,6 +6,8 @@
 #include <gtest/gtest.h>
 #include <stdlib.h>
 
+#include <QCoreApplication>
+#include <chrono>
 #include <filesystem>
 #include <memory>
 #include <string>
@@ -14,6 +16,15 @@
 #include "catalogue/ui/MainWindow.h"
 
 namespace uitest {
+
+// Lets events through until the window `f` has closed (an ended session
+// closes it from the event loop); false when it does not within a minute.
+inline bool AwaitClosed(const catalogue::TF& f) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (f.isVisible() && std::chrono::steady_clock::now() < deadline)
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+  return !f.isVisible();
+}
 
 class TStateTest : public ::testing::Test {
  protected:

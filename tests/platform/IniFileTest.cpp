@@ -1,8 +1,10 @@
-#include "platform/IniFile.h"
-
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cerrno>
 
 #include "platform/Files.h"
+#include "platform/IniFile.h"
 #include "tests/platform/TempDir.h"
 
 using platform::TIniFile;
@@ -118,6 +120,22 @@ TEST(IniFile, AFailedWriteRaisesAndLeavesNothingBehind) {
   const auto left = platform::ListFolder(dir.path());
   ASSERT_EQ(left.size(), 1u);
   EXPECT_TRUE(left[0].isDir);
+
+  // A file the user made read-only is left as it is: the rename would have
+  // written over it.
+  platform::WriteFileBytes(dir / "ro.ini", "[S]\nk=old\n");
+  ASSERT_EQ(::chmod((dir / "ro.ini").c_str(), 0444), 0);
+  TIniFile readOnly(dir / "ro.ini");
+  readOnly.WriteString("S", "k", "new");
+  try {
+    readOnly.UpdateFile();
+    ADD_FAILURE() << "a read-only file was replaced";
+  } catch (const platform::EFileError& e) {
+    EXPECT_EQ(e.error, EACCES);
+    EXPECT_EQ(e.path, dir / "ro.ini");
+  }
+  EXPECT_EQ(platform::ReadFileBytes(dir / "ro.ini"), "[S]\nk=old\n");
+  EXPECT_EQ(platform::ListFolder(dir.path()).size(), 2u);
 }
 
 }  // namespace

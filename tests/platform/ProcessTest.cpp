@@ -1,14 +1,17 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <poll.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 #include <chrono>
-#include <fcntl.h>
 #include <thread>
-#include <unistd.h>
 
 #include "platform/Files.h"
 #include "platform/Process.h"
+#include "platform/Signals.h"
 #include "tests/platform/TempDir.h"
 
 using namespace platform;
@@ -40,10 +43,19 @@ TEST(RunAndWait, ArgumentsArriveUnchangedAndTheExitCodeComesBack) {
 
 TEST(RunAndWait, AProgramThatCannotStartGivesCode5) {
   TempDir dir;
-  EXPECT_EQ(RunAndWait(dir / "missing", {}), kCannotStartExitCode);
+  int error = -1;
+  EXPECT_EQ(RunAndWait(dir / "missing", {}, {}, std::chrono::milliseconds(20), &error),
+            kCannotStartExitCode);
+  EXPECT_EQ(error, ENOENT);
   WriteFileBytes(dir / "not-executable", "#!/bin/sh\nexit 0\n");
-  EXPECT_EQ(RunAndWait(dir / "not-executable", {}), kCannotStartExitCode);
+  EXPECT_EQ(RunAndWait(dir / "not-executable", {}, {}, std::chrono::milliseconds(20), &error),
+            kCannotStartExitCode);
+  EXPECT_EQ(error, EACCES);
   EXPECT_EQ(RunAndWait(dir.path(), {}), kCannotStartExitCode);  // a folder
+  // A program that exits with 5 itself did start.
+  WriteScript(dir / "five", "exit 5\n");
+  EXPECT_EQ(RunAndWait(dir / "five", {}, {}, std::chrono::milliseconds(20), &error), 5);
+  EXPECT_EQ(error, 0);
   // A program ended by a signal did not succeed.
   WriteScript(dir / "killed", "kill -9 $$\n");
   EXPECT_EQ(RunAndWait(dir / "killed", {}), 128 + 9);
@@ -54,9 +66,45 @@ TEST(RunAndWait, WaitsWithoutTimeLimitCallingBackMeanwhile) {
   WriteScript(dir / "slow", "sleep 0.3\nexit 0\n");
   int calls = 0;
   const auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(RunAndWait(dir / "slow", {}, [&] { ++calls; }, std::chrono::milliseconds(10)), 0);
+  EXPECT_EQ(RunAndWait(
+                dir / "slow", {}, [&] { return ++calls > 0; }, std::chrono::milliseconds(10)),
+            0);
   EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(300));
   EXPECT_GE(calls, 5);
+}
+
+// A program that would run for a minute, one that ignores SIGTERM, and one
+// whose own child would outlive it: giving up the wait ends each of them,
+// the child too, long before the minute is over.
+TEST(RunAndWait, GivingUpTheWaitEndsTheProgramAndWhatItStarted) {
+  TempDir dir;
+  WriteScript(dir / "sleeps", "exec sleep 60\n");
+  WriteScript(dir / "deaf", "trap '' TERM\nwhile :; do sleep 1; done\n");
+  WriteScript(dir / "parent", "sleep 60 &\necho $! > \"$(dirname \"$0\")/child\"\nwait\n");
+  for (const char* name : {"sleeps", "deaf", "parent"}) {
+    SCOPED_TRACE(name);
+    int calls = 0;
+    const auto start = std::chrono::steady_clock::now();
+    const int code = RunAndWait(dir / name, {}, [&] {
+      // Stop once the program is well under way (the child's number written).
+      return ++calls < 20 || (std::string(name) == "parent" && !FileExists(dir / "child"));
+    });
+    EXPECT_EQ(code, kStoppedExitCode);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
+  }
+  const std::string child = AwaitFile(dir / "child");
+  const pid_t pid = std::stoi(child);
+  // Ended by the SIGTERM to the group, and reaped by whoever adopted it.
+  bool gone = false;
+  for (int i = 0; i < 1000 && !gone; ++i) {
+    const std::string stat = FileExists("/proc/" + std::to_string(pid) + "/stat")
+                                 ? ReadFileBytes("/proc/" + std::to_string(pid) + "/stat")
+                                 : std::string();
+    gone = stat.empty() || stat.find(") Z ") != std::string::npos ||
+           stat.find("sleep") == std::string::npos;
+    if (!gone) std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_TRUE(gone) << child;
 }
 
 TEST(RunAndWait, TheChildInheritsNoDescriptorAndReadsNothing) {
@@ -85,6 +133,44 @@ TEST(StartDetached, StartsWithoutWaitingAndReportsAProgramThatCannotStart) {
   EXPECT_EQ(StartDetached(dir / "missing", {}), ENOENT);
   WriteFileBytes(dir / "plain", "text");
   EXPECT_EQ(StartDetached(dir / "plain", {}), EACCES);
+}
+
+// The three signals a desktop or a terminal ends a program with arrive as
+// bytes on the pipe instead of ending the process; afterwards the actions
+// in force before are back.
+TEST(TerminationSignals, ArriveOnThePipeAndTheOldActionsComeBack) {
+  // Whatever the test runner left ignored is caught as a terminal leaves it.
+  struct sigaction runner[3] = {};
+  const int all[3] = {SIGTERM, SIGHUP, SIGINT};
+  for (int k = 0; k < 3; ++k) {
+    ::sigaction(all[k], nullptr, &runner[k]);
+    ::signal(all[k], SIG_DFL);
+  }
+  struct sigaction before {};
+  ASSERT_EQ(::sigaction(SIGHUP, nullptr, &before), 0);
+  {
+    TTerminationSignals signals;
+    EXPECT_EQ(signals.Take(), 0);
+    for (const int signo : {SIGTERM, SIGHUP, SIGINT}) {
+      ASSERT_EQ(::raise(signo), 0);
+      pollfd p{signals.Descriptor(), POLLIN, 0};
+      EXPECT_EQ(::poll(&p, 1, 10000), 1);
+      EXPECT_EQ(signals.Take(), signo);
+      EXPECT_EQ(signals.Take(), 0);
+    }
+  }
+  struct sigaction after {};
+  ASSERT_EQ(::sigaction(SIGHUP, nullptr, &after), 0);
+  EXPECT_EQ(after.sa_handler, before.sa_handler);
+
+  // Started under nohup: SIGHUP stays ignored.
+  ::signal(SIGHUP, SIG_IGN);
+  {
+    TTerminationSignals signals;
+    ASSERT_EQ(::raise(SIGHUP), 0);
+    EXPECT_EQ(signals.Take(), 0);
+  }
+  for (int k = 0; k < 3; ++k) ::sigaction(all[k], &runner[k], nullptr);
 }
 
 }  // namespace

@@ -1,0 +1,150 @@
+// The program as a process: a logout or a kill ends it as closing its
+// window does, and a second program on the same work folder does not run.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <stdlib.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <thread>
+
+#include "tests/platform/TempDir.h"
+
+namespace fs = std::filesystem;
+
+namespace {
+
+// Generous: a sanitized program starting on a busy machine.
+constexpr auto kPatience = std::chrono::seconds(120);
+
+std::string Slurp(const fs::path& p) {
+  std::ifstream in(p, std::ios::binary);
+  std::ostringstream s;
+  s << in.rdbuf();
+  return s.str();
+}
+
+bool Await(const std::function<bool()>& done) {
+  const auto deadline = std::chrono::steady_clock::now() + kPatience;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  return true;
+}
+
+class ProgramProcessTest : public ::testing::Test {
+ protected:
+  // The program installed in the folder `dir` as `name`: it keeps its
+  // files beside itself.
+  static fs::path Install(const fs::path& dir, const std::string& name) {
+    fs::create_directories(dir);
+    const fs::path program = dir / name;
+    std::error_code ec;
+    fs::create_hard_link(TOMESHELF_PROGRAM, program, ec);
+    if (ec) fs::copy_file(TOMESHELF_PROGRAM, program);
+    return program;
+  }
+
+  // Starts `program` on the offscreen platform, its error output into
+  // "<program>.err".
+  static pid_t Start(const fs::path& program) {
+    const std::string err = program.string() + ".err";
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      // As a terminal starts it, whatever the test runner ignores.
+      for (const int signo : {SIGTERM, SIGHUP, SIGINT}) ::signal(signo, SIG_DFL);
+      ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+      if (!::freopen(err.c_str(), "w", stderr)) ::_exit(126);
+      ::execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
+      ::_exit(127);
+    }
+    return pid;
+  }
+
+  // Waits for `pid` to end; its wait status, or -1 when it does not end.
+  static int AwaitEnd(pid_t pid) {
+    int status = -1;
+    if (!Await([&] { return ::waitpid(pid, &status, WNOHANG) == pid; })) {
+      ::kill(pid, SIGKILL);
+      ::waitpid(pid, &status, 0);
+      return -1;
+    }
+    return status;
+  }
+
+  // The program's window is up once its settings have been read: the
+  // export folder they name has been made.
+  static bool AwaitWindow(const fs::path& dir) {
+    return Await([&] { return fs::is_directory(dir / "exp"); });
+  }
+
+  TempDir root_;
+};
+
+TEST_F(ProgramProcessTest,
+       AnEndingSignalClosesLikeTheWindowSavingSettingsAndEmptyingTheWorkFolder) {
+  for (const int signo : {SIGTERM, SIGHUP, SIGINT}) {
+    SCOPED_TRACE(strsignal(signo));
+    const fs::path dir = fs::path(root_.path()) / std::to_string(signo);
+    const fs::path program = Install(dir, "tomeshelf");
+    fs::create_directories(dir / "TMP");
+    std::ofstream(dir / "TMP" / "0.fb2") << "a book being read";
+    // The sort the user left last time; everything else is written anew.
+    std::ofstream(dir / "tomeshelf.ini") << "[XXX]\nSORT=D3\n";
+
+    const pid_t pid = Start(program);
+    ASSERT_TRUE(AwaitWindow(dir));
+    ASSERT_EQ(::kill(pid, signo), 0);
+    const int status = AwaitEnd(pid);
+    ASSERT_TRUE(WIFEXITED(status)) << status << "\n" << Slurp(program.string() + ".err");
+    EXPECT_EQ(WEXITSTATUS(status), 0) << Slurp(program.string() + ".err");
+
+    const std::string ini = Slurp(dir / "tomeshelf.ini");
+    EXPECT_NE(ini.find("SORT=D3"), std::string::npos) << ini;
+    EXPECT_NE(ini.find("[WI]"), std::string::npos) << ini;
+    EXPECT_FALSE(fs::exists(dir / "TMP" / "0.fb2"));
+    EXPECT_TRUE(fs::is_directory(dir / "TMP"));
+  }
+}
+
+TEST_F(ProgramProcessTest, AProgramOfAnotherNameOnTheSameWorkFolderDoesNotRun) {
+  const fs::path dir = root_.path();
+  const fs::path first = Install(dir, "tomeshelf");
+  const fs::path second = Install(dir, "books");
+  fs::create_directories(dir / "TMP");
+  std::ofstream(dir / "TMP" / "0.fb2") << "the first one's open book";
+
+  const pid_t running = Start(first);
+  ASSERT_TRUE(AwaitWindow(dir));
+
+  // The second says why on its error output and in a box; a signal
+  // answers the box, and it ends without having touched anything.
+  const pid_t refused = Start(second);
+  const std::string err = second.string() + ".err";
+  EXPECT_TRUE(Await([&] { return Slurp(err).find("рабочим каталогом") != std::string::npos; }));
+  EXPECT_NE(Slurp(err).find("Tomeshelf уже запущен с этим рабочим каталогом (" +
+                            (dir / "TMP/").string() + ")"),
+            std::string::npos)
+      << Slurp(err);
+  ::kill(refused, SIGTERM);
+  const int status = AwaitEnd(refused);
+  ASSERT_TRUE(WIFEXITED(status)) << status;
+  EXPECT_EQ(WEXITSTATUS(status), 1);
+  EXPECT_TRUE(fs::exists(dir / "TMP" / "0.fb2"));
+  EXPECT_FALSE(fs::exists(dir / "books.ini"));
+
+  ::kill(running, SIGTERM);
+  const int firstStatus = AwaitEnd(running);
+  ASSERT_TRUE(WIFEXITED(firstStatus)) << firstStatus;
+  EXPECT_EQ(WEXITSTATUS(firstStatus), 0);
+  EXPECT_FALSE(fs::exists(dir / "TMP" / "0.fb2"));
+}
+
+}  // namespace
