@@ -479,6 +479,53 @@ TEST(Peers, DBaseIIIAndIVPackedAndPackedInPlace) {
   EXPECT_EQ(q.xbStringGetN(2), memos[1]);
 }
 
+// Other writers leave flag bytes other than "*" in records their readers
+// list as live (dbf_dump among them): every pack keeps those, flag and
+// memo as they were, and removes only the "*" ones.
+TEST(Peers, PacksRemoveOnlyRecordsFlaggedDeleted) {
+  struct Case {
+    const char* name;
+    bool memo, inPlace;
+  };
+  for (const Case& c : {Case{"runs", false, false}, Case{"memo", true, false}, Case{"in place", true, true}}) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    const std::string table = dir / "f.dbf";
+    {
+      XBO_DBFBuild b(table);
+      b.InsertField("NAME", "C", 4, 0);
+      if (c.memo) b.InsertField("NOTE", "M", 10, 0);
+    }
+    const std::string flags = std::string(" X") + '\0' + "*";
+    {
+      XBO_dBHandler t(table, "", true, false);
+      for (char name : std::string("abcd")) {
+        t.xbBlank();
+        t.xbStringPutN(1, std::string(1, name));
+        if (c.memo) t.xbStringPutN(2, std::string(3, name));
+        t.xbAppend();
+      }
+    }
+    std::string bytes = platform::ReadFileBytes(table);
+    const size_t head = static_cast<uint8_t>(bytes[8]) | static_cast<uint8_t>(bytes[9]) << 8;
+    const size_t len = static_cast<uint8_t>(bytes[10]);
+    for (size_t i = 0; i < flags.size(); ++i) bytes[head + i * len] = flags[i];
+    platform::WriteFileBytes(table, bytes);
+    {
+      XBO_dBHandler t(table, "", true, false);
+      c.inPlace ? t.xbPackMemo() : t.xbPack();
+      EXPECT_EQ(t.NumRecs(), 3);
+    }
+    const std::vector<std::string> rows = Rows(table);
+    ASSERT_EQ(rows.size(), 3u);
+    for (size_t i = 0; i < rows.size(); ++i) {
+      const std::string name(1, static_cast<char>('a' + i));
+      EXPECT_EQ(rows[i], flags.substr(i, 1) + "|" + name + (c.memo ? "|" + std::string(3, name[0]) : "")) << i;
+    }
+    EXPECT_EQ(RunOut("dbf_dump --fs '|' " + Sh(table)), c.memo ? "a|aaa\nb|bbb\nc|ccc\n" : "a\nb\nc\n");
+  }
+}
+
 namespace {
 
 // The record numbers the active tag walks, from the top.

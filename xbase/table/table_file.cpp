@@ -263,7 +263,6 @@ void XBO_dBaseDBF::xbAppendRun(const uint8_t* images, int count) {
   for (int i = 0; i < count; ++i) {
     uint8_t* r = run.data() + static_cast<size_t>(i) * len;
     std::memcpy(r, images + static_cast<size_t>(i) * len, len);
-    r[0] = ' ';
     if (xbvIsEncrypted_) CryptBuffer(xbvPasswordOut_, r, r, len, true);
   }
   run.back() = 0x1A;
@@ -278,7 +277,6 @@ void XBO_dBaseDBF::xbAppendRun(const uint8_t* images, int count) {
   RecNumber_ = NumRecs_;
   dStatus_ = Updated;
   std::memcpy(CurRecord_, images + static_cast<size_t>(count - 1) * len, len);
-  CurRecord_[0] = ' ';
   CompleteAppend(false);
 }
 

@@ -310,9 +310,9 @@ class XBO_dBaseDBF : public XBO_DiskFile {
   // Reads `count` records from record `first` on into `buffer` (count *
   // RecLen bytes) with one read, unscrambled; false on a short read.
   bool ReadRecordsInto(int first, int count, uint8_t* buffer);
-  // Appends `count` record images (RecLen bytes each, made live) after the
-  // last record with one write: the bytes that as many xbAppend calls would
-  // leave, with no record events -- for a new table that has nothing to
+  // Appends `count` record images (RecLen bytes each, deletion flags as
+  // given) after the last record with one write: the bytes that as many
+  // xbAppend calls and flag rewrites would leave, with no record events -- for a new table that has nothing to
   // keep in step, written under its file lock (the header follows at the
   // unlock). CurRecord then holds the last record.
   void xbAppendRun(const uint8_t* images, int count);
