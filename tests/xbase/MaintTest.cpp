@@ -282,6 +282,52 @@ TEST(Passwords, EachNewTableOpensOnlyAsIntended) {
   EXPECT_EQ(Rows(dir / "other.dbf", "other"), live);
 }
 
+// Every table the engine builds or reads is scrambled as it stands and
+// must reopen with its password: decimals as long as the field, names in
+// lower case, the work-area byte set, a padded header; a copy under a
+// password of a lower-case table too. A password one keystroke off is
+// still refused.
+TEST(Passwords, TablesOfEveryWriterReopenScrambled) {
+  struct Case {
+    const char* name;
+    std::function<std::string(const TempDir&)> make;
+  };
+  const auto built = [](const char* type, int len) {
+    return [=](const TempDir& dir) {
+      {
+        XBO_DBFBuild b(dir / "t.dbf");
+        b.InsertField("NA", "C", 4, 0);
+        b.InsertField("V", type, len, len);
+      }
+      XBO_dBHandler t(dir / "t.dbf", "", true, false);
+      t.xbBlank();
+      t.xbStringPutN(1, "one");
+      t.xbAppend();
+      return dir / "t.dbf";
+    };
+  };
+  const auto taken = [](const char* rel) {
+    return [=](const TempDir& dir) { return TakeTable(dir.path(), rel); };
+  };
+  for (const Case& c : {Case{"N(3,3)", built("N", 3)}, Case{"F(4,4)", built("F", 4)},
+                        Case{"lower case", taken("table/lower-case-names.dbf")},
+                        Case{"work area", taken("table/work-area-byte.dbf")},
+                        Case{"padded", taken("table/padded-descriptors.dbf")}}) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    const std::string table = c.make(dir);
+    const std::vector<std::string> rows = Rows(table);
+    ASSERT_FALSE(rows.empty());
+    XBO_dBHandler(table, "", true, false).xbSetPassword("secret");
+    EXPECT_EQ(Rows(table, "secret"), rows);
+    EXPECT_THROW(XBO_dBHandler(table, "secreT", false, false), EXBaseEncryption);
+    XBO_dBHandler(table, "secret", true, false).xbSetPassword("");
+    EXPECT_EQ(Rows(table), rows);
+    XBO_dBHandler(table, "", false, false).xbCopyFile(dir / "copy.dbf", "secret");
+    EXPECT_EQ(Rows(dir / "copy.dbf", "secret"), rows);
+  }
+}
+
 // A table without memos is packed in runs of about a megabyte: the bytes
 // are those of the record-by-record copy of the pack in place, plain and
 // scrambled, over runs that lose all, some or none of their records.
