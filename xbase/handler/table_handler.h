@@ -556,6 +556,9 @@ class XBO_dBHandler : public XBO_dBHandlerBase, private XBobjIndexOwner {
   // filter bitmap rebuilt, the order `tag` selected ("" natural) and the
   // handler on the top.
   void AfterRecordsRenumbered(const AnsiString& tag);
+  // A lock newly taken on a shared table drops the cached records it
+  // covers: the locked record is read from the file.
+  void LockedRecordsMayHaveChanged(int recNo) override;
 
   XBobjIndexTag* IndexMaster_ = nullptr;
   AnsiString PrimaryTagName_;

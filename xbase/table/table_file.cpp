@@ -578,7 +578,10 @@ bool XBO_dBaseDBF::xbRLockAt(int recNo) {
       break;
     default: return false;
   }
-  return xbLockTheFile(pos, 1);
+  const bool held = FileIsLocked_;
+  if (!xbLockTheFile(pos, 1)) return false;
+  if (!held && FileShared()) LockedRecordsMayHaveChanged(recNo);
+  return true;
 }
 
 bool XBO_dBaseDBF::xbFLock() {
@@ -587,7 +590,7 @@ bool XBO_dBaseDBF::xbFLock() {
     return true;
   }
   FileIsLocked_ = xbLockTheFile(regions_.Min, regions_.Rng);
-  if (FileIsLocked_) xbHdrRead();
+  if (FileIsLocked_) WholeFileLocked();
   return FileIsLocked_;
 }
 
@@ -597,8 +600,13 @@ bool XBO_dBaseDBF::xbLockFullFile() {
     return true;
   }
   FileIsLocked_ = xbLockRecord(0, kWholeFile);
-  if (FileIsLocked_) xbHdrRead();
+  if (FileIsLocked_) WholeFileLocked();
   return FileIsLocked_;
+}
+
+void XBO_dBaseDBF::WholeFileLocked() {
+  xbHdrRead();
+  if (FileShared()) LockedRecordsMayHaveChanged(0);
 }
 
 bool XBO_dBaseDBF::xbLockAppend() {

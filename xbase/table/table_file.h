@@ -164,6 +164,8 @@ class XBO_dBaseDBF : public XBO_DiskFile {
   //  - xbRLock: one byte for RecNumber.
   //  - xbFLock: the protocol's file range; xbLockFullFile: (0, 0x7FFFFFFF).
   //    Held file locks only count further; a new one re-reads the header.
+  //  A lock newly taken on a shared table makes the next read of a record
+  //  it covers come from the file.
   //  - xbLockAppend: waits for the append byte at Max (shared tables only;
   //    65198 when it cannot be had); xbUnlockAppend releases it.
   //  - xbLockOff: releases one count; the last writes the owed header first.
@@ -324,10 +326,18 @@ class XBO_dBaseDBF : public XBO_DiskFile {
   // memo file, opens the table again under its name and reads its header
   // anew (the memo file opens again on first use). Raises as the open does.
   void xbReopen();
+  // Called when a lock is newly taken on a shared table, for record
+  // `recNo` (0: the whole file): whatever a descendant keeps of the
+  // records it covers may be older than what another program wrote before
+  // the lock, and must be read again.
+  virtual void LockedRecordsMayHaveChanged(int recNo) { (void)recNo; }
 
  private:
   void ReadHeader();
   void CheckDescriptors(std::vector<uint8_t>& area, int fieldBytes);
+  // A file lock was newly taken: the header and the records as the file
+  // now holds them.
+  void WholeFileLocked();
   int64_t RecordPos(int n) const { return int64_t{HeadLen_} + int64_t{n - 1} * RecLen_; }
   // Writes the record image (scrambled when the table is), `withEof` adding 0x1A.
   void WriteRecord(int n, bool withEof);
