@@ -161,11 +161,13 @@ namespace {
 
 // Whether a descriptor unscrambled with the password given can be one a
 // table writer made, judged only by what every writer keeps and garbage
-// seldom fakes: a type letter the engine knows and a name of printable
-// characters padded with zeros. Letter case, decimals and the other bytes
-// are not judged: other writers make lower-case names, fill the work-area,
-// flag and (dBase III) field-address bytes, and this engine's builder takes
-// decimals up to the length; the engine scrambles such tables as they are.
+// seldom fakes: a type letter the engine knows, a name of printable
+// characters padded with zeros, and zeros in bytes 24-30, which every
+// format reserves (31 is dBase IV's production index mark). Letter case,
+// decimals and bytes 12-23 are not judged: other writers make lower-case
+// names and fill the field address, flag, work-area, multi-user and
+// autoincrement bytes, this engine's builder takes decimals up to the
+// length, and the engine scrambles such tables as they are.
 bool PlausibleScrambled(const uint8_t* d, uint8_t version) {
   const char type = static_cast<char>(d[11]);
   const bool vfp = version == 0x30;
@@ -176,7 +178,9 @@ bool PlausibleScrambled(const uint8_t* d, uint8_t version) {
     if (d[i] < 0x20 || d[i] == 0x7F) return false;
   for (size_t i = n; i < 11; ++i)
     if (d[i] != 0) return false;
-  return true;
+  for (int i = 24; i < 31; ++i)
+    if (d[i] != 0) return false;
+  return d[31] <= 1;
 }
 
 }  // namespace
