@@ -164,11 +164,11 @@ class XBO_dBaseDBF : public XBO_DiskFile {
   //  - xbRLock: one byte for RecNumber.
   //  - xbFLock: the protocol's file range; xbLockFullFile: (0, 0x7FFFFFFF).
   //    Held file locks only count further; a new one re-reads the header.
-  //  A lock newly taken on a shared table makes the next read of a record
-  //  it covers come from the file.
   //  - xbLockAppend: waits for the append byte at Max (shared tables only;
   //    65198 when it cannot be had); xbUnlockAppend releases it.
   //  - xbLockOff: releases one count; the last writes the owed header first.
+  // A record or file lock newly taken on a shared table makes the next read
+  // of a record it covers come from the file.
   virtual bool xbRLock();
   // Locks record `recNo` as xbRLock locks the current one; the record
   // number and the buffer stay as they are (a caller holding an edited
@@ -314,9 +314,10 @@ class XBO_dBaseDBF : public XBO_DiskFile {
   bool ReadRecordsInto(int first, int count, uint8_t* buffer);
   // Appends `count` record images (RecLen bytes each, deletion flags as
   // given) after the last record with one write: the bytes that as many
-  // xbAppend calls and flag rewrites would leave, with no record events -- for a new table that has nothing to
-  // keep in step, written under its file lock (the header follows at the
-  // unlock). CurRecord then holds the last record.
+  // xbAppend calls and flag rewrites would leave, with no record events --
+  // for a new table that has nothing to keep in step, written under its
+  // file lock (the header follows at the unlock). CurRecord then holds the
+  // last record.
   void xbAppendRun(const uint8_t* images, int count);
   // Takes `memo` as the table's memo file in place of the one named after
   // the table (a table written under a temporary name beside its final
