@@ -284,8 +284,9 @@ TEST(Passwords, EachNewTableOpensOnlyAsIntended) {
 
 // Every table the engine builds or reads is scrambled as it stands and
 // must reopen with its password: decimals as long as the field, names in
-// lower case, the work-area byte set, a padded header; a copy under a
-// password of a lower-case table too. A password one keystroke off is
+// lower case, the work-area byte set, a padded header, Visual FoxPro's
+// field flags and null-flags field (python3-dbf's); a copy under a
+// password of each too. A password one keystroke off is
 // still refused.
 TEST(Passwords, TablesOfEveryWriterReopenScrambled) {
   struct Case {
@@ -312,7 +313,8 @@ TEST(Passwords, TablesOfEveryWriterReopenScrambled) {
   for (const Case& c : {Case{"N(3,3)", built("N", 3)}, Case{"F(4,4)", built("F", 4)},
                         Case{"lower case", taken("table/lower-case-names.dbf")},
                         Case{"work area", taken("table/work-area-byte.dbf")},
-                        Case{"padded", taken("table/padded-descriptors.dbf")}}) {
+                        Case{"padded", taken("table/padded-descriptors.dbf")},
+                        Case{"visual foxpro", taken("table/vfp-null-flags.dbf")}}) {
     SCOPED_TRACE(c.name);
     TempDir dir;
     const std::string table = c.make(dir);
