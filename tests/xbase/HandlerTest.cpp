@@ -1,15 +1,23 @@
 // The table handler in natural order: walks over python3-dbf tables with
 // deleted records beside what dbfread lists, moves at the ends, skips,
-// counts, the record cache against plain reads.
+// counts, the record cache against plain reads and against another
+// program's writes under record locks.
 #include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
+#include <algorithm>
+#include <numeric>
 #include <string>
 #include <vector>
 
+#include "dataaccess/DBError.h"
+#include "platform/Clock.h"
 #include "platform/Files.h"
 #include "tests/platform/TempDir.h"
 #include "tests/xbase/ErrorOf.h"
 #include "tests/xbase/TableUtil.h"
+#include "xbase/dataset/dataset.h"
 #include "xbase/handler/table_handler.h"
 
 using namespace xbase;
@@ -241,6 +249,102 @@ TEST(HandlerCache, ScansEqualPlainReadsAndFollowWrites) {
   other.xbPutRec(21);
   cached.xbRefresh();
   EXPECT_EQ(GetField(cached, 1).substr(0, 9), "Elsewhere");
+}
+
+// Two programs count in the records of one shared table, each increment
+// under the record's lock, with the record cache on and an NTX and a CDX
+// on the counted field open: through the handler (lock, xbGetRec,
+// xbPutRec) and through the dataset's Edit and Post. A lock that left a
+// copy read before it in the cache would lose the other program's
+// increments; both indexes then walk every record in order.
+TEST(HandlerCache, TwoProgramsCountingUnderRecordLocksLoseNothing) {
+  constexpr int kRecords = 3, kEach = 300;
+  const std::string indexes = "n.ntx;c.cdx";
+  for (bool dataset : {false, true}) {
+    SCOPED_TRACE(dataset ? "dataset" : "handler");
+    TempDir dir;
+    const std::string table = dir / "c.dbf";
+    {
+      XBO_DBFBuild b(table);
+      b.InsertField("ID", "N", 4, 0);
+      b.InsertField("N", "N", 8, 0);
+    }
+    {
+      XBO_dBHandler t(table, "", true, false);
+      for (int i = 1; i <= kRecords; ++i) {
+        t.xbBlank();
+        t.xbNumberPutN(1, i);
+        t.xbNumberPutN(2, 0);
+        t.xbAppend();
+      }
+      t.xbIndexTo("n.ntx", "N", "N", "", XBsetIndexUnique::Duplicates, XBsetSortStatus::Ascending);
+      t.xbIndexTo("c.cdx", "CN", "N", "", XBsetIndexUnique::Duplicates, XBsetSortStatus::Ascending);
+    }
+    const auto countWithHandler = [&] {
+      XBO_dBHandler t(table, "", true, true);
+      t.xbIndex(indexes, "");  // natural order: the record cache is on
+      for (int i = 0; i < kEach; ++i) {
+        const int rec = 1 + i % kRecords;
+        t.xbGetRec(rec);
+        while (!t.xbRLock()) platform::Sleep(1);
+        t.xbGetRec(rec);
+        t.xbNumberPutN(2, t.xbNumberGetN(2) + 1);
+        t.xbPutRec(rec);
+        t.xbLockOff();
+      }
+    };
+    const auto countWithDataSet = [&] {
+      TXBaseDataSet ds;
+      ds.SetDatabaseName(dir.path());
+      ds.SetTableName("c.dbf");
+      ds.SetIndexFiles({"n.ntx", "c.cdx"});
+      ds.SetDBFCache(true);
+      ds.Open();
+      for (int i = 0; i < kEach; ++i) {
+        ds.SetRecNo(1 + i % kRecords);
+        for (;;) {
+          try {
+            ds.Edit();
+            break;
+          } catch (const dataaccess::EDatabaseError&) {
+            platform::Sleep(1);  // locked by the other program
+          }
+        }
+        ds.FieldByName("N").SetAsInteger(ds.FieldByName("N").AsInteger() + 1);
+        ds.Post();
+      }
+    };
+    pid_t pids[2];
+    for (pid_t& pid : pids) {
+      pid = fork();
+      ASSERT_GE(pid, 0);
+      if (pid == 0) {
+        int code = 0;
+        try {
+          dataset ? countWithDataSet() : countWithHandler();
+        } catch (...) {
+          code = 2;
+        }
+        _exit(code);
+      }
+    }
+    for (pid_t pid : pids) {
+      int status = 0;
+      ASSERT_EQ(waitpid(pid, &status, 0), pid);
+      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    }
+    XBO_dBHandler t(table, "", false, false);
+    t.xbIndex(indexes, "");
+    for (const char* tag : {"N", "CN"}) {
+      t.xbSetTagTo(tag, false);
+      std::vector<int> counts;
+      for (t.xbGetRec(xbRecTop); t.xbvRecRead(); t.xbGetRec(xbRecNext))
+        counts.push_back(static_cast<int>(t.xbNumberGetN(2)));
+      EXPECT_TRUE(std::is_sorted(counts.begin(), counts.end())) << tag;
+      EXPECT_EQ(counts.size(), static_cast<size_t>(kRecords)) << tag;
+      EXPECT_EQ(std::accumulate(counts.begin(), counts.end(), 0), 2 * kEach) << tag;
+    }
+  }
 }
 
 TEST(HandlerCache, ARecordLongerThanTheCacheGetsOne) {

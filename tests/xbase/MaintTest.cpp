@@ -282,6 +282,54 @@ TEST(Passwords, EachNewTableOpensOnlyAsIntended) {
   EXPECT_EQ(Rows(dir / "other.dbf", "other"), live);
 }
 
+// Every table the engine builds or reads is scrambled as it stands and
+// must reopen with its password: decimals as long as the field, names in
+// lower case, the work-area byte set, a padded header, Visual FoxPro's
+// field flags and null-flags field (python3-dbf's); a copy under a
+// password of each too. A password one keystroke off is
+// still refused.
+TEST(Passwords, TablesOfEveryWriterReopenScrambled) {
+  struct Case {
+    const char* name;
+    std::function<std::string(const TempDir&)> make;
+  };
+  const auto built = [](const char* type, int len) {
+    return [=](const TempDir& dir) {
+      {
+        XBO_DBFBuild b(dir / "t.dbf");
+        b.InsertField("NA", "C", 4, 0);
+        b.InsertField("V", type, len, len);
+      }
+      XBO_dBHandler t(dir / "t.dbf", "", true, false);
+      t.xbBlank();
+      t.xbStringPutN(1, "one");
+      t.xbAppend();
+      return dir / "t.dbf";
+    };
+  };
+  const auto taken = [](const char* rel) {
+    return [=](const TempDir& dir) { return TakeTable(dir.path(), rel); };
+  };
+  for (const Case& c : {Case{"N(3,3)", built("N", 3)}, Case{"F(4,4)", built("F", 4)},
+                        Case{"lower case", taken("table/lower-case-names.dbf")},
+                        Case{"work area", taken("table/work-area-byte.dbf")},
+                        Case{"padded", taken("table/padded-descriptors.dbf")},
+                        Case{"visual foxpro", taken("table/vfp-null-flags.dbf")}}) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    const std::string table = c.make(dir);
+    const std::vector<std::string> rows = Rows(table);
+    ASSERT_FALSE(rows.empty());
+    XBO_dBHandler(table, "", true, false).xbSetPassword("secret");
+    EXPECT_EQ(Rows(table, "secret"), rows);
+    EXPECT_THROW(XBO_dBHandler(table, "secreT", false, false), EXBaseEncryption);
+    XBO_dBHandler(table, "secret", true, false).xbSetPassword("");
+    EXPECT_EQ(Rows(table), rows);
+    XBO_dBHandler(table, "", false, false).xbCopyFile(dir / "copy.dbf", "secret");
+    EXPECT_EQ(Rows(dir / "copy.dbf", "secret"), rows);
+  }
+}
+
 // A table without memos is packed in runs of about a megabyte: the bytes
 // are those of the record-by-record copy of the pack in place, plain and
 // scrambled, over runs that lose all, some or none of their records.
@@ -477,6 +525,53 @@ TEST(Peers, DBaseIIIAndIVPackedAndPackedInPlace) {
   q.xbAppend();
   EXPECT_EQ(platform::ReadFileBytes(memoFile).size(), size);
   EXPECT_EQ(q.xbStringGetN(2), memos[1]);
+}
+
+// Other writers leave flag bytes other than "*" in records their readers
+// list as live (dbf_dump among them): every pack keeps those, flag and
+// memo as they were, and removes only the "*" ones.
+TEST(Peers, PacksRemoveOnlyRecordsFlaggedDeleted) {
+  struct Case {
+    const char* name;
+    bool memo, inPlace;
+  };
+  for (const Case& c : {Case{"runs", false, false}, Case{"memo", true, false}, Case{"in place", true, true}}) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    const std::string table = dir / "f.dbf";
+    {
+      XBO_DBFBuild b(table);
+      b.InsertField("NAME", "C", 4, 0);
+      if (c.memo) b.InsertField("NOTE", "M", 10, 0);
+    }
+    const std::string flags = std::string(" X") + '\0' + "*";
+    {
+      XBO_dBHandler t(table, "", true, false);
+      for (char name : std::string("abcd")) {
+        t.xbBlank();
+        t.xbStringPutN(1, std::string(1, name));
+        if (c.memo) t.xbStringPutN(2, std::string(3, name));
+        t.xbAppend();
+      }
+    }
+    std::string bytes = platform::ReadFileBytes(table);
+    const size_t head = static_cast<uint8_t>(bytes[8]) | static_cast<uint8_t>(bytes[9]) << 8;
+    const size_t len = static_cast<uint8_t>(bytes[10]);
+    for (size_t i = 0; i < flags.size(); ++i) bytes[head + i * len] = flags[i];
+    platform::WriteFileBytes(table, bytes);
+    {
+      XBO_dBHandler t(table, "", true, false);
+      c.inPlace ? t.xbPackMemo() : t.xbPack();
+      EXPECT_EQ(t.NumRecs(), 3);
+    }
+    const std::vector<std::string> rows = Rows(table);
+    ASSERT_EQ(rows.size(), 3u);
+    for (size_t i = 0; i < rows.size(); ++i) {
+      const std::string name(1, static_cast<char>('a' + i));
+      EXPECT_EQ(rows[i], flags.substr(i, 1) + "|" + name + (c.memo ? "|" + std::string(3, name[0]) : "")) << i;
+    }
+    EXPECT_EQ(RunOut("dbf_dump --fs '|' " + Sh(table)), c.memo ? "a|aaa\nb|bbb\nc|ccc\n" : "a\nb\nc\n");
+  }
 }
 
 namespace {

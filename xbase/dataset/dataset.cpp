@@ -478,8 +478,16 @@ void TXBaseDataSet::SetOldRecord(const uint8_t* image) {
 void TXBaseDataSet::InternalEdit() {
   XBO_dBHandler& t = *FDBFHandle;
   TxbRecordPointer at(t, ActiveBuffer());
-  t.xbGetRec(BufferRecNo(ActiveBuffer()));
-  if (!t.xbRLock()) DataSetError(xbmRecordLocked);
+  // Locked first, read then: the edit starts from what the file holds
+  // once no other program can change it, not from a copy read before.
+  const int rec = BufferRecNo(ActiveBuffer());
+  if (!t.xbRLockAt(rec)) DataSetError(xbmRecordLocked);
+  try {
+    t.xbGetRec(rec);
+  } catch (...) {
+    t.xbLockOff();
+    throw;
+  }
   SetOldRecord(t.OrigRec());
   FDoingEdit = true;
 }

@@ -403,6 +403,12 @@ int XBO_dBHandler::xbWrite(int64_t blk, const void* dat, int len) {
   return n;
 }
 
+void XBO_dBHandler::LockedRecordsMayHaveChanged(int recNo) {
+  if (CacheFirst_ < 0) return;
+  const int64_t pos = int64_t{HeadLen()} + int64_t{recNo - 1} * RecLen();
+  if (recNo < 1 || (pos < CacheLast_ && pos + RecLen() > CacheFirst_)) CacheFirst_ = -1;
+}
+
 void XBO_dBHandler::xbTruncate(int64_t loc) {
   CacheFirst_ = -1;
   XBO_dBHandlerBase::xbTruncate(loc);

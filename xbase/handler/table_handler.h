@@ -546,14 +546,19 @@ class XBO_dBHandler : public XBO_dBHandlerBase, private XBobjIndexOwner {
   void RequireWholeTable(const char* operation);
   // Copies the records shown to `out` with the progress of `operation`.
   void CopyShownRecords(XBO_dBHandler& out, int operation);
-  // The pack's copy of a table without memos: every live record to `out`
-  // in runs (the filter not counted, as a pack does not).
+  // The pack's copy: every record not flagged "*" to `out` in physical
+  // order with its flag and memos (the filter not counted, as a pack does
+  // not); without memos in runs.
+  void CopyKeptRecords(XBO_dBHandler& out);
   void CopyLiveRecordRuns(XBO_dBHandler& out);
   bool OnRecord() const { return !File_EOF() && !File_TOF(); }
   // After the records were renumbered (pack, zap): the indexes and the
   // filter bitmap rebuilt, the order `tag` selected ("" natural) and the
   // handler on the top.
   void AfterRecordsRenumbered(const AnsiString& tag);
+  // A lock newly taken on a shared table drops the cached records it
+  // covers: the locked record is read from the file.
+  void LockedRecordsMayHaveChanged(int recNo) override;
 
   XBobjIndexTag* IndexMaster_ = nullptr;
   AnsiString PrimaryTagName_;

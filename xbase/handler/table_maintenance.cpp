@@ -40,6 +40,11 @@ constexpr int kFoxBlock = 64;
 
 bool IsFoxVersion(uint8_t v) { return v == 0x30 || v == 0xF5; }
 
+// A pack removes only the records flagged "*". Navigation hides any other
+// flag too, but other writers leave such bytes in records that their
+// readers list as live, and a pack must not destroy those.
+bool PackRemoves(const uint8_t* record) { return record[0] == '*'; }
+
 std::string_view TrimBlanksAndControls(std::string_view s) {
   while (!s.empty() && static_cast<unsigned char>(s.back()) <= ' ') s.remove_suffix(1);
   while (!s.empty() && static_cast<unsigned char>(s.front()) <= ' ') s.remove_prefix(1);
@@ -251,6 +256,19 @@ void XBO_dBHandler::CopyShownRecords(XBO_dBHandler& out, int operation) {
   xbStatusUpdate(operation, kPhaseEnd, done);
 }
 
+void XBO_dBHandler::CopyKeptRecords(XBO_dBHandler& out) {
+  const int total = NumRecs();
+  xbStatusUpdate(kOpPack, kPhaseStart, total);
+  int done = 0;
+  for (int n = 1; n <= total; ++n) {
+    ReadPhysical(n);
+    if (PackRemoves(CurRecord())) continue;
+    xbStatusUpdate(kOpPack, kPhaseRecord, ++done);
+    xbCopyRecord(out);
+  }
+  xbStatusUpdate(kOpPack, kPhaseEnd, done);
+}
+
 void XBO_dBHandler::CopyLiveRecordRuns(XBO_dBHandler& out) {
   // A record at a time would cost a read and a write call per record: the
   // table is read and the live records written in runs of about 1 MiB.
@@ -267,7 +285,7 @@ void XBO_dBHandler::CopyLiveRecordRuns(XBO_dBHandler& out) {
     live.clear();
     for (int i = 0; i < n; ++i) {
       const uint8_t* r = in.data() + static_cast<size_t>(i) * static_cast<size_t>(len);
-      if (r[0] != ' ') continue;  // deleted
+      if (PackRemoves(r)) continue;
       live.insert(live.end(), r, r + len);
       xbStatusUpdate(kOpPack, kPhaseRecord, ++done);
     }
@@ -391,7 +409,7 @@ void XBO_dBHandler::xbPack() {
     TMaintTarget target(OwnNames(), StructureImage(&password), MemoHeaderImage());
     XBO_dBHandler& out = target.Open(password, FileVers());
     if (WithMemo())
-      CopyShownRecords(out, kOpPack);
+      CopyKeptRecords(out);
     else
       CopyLiveRecordRuns(out);
     target.Commit();
@@ -434,10 +452,15 @@ void XBO_dBHandler::xbPackMemo() {
     xbStatusUpdate(kOpPackInPlace, kPhaseStart, total);
     for (int n = 1; n <= total; ++n) {
       ReadPhysical(n);
-      if (!xbDelFlag()) {
+      if (!PackRemoves(CurRecord())) {
         ++kept;
+        const uint8_t flag = CurRecord()[0];
         std::memcpy(out.CurRecord(), CurRecord(), static_cast<size_t>(RecLen()));
         out.xbAppend();
+        if (flag != ' ') {  // an append makes the record live
+          out.CurRecord()[0] = flag;
+          out.xbPutRec(out.RecNumber());
+        }
       } else {
         for (int f = 1; f <= NumFields(); ++f) {
           XBobjMemo* memo = xbMemoFieldCheck(f);

@@ -146,7 +146,7 @@ const uint8_t* XBobjIndexFile::PageView(int64_t Blok, int Size) {
   if (slot < 0) {
     // Read before a slot is taken: a damaged page number far past the end
     // of the file must not size the cache's map of pages.
-    const int pages = ReadAheadPages(index);
+    const int pages = Walking_ ? ReadAheadPages(index) : 1;
     MissBuf_.resize(static_cast<size_t>(pages) * static_cast<size_t>(Size));
     const int got = DiskReadPages(Blok, MissBuf_.data(), pages);
     if (got < 1) return nullptr;

@@ -764,7 +764,8 @@ class XBobjIndexFile {
   // The file's bytes, scrambled on the way with the table's passwords (or
   // with `password`).
   bool DiskRead(int64_t pos, uint8_t* bytes, int size);
-  // Cache blocks to read at a miss of block `index` (1 or more).
+  // Cache blocks to read at a miss of block `index` while a walk steps
+  // forwards (1 or more).
   int ReadAheadPages(int64_t index) const;
   // Reads up to `pages` blocks at `pos`; the whole blocks read (0 when not
   // even the first could be).
@@ -799,6 +800,7 @@ class XBobjIndexFile {
   std::vector<uint8_t> Arena_;  // the slots' bytes, CachePage_ each
   size_t Hand_ = 0;             // the clock hand over Slots_
   int64_t CacheEnd_ = 0;        // end of the furthest block written to the cache
+  bool Walking_ = false;        // a tag's walk steps forwards: misses read ahead
   std::vector<std::unique_ptr<XBobjIndexKey>> Pool_;
   std::vector<uint8_t> CryptBuf_;
   std::vector<uint8_t> ViewBuf_;  // PageView of a page that is not cached

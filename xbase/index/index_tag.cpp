@@ -487,8 +487,11 @@ bool XBobjIndexTag::ReadNextKey() {
   if (!leaf || !leaf->IsLeaf() || leaf->CurKey == XBobjIndexKey::NoPosition) return ReadTopKey();
   if (leaf->CurKey + 1 < leaf->Count()) {
     ++leaf->CurKey;
-  } else if (!StepLeaf(true)) {
-    return false;
+  } else {
+    // A walk steps on to the pages after this one: a block it misses brings
+    // the blocks after it along (a seek's miss reads its block alone).
+    TValueScope<bool> walking(Owner_->Walking_, true);
+    if (!StepLeaf(true)) return false;
   }
   RetrieveKey();
   return true;

@@ -159,29 +159,26 @@ void XBO_dBaseDBF::ReadHeader() {
 
 namespace {
 
-// Whether a descriptor unscrambled with the password given looks as one
-// written by a table writer. Only this engine scrambles tables, so the
-// descriptors are those it builds or keeps: an upper-case name padded with
-// zeros, a type it knows, decimals within the length, reserved bytes zero
-// (the offset at 12-15 is filled by some writers, a Visual FoxPro table
-// keeps flags and an autoincrement at 18-23, a dBase IV one its production
-// index mark at 31). A password one keystroke off passes the plain checks
-// about as often as not; it seldom passes these.
+// Whether a descriptor unscrambled with the password given can be one a
+// table writer made, judged only by what every writer keeps and garbage
+// seldom fakes: a type letter the engine knows, a name of printable
+// characters padded with zeros, and zeros in bytes 24-30, which every
+// format reserves (31 is dBase IV's production index mark). Letter case,
+// decimals and bytes 12-23 are not judged: other writers make lower-case
+// names and fill the field address, flag, work-area, multi-user and
+// autoincrement bytes, this engine's builder takes decimals up to the
+// length, and the engine scrambles such tables as they are.
 bool PlausibleScrambled(const uint8_t* d, uint8_t version) {
   const char type = static_cast<char>(d[11]);
   const bool vfp = version == 0x30;
   if (!std::strchr("CNFDLMBGIYT", type) && !(vfp && std::strchr("0PQVW", type))) return false;
   const size_t n = strnlen(reinterpret_cast<const char*>(d), 11);
   if (n == 0) return false;
+  for (size_t i = 0; i < n; ++i)
+    if (d[i] < 0x20 || d[i] == 0x7F) return false;
   for (size_t i = n; i < 11; ++i)
     if (d[i] != 0) return false;
-  // (Visual FoxPro's own "_NullFlags" field is the one mixed-case name.)
-  if (type != '0') {
-    for (size_t i = 0; i < n; ++i)
-      if (d[i] <= 0x20 || platform::AnsiUpperChar(d[i]) != d[i]) return false;
-  }
-  if ((type == 'N' || type == 'F') && d[17] != 0 && d[17] >= d[16]) return false;
-  for (int i = vfp ? 24 : 18; i < 31; ++i)
+  for (int i = 24; i < 31; ++i)
     if (d[i] != 0) return false;
   return d[31] <= 1;
 }
@@ -190,10 +187,12 @@ bool PlausibleScrambled(const uint8_t* d, uint8_t version) {
 
 // The list ends at the first descriptor that begins with 0x0D. Each must
 // carry a type letter (a later format's 48-byte descriptors, or garbage,
-// do not), and the fields must fit in the record; a scrambled table whose
-// descriptors fail was most likely opened with the wrong password, and its
-// descriptors must then be plausible ones and its fields fill the record
-// exactly.
+// do not), and the fields must fit in the record. A scrambled table whose
+// descriptors fail was most likely opened with the wrong password: its
+// descriptors must then be plausible ones, its fields fill the record
+// exactly and the terminator stand right behind the last descriptor --
+// scrambled inside the area when the header was padded, as it is behind
+// the area otherwise.
 void XBO_dBaseDBF::CheckDescriptors(std::vector<uint8_t>& area, int areaLen) {
   const int bad = xbvIsEncrypted_ ? xbmInvalidPassword : xbmInvalidTableHeader;
   auto refuse = [&] {
@@ -202,8 +201,8 @@ void XBO_dBaseDBF::CheckDescriptors(std::vector<uint8_t>& area, int areaLen) {
   };
   fields_.clear();
   int64_t offset = 1;
-  for (int at = 0; at + XBR_DBFField::Size <= areaLen && area[static_cast<size_t>(at)] != 0x0D;
-       at += XBR_DBFField::Size) {
+  int at = 0;
+  for (; at + XBR_DBFField::Size <= areaLen && area[static_cast<size_t>(at)] != 0x0D; at += XBR_DBFField::Size) {
     XBR_DBFField f;
     f.Decode(area.data() + at);
     if (f.dbFieldType < 0x21 || f.dbFieldType > 0x7E) refuse();
@@ -214,7 +213,14 @@ void XBO_dBaseDBF::CheckDescriptors(std::vector<uint8_t>& area, int areaLen) {
     if (offset > RecLen_) refuse();
     fields_.push_back(f);
   }
-  if (xbvIsEncrypted_ && offset != RecLen_) refuse();
+  if (!xbvIsEncrypted_) return;
+  if (offset != RecLen_) refuse();
+  uint8_t terminator = 0;
+  if (at < areaLen)
+    terminator = area[static_cast<size_t>(at)];
+  else if (xbRead(32 + areaLen, &terminator, 1) < 1)
+    XBRaise(xbmReadError, {FileName()});
+  if (terminator != 0x0D) refuse();
 }
 
 XBO_dBaseDBF::~XBO_dBaseDBF() {
@@ -263,7 +269,6 @@ void XBO_dBaseDBF::xbAppendRun(const uint8_t* images, int count) {
   for (int i = 0; i < count; ++i) {
     uint8_t* r = run.data() + static_cast<size_t>(i) * len;
     std::memcpy(r, images + static_cast<size_t>(i) * len, len);
-    r[0] = ' ';
     if (xbvIsEncrypted_) CryptBuffer(xbvPasswordOut_, r, r, len, true);
   }
   run.back() = 0x1A;
@@ -278,7 +283,6 @@ void XBO_dBaseDBF::xbAppendRun(const uint8_t* images, int count) {
   RecNumber_ = NumRecs_;
   dStatus_ = Updated;
   std::memcpy(CurRecord_, images + static_cast<size_t>(count - 1) * len, len);
-  CurRecord_[0] = ' ';
   CompleteAppend(false);
 }
 
@@ -578,7 +582,10 @@ bool XBO_dBaseDBF::xbRLockAt(int recNo) {
       break;
     default: return false;
   }
-  return xbLockTheFile(pos, 1);
+  const bool held = FileIsLocked_;
+  if (!xbLockTheFile(pos, 1)) return false;
+  if (!held && FileShared()) LockedRecordsMayHaveChanged(recNo);
+  return true;
 }
 
 bool XBO_dBaseDBF::xbFLock() {
@@ -587,7 +594,7 @@ bool XBO_dBaseDBF::xbFLock() {
     return true;
   }
   FileIsLocked_ = xbLockTheFile(regions_.Min, regions_.Rng);
-  if (FileIsLocked_) xbHdrRead();
+  if (FileIsLocked_) WholeFileLocked();
   return FileIsLocked_;
 }
 
@@ -597,8 +604,13 @@ bool XBO_dBaseDBF::xbLockFullFile() {
     return true;
   }
   FileIsLocked_ = xbLockRecord(0, kWholeFile);
-  if (FileIsLocked_) xbHdrRead();
+  if (FileIsLocked_) WholeFileLocked();
   return FileIsLocked_;
+}
+
+void XBO_dBaseDBF::WholeFileLocked() {
+  xbHdrRead();
+  if (FileShared()) LockedRecordsMayHaveChanged(0);
 }
 
 bool XBO_dBaseDBF::xbLockAppend() {

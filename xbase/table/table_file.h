@@ -167,6 +167,8 @@ class XBO_dBaseDBF : public XBO_DiskFile {
   //  - xbLockAppend: waits for the append byte at Max (shared tables only;
   //    65198 when it cannot be had); xbUnlockAppend releases it.
   //  - xbLockOff: releases one count; the last writes the owed header first.
+  // A record or file lock newly taken on a shared table makes the next read
+  // of a record it covers come from the file.
   virtual bool xbRLock();
   // Locks record `recNo` as xbRLock locks the current one; the record
   // number and the buffer stay as they are (a caller holding an edited
@@ -310,11 +312,12 @@ class XBO_dBaseDBF : public XBO_DiskFile {
   // Reads `count` records from record `first` on into `buffer` (count *
   // RecLen bytes) with one read, unscrambled; false on a short read.
   bool ReadRecordsInto(int first, int count, uint8_t* buffer);
-  // Appends `count` record images (RecLen bytes each, made live) after the
-  // last record with one write: the bytes that as many xbAppend calls would
-  // leave, with no record events -- for a new table that has nothing to
-  // keep in step, written under its file lock (the header follows at the
-  // unlock). CurRecord then holds the last record.
+  // Appends `count` record images (RecLen bytes each, deletion flags as
+  // given) after the last record with one write: the bytes that as many
+  // xbAppend calls and flag rewrites would leave, with no record events --
+  // for a new table that has nothing to keep in step, written under its
+  // file lock (the header follows at the unlock). CurRecord then holds the
+  // last record.
   void xbAppendRun(const uint8_t* images, int count);
   // Takes `memo` as the table's memo file in place of the one named after
   // the table (a table written under a temporary name beside its final
@@ -324,10 +327,18 @@ class XBO_dBaseDBF : public XBO_DiskFile {
   // memo file, opens the table again under its name and reads its header
   // anew (the memo file opens again on first use). Raises as the open does.
   void xbReopen();
+  // Called when a lock is newly taken on a shared table, for record
+  // `recNo` (0: the whole file): whatever a descendant keeps of the
+  // records it covers may be older than what another program wrote before
+  // the lock, and must be read again.
+  virtual void LockedRecordsMayHaveChanged(int recNo) { (void)recNo; }
 
  private:
   void ReadHeader();
   void CheckDescriptors(std::vector<uint8_t>& area, int fieldBytes);
+  // A file lock was newly taken: the header and the records as the file
+  // now holds them.
+  void WholeFileLocked();
   int64_t RecordPos(int n) const { return int64_t{HeadLen_} + int64_t{n - 1} * RecLen_; }
   // Writes the record image (scrambled when the table is), `withEof` adding 0x1A.
   void WriteRecord(int n, bool withEof);
