@@ -77,6 +77,10 @@ class TFinally {
   F f_;
 };
 
+// What a rebuild keeps of an index file: its header area (the largest is
+// an MDX file's 2,048 bytes), which the formats read back or write over.
+constexpr int64_t kRebuildKept = 4096;
+
 // The collation a new compound or in-memory tag orders its text by.
 XBcdxCollation CollationOf(XBsetSortStatus ascnd) {
   return ascnd == XBsetSortStatus::AscendingGeneral || ascnd == XBsetSortStatus::DescendingGeneral
@@ -211,13 +215,76 @@ int XBO_dBHandler::xbIndexTagRemove(const std::string& IName, const AnsiString& 
   const AnsiString name = TrimmedUpper(Tag);
   XBobjIndexTag* tag = f && !name.empty() ? f->TagByName(name) : nullptr;
   if (!tag) return 1;
+  if (f->DiskFile() && !f->DiskFile()->FileReadWrite()) return -1;
   if (tag == IndexMaster_) xbSetTagTo("", true);
-  if (!f->DeleteTag(name)) return -1;
-  if (f->TagCount() == 0) CloseSlot(slot);
+  // The other tags of the file must survive a failed write: the tag goes
+  // on a copy of the file.
+  bool removed = false;
+  ChangeIndexFiles({slot}, -1, [&](XBobjIndexFile& file) { removed = file.DeleteTag(name); });
+  if (!removed) return -1;
+  if (IndexStack(slot)->TagCount() == 0) CloseSlot(slot);
   return 0;
 }
 
 // --- The active order ---
+
+std::vector<int> XBO_dBHandler::OpenIndexSlots() const {
+  std::vector<int> slots;
+  for (int slot = 1; slot <= MaxIndexFiles; ++slot)
+    if (IndexStack_[static_cast<size_t>(slot)]) slots.push_back(slot);
+  return slots;
+}
+
+void XBO_dBHandler::ChangeIndexFiles(const std::vector<int>& slots, int64_t keep,
+                                     const std::function<void(XBobjIndexFile&)>& change,
+                                     const std::function<void()>& between) {
+  std::vector<std::unique_ptr<XBobjIndexFile::TRewrite>> copies;
+  std::vector<int> onDisk;
+  try {
+    for (int slot : slots) {
+      XBobjIndexFile& f = *IndexStack(slot);
+      if (f.DiskFile()) {
+        onDisk.push_back(slot);
+        copies.push_back(std::make_unique<XBobjIndexFile::TRewrite>(f, keep));
+      }
+      change(f);
+      if (f.DiskFile() && !copies.empty() && onDisk.back() == slot) copies.back()->Complete();
+    }
+    if (between) between();
+    for (auto& copy : copies) copy->Commit();
+  } catch (...) {
+    copies.clear();
+    for (int slot : onDisk) {
+      const XBobjIndexFile* f = IndexStack(slot);
+      if (f && (!f->DiskFile() || !f->DiskFile()->FileFound())) ReopenIndexSlot(slot);
+    }
+    throw;
+  }
+}
+
+void XBO_dBHandler::ReopenIndexSlot(int slot) {
+  std::unique_ptr<XBobjIndexFile>& held = IndexStack_[static_cast<size_t>(slot)];
+  if (IndexMaster_ && IndexMaster_->Owner() == held.get()) {
+    // Its pages may be the unfinished change: dropped, not closed.
+    IndexMaster_ = nullptr;
+    PrimaryTagName_.clear();
+    SyncPending_ = false;
+  }
+  const std::string path = held->GetFileName();
+  std::unique_ptr<XBobjIndexFile> again;
+  try {
+    again = NewIndexFile(UpperExt(path), AsIndexOwner(), path, FileReadWrite(), FileShared(), false);
+  } catch (const EXBaseError&) {
+    // The slot is freed below; the failure being raised is the change's.
+  }
+  if (again && again->CreateOK()) {
+    again->ixSetLockProtocol(dfLockStyle());
+    held = std::move(again);
+  } else {
+    held.reset();
+    --IndexCount_;
+  }
+}
 
 void XBO_dBHandler::ReleaseMaster() {
   if (!IndexMaster_) return;
@@ -365,20 +432,31 @@ bool XBO_dBHandler::xbMemoryIndexAdd(const AnsiString& tag, const AnsiString& ke
   return true;
 }
 
+void XBO_dBHandler::RebuildIndexFiles(const std::function<void()>& between) {
+  ChangeIndexFiles(OpenIndexSlots(), kRebuildKept, [](XBobjIndexFile& f) { f.Reindex(); }, between);
+}
+
 void XBO_dBHandler::xbReIndex() {
   const AnsiString name = PrimaryTagName_;
   xbSetTagTo("", true);
   const bool cacheWas = CacheRead_;
   const int start = RecNumber();
-  {
+  try {
     TFinally restore([this, cacheWas, state = dState()] {
       SetdState(state);
       xbSetDBFCache(cacheWas);
     });
     SetdState(dbIndex);
     xbSetDBFCache(true);
-    for (auto& f : IndexStack_)
-      if (f) f->Reindex();
+    RebuildIndexFiles();
+  } catch (...) {
+    // The files are as they were: so is the active order.
+    ReturnTo(start);
+    try {
+      if (!name.empty()) xbSetTagTo(name, true);
+    } catch (const EXBaseError&) {
+    }
+    throw;
   }
   ReturnTo(start);
   if (!name.empty()) xbSetTagTo(name, false);

@@ -37,6 +37,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/CodePage.h"
 #include "xbase/base/disk_file.h"
@@ -97,6 +98,9 @@ class XBobjMemo : public XBO_DiskFile {
   // first block after itself as the next free one (block 1; FoxPro: the
   // block after its 512 bytes). Needs the file fully locked (xbTruncate).
   void moMemoZap();
+  // The bytes moMemoZap leaves the file with (for a zap that writes the
+  // file anew beside it).
+  std::string moZappedImage();
   // Takes the table's lock protocol (the memo lock's place).
   void moSetLockProtocol(XBsetLokProtocol p);
   // Follows a table renamed to `newTableName`: the memo file keeps its own
@@ -140,9 +144,14 @@ class XBobjMemo : public XBO_DiskFile {
   // Bytes after the data: dBase III 0x1A 0x1A.
   virtual std::string moMemoPutLast() { return std::string("\x1A\x1A", 2); }
 
-  // Reading and writing the header's words; file size helpers.
+  // Reading and writing the header's words and the links of free runs;
+  // while a memo write is being planned the writes are held back (and
+  // reads see them), to be made only once the memo's own blocks are
+  // written. File size helpers.
   uint32_t ReadWord(int64_t pos, bool bigEndian);
   void WriteWord(int64_t pos, uint32_t v, bool bigEndian);
+  void LinkRead(int64_t pos, uint8_t* bytes, int size);
+  void LinkWrite(int64_t pos, const uint8_t* bytes, int size);
   int64_t EndBlock();  // first block past the end of the file (rounded up)
   // MemoLocation := the header's next free block, which moves `need` on.
   void AppendAtNextFree(int64_t need, bool bigEndian);
@@ -159,6 +168,18 @@ class XBobjMemo : public XBO_DiskFile {
  private:
   void MemoLock();
   void MemoUnlock();
+  // Writes a memo's blocks `image` at byte `at`, then the link writes held
+  // back while its place was chosen (those under the memo's blocks are
+  // superseded by them); on a failure every byte written is put back and
+  // the file cut to its old size, and the failure raised.
+  void WriteMemoThenLinks(int64_t at, const std::string& image);
+
+  struct THeldWrite {
+    int64_t pos;
+    std::string bytes;
+  };
+  bool holding_ = false;
+  std::vector<THeldWrite> held_;
 
   bool IsEncrypted_ = false;
   AnsiString PasswordIn_, PasswordOut_;
