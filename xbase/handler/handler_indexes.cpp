@@ -396,20 +396,61 @@ int XBO_dBHandler::xbIndexTo(const std::string& IName, const AnsiString& tag, co
   xbIndexClear();
   const std::string full = xbIndexFileExtend(IName);
   const std::string ext = UpperExt(full);
-  if ((ext == ".CDX" || ext == ".MDX") && TrimmedUpper(tag).empty()) XBRaise(xbmIndexTagNotFound, {tag});
   // A compound file receives the new tag beside the ones it holds; an NDX
   // or NTX file holds one tag named after it, and a file of that name is
   // made anew, never added to.
   const bool compound = ext == ".CDX" || ext == ".MDX";
-  std::unique_ptr<XBobjIndexFile> ix = NewIndexFile(ext, AsIndexOwner(), full, true, compound && FileShared(), true);
-  if (!ix) XBRaise(xbmFileNotFound, {full});
-  ix->ixSetLockProtocol(dfLockStyle());
-  AnsiString name = platform::Utf8ToAnsi(FileBaseName(full));
-  if (compound) name = tag;
-  if (ext == ".CDX") static_cast<XBobjCDXFile&>(*ix).SetNewTagCollation(CollationOf(ascnd));
-  if (!ix->CreateOK()) XBRaise(ix->Corrupted() ? xbmIndexCorrupted : xbmFileNotFound, {full});
+  if (compound && TrimmedUpper(tag).empty()) XBRaise(xbmIndexTagNotFound, {tag});
+  if (!compound && ext != ".NDX" && ext != ".NTX") XBRaise(xbmFileNotFound, {full});
+  const AnsiString name = compound ? tag : platform::Utf8ToAnsi(FileBaseName(full));
+  const auto prepare = [&](XBobjIndexFile& ix, const std::string& path) {
+    if (!ix.CreateOK()) XBRaise(ix.Corrupted() ? xbmIndexCorrupted : xbmFileNotFound, {path});
+    ix.ixSetLockProtocol(dfLockStyle());
+    if (ext == ".CDX") static_cast<XBobjCDXFile&>(ix).SetNewTagCollation(CollationOf(ascnd));
+  };
+  const std::string existing = platform::FindExistingFile(full);
+  if (compound && !existing.empty()) {
+    // The other tags must survive whatever stops the new one: it is added
+    // on a copy of the file.
+    std::unique_ptr<XBobjIndexFile> ix = NewIndexFile(ext, AsIndexOwner(), existing, true, FileShared(), true);
+    prepare(*ix, existing);
+    XBobjIndexFile::TRewrite copy(*ix, -1);
+    BuildTag(*ix, name, keyexpr, forexpr, uniq, ascnd);
+    copy.Commit();
+    ix->CloseFile();
+    return 0;
+  }
+  // A new file is made beside its name and takes it only when complete: a
+  // refused key or condition, or a write that fails, leaves an existing
+  // file as it was and makes none. The file replaced must not be held by
+  // another program.
+  const std::string target = existing.empty() ? full : existing;
+  std::unique_ptr<XBO_DiskFile> replaced;
+  if (!existing.empty()) {
+    replaced = std::make_unique<XBO_DiskFile>(existing, true, false);
+    replaced->xbReset();
+  }
+  std::unique_ptr<platform::TReplaceFile> file;
+  try {
+    file = std::make_unique<platform::TReplaceFile>(target);
+  } catch (const platform::EFileError&) {
+    XBRaise(xbmCannotCreate, {target});
+  }
+  std::unique_ptr<XBobjIndexFile> ix = NewIndexFile(ext, AsIndexOwner(), file->TempPath(), true, false, true);
+  ix->SetShownName(target);
+  prepare(*ix, target);
   BuildTag(*ix, name, keyexpr, forexpr, uniq, ascnd);
   ix->CloseFile();
+  ix.reset();
+  if (replaced) replaced->xbCloseFile();
+  try {
+    file->Commit();
+  } catch (const platform::EFileError&) {
+    XBRaise(xbmCannotCreate, {target});
+  }
+  // The file made beside its name could not tell it is the table's own.
+  if (compound && platform::AnsiUpperCase(FileBaseName(target)) == platform::AnsiUpperCase(FileBaseName(FileName())))
+    IndexMarkProduction();
   return 0;
 }
 

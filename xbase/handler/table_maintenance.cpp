@@ -469,6 +469,7 @@ void XBO_dBHandler::xbPackMemo() {
   const AnsiString password = xbvIsEncrypted() ? xbvPasswordIn() : AnsiString();
   const int total = NumRecs();
   std::vector<int64_t> released;  // memo blocks of the deleted records
+  TMemoJournal journal;
   int kept = 0;
   xbSetTagTo("", true);
   try {
@@ -498,16 +499,28 @@ void XBO_dBHandler::xbPackMemo() {
       else xbGetRec(xbRecTop);
       return;
     }
+    // The deleted records' memo blocks are given back before the new table
+    // is put in place, and taken again should that fail: the old table
+    // points at them.
+    if (XBobjMemo* memo = released.empty() ? nullptr : xbMemoObject()) {
+      memo->moKeepJournal(&journal);
+      for (int64_t blk : released) memo->moMemoBlockRelease(blk);
+      memo->moKeepJournal(nullptr);
+    }
     ReplaceAndRenumber(target, tag);
   } catch (...) {
+    if (XBobjMemo* memo = xbMemoObject()) {
+      memo->moKeepJournal(nullptr);
+      try {
+        journal.Undo(*memo);
+      } catch (const EXBaseError&) {
+        // The failure on its way is the one to report.
+      }
+    }
     ReturnTo(0);
     RestoreTag(tag);
     throw;
   }
-  // Nothing points at these any more; a failure here only leaves blocks
-  // unused.
-  if (XBobjMemo* memo = released.empty() ? nullptr : xbMemoObject())
-    for (int64_t blk : released) memo->moMemoBlockRelease(blk);
 }
 
 void XBO_dBHandler::xbZap() {

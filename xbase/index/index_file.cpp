@@ -322,11 +322,13 @@ XBobjIndexFile::TRewrite::TRewrite(XBobjIndexFile& file, int64_t keep) : file_(f
   }
   auto onCopy = std::make_unique<TIndexDiskFile>(copy_->TempPath(), true, false, file);
   onCopy->xbReset();
+  file.ShownName_ = name;
   original_ = std::move(file.DiskFile_);
   file.DiskFile_ = std::move(onCopy);
 }
 
 XBobjIndexFile::TRewrite::~TRewrite() {
+  file_.ShownName_.clear();
   if (committed_) return;
   file_.DiscardCache();
   try {
@@ -526,7 +528,10 @@ bool XBobjIndexFile::IsFileName(const std::string& IName) const {
   return platform::AnsiUpperCase(part) == platform::AnsiUpperCase(IndexName_);
 }
 
-std::string XBobjIndexFile::GetFileName() const { return DiskFile_ ? DiskFile_->FileName() : IndexName_; }
+std::string XBobjIndexFile::GetFileName() const {
+  if (!ShownName_.empty()) return ShownName_;
+  return DiskFile_ ? DiskFile_->FileName() : IndexName_;
+}
 
 void XBobjIndexFile::RaiseCorrupted() const { XBRaise(xbmIndexCorrupted, {GetFileName()}); }
 

@@ -695,7 +695,12 @@ class XBobjIndexFile {
   XBobjIndexTag* KeyByName(const AnsiString& AKey, bool AFor) const;
   // The file's name part equals IName's, case ignored.
   bool IsFileName(const std::string& IName) const;
+  // The disk file's full name; while the file is being made beside its
+  // name, the name it is made for.
   std::string GetFileName() const;
+  // The name GetFileName gives (and errors name) while the file is made
+  // on a new file beside `name`; "" for the disk file's own.
+  void SetShownName(const std::string& name) { ShownName_ = name; }
 
   // --- State ---
 
@@ -770,6 +775,7 @@ class XBobjIndexFile {
   XBobjIndexTag* ReplaceOnlyTag(std::unique_ptr<XBobjIndexTag> tag);
 
   std::string IndexName_;
+  std::string ShownName_;
   std::unique_ptr<XBO_DiskFile> DiskFile_;
   bool KeyWithRec_ = false;
   bool Dictionary_ = false;

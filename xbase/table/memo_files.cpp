@@ -113,6 +113,41 @@ void XBobjMemo::LinkWrite(int64_t pos, const uint8_t* bytes, int size) {
     xbWrite(pos, bytes, size);
 }
 
+void TMemoJournal::Undo(XBO_DiskFile& file) {
+  for (auto w = saved_.rbegin(); w != saved_.rend(); ++w)
+    file.XBO_DiskFile::xbWrite(w->pos, w->bytes.data(), static_cast<int>(w->bytes.size()));
+  saved_.clear();
+  if (size_ >= 0 && file.xbFileSize() > size_) file.xbTruncate(size_);
+}
+
+void XBobjMemo::moKeepJournal(TMemoJournal* journal) {
+  journal_ = journal;
+  if (journal_ && journal_->size_ < 0) journal_->size_ = xbFileSize();
+}
+
+int XBobjMemo::xbWrite(int64_t blk, const void* dat, int len) {
+  if (journal_) {
+    const int64_t below = std::min<int64_t>(blk + len, journal_->size_) - blk;
+    if (below > 0) {
+      std::string was(static_cast<size_t>(below), '\0');
+      XBO_DiskFile::xbRead(blk, was.data(), static_cast<int>(below));
+      journal_->saved_.push_back({blk, std::move(was)});
+      // What was not written is not put back: a write refused past a size
+      // limit would be refused again.
+      int done = 0;
+      try {
+        done = XBO_DiskFile::xbWrite(blk, dat, len);
+      } catch (...) {
+        journal_->saved_.pop_back();
+        throw;
+      }
+      if (done < below) journal_->saved_.back().bytes.resize(static_cast<size_t>(std::max(done, 0)));
+      return done;
+    }
+  }
+  return XBO_DiskFile::xbWrite(blk, dat, len);
+}
+
 void XBobjMemo::WriteMemoThenLinks(int64_t at, const std::string& image) {
   const int64_t oldSize = xbFileSize();
   const int64_t end = at + static_cast<int64_t>(image.size());

@@ -48,6 +48,27 @@ namespace xbase {
 using platform::AnsiString;
 
 // The dBase III memo format; the base of the dBase IV and FoxPro ones.
+// What a piece of work replaced in a memo file, to put the file back as it
+// was should the work fail after its memos were written (a password
+// change writing every memo anew, a pack giving the deleted records'
+// blocks back). A memo object keeping one saves, before each write, the
+// bytes it replaces below the size the file had when the journal began.
+class TMemoJournal {
+ public:
+  // Puts the saved bytes back, last first, and cuts the file to the size
+  // it had (raising what fails).
+  void Undo(XBO_DiskFile& file);
+
+ private:
+  friend class XBobjMemo;
+  struct TSaved {
+    int64_t pos;
+    std::string bytes;
+  };
+  int64_t size_ = -1;
+  std::vector<TSaved> saved_;
+};
+
 class XBobjMemo : public XBO_DiskFile {
  public:
   // Opens the memo file of table `tableName` for table version `dbVer`:
@@ -101,6 +122,10 @@ class XBobjMemo : public XBO_DiskFile {
   // The bytes moMemoZap leaves the file with (for a zap that writes the
   // file anew beside it).
   std::string moZappedImage();
+  // Keeps `journal` of what the writes from now on replace (nullptr: no
+  // longer).
+  void moKeepJournal(TMemoJournal* journal);
+  int xbWrite(int64_t blk, const void* dat, int len) override;
   // Takes the table's lock protocol (the memo lock's place).
   void moSetLockProtocol(XBsetLokProtocol p);
   // Follows a table renamed to `newTableName`: the memo file keeps its own
@@ -178,6 +203,7 @@ class XBobjMemo : public XBO_DiskFile {
     int64_t pos;
     std::string bytes;
   };
+  TMemoJournal* journal_ = nullptr;
   bool holding_ = false;
   std::vector<THeldWrite> held_;
 
