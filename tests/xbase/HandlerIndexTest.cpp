@@ -646,4 +646,13 @@ TEST_F(NavIndexTables, RefusedIndexRequestsLeaveEveryFileAsItWas) {
     t.xbCloseFile();
     EXPECT_TRUE(FolderFiles(dir.path()) == before);
   }
+  // A tag is not removed from a file opened for reading.
+  const auto before = FolderFiles(dir.path());
+  for (const char* file : {"old.cdx", "old.mdx"}) {
+    XBO_dBHandler t(dir / "nav.dbf", "", false, false);
+    ASSERT_EQ(t.xbIndexRoute(file), 0);
+    EXPECT_EQ(t.xbIndexTagRemove(file, "NAME"), -1) << file;
+    EXPECT_NE(t.IndexStack(1)->TagByName("NAME"), nullptr) << file;
+  }
+  EXPECT_TRUE(FolderFiles(dir.path()) == before);
 }

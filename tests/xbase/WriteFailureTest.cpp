@@ -112,11 +112,12 @@ std::string Snapshot(const std::string& dir, TKind kind, const AnsiString& passw
 
 using TOperation = std::function<void(const std::string& dir)>;
 
-// Opens t.dbf with the index files of `kind` and runs `body` on it; the
-// handler's files are closed inside, so what closing raises counts.
-TOperation OnTable(TKind kind, std::function<void(XBO_dBHandler&, const std::string&)> body) {
+// Opens t.dbf (shared or not) with the index files of `kind` and runs
+// `body` on it; the handler's files are closed inside, so what closing
+// raises counts.
+TOperation OnTable(TKind kind, std::function<void(XBO_dBHandler&, const std::string&)> body, bool shared = false) {
   return [=](const std::string& dir) {
-    XBO_dBHandler t(dir + "t.dbf", "", true, false);
+    XBO_dBHandler t(dir + "t.dbf", "", true, shared);
     t.xbIndex(IndexFiles(kind), "");
     body(t, dir);
     t.xbIndexClear();
@@ -190,6 +191,10 @@ TEST(WriteFailure, EveryOperationRaisesWithFilesUnchangedOrCompletes) {
       {"reindex III", TKind::DBase3, OnTable(TKind::DBase3, reindex)},
       {"reindex IV", TKind::DBase4, OnTable(TKind::DBase4, reindex)},
       {"reindex Fox", TKind::Fox, OnTable(TKind::Fox, reindex)},
+      // Other programs hold a shared file open: the new one is written over it.
+      {"reindex III shared", TKind::DBase3, OnTable(TKind::DBase3, reindex, true)},
+      {"reindex Fox shared", TKind::Fox, OnTable(TKind::Fox, reindex, true)},
+      {"tag add CDX shared", TKind::Fox, OnTable(TKind::Fox, tagAdd("t.cdx"), true)},
       {"zap III", TKind::DBase3, OnTable(TKind::DBase3, zap)},
       {"zap IV", TKind::DBase4, OnTable(TKind::DBase4, zap)},
       {"zap Fox", TKind::Fox, OnTable(TKind::Fox, zap)},

@@ -243,12 +243,13 @@ void XBO_dBHandler::ChangeIndexFiles(const std::vector<int>& slots, int64_t keep
   try {
     for (int slot : slots) {
       XBobjIndexFile& f = *IndexStack(slot);
-      if (f.DiskFile()) {
+      const bool onFile = f.DiskFile() != nullptr;
+      if (onFile) {
         onDisk.push_back(slot);
         copies.push_back(std::make_unique<XBobjIndexFile::TRewrite>(f, keep));
       }
       change(f);
-      if (f.DiskFile() && !copies.empty() && onDisk.back() == slot) copies.back()->Complete();
+      if (onFile) copies.back()->Complete();
     }
     if (between) between();
     for (auto& copy : copies) copy->Commit();

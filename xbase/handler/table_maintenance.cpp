@@ -9,6 +9,9 @@
 // replaces the final names -- the memo file first, then the table. Should
 // the table's replacement fail, the memo file is put back from a second
 // name kept for it, so a table never points into another table's memos.
+// A pack keeps the old table's second name too until the indexes are
+// rebuilt for the new one, and puts it back should they fail; a zap puts
+// its empty table in place together with the empty indexes.
 #include <algorithm>
 #include <cstring>
 #include <string_view>
@@ -75,6 +78,7 @@ class XBO_dBHandler::TMaintTarget {
     table_ = Begin(names.table, header);
     if (!names.memo.empty()) memo_ = Begin(names.memo, memoHeader);
   }
+  ~TMaintTarget() { Release(); }
   TMaintTarget(const TMaintTarget&) = delete;
   TMaintTarget& operator=(const TMaintTarget&) = delete;
 
@@ -129,11 +133,11 @@ class XBO_dBHandler::TMaintTarget {
 
   // Drops the second names of the old files.
   void Release() {
-    for (std::string* kept : {&keptTable_, &keptMemo_})
-      if (!kept->empty()) platform::DeleteFile(*kept), kept->clear();
+    for (std::string* kept : {&keptTable_, &keptMemo_}) {
+      if (!kept->empty()) platform::DeleteFile(*kept);
+      kept->clear();
+    }
   }
-
-  ~TMaintTarget() { Release(); }
 
  private:
   void PutMemoBack() {
@@ -144,7 +148,6 @@ class XBO_dBHandler::TMaintTarget {
       keptMemo_.clear();
   }
 
- private:
   static std::unique_ptr<platform::TReplaceFile> Begin(const std::string& path, const std::string& bytes) {
     std::unique_ptr<platform::TReplaceFile> file;
     try {

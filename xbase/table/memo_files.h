@@ -104,8 +104,11 @@ class XBobjMemo : public XBO_DiskFile {
   // Writes `cb` bytes as the memo that was at `blk` (0 for a new one) and
   // stores in `blk` the block where it now lives. An empty memo releases the
   // old one's blocks (where the format reuses them) and sets `blk` to 0.
-  // On a shared file this waits for the memo lock (65198). A failure leaves
-  // `blk` unchanged.
+  // On a shared file this waits for the memo lock (65198). The new memo's
+  // blocks are written before the header and free chain say so (and before
+  // the old memo's blocks are given back): a failure leaves `blk` and the
+  // file as they were (a shared file may keep blocks added at its end,
+  // which nothing names).
   void moMemoWrite(const void* buf, int64_t& blk, int64_t cb);
   // Gives the blocks of the memo at `blk` back for reuse (dBase IV only;
   // the others never reuse blocks).
