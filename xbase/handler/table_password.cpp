@@ -120,6 +120,7 @@ void XBO_dBHandler::xbSetPassword(const AnsiString& APassword) {
       try {
         journal.Undo(*memo);
       } catch (const EXBaseError&) {
+        // The failure on its way is the one to report.
       }
     }
     restore();

@@ -332,11 +332,11 @@ XBobjIndexFile::TRewrite::~TRewrite() {
   if (committed_) return;
   file_.DiscardCache();
   try {
-    if (file_.DiskFile_ != original_ && file_.DiskFile_) file_.DiskFile_->xbCloseFile();
+    file_.DiskFile_->xbCloseFile();  // the copy, deleted with copy_
   } catch (...) {
-    // The copy goes with copy_.
+    // Nothing of it is kept.
   }
-  if (original_) file_.DiskFile_ = std::move(original_);
+  file_.DiskFile_ = std::move(original_);
   lock_.reset();
   try {
     file_.DiskFile_->xbCloseFile();
@@ -364,17 +364,18 @@ void XBobjIndexFile::TRewrite::Commit() {
     } catch (const platform::EFileError&) {
       XBRaise(xbmCannotCreate, {name});
     }
-    committed_ = true;
+    // The old file is gone from the folder: the object goes on with the new
+    // one under the name (or, should that not open, is left closed on it).
     auto reopened = std::make_unique<TIndexDiskFile>(name, original_->FileReadWrite(), false, file_);
     try {
       original_->xbCloseFile();
     } catch (...) {
-      // The old file is gone from the folder; what it held is replaced.
+      // What it held is replaced.
     }
-    original_.reset();
-    file_.DiskFile_.reset();
     reopened->xbReset();
     file_.DiskFile_ = std::move(reopened);
+    original_.reset();
+    committed_ = true;
   }
   file_.NextAvail_ = -1;
   file_.HighWater_ = 0;
