@@ -629,7 +629,6 @@ class XBobjIndexFile {
   class TWholeFileLock;
 
  public:
-
   // A change of the whole file (a rebuild, a tag added or removed) made on a
   // copy beside it, so that the file stays byte-identical until the change
   // is complete and written. While the object lives, the file's pages go to
