@@ -625,6 +625,7 @@ TEST_F(NavIndexTables, RefusedIndexRequestsLeaveEveryFileAsItWas) {
     t.xbIndexTo("old.cdx", "NAME", "upper(NAME)", "", XBsetIndexUnique::Duplicates, XBsetSortStatus::Ascending);
     t.xbIndexTo("old.mdx", "NAME", "upper(NAME)", "", XBsetIndexUnique::Duplicates, XBsetSortStatus::Ascending);
   }
+  platform::WriteFileBytes(dir / "empty.cdx", "");
   struct Case {
     const char* file;
     const char* key;
@@ -636,7 +637,8 @@ TEST_F(NavIndexTables, RefusedIndexRequestsLeaveEveryFileAsItWas) {
                         Case{"old.ndx", "NAME", "QTY > 0", up}, Case{"old.ndx", "NAME", "", XBsetSortStatus::Descending},
                         Case{"old.cdx", "NOFIELD", "", up}, Case{"old.mdx", "NOFIELD", "", up},
                         Case{"new.ntx", "NOFIELD", "", up}, Case{"new.ndx", "NAME", "QTY > 0", up},
-                        Case{"new.cdx", "NOFIELD", "", up}, Case{"new.mdx", "NAME", "NOFIELD > 0", up}}) {
+                        Case{"new.cdx", "NOFIELD", "", up}, Case{"new.mdx", "NAME", "NOFIELD > 0", up},
+                        Case{"empty.cdx", "NOFIELD", "", up}}) {
     SCOPED_TRACE(std::string(c.file) + " " + c.key + " " + c.forExpr);
     const auto before = FolderFiles(dir.path());
     XBO_dBHandler t(dir / "nav.dbf", "", true, false);

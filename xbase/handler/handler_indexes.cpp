@@ -410,7 +410,12 @@ int XBO_dBHandler::xbIndexTo(const std::string& IName, const AnsiString& tag, co
     if (ext == ".CDX") static_cast<XBobjCDXFile&>(ix).SetNewTagCollation(CollationOf(ascnd));
   };
   const std::string existing = platform::FindExistingFile(full);
-  if (compound && !existing.empty()) {
+  // A compound file too short to hold a tag is read as an empty one, which
+  // opening writes: it is made anew like a missing one.
+  platform::TFileInfo info;
+  const bool holdsTags = !existing.empty() && platform::GetFileInfo(existing, info) &&
+                         info.size > (ext == ".MDX" ? XBobjMDXFile::Block : 0);
+  if (compound && holdsTags) {
     // The other tags must survive whatever stops the new one: it is added
     // on a copy of the file.
     std::unique_ptr<XBobjIndexFile> ix = NewIndexFile(ext, AsIndexOwner(), existing, true, FileShared(), true);
