@@ -45,6 +45,10 @@
 // writing each page in turn would have left. A shared file reads every page
 // from the file each time and writes it when it is stored.
 //
+// Changes of the whole file (a rebuild, a tag added to or removed from a
+// compound file) are made on a copy beside it (XBobjIndexFile::TRewrite),
+// so that a failure part-way leaves the file byte-identical.
+//
 // An index object has one user at a time; it is not thread-safe.
 #pragma once
 
