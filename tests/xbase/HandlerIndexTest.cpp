@@ -614,3 +614,47 @@ TEST(HandlerIndex, ShutdownUnderALiveHandlerLosesNothingAndClosesOnce) {
   alive.reset();
   EXPECT_TRUE(bytes() == before) << "the handler wrote after the shutdown";
 }
+
+// A request refused for its key, its condition or the format's limits
+// leaves an existing index file as it was and makes none.
+TEST_F(NavIndexTables, RefusedIndexRequestsLeaveEveryFileAsItWas) {
+  {
+    XBO_dBHandler t(dir / "nav.dbf", "", true, false);
+    t.xbIndexTo("old.ntx", "", "upper(NAME)", "", XBsetIndexUnique::Duplicates, XBsetSortStatus::Ascending);
+    t.xbIndexTo("old.ndx", "", "upper(NAME)", "", XBsetIndexUnique::Duplicates, XBsetSortStatus::Ascending);
+    t.xbIndexTo("old.cdx", "NAME", "upper(NAME)", "", XBsetIndexUnique::Duplicates, XBsetSortStatus::Ascending);
+    t.xbIndexTo("old.mdx", "NAME", "upper(NAME)", "", XBsetIndexUnique::Duplicates, XBsetSortStatus::Ascending);
+  }
+  platform::WriteFileBytes(dir / "empty.cdx", "");
+  struct Case {
+    const char* file;
+    const char* key;
+    const char* forExpr;
+    XBsetSortStatus order;
+  };
+  const auto up = XBsetSortStatus::Ascending;
+  for (const Case& c : {Case{"old.ntx", "NOFIELD", "", up}, Case{"old.ndx", "NOFIELD", "", up},
+                        Case{"old.ndx", "NAME", "QTY > 0", up}, Case{"old.ndx", "NAME", "", XBsetSortStatus::Descending},
+                        Case{"old.cdx", "NOFIELD", "", up}, Case{"old.mdx", "NOFIELD", "", up},
+                        Case{"new.ntx", "NOFIELD", "", up}, Case{"new.ndx", "NAME", "QTY > 0", up},
+                        Case{"new.cdx", "NOFIELD", "", up}, Case{"new.mdx", "NAME", "NOFIELD > 0", up},
+                        Case{"empty.cdx", "NOFIELD", "", up}}) {
+    SCOPED_TRACE(std::string(c.file) + " " + c.key + " " + c.forExpr);
+    const auto before = FolderFiles(dir.path());
+    XBO_dBHandler t(dir / "nav.dbf", "", true, false);
+    EXPECT_NE(ErrorOf<std::runtime_error>(
+                  [&] { t.xbIndexTo(c.file, "TAG", c.key, c.forExpr, XBsetIndexUnique::Duplicates, c.order); }),
+              "");
+    t.xbCloseFile();
+    EXPECT_TRUE(FolderFiles(dir.path()) == before);
+  }
+  // A tag is not removed from a file opened for reading.
+  const auto before = FolderFiles(dir.path());
+  for (const char* file : {"old.cdx", "old.mdx"}) {
+    XBO_dBHandler t(dir / "nav.dbf", "", false, false);
+    ASSERT_EQ(t.xbIndexRoute(file), 0);
+    EXPECT_EQ(t.xbIndexTagRemove(file, "NAME"), -1) << file;
+    EXPECT_NE(t.IndexStack(1)->TagByName("NAME"), nullptr) << file;
+  }
+  EXPECT_TRUE(FolderFiles(dir.path()) == before);
+}

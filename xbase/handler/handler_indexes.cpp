@@ -77,6 +77,10 @@ class TFinally {
   F f_;
 };
 
+// What a rebuild keeps of an index file: its header area (the largest is
+// an MDX file's 2,048 bytes), which the formats read back or write over.
+constexpr int64_t kRebuildKept = 4096;
+
 // The collation a new compound or in-memory tag orders its text by.
 XBcdxCollation CollationOf(XBsetSortStatus ascnd) {
   return ascnd == XBsetSortStatus::AscendingGeneral || ascnd == XBsetSortStatus::DescendingGeneral
@@ -211,13 +215,77 @@ int XBO_dBHandler::xbIndexTagRemove(const std::string& IName, const AnsiString& 
   const AnsiString name = TrimmedUpper(Tag);
   XBobjIndexTag* tag = f && !name.empty() ? f->TagByName(name) : nullptr;
   if (!tag) return 1;
+  if (f->DiskFile() && !f->DiskFile()->FileReadWrite()) return -1;
   if (tag == IndexMaster_) xbSetTagTo("", true);
-  if (!f->DeleteTag(name)) return -1;
-  if (f->TagCount() == 0) CloseSlot(slot);
+  // The other tags of the file must survive a failed write: the tag goes
+  // on a copy of the file.
+  bool removed = false;
+  ChangeIndexFiles({slot}, -1, [&](XBobjIndexFile& file) { removed = file.DeleteTag(name); });
+  if (!removed) return -1;
+  if (IndexStack(slot)->TagCount() == 0) CloseSlot(slot);
   return 0;
 }
 
 // --- The active order ---
+
+std::vector<int> XBO_dBHandler::OpenIndexSlots() const {
+  std::vector<int> slots;
+  for (int slot = 1; slot <= MaxIndexFiles; ++slot)
+    if (IndexStack_[static_cast<size_t>(slot)]) slots.push_back(slot);
+  return slots;
+}
+
+void XBO_dBHandler::ChangeIndexFiles(const std::vector<int>& slots, int64_t keep,
+                                     const std::function<void(XBobjIndexFile&)>& change,
+                                     const std::function<void()>& between) {
+  std::vector<std::unique_ptr<XBobjIndexFile::TRewrite>> copies;
+  std::vector<int> onDisk;
+  try {
+    for (int slot : slots) {
+      XBobjIndexFile& f = *IndexStack(slot);
+      const bool onFile = f.DiskFile() != nullptr;
+      if (onFile) {
+        onDisk.push_back(slot);
+        copies.push_back(std::make_unique<XBobjIndexFile::TRewrite>(f, keep));
+      }
+      change(f);
+      if (onFile) copies.back()->Complete();
+    }
+    if (between) between();
+    for (auto& copy : copies) copy->Commit();
+  } catch (...) {
+    copies.clear();
+    for (int slot : onDisk) {
+      const XBobjIndexFile* f = IndexStack(slot);
+      if (f && (!f->DiskFile() || !f->DiskFile()->FileFound())) ReopenIndexSlot(slot);
+    }
+    throw;
+  }
+}
+
+void XBO_dBHandler::ReopenIndexSlot(int slot) {
+  std::unique_ptr<XBobjIndexFile>& held = IndexStack_[static_cast<size_t>(slot)];
+  if (IndexMaster_ && IndexMaster_->Owner() == held.get()) {
+    // Its pages may be the unfinished change: dropped, not closed.
+    IndexMaster_ = nullptr;
+    PrimaryTagName_.clear();
+    SyncPending_ = false;
+  }
+  const std::string path = held->GetFileName();
+  std::unique_ptr<XBobjIndexFile> again;
+  try {
+    again = NewIndexFile(UpperExt(path), AsIndexOwner(), path, FileReadWrite(), FileShared(), false);
+  } catch (const EXBaseError&) {
+    // The slot is freed below; the failure being raised is the change's.
+  }
+  if (again && again->CreateOK()) {
+    again->ixSetLockProtocol(dfLockStyle());
+    held = std::move(again);
+  } else {
+    held.reset();
+    --IndexCount_;
+  }
+}
 
 void XBO_dBHandler::ReleaseMaster() {
   if (!IndexMaster_) return;
@@ -329,20 +397,66 @@ int XBO_dBHandler::xbIndexTo(const std::string& IName, const AnsiString& tag, co
   xbIndexClear();
   const std::string full = xbIndexFileExtend(IName);
   const std::string ext = UpperExt(full);
-  if ((ext == ".CDX" || ext == ".MDX") && TrimmedUpper(tag).empty()) XBRaise(xbmIndexTagNotFound, {tag});
   // A compound file receives the new tag beside the ones it holds; an NDX
   // or NTX file holds one tag named after it, and a file of that name is
   // made anew, never added to.
   const bool compound = ext == ".CDX" || ext == ".MDX";
-  std::unique_ptr<XBobjIndexFile> ix = NewIndexFile(ext, AsIndexOwner(), full, true, compound && FileShared(), true);
-  if (!ix) XBRaise(xbmFileNotFound, {full});
-  ix->ixSetLockProtocol(dfLockStyle());
-  AnsiString name = platform::Utf8ToAnsi(FileBaseName(full));
-  if (compound) name = tag;
-  if (ext == ".CDX") static_cast<XBobjCDXFile&>(*ix).SetNewTagCollation(CollationOf(ascnd));
-  if (!ix->CreateOK()) XBRaise(ix->Corrupted() ? xbmIndexCorrupted : xbmFileNotFound, {full});
+  if (compound && TrimmedUpper(tag).empty()) XBRaise(xbmIndexTagNotFound, {tag});
+  if (!compound && ext != ".NDX" && ext != ".NTX") XBRaise(xbmFileNotFound, {full});
+  const AnsiString name = compound ? tag : platform::Utf8ToAnsi(FileBaseName(full));
+  const auto prepare = [&](XBobjIndexFile& ix, const std::string& path) {
+    if (!ix.CreateOK()) XBRaise(ix.Corrupted() ? xbmIndexCorrupted : xbmFileNotFound, {path});
+    ix.ixSetLockProtocol(dfLockStyle());
+    if (ext == ".CDX") static_cast<XBobjCDXFile&>(ix).SetNewTagCollation(CollationOf(ascnd));
+  };
+  const std::string existing = platform::FindExistingFile(full);
+  // A compound file too short to hold a tag is read as an empty one, which
+  // opening writes: it is made anew like a missing one.
+  platform::TFileInfo info;
+  const bool holdsTags = !existing.empty() && platform::GetFileInfo(existing, info) &&
+                         info.size > (ext == ".MDX" ? XBobjMDXFile::Block : 0);
+  if (compound && holdsTags) {
+    // The other tags must survive whatever stops the new one: it is added
+    // on a copy of the file.
+    std::unique_ptr<XBobjIndexFile> ix = NewIndexFile(ext, AsIndexOwner(), existing, true, FileShared(), true);
+    prepare(*ix, existing);
+    XBobjIndexFile::TRewrite copy(*ix, -1);
+    BuildTag(*ix, name, keyexpr, forexpr, uniq, ascnd);
+    copy.Commit();
+    ix->CloseFile();
+    return 0;
+  }
+  // A new file is made beside its name and takes it only when complete: a
+  // refused key or condition, or a write that fails, leaves an existing
+  // file as it was and makes none. The file replaced must not be held by
+  // another program.
+  const std::string target = existing.empty() ? full : existing;
+  std::unique_ptr<XBO_DiskFile> replaced;
+  if (!existing.empty()) {
+    replaced = std::make_unique<XBO_DiskFile>(existing, true, false);
+    replaced->xbReset();
+  }
+  std::unique_ptr<platform::TReplaceFile> file;
+  try {
+    file = std::make_unique<platform::TReplaceFile>(target);
+  } catch (const platform::EFileError&) {
+    XBRaise(xbmCannotCreate, {target});
+  }
+  std::unique_ptr<XBobjIndexFile> ix = NewIndexFile(ext, AsIndexOwner(), file->TempPath(), true, false, true);
+  ix->SetShownName(target);
+  prepare(*ix, target);
   BuildTag(*ix, name, keyexpr, forexpr, uniq, ascnd);
   ix->CloseFile();
+  ix.reset();
+  if (replaced) replaced->xbCloseFile();
+  try {
+    file->Commit();
+  } catch (const platform::EFileError&) {
+    XBRaise(xbmCannotCreate, {target});
+  }
+  // The file made beside its name could not tell it is the table's own.
+  if (compound && platform::AnsiUpperCase(FileBaseName(target)) == platform::AnsiUpperCase(FileBaseName(FileName())))
+    IndexMarkProduction();
   return 0;
 }
 
@@ -365,20 +479,31 @@ bool XBO_dBHandler::xbMemoryIndexAdd(const AnsiString& tag, const AnsiString& ke
   return true;
 }
 
+void XBO_dBHandler::RebuildIndexFiles(const std::function<void()>& between) {
+  ChangeIndexFiles(OpenIndexSlots(), kRebuildKept, [](XBobjIndexFile& f) { f.Reindex(); }, between);
+}
+
 void XBO_dBHandler::xbReIndex() {
   const AnsiString name = PrimaryTagName_;
   xbSetTagTo("", true);
   const bool cacheWas = CacheRead_;
   const int start = RecNumber();
-  {
+  try {
     TFinally restore([this, cacheWas, state = dState()] {
       SetdState(state);
       xbSetDBFCache(cacheWas);
     });
     SetdState(dbIndex);
     xbSetDBFCache(true);
-    for (auto& f : IndexStack_)
-      if (f) f->Reindex();
+    RebuildIndexFiles();
+  } catch (...) {
+    // The files are as they were: so is the active order.
+    ReturnTo(start);
+    try {
+      if (!name.empty()) xbSetTagTo(name, true);
+    } catch (const EXBaseError&) {
+    }
+    throw;
   }
   ReturnTo(start);
   if (!name.empty()) xbSetTagTo(name, false);

@@ -519,6 +519,23 @@ class XBO_dBHandler : public XBO_dBHandlerBase, private XBobjIndexOwner {
   void FlushIndexes();
   // Closes the file of one slot, freeing it even when closing raises.
   void CloseSlot(int slot);
+  // The slots that hold an index file, in order.
+  std::vector<int> OpenIndexSlots() const;
+  // Makes `change` to the index file of each of `slots` on a copy of the
+  // file (whose first `keep` bytes it starts with; all when negative), and
+  // puts the copies in place only when every one is complete, after
+  // `between` (the table's own files put in place). Memory indexes are
+  // changed as they are. Should anything fail, every file stays as it was,
+  // each object that worked on a copy is opened again from its file, and
+  // the failure is raised.
+  void ChangeIndexFiles(const std::vector<int>& slots, int64_t keep,
+                        const std::function<void(XBobjIndexFile&)>& change,
+                        const std::function<void()>& between = {});
+  // Rebuilds every open index file on a copy (ChangeIndexFiles).
+  void RebuildIndexFiles(const std::function<void()>& between = {});
+  // Opens the file of `slot` again after a change of it failed (its object
+  // may hold the unfinished change); the slot is freed when it cannot be.
+  void ReopenIndexSlot(int slot);
   // The active tag without its range, closed.
   void ReleaseMaster();
   // Reads record `n` back (or blanks the buffer for none) after work that
@@ -552,13 +569,15 @@ class XBO_dBHandler : public XBO_dBHandlerBase, private XBobjIndexOwner {
   void CopyKeptRecords(XBO_dBHandler& out);
   void CopyLiveRecordRuns(XBO_dBHandler& out);
   bool OnRecord() const { return !File_EOF() && !File_TOF(); }
-  // After the records were renumbered (pack, zap): the indexes and the
-  // filter bitmap rebuilt, the order `tag` selected ("" natural) and the
-  // handler on the top.
-  void AfterRecordsRenumbered(const AnsiString& tag);
   // A lock newly taken on a shared table drops the cached records it
   // covers: the locked record is read from the file.
   void LockedRecordsMayHaveChanged(int recNo) override;
+  // Puts the new table of a pack in place and rebuilds the indexes for
+  // it, then selects `tag` again; should the indexes fail, the old table
+  // goes back and the failure is raised.
+  void ReplaceAndRenumber(TMaintTarget& target, const AnsiString& tag);
+  // Selects `tag` again after a failure, swallowing what that raises.
+  void RestoreTag(const AnsiString& tag);
 
   XBobjIndexTag* IndexMaster_ = nullptr;
   AnsiString PrimaryTagName_;

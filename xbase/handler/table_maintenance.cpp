@@ -9,6 +9,9 @@
 // replaces the final names -- the memo file first, then the table. Should
 // the table's replacement fail, the memo file is put back from a second
 // name kept for it, so a table never points into another table's memos.
+// A pack keeps the old table's second name too until the indexes are
+// rebuilt for the new one, and puts it back should they fail; a zap puts
+// its empty table in place together with the empty indexes.
 #include <algorithm>
 #include <cstring>
 #include <string_view>
@@ -80,6 +83,7 @@ class XBO_dBHandler::TMaintTarget {
     table_ = Begin(names.table, header);
     if (!names.memo.empty()) memo_ = Begin(names.memo, memoHeader);
   }
+  ~TMaintTarget() { Release(); }
   TMaintTarget(const TMaintTarget&) = delete;
   TMaintTarget& operator=(const TMaintTarget&) = delete;
 
@@ -95,37 +99,60 @@ class XBO_dBHandler::TMaintTarget {
 
   // Completes the new files and puts them in place: the memo file first,
   // then the table; the memo file is put back when the table cannot be.
-  void Commit() {
+  // With `keepOld` second names of the old files are kept until Release,
+  // so that Restore can put them back when work after the replacement
+  // (the indexes rebuilt for it) fails.
+  void Commit(bool keepOld = false) {
     if (handler_) {
       handler_->xbLockOff();  // writes the held-back header
       handler_->xbCloseFile();
       handler_.reset();
     }
-    std::string kept;
     if (memo_) {
       try {
-        if (platform::FileExists(names_.memo)) kept = platform::CreateTempLink(names_.memo);
+        if (platform::FileExists(names_.memo)) keptMemo_ = platform::CreateTempLink(names_.memo);
         memo_->Commit();
       } catch (const platform::EFileError&) {
-        if (!kept.empty()) platform::DeleteFile(kept);
+        Release();
         XBRaise(xbmCannotCreate, {names_.memo});
       }
     }
     try {
+      if (keepOld && platform::FileExists(names_.table)) keptTable_ = platform::CreateTempLink(names_.table);
       table_->Commit();
     } catch (const platform::EFileError&) {
-      if (memo_) {
-        if (kept.empty())
-          platform::DeleteFile(names_.memo);
-        else
-          platform::RenameOver(kept, names_.memo);
-      }
+      if (!keptTable_.empty()) platform::DeleteFile(keptTable_);
+      keptTable_.clear();
+      PutMemoBack();
       XBRaise(xbmCannotCreate, {names_.table});
     }
-    if (!kept.empty()) platform::DeleteFile(kept);
+    if (!keepOld) Release();
+  }
+
+  // Puts the old table and memo file back over the new ones.
+  void Restore() {
+    if (!keptTable_.empty() && platform::RenameOver(keptTable_, names_.table)) keptTable_.clear();
+    PutMemoBack();
+    Release();
+  }
+
+  // Drops the second names of the old files.
+  void Release() {
+    for (std::string* kept : {&keptTable_, &keptMemo_}) {
+      if (!kept->empty()) platform::DeleteFile(*kept);
+      kept->clear();
+    }
   }
 
  private:
+  void PutMemoBack() {
+    if (!memo_) return;
+    if (keptMemo_.empty())
+      platform::DeleteFile(names_.memo);
+    else if (platform::RenameOver(keptMemo_, names_.memo))
+      keptMemo_.clear();
+  }
+
   static std::unique_ptr<platform::TReplaceFile> Begin(const std::string& path, const std::string& bytes) {
     std::unique_ptr<platform::TReplaceFile> file;
     try {
@@ -143,6 +170,7 @@ class XBO_dBHandler::TMaintTarget {
 
   TMaintNames names_;
   std::unique_ptr<platform::TReplaceFile> table_, memo_;
+  std::string keptTable_, keptMemo_;
   // Declared last: closed before the files above are given up.
   std::unique_ptr<XBO_dBHandler> handler_;
 };
@@ -412,25 +440,43 @@ void XBO_dBHandler::xbPack() {
       CopyKeptRecords(out);
     else
       CopyLiveRecordRuns(out);
-    target.Commit();
+    SetUseDeletedRec(useDeleted);
+    xbSetFilterActive(filter);
+    ReplaceAndRenumber(target, tag);
   } catch (...) {
     SetUseDeletedRec(useDeleted);
     xbSetFilterActive(filter);
-    if (!tag.empty()) xbSetTagTo(tag, true);
+    RestoreTag(tag);
     throw;
   }
-  SetUseDeletedRec(useDeleted);
-  xbSetFilterActive(filter);
-  xbSetDBFCache(false);  // it holds the old file's records
-  xbReopen();
-  AfterRecordsRenumbered(tag);
 }
 
-void XBO_dBHandler::AfterRecordsRenumbered(const AnsiString& tag) {
+void XBO_dBHandler::RestoreTag(const AnsiString& tag) {
+  try {
+    if (!tag.empty()) xbSetTagTo(tag, true);
+  } catch (const EXBaseError&) {
+    // The failure on its way is the one to report.
+  }
+}
+
+void XBO_dBHandler::ReplaceAndRenumber(TMaintTarget& target, const AnsiString& tag) {
+  target.Commit(true);
+  xbSetDBFCache(false);  // it holds the old file's records
+  xbReopen();
   // The indexes are rebuilt in natural order, and the filter bitmap is
-  // built again: until then they name the old record numbers.
-  xbSetDBFCache(true);
-  xbReIndex();
+  // built again: until then they name the old record numbers. Should the
+  // indexes fail (left as they were), the old table goes back under them.
+  try {
+    xbSetDBFCache(true);
+    xbReIndex();
+  } catch (...) {
+    target.Restore();
+    xbSetDBFCache(false);
+    xbReopen();
+    xbSetDBFCache(true);
+    throw;
+  }
+  target.Release();
   xbRefreshFilter();
   if (!tag.empty())
     xbSetTagTo(tag, false);
@@ -444,6 +490,7 @@ void XBO_dBHandler::xbPackMemo() {
   const AnsiString password = xbvIsEncrypted() ? xbvPasswordIn() : AnsiString();
   const int total = NumRecs();
   std::vector<int64_t> released;  // memo blocks of the deleted records
+  TMemoJournal journal;
   int kept = 0;
   xbSetTagTo("", true);
   try {
@@ -472,40 +519,63 @@ void XBO_dBHandler::xbPackMemo() {
       }
       xbStatusUpdate(kOpPackInPlace, kPhaseRecord, n);
     }
-    if (kept < total) target.Commit();
+    xbStatusUpdate(kOpPackInPlace, kPhaseEnd, kept);
+    if (kept == total) {
+      if (!tag.empty()) xbSetTagTo(tag, false);
+      else xbGetRec(xbRecTop);
+      return;
+    }
+    // The deleted records' memo blocks are given back before the new table
+    // is put in place, and taken again should that fail: the old table
+    // points at them.
+    if (XBobjMemo* memo = released.empty() ? nullptr : xbMemoObject()) {
+      memo->moKeepJournal(&journal);
+      for (int64_t blk : released) memo->moMemoBlockRelease(blk);
+      memo->moKeepJournal(nullptr);
+    }
+    ReplaceAndRenumber(target, tag);
   } catch (...) {
+    if (XBobjMemo* memo = xbMemoObject()) {
+      memo->moKeepJournal(nullptr);
+      try {
+        journal.Undo(*memo);
+      } catch (const EXBaseError&) {
+        // The failure on its way is the one to report.
+      }
+    }
     ReturnTo(0);
-    if (!tag.empty()) xbSetTagTo(tag, false);
+    RestoreTag(tag);
     throw;
   }
-  xbStatusUpdate(kOpPackInPlace, kPhaseEnd, kept);
-  if (kept == total) {
-    if (!tag.empty()) xbSetTagTo(tag, false);
-    else xbGetRec(xbRecTop);
-    return;
-  }
-  xbSetDBFCache(false);
-  xbReopen();
-  AfterRecordsRenumbered(tag);
-  // Nothing points at these any more; a failure here only leaves blocks
-  // unused.
-  if (XBobjMemo* memo = released.empty() ? nullptr : xbMemoObject())
-    for (int64_t blk : released) memo->moMemoBlockRelease(blk);
 }
 
 void XBO_dBHandler::xbZap() {
   RequireWholeTable("Zap");
   const AnsiString tag = PrimaryTagName_;
+  const AnsiString password = xbvIsEncrypted() ? xbvPasswordIn() : AnsiString();
   xbSetTagTo("", true);
-  // The table is emptied first: should the memo file then fail, no record
-  // points into a cut memo file.
-  SetNumRecs(0);
-  SetRecNumber(0);
-  SetdStatus(Updated);
-  xbHdrWrite(true);
-  xbTruncate(HeadLen());
-  if (XBobjMemo* memo = xbMemoObject()) memo->moMemoZap();
-  AfterRecordsRenumbered(tag);
+  // The empty table and memo file are made beside their names and the
+  // indexes rebuilt empty on copies; all of them are put in place together,
+  // or nothing changes.
+  XBobjMemo* memo = xbMemoObject();
+  const int records = NumRecs();
+  try {
+    TMaintTarget target(OwnNames(), StructureImage(&password), memo ? memo->moZappedImage() : MemoHeaderImage());
+    SetNumRecs(0);
+    RebuildIndexFiles([&] { target.Commit(); });
+  } catch (...) {
+    SetNumRecs(records);
+    RestoreTag(tag);
+    throw;
+  }
+  xbSetDBFCache(false);
+  xbReopen();
+  xbSetDBFCache(true);
+  xbRefreshFilter();
+  if (!tag.empty())
+    xbSetTagTo(tag, false);
+  else
+    xbGetRec(xbRecTop);
 }
 
 }  // namespace xbase

@@ -27,11 +27,16 @@ void XBO_dBHandler::xbSetPassword(const AnsiString& APassword) {
   if (old == APassword) return;
 
   const dbFileState wasState = dState();
+  const AnsiString tag = PrimaryTagName_;
+  // What the index files owe goes out under the password they hold now.
+  for (int slot : OpenIndexSlots()) IndexStack(slot)->Flush();
   SetdState(dbCopy);
   // Memos are read with the old password and written with the new one
   // while the records move; a failure puts the old one back.
   SetPasswords(old, APassword);
   XBobjMemo* memo = xbMemoObject();
+  TMemoJournal journal;
+  if (memo) memo->moKeepJournal(&journal);
   std::vector<int64_t> released;
   const auto restore = [&] {
     SetPasswords(old, old);
@@ -99,20 +104,33 @@ void XBO_dBHandler::xbSetPassword(const AnsiString& APassword) {
     }
 
     if (memo) memo->xbFlush();
-    try {
-      out.Commit();
-    } catch (const platform::EFileError&) {
-      XBRaise(xbmCannotCreate, {FileName()});
-    }
+    // The open index files are scrambled anew on copies, put in place with
+    // the table.
+    ChangeIndexFiles(OpenIndexSlots(), -1, [](XBobjIndexFile& f) { f.ixEncrypt(); }, [&] {
+      try {
+        out.Commit();
+      } catch (const platform::EFileError&) {
+        XBRaise(xbmCannotCreate, {FileName()});
+      }
+    });
   } catch (...) {
+    // The memos written anew go, and the memo file is as it was.
+    if (memo) {
+      memo->moKeepJournal(nullptr);
+      try {
+        journal.Undo(*memo);
+      } catch (const EXBaseError&) {
+        // The failure on its way is the one to report.
+      }
+    }
     restore();
     if (RecNumber() > 0 && RecNumber() <= NumRecs()) ReadPhysical(RecNumber());
+    if (!IndexMaster_) RestoreTag(tag);
     throw;
   }
 
-  // The new file stands in the old one's place: reopen it. The open index
-  // files' pages are scrambled anew (read with the old password, written
-  // with the new); one that fails is left to be rebuilt.
+  if (memo) memo->moKeepJournal(nullptr);
+  // The new file stands in the old one's place: reopen it.
   CacheFirst_ = -1;
   XBO_DiskFile::xbCloseFile();
   xbReset();
@@ -123,15 +141,6 @@ void XBO_dBHandler::xbSetPassword(const AnsiString& APassword) {
     for (int64_t blk : released) memo->moMemoWipe(blk);
   } catch (...) {
     failure = std::current_exception();
-  }
-  for (int slot = 1; slot <= MaxIndexFiles; ++slot) {
-    if (XBobjIndexFile* f = IndexStack(slot)) {
-      try {
-        f->ixEncrypt();
-      } catch (...) {
-        if (!failure) failure = std::current_exception();
-      }
-    }
   }
   SetPasswords(APassword, APassword);
   SetEncrypted(!APassword.empty());

@@ -9,6 +9,7 @@
 #include <utility>
 
 #include "platform/CodePage.h"
+#include "platform/Files.h"
 #include "xbase/base/errors.h"
 #include "xbase/base/scrambling.h"
 
@@ -276,6 +277,157 @@ XBO_DiskFile* XBobjIndexFile::IndexFileOpen(const std::string& FN, const std::st
   return DiskFile_.get();
 }
 
+// ---------------------------------------------------------------------------
+// Changing the whole file on a copy
+
+namespace {
+
+constexpr int kCopyChunk = 1 << 20;
+
+// Writes `size` bytes at `pos` of the copy; a failure raises as the disk
+// file's writes do.
+void CopyWrite(platform::TFile& to, int64_t pos, const uint8_t* bytes, int size) {
+  try {
+    if (to.WriteAt(pos, bytes, size) != size)
+      throw EXBaseError(XBDiskErrorText("Write", ENOSPC, to.Path(), pos));
+  } catch (const platform::EFileError& e) {
+    throw EXBaseError(XBDiskErrorText("Write", e.error, to.Path(), pos));
+  }
+}
+
+}  // namespace
+
+XBobjIndexFile::TRewrite::TRewrite(XBobjIndexFile& file, int64_t keep) : file_(file) {
+  if (!file.DiskFile_ || !file.DiskFile_->FileFound()) file.RaiseCorrupted();
+  // A file opened for reading only is not ours to replace.
+  if (!file.DiskFile_->FileReadWrite()) XBRaise(xbmAccessDenied, {file.DiskFile_->FileName()});
+  lock_ = std::make_unique<TWholeFileLock>(file);
+  for (int i = 0; i < file.TagCount(); ++i) file.TagByNumber(i)->TagClose();
+  file.WriteBackAll();
+  file.DiscardCache();
+  XBO_DiskFile& disk = *file.DiskFile_;
+  const std::string& name = disk.FileName();
+  try {
+    copy_ = std::make_unique<platform::TReplaceFile>(name);
+  } catch (const platform::EFileError&) {
+    XBRaise(xbmCannotCreate, {name});
+  }
+  const int64_t size = disk.xbFileSize();
+  const int64_t n = keep < 0 ? size : std::min(keep, size);
+  std::vector<uint8_t> chunk(static_cast<size_t>(std::min<int64_t>(n, kCopyChunk)));
+  for (int64_t at = 0; at < n; at += kCopyChunk) {
+    const int len = static_cast<int>(std::min<int64_t>(kCopyChunk, n - at));
+    if (disk.xbRead(at, chunk.data(), len) != len) file.RaiseCorrupted();
+    CopyWrite(copy_->File(), at, chunk.data(), len);
+  }
+  auto onCopy = std::make_unique<TIndexDiskFile>(copy_->TempPath(), true, false, file);
+  onCopy->xbReset();
+  file.ShownName_ = name;
+  original_ = std::move(file.DiskFile_);
+  file.DiskFile_ = std::move(onCopy);
+}
+
+XBobjIndexFile::TRewrite::~TRewrite() {
+  file_.ShownName_.clear();
+  if (committed_) return;
+  file_.DiscardCache();
+  try {
+    file_.DiskFile_->xbCloseFile();  // the copy, deleted with copy_
+  } catch (...) {
+    // Nothing of it is kept.
+  }
+  file_.DiskFile_ = std::move(original_);
+  lock_.reset();
+  try {
+    file_.DiskFile_->xbCloseFile();
+  } catch (...) {
+    // Nothing was written to it.
+  }
+}
+
+void XBobjIndexFile::TRewrite::Complete() {
+  for (int i = 0; i < file_.TagCount(); ++i) file_.TagByNumber(i)->TagClose();
+  file_.Flush();
+  file_.DiscardCache();
+  file_.DiskFile_->xbCloseFile();  // waits until the copy is on the medium
+  completed_ = true;
+}
+
+void XBobjIndexFile::TRewrite::Commit() {
+  if (!completed_) Complete();
+  const std::string name = original_->FileName();
+  if (original_->FileShared()) {
+    CopyBack();
+  } else {
+    try {
+      copy_->Commit();
+    } catch (const platform::EFileError&) {
+      XBRaise(xbmCannotCreate, {name});
+    }
+    // The old file is gone from the folder: the object goes on with the new
+    // one under the name (or, should that not open, is left closed on it).
+    auto reopened = std::make_unique<TIndexDiskFile>(name, original_->FileReadWrite(), false, file_);
+    try {
+      original_->xbCloseFile();
+    } catch (...) {
+      // What it held is replaced.
+    }
+    reopened->xbReset();
+    file_.DiskFile_ = std::move(reopened);
+    original_.reset();
+    committed_ = true;
+  }
+  file_.NextAvail_ = -1;
+  file_.HighWater_ = 0;
+}
+
+void XBobjIndexFile::TRewrite::CopyBack() {
+  // Other programs hold this file open: the copy is written over it in
+  // place, under the whole-file lock, and the old bytes go back should a
+  // write fail.
+  XBO_DiskFile& disk = *original_;
+  platform::TFile& from = copy_->File();
+  const int64_t oldSize = disk.xbFileSize();
+  std::vector<uint8_t> old(static_cast<size_t>(oldSize));
+  for (int64_t at = 0; at < oldSize; at += kCopyChunk) {
+    const int len = static_cast<int>(std::min<int64_t>(kCopyChunk, oldSize - at));
+    if (disk.xbRead(at, old.data() + at, len) != len) file_.RaiseCorrupted();
+  }
+  int64_t newSize = 0;
+  try {
+    newSize = from.Size();
+  } catch (const platform::EFileError& e) {
+    throw EXBaseError(XBDiskErrorText("Read", e.error, from.Path(), 0));
+  }
+  std::vector<uint8_t> chunk(static_cast<size_t>(std::min<int64_t>(newSize, kCopyChunk)));
+  try {
+    for (int64_t at = 0; at < newSize; at += kCopyChunk) {
+      const int len = static_cast<int>(std::min<int64_t>(kCopyChunk, newSize - at));
+      try {
+        if (from.ReadAt(at, chunk.data(), len) != len) file_.RaiseCorrupted();
+      } catch (const platform::EFileError& e) {
+        throw EXBaseError(XBDiskErrorText("Read", e.error, from.Path(), at));
+      }
+      if (disk.xbWrite(at, chunk.data(), len) != len)
+        throw EXBaseError(XBDiskErrorText("Write", ENOSPC, disk.FileName(), at));
+    }
+    if (newSize < oldSize) disk.xbTruncate(newSize);
+    disk.xbSync();
+  } catch (...) {
+    try {
+      for (int64_t at = 0; at < oldSize; at += kCopyChunk)
+        disk.xbWrite(at, old.data() + at, static_cast<int>(std::min<int64_t>(kCopyChunk, oldSize - at)));
+      disk.xbTruncate(oldSize);
+    } catch (...) {
+      // The first failure is the one to report.
+    }
+    throw;
+  }
+  file_.DiskFile_ = std::move(original_);
+  lock_.reset();
+  committed_ = true;
+}
+
 bool XBobjIndexFile::IndexLock() {
   if (!DiskFile_ || !DiskFile_->FileShared()) return true;
   switch (dfLockStyle_) {
@@ -377,7 +529,10 @@ bool XBobjIndexFile::IsFileName(const std::string& IName) const {
   return platform::AnsiUpperCase(part) == platform::AnsiUpperCase(IndexName_);
 }
 
-std::string XBobjIndexFile::GetFileName() const { return DiskFile_ ? DiskFile_->FileName() : IndexName_; }
+std::string XBobjIndexFile::GetFileName() const {
+  if (!ShownName_.empty()) return ShownName_;
+  return DiskFile_ ? DiskFile_->FileName() : IndexName_;
+}
 
 void XBobjIndexFile::RaiseCorrupted() const { XBRaise(xbmIndexCorrupted, {GetFileName()}); }
 

@@ -45,6 +45,10 @@
 // writing each page in turn would have left. A shared file reads every page
 // from the file each time and writes it when it is stored.
 //
+// Changes of the whole file (a rebuild, a tag added to or removed from a
+// compound file) are made on a copy beside it (XBobjIndexFile::TRewrite),
+// so that a failure part-way leaves the file byte-identical.
+//
 // An index object has one user at a time; it is not thread-safe.
 #pragma once
 
@@ -60,6 +64,10 @@
 #include "xbase/base/utilities.h"
 #include "xbase/base/variant.h"
 #include "xbase/table/lock_protocols.h"
+
+namespace platform {
+class TReplaceFile;
+}
 
 namespace xbase {
 
@@ -619,6 +627,49 @@ class XBobjIndexFile {
   XBO_DiskFile* IndexFileOpen(const std::string& FN, const std::string& EX, bool ReadWrite, bool Shared,
                               bool Create, bool Overwrite);
 
+  // --- Changing the whole file ---
+
+ protected:
+  class TWholeFileLock;
+
+ public:
+  // A change of the whole file (a rebuild, a tag added or removed) made on a
+  // copy beside it, so that the file stays byte-identical until the change
+  // is complete and written. While the object lives, the file's pages go to
+  // the copy; Commit puts the copy in the file's place: renamed over a file
+  // held exclusively, written over a shared one (which other programs hold
+  // open by its handle), and written back as it was should that fail.
+  // Dropped without a Commit, the copy is deleted and the index file object
+  // is left closed: its tags may hold the unfinished change, so its owner
+  // opens the file again.
+  class TRewrite {
+   public:
+    // Writes out what the file owes (raising what fails: the change has not
+    // begun), then starts the copy with the file's first `keep` bytes (all
+    // of them when `keep` is negative). A shared file stays locked whole
+    // until the end.
+    TRewrite(XBobjIndexFile& file, int64_t keep);
+    ~TRewrite();
+    TRewrite(const TRewrite&) = delete;
+    TRewrite& operator=(const TRewrite&) = delete;
+
+    // Writes the change out to the copy and closes it (raising what fails).
+    void Complete();
+    // Puts the completed copy in the file's place; the object goes on with
+    // the file. Raises (the file as it was) when that cannot be done.
+    void Commit();
+
+   private:
+    void CopyBack();
+
+    XBobjIndexFile& file_;
+    std::unique_ptr<platform::TReplaceFile> copy_;
+    std::unique_ptr<XBO_DiskFile> original_;
+    std::unique_ptr<TWholeFileLock> lock_;
+    bool completed_ = false;
+    bool committed_ = false;
+  };
+
   // --- Locks (shared files only; an exclusive file is always locked) ---
 
   // Waits for the protocol's index-lock bytes (65198 "Can not Lock file"
@@ -647,7 +698,12 @@ class XBobjIndexFile {
   XBobjIndexTag* KeyByName(const AnsiString& AKey, bool AFor) const;
   // The file's name part equals IName's, case ignored.
   bool IsFileName(const std::string& IName) const;
+  // The disk file's full name; while the file is being made beside its
+  // name, the name it is made for.
   std::string GetFileName() const;
+  // The name GetFileName gives (and errors name) while the file is made
+  // on a new file beside `name`; "" for the disk file's own.
+  void SetShownName(const std::string& name) { ShownName_ = name; }
 
   // --- State ---
 
@@ -722,6 +778,7 @@ class XBobjIndexFile {
   XBobjIndexTag* ReplaceOnlyTag(std::unique_ptr<XBobjIndexTag> tag);
 
   std::string IndexName_;
+  std::string ShownName_;
   std::unique_ptr<XBO_DiskFile> DiskFile_;
   bool KeyWithRec_ = false;
   bool Dictionary_ = false;

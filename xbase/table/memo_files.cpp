@@ -83,7 +83,7 @@ void XBobjMemo::RaiseBad() const { XBRaise(xbmBadMemoRecord, {FileName()}); }
 
 uint32_t XBobjMemo::ReadWord(int64_t pos, bool bigEndian) {
   uint8_t b[4] = {};
-  xbRead(pos, b, 4);
+  LinkRead(pos, b, 4);
   return bigEndian ? GetBE32(b) : GetLE32(b);
 }
 
@@ -93,7 +93,92 @@ void XBobjMemo::WriteWord(int64_t pos, uint32_t v, bool bigEndian) {
     PutBE32(b, v);
   else
     PutLE32(b, v);
-  xbWrite(pos, b, 4);
+  LinkWrite(pos, b, 4);
+}
+
+void XBobjMemo::LinkRead(int64_t pos, uint8_t* bytes, int size) {
+  const int got = xbRead(pos, bytes, size);
+  if (got < size) std::memset(bytes + std::max(got, 0), 0, static_cast<size_t>(size - std::max(got, 0)));
+  for (const THeldWrite& w : held_) {
+    const int64_t from = std::max(pos, w.pos);
+    const int64_t to = std::min(pos + size, w.pos + static_cast<int64_t>(w.bytes.size()));
+    if (from < to) std::memcpy(bytes + (from - pos), w.bytes.data() + (from - w.pos), static_cast<size_t>(to - from));
+  }
+}
+
+void XBobjMemo::LinkWrite(int64_t pos, const uint8_t* bytes, int size) {
+  if (holding_)
+    held_.push_back({pos, std::string(reinterpret_cast<const char*>(bytes), static_cast<size_t>(size))});
+  else
+    xbWrite(pos, bytes, size);
+}
+
+void TMemoJournal::Undo(XBO_DiskFile& file) {
+  for (auto w = saved_.rbegin(); w != saved_.rend(); ++w)
+    file.XBO_DiskFile::xbWrite(w->pos, w->bytes.data(), static_cast<int>(w->bytes.size()));
+  saved_.clear();
+  if (size_ >= 0 && file.xbFileSize() > size_) file.xbTruncate(size_);
+}
+
+void XBobjMemo::moKeepJournal(TMemoJournal* journal) {
+  journal_ = journal;
+  if (journal_ && journal_->size_ < 0) journal_->size_ = xbFileSize();
+}
+
+int XBobjMemo::xbWrite(int64_t blk, const void* dat, int len) {
+  if (journal_) {
+    const int64_t below = std::min<int64_t>(blk + len, journal_->size_) - blk;
+    if (below > 0) {
+      std::string was(static_cast<size_t>(below), '\0');
+      XBO_DiskFile::xbRead(blk, was.data(), static_cast<int>(below));
+      journal_->saved_.push_back({blk, std::move(was)});
+      // What was not written is not put back: a write refused past a size
+      // limit would be refused again.
+      int done = 0;
+      try {
+        done = XBO_DiskFile::xbWrite(blk, dat, len);
+      } catch (...) {
+        journal_->saved_.pop_back();
+        throw;
+      }
+      if (done < below) journal_->saved_.back().bytes.resize(static_cast<size_t>(std::max(done, 0)));
+      return done;
+    }
+  }
+  return XBO_DiskFile::xbWrite(blk, dat, len);
+}
+
+void XBobjMemo::WriteMemoThenLinks(int64_t at, const std::string& image) {
+  const int64_t oldSize = xbFileSize();
+  const int64_t end = at + static_cast<int64_t>(image.size());
+  std::vector<THeldWrite> undo;  // the bytes each link write replaced
+  try {
+    for (int64_t done = 0; done < static_cast<int64_t>(image.size());) {
+      const int part = static_cast<int>(std::min<int64_t>(static_cast<int64_t>(image.size()) - done, 1 << 30));
+      xbWrite(at + done, image.data() + done, part);
+      done += part;
+    }
+    for (const THeldWrite& w : held_) {
+      if (w.pos < end && w.pos + static_cast<int64_t>(w.bytes.size()) > at) continue;
+      THeldWrite was{w.pos, std::string(w.bytes.size(), '\0')};
+      xbRead(w.pos, was.bytes.data(), static_cast<int>(was.bytes.size()));
+      undo.push_back(std::move(was));
+      xbWrite(w.pos, w.bytes.data(), static_cast<int>(w.bytes.size()));
+    }
+  } catch (...) {
+    try {
+      for (auto w = undo.rbegin(); w != undo.rend(); ++w)
+        xbWrite(w->pos, w->bytes.data(), static_cast<int>(w->bytes.size()));
+      // A shared file is not cut: the header's next free block still lies
+      // before what was added, and the next memo goes past it.
+      if (xbFileSize() > oldSize && FileFullyLocked()) xbTruncate(oldSize);
+    } catch (...) {
+      // The first failure is the one to report.
+    }
+    held_.clear();
+    throw;
+  }
+  held_.clear();
 }
 
 int64_t XBobjMemo::EndBlock() { return CeilDiv(xbFileSize(), BytesPerBlok_); }
@@ -270,7 +355,18 @@ void XBobjMemo::moMemoWrite(const void* buf, int64_t& blk, int64_t cb) {
     const std::string tail = moMemoPutLast();
     const int64_t need = CeilDiv(static_cast<int64_t>(head.size()) + cb + static_cast<int64_t>(tail.size()),
                                  BytesPerBlok_);
-    moHuntAvailBlock(need);
+    // The place is chosen with its bookkeeping held back: the old memo is
+    // released, and the header moved on, only once the new one is written.
+    held_.clear();
+    holding_ = true;
+    try {
+      moHuntAvailBlock(need);
+    } catch (...) {
+      holding_ = false;
+      held_.clear();
+      throw;
+    }
+    holding_ = false;
     std::string image(static_cast<size_t>(need * BytesPerBlok_), '\0');
     std::memcpy(image.data(), head.data(), head.size());
     uint8_t* data = reinterpret_cast<uint8_t*>(image.data()) + head.size();
@@ -279,12 +375,7 @@ void XBobjMemo::moMemoWrite(const void* buf, int64_t& blk, int64_t cb) {
     else
       std::memcpy(data, buf, static_cast<size_t>(cb));
     std::memcpy(data + cb, tail.data(), tail.size());
-    const int64_t at = MemoLocation_ * BytesPerBlok_;
-    for (int64_t done = 0; done < static_cast<int64_t>(image.size());) {
-      const int part = static_cast<int>(std::min<int64_t>(static_cast<int64_t>(image.size()) - done, 1 << 30));
-      xbWrite(at + done, image.data() + done, part);
-      done += part;
-    }
+    WriteMemoThenLinks(MemoLocation_ * BytesPerBlok_, image);
     MemoBloksUsed_ = need;
   } catch (...) {
     MemoUnlock();
@@ -301,6 +392,19 @@ void XBobjMemo::moMemoZap() {
   // memo -- or a dBase IV free-chain walk -- into the old data.
   xbTruncate(first * BytesPerBlok_);
   WriteWord(0, static_cast<uint32_t>(first), fox);
+}
+
+std::string XBobjMemo::moZappedImage() {
+  const bool fox = IsFoxVersion(TypeMemo_);
+  const int64_t first = fox ? CeilDiv(512, BytesPerBlok_) : 1;
+  std::string image(static_cast<size_t>(first * BytesPerBlok_), '\0');
+  xbRead(0, image.data(), static_cast<int>(image.size()));
+  uint8_t* h = reinterpret_cast<uint8_t*>(image.data());
+  if (fox)
+    PutBE32(h, static_cast<uint32_t>(first));
+  else
+    PutLE32(h, static_cast<uint32_t>(first));
+  return image;
 }
 
 bool XBobjMemo::moRename(const std::string& newTableName) {
@@ -361,7 +465,7 @@ void XBobjMemo4::ReleaseRun(int64_t blk, int64_t blocks) {
   uint8_t run[8];
   PutLE32(run, ReadWord(0, false));
   PutLE32(run + 4, static_cast<uint32_t>(blocks));
-  xbWrite(blk * BytesPerBlok_, run, 8);
+  LinkWrite(blk * BytesPerBlok_, run, 8);
   WriteWord(0, static_cast<uint32_t>(blk), false);
   WriteWord(4, 0, false);
 }
@@ -380,7 +484,8 @@ void XBobjMemo4::moHuntAvailBlock(int64_t need) {
   for (int64_t steps = 0; cur >= 1 && cur < end; ++steps) {
     if (steps > end) RaiseBad();
     uint8_t run[8];
-    if (cur * BytesPerBlok_ + 8 > size || xbRead(cur * BytesPerBlok_, run, 8) < 8) RaiseBad();
+    if (cur * BytesPerBlok_ + 8 > size) RaiseBad();
+    LinkRead(cur * BytesPerBlok_, run, 8);
     const int64_t next = GetLE32(run);
     const int64_t count = GetLE32(run + 4);
     if (count < 1 || cur + count > end) RaiseBad();
@@ -391,7 +496,7 @@ void XBobjMemo4::moHuntAvailBlock(int64_t need) {
         uint8_t rest[8];
         PutLE32(rest, static_cast<uint32_t>(next));
         PutLE32(rest + 4, static_cast<uint32_t>(count - need));
-        xbWrite(successor * BytesPerBlok_, rest, 8);
+        LinkWrite(successor * BytesPerBlok_, rest, 8);
       }
       WriteWord(predPos, static_cast<uint32_t>(successor), false);
       MemoLocation_ = cur;

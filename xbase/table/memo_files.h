@@ -37,6 +37,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "platform/CodePage.h"
 #include "xbase/base/disk_file.h"
@@ -47,6 +48,27 @@ namespace xbase {
 using platform::AnsiString;
 
 // The dBase III memo format; the base of the dBase IV and FoxPro ones.
+// What a piece of work replaced in a memo file, to put the file back as it
+// was should the work fail after its memos were written (a password
+// change writing every memo anew, a pack giving the deleted records'
+// blocks back). A memo object keeping one saves, before each write, the
+// bytes it replaces below the size the file had when the journal began.
+class TMemoJournal {
+ public:
+  // Puts the saved bytes back, last first, and cuts the file to the size
+  // it had (raising what fails).
+  void Undo(XBO_DiskFile& file);
+
+ private:
+  friend class XBobjMemo;
+  struct TSaved {
+    int64_t pos;
+    std::string bytes;
+  };
+  int64_t size_ = -1;
+  std::vector<TSaved> saved_;
+};
+
 class XBobjMemo : public XBO_DiskFile {
  public:
   // Opens the memo file of table `tableName` for table version `dbVer`:
@@ -82,8 +104,11 @@ class XBobjMemo : public XBO_DiskFile {
   // Writes `cb` bytes as the memo that was at `blk` (0 for a new one) and
   // stores in `blk` the block where it now lives. An empty memo releases the
   // old one's blocks (where the format reuses them) and sets `blk` to 0.
-  // On a shared file this waits for the memo lock (65198). A failure leaves
-  // `blk` unchanged.
+  // On a shared file this waits for the memo lock (65198). The new memo's
+  // blocks are written before the header and free chain say so (and before
+  // the old memo's blocks are given back): a failure leaves `blk` and the
+  // file as they were (a shared file may keep blocks added at its end,
+  // which nothing names).
   void moMemoWrite(const void* buf, int64_t& blk, int64_t cb);
   // Gives the blocks of the memo at `blk` back for reuse (dBase IV only;
   // the others never reuse blocks).
@@ -97,6 +122,13 @@ class XBobjMemo : public XBO_DiskFile {
   // first block after itself as the next free one (block 1; FoxPro: the
   // block after its 512 bytes). Needs the file fully locked (xbTruncate).
   void moMemoZap();
+  // The bytes moMemoZap leaves the file with (for a zap that writes the
+  // file anew beside it).
+  std::string moZappedImage();
+  // Keeps `journal` of what the writes from now on replace (nullptr: no
+  // longer).
+  void moKeepJournal(TMemoJournal* journal);
+  int xbWrite(int64_t blk, const void* dat, int len) override;
   // Takes the table's lock protocol (the memo lock's place).
   void moSetLockProtocol(XBsetLokProtocol p);
   // Follows a table renamed to `newTableName`: the memo file keeps its own
@@ -140,9 +172,14 @@ class XBobjMemo : public XBO_DiskFile {
   // Bytes after the data: dBase III 0x1A 0x1A.
   virtual std::string moMemoPutLast() { return std::string("\x1A\x1A", 2); }
 
-  // Reading and writing the header's words; file size helpers.
+  // Reading and writing the header's words and the links of free runs;
+  // while a memo write is being planned the writes are held back (and
+  // reads see them), to be made only once the memo's own blocks are
+  // written. File size helpers.
   uint32_t ReadWord(int64_t pos, bool bigEndian);
   void WriteWord(int64_t pos, uint32_t v, bool bigEndian);
+  void LinkRead(int64_t pos, uint8_t* bytes, int size);
+  void LinkWrite(int64_t pos, const uint8_t* bytes, int size);
   int64_t EndBlock();  // first block past the end of the file (rounded up)
   // MemoLocation := the header's next free block, which moves `need` on.
   void AppendAtNextFree(int64_t need, bool bigEndian);
@@ -159,6 +196,19 @@ class XBobjMemo : public XBO_DiskFile {
  private:
   void MemoLock();
   void MemoUnlock();
+  // Writes a memo's blocks `image` at byte `at`, then the link writes held
+  // back while its place was chosen (those under the memo's blocks are
+  // superseded by them); on a failure every byte written is put back and
+  // the file cut to its old size, and the failure raised.
+  void WriteMemoThenLinks(int64_t at, const std::string& image);
+
+  struct THeldWrite {
+    int64_t pos;
+    std::string bytes;
+  };
+  TMemoJournal* journal_ = nullptr;
+  bool holding_ = false;
+  std::vector<THeldWrite> held_;
 
   bool IsEncrypted_ = false;
   AnsiString PasswordIn_, PasswordOut_;

@@ -77,13 +77,71 @@ void XBO_DBFBuild::InsertField(const AnsiString& name, std::string_view typ, int
   Add(std::move(f));
 }
 
+namespace {
+
+// A new file beside `target` (an existing one in another case included),
+// to replace it when complete.
+std::unique_ptr<platform::TReplaceFile> Beside(const std::string& target) {
+  try {
+    return std::make_unique<platform::TReplaceFile>(target);
+  } catch (const platform::EFileError&) {
+    XBRaise(xbmCannotCreate, {target});
+  }
+}
+
+std::string ExistingOrGiven(const std::string& path) {
+  const std::string found = platform::FindExistingFile(path);
+  return found.empty() ? path : found;
+}
+
+}  // namespace
+
 void XBO_DBFBuild::Complete() {
   if (!GoodToGo_) return;
-  dFile_ = std::make_unique<XBO_DiskFile>(FileName_, true, false);
-  dFile_->xbReWrite();
-  WriteDBF();
-  dFile_->xbCloseFile();
-  if (hasMemo_) WriteDBT();
+  const std::string name = ExistingOrGiven(XBO_DiskFile::ExpandName(FileName_));
+  // A table another program holds open is not replaced under it.
+  std::unique_ptr<XBO_DiskFile> held;
+  if (platform::FileExists(name)) {
+    held = std::make_unique<XBO_DiskFile>(name, true, false);
+    held->xbReset();
+  }
+  std::unique_ptr<platform::TReplaceFile> table = Beside(name);
+  try {
+    dFile_ = std::make_unique<XBO_DiskFile>(table->TempPath(), true, false);
+    dFile_->xbReset();
+    WriteDBF();
+    dFile_->xbCloseFile();
+    if (hasMemo_) WriteDBT();
+    if (held) held->xbCloseFile();
+    std::string kept;  // the old memo file, put back should the table fail
+    if (memo_) {
+      const std::string memoName = memo_->Target();
+      try {
+        if (platform::FileExists(memoName)) kept = platform::CreateTempLink(memoName);
+        memo_->Commit();
+      } catch (const platform::EFileError&) {
+        if (!kept.empty()) platform::DeleteFile(kept);
+        XBRaise(xbmCannotCreate, {memoName});
+      }
+    }
+    try {
+      table->Commit();
+    } catch (const platform::EFileError&) {
+      if (memo_) {
+        if (kept.empty())
+          platform::DeleteFile(memo_->Target());
+        else
+          platform::RenameOver(kept, memo_->Target());
+      }
+      XBRaise(xbmCannotCreate, {name});
+    }
+    if (!kept.empty()) platform::DeleteFile(kept);
+  } catch (...) {
+    dFile_.reset();
+    memo_.reset();
+    throw;
+  }
+  memo_.reset();
 }
 
 void XBO_DBFBuild::WriteDBF() {
@@ -106,8 +164,9 @@ void XBO_DBFBuild::WriteDBF() {
 }
 
 void XBO_DBFBuild::WriteMemoFile(const std::string& name, const std::string& bytes) {
-  XBO_DiskFile memo(name, true, false);
-  memo.xbReWrite();
+  memo_ = Beside(ExistingOrGiven(XBO_DiskFile::ExpandName(name)));
+  XBO_DiskFile memo(memo_->TempPath(), true, false);
+  memo.xbReset();
   memo.xbWrite(0, bytes.data(), static_cast<int>(bytes.size()));
   memo.xbCloseFile();
 }

@@ -29,6 +29,10 @@
 #include "xbase/base/utilities.h"
 #include "xbase/table/table_file.h"
 
+namespace platform {
+class TReplaceFile;
+}
+
 namespace xbase {
 
 using platform::AnsiString;
@@ -49,8 +53,11 @@ class XBO_DBFBuild : public TxbCollection<XBR_DBFField> {
   // `dec` as given. An empty name is ignored. A definition the header
   // cannot hold raises 65210 and clears GoodToGo.
   virtual void InsertField(const AnsiString& name, std::string_view typ, int len, int dec);
-  // When GoodToGo: creates the table (read-write, exclusive, emptied),
-  // writes it and, with a memo field, the memo file, and closes both.
+  // When GoodToGo: writes the table and, with a memo field, the memo file.
+  // Both are written beside their names and take them only once complete
+  // (the memo file first): a failure leaves a table of that name, and its
+  // memo file, as they were. A table another program holds open raises
+  // 65171; a file that cannot be made 65172.
   virtual void Complete();
 
   bool GoodToGo() const { return GoodToGo_; }
@@ -68,7 +75,7 @@ class XBO_DBFBuild : public TxbCollection<XBR_DBFField> {
   // The destructor's Complete. Each class that overrides WriteDBT calls it
   // in its own destructor, while its override is still there to call.
   void FinishOnDestroy() noexcept;
-  // Creates `name` read-write and exclusive, writes `bytes` at 0, closes it.
+  // Writes `bytes` as the new memo file `name` (put in place by Complete).
   void WriteMemoFile(const std::string& name, const std::string& bytes);
 
   uint8_t dbTypeNoMo = 0x03;
@@ -76,6 +83,7 @@ class XBO_DBFBuild : public TxbCollection<XBR_DBFField> {
 
  private:
   std::unique_ptr<XBO_DiskFile> dFile_;
+  std::unique_ptr<platform::TReplaceFile> memo_;
   std::string FileName_;
   bool hasMemo_ = false;
   int dbRecLen_ = 1;
