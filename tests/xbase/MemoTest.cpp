@@ -5,6 +5,7 @@
 #include <map>
 #include <random>
 #include <string>
+#include <tuple>
 
 #include "platform/Files.h"
 #include "tests/platform/TempDir.h"
@@ -197,6 +198,29 @@ TEST(Memo, RoundTripsInEveryFormatPlainAndScrambled) {
   CryptBuffer("pw", stored.data(), stored.data(), stored.size(), false);
   EXPECT_EQ(stored, text);
   EXPECT_EQ(t.memo->moMemoGet(1), text);
+}
+
+// A header whose next free block lies far beyond the end of the file: a new
+// memo goes at the end, not into a hole that a memo without its terminator
+// would then read as its own.
+TEST(Memo, ANextFreeBlockPastTheEndIsNotBelieved) {
+  const std::tuple<const char*, uint8_t, int64_t, int64_t> cases[] = {
+      {"dbt3-next-free-past-end.dbt", 0x83, 1, 2},
+      {"fpt-next-free-past-end.fpt", 0xF5, 8, 9},
+  };
+  for (const auto& [name, ver, old, expected] : cases) {
+    TempDir dir;
+    const std::string file = name;
+    const std::string memoPath = dir / ("t" + file.substr(file.size() - 4));
+    platform::WriteFileBytes(memoPath, platform::ReadFileBytes(kXbData + "memo/" + file));
+    auto memo = XBobjMemo::Open(dir / "t.dbf", "", true, false, ver);
+    int64_t blk = 0;
+    memo->moMemoWrite("new memo", blk, 8);
+    EXPECT_EQ(blk, expected) << name;
+    EXPECT_LT(platform::ReadFileBytes(memoPath).size(), 4096u) << name;
+    EXPECT_EQ(memo->moMemoGet(old), "kept memo") << name;
+    EXPECT_EQ(memo->moMemoGet(blk), "new memo") << name;
+  }
 }
 
 TEST(Memo, DamagedFilesAreRefused) {

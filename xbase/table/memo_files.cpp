@@ -294,8 +294,11 @@ void XBobjMemo::AppendAtNextFree(int64_t need, bool bigEndian) {
   const int64_t size = xbFileSize();
   // The header's next free block is believed unless data stands beyond it
   // (more than the end-of-file byte): a damaged header must not send a new
-  // memo over an old one.
-  const int64_t start = next >= 1 && next * BytesPerBlok_ + 1 >= size ? next : CeilDiv(size, BytesPerBlok_);
+  // memo over an old one. Nor past the end of the file: a memo written far
+  // beyond it leaves a hole that a memo without its terminator before it
+  // then reads as data, the file growing each time such a memo is put back.
+  const int64_t end = CeilDiv(size, BytesPerBlok_);
+  const int64_t start = next >= 1 && next * BytesPerBlok_ + 1 >= size && next <= end ? next : end;
   if (start + need > kMaxBlock) RaiseBad();
   WriteWord(0, static_cast<uint32_t>(start + need), bigEndian);
   MemoLocation_ = start;
