@@ -563,8 +563,9 @@ void TZADirManager::RebuildDirFromLocalHeaders() {
     TZALocalFileHeader lh;
     s.SetPosition(pos);
     // A zip64 header's sizes are in its extra field; they are checked below.
-    if (ZAReadRecord(s, lh) && (lh.compSize < static_cast<uint64_t>(size) || lh.compSize == ZA_SENTINEL32) &&
-        lh.extraLength < 261 && size - s.Position() >= lh.nameLength) {
+    // A compressed size past the stream's end is checked below, once the
+    // zip64 field and the data descriptor have had their say.
+    if (ZAReadRecord(s, lh) && lh.extraLength < 261 && size - s.Position() >= lh.nameLength) {
       if (n == CDir.Count()) CDir.SetCount(std::max(2 * n, 1000));
       TDirItem& item = CDir[n];
       TZAZipCentralDir& cd = item.CentralDir;
@@ -603,7 +604,11 @@ void TZADirManager::RebuildDirFromLocalHeaders() {
       const int64_t dataStart = pos + headerSize + lh.nameLength + static_cast<int64_t>(extra.size());
       const int64_t descriptor =
           (lh.genPurposeFlag & ZA_FLAG_DATA_DESCRIPTOR) ? TakeDataDescriptor(item, dataStart) : 0;
-      if (item.CompressedSize() >= static_cast<uint64_t>(size)) {
+      // A size the whole stream could not hold is no header's, unless the
+      // data run on to the end of the stream with no other header after
+      // them: a file cut inside its last item (or its only one) keeps that
+      // item, to be read as far as it goes.
+      if (item.CompressedSize() >= static_cast<uint64_t>(size) && SearchSignature(sig, dataStart, kWindow) >= 0) {
         CDir[n] = TDirItem();
         pos = SearchSignature(sig, pos + 4, kWindow);
         continue;

@@ -102,6 +102,11 @@ struct TDirItem {
   // anew from another archive keeps its host, because its attributes only
   // mean what they meant there (Unix permission bits in the high word).
   int KeptHost = -1;
+  // The UTF-8 name an Info-ZIP Unicode path field (0x7075) gave an item
+  // written anew from another archive; the new item carries such a field
+  // for the name it is stored under, so that peers that read the field show
+  // the name they showed there. Empty: none.
+  std::string KeptUnicodePath;
 
   // The 64-bit values, taken from Zip64ExtInfo where the 32-bit (16-bit)
   // header field holds its sentinel.

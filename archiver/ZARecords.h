@@ -85,6 +85,9 @@ inline constexpr uint32_t ZA_SIG_DATA_DESCRIPTOR = 0x08074B50;
 // Extra-field IDs the archiver interprets.
 inline constexpr uint16_t ZA_EXTRA_ZIP64 = 0x0001;
 inline constexpr uint16_t ZA_EXTRA_UNICODE_NAME = 0x554E;
+// Info-ZIP's Unicode path: version 1, the CRC-32 of the stored name it
+// stands for, the name in UTF-8.
+inline constexpr uint16_t ZA_EXTRA_UNICODE_PATH = 0x7075;
 inline constexpr uint16_t ZA_EXTRA_AES = 0x9901;
 
 // genPurposeFlag bits.
