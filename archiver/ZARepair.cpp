@@ -314,9 +314,10 @@ TZABaseArchiver::TZARepairResult TZABaseArchiver::RepairArchive(const std::strin
     if (action == fxaAbort) aborted = true;
     return aborted;
   };
-  // Items with data in this archive, and of those how many the new one keeps:
-  // a repair that would keep none writes nothing.
-  int hadData = 0, keptData = 0;
+  // Whether an item had data here, or has them in the new archive: a
+  // repair that would keep none of an archive whose items had some writes
+  // nothing.
+  bool hadData = false;
   const auto hasData = [](const TDirItem& item) { return item.CompressedSize() > 0 || item.UncompressedSize() > 0; };
   // An item copied as it is, when its record can be read whole and is as
   // long as its entry says (a local header with a shorter name than the
@@ -330,7 +331,6 @@ TZABaseArchiver::TZARepairResult TZABaseArchiver::RepairArchive(const std::strin
     const int64_t size = item.Overlaps ? -1 : RawRecordSize(archive, item, from, limit);
     if (size < 0 || static_cast<uint64_t>(size) < named) return false;
     out.QueueRawCopy(out.FDMHandle->CDir.FindExactName(item.Name), item, lent, from, limit);
-    keptData += hasData(item);
     return true;
   };
   // A damaged item whose record cannot be copied whole (cut short, or
@@ -343,7 +343,9 @@ TZABaseArchiver::TZARepairResult TZABaseArchiver::RepairArchive(const std::strin
     TZALocalFileHeader lh;
     if (from >= static_cast<uint64_t>(archive.Size())) return false;
     archive.SetPosition(static_cast<int64_t>(from));
-    if (!ZAReadRecord(archive, lh) || (kept.CompressedSize() == 0 && hasData(kept))) return false;
+    if (!ZAReadRecord(archive, lh) || (lh.signature != ZA_SIG_LOCAL_HEADER && lh.signature != ZA_SIG_LOCAL_HEADER_NZ) ||
+        (kept.CompressedSize() == 0 && hasData(kept)))
+      return false;
     const int64_t start = data->Size();
     data->SetPosition(start);
     if (!WriteCutRecord(archive, kept, lh, from, *data)) {
@@ -354,7 +356,6 @@ TZABaseArchiver::TZARepairResult TZABaseArchiver::RepairArchive(const std::strin
     item.Overlaps = false;
     item.DataLimit = UINT64_MAX;
     out.QueueRawCopy(out.FDMHandle->CDir.FindExactName(item.Name), item, lentData, start, data->Size());
-    keptData += hasData(item);
     return true;
   };
   // A new item of the bytes [start, end of the data file), with the
@@ -376,7 +377,6 @@ TZABaseArchiver::TZARepairResult TZABaseArchiver::RepairArchive(const std::strin
       failed(item, poAdd, e.NativeError, action);
       return false;
     }
-    keptData += count > 0 || hasData(item);
     const int index = out.FDMHandle->CDir.FindExactName(ZAStringReplace(item.Name, "\\", "/", rfReplaceAll));
     if (index < 0) return true;
     TDirItem& added = out.FDMHandle->CDir[index];
@@ -398,7 +398,7 @@ TZABaseArchiver::TZARepairResult TZABaseArchiver::RepairArchive(const std::strin
       if (!addAnew(item, data->Size(), false)) ++result.Damaged;
       continue;
     }
-    hadData += hasData(item);
+    hadData = hadData || hasData(item);
     if (!HeaderAt(archive, item, item.LocalHeaderOffset())) relocate(item);
     // Raw copies take the item as it is; it is read as far as it goes.
     const TDirItem whole = item;
@@ -468,16 +468,20 @@ TZABaseArchiver::TZARepairResult TZABaseArchiver::RepairArchive(const std::strin
     out.CancelUpdate();
     return result;
   }
-  // Nothing readable left of an archive that held data: replacing it (or
-  // writing an output) with an empty archive would pass for success.
-  if (hadData > 0 && keptData == 0) throw EZAException(ZA_ERR_INVALID_ARCHIVE, FName);
   out.EndUpdate();
   if (aborted || cancelled) {
     // The commit rolled itself back; an abort nobody chose is an error.
     if (abortError && !OnProcessFileFailure && !platform::GetDialogProvider()) throw *abortError;
     return result;
   }
-  result.Written = out.FDMHandle->CDir.Count();
+  // Nothing readable left of an archive that held data (an item may also
+  // fail while the commit copies it): replacing it, or writing an output,
+  // with an archive without data would pass for success.
+  const TZADirArray& written = out.FDMHandle->CDir;
+  bool keptData = false;
+  for (int i = 0; i < written.Count() && !keptData; ++i) keptData = hasData(written[i]);
+  if (hadData && !keptData) throw EZAException(ZA_ERR_INVALID_ARCHIVE, FName);
+  result.Written = written.Count();
   out.CloseArchive();
   output->Commit(FOptions.FlushBuffers());
   result.Completed = true;

@@ -248,11 +248,19 @@ TEST(RepairArchive, WhatAnAwkwardItemKeeps) {
         arc.CloseArchive();
         break;
       }
-      case kNothingKept:
-        // Nothing of the only item is left: no archive is made of nothing.
+      case kNothingKept: {
+        // Nothing of the only item is left: no archive is made of nothing,
+        // and repaired in place the file stays as it was.
         EXPECT_EQ(NativeErrorOf([&] { arc.RepairArchive(out); }), archiver::ZA_ERR_INVALID_ARCHIVE);
         EXPECT_FALSE(fs::exists(out));
+        fs::copy_file(damaged, out);
+        arc.SetFileName(out);
+        EXPECT_EQ(NativeErrorOf([&] { arc.RepairArchive(""); }), archiver::ZA_ERR_INVALID_ARCHIVE);
+        ExpectFileBytes(out, base_test::ReadBytes(damaged));
+        for (const auto& e : fs::directory_iterator(dir.Path()))  // no temporary file left
+          EXPECT_TRUE(e.path() == out || e.path().filename() == "script.py") << e.path();
         break;
+      }
       case kSameNames: {
         EXPECT_TRUE(arc.RepairArchive(out).Completed);
         const auto names = [](const std::string& path) {
