@@ -1093,12 +1093,7 @@ void TZACommit::WriteNewItemData(TDirItem& item, int64_t start) {
     std::string extra;
     if (zip64Local) {
       lh.compSize = lh.unCompSize = ZA_SENTINEL32;
-      uint8_t z[20];
-      ZAPutU16(z, ZA_EXTRA_ZIP64);
-      ZAPutU16(z + 2, 16);
-      ZAPutU64(z + 4, uncomp);
-      ZAPutU64(z + 12, comp);
-      extra.assign(reinterpret_cast<const char*>(z), sizeof z);
+      extra = ZALocalZip64Field(uncomp, comp);
     } else {
       lh.compSize = static_cast<uint32_t>(comp);
       lh.unCompSize = static_cast<uint32_t>(uncomp);

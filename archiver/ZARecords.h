@@ -315,6 +315,9 @@ size_t ZAExtraFieldsSize(const TZAExtraFields& fields, bool skipZip64);
 void ZAAppendExtraFields(std::string& out, const TZAExtraFields& fields, bool skipZip64);
 // The first block with this ID, or nullptr.
 const TZAExtraFieldDataBlock* ZAFindExtraField(const TZAExtraFields& fields, uint16_t id);
+// The zip64 field of a local header: ID, size 16, the uncompressed and the
+// compressed size (20 bytes).
+std::string ZALocalZip64Field(uint64_t uncompSize, uint64_t compSize);
 
 // The 64-bit values of an entry held in its zip64 extra field.
 struct TZAZip64ExtendedInfo {

@@ -97,14 +97,7 @@ bool WriteCutRecord(platform::TStream& archive, const TDirItem& kept, const TZAL
   archive.SetPosition(static_cast<int64_t>(from + TZALocalFileHeader::Size + lh.nameLength));
   if (!ZAReadBytes(archive, lh.extraLength, raw)) return false;
   ZAAppendExtraFields(extra, ZAParseExtraFields(raw), /*skipZip64=*/true);
-  if (zip64) {
-    uint8_t z[20];
-    ZAPutU16(z, ZA_EXTRA_ZIP64);
-    ZAPutU16(z + 2, 16);
-    ZAPutU64(z + 4, uncomp);
-    ZAPutU64(z + 12, comp);
-    extra.append(reinterpret_cast<const char*>(z), sizeof z);
-  }
+  if (zip64) extra += ZALocalZip64Field(uncomp, comp);
   const std::string& name = kept.StoredName ? *kept.StoredName : std::string();
   if (extra.size() > 0xFFFF || name.size() > 0xFFFF) return false;
   TZALocalFileHeader h = lh;
