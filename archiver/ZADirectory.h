@@ -327,7 +327,9 @@ class TZADirManager {
   void LoadDir();
   // Rebuilds CDir from the local headers of the stream (what LoadDir does
   // for an archive without a usable directory): every header with plausible
-  // fields becomes an entry. After a record that is known to be whole (what
+  // fields becomes an entry (one whose compressed size the whole stream
+  // could not hold only when no entry follows it: a file cut inside its
+  // last item). After a record that is known to be whole (what
   // follows its data is another record, or the stream's end, or its stored
   // data match their CRC) the search goes on behind it; after any other it
   // goes on inside it. EZAException 35 when no local header is there, 44
