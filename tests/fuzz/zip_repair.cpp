@@ -41,28 +41,28 @@ TFloors Floors(const uint8_t* data, size_t size) {
 }
 
 // Whether the input, read here without the archiver, has no end record and
-// a local header of an item with data: a plain name, stored or deflated,
-// its sizes in the header (no data descriptor, no zip64) and at least one
-// byte of its data before the next header. Such an input can only be read
-// from its local headers, and the item is there to be kept.
+// its first local header is one of an item with data: a plain name, stored
+// or deflated, its sizes in the header (no data descriptor, no zip64), at
+// least one byte of its data before the next header, and a record that the
+// input holds whole or that runs to its end with no header after it (a
+// file cut inside its last item). Such an input can only be read from its
+// local headers, and that item is there to be kept. (A later header may lie
+// in the data of an earlier record, where it is no item.)
 bool HeaderWithData(const uint8_t* data, size_t size) {
   const std::string_view bytes(reinterpret_cast<const char*>(data), size);
   if (bytes.find("PK\5\6") != std::string_view::npos) return false;
   const auto u16 = [&](size_t p) { return static_cast<size_t>(data[p] | (data[p + 1] << 8)); };
   const auto u32 = [&](size_t p) { return static_cast<uint32_t>(u16(p) | (u16(p + 2) << 16)); };
-  for (size_t at = bytes.find("PK\3\4"); at != std::string_view::npos; at = bytes.find("PK\3\4", at + 4)) {
-    if (size - at < 30) break;
-    const size_t method = u16(at + 8), nameLength = u16(at + 26), extraLength = u16(at + 28);
-    const uint32_t compSize = u32(at + 18), size32 = u32(at + 22);
-    const size_t dataStart = at + 30 + nameLength + extraLength;
-    if ((u16(at + 6) & 8) || (method != 0 && method != 8) || compSize == 0 || compSize == 0xFFFFFFFF ||
-        size32 == 0 || size32 == 0xFFFFFFFF || extraLength >= 261 || dataStart >= size ||
-        bytes.substr(dataStart, 4) == "PK\3\4" ||
-        !fuzz::PlainName(std::string(bytes.substr(at + 30, nameLength))))
-      continue;
-    return true;
-  }
-  return false;
+  const size_t at = bytes.find("PK\3\4");
+  if (at == std::string_view::npos || size - at < 30) return false;
+  const size_t method = u16(at + 8), nameLength = u16(at + 26), extraLength = u16(at + 28);
+  const uint32_t compSize = u32(at + 18), size32 = u32(at + 22);
+  const size_t dataStart = at + 30 + nameLength + extraLength;
+  return !(u16(at + 6) & 8) && (method == 0 || method == 8) && compSize != 0 && compSize != 0xFFFFFFFF &&
+         size32 != 0 && size32 != 0xFFFFFFFF && extraLength < 261 && dataStart < size &&
+         bytes.substr(dataStart, 4) != "PK\3\4" &&
+         (compSize <= size - dataStart || bytes.find("PK\3\4", dataStart) == std::string_view::npos) &&
+         fuzz::PlainName(std::string(bytes.substr(at + 30, nameLength)));
 }
 
 }  // namespace
