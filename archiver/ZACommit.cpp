@@ -180,6 +180,19 @@ TZAExtraFieldDataBlock UnicodeNameBlock(const std::string& name) {
   return block;
 }
 
+// An Info-ZIP Unicode path field giving `name` for the stored name bytes
+// `stored` (peers take it only while its CRC matches those bytes).
+TZAExtraFieldDataBlock UnicodePathBlock(const std::string& stored, const std::string& name) {
+  TZAExtraFieldDataBlock block;
+  block.headerID = ZA_EXTRA_UNICODE_PATH;
+  block.Data.resize(5);
+  block.Data[0] = 1;
+  ZAPutU32(block.Data.data() + 1, ZACrc32(stored.data(), stored.size()));
+  block.Data.insert(block.Data.end(), name.begin(), name.end());
+  if (block.Data.size() > 0xFFFF) throw EZAException(ZA_ERR_FILE_NAME_TOO_LONG, {}, {name});
+  return block;
+}
+
 // Replaces the Unicode-name blocks of `fields` by one for `name` (where the
 // first one was, else at the end); with `add` false a list without one
 // stays without.
@@ -1019,6 +1032,7 @@ void TZACommit::WriteNewItemData(TDirItem& item, int64_t start) {
   // updated item (its old Unicode name, AES or time fields) are dropped.
   item.ExtraFields.clear();
   if (FArc.FUnicodeFilenames) item.ExtraFields.push_back(UnicodeNameBlock(item.Name));
+  if (!item.KeptUnicodePath.empty()) item.ExtraFields.push_back(UnicodePathBlock(*item.StoredName, item.KeptUnicodePath));
 
   platform::TStream* source = folder ? nullptr : OpenItemSource(item);
   const uint64_t size = source ? static_cast<uint64_t>(std::max<int64_t>(source->Size(), 0)) : 0;
@@ -1079,12 +1093,7 @@ void TZACommit::WriteNewItemData(TDirItem& item, int64_t start) {
     std::string extra;
     if (zip64Local) {
       lh.compSize = lh.unCompSize = ZA_SENTINEL32;
-      uint8_t z[20];
-      ZAPutU16(z, ZA_EXTRA_ZIP64);
-      ZAPutU16(z + 2, 16);
-      ZAPutU64(z + 4, uncomp);
-      ZAPutU64(z + 12, comp);
-      extra.assign(reinterpret_cast<const char*>(z), sizeof z);
+      extra = ZALocalZip64Field(uncomp, comp);
     } else {
       lh.compSize = static_cast<uint32_t>(comp);
       lh.unCompSize = static_cast<uint32_t>(uncomp);

@@ -559,12 +559,22 @@ void TZADirManager::RebuildDirFromLocalHeaders() {
 
   const bool oemNames = OemNamesApply();
   int n = 0;
-  while (pos >= 0 && size - pos >= headerSize) {
+  // A header whose compressed size the whole stream could not hold is no
+  // header's, unless no item follows it: a file cut inside its last item
+  // (or its only one) keeps that item, to be read as far as it goes. The
+  // first such header after the last item is gone back to at the end.
+  int64_t cutTail = -1, takeCutAt = -1;
+  for (;;) {
+    if (pos < 0 || size - pos < headerSize) {
+      if (cutTail < 0 || takeCutAt >= 0) break;
+      pos = takeCutAt = cutTail;
+    }
     TZALocalFileHeader lh;
     s.SetPosition(pos);
     // A zip64 header's sizes are in its extra field; they are checked below.
-    if (ZAReadRecord(s, lh) && (lh.compSize < static_cast<uint64_t>(size) || lh.compSize == ZA_SENTINEL32) &&
-        lh.extraLength < 261 && size - s.Position() >= lh.nameLength) {
+    // A compressed size past the stream's end is checked below, once the
+    // zip64 field and the data descriptor have had their say.
+    if (ZAReadRecord(s, lh) && lh.extraLength < 261 && size - s.Position() >= lh.nameLength) {
       if (n == CDir.Count()) CDir.SetCount(std::max(2 * n, 1000));
       TDirItem& item = CDir[n];
       TZAZipCentralDir& cd = item.CentralDir;
@@ -603,7 +613,9 @@ void TZADirManager::RebuildDirFromLocalHeaders() {
       const int64_t dataStart = pos + headerSize + lh.nameLength + static_cast<int64_t>(extra.size());
       const int64_t descriptor =
           (lh.genPurposeFlag & ZA_FLAG_DATA_DESCRIPTOR) ? TakeDataDescriptor(item, dataStart) : 0;
-      if (item.CompressedSize() >= static_cast<uint64_t>(size)) {
+      const bool pastEnd = item.CompressedSize() >= static_cast<uint64_t>(size);
+      if (pastEnd && pos != takeCutAt) {
+        if (cutTail < 0) cutTail = pos;
         CDir[n] = TDirItem();
         pos = SearchSignature(sig, pos + 4, kWindow);
         continue;
@@ -614,9 +626,10 @@ void TZADirManager::RebuildDirFromLocalHeaders() {
       cd.externalAttr = folder ? ZA_ATTR_DIRECTORY : ZA_ATTR_ARCHIVE;
       CDir.SetItemName(n, decoded);
       ++n;
+      cutTail = -1;
       // A record known to be whole is not searched for more headers: the
       // data of a stored archive inside it holds headers of its own.
-      const int64_t end = dataStart + static_cast<int64_t>(item.CompressedSize()) + descriptor;
+      const int64_t end = pastEnd ? size + 1 : dataStart + static_cast<int64_t>(item.CompressedSize()) + descriptor;
       if (RecordConfirmed(item, dataStart, end)) {
         pos = SearchSignature(sig, end, kWindow);
         continue;

@@ -102,6 +102,11 @@ struct TDirItem {
   // anew from another archive keeps its host, because its attributes only
   // mean what they meant there (Unix permission bits in the high word).
   int KeptHost = -1;
+  // The UTF-8 name an Info-ZIP Unicode path field (0x7075) gave an item
+  // written anew from another archive; the new item carries such a field
+  // for the name it is stored under, so that peers that read the field show
+  // the name they showed there. Empty: none.
+  std::string KeptUnicodePath;
 
   // The 64-bit values, taken from Zip64ExtInfo where the 32-bit (16-bit)
   // header field holds its sentinel.
@@ -322,7 +327,9 @@ class TZADirManager {
   void LoadDir();
   // Rebuilds CDir from the local headers of the stream (what LoadDir does
   // for an archive without a usable directory): every header with plausible
-  // fields becomes an entry. After a record that is known to be whole (what
+  // fields becomes an entry (one whose compressed size the whole stream
+  // could not hold only when no entry follows it: a file cut inside its
+  // last item). After a record that is known to be whole (what
   // follows its data is another record, or the stream's end, or its stored
   // data match their CRC) the search goes on behind it; after any other it
   // goes on inside it. EZAException 35 when no local header is there, 44

@@ -260,10 +260,14 @@ void TZABaseArchiver::ExtractToString(const std::string& FileName, AnsiString& T
   // its output passes that size, so the text never grows by doubling (a
   // 1 GB item must not cost 2 GB). A size that the stored bytes cannot
   // inflate to (deflate gives at most 1032 bytes per byte) is reserved only
-  // as far as they can reach.
+  // as far as they can reach; of a damaged item, only the bytes before the
+  // next item (or the end of the file) count, whatever its size says.
   const TDirItem& item = FDMHandle->CDir[index];
   const uint64_t declared = item.UncompressedSize();
-  const uint64_t stored = item.CompressedSize();
+  const uint64_t offset = item.LocalHeaderOffset();
+  const uint64_t stored = item.DataLimit == UINT64_MAX
+                              ? item.CompressedSize()
+                              : std::min(item.CompressedSize(), item.DataLimit > offset ? item.DataLimit - offset : 0);
   const uint64_t reachable = stored > (UINT64_MAX - 4096) / 1032 ? UINT64_MAX : stored * 1032 + 4096;
   std::string bytes;
   try {

@@ -222,4 +222,13 @@ bool ZAReadCentralEntry(platform::TStream& s, TZAZipCentralDir& cd, std::string&
   return true;
 }
 
+std::string ZALocalZip64Field(uint64_t uncompSize, uint64_t compSize) {
+  uint8_t z[20];
+  ZAPutU16(z, ZA_EXTRA_ZIP64);
+  ZAPutU16(z + 2, 16);
+  ZAPutU64(z + 4, uncompSize);
+  ZAPutU64(z + 12, compSize);
+  return std::string(reinterpret_cast<const char*>(z), sizeof z);
+}
+
 }  // namespace archiver

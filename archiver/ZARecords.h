@@ -85,6 +85,9 @@ inline constexpr uint32_t ZA_SIG_DATA_DESCRIPTOR = 0x08074B50;
 // Extra-field IDs the archiver interprets.
 inline constexpr uint16_t ZA_EXTRA_ZIP64 = 0x0001;
 inline constexpr uint16_t ZA_EXTRA_UNICODE_NAME = 0x554E;
+// Info-ZIP's Unicode path: version 1, the CRC-32 of the stored name it
+// stands for, the name in UTF-8.
+inline constexpr uint16_t ZA_EXTRA_UNICODE_PATH = 0x7075;
 inline constexpr uint16_t ZA_EXTRA_AES = 0x9901;
 
 // genPurposeFlag bits.
@@ -312,6 +315,9 @@ size_t ZAExtraFieldsSize(const TZAExtraFields& fields, bool skipZip64);
 void ZAAppendExtraFields(std::string& out, const TZAExtraFields& fields, bool skipZip64);
 // The first block with this ID, or nullptr.
 const TZAExtraFieldDataBlock* ZAFindExtraField(const TZAExtraFields& fields, uint16_t id);
+// The zip64 field of a local header: ID, size 16, the uncompressed and the
+// compressed size (20 bytes).
+std::string ZALocalZip64Field(uint64_t uncompSize, uint64_t compSize);
 
 // The 64-bit values of an entry held in its zip64 extra field.
 struct TZAZip64ExtendedInfo {

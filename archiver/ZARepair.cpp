@@ -4,12 +4,17 @@
 // The damaged archive is opened as OpenCorruptedArchives opens it: its
 // directory, or one rebuilt from the local headers. A second component
 // writes the new archive into a platform::TReplaceFile of the target, in
-// one transaction: items that read cleanly (and, on Ignore, what could be
-// read of damaged ones) are extracted into a temporary data file and added
-// anew; encrypted items whose password is not known, and items of a method
-// the codec does not read, are copied raw (their records byte for byte);
-// folders are added anew. The target is replaced only when the new archive
+// one transaction: items that read cleanly are extracted into a temporary
+// data file and added anew; damaged items (on Ignore), encrypted items
+// whose password is not known, and items of a method the codec does not
+// read, are copied raw (their records byte for byte); folders are added
+// anew. The target is replaced only when the new archive
 // is complete.
+//
+// A damaged item stays damaged to every reader: its record is copied as it
+// is, or, when it is cut short, as far as its data go with the CRC and size
+// it declared. A repair that would keep nothing of an archive whose items
+// had data raises instead of writing an empty archive.
 //
 // Relies on: the loader and its rebuild (RebuildDirFromLocalHeaders, also
 // run on demand to find items whose header is not where the directory
@@ -22,6 +27,8 @@
 
 #include "archiver/ZAExcept.h"
 #include "archiver/ZAPaths.h"
+#include "archiver/ZARecords.h"
+#include "archiver/ZAZipCrypt.h"
 #include "archiver/ZipArchiver.h"
 #include "platform/Dialogs.h"
 #include "platform/Files.h"
@@ -63,6 +70,76 @@ void ClipToLimit(platform::TStream& s, TDirItem& item) {
       item.CentralDir.compSize = static_cast<uint32_t>(room);
   }
   item.Overlaps = false;
+}
+
+// The name an Info-ZIP Unicode path field of `item` gives it, when the
+// field is in force (its CRC is that of the stored name); empty otherwise.
+std::string UnicodePath(const TDirItem& item) {
+  const TZAExtraFieldDataBlock* field = ZAFindExtraField(item.ExtraFields, ZA_EXTRA_UNICODE_PATH);
+  if (!field || field->Data.size() <= 5 || field->Data[0] != 1 || !item.StoredName) return {};
+  if (ZAGetU32(field->Data.data() + 1) != ZACrc32(item.StoredName->data(), item.StoredName->size())) return {};
+  return std::string(field->Data.begin() + 5, field->Data.end());
+}
+
+// Appends to `out` the local record of a damaged item as far as its data
+// go: `kept` is the item with its compressed size cut to what is there,
+// `lh` its local header at `from` in `archive`. The record keeps the CRC and
+// uncompressed size its entry declared, so that every reader still sees the
+// damage, and carries a data descriptor where the item had one (the check
+// byte of a traditionally encrypted item depends on that flag). False when
+// the header's fields cannot be written again.
+bool WriteCutRecord(platform::TStream& archive, const TDirItem& kept, const TZALocalFileHeader& lh,
+                    uint64_t from, platform::TStream& out) {
+  const TZAZipCentralDir& cd = kept.CentralDir;
+  const uint64_t comp = kept.CompressedSize(), uncomp = kept.UncompressedSize();
+  const bool zip64 = comp >= ZA_SENTINEL32 || uncomp >= ZA_SENTINEL32;
+  std::string extra, raw;
+  archive.SetPosition(static_cast<int64_t>(from + TZALocalFileHeader::Size + lh.nameLength));
+  if (!ZAReadBytes(archive, lh.extraLength, raw)) return false;
+  ZAAppendExtraFields(extra, ZAParseExtraFields(raw), /*skipZip64=*/true);
+  if (zip64) extra += ZALocalZip64Field(uncomp, comp);
+  const std::string& name = kept.StoredName ? *kept.StoredName : std::string();
+  if (extra.size() > 0xFFFF || name.size() > 0xFFFF) return false;
+  TZALocalFileHeader h = lh;
+  h.extractVersion = cd.extractVersion;
+  h.genPurposeFlag = cd.genPurposeFlag;
+  h.compMethod = cd.compMethod;
+  h.lastModTime = cd.lastModTime;
+  h.lastModDate = cd.lastModDate;
+  h.crc32 = cd.crc32;
+  h.compSize = zip64 ? ZA_SENTINEL32 : static_cast<uint32_t>(comp);
+  h.unCompSize = zip64 ? ZA_SENTINEL32 : static_cast<uint32_t>(uncomp);
+  h.nameLength = static_cast<uint16_t>(name.size());
+  h.extraLength = static_cast<uint16_t>(extra.size());
+  std::string head;
+  ZAAppendRecord(head, h);
+  head += name;
+  head += extra;
+  out.WriteBuffer(head.data(), static_cast<int64_t>(head.size()));
+  // The data as they are, up to where they end.
+  const uint64_t dataStart = from + TZALocalFileHeader::Size + lh.nameLength + lh.extraLength;
+  archive.SetPosition(static_cast<int64_t>(dataStart));
+  std::vector<uint8_t> buffer(static_cast<size_t>(std::min<uint64_t>(comp, 1 << 20)));
+  for (uint64_t done = 0; done < comp;) {
+    const int64_t want = static_cast<int64_t>(std::min<uint64_t>(buffer.size(), comp - done));
+    if (ZAReadFully(archive, buffer.data(), want) != want) return false;
+    out.WriteBuffer(buffer.data(), want);
+    done += static_cast<uint64_t>(want);
+  }
+  if (cd.genPurposeFlag & ZA_FLAG_DATA_DESCRIPTOR) {
+    uint8_t d[24];
+    ZAPutU32(d, ZA_SIG_DATA_DESCRIPTOR);
+    ZAPutU32(d + 4, cd.crc32);
+    if (zip64) {
+      ZAPutU64(d + 8, comp);
+      ZAPutU64(d + 16, uncomp);
+    } else {
+      ZAPutU32(d + 8, static_cast<uint32_t>(comp));
+      ZAPutU32(d + 12, static_cast<uint32_t>(uncomp));
+    }
+    out.WriteBuffer(d, zip64 ? 24 : 16);
+  }
+  return true;
 }
 
 // The repair's own data file, deleted when it goes. A failure writing it
@@ -230,6 +307,11 @@ TZABaseArchiver::TZARepairResult TZABaseArchiver::RepairArchive(const std::strin
     if (action == fxaAbort) aborted = true;
     return aborted;
   };
+  // Whether an item had data here, or has them in the new archive: a
+  // repair that would keep none of an archive whose items had some writes
+  // nothing.
+  bool hadData = false;
+  const auto hasData = [](const TDirItem& item) { return item.CompressedSize() > 0 || item.UncompressedSize() > 0; };
   // An item copied as it is, when its record can be read whole and is as
   // long as its entry says (a local header with a shorter name than the
   // entry's would make the record seem to run into the next one).
@@ -242,6 +324,31 @@ TZABaseArchiver::TZARepairResult TZABaseArchiver::RepairArchive(const std::strin
     const int64_t size = item.Overlaps ? -1 : RawRecordSize(archive, item, from, limit);
     if (size < 0 || static_cast<uint64_t>(size) < named) return false;
     out.QueueRawCopy(out.FDMHandle->CDir.FindExactName(item.Name), item, lent, from, limit);
+    return true;
+  };
+  // A damaged item whose record cannot be copied whole (cut short, or
+  // running into the next item): its record as far as its data go, written
+  // into the data file and copied from there. `kept` is the item cut to
+  // what is there; false when nothing of a record with data is left.
+  const std::shared_ptr<platform::TStream> lentData(data.get(), [](platform::TStream*) {});
+  const auto copyWhatIsThere = [&](const TDirItem& kept) {
+    const uint64_t from = kept.LocalHeaderOffset();
+    TZALocalFileHeader lh;
+    if (from >= static_cast<uint64_t>(archive.Size())) return false;
+    archive.SetPosition(static_cast<int64_t>(from));
+    if (!ZAReadRecord(archive, lh) || (lh.signature != ZA_SIG_LOCAL_HEADER && lh.signature != ZA_SIG_LOCAL_HEADER_NZ) ||
+        (kept.CompressedSize() == 0 && hasData(kept)))
+      return false;
+    const int64_t start = data->Size();
+    data->SetPosition(start);
+    if (!WriteCutRecord(archive, kept, lh, from, *data)) {
+      data->SetSize(start);
+      return false;
+    }
+    TDirItem item = kept;
+    item.Overlaps = false;
+    item.DataLimit = UINT64_MAX;
+    out.QueueRawCopy(out.FDMHandle->CDir.FindExactName(item.Name), item, lentData, start, data->Size());
     return true;
   };
   // A new item of the bytes [start, end of the data file), with the
@@ -269,6 +376,7 @@ TZABaseArchiver::TZARepairResult TZABaseArchiver::RepairArchive(const std::strin
     added.CentralDir.internalAttr = item.CentralDir.internalAttr;
     added.KeptHost = item.CentralDir.versionMadeBy >> 8;
     added.Comment = item.Comment;
+    added.KeptUnicodePath = UnicodePath(item);
     return true;
   };
 
@@ -283,17 +391,22 @@ TZABaseArchiver::TZARepairResult TZABaseArchiver::RepairArchive(const std::strin
       if (!addAnew(item, data->Size(), false)) ++result.Damaged;
       continue;
     }
+    hadData = hadData || hasData(item);
     if (!HeaderAt(archive, item, item.LocalHeaderOffset())) relocate(item);
     // Raw copies take the item as it is; it is read as far as it goes.
     const TDirItem whole = item;
     const bool encrypted = item.CentralDir.genPurposeFlag & ZA_FLAG_ENCRYPTED;
+    ClipToLimit(archive, item);
     // Data of a method the codec does not read are kept as they are.
     if (item.CompressionMethod != ZA_METHOD_STORED && item.CompressionMethod != ZA_METHOD_DEFLATE) {
-      if (copyRaw(whole)) ++result.Unverified;
-      else ++result.Damaged;
+      if (copyRaw(whole)) {
+        ++result.Unverified;
+      } else {
+        ++result.Damaged;
+        copyWhatIsThere(item);
+      }
       continue;
     }
-    ClipToLimit(archive, item);
     for (;;) {
       const int64_t start = data->Size();
       data->SetPosition(start);
@@ -318,8 +431,12 @@ TZABaseArchiver::TZARepairResult TZABaseArchiver::RepairArchive(const std::strin
       if (FSkipFile) {
         // The password is not known: the item as it is, unread.
         data->SetSize(start);
-        if (copyRaw(whole)) ++result.Unverified;
-        else ++result.Damaged;
+        if (copyRaw(whole)) {
+          ++result.Unverified;
+        } else {
+          ++result.Damaged;
+          copyWhatIsThere(item);
+        }
         break;
       }
       TZAAction action;
@@ -331,14 +448,12 @@ TZABaseArchiver::TZARepairResult TZABaseArchiver::RepairArchive(const std::strin
       ++result.Damaged;
       // A damaged item stays as it was, damage and all, so that peers see
       // it and recover what they can (decrypted bytes that fail their
-      // check may also be a wrong password's). Only a record that cannot
-      // be copied whole (cut short) is written anew of what was read, and
-      // never empty when it had data.
-      if (copyRaw(whole)) {
-        data->SetSize(start);
-      } else if (!encrypted && (data->Size() > start || whole.UncompressedSize() == 0)) {
-        addAnew(item, start, false);
-      }
+      // check may also be a wrong password's). A record that cannot be
+      // copied whole (cut short) keeps the bytes it has and the CRC it
+      // declared, never one made to fit what is left; a record with data
+      // and none of them left is left out.
+      data->SetSize(start);
+      if (!copyRaw(whole)) copyWhatIsThere(item);
       break;
     }
   }
@@ -352,7 +467,14 @@ TZABaseArchiver::TZARepairResult TZABaseArchiver::RepairArchive(const std::strin
     if (abortError && !OnProcessFileFailure && !platform::GetDialogProvider()) throw *abortError;
     return result;
   }
-  result.Written = out.FDMHandle->CDir.Count();
+  // Nothing readable left of an archive that held data (an item may also
+  // fail while the commit copies it): replacing it, or writing an output,
+  // with an archive without data would pass for success.
+  const TZADirArray& written = out.FDMHandle->CDir;
+  bool keptData = false;
+  for (int i = 0; i < written.Count() && !keptData; ++i) keptData = hasData(written[i]);
+  if (hadData && !keptData) throw EZAException(ZA_ERR_INVALID_ARCHIVE, FName);
+  result.Written = written.Count();
   out.CloseArchive();
   output->Commit(FOptions.FlushBuffers());
   result.Completed = true;

@@ -8,13 +8,18 @@
 // short stream) are caught; anything else escapes and counts as a finding.
 #pragma once
 
+#include <zlib.h>
+
 #include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <memory>
 #include <initializer_list>
+#include <map>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -88,6 +93,92 @@ inline void IgnoreFailures(archiver::TZABaseArchiver& arc, std::vector<std::stri
     if (failed) failed->push_back(name);
     action = archiver::fxaIgnore;
   };
+}
+
+inline constexpr uint64_t kFloorCap = 8u << 20;
+
+// The oracle of the damaged-item harnesses, independent of the archiver's
+// reader: what zlib recovers of the item `item` of an archive over the
+// input bytes. Its local header is read here from the input; its data run
+// from behind that header to its compressed size, or to where its bytes end
+// (the next item's header, the end of the input), whichever comes first;
+// deflate data are inflated by zlib up to their first error, stored data
+// copied, both never past the item's declared size. Nullopt where the
+// oracle has nothing to say: an encrypted item, a method other than stored
+// and deflate, no local header of the item's name at its offset.
+inline std::optional<std::string> ZlibFloor(const uint8_t* data, size_t size, const archiver::TDirItem& item) {
+  const archiver::TZAZipCentralDir& cd = item.CentralDir;
+  if ((cd.genPurposeFlag & archiver::ZA_FLAG_ENCRYPTED) || (cd.compMethod != 0 && cd.compMethod != 8))
+    return std::nullopt;
+  const uint64_t at = item.LocalHeaderOffset();
+  const auto u16 = [&](uint64_t p) { return static_cast<size_t>(data[p] | (data[p + 1] << 8)); };
+  if (at > size || size - at < 30 || std::memcmp(data + at, "PK\3\4", 4) != 0) return std::nullopt;
+  const size_t nameLength = u16(at + 26), extraLength = u16(at + 28);
+  if (!item.StoredName || size - at - 30 < nameLength ||
+      std::string(reinterpret_cast<const char*>(data) + at + 30, nameLength) != *item.StoredName)
+    return std::nullopt;
+  const uint64_t start = at + 30 + nameLength + extraLength;
+  const uint64_t end = std::min({start + std::min<uint64_t>(item.CompressedSize(), size), item.DataLimit,
+                                 static_cast<uint64_t>(size)});
+  std::string out;
+  const uint64_t declared = item.UncompressedSize();
+  if (start >= end) return out;
+  if (cd.compMethod == 0) {
+    out.assign(reinterpret_cast<const char*>(data) + start, static_cast<size_t>(std::min(end - start, declared)));
+    return out;
+  }
+  z_stream z{};
+  if (inflateInit2(&z, -MAX_WBITS) != Z_OK) return std::nullopt;
+  z.next_in = const_cast<Bytef*>(data + start);
+  z.avail_in = static_cast<uInt>(end - start);
+  char buffer[16384];
+  // A bomb's floor is its first megabytes: enough to compare, not a
+  // fuzzing run's time.
+  const uint64_t cap = std::min<uint64_t>(declared, kFloorCap);
+  for (int rc = Z_OK; rc == Z_OK && out.size() < cap;) {
+    z.next_out = reinterpret_cast<Bytef*>(buffer);
+    z.avail_out = sizeof buffer;
+    rc = inflate(&z, Z_NO_FLUSH);
+    out.append(buffer, sizeof buffer - z.avail_out);
+  }
+  inflateEnd(&z);
+  if (out.size() > cap) out.resize(static_cast<size_t>(cap));
+  return out;
+}
+
+// Whether `got` holds at least the bytes of `floor`, in order.
+inline bool KeepsFloor(const std::string& got, const std::string& floor) {
+  return got.size() >= floor.size() && got.compare(0, floor.size(), floor) == 0;
+}
+
+// The items that their name alone finds, among the first kMaxNamed: no
+// other item shares the name (A-Z folded, either separator) and it holds no
+// mask character.
+inline std::vector<int> NamedItems(const archiver::TZADirArray& dir) {
+  std::map<std::string, int> count;
+  for (int i = 0; i < dir.Count(); ++i) ++count[archiver::ZANameKey(dir[i].Name)];
+  std::vector<int> named;
+  for (int i = 0; i < dir.Count() && named.size() < kMaxNamed; ++i) {
+    const std::string& name = dir[i].Name;
+    if (!name.empty() && name.find_first_of("*?") == std::string::npos && count[archiver::ZANameKey(name)] == 1)
+      named.push_back(i);
+  }
+  return named;
+}
+
+// A name that every operation stores as it is: letters, digits, '.', '_',
+// '-' in components joined by single '/', none of them "." or "..".
+inline bool PlainName(const std::string& name) {
+  size_t from = 0;
+  for (;;) {
+    const size_t slash = name.find('/', from);
+    const std::string part = name.substr(from, slash == std::string::npos ? std::string::npos : slash - from);
+    if (part.empty() || part == "." || part == ".." ||
+        part.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789._-") != std::string::npos)
+      return false;
+    if (slash == std::string::npos) return true;
+    from = slash + 1;
+  }
 }
 
 // An archive component over the input bytes. `lenient` opens damaged

@@ -32,6 +32,7 @@ import subprocess
 import sys
 import tempfile
 import zipfile
+import zlib
 
 OEM_NAME = 'повесть.txt'
 
@@ -140,6 +141,16 @@ def single_cases():
     unix-755            sound, Info-ZIP; run.sh with mode 755 (Unix host)
     compressible-dir-cut  one deflated item of 200,000 bytes that shrinks
                         to a few hundred, the directory cut off
+    cut-in-first        four deflated items, the first of 155,448 bytes of
+                        words that deflate to about a third; the file cut
+                        half way through the first item's data (nothing
+                        of any other item is left)
+    unicode-path        sound, Python; an item whose name is stored in code
+                        page 866 (DOS host) with an Info-ZIP Unicode path
+                        field (0x7075) holding it in UTF-8, between two
+                        others
+    cut-at-data         one deflated item, the file cut where its data
+                        begin: an item that had data and has none left
 
     local-name-shorter.zip is not made here: found by fuzzing and kept as
     found, its first local header has a name length of 0 where its entry
@@ -177,6 +188,39 @@ def single_cases():
         w.writestr('zeros.txt', b'0' * 200000)
     data = z.getvalue()
     out['compressible-dir-cut'] = data[:data.index(b'PK\x01\x02')]
+    rng = random.Random(155448)
+    words = ['книга', 'глава', 'line', 'words', 'of', 'the', 'tome', 'shelf', 'read', 'page', 'автор', 'том']
+    first = bytearray()
+    while len(first) < 155448:
+        first += ('%s %d ' % (rng.choice(words), rng.randrange(100000))).encode()
+    first = bytes(first[:155448])
+    z = io.BytesIO()
+    with zipfile.ZipFile(z, 'w', zipfile.ZIP_DEFLATED) as w:
+        w.writestr(zipfile.ZipInfo('first.txt', (2024, 3, 4, 5, 6, 8)), first, zipfile.ZIP_DEFLATED)
+        for i in range(2, 5):
+            w.writestr(zipfile.ZipInfo('item%d.txt' % i, (2024, 3, 4, 5, 6, 8)), ('item %d\n' % i) * 500,
+                       zipfile.ZIP_DEFLATED)
+    data = z.getvalue()
+    at = data.index(b'first.txt') + len('first.txt')
+    size = struct.unpack_from('<I', data, 18)[0]
+    out['cut-in-first'] = data[:at + size // 2]
+    name = 'повесть.txt'
+    extra = struct.pack('<HHB', 0x7075, 5 + len(name.encode()), 1)
+    extra += struct.pack('<I', zlib.crc32(name.encode('cp866'))) + name.encode()
+    z = io.BytesIO()
+    with zipfile.ZipFile(z, 'w', zipfile.ZIP_DEFLATED) as w:
+        w.writestr(zipfile.ZipInfo('first.txt', (2024, 3, 4, 5, 6, 8)), 'first\n')
+        info = OemInfo(name, (2024, 3, 4, 5, 6, 8))
+        info.create_system = 0
+        info.extra = extra
+        w.writestr(info, 'a name in two forms\n')
+        w.writestr(zipfile.ZipInfo('last.txt', (2024, 3, 4, 5, 6, 8)), 'last\n')
+    out['unicode-path'] = z.getvalue()
+    z = io.BytesIO()
+    with zipfile.ZipFile(z, 'w', zipfile.ZIP_DEFLATED) as w:
+        w.writestr(zipfile.ZipInfo('gone.txt', (2024, 3, 4, 5, 6, 8)), 'nothing of it is left\n' * 40,
+                   zipfile.ZIP_DEFLATED)
+    out['cut-at-data'] = z.getvalue()[:30 + len('gone.txt')]
     return out
 
 
