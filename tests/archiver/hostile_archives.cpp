@@ -5,8 +5,12 @@
 // default) and the strict one.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
+#include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -18,6 +22,8 @@ namespace {
 
 using archiver::TZipArchiver;
 using base_test::NativeErrorOf;
+using base_test::Q;
+using base_test::RunCmd;
 using base_test::TempDir;
 using extract_test::FilesBelow;
 using extract_test::Names;
@@ -193,6 +199,87 @@ TEST(HostileArchives, ACountLowerThanTheEntriesIsWalkedOrRefused) {
   EXPECT_EQ(text, "member 2");
   EXPECT_EQ(NativeErrorOf([] { Open("count-low.zip", false); }), 57);
   EXPECT_FALSE(IsValid("count-low.zip"));
+}
+
+// The items `unzip -t` passes, with their bytes as `unzip -p` gives them.
+std::map<std::string, std::string> UnzipPasses(const std::string& path) {
+  std::map<std::string, std::string> ok;
+  // Its exit code says "warnings" for the odd names: the lines count.
+  std::istringstream lines(RunCmd("unzip -t " + Q(path) + " 2>/dev/null; true"));
+  const std::regex passed(R"(^\s+testing: (\S+)\s+OK$)");
+  std::smatch m;
+  for (std::string line; std::getline(lines, line);)
+    if (std::regex_match(line, m, passed)) ok[m[1]] = RunCmd("unzip -p " + Q(path) + " " + Q(m[1]) + " 2>/dev/null; true");
+  return ok;
+}
+
+TEST(HostileArchives, ARecordWithAShorterLocalNameHidesNoItemBehindIt) {
+  // A record whose local header names less than its entry must not seem to
+  // run into the record after it: what Info-ZIP reads, we read, before and
+  // after every kind of change (the last record's, run into by the
+  // directory or by an item added behind it, too).
+  struct TChange {
+    std::string what;
+    std::function<void(TZipArchiver&, const std::string& next)> apply;
+  };
+  const std::vector<TChange> changes = {
+      {"none", [](TZipArchiver&, const std::string&) {}},
+      {"add", [](TZipArchiver& arc, const std::string&) { arc.AddFromString("added.txt", "added\n"); }},
+      {"delete", [](TZipArchiver& arc, const std::string& next) { arc.DeleteFiles(next, 0x27, ""); }},
+      {"update", [](TZipArchiver& arc, const std::string& next) { arc.AddFromString(next, "updated\n"); }},
+      {"rename", [](TZipArchiver& arc, const std::string& next) { arc.RenameFile(next, "renamed.txt"); }},
+  };
+  // The item behind each archive's first odd record.
+  const std::map<std::string, std::string> files = {
+      {Hostile("local-name-shorter-sound.zip"), "c.txt"},
+      {std::string(TOMESHELF_SOURCE_DIR) + "/tests/data/archiver/repair/local-name-shorter.zip", "m1.txt"}};
+  TempDir dir;
+  const std::string path = dir / "changed.zip";
+  const auto expectWeReadWhatUnzipReads = [&] {
+    const std::map<std::string, std::string> passes = UnzipPasses(path);
+    ASSERT_FALSE(passes.empty());
+    for (const bool lenient : {true, false}) {
+      TZipArchiver arc;
+      arc.SetFileName(path);
+      arc.SetOpenCorruptedArchives(lenient);
+      try {
+        arc.OpenArchive(archiver::ZAModeRead);
+      } catch (const archiver::EZAException&) {
+        EXPECT_FALSE(lenient);  // the fuzzed directory may be refused outright
+        continue;
+      }
+      for (const auto& [name, bytes] : passes) {
+        std::string text;
+        EXPECT_EQ(NativeErrorOf([&, n = name] { arc.ExtractToString(n, text); }), -1) << name << lenient;
+        EXPECT_EQ(text, bytes) << name;
+      }
+    }
+  };
+  for (const auto& [file, next] : files) {
+    for (const TChange& change : changes) {
+      SCOPED_TRACE(file + ": " + change.what);
+      std::filesystem::copy_file(file, path, std::filesystem::copy_options::overwrite_existing);
+      {
+        TZipArchiver arc;
+        arc.SetFileName(path);
+        arc.OpenArchive(archiver::ZAModeReadWrite);
+        change.apply(arc, next);
+      }
+      expectWeReadWhatUnzipReads();
+    }
+    // Merged into an archive of one item, its records copied as they are.
+    SCOPED_TRACE(file + ": merge");
+    std::filesystem::remove(path);
+    TZipArchiver arc;
+    arc.SetFileName(path);
+    arc.OpenArchive(archiver::ZAModeCreate);
+    arc.AddFromString("one.txt", "the one item\n");
+    arc.CloseArchive();
+    arc.OpenArchive(archiver::ZAModeReadWrite);
+    arc.MergeWith(file);
+    arc.CloseArchive();
+    expectWeReadWhatUnzipReads();
+  }
 }
 
 TEST(HostileArchives, ManyItemsOfOneNameAreEachFound) {
