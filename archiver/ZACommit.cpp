@@ -473,7 +473,14 @@ void TZACommit::Run() {
     }
 
   bool cancel = false;
-  FArc.DoOnOverallProgress(0, phase, ppStart, cancel);
+  try {
+    FArc.DoOnOverallProgress(0, phase, ppStart, cancel);
+  } catch (...) {
+    // A handler that raises ends the transaction as a cancel does: the
+    // pending items must not stay behind for a close to write entries of.
+    FArc.RollbackDirectory();
+    throw;
+  }
   if (cancel) {
     // The transaction is over: what it held must not reach a later one.
     FArc.RollbackDirectory();
@@ -517,6 +524,13 @@ void TZACommit::Run() {
       FFirstVolumeBuffer.reset();
     }
     if (completed) {
+      // The last event comes while the change can still be undone (saving
+      // the directory renames the last volume of a set): a handler that
+      // raises there rolls it back like any other failure, and nothing
+      // after the save turns a saved change into a reported failure. A
+      // cancel this late changes nothing.
+      bool ignored = false;
+      FArc.DoOnOverallProgress(100, phase, ppEnd, ignored);
       FDM.SaveDir(true, &Archive());
       if (FArc.FOptions.FlushBuffers() || FHasMoves) FlushToDisk(Archive(), FArc.FFileName);
     }
@@ -534,12 +548,7 @@ void TZACommit::Run() {
   }
   DeleteTempFile();
 
-  if (!RemoveMovedSources()) {
-    if (!AbortIsSilent()) throw *FAbortError;
-    return;
-  }
-  cancel = false;
-  FArc.DoOnOverallProgress(100, phase, ppEnd, cancel);
+  if (!RemoveMovedSources() && !AbortIsSilent()) throw *FAbortError;
 }
 
 bool TZACommit::AbortIsSilent() const {
