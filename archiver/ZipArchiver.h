@@ -434,7 +434,7 @@ class TZABaseArchiver : public TZADirOwner, protected TZAProgressState {
   // Asks for a volume to read (first, last or a numbered one) until the answer
   // names an existing file, which is returned. A cancelled request, and a
   // handler that names a missing file ZAMaxVolumeRequests times, raise
-  // EZAException 45.
+  // EZAException 45 naming the volume.
   std::string RequestVolumeForReading(const TZAVolumeNumberInfo& wanted);
 
   // The file name of volume VolumeNo (-1: the last) of the archive FileName
