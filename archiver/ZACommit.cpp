@@ -404,10 +404,14 @@ int64_t TZABaseArchiver::RawRecordSize(platform::TStream& Source, const TDirItem
                                        int64_t Limit) {
   TLocalRecord r;
   if (Limit <= From || !ReadLocalRecord(Source, From, Limit, Item, r)) return -1;
-  // A data descriptor cut by the limit is shorter than any of its forms.
+  // A data descriptor cut by the limit (the next record or the directory
+  // starts before any of its forms ends) was never there whole: readers
+  // take the sizes and CRC from the entry, so the record is whole without
+  // it, and the stray bytes stay behind. Refusing the record would drop an
+  // item that reads whole by its entry.
   const bool descriptor = r.lh.genPurposeFlag & ZA_FLAG_DATA_DESCRIPTOR;
   const int64_t d = r.descriptorSize;
-  if (descriptor && d != 12 && d != 16 && d != 20 && d != 24) return -1;
+  if (descriptor && d != 12 && d != 16 && d != 20 && d != 24) return r.HeaderSize() + static_cast<int64_t>(r.dataSize);
   return r.Size();
 }
 

@@ -468,7 +468,8 @@ class TZABaseArchiver : public TZADirOwner, protected TZAProgressState {
   // record read at From in Source (borrowed until the commit), never past
   // Limit nor the item's DataLimit (nothing of an item whose bytes overlap
   // another's). The commit copies the record byte for byte. RawRecordSize: the
-  // size of that record when it can be read whole there, else -1.
+  // size of that record when its header and data can be read whole there
+  // (a data descriptor cut by Limit left out), else -1.
   void QueueRawCopy(int Index, const TDirItem& Src, const std::shared_ptr<platform::TStream>& Source,
                     int64_t From, int64_t Limit);
   static int64_t RawRecordSize(platform::TStream& Source, const TDirItem& Item, int64_t From, int64_t Limit);
