@@ -75,9 +75,9 @@ class TZAVolumeSet final : public TZAVolumeLayer {
   // Makes volume `number` (of a set whose last volume is `lastNumber`) the
   // archive stream, asking for it unless it is open already; nullptr for a
   // single file. EZAException 45 when the request is cancelled (or keeps
-  // naming a missing file).
-  // A volume refused so is not asked for again until ForgetRefusedVolumes:
-  // each item it holds fails at once with the same error.
+  // naming a missing file); a volume refused so is not asked for again
+  // until ForgetRefusedVolumes, each item it holds failing at once with
+  // the same error.
   platform::TStream* OpenVolumeForReading(int number, int lastNumber) override;
   // Lets the volumes refused so far be asked for again (a new operation;
   // the user may have found the file or disk since).
