@@ -417,10 +417,14 @@ int64_t TZABaseArchiver::RawRecordSize(platform::TStream& Source, const TDirItem
                                        int64_t Limit) {
   TLocalRecord r;
   if (Limit <= From || !ReadLocalRecord(Source, From, Limit, Item, r)) return -1;
-  // A data descriptor cut by the limit is shorter than any of its forms.
+  // A data descriptor cut by the limit (the next record or the directory
+  // starts before any of its forms ends) was never there whole: readers
+  // take the sizes and CRC from the entry, so the record is whole without
+  // it, and the stray bytes stay behind. Refusing the record would drop an
+  // item that reads whole by its entry.
   const bool descriptor = r.lh.genPurposeFlag & ZA_FLAG_DATA_DESCRIPTOR;
   const int64_t d = r.descriptorSize;
-  if (descriptor && d != 12 && d != 16 && d != 20 && d != 24) return -1;
+  if (descriptor && d != 12 && d != 16 && d != 20 && d != 24) return r.HeaderSize() + static_cast<int64_t>(r.dataSize);
   return r.Size();
 }
 
@@ -486,7 +490,14 @@ void TZACommit::Run() {
     }
 
   bool cancel = false;
-  FArc.DoOnOverallProgress(0, phase, ppStart, cancel);
+  try {
+    FArc.DoOnOverallProgress(0, phase, ppStart, cancel);
+  } catch (...) {
+    // A handler that raises ends the transaction as a cancel does: the
+    // pending items must not stay behind for a close to write entries of.
+    FArc.RollbackDirectory();
+    throw;
+  }
   if (cancel) {
     // The transaction is over: what it held must not reach a later one.
     FArc.RollbackDirectory();
@@ -530,6 +541,13 @@ void TZACommit::Run() {
       FFirstVolumeBuffer.reset();
     }
     if (completed) {
+      // The last event comes while the change can still be undone (saving
+      // the directory renames the last volume of a set): a handler that
+      // raises there rolls it back like any other failure, and nothing
+      // after the save turns a saved change into a reported failure. A
+      // cancel this late changes nothing.
+      bool ignored = false;
+      FArc.DoOnOverallProgress(100, phase, ppEnd, ignored);
       FDM.SaveDir(true, &Archive());
       if (FArc.FOptions.FlushBuffers() || FHasMoves) FlushToDisk(Archive(), FArc.FFileName);
     }
@@ -547,12 +565,7 @@ void TZACommit::Run() {
   }
   DeleteTempFile();
 
-  if (!RemoveMovedSources()) {
-    if (!AbortIsSilent()) throw *FAbortError;
-    return;
-  }
-  cancel = false;
-  FArc.DoOnOverallProgress(100, phase, ppEnd, cancel);
+  if (!RemoveMovedSources() && !AbortIsSilent()) throw *FAbortError;
 }
 
 bool TZACommit::AbortIsSilent() const {

@@ -331,8 +331,15 @@ void TZADirManager::MarkOverlappingItems() {
   for (int i = 0; i < n; ++i) {
     const TDirItem& item = CDir[i];
     const uint64_t start = item.LocalHeaderOffset();
-    const uint64_t header = TZALocalFileHeader::Size + uint64_t{item.CentralDir.nameLength};
-    extents[static_cast<size_t>(i)] = {item.DiskNumberStart(), start, sat(sat(start, header), item.CompressedSize()), i};
+    // The local header's own name and extra lengths are not known here
+    // (reading every header would cost a seek per item on each open), and
+    // the entry's may be longer than the record's: measured with them, a
+    // sound record that follows one whose local name is shorter would seem
+    // to lie over it. The extent is the least the record can span; whatever
+    // runs further is caught where the record is read, whose data may not
+    // pass DataLimit.
+    extents[static_cast<size_t>(i)] = {item.DiskNumberStart(), start,
+                                       sat(sat(start, TZALocalFileHeader::Size), item.CompressedSize()), i};
     if (i > 0) {
       const TExtent& a = extents[static_cast<size_t>(i) - 1];
       const TExtent& b = extents[static_cast<size_t>(i)];

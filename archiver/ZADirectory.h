@@ -295,10 +295,12 @@ class TZADirManager {
   // included); an offset that reaches 0xFFFFFFFF makes the entry zip64.
   void ApplyStubOffset();
   // Sets every entry's Overlaps and DataLimit from the offsets and sizes of
-  // all entries and CentralDirOffset. An entry's extent is taken as its
-  // local header (30 bytes and its name as the directory gives it) and its
-  // compressed size; entries are compared within their volume. Costs one
-  // sort of the entries by offset (none when they are in order already).
+  // all entries and CentralDirOffset. An entry's extent is taken as the
+  // least its record can span: the 30 bytes of a local header and its
+  // compressed size (the header's name and extra fields, which need not be
+  // the entry's, are measured when the record is read); entries are
+  // compared within their volume. Reads nothing; costs one sort of the
+  // entries by offset (none when they are in order already).
   void MarkOverlappingItems();
   // Searches the stream for an end record of the owner's flavour (reloading
   // ArchiveComment); with OpenCorruptedArchives the result is always true.

@@ -255,8 +255,9 @@ void TZABaseArchiver::DoOnExtractFile(std::string& FileName, uint32_t& FileAttr,
 }
 
 std::string TZABaseArchiver::RequestVolumeForReading(const TZAVolumeNumberInfo& wanted) {
+  std::string name = FFileName;
   for (int tries = 0; tries < ZAMaxVolumeRequests; ++tries) {
-    std::string name = FFileName;
+    name = FFileName;
     bool cancel = true;
     // The last volume first: in a set of one it is also the first.
     if (wanted.LastVolume())
@@ -268,7 +269,7 @@ std::string TZABaseArchiver::RequestVolumeForReading(const TZAVolumeNumberInfo& 
     if (cancel) break;
     if (VolumeFileExists(name)) return name;
   }
-  throw EZAException(45, FName);
+  throw EZAException::Naming(45, FName, name);
 }
 
 // GetVolumeFileName: ZAVolumeSet.cpp.

@@ -75,9 +75,10 @@ int ZAMessageIndexOfNativeCode(int nativeError) {
 }
 
 std::string EZAException::BuildMessage(int nativeErr, std::string_view componentName,
-                                       const std::initializer_list<TZAFormatArg>* args) {
+                                       const std::initializer_list<TZAFormatArg>* args, std::string_view file) {
   std::string text = ZAMessageText(ZAMessageIndexOfNativeCode(nativeErr));
   if (args) text = ZAFormat(text, *args);
+  if (!file.empty()) text += ": \"" + std::string(file) + "\"";
   if (!componentName.empty()) text = std::string(componentName) + ": " + text;
   // "%5d" with blanks turned into zeros: 5 -> "00005", -5 -> "000-5".
   char code[24];
@@ -97,5 +98,12 @@ EZAException::EZAException(int nativeErr, std::string_view componentName,
     : std::runtime_error(BuildMessage(nativeErr, componentName, &args)),
       ErrorCode(ZAMessageIndexOfNativeCode(nativeErr)),
       NativeError(nativeErr) {}
+
+EZAException::EZAException(TBuilt, int nativeErr, const std::string& message)
+    : std::runtime_error(message), ErrorCode(ZAMessageIndexOfNativeCode(nativeErr)), NativeError(nativeErr) {}
+
+EZAException EZAException::Naming(int nativeErr, std::string_view componentName, std::string_view file) {
+  return EZAException(TBuilt{}, nativeErr, BuildMessage(nativeErr, componentName, nullptr, file));
+}
 
 }  // namespace archiver

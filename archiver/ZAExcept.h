@@ -90,6 +90,10 @@ class EZAException : public std::runtime_error {
   EZAException(int nativeErr, std::string_view componentName,
                std::initializer_list<TZAFormatArg> args);
 
+  // The table text for `nativeErr` followed by the file it concerns, for a
+  // text that names none: "...: \"<file>\"".
+  static EZAException Naming(int nativeErr, std::string_view componentName, std::string_view file);
+
   // Index (0..41) of the message text that was used.
   int ErrorCode = 0;
   // The native error code given to the constructor.
@@ -100,7 +104,11 @@ class EZAException : public std::runtime_error {
   // The full message as the constructors build it (exposed for callers that
   // need the text without raising).
   static std::string BuildMessage(int nativeErr, std::string_view componentName,
-                                  const std::initializer_list<TZAFormatArg>* args);
+                                  const std::initializer_list<TZAFormatArg>* args, std::string_view file = {});
+
+ private:
+  struct TBuilt {};
+  EZAException(TBuilt, int nativeErr, const std::string& message);
 };
 
 }  // namespace archiver

@@ -206,6 +206,7 @@ void TZABaseArchiver::RaiseUnlessExtracted(bool ok) {
 void TZABaseArchiver::ExtractToStream(const std::string& FileName, platform::TStream& Stream) {
   CheckActive();
   CheckNotInUpdate();
+  FVolumes->ForgetRefusedVolumes();
   FProgressEnabled = true;
   FProgressCancel = false;
   FProcessedFileNo = 0;
@@ -231,6 +232,7 @@ void TZABaseArchiver::ExtractToBuffer(const std::string& FileName, void* Buffer,
                                       int64_t StartPosition) {
   CheckActive();
   CheckNotInUpdate();
+  FVolumes->ForgetRefusedVolumes();
   FProgressEnabled = false;
   FProgressCancel = false;
   const int index = FindItemForExtraction(FileName);
@@ -393,6 +395,7 @@ int TZABaseArchiver::ProcessTaggedFiles(TZAProcessOperation Operation, int ItemI
       if (dir[i].Tagged) ++FProcessedFileCount;
   }
   FRemovableCacheDir.clear();
+  FVolumes->ForgetRefusedVolumes();
 
   int done = 0;
   int failures = 0;

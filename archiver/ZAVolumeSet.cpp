@@ -329,7 +329,15 @@ platform::TStream* TZAVolumeSet::OpenVolumeForReading(int number, int lastNumber
     FArc.FVolumeNumberInfo = wanted;  // the numbers may not have been known yet
     return FArc.FCompressedStream;
   }
-  OpenVolumeFile(FArc.RequestVolumeForReading(wanted), kReadVolume);
+  if (const auto refused = FRefused.find(number); refused != FRefused.end()) throw refused->second;
+  std::string name;
+  try {
+    name = FArc.RequestVolumeForReading(wanted);
+  } catch (const EZAException& e) {
+    FRefused.emplace(number, e);
+    throw;
+  }
+  OpenVolumeFile(name, kReadVolume);
   FArc.FVolumeNumberInfo = wanted;
   return FArc.FCompressedStream;
 }

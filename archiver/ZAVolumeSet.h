@@ -34,10 +34,12 @@
 
 
 #include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "archiver/ZAExcept.h"
 #include "archiver/ZAOptions.h"
 #include "archiver/ZAVolumes.h"
 #include "platform/Streams.h"
@@ -73,8 +75,13 @@ class TZAVolumeSet final : public TZAVolumeLayer {
   // Makes volume `number` (of a set whose last volume is `lastNumber`) the
   // archive stream, asking for it unless it is open already; nullptr for a
   // single file. EZAException 45 when the request is cancelled (or keeps
-  // naming a missing file).
+  // naming a missing file); a volume refused so is not asked for again
+  // until ForgetRefusedVolumes, each item it holds failing at once with
+  // the same error.
   platform::TStream* OpenVolumeForReading(int number, int lastNumber) override;
+  // Lets the volumes refused so far be asked for again (a new operation;
+  // the user may have found the file or disk since).
+  void ForgetRefusedVolumes() { FRefused.clear(); }
   // The volume after the current one, or nullptr after the last.
   platform::TStream* OpenNextVolumeForReading() override;
   int CurrentVolumeNumber() const override;
@@ -143,6 +150,8 @@ class TZAVolumeSet final : public TZAVolumeLayer {
   bool AppendToVolume(platform::TStream& stream, const void* data, int64_t count);
 
   TZABaseArchiver& FArc;
+  // Volumes whose request was refused, by number, with the error it raised.
+  std::map<int, EZAException> FRefused;
   // The volumes of the set being written, in order.
   std::vector<TWritten> FWritten;
 };

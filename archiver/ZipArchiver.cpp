@@ -298,6 +298,7 @@ void TZABaseArchiver::ReleaseArchive() noexcept {
 }
 
 void TZABaseArchiver::CloseArchive() noexcept {
+  FVolumes->ForgetRefusedVolumes();
   FLastCloseError.clear();
   FLastCloseNativeError = 0;
   if (FActive) {

@@ -434,7 +434,7 @@ class TZABaseArchiver : public TZADirOwner, protected TZAProgressState {
   // Asks for a volume to read (first, last or a numbered one) until the answer
   // names an existing file, which is returned. A cancelled request, and a
   // handler that names a missing file ZAMaxVolumeRequests times, raise
-  // EZAException 45.
+  // EZAException 45 naming the volume.
   std::string RequestVolumeForReading(const TZAVolumeNumberInfo& wanted);
 
   // The file name of volume VolumeNo (-1: the last) of the archive FileName
@@ -468,7 +468,8 @@ class TZABaseArchiver : public TZADirOwner, protected TZAProgressState {
   // record read at From in Source (borrowed until the commit), never past
   // Limit nor the item's DataLimit (nothing of an item whose bytes overlap
   // another's). The commit copies the record byte for byte. RawRecordSize: the
-  // size of that record when it can be read whole there, else -1.
+  // size of that record when its header and data can be read whole there
+  // (a data descriptor cut by Limit left out), else -1.
   void QueueRawCopy(int Index, const TDirItem& Src, const std::shared_ptr<platform::TStream>& Source,
                     int64_t From, int64_t Limit);
   static int64_t RawRecordSize(platform::TStream& Source, const TDirItem& Item, int64_t From, int64_t Limit);

@@ -9,6 +9,7 @@
 
 #include "archiver/ZAExcept.h"
 #include "commit_util.h"
+#include "volume_util.h"
 #include "platform/Dialogs.h"
 
 namespace {
@@ -260,6 +261,86 @@ TEST_F(CommitFaultsZip, TheTailFileGoesToTempDirOrBesideTheArchive) {
   arc.EndUpdate();
   EXPECT_EQ(seen, (std::vector<int>{0, 1, 1, 0}));
   EXPECT_EQ(TailFiles(temp.Path()) + TailFiles(dir.Path()), 0);
+}
+
+// The files directly in `folder`, name -> bytes: an archive and its volumes.
+std::map<std::string, std::string> FolderBytes(const std::string& folder) {
+  std::map<std::string, std::string> out;
+  for (const auto& e : std::filesystem::directory_iterator(folder))
+    if (e.is_regular_file()) out[e.path().filename().string()] = base_test::ReadBytes(e.path().string());
+  return out;
+}
+
+// A handler that raises at the first or the last event of a commit: the
+// call fails and the archive is as before, or it succeeds and holds every
+// item, and closing the component changes nothing of that.
+TEST(CommitFaults, AHandlerThatRaisesAtTheFirstOrLastEvent) {
+  enum TKind { kNewArchive, kNewSplitSet, kDeleteInExisting };
+  for (const TKind kind : {kNewArchive, kNewSplitSet, kDeleteInExisting})
+    for (const archiver::TZAProgressPhase raiseAt : {archiver::ppStart, archiver::ppEnd}) {
+      SCOPED_TRACE(std::to_string(kind) + (raiseAt == archiver::ppStart ? " first" : " last"));
+      TempDir dir, src;
+      std::map<std::string, std::string> files, expected;
+      for (int i = 0; i < 43; ++i) {
+        const std::string name = "book" + std::to_string(i) + ".fb2";
+        files[name] = Text(3000 + 97 * static_cast<size_t>(i), i);
+        base_test::WriteBytes(src / name, files[name]);
+      }
+      const std::string path = dir / "set.zip";
+      TZipArchiver arc;
+      if (kind == kDeleteInExisting) {
+        RunCmd("cd " + Q(src.Path()) + " && zip -q " + Q(path) + " *");
+        arc.SetFileName(path);
+        arc.OpenArchive(archiver::ZAModeReadWrite);
+      } else {
+        if (kind == kNewSplitSet)
+          volume_test::SplitInto(arc, path, 40000);
+        else
+          arc.SetFileName(path);
+        arc.OpenArchive(archiver::ZAModeCreate);
+      }
+      const auto before = FolderBytes(dir.Path());
+      arc.OnOverallProgress = [&](TZABaseArchiver&, double, archiver::TZAProcessOperation,
+                                  archiver::TZAProgressPhase phase, bool&) {
+        if (phase == raiseAt) throw std::runtime_error("raised by the handler");
+      };
+      bool raised = false;
+      try {
+        if (kind == kDeleteInExisting) {
+          arc.DeleteFiles("book1*", archiver::ZADefaultSearchAttr, "");
+        } else {
+          arc.SetBaseDir(src.Path());
+          arc.AddFiles("*.*", archiver::ZADefaultSearchAttr, "");
+        }
+      } catch (const std::runtime_error& e) {
+        raised = true;
+        EXPECT_STREQ(e.what(), "raised by the handler");
+      }
+      EXPECT_FALSE(arc.InUpdate());
+      if (raised) {
+        EXPECT_EQ(FolderBytes(dir.Path()), before);
+      }
+      arc.OnOverallProgress = nullptr;
+      arc.CloseArchive();
+      if (raised) {
+        if (kind == kDeleteInExisting) {
+          EXPECT_EQ(FolderBytes(dir.Path()), before);
+          expected = files;
+        }
+      } else {
+        expected = files;
+        if (kind == kDeleteInExisting)
+          std::erase_if(expected, [](const auto& f) { return f.first.rfind("book1", 0) == 0; });
+      }
+      if (kind == kNewSplitSet) {
+        if (!expected.empty() || std::filesystem::exists(path)) {
+          EXPECT_EQ(volume_test::OurContents(path), expected);
+        }
+      } else {
+        EXPECT_EQ(PythonContents(path), expected);
+        EXPECT_EQ(volume_test::OurContents(path), expected);
+      }
+    }
 }
 
 // A pending folder item moved from the folder `source` on disk.

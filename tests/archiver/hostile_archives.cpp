@@ -5,19 +5,26 @@
 // default) and the strict one.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
+#include <regex>
+#include <sstream>
 #include <string>
 #include <vector>
 
 #include "archiver/ZAExcept.h"
 #include "archiver/ZipArchiver.h"
 #include "extract_util.h"
+#include "records_util.h"
 
 namespace {
 
 using archiver::TZipArchiver;
 using base_test::NativeErrorOf;
+using base_test::Q;
+using base_test::RunCmd;
 using base_test::TempDir;
 using extract_test::FilesBelow;
 using extract_test::Names;
@@ -193,6 +200,129 @@ TEST(HostileArchives, ACountLowerThanTheEntriesIsWalkedOrRefused) {
   EXPECT_EQ(text, "member 2");
   EXPECT_EQ(NativeErrorOf([] { Open("count-low.zip", false); }), 57);
   EXPECT_FALSE(IsValid("count-low.zip"));
+}
+
+// The items a peer passes, with their bytes: those `unzip -t` passes (as
+// `unzip -p` gives them) and those Python's zipfile reads one by one (it
+// checks each CRC). Info-ZIP stops at a record it takes for an overlap;
+// Python goes on.
+std::map<std::string, std::string> PeersPass(const std::string& path) {
+  std::map<std::string, std::string> ok;
+  // Its exit code says "warnings" for the odd names: the lines count.
+  std::istringstream lines(RunCmd("unzip -t " + Q(path) + " 2>/dev/null; true"));
+  const std::regex passed(R"(^\s+testing: (\S+)\s+OK$)");
+  std::smatch m;
+  for (std::string line; std::getline(lines, line);)
+    if (std::regex_match(line, m, passed))
+      ok[m[1]] = RunCmd("unzip -p " + Q(path) + " " + Q(m[1]) + " 2>/dev/null; true");
+  std::istringstream python(RunCmd(std::string(records_test::kPython) + " -c " + Q(R"PY(
+import sys, zipfile
+z = zipfile.ZipFile(sys.argv[1])
+for i in z.infolist():
+    try:
+        print(i.filename.encode().hex(), z.read(i).hex())
+    except Exception:
+        pass
+)PY") + " " + Q(path) + " 2>/dev/null"));
+  const auto unhex = [](const std::string& h) {
+    std::string b;
+    for (size_t i = 0; i + 1 < h.size(); i += 2) b += static_cast<char>(std::stoi(h.substr(i, 2), nullptr, 16));
+    return b;
+  };
+  for (std::string name, data; python >> name >> data;) ok[unhex(name)] = unhex(data);
+  return ok;
+}
+
+TEST(HostileArchives, OddRecordsKeepWhatPeersReadThroughEveryChange) {
+  // A record whose local header names less than its entry must not seem to
+  // run into the record after it, nor one whose header alone announces a
+  // data descriptor that is not there be dropped from a copy: what a peer
+  // read before a change it reads after it (but what the change itself
+  // took away or replaced), and whatever a peer reads, we read, in a
+  // lenient and a strict open. The odd records stand first and last (run into by
+  // the directory, or by an item added behind it).
+  using TItems = std::map<std::string, std::string>;
+  struct TChange {
+    std::string what;
+    std::function<void(TZipArchiver&, const std::string& next)> apply;
+    std::function<void(TItems&, const std::string& next)> expect;
+  };
+  const std::vector<TChange> changes = {
+      {"none", [](TZipArchiver&, const std::string&) {}, [](TItems&, const std::string&) {}},
+      {"add", [](TZipArchiver& arc, const std::string&) { arc.AddFromString("added.txt", "added\n"); },
+       [](TItems& items, const std::string&) { items["added.txt"] = "added\n"; }},
+      {"delete", [](TZipArchiver& arc, const std::string& next) { arc.DeleteFiles(next, 0x27, ""); },
+       [](TItems& items, const std::string& next) { items.erase(next); }},
+      {"update", [](TZipArchiver& arc, const std::string& next) { arc.AddFromString(next, "updated\n"); },
+       [](TItems& items, const std::string& next) { items[next] = "updated\n"; }},
+      {"rename", [](TZipArchiver& arc, const std::string& next) { arc.RenameFile(next, "renamed.txt"); },
+       [](TItems& items, const std::string& next) {
+         if (items.count(next)) items["renamed.txt"] = items[next];
+         items.erase(next);
+       }},
+  };
+  // The item behind each archive's first odd record.
+  const std::string data = std::string(TOMESHELF_SOURCE_DIR) + "/tests/data/archiver/";
+  const std::map<std::string, std::string> files = {
+      {Hostile("local-name-shorter-sound.zip"), "c.txt"},
+      {data + "repair/local-name-shorter.zip", "m1.txt"},
+      {data + "merge/descriptor-flag-only-local.zip", "c.txt"}};
+  TempDir dir;
+  const std::string path = dir / "changed.zip";
+  const auto expectRead = [&](const TItems& expected) {
+    const TItems passes = PeersPass(path);
+    for (const auto& [name, bytes] : expected) {
+      EXPECT_TRUE(passes.count(name)) << name;
+      EXPECT_EQ(passes.count(name) ? passes.at(name) : "", bytes) << name;
+    }
+    for (const bool lenient : {true, false}) {
+      TZipArchiver arc;
+      arc.SetFileName(path);
+      arc.SetOpenCorruptedArchives(lenient);
+      try {
+        arc.OpenArchive(archiver::ZAModeRead);
+      } catch (const archiver::EZAException&) {
+        EXPECT_FALSE(lenient);  // the fuzzed directory may be refused outright
+        continue;
+      }
+      for (const auto& [name, bytes] : passes) {
+        std::string text;
+        EXPECT_EQ(NativeErrorOf([&, n = name] { arc.ExtractToString(n, text); }), -1) << name << lenient;
+        EXPECT_EQ(text, bytes) << name;
+      }
+    }
+  };
+  for (const auto& [file, next] : files) {
+    const TItems before = PeersPass(file);
+    ASSERT_GE(before.size(), 2u) << file;
+    for (const TChange& change : changes) {
+      SCOPED_TRACE(file + ": " + change.what);
+      std::filesystem::copy_file(file, path, std::filesystem::copy_options::overwrite_existing);
+      {
+        TZipArchiver arc;
+        arc.SetFileName(path);
+        arc.OpenArchive(archiver::ZAModeReadWrite);
+        change.apply(arc, next);
+      }
+      TItems expected = before;
+      change.expect(expected, next);
+      expectRead(expected);
+    }
+    // Merged into an archive of one item, its records copied as they are.
+    SCOPED_TRACE(file + ": merge");
+    std::filesystem::remove(path);
+    TZipArchiver arc;
+    arc.SetFileName(path);
+    arc.OpenArchive(archiver::ZAModeCreate);
+    arc.AddFromString("one.txt", "the one item\n");
+    arc.CloseArchive();
+    arc.OpenArchive(archiver::ZAModeReadWrite);
+    arc.MergeWith(file);
+    arc.CloseArchive();
+    TItems expected = before;
+    expected["one.txt"] = "the one item\n";
+    expectRead(expected);
+  }
 }
 
 TEST(HostileArchives, ManyItemsOfOneNameAreEachFound) {

@@ -124,6 +124,20 @@ def main(folder):
     write(folder, 'one-name-20000.zip',
           archive([(b'same.txt', b'%d' % i, 0, {}) for i in range(20000)]))
 
+    # 8. Records whose local header names a shorter name than their entry
+    # ("odd" for odd.txt, first, and "last" for last.txt, last), each
+    # followed at once by the next record (the directory after the last):
+    # measured with the entry's name, each would run into what follows.
+    # Every record reads where its local header says; Info-ZIP takes all.
+    items = [(b'odd.txt', b'odd record\n', b'odd'), (b'c.txt', b'clean c\n' * 40, b'c.txt'),
+             (b'd.txt', b'clean d\n' * 40, b'd.txt'), (b'last.txt', b'last record\n', b'last')]
+    out, central = b'', b''
+    for name, data, local in items:
+        crc = zlib.crc32(data)
+        central += central_entry(name, crc, len(data), len(data), len(out))
+        out += local_header(local, crc, len(data), len(data)) + data
+    write(folder, 'local-name-shorter-sound.zip', out + central + end_record(len(items), len(central), len(out)))
+
 
 if __name__ == '__main__':
     main(sys.argv[1] if len(sys.argv) > 1 else os.path.dirname(os.path.abspath(__file__)))

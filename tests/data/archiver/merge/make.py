@@ -36,6 +36,16 @@ def main(folder):
     with open(os.path.join(folder, 'record-past-end.zip'), 'wb') as f:
         f.write(data)
 
+    # 2. b.txt's local header has the data-descriptor flag (bit 3) where its
+    #    entry has not, and no descriptor follows its data: c.txt's record
+    #    starts right there. Every reader takes the entry's sizes and CRC.
+    data = sample()
+    at = data.index(b'PK\x03\x04', 4)
+    flags = struct.unpack_from('<H', data, at + 6)[0]
+    struct.pack_into('<H', data, at + 6, flags | 8)
+    with open(os.path.join(folder, 'descriptor-flag-only-local.zip'), 'wb') as f:
+        f.write(data)
+
 
 if __name__ == '__main__':
     main(sys.argv[1])
