@@ -3,11 +3,6 @@
 // generator's bo.txt form, and an author table in memory.
 #pragma once
 
-#include <signal.h>
-#include <sys/resource.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
 #include <cstdint>
 #include <stdexcept>
 #include <string>
@@ -18,6 +13,7 @@
 
 #include "catalogue/BookTable.h"
 #include "platform/Files.h"
+#include "tests/platform/ChildProcess.h"
 
 namespace booktable {
 
@@ -88,32 +84,8 @@ inline std::vector<std::string> ReadBookRecords(const std::string& path) {
   return out;
 }
 
-// Runs `body` in a forked child whose files may not grow past `limit`
-// bytes: a write beyond fails with EFBIG (SIGXFSZ is ignored there).
-// Returns the child's exit code: 0 when `body` raised E, 1 when it raised
-// something else, 2 when it returned; -1 when the child did not exit.
-template <class E, class F>
-int ExitOfChildWithFileSizeLimit(rlim_t limit, F body) {
-  const pid_t child = fork();
-  if (child == -1) return -1;
-  if (child == 0) {
-    signal(SIGXFSZ, SIG_IGN);
-    const rlimit r{limit, limit};
-    setrlimit(RLIMIT_FSIZE, &r);
-    int code = 2;
-    try {
-      body();
-    } catch (const E&) {
-      code = 0;
-    } catch (...) {
-      code = 1;
-    }
-    _exit(code);
-  }
-  int status = 0;
-  if (waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
-  return WEXITSTATUS(status);
-}
+// Its children under a file size limit (tests/platform/ChildProcess.h).
+using ::ExitOfChildWithFileSizeLimit;
 
 // Lines of a LF-ended text file.
 inline std::vector<std::string> Lines(const std::string& path) {
