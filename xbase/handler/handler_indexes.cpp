@@ -6,6 +6,7 @@
 #include "platform/CodePage.h"
 #include "platform/Files.h"
 #include "xbase/base/errors.h"
+#include "xbase/base/replace_files.h"
 #include "xbase/base/utilities.h"
 #include "xbase/handler/table_handler.h"
 #include "xbase/index/cdx_format.h"
@@ -436,12 +437,7 @@ int XBO_dBHandler::xbIndexTo(const std::string& IName, const AnsiString& tag, co
     replaced = std::make_unique<XBO_DiskFile>(existing, true, false);
     replaced->xbReset();
   }
-  std::unique_ptr<platform::TReplaceFile> file;
-  try {
-    file = std::make_unique<platform::TReplaceFile>(target);
-  } catch (const platform::EFileError&) {
-    XBRaise(xbmCannotCreate, {target});
-  }
+  std::unique_ptr<platform::TReplaceFile> file = NewFileBeside(target);
   std::unique_ptr<XBobjIndexFile> ix = NewIndexFile(ext, AsIndexOwner(), file->TempPath(), true, false, true);
   ix->SetShownName(target);
   prepare(*ix, target);

@@ -20,6 +20,7 @@
 #include "platform/Files.h"
 #include "xbase/base/byte_order.h"
 #include "xbase/base/errors.h"
+#include "xbase/base/replace_files.h"
 #include "xbase/base/scrambling.h"
 #include "xbase/base/system.h"
 #include "xbase/base/utilities.h"
@@ -52,13 +53,6 @@ std::string_view TrimBlanksAndControls(std::string_view s) {
   while (!s.empty() && static_cast<unsigned char>(s.back()) <= ' ') s.remove_suffix(1);
   while (!s.empty() && static_cast<unsigned char>(s.front()) <= ' ') s.remove_prefix(1);
   return s;
-}
-
-// An existing file in another letter case is the one a new table replaces:
-// two case variants of one table must never come to exist.
-std::string ExistingOrGiven(const std::string& path) {
-  const std::string found = platform::FindExistingFile(path);
-  return found.empty() ? path : found;
 }
 
 // Puts the handler back on record `n` after a scan, also after a failure
@@ -108,25 +102,7 @@ class XBO_dBHandler::TMaintTarget {
       handler_->xbCloseFile();
       handler_.reset();
     }
-    if (memo_) {
-      try {
-        if (platform::FileExists(names_.memo)) keptMemo_ = platform::CreateTempLink(names_.memo);
-        memo_->Commit();
-      } catch (const platform::EFileError&) {
-        Release();
-        XBRaise(xbmCannotCreate, {names_.memo});
-      }
-    }
-    try {
-      if (keepOld && platform::FileExists(names_.table)) keptTable_ = platform::CreateTempLink(names_.table);
-      table_->Commit();
-    } catch (const platform::EFileError&) {
-      if (!keptTable_.empty()) platform::DeleteFile(keptTable_);
-      keptTable_.clear();
-      PutMemoBack();
-      XBRaise(xbmCannotCreate, {names_.table});
-    }
-    if (!keepOld) Release();
+    PutTableInPlace(*table_, names_.table, memo_.get(), names_.memo, keepOld, keptTable_, keptMemo_);
   }
 
   // Puts the old table and memo file back over the new ones.
@@ -154,12 +130,7 @@ class XBO_dBHandler::TMaintTarget {
   }
 
   static std::unique_ptr<platform::TReplaceFile> Begin(const std::string& path, const std::string& bytes) {
-    std::unique_ptr<platform::TReplaceFile> file;
-    try {
-      file = std::make_unique<platform::TReplaceFile>(path);
-    } catch (const platform::EFileError&) {
-      XBRaise(xbmCannotCreate, {path});
-    }
+    std::unique_ptr<platform::TReplaceFile> file = NewFileBeside(path);
     try {
       file->File().WriteAt(0, bytes.data(), static_cast<int64_t>(bytes.size()));
     } catch (const platform::EFileError& e) {

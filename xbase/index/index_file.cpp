@@ -11,6 +11,7 @@
 #include "platform/CodePage.h"
 #include "platform/Files.h"
 #include "xbase/base/errors.h"
+#include "xbase/base/replace_files.h"
 #include "xbase/base/scrambling.h"
 
 namespace xbase {
@@ -307,11 +308,7 @@ XBobjIndexFile::TRewrite::TRewrite(XBobjIndexFile& file, int64_t keep) : file_(f
   file.DiscardCache();
   XBO_DiskFile& disk = *file.DiskFile_;
   const std::string& name = disk.FileName();
-  try {
-    copy_ = std::make_unique<platform::TReplaceFile>(name);
-  } catch (const platform::EFileError&) {
-    XBRaise(xbmCannotCreate, {name});
-  }
+  copy_ = NewFileBeside(name);
   const int64_t size = disk.xbFileSize();
   const int64_t n = keep < 0 ? size : std::min(keep, size);
   std::vector<uint8_t> chunk(static_cast<size_t>(std::min<int64_t>(n, kCopyChunk)));

@@ -6,6 +6,7 @@
 #include "platform/Clock.h"
 #include "platform/Files.h"
 #include "xbase/base/errors.h"
+#include "xbase/base/replace_files.h"
 #include "xbase/table/memo_files.h"
 
 namespace xbase {
@@ -77,25 +78,6 @@ void XBO_DBFBuild::InsertField(const AnsiString& name, std::string_view typ, int
   Add(std::move(f));
 }
 
-namespace {
-
-// A new file beside `target` (an existing one in another case included),
-// to replace it when complete.
-std::unique_ptr<platform::TReplaceFile> Beside(const std::string& target) {
-  try {
-    return std::make_unique<platform::TReplaceFile>(target);
-  } catch (const platform::EFileError&) {
-    XBRaise(xbmCannotCreate, {target});
-  }
-}
-
-std::string ExistingOrGiven(const std::string& path) {
-  const std::string found = platform::FindExistingFile(path);
-  return found.empty() ? path : found;
-}
-
-}  // namespace
-
 void XBO_DBFBuild::Complete() {
   if (!GoodToGo_) return;
   const std::string name = ExistingOrGiven(XBO_DiskFile::ExpandName(FileName_));
@@ -105,7 +87,7 @@ void XBO_DBFBuild::Complete() {
     held = std::make_unique<XBO_DiskFile>(name, true, false);
     held->xbReset();
   }
-  std::unique_ptr<platform::TReplaceFile> table = Beside(name);
+  std::unique_ptr<platform::TReplaceFile> table = NewFileBeside(name);
   try {
     dFile_ = std::make_unique<XBO_DiskFile>(table->TempPath(), true, false);
     dFile_->xbReset();
@@ -113,29 +95,8 @@ void XBO_DBFBuild::Complete() {
     dFile_->xbCloseFile();
     if (hasMemo_) WriteDBT();
     if (held) held->xbCloseFile();
-    std::string kept;  // the old memo file, put back should the table fail
-    if (memo_) {
-      const std::string memoName = memo_->Target();
-      try {
-        if (platform::FileExists(memoName)) kept = platform::CreateTempLink(memoName);
-        memo_->Commit();
-      } catch (const platform::EFileError&) {
-        if (!kept.empty()) platform::DeleteFile(kept);
-        XBRaise(xbmCannotCreate, {memoName});
-      }
-    }
-    try {
-      table->Commit();
-    } catch (const platform::EFileError&) {
-      if (memo_) {
-        if (kept.empty())
-          platform::DeleteFile(memo_->Target());
-        else
-          platform::RenameOver(kept, memo_->Target());
-      }
-      XBRaise(xbmCannotCreate, {name});
-    }
-    if (!kept.empty()) platform::DeleteFile(kept);
+    std::string keptTable, keptMemo;
+    PutTableInPlace(*table, name, memo_.get(), memo_ ? memo_->Target() : std::string(), false, keptTable, keptMemo);
   } catch (...) {
     dFile_.reset();
     memo_.reset();
@@ -164,7 +125,7 @@ void XBO_DBFBuild::WriteDBF() {
 }
 
 void XBO_DBFBuild::WriteMemoFile(const std::string& name, const std::string& bytes) {
-  memo_ = Beside(ExistingOrGiven(XBO_DiskFile::ExpandName(name)));
+  memo_ = NewFileBeside(ExistingOrGiven(XBO_DiskFile::ExpandName(name)));
   XBO_DiskFile memo(memo_->TempPath(), true, false);
   memo.xbReset();
   memo.xbWrite(0, bytes.data(), static_cast<int>(bytes.size()));
