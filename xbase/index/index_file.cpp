@@ -290,9 +290,9 @@ constexpr int kCopyChunk = 1 << 20;
 void CopyWrite(platform::TFile& to, int64_t pos, const uint8_t* bytes, int size) {
   try {
     if (to.WriteAt(pos, bytes, size) != size)
-      throw EXBaseError(XBDiskErrorText("Write", ENOSPC, to.Path(), pos));
+      XBRaiseDiskError("Write", ENOSPC, to.Path(), pos);
   } catch (const platform::EFileError& e) {
-    throw EXBaseError(XBDiskErrorText("Write", e.error, to.Path(), pos));
+    XBRaiseDiskError("Write", e.error, to.Path(), pos);
   }
 }
 
@@ -394,7 +394,7 @@ void XBobjIndexFile::TRewrite::CopyBack() {
   try {
     newSize = from.Size();
   } catch (const platform::EFileError& e) {
-    throw EXBaseError(XBDiskErrorText("Read", e.error, from.Path(), 0));
+    XBRaiseDiskError("Read", e.error, from.Path(), 0);
   }
   std::vector<uint8_t> chunk(static_cast<size_t>(std::min<int64_t>(newSize, kCopyChunk)));
   try {
@@ -403,10 +403,10 @@ void XBobjIndexFile::TRewrite::CopyBack() {
       try {
         if (from.ReadAt(at, chunk.data(), len) != len) file_.RaiseCorrupted();
       } catch (const platform::EFileError& e) {
-        throw EXBaseError(XBDiskErrorText("Read", e.error, from.Path(), at));
+        XBRaiseDiskError("Read", e.error, from.Path(), at);
       }
       if (disk.xbWrite(at, chunk.data(), len) != len)
-        throw EXBaseError(XBDiskErrorText("Write", ENOSPC, disk.FileName(), at));
+        XBRaiseDiskError("Write", ENOSPC, disk.FileName(), at);
     }
     if (newSize < oldSize) disk.xbTruncate(newSize);
     disk.xbSync();
