@@ -116,10 +116,7 @@ bool WriteCutRecord(platform::TStream& archive, const TDirItem& kept, const TZAL
   h.unCompSize = zip64 ? ZA_SENTINEL32 : static_cast<uint32_t>(uncomp);
   h.nameLength = static_cast<uint16_t>(name.size());
   h.extraLength = static_cast<uint16_t>(extra.size());
-  std::string head;
-  ZAAppendRecord(head, h);
-  head += name;
-  head += extra;
+  const std::string head = ZALocalPrefix(h, name, extra);
   // The data as they are, up to where they end.
   const uint64_t dataStart = from + TZALocalFileHeader::Size + lh.nameLength + lh.extraLength;
   if (comp > static_cast<uint64_t>(archive.Size()) || dataStart > static_cast<uint64_t>(archive.Size()) - comp)
@@ -127,19 +124,19 @@ bool WriteCutRecord(platform::TStream& archive, const TDirItem& kept, const TZAL
   out.WriteBuffer(head.data(), static_cast<int64_t>(head.size()));
   archive.SetPosition(static_cast<int64_t>(dataStart));
   if (comp > 0) out.CopyFrom(archive, static_cast<int64_t>(comp));
-  if (cd.genPurposeFlag & ZA_FLAG_DATA_DESCRIPTOR) {
-    uint8_t d[24];
-    ZAPutU32(d, ZA_SIG_DATA_DESCRIPTOR);
-    ZAPutU32(d + 4, cd.crc32);
-    if (zip64) {
-      ZAPutU64(d + 8, comp);
-      ZAPutU64(d + 16, uncomp);
-    } else {
-      ZAPutU32(d + 8, static_cast<uint32_t>(comp));
-      ZAPutU32(d + 12, static_cast<uint32_t>(uncomp));
-    }
-    out.WriteBuffer(d, zip64 ? 24 : 16);
+  if (!(cd.genPurposeFlag & ZA_FLAG_DATA_DESCRIPTOR)) return true;
+  if (!zip64) {
+    ZAWriteRecord(out, TZADataDescriptor{ZA_SIG_DATA_DESCRIPTOR, cd.crc32, static_cast<uint32_t>(comp),
+                                         static_cast<uint32_t>(uncomp)});
+    return true;
   }
+  // The zip64 form: 8-byte sizes.
+  uint8_t d[24];
+  ZAPutU32(d, ZA_SIG_DATA_DESCRIPTOR);
+  ZAPutU32(d + 4, cd.crc32);
+  ZAPutU64(d + 8, comp);
+  ZAPutU64(d + 16, uncomp);
+  out.WriteBuffer(d, sizeof d);
   return true;
 }
 
