@@ -105,10 +105,7 @@ sys.stdout.write(out.hex())
 
 // What zlib recovers of `item` in the damaged archive `path`.
 std::string PeerRecovers(const TempDir& dir, const std::string& path, const std::string& item) {
-  std::string peer;
-  const std::string hex = records_test::RunPython(dir, kRecoverScript, Q(path) + " " + Q(item));
-  for (size_t i = 0; i + 1 < hex.size(); i += 2) peer += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
-  return peer;
+  return base_test::Unhex(records_test::RunPython(dir, kRecoverScript, Q(path) + " " + Q(item)));
 }
 
 TEST(RepairArchive, DamagedFixtures) {
