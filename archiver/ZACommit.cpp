@@ -212,15 +212,6 @@ std::string ExtraBytes(const TZAExtraFields& fields) {
   return out;
 }
 
-// A local header with its name and extra bytes.
-std::string LocalPrefix(const TZALocalFileHeader& lh, const std::string& name, const std::string& extra) {
-  std::string out;
-  ZAAppendRecord(out, lh);
-  out += name;
-  out += extra;
-  return out;
-}
-
 // An item's local record as it lies in a stream.
 struct TLocalRecord {
   TZALocalFileHeader lh;
@@ -925,7 +916,7 @@ void TZACommit::CopyExistingItem(int index) {
                                               (item.CentralDir.genPurposeFlag & ZA_FLAG_UTF8_NAME));
     lh.nameLength = static_cast<uint16_t>(item.StoredName->size());
     lh.extraLength = static_cast<uint16_t>(extra.size());
-    const std::string prefix = LocalPrefix(lh, *item.StoredName, extra);
+    const std::string prefix = ZALocalPrefix(lh, *item.StoredName, extra);
     if (!Write(prefix.data(), static_cast<int64_t>(prefix.size()))) return;
     CopyRange(*FTail, tailPos + r.HeaderSize(), static_cast<int64_t>(r.dataSize) + r.descriptorSize);
   }
@@ -1115,7 +1106,7 @@ void TZACommit::WriteNewItemData(TDirItem& item, int64_t start) {
     if (extra.size() > 0xFFFF) throw EZAException(ZA_ERR_STREAM_WRITE, FArc.FName);
     lh.nameLength = static_cast<uint16_t>(item.StoredName->size());
     lh.extraLength = static_cast<uint16_t>(extra.size());
-    return LocalPrefix(lh, *item.StoredName, extra);
+    return ZALocalPrefix(lh, *item.StoredName, extra);
   };
 
   // Every later step may be retried: the header goes first with the sizes

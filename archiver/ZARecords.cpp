@@ -231,4 +231,12 @@ std::string ZALocalZip64Field(uint64_t uncompSize, uint64_t compSize) {
   return std::string(reinterpret_cast<const char*>(z), sizeof z);
 }
 
+std::string ZALocalPrefix(const TZALocalFileHeader& lh, const std::string& name, const std::string& extra) {
+  std::string out;
+  ZAAppendRecord(out, lh);
+  out += name;
+  out += extra;
+  return out;
+}
+
 }  // namespace archiver

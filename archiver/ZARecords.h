@@ -318,6 +318,8 @@ const TZAExtraFieldDataBlock* ZAFindExtraField(const TZAExtraFields& fields, uin
 // The zip64 field of a local header: ID, size 16, the uncompressed and the
 // compressed size (20 bytes).
 std::string ZALocalZip64Field(uint64_t uncompSize, uint64_t compSize);
+// A local header's bytes followed by its name and extra bytes.
+std::string ZALocalPrefix(const TZALocalFileHeader& lh, const std::string& name, const std::string& extra);
 
 // The 64-bit values of an entry held in its zip64 extra field.
 struct TZAZip64ExtendedInfo {

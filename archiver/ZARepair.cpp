@@ -38,15 +38,21 @@ namespace archiver {
 
 namespace {
 
-// Whether a local header of `item` (its stored name) is at `offset`.
-bool HeaderAt(platform::TStream& s, const TDirItem& item, uint64_t offset) {
+// Reads the fixed part of the record at `offset` into `lh`; false where
+// the stream holds none there. With `local`, only a local header counts.
+bool ReadHeaderAt(platform::TStream& s, uint64_t offset, TZALocalFileHeader& lh, bool local) {
   if (offset >= static_cast<uint64_t>(s.Size())) return false;
-  TZALocalFileHeader lh;
-  std::string name;
   s.SetPosition(static_cast<int64_t>(offset));
   return ZAReadRecord(s, lh) &&
-         (lh.signature == ZA_SIG_LOCAL_HEADER || lh.signature == ZA_SIG_LOCAL_HEADER_NZ) &&
-         ZAReadBytes(s, lh.nameLength, name) && item.StoredName && name == *item.StoredName;
+         (!local || lh.signature == ZA_SIG_LOCAL_HEADER || lh.signature == ZA_SIG_LOCAL_HEADER_NZ);
+}
+
+// Whether a local header of `item` (its stored name) is at `offset`.
+bool HeaderAt(platform::TStream& s, const TDirItem& item, uint64_t offset) {
+  TZALocalFileHeader lh;
+  std::string name;
+  return ReadHeaderAt(s, offset, lh, /*local=*/true) && ZAReadBytes(s, lh.nameLength, name) && item.StoredName &&
+         name == *item.StoredName;
 }
 
 // Lets the item be read as far as its bytes go: a record cut short, or
@@ -58,8 +64,7 @@ void ClipToLimit(platform::TStream& s, TDirItem& item) {
   const uint64_t size = static_cast<uint64_t>(s.Size());
   const uint64_t offset = item.LocalHeaderOffset();
   TZALocalFileHeader lh;
-  s.SetPosition(static_cast<int64_t>(std::min(offset, size)));
-  if (offset >= size || !ZAReadRecord(s, lh)) return;
+  if (!ReadHeaderAt(s, offset, lh, /*local=*/false)) return;
   const uint64_t dataStart = offset + TZALocalFileHeader::Size + lh.nameLength + lh.extraLength;
   const uint64_t limit = std::min(item.DataLimit, size);
   const uint64_t room = limit > dataStart ? limit - dataStart : 0;
@@ -111,34 +116,27 @@ bool WriteCutRecord(platform::TStream& archive, const TDirItem& kept, const TZAL
   h.unCompSize = zip64 ? ZA_SENTINEL32 : static_cast<uint32_t>(uncomp);
   h.nameLength = static_cast<uint16_t>(name.size());
   h.extraLength = static_cast<uint16_t>(extra.size());
-  std::string head;
-  ZAAppendRecord(head, h);
-  head += name;
-  head += extra;
-  out.WriteBuffer(head.data(), static_cast<int64_t>(head.size()));
+  const std::string head = ZALocalPrefix(h, name, extra);
   // The data as they are, up to where they end.
   const uint64_t dataStart = from + TZALocalFileHeader::Size + lh.nameLength + lh.extraLength;
+  if (comp > static_cast<uint64_t>(archive.Size()) || dataStart > static_cast<uint64_t>(archive.Size()) - comp)
+    return false;
+  out.WriteBuffer(head.data(), static_cast<int64_t>(head.size()));
   archive.SetPosition(static_cast<int64_t>(dataStart));
-  std::vector<uint8_t> buffer(static_cast<size_t>(std::min<uint64_t>(comp, 1 << 20)));
-  for (uint64_t done = 0; done < comp;) {
-    const int64_t want = static_cast<int64_t>(std::min<uint64_t>(buffer.size(), comp - done));
-    if (ZAReadFully(archive, buffer.data(), want) != want) return false;
-    out.WriteBuffer(buffer.data(), want);
-    done += static_cast<uint64_t>(want);
+  if (comp > 0) out.CopyFrom(archive, static_cast<int64_t>(comp));
+  if (!(cd.genPurposeFlag & ZA_FLAG_DATA_DESCRIPTOR)) return true;
+  if (!zip64) {
+    ZAWriteRecord(out, TZADataDescriptor{ZA_SIG_DATA_DESCRIPTOR, cd.crc32, static_cast<uint32_t>(comp),
+                                         static_cast<uint32_t>(uncomp)});
+    return true;
   }
-  if (cd.genPurposeFlag & ZA_FLAG_DATA_DESCRIPTOR) {
-    uint8_t d[24];
-    ZAPutU32(d, ZA_SIG_DATA_DESCRIPTOR);
-    ZAPutU32(d + 4, cd.crc32);
-    if (zip64) {
-      ZAPutU64(d + 8, comp);
-      ZAPutU64(d + 16, uncomp);
-    } else {
-      ZAPutU32(d + 8, static_cast<uint32_t>(comp));
-      ZAPutU32(d + 12, static_cast<uint32_t>(uncomp));
-    }
-    out.WriteBuffer(d, zip64 ? 24 : 16);
-  }
+  // The zip64 form: 8-byte sizes.
+  uint8_t d[24];
+  ZAPutU32(d, ZA_SIG_DATA_DESCRIPTOR);
+  ZAPutU32(d + 4, cd.crc32);
+  ZAPutU64(d + 8, comp);
+  ZAPutU64(d + 16, uncomp);
+  out.WriteBuffer(d, sizeof d);
   return true;
 }
 
@@ -334,10 +332,7 @@ TZABaseArchiver::TZARepairResult TZABaseArchiver::RepairArchive(const std::strin
   const auto copyWhatIsThere = [&](const TDirItem& kept) {
     const uint64_t from = kept.LocalHeaderOffset();
     TZALocalFileHeader lh;
-    if (from >= static_cast<uint64_t>(archive.Size())) return false;
-    archive.SetPosition(static_cast<int64_t>(from));
-    if (!ZAReadRecord(archive, lh) || (lh.signature != ZA_SIG_LOCAL_HEADER && lh.signature != ZA_SIG_LOCAL_HEADER_NZ) ||
-        (kept.CompressedSize() == 0 && hasData(kept)))
+    if (!ReadHeaderAt(archive, from, lh, /*local=*/true) || (kept.CompressedSize() == 0 && hasData(kept)))
       return false;
     const int64_t start = data->Size();
     data->SetPosition(start);

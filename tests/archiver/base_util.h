@@ -71,6 +71,13 @@ inline void WriteBytes(const std::string& path, const std::string& bytes) {
   f.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
 }
 
+// The bytes of a hex string (how the Python scripts hand back binary data).
+inline std::string Unhex(const std::string& h) {
+  std::string b;
+  for (size_t i = 0; i + 1 < h.size(); i += 2) b += static_cast<char>(std::stoi(h.substr(i, 2), nullptr, 16));
+  return b;
+}
+
 // Quotes a string for the shell.
 inline std::string Q(const std::string& s) {
   std::string out = "'";

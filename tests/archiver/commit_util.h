@@ -127,18 +127,13 @@ inline std::map<std::string, std::string> PythonContents(const std::string& path
   const std::string out = RunCmd(std::string(records_test::kPython) + " -c " +
                                  Q(kContentsScript) +
                                  " " + Q(path) + " " + Q(pwd) + " 2>&1");
-  auto unhex = [](const std::string& h) {
-    std::string b;
-    for (size_t i = 0; i + 1 < h.size(); i += 2) b += static_cast<char>(std::stoi(h.substr(i, 2), nullptr, 16));
-    return b;
-  };
   std::map<std::string, std::string> m;
   std::istringstream in(out);
   for (std::string line; std::getline(in, line);) {
     const size_t colon = line.find(':');
     if (colon == std::string::npos || line.find_first_not_of("0123456789abcdef:") != std::string::npos)
       return {{"<failed>", out}};
-    m[unhex(line.substr(0, colon))] = unhex(line.substr(colon + 1));
+    m[base_test::Unhex(line.substr(0, colon))] = base_test::Unhex(line.substr(colon + 1));
   }
   return m;
 }

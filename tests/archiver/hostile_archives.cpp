@@ -224,12 +224,7 @@ for i in z.infolist():
     except Exception:
         pass
 )PY") + " " + Q(path) + " 2>/dev/null"));
-  const auto unhex = [](const std::string& h) {
-    std::string b;
-    for (size_t i = 0; i + 1 < h.size(); i += 2) b += static_cast<char>(std::stoi(h.substr(i, 2), nullptr, 16));
-    return b;
-  };
-  for (std::string name, data; python >> name >> data;) ok[unhex(name)] = unhex(data);
+  for (std::string name, data; python >> name >> data;) ok[base_test::Unhex(name)] = base_test::Unhex(data);
   return ok;
 }
 

@@ -105,10 +105,7 @@ sys.stdout.write(out.hex())
 
 // What zlib recovers of `item` in the damaged archive `path`.
 std::string PeerRecovers(const TempDir& dir, const std::string& path, const std::string& item) {
-  std::string peer;
-  const std::string hex = records_test::RunPython(dir, kRecoverScript, Q(path) + " " + Q(item));
-  for (size_t i = 0; i + 1 < hex.size(); i += 2) peer += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
-  return peer;
+  return base_test::Unhex(records_test::RunPython(dir, kRecoverScript, Q(path) + " " + Q(item)));
 }
 
 TEST(RepairArchive, DamagedFixtures) {
@@ -142,8 +139,10 @@ TEST(RepairArchive, DamagedFixtures) {
       // A damaged item kept as it was: peers see the damage and recover as
       // much of it as before (an item inside another, which 7-Zip does not
       // list, as much as zlib recovers).
-      for (const std::string& name : c.keptRaw) {
+      if (!c.keptRaw.empty()) {
         EXPECT_NE(UnzipTest(out), "ok\n");
+      }
+      for (const std::string& name : c.keptRaw) {
         const std::string kept = SevenZipBytes(out, name), before = SevenZipBytes(damaged, name);
         EXPECT_FALSE(kept.empty());
         if (!before.empty()) {
@@ -263,10 +262,7 @@ TEST(RepairArchive, WhatAnAwkwardItemKeeps) {
       }
       case kSameNames: {
         EXPECT_TRUE(arc.RepairArchive(out).Completed);
-        const auto names = [](const std::string& path) {
-          return RunCmd("unzip -Z1 " + Q(path) + " 2>&1");
-        };
-        EXPECT_EQ(names(out), names(damaged));
+        EXPECT_EQ(RunCmd("unzip -Z1 " + Q(out) + " 2>&1"), RunCmd("unzip -Z1 " + Q(damaged) + " 2>&1"));
         EXPECT_EQ(RunCmd("unzip -l " + Q(out) + " | grep -c повесть.txt"), "1\n");
         break;
       }

@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "archiver/ZAExcept.h"
+#include "archiver/ZARecords.h"
 #include "archiver/ZipArchiver.h"
 #include "platform/File.h"
 #include "platform/Streams.h"
@@ -111,9 +112,8 @@ inline std::optional<std::string> ZlibFloor(const uint8_t* data, size_t size, co
   if ((cd.genPurposeFlag & archiver::ZA_FLAG_ENCRYPTED) || (cd.compMethod != 0 && cd.compMethod != 8))
     return std::nullopt;
   const uint64_t at = item.LocalHeaderOffset();
-  const auto u16 = [&](uint64_t p) { return static_cast<size_t>(data[p] | (data[p + 1] << 8)); };
   if (at > size || size - at < 30 || std::memcmp(data + at, "PK\3\4", 4) != 0) return std::nullopt;
-  const size_t nameLength = u16(at + 26), extraLength = u16(at + 28);
+  const size_t nameLength = archiver::ZAGetU16(data + at + 26), extraLength = archiver::ZAGetU16(data + at + 28);
   if (!item.StoredName || size - at - 30 < nameLength ||
       std::string(reinterpret_cast<const char*>(data) + at + 30, nameLength) != *item.StoredName)
     return std::nullopt;
@@ -144,6 +144,11 @@ inline std::optional<std::string> ZlibFloor(const uint8_t* data, size_t size, co
   inflateEnd(&z);
   if (out.size() > cap) out.resize(static_cast<size_t>(cap));
   return out;
+}
+
+// Whether the item had data: a size that is not 0.
+inline bool HasData(const archiver::TDirItem& item) {
+  return item.CompressedSize() > 0 || item.UncompressedSize() > 0;
 }
 
 // Whether `got` holds at least the bytes of `floor`, in order.

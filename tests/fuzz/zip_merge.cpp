@@ -8,10 +8,9 @@
 // entry points, gives the same bytes with the entry's size and CRC.
 #include <zlib.h>
 
-#include <algorithm>
-#include <cctype>
 #include <filesystem>
 #include <map>
+#include <optional>
 #include <string>
 
 #include "FuzzUtil.h"
@@ -21,49 +20,22 @@ namespace {
 
 const std::string kKept = "kept item: this text must come back as it went in\n";
 
-uint32_t U16(const std::string& b, size_t at) {
-  return static_cast<uint8_t>(b[at]) | static_cast<uint32_t>(static_cast<uint8_t>(b[at + 1])) << 8;
-}
-uint32_t U32(const std::string& b, size_t at) { return U16(b, at) | U16(b, at + 2) << 16; }
-
-// The data of `item`'s record in the archive bytes `zip` as a peer reads
-// it: stored, or inflated by zlib; true when it is whole by the entry's
-// size and CRC. Encrypted items and other methods are not judged.
+// Whether a peer reads `item` of the archive bytes `zip` whole: zlib's
+// reading of its record (the oracle of FuzzUtil.h) gives the entry's size
+// and CRC. Encrypted items and other methods are not judged.
 bool PeerReadsWhole(const std::string& zip, const archiver::TDirItem& item, std::string& out) {
-  const archiver::TZAZipCentralDir& cd = item.CentralDir;
-  const uint64_t at = item.LocalHeaderOffset(), size = item.CompressedSize(), declared = item.UncompressedSize();
-  if ((cd.genPurposeFlag & 1) || (cd.compMethod != 0 && cd.compMethod != 8) || declared > (64u << 20)) return false;
-  if (at > zip.size() || zip.size() - at < 30 || U32(zip, at) != 0x04034B50) return false;
-  const uint64_t data = at + 30 + U16(zip, at + 26) + U16(zip, at + 28);
-  if (data > zip.size() || zip.size() - data < size) return false;
-  const std::string raw = zip.substr(data, size);
-  if (cd.compMethod == 0) {
-    out = raw;
-  } else {
-    z_stream z{};
-    if (inflateInit2(&z, -MAX_WBITS) != Z_OK) return false;
-    out.assign(declared + 1, '\0');
-    z.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(raw.data()));
-    z.avail_in = static_cast<uInt>(raw.size());
-    z.next_out = reinterpret_cast<Bytef*>(out.data());
-    z.avail_out = static_cast<uInt>(out.size());
-    const int rc = inflate(&z, Z_FINISH);
-    out.resize(out.size() - z.avail_out);
-    inflateEnd(&z);
-    if (rc != Z_STREAM_END) return false;
-  }
-  return out.size() == declared &&
-         crc32(0, reinterpret_cast<const Bytef*>(out.data()), static_cast<uInt>(out.size())) == cd.crc32;
-}
-
-std::string Lower(std::string s) {
-  std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
-  return s;
+  const std::optional<std::string> peer =
+      fuzz::ZlibFloor(reinterpret_cast<const uint8_t*>(zip.data()), zip.size(), item);
+  if (!peer || peer->size() != item.UncompressedSize() ||
+      crc32(0, reinterpret_cast<const Bytef*>(peer->data()), static_cast<uInt>(peer->size())) != item.CentralDir.crc32)
+    return false;
+  out = *peer;
+  return true;
 }
 
 // The items of the input that come out whole, by name, with their bytes:
-// only names that stand for one item (no wildcard, no other item of that
-// name in any case, not the kept item's).
+// only names that stand for one item (fuzz::NamedItems, not the kept
+// item's).
 std::map<std::string, std::string> WholeItems(const std::string& path) {
   std::map<std::string, std::string> whole;
   const std::string zip = platform::ReadFileBytes(path);
@@ -74,14 +46,9 @@ std::map<std::string, std::string> WholeItems(const std::string& path) {
   fuzz::Expected([&] {
     source.OpenArchive(archiver::ZAModeReadShared);
     const archiver::TZADirArray& dir = source.DMHandle()->CDir;
-    std::map<std::string, int> names;
-    for (int i = 0; i < dir.Count(); ++i) ++names[Lower(dir[i].Name)];
-    names[Lower("kept.txt")] += 2;
-    for (int i = 0; i < dir.Count() && i < static_cast<int>(fuzz::kMaxNamed); ++i) {
+    for (const int i : fuzz::NamedItems(dir)) {
       const archiver::TDirItem& item = dir[i];
-      if (item.IsDirectory() || item.Name.empty() || names[Lower(item.Name)] != 1 ||
-          item.Name.find_first_of("*?") != std::string::npos)
-        continue;
+      if (item.IsDirectory() || archiver::ZANameKey(item.Name) == archiver::ZANameKey("kept.txt")) continue;
       std::string ours, peer;
       bool read = false;
       fuzz::Expected([&] {

@@ -30,7 +30,7 @@ TFloors Floors(const uint8_t* data, size_t size) {
   if (!archive.Open()) return floors;
   archiver::TZADirArray& dir = archive.Arc().DMHandle()->CDir;
   for (int i = 0; i < dir.Count(); ++i)
-    if (!dir[i].IsDirectory() && (dir[i].CompressedSize() > 0 || dir[i].UncompressedSize() > 0)) floors.hadData = true;
+    if (!dir[i].IsDirectory() && fuzz::HasData(dir[i])) floors.hadData = true;
   // A folder is written anew as a folder, whatever bytes it carried.
   for (const int i : fuzz::NamedItems(dir)) {
     if (dir[i].IsDirectory()) continue;
@@ -51,8 +51,8 @@ TFloors Floors(const uint8_t* data, size_t size) {
 bool HeaderWithData(const uint8_t* data, size_t size) {
   const std::string_view bytes(reinterpret_cast<const char*>(data), size);
   if (bytes.find("PK\5\6") != std::string_view::npos) return false;
-  const auto u16 = [&](size_t p) { return static_cast<size_t>(data[p] | (data[p + 1] << 8)); };
-  const auto u32 = [&](size_t p) { return static_cast<uint32_t>(u16(p) | (u16(p + 2) << 16)); };
+  const auto u16 = [&](size_t p) { return static_cast<size_t>(archiver::ZAGetU16(data + p)); };
+  const auto u32 = [&](size_t p) { return archiver::ZAGetU32(data + p); };
   const size_t at = bytes.find("PK\3\4");
   if (at == std::string_view::npos || size - at < 30) return false;
   const size_t method = u16(at + 8), nameLength = u16(at + 26), extraLength = u16(at + 28);
@@ -106,8 +106,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     // Nothing with data kept of an input whose items had data is no repair.
     archiver::TZADirArray& kept = check.DMHandle()->CDir;
     bool keptData = false;
-    for (int i = 0; i < kept.Count(); ++i)
-      keptData = keptData || kept[i].CompressedSize() > 0 || kept[i].UncompressedSize() > 0;
+    for (int i = 0; i < kept.Count(); ++i) keptData = keptData || fuzz::HasData(kept[i]);
     if ((floors.hadData || HeaderWithData(data, size)) && !keptData) std::abort();
     // Every item keeps at least what zlib recovers of it, read back with
     // ExtractCorruptedFiles. An item of a plain name missing from the
