@@ -108,20 +108,15 @@ std::string ConverterNotRunMessage(const std::string& path, int error) {
   throw platform::EFileError("Не удалось записать файл " + to, err, to);
 }
 
-// Why the archive `path` does not open as a sound zip archive; empty when it
-// does. The lookup opens archives leniently, rebuilding a damaged
-// directory from the items' own headers, so that every book left in them
-// can still be read.
-std::string DamageOf(const std::string& path) {
-  archiver::TZipArchiver zip;
-  zip.SetOpenCorruptedArchives(false);
-  try {
-    zip.SetFileName(path);
-    zip.OpenArchive(archiver::ZAModeRead);
-  } catch (const std::exception& e) {
-    return FailureReason(e, path);
-  }
-  return {};
+// The archive `path` opened for reading; `lenient` rebuilds a damaged
+// directory from the items' own headers, so that every book left in it can
+// still be read.
+std::unique_ptr<archiver::TZipArchiver> OpenBookArchive(const std::string& path, bool lenient) {
+  auto zip = std::make_unique<archiver::TZipArchiver>();
+  zip->SetOpenCorruptedArchives(lenient);
+  zip->SetFileName(path);
+  zip->OpenArchive(archiver::ZAModeRead);
+  return zip;
 }
 
 // findArchiveOfFile's lookup. When the book is found and `open` is given,
@@ -137,11 +132,17 @@ TBookSource FindBook(const std::vector<TBookArchive>& archives, const std::strin
     if (*number < archive.first || *number > archive.last) continue;
     if (source.result == TBookLookup::NotCovered) source.result = TBookLookup::NotInArchive;
     const std::string path = platform::JoinPath(folder, archive.name);
-    auto zip = std::make_unique<archiver::TZipArchiver>();
-    std::string member;
+    // Opened strictly first, so that a sound archive is read once whatever
+    // the answer; only a damaged one is read again, leniently.
+    std::unique_ptr<archiver::TZipArchiver> zip;
+    std::string damage, member;
     try {
-      zip->SetFileName(path);
-      zip->OpenArchive(archiver::ZAModeRead);
+      zip = OpenBookArchive(path, false);
+    } catch (const std::exception& e) {
+      damage = FailureReason(e, path);
+    }
+    try {
+      if (!zip) zip = OpenBookArchive(path, true);
       member = FindBookMember(*zip, wanted);
     } catch (const std::exception& e) {
       // Not a zip archive, cut short or unreadable: the next one may hold
@@ -156,10 +157,8 @@ TBookSource FindBook(const std::vector<TBookArchive>& archives, const std::strin
     }
     // A directory rebuilt from what is left of a damaged archive (one cut
     // short, say) may lack the book: then the damage is the answer.
-    if (source.result != TBookLookup::ArchiveUnreadable) {
-      if (std::string damage = DamageOf(path); !damage.empty())
-        source = {TBookLookup::ArchiveUnreadable, archive.name, {}, std::move(damage)};
-    }
+    if (!damage.empty() && source.result != TBookLookup::ArchiveUnreadable)
+      source = {TBookLookup::ArchiveUnreadable, archive.name, {}, std::move(damage)};
   }
   return source;
 }

@@ -94,8 +94,7 @@ void WriteSettings(const std::string& iniPath, const TSettings& s) {
 }
 
 bool SettingsFileReadOnly(const std::string& iniPath) {
-  const int attr = platform::FileGetAttr(iniPath);
-  return attr >= 0 && (attr & platform::faReadOnly) && !(attr & platform::faDirectory);
+  return platform::FileIsReadOnly(iniPath);
 }
 
 std::string SettingsReadOnlyMessage(const std::string& iniPath) {

@@ -18,6 +18,11 @@ int FileGetAttr(const std::string& path) {
   return attr;
 }
 
+bool FileIsReadOnly(const std::string& path) {
+  const int attr = FileGetAttr(path);
+  return attr >= 0 && (attr & faReadOnly) != 0;
+}
+
 bool FileSetAttr(const std::string& path, int attr) {
   struct stat st {};
   if (::stat(path.c_str(), &st) != 0) return false;

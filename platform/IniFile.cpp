@@ -234,8 +234,7 @@ std::string TIniFile::Text() const {
 }
 
 void TIniFile::UpdateFile() const {
-  const int attr = FileGetAttr(rep_->fileName);
-  if (attr >= 0 && (attr & faReadOnly) && !(attr & faDirectory))
+  if (FileIsReadOnly(rep_->fileName))
     throw EFileError("Cannot write the read-only file " + rep_->fileName, EACCES, rep_->fileName);
   WriteFileAtomic(rep_->fileName, Text());
 }

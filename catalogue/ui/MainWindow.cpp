@@ -287,21 +287,18 @@ void TF::EndSession() {
 
 void TF::ContinueEnding() {
   if (!ending_) return;  // closed meanwhile
+  // The next step is due before this one acts: saving the settings while
+  // the window closes may put up a box that nobody is there to answer.
+  QTimer::singleShot(kPumpInterval, this, &TF::ContinueEnding);
   // A menu or dialog runs an event loop of its own, which must return
   // before the code that opened it can go on and end; cancelling is what
   // nobody's answer means. A job sees the stop at its next look.
-  if (QWidget* popup = QApplication::activePopupWidget()) {
+  if (QWidget* popup = QApplication::activePopupWidget())
     popup->close();
-  } else if (QWidget* modal = QApplication::activeModalWidget()) {
+  else if (QWidget* modal = QApplication::activeModalWidget())
     modal->close();
-  } else if (!JobRunning()) {
-    // Kept going while the window closes: saving the settings may put up
-    // a box that nobody is there to answer.
-    QTimer::singleShot(kPumpInterval, this, &TF::ContinueEnding);
+  else if (!JobRunning())
     close();
-    return;
-  }
-  QTimer::singleShot(kPumpInterval, this, &TF::ContinueEnding);
 }
 
 void TF::TB_CREDBClick() {

@@ -68,15 +68,16 @@ class ProgramProcessTest : public ::testing::Test {
     return pid;
   }
 
-  // Waits for `pid` to end; its wait status, or -1 when it does not end.
-  static int AwaitEnd(pid_t pid) {
+  // Waits for `pid` to end; its exit code, or -1 when it does not end or
+  // ends by a signal.
+  static int AwaitExit(pid_t pid) {
     int status = -1;
     if (!Await([&] { return ::waitpid(pid, &status, WNOHANG) == pid; })) {
       ::kill(pid, SIGKILL);
       ::waitpid(pid, &status, 0);
       return -1;
     }
-    return status;
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   }
 
   // The program's window is up once its settings have been read: the
@@ -102,9 +103,7 @@ TEST_F(ProgramProcessTest,
     const pid_t pid = Start(program);
     ASSERT_TRUE(AwaitWindow(dir));
     ASSERT_EQ(::kill(pid, signo), 0);
-    const int status = AwaitEnd(pid);
-    ASSERT_TRUE(WIFEXITED(status)) << status << "\n" << Slurp(program.string() + ".err");
-    EXPECT_EQ(WEXITSTATUS(status), 0) << Slurp(program.string() + ".err");
+    ASSERT_EQ(AwaitExit(pid), 0) << Slurp(program.string() + ".err");
 
     const std::string ini = Slurp(dir / "tomeshelf.ini");
     EXPECT_NE(ini.find("SORT=D3"), std::string::npos) << ini;
@@ -134,16 +133,12 @@ TEST_F(ProgramProcessTest, AProgramOfAnotherNameOnTheSameWorkFolderDoesNotRun) {
             std::string::npos)
       << Slurp(err);
   ::kill(refused, SIGTERM);
-  const int status = AwaitEnd(refused);
-  ASSERT_TRUE(WIFEXITED(status)) << status;
-  EXPECT_EQ(WEXITSTATUS(status), 1);
+  EXPECT_EQ(AwaitExit(refused), 1);
   EXPECT_TRUE(fs::exists(dir / "TMP" / "0.fb2"));
   EXPECT_FALSE(fs::exists(dir / "books.ini"));
 
   ::kill(running, SIGTERM);
-  const int firstStatus = AwaitEnd(running);
-  ASSERT_TRUE(WIFEXITED(firstStatus)) << firstStatus;
-  EXPECT_EQ(WEXITSTATUS(firstStatus), 0);
+  ASSERT_EQ(AwaitExit(running), 0);
   EXPECT_FALSE(fs::exists(dir / "TMP" / "0.fb2"));
 }
 

@@ -104,6 +104,16 @@ class BookListBuild : public testing::Test {
     EXPECT_THROW(Build(), E);
     ExpectUntouched();
   }
+  // The build must raise E, which `check` looks at.
+  template <class E, class Check>
+  void BuildRaises(Check check) {
+    try {
+      Build();
+      ADD_FAILURE() << "built";
+    } catch (const E& e) {
+      check(e);
+    }
+  }
   void ExpectUntouched() {
     EXPECT_EQ(platform::ReadFileBytes(session_.dbzPath), kOldCatalogue);
     EXPECT_EQ(host_.running, 0) << "the controls stay disabled";
@@ -266,12 +276,9 @@ TEST_F(BookListBuild, ABuildThatReadsNoBookKeepsTheOldCatalogueAndSaysWhy) {
     session_.useInp = c.useInp;
     (c.useInp ? session_.inpFile : session_.libDir) = c.source;
     script_.asked.clear();
-    try {
-      Build();
-      ADD_FAILURE() << "built";
-    } catch (const ENoBooksRead& e) {
+    BuildRaises<ENoBooksRead>([&](const auto& e) {
       EXPECT_EQ(std::string(e.what()), c.reason + "\nПрежний список книг не изменён.");
-    }
+    });
     ExpectUntouched();
     EXPECT_EQ(script_.asked.size(), 1u) << "no box but the question";
     // The folder's next case: an archive of a book without a title.
@@ -325,12 +332,7 @@ TEST_F(BookListBuild, WhatTheModeReadsMustBeSetAndThereBeforeAnythingIsTouched) 
     session_.useInp = c.useInp;
     (c.useInp ? session_.inpFile : session_.libDir) = c.path;
     script_.asked.clear();
-    try {
-      Build();
-      ADD_FAILURE() << "built";
-    } catch (const EBuildNotSetUp& e) {
-      EXPECT_EQ(std::string(e.what()), c.reason);
-    }
+    BuildRaises<EBuildNotSetUp>([&](const auto& e) { EXPECT_EQ(std::string(e.what()), c.reason); });
     EXPECT_TRUE(script_.asked.empty()) << "not even the question";
     EXPECT_EQ(host_.statusCalls, 0);
     EXPECT_EQ(platform::ReadFileBytes(session_.dbzPath), kOldCatalogue);
@@ -383,12 +385,9 @@ TEST_F(BookListBuild, AFullDiskWhilePackingKeepsTheOldCatalogueAndIsToldWithIt) 
   for (int64_t good : {0, 100, 5000}) {
     SCOPED_TRACE(good);
     session_.packStream = [good](platform::TStream& file) { return std::make_unique<TFullStream>(file, good); };
-    try {
-      Build();
-      ADD_FAILURE() << "built";
-    } catch (const platform::EStreamError& e) {
+    BuildRaises<platform::EStreamError>([&](const auto& e) {
       EXPECT_EQ(FailureReason(e, session_.inpFile), "Недостаточно места на диске для записи: " + session_.dbzPath);
-    }
+    });
     ExpectUntouched();
   }
 }
