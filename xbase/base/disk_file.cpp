@@ -173,6 +173,14 @@ int64_t XBO_DiskFile::xbFileSize() {
   }
 }
 
+platform::TFileId XBO_DiskFile::FileId() {
+  try {
+    return dfFile.Id();
+  } catch (const platform::EFileError&) {
+    XBRaise(xbmFileSizeError, {dfFileName});
+  }
+}
+
 void XBO_DiskFile::xbFlush() { dfHasWritten = false; }
 
 void XBO_DiskFile::xbSync() {

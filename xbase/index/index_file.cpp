@@ -48,6 +48,8 @@ XBobjIndexFile::~XBobjIndexFile() {
 
 void XBobjIndexFile::WriteOutOnDestroy() {
   try {
+    // Retired tags go while they still reach the format.
+    Retired_.clear();
     if (DiskFile_ && DiskFile_->FileFound()) {
       for (int i = 0; i < TagList_.Count(); ++i) TagList_[i]->TagClose();
       WriteBackAll();
@@ -91,7 +93,6 @@ void XBobjIndexFile::ResetAvailPage() { NextAvail_ = -1; }
 
 void XBobjIndexFile::Reindex() {}
 
-bool XBobjIndexFile::ExternalChange() { return false; }
 
 bool XBobjIndexFile::TagUpdate(int AKey, bool IsAppend) {
   NextAvail_ = -1;
@@ -231,6 +232,7 @@ bool XBobjIndexFile::DiskWrite(int64_t Blok, const uint8_t* Page, int Size, cons
     Scramble(password, Page, CryptBuf_.data(), Size, true);
     out = CryptBuf_.data();
   }
+  Wrote_ = true;
   // The disk file raises a failed write; a short one means a full disk.
   if (DiskFile_->xbWrite(Blok, out, Size) != Size)
     XBRaiseDiskError("Write", ENOSPC, DiskFile_->FileName(), Blok);
@@ -275,6 +277,9 @@ XBO_DiskFile* XBobjIndexFile::IndexFileOpen(const std::string& FN, const std::st
   }
   DiscardCache();
   DiskFile_ = std::move(file);
+  // Taken before the format reads its headers: a change made meanwhile is
+  // seen at the first check.
+  if (Watched()) Stamp_ = ReadStamp();
   return DiskFile_.get();
 }
 
@@ -427,31 +432,132 @@ void XBobjIndexFile::TRewrite::CopyBack() {
 
 bool XBobjIndexFile::IndexLock() {
   if (!DiskFile_ || !DiskFile_->FileShared()) return true;
+  const bool fresh = DiskFile_->LockCount() == 0;
   switch (dfLockStyle_) {
     case XBsetLokProtocol::DB4Lock: DiskFile_->xbWaitLock(int64_t{Regions_.Max} - 1, 2, true); break;
     case XBsetLokProtocol::ClipLock: DiskFile_->xbWaitLock(Regions_.Min, 1, true); break;
     case XBsetLokProtocol::Default:
     case XBsetLokProtocol::FoxLock: DiskFile_->xbWaitLock(Regions_.Max, 1, true); break;
   }
+  if (fresh) {
+    try {
+      Resync();
+    } catch (...) {
+      DiskFile_->xbUnLock();
+      throw;
+    }
+  }
   return true;
 }
 
 void XBobjIndexFile::IndexUnlock() {
-  if (DiskFile_ && DiskFile_->FileShared()) DiskFile_->xbUnLock();
+  if (!DiskFile_ || !DiskFile_->FileShared()) return;
+  if (DiskFile_->LockCount() == 1) LeaveStamp();
+  DiskFile_->xbUnLock();
+}
+
+void XBobjIndexFile::IndexForceUnlock() {
+  if (!DiskFile_) return;
+  if (DiskFile_->LockCount() > 0) LeaveStamp();
+  DiskFile_->xbForceUnlock();
+}
+
+bool XBobjIndexFile::Watched() const {
+  return CreateOK_ && DiskFile_ && DiskFile_->FileShared() && DiskFile_->FileFound();
+}
+
+XBobjIndexFile::TStamp XBobjIndexFile::ReadStamp() {
+  TStamp stamp;
+  stamp.size = DiskFile_->xbFileSize();
+  StampBuf_.resize(static_cast<size_t>(StampBytes()));
+  const int got = StampBuf_.empty() ? 0 : DiskFile_->xbRead(0, StampBuf_.data(), static_cast<int>(StampBuf_.size()));
+  // FNV-1a: any change of the bytes moves it.
+  uint64_t h = 0xCBF29CE484222325u;
+  for (int i = 0; i < got; ++i) h = (h ^ StampBuf_[static_cast<size_t>(i)]) * 0x100000001B3u;
+  stamp.header = h;
+  return stamp;
+}
+
+bool XBobjIndexFile::Resync() {
+  if (!Watched()) return false;
+  const TStamp now = ReadStamp();
+  Wrote_ = false;
+  if (now == Stamp_) return false;
+  for (int i = 0; i < TagList_.Count(); ++i) TagList_[i]->ForgetPath();
+  NextAvail_ = -1;
+  HighWater_ = 0;
+  Reload();
+  Stamp_ = now;
+  return true;
+}
+
+void XBobjIndexFile::LeaveStamp() {
+  if (!Watched() || !Wrote_) return;
+  try {
+    Stamp_ = ReadStamp();
+  } catch (const EXBaseError&) {
+    Stamp_ = TStamp{};
+  }
+  Wrote_ = false;
+}
+
+bool XBobjIndexFile::ExternalChange() {
+  if (!Watched() || DiskFile_->LockCount() > 0 || ReadStamp() == Stamp_) return false;
+  // Another program changed the file and may still be writing it: the
+  // headers are read again under the index lock.
+  IndexLock();
+  IndexUnlock();
+  return true;
+}
+
+void XBobjIndexFile::Relist(const std::vector<std::pair<AnsiString, int>>& listed,
+                            const std::function<std::unique_ptr<XBobjIndexTag>(const AnsiString&, int)>& make) {
+  std::vector<std::unique_ptr<XBobjIndexTag>> tags;
+  std::vector<bool> made;
+  try {
+    for (const auto& [name, block] : listed) {
+      std::unique_ptr<XBobjIndexTag> tag;
+      for (int i = 0; i < TagList_.Count() && !tag; ++i)
+        if (TagList_[i]->TagName() == name) tag = TagList_.Extract(i);
+      made.push_back(!tag);
+      if (tag) {
+        tag->TagBlock_ = block;
+        tags.push_back(std::move(tag));
+      } else {
+        tags.push_back(make(name, block));
+      }
+      tags.back()->TagLoad();
+    }
+  } catch (...) {
+    // The objects the table may hold stay listed; new ones go.
+    for (size_t i = 0; i < tags.size(); ++i)
+      if (!made[i]) TagList_.Add(std::move(tags[i]));
+    throw;
+  }
+  while (TagList_.Count() > 0) {
+    std::unique_ptr<XBobjIndexTag> gone = TagList_.Extract(TagList_.Count() - 1);
+    gone->ForgetPath();
+    gone->Retired_ = true;
+    Retired_.push_back(std::move(gone));
+  }
+  for (auto& tag : tags) TagList_.Add(std::move(tag));
 }
 
 XBobjIndexFile::TWholeFileLock::TWholeFileLock(XBobjIndexFile& file) : file_(file) {
   XBO_DiskFile* disk = file_.DiskFile();
   if (!disk || !disk->FileShared()) return;
   disk->xbWaitLock(0, 0x7FFFFFFF, true);
-  if (file_.dfLockStyle() == XBsetLokProtocol::DB4Lock) {
-    try {
+  try {
+    if (file_.dfLockStyle() == XBsetLokProtocol::DB4Lock) {
       disk->xbWaitLock(int64_t{file_.LockRegions().Max} - 1, 2, false);
-    } catch (...) {
-      disk->xbUnLock();
-      throw;
+      db4_ = true;
     }
-    db4_ = true;
+    // The change starts from the file as it now is.
+    file_.Resync();
+  } catch (...) {
+    if (db4_) disk->UnlockByteRange(int64_t{file_.LockRegions().Max} - 1, 2);
+    disk->xbUnLock();
+    throw;
   }
   held_ = true;
 }
@@ -459,6 +565,9 @@ XBobjIndexFile::TWholeFileLock::TWholeFileLock(XBobjIndexFile& file) : file_(fil
 XBobjIndexFile::TWholeFileLock::~TWholeFileLock() {
   if (!held_) return;
   XBO_DiskFile* disk = file_.DiskFile();
+  // Whatever was written under the lock is ours, not another program's.
+  file_.Wrote_ = true;
+  file_.LeaveStamp();
   try {
     if (db4_) disk->UnlockByteRange(int64_t{file_.LockRegions().Max} - 1, 2);
     disk->xbUnLock();

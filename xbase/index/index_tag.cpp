@@ -388,6 +388,9 @@ void XBobjIndexTag::TagOpen(int Posn) {
 
 void XBobjIndexTag::OpenRoot() {
   TagClose();
+  // The root and the header place are those of the file as it now is.
+  Owner_->ExternalChange();
+  if (Retired_) XBRaise(xbmIndexTagNotFound, {TagName_});
   RootPage_ = LoadPage(RootBlock_);
   if (!RootPage_->IsRoot) {
     Owner_->Recycle(std::move(RootPage_));
@@ -398,6 +401,14 @@ void XBobjIndexTag::OpenRoot() {
       XBRaise(xbmIndexCorrupted, {TagName_ + "->" + Owner_->IndexName()});
     }
   }
+}
+
+void XBobjIndexTag::ForgetPath() {
+  if (RootPage_) Owner_->Recycle(std::move(RootPage_));
+  DropDecoded();
+  Readd_.clear();
+  TagChanged_ = false;
+  CurKeyInfo_.Tag = 0;
 }
 
 void XBobjIndexTag::TagClose() {

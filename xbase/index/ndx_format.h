@@ -137,6 +137,11 @@ class XBobjNDXFile : public XBobjIndexFile {
 
   XBobjNDXTag* Tag() const;
 
+ protected:
+  // The header: its root and next free block move with every change.
+  int StampBytes() const override { return 512; }
+  void Reload() override;
+
  private:
   friend class XBobjNDXTag;
   void ZapLocked();
