@@ -279,7 +279,7 @@ XBO_DiskFile* XBobjIndexFile::IndexFileOpen(const std::string& FN, const std::st
   DiskFile_ = std::move(file);
   // Taken before the format reads its headers: a change made meanwhile is
   // seen at the first check.
-  if (Watched()) Stamp_ = ReadStamp();
+  if (Watched()) ReadStamp(Stamp_);
   return DiskFile_.get();
 }
 
@@ -466,35 +466,31 @@ bool XBobjIndexFile::Watched() const {
   return CreateOK_ && DiskFile_ && DiskFile_->FileShared() && DiskFile_->FileFound();
 }
 
-XBobjIndexFile::TStamp XBobjIndexFile::ReadStamp() {
-  TStamp stamp;
+void XBobjIndexFile::ReadStamp(TStamp& stamp) {
   stamp.size = DiskFile_->xbFileSize();
-  StampBuf_.resize(static_cast<size_t>(StampBytes()));
-  const int got = StampBuf_.empty() ? 0 : DiskFile_->xbRead(0, StampBuf_.data(), static_cast<int>(StampBuf_.size()));
-  // FNV-1a: any change of the bytes moves it.
-  uint64_t h = 0xCBF29CE484222325u;
-  for (int i = 0; i < got; ++i) h = (h ^ StampBuf_[static_cast<size_t>(i)]) * 0x100000001B3u;
-  stamp.header = h;
-  return stamp;
+  stamp.header.resize(static_cast<size_t>(StampBytes()));
+  const int got =
+      stamp.header.empty() ? 0 : DiskFile_->xbRead(0, stamp.header.data(), static_cast<int>(stamp.header.size()));
+  stamp.header.resize(static_cast<size_t>(std::max(got, 0)));
 }
 
 bool XBobjIndexFile::Resync() {
   if (!Watched()) return false;
-  const TStamp now = ReadStamp();
+  ReadStamp(Now_);
   Wrote_ = false;
-  if (now == Stamp_) return false;
+  if (Now_ == Stamp_) return false;
   for (int i = 0; i < TagList_.Count(); ++i) TagList_[i]->ForgetPath();
   NextAvail_ = -1;
   HighWater_ = 0;
   Reload();
-  Stamp_ = now;
+  std::swap(Stamp_, Now_);
   return true;
 }
 
 void XBobjIndexFile::LeaveStamp() {
   if (!Watched() || !Wrote_) return;
   try {
-    Stamp_ = ReadStamp();
+    ReadStamp(Stamp_);
   } catch (const EXBaseError&) {
     Stamp_ = TStamp{};
   }
@@ -502,7 +498,9 @@ void XBobjIndexFile::LeaveStamp() {
 }
 
 bool XBobjIndexFile::ExternalChange() {
-  if (!Watched() || DiskFile_->LockCount() > 0 || ReadStamp() == Stamp_) return false;
+  if (!Watched() || DiskFile_->LockCount() > 0) return false;
+  ReadStamp(Now_);
+  if (Now_ == Stamp_) return false;
   // Another program changed the file and may still be writing it: the
   // headers are read again under the index lock.
   IndexLock();

@@ -863,13 +863,14 @@ class XBobjIndexFile {
   // The block a page was made from still holds the same bytes.
   bool SourceUnchanged(const XBobjIndexKey& page) const;
 
-  // The file's stamp: a hash of its first StampBytes bytes, and its size.
+  // The file's stamp: its first StampBytes bytes, and its size.
   struct TStamp {
-    uint64_t header = 0;
+    std::vector<uint8_t> header;
     int64_t size = -1;
     bool operator==(const TStamp&) const = default;
   };
-  TStamp ReadStamp();
+  // Reads it into `stamp` (reusing its room).
+  void ReadStamp(TStamp& stamp);
   // Whether the file is shared with other programs and open: its stamp is
   // watched.
   bool Watched() const;
@@ -929,8 +930,8 @@ class XBobjIndexFile {
   int Views_ = 0;      // views since BeginPageLoad
   int LastView_ = -1;  // the slot of the last view, -1 when it was not cached
   TStamp Stamp_;       // of a shared file, as we last saw or left it
+  TStamp Now_;         // as the file has it now
   bool Wrote_ = false;  // written since the stamp was taken
-  std::vector<uint8_t> StampBuf_;
   // Tags another program removed: kept while the table may name one.
   std::vector<std::unique_ptr<XBobjIndexTag>> Retired_;
 };
