@@ -508,49 +508,37 @@ TEST_F(NavIndexTables, PasswordRewritesMemos) {
 
 // A program holds a shared table with an NTX, an NDX and a CDX open while
 // another rebuilds them, adds a tag to the CDX, removes the tag the holder
-// reads through and adds it again. The holder's walks then meet every
-// record in key order (the removed tag says it is gone), and its appends
-// and key changes afterwards leave every key in place: in every tag read
-// afresh, and in what Perl's index_dump lists of the NTX and the NDX.
+// reads through and adds it again, under the default lock protocol and
+// under one that locks the indexes for reads too. The holder's next move
+// goes on from its record (or says that its order is gone), its walks meet
+// every record in key order, and its appends and key changes afterwards
+// leave every key in place: in every tag read afresh, and in what Perl's
+// index_dump lists of the NTX and the NDX.
 TEST(HandlerIndex, AHolderFollowsAnotherProgramsRebuildsAndTags) {
-  TempDir dir;
-  const std::string path = MakeAuthorTable(dir / "au.dbf");
   const std::string files = "names.ntx;ids.ndx;c.cdx";
   const std::vector<AnsiString> names = AuthorNames(400, 17);
-  {
-    XBO_dBHandler t(path, "", true, false);
-    for (int i = 0; i < 300; ++i) AppendAuthor(t, i + 1, names[static_cast<size_t>(i)]);
-    t.xbIndexTo("names.ntx", "", "upper(NA)", "", XBsetIndexUnique::Duplicates, XBsetSortStatus::Ascending);
-    t.xbIndexTo("ids.ndx", "", "ID", "", XBsetIndexUnique::Duplicates, XBsetSortStatus::Ascending);
-    t.xbIndexTo("c.cdx", "CNA", "upper(NA)", "", XBsetIndexUnique::Duplicates, XBsetSortStatus::Ascending);
-    t.xbIndexTo("c.cdx", "CID", "ID", "", XBsetIndexUnique::Duplicates, XBsetSortStatus::Ascending);
-  }
   const auto byName = [](XBO_dBHandler& t) { return std::string(platform::AnsiUpperCase(TrimR(t.xbStringGetN(2)))); };
   const auto byId = [](XBO_dBHandler& t) { return std::to_string(1000000 + t.xbNumberGetN(1)); };
-  // Every record once, in the order of its key.
+  // The records in the order of `tag`, checked against their keys.
   const auto inOrder = [&](XBO_dBHandler& t, const AnsiString& tag, const std::string& what) {
     t.xbSetTagTo(tag, false);
-    const bool names = platform::AnsiUpperCase(tag).find("NA") != AnsiString::npos;
+    const bool byNames = platform::AnsiUpperCase(tag).find("NA") != AnsiString::npos;
     std::vector<std::string> keys;
     std::vector<int> recs;
     for (t.xbGetRec(xbRecTop); t.xbvRecRead(); t.xbGetRec(xbRecNext)) {
-      keys.push_back(names ? byName(t) : byId(t));
+      keys.push_back(byNames ? byName(t) : byId(t));
       recs.push_back(t.RecNumber());
     }
     if (!t.IndexMaster()->KeyIsAscending()) std::reverse(keys.begin(), keys.end());
     EXPECT_TRUE(std::is_sorted(keys.begin(), keys.end())) << what << " " << tag;
-    std::sort(recs.begin(), recs.end());
-    std::vector<int> all(static_cast<size_t>(t.NumRecs()));
-    std::iota(all.begin(), all.end(), 1);
-    EXPECT_EQ(recs, all) << what << " " << tag;
-  };
-  const auto peerRecords = [&](const std::string& file) {
-    std::vector<int> recs;
-    const std::string type = file.ends_with(".ntx") ? "--type=char " : "";
-    for (const std::string& line : Lines(CommandOutput("index_dump " + type + "--tag x " + Sh(dir / file) + " 2>&1")))
-      recs.push_back(std::atoi(line.substr(line.find_last_of(' ') + 1).c_str()));
-    std::sort(recs.begin(), recs.end());
     return recs;
+  };
+  // Every record once.
+  const auto all = [](const XBO_dBHandler& t, std::vector<int> recs) {
+    std::sort(recs.begin(), recs.end());
+    std::vector<int> every(static_cast<size_t>(t.NumRecs()));
+    std::iota(every.begin(), every.end(), 1);
+    return recs == every;
   };
   struct TStep {
     const char* what;
@@ -573,40 +561,69 @@ TEST(HandlerIndex, AHolderFollowsAnotherProgramsRebuildsAndTags) {
        "CID", {"BYID", "CID", "CNA"}},
       {"reindex again", [](XBO_dBHandler& b) { b.xbReIndex(); }, "IDS", {"BYID", "CID", "CNA"}},
   };
-  XBO_dBHandler a(path, "", true, true);
-  a.xbIndex(files, "");
-  int next = 300;
-  for (const TStep& step : steps) {
-    a.xbSetTagTo(step.holding, false);  // the holder stands in its order while the other works
-    EXPECT_EQ(InChild([&] {
-                XBO_dBHandler b(path, "", true, true);
-                b.xbIndex(files, "");
-                step.change(b);
-                return 0;
-              }),
-              0)
-        << step.what;
-    if (std::string(step.what) == "tag removed") {
-      EXPECT_EQ(ErrorOf([&] { a.xbGetRec(xbRecNext); }), "Cannot find index tag CNA");
+  for (XBsetLokProtocol protocol : {XBsetLokProtocol::Default, XBsetLokProtocol::ClipLock}) {
+    SCOPED_TRACE(protocol == XBsetLokProtocol::Default ? "default locks" : "read locks");
+    TempDir dir;
+    const std::string path = MakeAuthorTable(dir / "au.dbf");
+    {
+      XBO_dBHandler t(path, "", true, false);
+      for (int i = 0; i < 300; ++i) AppendAuthor(t, i + 1, names[static_cast<size_t>(i)]);
+      t.xbIndexTo("names.ntx", "", "upper(NA)", "", XBsetIndexUnique::Duplicates, XBsetSortStatus::Ascending);
+      t.xbIndexTo("ids.ndx", "", "ID", "", XBsetIndexUnique::Duplicates, XBsetSortStatus::Ascending);
+      t.xbIndexTo("c.cdx", "CNA", "upper(NA)", "", XBsetIndexUnique::Duplicates, XBsetSortStatus::Ascending);
+      t.xbIndexTo("c.cdx", "CID", "ID", "", XBsetIndexUnique::Duplicates, XBsetSortStatus::Ascending);
     }
-    for (const char* tag : {"NAMES", "IDS"}) inOrder(a, tag, step.what);
-    for (const char* tag : step.tags) inOrder(a, tag, step.what);
-    // The holder writes: appends and new names for older records.
-    for (int i = 0; i < 20; ++i, ++next) AppendAuthor(a, next + 1, names[static_cast<size_t>(next)]);
-    for (int rec = 7; rec <= next; rec += 37) {
-      a.xbGetRec(rec);
-      a.xbStringPutN(2, names[static_cast<size_t>(rec + 50)] + " " + step.what);
-      a.xbPutRec(rec);
+    XBO_dBHandler a(path, "", true, true);
+    a.xbSetLockProtocol(protocol);
+    a.xbIndex(files, "");
+    int next = 300;
+    for (const TStep& step : steps) {
+      // The holder stands on the tenth record of its order while the other
+      // program works.
+      const std::vector<int> order = inOrder(a, step.holding, step.what);
+      a.xbGetRec(order[9]);
+      EXPECT_EQ(InChild([&] {
+                  XBO_dBHandler b(path, "", true, true);
+                  b.xbSetLockProtocol(protocol);
+                  b.xbIndex(files, "");
+                  step.change(b);
+                  return 0;
+                }),
+                0)
+          << step.what;
+      if (std::string(step.what) == "tag removed") {
+        EXPECT_EQ(ErrorOf([&] { a.xbGetRec(xbRecNext); }), "Cannot find index tag CNA");
+      } else {
+        a.xbGetRec(xbRecNext);
+        EXPECT_EQ(a.RecNumber(), order[10]) << step.what;
+      }
+      for (const char* tag : {"NAMES", "IDS"}) EXPECT_TRUE(all(a, inOrder(a, tag, step.what))) << step.what << tag;
+      for (const char* tag : step.tags) EXPECT_TRUE(all(a, inOrder(a, tag, step.what))) << step.what << tag;
+      // The holder writes: appends and new names for older records.
+      for (int i = 0; i < 20; ++i, ++next) AppendAuthor(a, next + 1, names[static_cast<size_t>(next)]);
+      for (int rec = 7; rec <= next; rec += 37) {
+        a.xbGetRec(rec);
+        a.xbStringPutN(2, names[static_cast<size_t>(rec + 50)] + " " + step.what);
+        a.xbPutRec(rec);
+      }
+      XBO_dBHandler check(path, "", false, false);
+      check.xbIndex(files, "");
+      std::vector<std::string> listed;
+      for (int i = 0; i < check.IndexStack(3)->TagCount(); ++i)
+        listed.push_back(check.IndexStack(3)->TagByNumber(i)->TagName());
+      EXPECT_EQ(listed, std::vector<std::string>(step.tags.begin(), step.tags.end())) << step.what;
+      for (int i = 1; check.xbIndexPointer(i); ++i) {
+        const AnsiString tag = check.xbIndexPointer(i)->TagName();
+        EXPECT_TRUE(all(check, inOrder(check, tag, step.what))) << step.what << " " << tag;
+      }
+      for (const char* file : {"names.ntx", "ids.ndx"}) {
+        std::vector<int> peer;
+        const std::string type = std::string(file).ends_with(".ntx") ? "--type=char " : "";
+        for (const std::string& line : Lines(CommandOutput("index_dump " + type + "--tag x " + Sh(dir / file))))
+          peer.push_back(std::atoi(line.substr(line.find_last_of(' ') + 1).c_str()));
+        EXPECT_TRUE(all(check, peer)) << step.what << " " << file;
+      }
     }
-    XBO_dBHandler check(path, "", false, false);
-    check.xbIndex(files, "");
-    std::vector<std::string> listed;
-    for (int i = 0; i < check.IndexStack(3)->TagCount(); ++i) listed.push_back(check.IndexStack(3)->TagByNumber(i)->TagName());
-    EXPECT_EQ(listed, std::vector<std::string>(step.tags.begin(), step.tags.end())) << step.what;
-    for (int i = 1; check.xbIndexPointer(i); ++i) inOrder(check, check.xbIndexPointer(i)->TagName(), step.what);
-    std::vector<int> all(static_cast<size_t>(check.NumRecs()));
-    std::iota(all.begin(), all.end(), 1);
-    for (const char* file : {"names.ntx", "ids.ndx"}) EXPECT_EQ(peerRecords(file), all) << step.what << " " << file;
   }
 }
 

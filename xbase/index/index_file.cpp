@@ -279,7 +279,7 @@ XBO_DiskFile* XBobjIndexFile::IndexFileOpen(const std::string& FN, const std::st
   DiskFile_ = std::move(file);
   // Taken before the format reads its headers: a change made meanwhile is
   // seen at the first check.
-  if (Watched()) ReadStamp(Stamp_);
+  if (DiskFile_->FileShared()) ReadStamp(Stamp_);
   return DiskFile_.get();
 }
 

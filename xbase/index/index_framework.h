@@ -555,6 +555,10 @@ class XBobjIndexTag {
   std::unique_ptr<TxbExpHandler> Compile(const AnsiString& text);
   // Closes the tag and loads its root from the file.
   void OpenRoot();
+  // Before a move from the current key: when another program changed the
+  // file meanwhile (or a lock's check dropped the path), the tag stands on
+  // the table's record again.
+  void FollowChanges();
   // Whether the pages on the path may be gone through again as they stand:
   // none of them changed, and the block cache still holds the bytes each
   // was read from.
@@ -575,6 +579,7 @@ class XBobjIndexTag {
   std::unique_ptr<XBobjIndexKey> RootPage_;
   std::vector<std::unique_ptr<XBobjIndexKey>> Decoded_;
   bool Retired_ = false;
+  bool PathLost_ = false;  // ForgetPath dropped a path the tag stood on
 };
 
 // One index file: its disk file, its tags, the index lock and the block

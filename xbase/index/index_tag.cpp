@@ -386,8 +386,13 @@ void XBobjIndexTag::TagOpen(int Posn) {
   }
 }
 
+void XBobjIndexTag::FollowChanges() {
+  if (Owner_->ExternalChange() || PathLost_) TagOpen(1);
+}
+
 void XBobjIndexTag::OpenRoot() {
   TagClose();
+  PathLost_ = false;
   // The root and the header place are those of the file as it now is.
   Owner_->ExternalChange();
   if (Retired_) XBRaise(xbmIndexTagNotFound, {TagName_});
@@ -404,7 +409,10 @@ void XBobjIndexTag::OpenRoot() {
 }
 
 void XBobjIndexTag::ForgetPath() {
-  if (RootPage_) Owner_->Recycle(std::move(RootPage_));
+  if (RootPage_) {
+    Owner_->Recycle(std::move(RootPage_));
+    PathLost_ = true;
+  }
   DropDecoded();
   Readd_.clear();
   TagChanged_ = false;
