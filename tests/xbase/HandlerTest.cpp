@@ -293,20 +293,21 @@ std::vector<std::vector<int>> CountsByTag(const std::string& table) {
 
 // Two programs count in the records of one shared table, each increment
 // under the record's lock, with the record cache on and an NTX and a CDX
-// on the counted field open: through the handler (lock, xbGetRec,
-// xbPutRec) and through the dataset's Edit and Post. A lock that left a
-// copy read before it in the cache would lose the other program's
-// increments; both indexes then walk every record in order.
+// on the counted field open, each program listing them in another order:
+// through the handler (lock, xbGetRec, xbPutRec) and through the dataset's
+// Edit and Post. A lock that left a copy read before it in the cache would
+// lose the other program's increments, and index locks taken in the order
+// of the list would have each wait for the other's; both indexes then walk
+// every record in order.
 TEST(HandlerCache, TwoProgramsCountingUnderRecordLocksLoseNothing) {
   constexpr int kRecords = 3, kEach = 300;
-  const std::string indexes = "n.ntx;c.cdx";
   for (bool dataset : {false, true}) {
     SCOPED_TRACE(dataset ? "dataset" : "handler");
     TempDir dir;
     const std::string table = CountedTable(dir, kRecords);
-    const auto countWithHandler = [&] {
+    const auto countWithHandler = [&](int program) {
       XBO_dBHandler t(table, "", true, true);
-      t.xbIndex(indexes, "");  // natural order: the record cache is on
+      t.xbIndex(program ? "c.cdx;n.ntx" : "n.ntx;c.cdx", "");  // natural order: the record cache is on
       for (int i = 0; i < kEach; ++i) {
         const int rec = 1 + i % kRecords;
         t.xbGetRec(rec);
@@ -317,11 +318,11 @@ TEST(HandlerCache, TwoProgramsCountingUnderRecordLocksLoseNothing) {
         t.xbLockOff();
       }
     };
-    const auto countWithDataSet = [&] {
+    const auto countWithDataSet = [&](int program) {
       TXBaseDataSet ds;
       ds.SetDatabaseName(dir.path());
       ds.SetTableName("c.dbf");
-      ds.SetIndexFiles({"n.ntx", "c.cdx"});
+      ds.SetIndexFiles(program ? std::vector<std::string>{"c.cdx", "n.ntx"} : std::vector<std::string>{"n.ntx", "c.cdx"});
       ds.SetDBFCache(true);
       ds.Open();
       for (int i = 0; i < kEach; ++i) {
@@ -338,11 +339,11 @@ TEST(HandlerCache, TwoProgramsCountingUnderRecordLocksLoseNothing) {
         ds.Post();
       }
     };
-    const std::function<int()> count = [&] {
-      dataset ? countWithDataSet() : countWithHandler();
+    const auto count = [&](int program) {
+      dataset ? countWithDataSet(program) : countWithHandler(program);
       return 0;
     };
-    EXPECT_EQ(InChildren({count, count}), std::vector<int>({0, 0}));
+    EXPECT_EQ(InChildren({[&] { return count(0); }, [&] { return count(1); }}), std::vector<int>({0, 0}));
     for (const auto& counts : CountsByTag(table)) {
       EXPECT_TRUE(std::is_sorted(counts.begin(), counts.end()));
       EXPECT_EQ(counts.size(), static_cast<size_t>(kRecords));
