@@ -707,13 +707,15 @@ class XBobjIndexFile {
   // before a walk while it holds none: the file's stamp, its first
   // StampBytes bytes and its size, is read, and when it differs from the
   // one this object last saw or left behind, every tag's path is dropped
-  // unwritten and the format reads its headers again (Reload). Every writer
-  // moves the stamp with each change -- a change counter, a root, a next
-  // free page, the size -- and this engine counts a rebuild in the header's
-  // change counter where the format has one. A walk that finds a change
-  // reloads under the index lock, never from half-written headers; a write
-  // always comes after a check under its lock, so nothing is written from
-  // a root, a tag list or a free page the file no longer has.
+  // unwritten and the format reads its headers again (Reload). The stamp
+  // holds what this object keeps of a single-tag file whole (its header);
+  // of an MDX file the header and the tag table; of a CDX file the tag
+  // directory's root and the change counter, which every writer of keys or
+  // tags counts on (this engine's rebuilds included). A walk
+  // that finds a change reloads under the index lock, never from
+  // half-written headers; a write always comes after a check under its
+  // lock, so nothing is written from a root, a tag list or a free page the
+  // file no longer has.
 
   // --- Writing out and closing ---
 
