@@ -72,6 +72,7 @@ void XBO_DiskFile::xbReset() {
   dfFileName = dfFile.Path();
   dfFilePosn = 0;
   dfClosed = false;
+  dfIdKnown = false;
   Register();
 }
 
@@ -174,11 +175,14 @@ int64_t XBO_DiskFile::xbFileSize() {
 }
 
 platform::TFileId XBO_DiskFile::FileId() {
+  if (dfIdKnown) return dfId;
   try {
-    return dfFile.Id();
+    dfId = dfFile.Id();
   } catch (const platform::EFileError&) {
     XBRaise(xbmFileSizeError, {dfFileName});
   }
+  dfIdKnown = true;
+  return dfId;
 }
 
 void XBO_DiskFile::xbFlush() { dfHasWritten = false; }

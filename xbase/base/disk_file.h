@@ -173,6 +173,8 @@ class XBO_DiskFile {
   unsigned dfAccessMiliSeconds = 5000;
   unsigned dfAccessMSecDelay = 50;
   unsigned dfDiskRetries = 3;
+  platform::TFileId dfId;  // of the file open now, once asked
+  bool dfIdKnown = false;
 };
 
 // Engine shutdown: every file still open first writes out what its owner

@@ -232,11 +232,24 @@ bool XBobjIndexFile::DiskWrite(int64_t Blok, const uint8_t* Page, int Size, cons
     Scramble(password, Page, CryptBuf_.data(), Size, true);
     out = CryptBuf_.data();
   }
-  Wrote_ = true;
   // The disk file raises a failed write; a short one means a full disk.
   if (DiskFile_->xbWrite(Blok, out, Size) != Size)
     XBRaiseDiskError("Write", ENOSPC, DiskFile_->FileName(), Blok);
+  if (DiskFile_->FileShared()) KeepStamp(Blok, out, Size);
   return true;
+}
+
+void XBobjIndexFile::KeepStamp(int64_t pos, const uint8_t* bytes, int size) {
+  // Our own writes are not another program's change: the stamp follows
+  // them without reading the file again.
+  if (Stamp_.size < 0) return;
+  const int64_t end = pos + size;
+  const int64_t stamped = std::min<int64_t>(StampBytes(), std::max<int64_t>(end, static_cast<int64_t>(Stamp_.header.size())));
+  if (pos < stamped) {
+    Stamp_.header.resize(static_cast<size_t>(stamped));
+    std::memcpy(Stamp_.header.data() + pos, bytes, static_cast<size_t>(std::min(end, stamped) - pos));
+  }
+  Stamp_.size = std::max(Stamp_.size, end);
 }
 
 namespace {
@@ -451,15 +464,11 @@ bool XBobjIndexFile::IndexLock() {
 }
 
 void XBobjIndexFile::IndexUnlock() {
-  if (!DiskFile_ || !DiskFile_->FileShared()) return;
-  if (DiskFile_->LockCount() == 1) LeaveStamp();
-  DiskFile_->xbUnLock();
+  if (DiskFile_ && DiskFile_->FileShared()) DiskFile_->xbUnLock();
 }
 
 void XBobjIndexFile::IndexForceUnlock() {
-  if (!DiskFile_) return;
-  if (DiskFile_->LockCount() > 0) LeaveStamp();
-  DiskFile_->xbForceUnlock();
+  if (DiskFile_) DiskFile_->xbForceUnlock();
 }
 
 bool XBobjIndexFile::Watched() const {
@@ -477,7 +486,6 @@ void XBobjIndexFile::ReadStamp(TStamp& stamp) {
 bool XBobjIndexFile::Resync() {
   if (!Watched()) return false;
   ReadStamp(Now_);
-  Wrote_ = false;
   if (Now_ == Stamp_) return false;
   for (int i = 0; i < TagList_.Count(); ++i) TagList_[i]->ForgetPath();
   NextAvail_ = -1;
@@ -487,15 +495,6 @@ bool XBobjIndexFile::Resync() {
   return true;
 }
 
-void XBobjIndexFile::LeaveStamp() {
-  if (!Watched() || !Wrote_) return;
-  try {
-    ReadStamp(Stamp_);
-  } catch (const EXBaseError&) {
-    Stamp_ = TStamp{};
-  }
-  Wrote_ = false;
-}
 
 bool XBobjIndexFile::ExternalChange() {
   if (!Watched() || DiskFile_->LockCount() > 0) return false;
@@ -563,9 +562,13 @@ XBobjIndexFile::TWholeFileLock::TWholeFileLock(XBobjIndexFile& file) : file_(fil
 XBobjIndexFile::TWholeFileLock::~TWholeFileLock() {
   if (!held_) return;
   XBO_DiskFile* disk = file_.DiskFile();
-  // Whatever was written under the lock is ours, not another program's.
-  file_.Wrote_ = true;
-  file_.LeaveStamp();
+  // Whatever the file holds now is ours, not another program's change (a
+  // failure to read it makes the next check read the headers again).
+  try {
+    if (file_.Watched()) file_.ReadStamp(file_.Stamp_);
+  } catch (const EXBaseError&) {
+    file_.Stamp_ = TStamp{};
+  }
   try {
     if (db4_) disk->UnlockByteRange(int64_t{file_.LockRegions().Max} - 1, 2);
     disk->xbUnLock();

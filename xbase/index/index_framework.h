@@ -884,9 +884,8 @@ class XBobjIndexFile {
   // Takes the file as it now is (under a lock newly taken): reloads when
   // its stamp moved. True when it did.
   bool Resync();
-  // The stamp after our own writes, before the lock that kept others out
-  // goes (a failure to read it makes the next check reload).
-  void LeaveStamp();
+  // The stamp follows our own write of `size` bytes at `pos`.
+  void KeepStamp(int64_t pos, const uint8_t* bytes, int size);
 
   // The file's bytes, scrambled on the way with the table's passwords (or
   // with `password`).
@@ -938,7 +937,6 @@ class XBobjIndexFile {
   int LastView_ = -1;  // the slot of the last view, -1 when it was not cached
   TStamp Stamp_;       // of a shared file, as we last saw or left it
   TStamp Now_;         // as the file has it now
-  bool Wrote_ = false;  // written since the stamp was taken
   // Tags another program removed: kept while the table may name one.
   std::vector<std::unique_ptr<XBobjIndexTag>> Retired_;
 };
