@@ -506,16 +506,17 @@ TEST_F(NavIndexTables, PasswordRewritesMemos) {
   }
 }
 
-// A program holds a shared table with an NTX, an NDX and a CDX open while
-// another rebuilds them, adds a tag to the CDX, removes the tag the holder
-// reads through and adds it again, under the default lock protocol and
+// A program holds a shared table with an NTX, an NDX, a CDX and an MDX open
+// while another rebuilds them, adds a tag to the compound files, removes
+// the tag the holder reads through and adds it again, under the default
+// lock protocol and
 // under one that locks the indexes for reads too. The holder's next move
 // goes on from its record (or says that its order is gone), its walks meet
 // every record in key order, and its appends and key changes afterwards
 // leave every key in place: in every tag read afresh, and in what Perl's
 // index_dump lists of the NTX and the NDX.
 TEST(HandlerIndex, AHolderFollowsAnotherProgramsRebuildsAndTags) {
-  const std::string files = "names.ntx;ids.ndx;c.cdx";
+  const std::string files = "names.ntx;ids.ndx;c.cdx;m.mdx";
   const std::vector<AnsiString> names = AuthorNames(400, 17);
   const auto byName = [](XBO_dBHandler& t) { return std::string(platform::AnsiUpperCase(TrimR(t.xbStringGetN(2)))); };
   const auto byId = [](XBO_dBHandler& t) { return std::to_string(1000000 + t.xbNumberGetN(1)); };
@@ -544,22 +545,30 @@ TEST(HandlerIndex, AHolderFollowsAnotherProgramsRebuildsAndTags) {
     const char* what;
     std::function<void(XBO_dBHandler&)> change;
     const char* holding;  // the holder's order meanwhile
-    std::vector<const char*> tags;  // those the CDX holds after it
+    std::vector<std::string> tags;  // those each compound file holds after it, less its letter
   };
+  // Tag T of the CDX is named "C" + T, of the MDX "M" + T.
+  const auto inBoth = [](const std::function<void(XBO_dBHandler&, const char* file, const std::string& prefix)>& f) {
+    return [f](XBO_dBHandler& b) {
+      f(b, "c.cdx", "C");
+      f(b, "m.mdx", "M");
+    };
+  };
+  const auto addNames = inBoth([](XBO_dBHandler& b, const char* file, const std::string& prefix) {
+    b.xbIndexTo(file, prefix + "NA", "upper(NA)", "", XBsetIndexUnique::Duplicates, XBsetSortStatus::Ascending);
+  });
   const TStep steps[] = {
-      {"reindex", [](XBO_dBHandler& b) { b.xbReIndex(); }, "NAMES", {"CID", "CNA"}},
-      {"tag added",
-       [](XBO_dBHandler& b) {
-         b.xbIndexTo("c.cdx", "BYID", "ID", "", XBsetIndexUnique::Duplicates, XBsetSortStatus::Descending);
-       },
-       "CNA", {"BYID", "CID", "CNA"}},
-      {"tag removed", [](XBO_dBHandler& b) { b.xbIndexTagRemove("c.cdx", "CNA"); }, "CNA", {"BYID", "CID"}},
-      {"tag added again",
-       [](XBO_dBHandler& b) {
-         b.xbIndexTo("c.cdx", "CNA", "upper(NA)", "", XBsetIndexUnique::Duplicates, XBsetSortStatus::Ascending);
-       },
-       "CID", {"BYID", "CID", "CNA"}},
-      {"reindex again", [](XBO_dBHandler& b) { b.xbReIndex(); }, "IDS", {"BYID", "CID", "CNA"}},
+      {"reindex", [](XBO_dBHandler& b) { b.xbReIndex(); }, "NAMES", {"ID", "NA"}},
+      {"tag added", inBoth([](XBO_dBHandler& b, const char* file, const std::string& prefix) {
+         b.xbIndexTo(file, prefix + "BY", "ID", "", XBsetIndexUnique::Duplicates, XBsetSortStatus::Descending);
+       }),
+       "CNA", {"BY", "ID", "NA"}},
+      {"tag removed", inBoth([](XBO_dBHandler& b, const char* file, const std::string& prefix) {
+         b.xbIndexTagRemove(file, prefix + "NA");
+       }),
+       "CNA", {"BY", "ID"}},
+      {"tag added again", addNames, "MID", {"BY", "ID", "NA"}},
+      {"reindex again", [](XBO_dBHandler& b) { b.xbReIndex(); }, "IDS", {"BY", "ID", "NA"}},
   };
   for (XBsetLokProtocol protocol : {XBsetLokProtocol::Default, XBsetLokProtocol::ClipLock}) {
     SCOPED_TRACE(protocol == XBsetLokProtocol::Default ? "default locks" : "read locks");
@@ -570,8 +579,10 @@ TEST(HandlerIndex, AHolderFollowsAnotherProgramsRebuildsAndTags) {
       for (int i = 0; i < 300; ++i) AppendAuthor(t, i + 1, names[static_cast<size_t>(i)]);
       t.xbIndexTo("names.ntx", "", "upper(NA)", "", XBsetIndexUnique::Duplicates, XBsetSortStatus::Ascending);
       t.xbIndexTo("ids.ndx", "", "ID", "", XBsetIndexUnique::Duplicates, XBsetSortStatus::Ascending);
-      t.xbIndexTo("c.cdx", "CNA", "upper(NA)", "", XBsetIndexUnique::Duplicates, XBsetSortStatus::Ascending);
-      t.xbIndexTo("c.cdx", "CID", "ID", "", XBsetIndexUnique::Duplicates, XBsetSortStatus::Ascending);
+      addNames(t);
+      inBoth([](XBO_dBHandler& b, const char* file, const std::string& prefix) {
+        b.xbIndexTo(file, prefix + "ID", "ID", "", XBsetIndexUnique::Duplicates, XBsetSortStatus::Ascending);
+      })(t);
     }
     XBO_dBHandler a(path, "", true, true);
     a.xbSetLockProtocol(protocol);
@@ -598,7 +609,8 @@ TEST(HandlerIndex, AHolderFollowsAnotherProgramsRebuildsAndTags) {
         EXPECT_EQ(a.RecNumber(), order[10]) << step.what;
       }
       for (const char* tag : {"NAMES", "IDS"}) EXPECT_TRUE(all(a, inOrder(a, tag, step.what))) << step.what << tag;
-      for (const char* tag : step.tags) EXPECT_TRUE(all(a, inOrder(a, tag, step.what))) << step.what << tag;
+      for (const std::string& tag : step.tags)
+        for (const char* prefix : {"C", "M"}) EXPECT_TRUE(all(a, inOrder(a, prefix + tag, step.what))) << step.what << tag;
       // The holder writes: appends and new names for older records.
       for (int i = 0; i < 20; ++i, ++next) AppendAuthor(a, next + 1, names[static_cast<size_t>(next)]);
       for (int rec = 7; rec <= next; rec += 37) {
@@ -608,10 +620,12 @@ TEST(HandlerIndex, AHolderFollowsAnotherProgramsRebuildsAndTags) {
       }
       XBO_dBHandler check(path, "", false, false);
       check.xbIndex(files, "");
-      std::vector<std::string> listed;
-      for (int i = 0; i < check.IndexStack(3)->TagCount(); ++i)
-        listed.push_back(check.IndexStack(3)->TagByNumber(i)->TagName());
-      EXPECT_EQ(listed, std::vector<std::string>(step.tags.begin(), step.tags.end())) << step.what;
+      for (int slot : {3, 4}) {
+        std::vector<std::string> listed;
+        for (int i = 0; i < check.IndexStack(slot)->TagCount(); ++i)
+          listed.push_back(check.IndexStack(slot)->TagByNumber(i)->TagName().substr(1));
+        EXPECT_EQ(listed, step.tags) << step.what << " " << slot;
+      }
       for (int i = 1; check.xbIndexPointer(i); ++i) {
         const AnsiString tag = check.xbIndexPointer(i)->TagName();
         EXPECT_TRUE(all(check, inOrder(check, tag, step.what))) << step.what << " " << tag;
