@@ -117,11 +117,9 @@ TEST_F(ProgramProcessTest, AProgramOfAnotherNameOnTheSameWorkFolderDoesNotRun) {
   const fs::path dir = root_.path();
   const fs::path first = Install(dir, "tomeshelf");
   const fs::path second = Install(dir, "books");
-  fs::create_directories(dir / "TMP");
-  std::ofstream(dir / "TMP" / "0.fb2") << "the first one's open book";
-
   const pid_t running = Start(first);
   ASSERT_TRUE(AwaitWindow(dir));
+  std::ofstream(dir / "TMP" / "0.fb2") << "the first one's open book";
 
   // The second says why on its error output and in a box; a signal
   // answers the box, and it ends without having touched anything.
