@@ -48,19 +48,21 @@ std::string ReadFailure(const std::exception& e) {
   return "Не удалось прочитать настройки из файла " + AppState().iniPath + ":\n" + FailureReason(e);
 }
 
-// What to say when the settings file cannot be written; empty when it was
-// said before (`toldUnsaveable`): a file or folder the user may not write
-// in stays so, while any other failure may pass.
-std::string WriteFailure(const std::exception& e, bool& toldUnsaveable) {
+// Tells why the settings file cannot be written. A file or folder the
+// user may not write in stays so and is told once (`toldUnsaveable`), as a
+// warning: what OK applied holds for the session. Any other failure may
+// pass, and is told each time.
+void TellNotSaved(const std::exception& e, bool& toldUnsaveable) {
   std::string why;
   if (!AppState().dataDirWritable)
     why = DataDirNotWritableMessage();
   else if (SettingsFileReadOnly(AppState().iniPath))
     why = SettingsReadOnlyMessage(AppState().iniPath);
-  else
-    return "Не удалось сохранить настройки в файл " + AppState().iniPath + ":\n" + FailureReason(e);
-  if (std::exchange(toldUnsaveable, true)) return {};
-  return why + "\nИзменения настроек действуют до закрытия программы.";
+  if (why.empty())
+    return ShowError("Не удалось сохранить настройки в файл " + AppState().iniPath + ":\n" + FailureReason(e));
+  if (std::exchange(toldUnsaveable, true)) return;
+  platform::MessageBox(why + "\nИзменения настроек действуют до закрытия программы.", "",
+                       platform::TMsgDlgType::mtWarning, {platform::mrOk});
 }
 
 }  // namespace
@@ -255,16 +257,17 @@ void TFINI::OKBtnClick() {
   // take it; the window's close tries to save it again.
   const TSettings chosen = CurrentSettings();
   bool saved = false;
-  std::string failure;
   try {
     writeINI();
     saved = true;
     readINI();
   } catch (const std::exception& e) {
-    failure = saved ? ReadFailure(e) : WriteFailure(e, toldUnsaveable_);
     Apply(chosen);
+    if (saved)
+      ShowError(ReadFailure(e));
+    else
+      TellNotSaved(e, toldUnsaveable_);
   }
-  if (!failure.empty()) ShowError(failure);
   if (TF* f = MainWindow()) catalogue::setFont(*f, LFNT->font());
   accept();
 }
