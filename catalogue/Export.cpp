@@ -148,10 +148,15 @@ void ForceWorkFolder(const std::string& dir) {
 // line ends, no blank lines nor control characters, each line cut short.
 std::string LastErrorLines(std::string bytes) {
   constexpr size_t kLines = 5, kLineLength = 200;
-  // Cut from a longer output: its first line is a piece of one.
+  // Cut from a longer output: its first line is a piece of one, or, in a
+  // single long line, the first character may be.
   if (bytes.size() >= platform::kErrorOutputKept) {
     const size_t eol = bytes.find('\n');
-    if (eol != std::string::npos) bytes.erase(0, eol + 1);
+    if (eol != std::string::npos)
+      bytes.erase(0, eol + 1);
+    else
+      for (int k = 0; k < 3 && !bytes.empty() && (static_cast<unsigned char>(bytes[0]) & 0xC0) == 0x80; ++k)
+        bytes.erase(0, 1);
   }
   const std::string text = platform::IsValidUtf8(bytes) ? bytes : platform::AnsiToUtf8(bytes);
   std::vector<std::string> lines(1);

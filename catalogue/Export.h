@@ -184,10 +184,10 @@ struct TExportCounts {
 //    once while the converter runs (it is ended, its output dropped, and
 //    that book not counted);
 //  - at the end one box: "Экспорт прерван: обработано файлов <k> из <n>"
-//    when a stop or an error ended it early, "Успешно экспортировано файлов <n>" (when
-//    n > 0), "Не экспортировано файлов <m>" (when m > 0), the books not
-//    found in the archives by name, and for each archive that could not be
-//    read its books and the reason, on separate lines.
+//    when a stop or an error ended it early, "Успешно экспортировано
+//    файлов <n>" (when n > 0), "Не экспортировано файлов <m>" (when m >
+//    0), the books not found in the archives by name, and for each archive
+//    that could not be read its books and the reason, on separate lines.
 // Returns the counts.
 TExportCounts expFiles(TJobHost& host, const std::vector<AnsiString>& files, int32_t kind);
 

@@ -91,9 +91,10 @@ class ExportTest : public ::testing::Test {
 
   // Installs the fake converter: it records its arguments, checks the
   // switches, and writes "LRF:" + the input to the output; with a file
-  // "fail" beside it, it says so on its error output and exits 2 without
-  // writing; with "quiet", it exits 0 without writing. A write past a file
-  // size limit fails in it, as on a full disk, instead of killing it.
+  // "fail" beside it, it says so on its error output (after 5 lines of
+  // noise) and exits 2 without writing; with "quiet", it exits 0 without
+  // writing. A write past a file size limit fails in it, as on a full
+  // disk, instead of killing it.
   std::string InstallConverter() {
     const std::string folder = dir / "conv dir/";
     platform::ForceDirectories(folder);
@@ -104,7 +105,7 @@ class ExportTest : public ::testing::Test {
                 "printf '%s\\n' \"$@\" >> \"$here/args.txt\"\n"
                 "[ \"$1\" = -s ] && [ \"$2\" = \"$here/default_styles.sini\" ] && [ \"$3\" = -i ] && "
                 "[ \"$5\" = -o ] && [ $# -eq 6 ] || exit 2\n"
-                "[ -f \"$here/fail\" ] && { echo \"cannot convert $4\" >&2; exit 2; }\n"
+                "[ -f \"$here/fail\" ] && { printf 'noise %s\\n' 1 2 3 4 5 >&2; echo \"cannot convert $4\" >&2; exit 2; }\n"
                 "[ -f \"$here/quiet\" ] && exit 0\n"
                 "{ printf 'LRF:'; cat \"$4\"; } > \"$6\" 2>/dev/null || "
                 "{ echo \"no room for $(basename \"$6\")\" >&2; exit 1; }\n");
@@ -466,8 +467,8 @@ TEST_F(ExportTest, LrfExportRunsTheConverterOnAWorkCopyAndKeepsOnlyWhatItWrote) 
   EXPECT_EQ(expFiles(host, {"102"}, ekLRF).failed, 1);
   EXPECT_EQ(Messages(), (std::vector<std::string>{
                             "Успешно экспортировано файлов 2\n",
-                            failed + "Код завершения: 2\nСообщения программы:\ncannot convert " +
-                                AppState().workDir + "102.fb2",
+                            failed + "Код завершения: 2\nСообщения программы:\nnoise 2\nnoise 3\nnoise 4\nnoise 5\n"
+                                     "cannot convert " + AppState().workDir + "102.fb2",
                             "Не экспортировано файлов 2",
                             failed + "Код завершения: 0, но файл 102.lrf не создан", "Не экспортировано файлов 1"}));
   EXPECT_EQ(platform::ReadFileBytes(exportDir + "102.lrf"), "an earlier copy");
