@@ -209,10 +209,15 @@ std::string FindExistingFile(const std::string& p) {
 }
 
 bool ForceDirectories(const std::string& p) {
-  if (p.empty()) return false;
+  if (p.empty()) {
+    errno = ENOENT;
+    return false;
+  }
   std::error_code ec;
   std::filesystem::create_directories(p, ec);
-  return DirectoryExists(p);
+  if (DirectoryExists(p)) return true;
+  errno = ec ? ec.value() : ENOTDIR;
+  return false;
 }
 
 bool IsWritableDirectory(const std::string& p) {

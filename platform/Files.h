@@ -74,7 +74,8 @@ bool DirectoryExists(const std::string& p);
 // Windows). Empty when there is none. Use only to open existing inputs, never
 // to decide what to overwrite or delete.
 std::string FindExistingFile(const std::string& p);
-// Creates the folder and its parents; true when it exists afterwards.
+// Creates the folder and its parents; true when it exists afterwards, else
+// false with errno set.
 bool ForceDirectories(const std::string& p);
 bool IsWritableDirectory(const std::string& p);
 
