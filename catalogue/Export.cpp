@@ -74,7 +74,8 @@ class TStagingFolder {
   explicit TStagingFolder(const std::string& parent) {
     try {
       path_ = platform::CreateTempFolder(parent, kStagingPrefix);
-      lock_ = platform::TFile(*this / kStagingLock, platform::fmCreate | platform::fmShareExclusive);
+      lock_ =
+          platform::TFile(*this / kStagingLock, platform::fmCreate | platform::fmShareExclusive);
     } catch (const platform::EFileError& e) {
       platform::DeleteTree(path_);
       throw platform::EFileError("Не удалось создать временный каталог в " + parent, e.error, parent);

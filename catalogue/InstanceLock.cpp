@@ -43,7 +43,8 @@ std::string WorkFolderInUseMessage() {
 int RemoveLeftovers(const TInstanceLock& lock, const TInstanceLock& workLock) {
   if (!lock.Held() || !workLock.Held()) return 0;
   const TAppState& st = AppState();
-  int removed = platform::DeleteReplacementLeftovers(st.dbzPath) + platform::DeleteReplacementLeftovers(st.iniPath);
+  int removed = platform::DeleteReplacementLeftovers(st.dbzPath) +
+                platform::DeleteReplacementLeftovers(st.iniPath);
   removed += clearTmpDir();
   try {
     const std::string exportDir = ReadSettings(st.iniPath, st.defaultExportDir).expDir;

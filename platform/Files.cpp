@@ -317,7 +317,8 @@ std::vector<std::string> FindTempNames(const std::string& dir, const std::string
   std::vector<std::string> found;
   std::string entry;
   for (Dir d(dir); d.Next(entry);) {
-    if (entry.size() != prefix.size() + kNoiseLength + suffix.size() || entry.compare(0, prefix.size(), prefix) != 0 ||
+    if (entry.size() != prefix.size() + kNoiseLength + suffix.size() ||
+        entry.compare(0, prefix.size(), prefix) != 0 ||
         entry.compare(entry.size() - suffix.size(), suffix.size(), suffix) != 0)
       continue;
     if (std::all_of(entry.begin() + static_cast<ptrdiff_t>(prefix.size()),
@@ -338,7 +339,8 @@ static std::string BesidePrefix(const std::string& target, std::string& dir) {
 
 int DeleteReplacementLeftovers(const std::string& target) {
   std::vector<std::string> files = {target};
-  if (std::string replaced = FileReplacedFor(target); replaced != target) files.push_back(std::move(replaced));
+  if (std::string replaced = FileReplacedFor(target); replaced != target)
+    files.push_back(std::move(replaced));
   int deleted = 0;
   for (const std::string& file : files) {
     std::string dir;
@@ -347,7 +349,8 @@ int DeleteReplacementLeftovers(const std::string& target) {
       // Files only: what a replacement makes.
       struct stat st {};
       const std::string path = IncludeTrailingPathDelimiter(dir) + name;
-      if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::unlink(path.c_str()) == 0) ++deleted;
+      if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::unlink(path.c_str()) == 0)
+        ++deleted;
     }
   }
   return deleted;
@@ -384,7 +387,8 @@ TReplaceFile::TReplaceFile(const std::string& target) : target_(target) {
     // 0666 less the umask, as a new target would be created.
     file = CreateTempFile(dir, prefix, ".tmp", 0666);
   } catch (const EFileError& e) {
-    throw EFileError("Cannot create a new file for \"" + target + "\": " + std::strerror(e.error), e.error, e.path);
+    throw EFileError("Cannot create a new file for \"" + target + "\": " + std::strerror(e.error),
+                     e.error, e.path);
   }
   temp_ = file.Path();
   // Every failure of the new file is told with the name the user knows.

@@ -59,7 +59,8 @@ void TellNotSaved(const std::exception& e, bool& toldUnsaveable) {
   else if (SettingsFileReadOnly(AppState().iniPath))
     why = SettingsReadOnlyMessage(AppState().iniPath);
   if (why.empty())
-    return ShowError("Не удалось сохранить настройки в файл " + AppState().iniPath + ":\n" + FailureReason(e));
+    return ShowError("Не удалось сохранить настройки в файл " + AppState().iniPath + ":\n" +
+                     FailureReason(e));
   if (std::exchange(toldUnsaveable, true)) return;
   platform::MessageBox(why + "\nИзменения настроек действуют до закрытия программы.", "",
                        platform::TMsgDlgType::mtWarning, {platform::mrOk});

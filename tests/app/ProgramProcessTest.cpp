@@ -7,10 +7,10 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
-#include <algorithm>
 #include <functional>
 #include <sstream>
 #include <string>
@@ -182,15 +182,16 @@ TEST_F(ProgramProcessTest, AStartRemovesWhatAKilledRunLeftAndNothingElse) {
   const fs::path program = Install(dir, "tomeshelf");
   std::ofstream(dir / "tomeshelf.ini") << "[XXX]\nSORT=D3\n";
   fs::create_directories(dir / "TMP");
-  for (const fs::path& target : {dir / "tomeshelf.dbz", dir / "tomeshelf.ini", dir / "TMP" / "AU.ndx"})
+  for (const fs::path& target :
+       {dir / "tomeshelf.dbz", dir / "tomeshelf.ini", dir / "TMP" / "AU.ndx"})
     ASSERT_NO_FATAL_FAILURE(KillWhileReplacing(target));
   std::ofstream(dir / "TMP" / "bo.dbf") << "staged";
   const fs::path converting = dir / "exp" / ".tomeshelf-Ab12Cd34";
   fs::create_directories(converting);
   std::ofstream(converting / ".lock");
   std::ofstream(converting / "5.lrf") << "half a book";
-  const std::vector<std::string> users = {".tomeshelf.dbz.old.tmp", ".tomeshelf.ini.12345678.tmp.bak",
-                                          "tomeshelf.dbz.12345678.tmp"};
+  const std::vector<std::string> users = {
+      ".tomeshelf.dbz.old.tmp", ".tomeshelf.ini.12345678.tmp.bak", "tomeshelf.dbz.12345678.tmp"};
   for (const std::string& name : users) std::ofstream(dir / name) << "the user's";
   // Not one of ours as an export leaves it: no lock file in it.
   fs::create_directories(dir / "exp" / ".tomeshelf-Xy98Zw76");
@@ -203,8 +204,8 @@ TEST_F(ProgramProcessTest, AStartRemovesWhatAKilledRunLeftAndNothingElse) {
   ASSERT_EQ(::kill(pid, SIGTERM), 0);
   ASSERT_EQ(AwaitExit(pid), 0) << Slurp(program.string() + ".err");
 
-  std::vector<std::string> expected = {"TMP", "TMP.lock", "exp", "tomeshelf", "tomeshelf.err", "tomeshelf.ini",
-                                       "tomeshelf.lock"};
+  std::vector<std::string> expected = {
+      "TMP", "TMP.lock", "exp", "tomeshelf", "tomeshelf.err", "tomeshelf.ini", "tomeshelf.lock"};
   expected.insert(expected.end(), users.begin(), users.end());
   std::sort(expected.begin(), expected.end());
   EXPECT_EQ(Names(dir), expected);
@@ -234,8 +235,9 @@ TEST_F(ProgramProcessTest, ASettingsWriteUnderAFileSizeLimitIsToldAndTheProgramE
             std::string::npos)
       << Slurp(err);
   EXPECT_EQ(Slurp(ini), bytes);
-  EXPECT_EQ(Names(dir), (std::vector<std::string>{"TMP", "TMP.lock", "exp", "tomeshelf", "tomeshelf.err",
-                                                 "tomeshelf.ini", "tomeshelf.lock"}));
+  EXPECT_EQ(Names(dir),
+            (std::vector<std::string>{"TMP", "TMP.lock", "exp", "tomeshelf", "tomeshelf.err",
+                                      "tomeshelf.ini", "tomeshelf.lock"}));
 }
 
 }  // namespace

@@ -614,7 +614,8 @@ TEST_F(ExportTest, AStopRequestEndsTheExportBetweenBooks) {
 TEST_F(ExportTest, AStagingFolderLeftByAKilledExportIsRemovedOnceNothingHoldsIt) {
   const std::string conv = dir / "conv/";
   platform::ForceDirectories(conv);
-  WriteScript(conv + "fb2lrf", "printf partial > \"$6\"\necho $$ > \"$(dirname \"$0\")/pid\"\nexec sleep 60\n");
+  WriteScript(conv + "fb2lrf",
+              "printf partial > \"$6\"\necho $$ > \"$(dirname \"$0\")/pid\"\nexec sleep 60\n");
   AppState().converterProgram = conv + "fb2lrf";
   const pid_t exporting = fork();
   if (exporting == 0) {
@@ -624,7 +625,8 @@ TEST_F(ExportTest, AStagingFolderLeftByAKilledExportIsRemovedOnceNothingHoldsIt)
   ASSERT_GT(exporting, 0);
   // The converter runs once its number is written, line end and all.
   const auto written = [&] {
-    return platform::FileExists(conv + "pid") && platform::ReadFileBytes(conv + "pid").ends_with('\n');
+    return platform::FileExists(conv + "pid") &&
+           platform::ReadFileBytes(conv + "pid").ends_with('\n');
   };
   const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
   while (!written() && std::chrono::steady_clock::now() < deadline)

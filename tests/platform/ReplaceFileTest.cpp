@@ -72,7 +72,8 @@ TEST(ReplaceFile, KilledWriterLeavesTheTargetByteIdentical) {
   // target through a link (whole-file writes follow one); look-alikes stay.
   ASSERT_TRUE(ForceDirectories(dir / "other"));
   ASSERT_EQ(symlink(target.c_str(), (dir / "other/link.dbz").c_str()), 0);
-  const std::vector<std::string> alike = {".catalogue.dbz.1234567.tmp", ".catalogue.dbz.12345678.tmp.bak",
+  const std::vector<std::string> alike = {".catalogue.dbz.1234567.tmp",
+                                          ".catalogue.dbz.12345678.tmp.bak",
                                           ".catalogue.dbz.1234-678.tmp"};
   for (const std::string& name : alike) WriteFileBytes(dir / name, "");
   ASSERT_TRUE(ForceDirectories(dir / ".catalogue.dbz.abcdefgh.tmp"));
@@ -105,7 +106,8 @@ TEST(ReplaceFile, FailedWriteLeavesTheTargetAndNoFileOfItsOwn) {
   int status = 0;
   ASSERT_EQ(waitpid(pid, &status, 0), pid);
   ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0) << "the write failed with the system's reason, naming the target";
+  EXPECT_EQ(WEXITSTATUS(status), 0)
+      << "the write failed with the system's reason, naming the target";
   EXPECT_EQ(ReadFileBytes(target), kOld);
   EXPECT_EQ(Names(dir.path()), std::vector<std::string>{"table.dbf"});
 }

@@ -462,10 +462,12 @@ TEST(Failures, AWriteRefusedHalfWay) {
       // The new memo file outgrows the limit.
       {"copy", "harbour/ntx/mixed.dbf", "copy.dbt",
        [](XBO_dBHandler& t, const TempDir& dir) { t.xbCopyFile(dir / "copy", ""); }},
-      {"pack", "harbour/ntx/mixed.dbf", "mixed.dbt", [](XBO_dBHandler& t, const TempDir&) { t.xbPack(); }},
+      {"pack", "harbour/ntx/mixed.dbf", "mixed.dbt",
+       [](XBO_dBHandler& t, const TempDir&) { t.xbPack(); }},
       {"index", "harbour/ntx/big.dbf", "name.ndx",
        [](XBO_dBHandler& t, const TempDir& dir) {
-         t.xbIndexTo(dir / "name.ndx", "", "NAME", "", XBsetIndexUnique::Duplicates, XBsetSortStatus::Ascending);
+         t.xbIndexTo(dir / "name.ndx", "", "NAME", "", XBsetIndexUnique::Duplicates,
+                     XBsetSortStatus::Ascending);
        }},
   };
   for (const TCase& c : cases) {

@@ -85,7 +85,8 @@ void XBO_DiskFile::xbReWrite() {
   try {
     created = platform::TFile(dfFileName, platform::fmCreate | ShareMode(dfFileShrd));
   } catch (const platform::EFileError& e) {
-    XBRaise(e.error == EACCES || e.error == EAGAIN ? xbmAccessDenied : xbmCannotCreate, {ShownName()});
+    XBRaise(e.error == EACCES || e.error == EAGAIN ? xbmAccessDenied : xbmCannotCreate,
+            {ShownName()});
   }
   dfFileExst = true;
   if (dfReadWrite) {
@@ -146,8 +147,7 @@ int XBO_DiskFile::Retry(const char* what, int64_t blk, Transfer transfer) {
     SleepMs(dfAccessMSecDelay);
     r = once();
   }
-  if (r < 0)
-    XBRaiseDiskError(r == -2 ? "FileSeek" : what, err, ShownName(), blk);
+  if (r < 0) XBRaiseDiskError(r == -2 ? "FileSeek" : what, err, ShownName(), blk);
   return static_cast<int>(r);
 }
 
