@@ -60,15 +60,24 @@ std::string FindBookMember(archiver::TZipArchiver& zip, const std::string& wante
   return nested;
 }
 
+constexpr const char* kStagingPrefix = ".tomeshelf-";
+// Inside a staging folder: locked for as long as the folder is in use.
+constexpr const char* kStagingLock = ".lock";
+
 // A fresh private folder inside `parent`, removed with what is left in it.
 // The converter writes into it under the final name, and only a complete
-// result is moved out, so a failure never costs an earlier copy.
+// result is moved out, so a failure never costs an earlier copy. Its lock
+// file keeps other programs sharing the folder (RemoveStagingLeftovers)
+// off it while it is in use.
 class TStagingFolder {
  public:
   explicit TStagingFolder(const std::string& parent) {
     try {
-      path_ = platform::CreateTempFolder(parent, ".tomeshelf-");
+      path_ = platform::CreateTempFolder(parent, kStagingPrefix);
+      lock_ =
+          platform::TFile(*this / kStagingLock, platform::fmCreate | platform::fmShareExclusive);
     } catch (const platform::EFileError& e) {
+      platform::DeleteTree(path_);
       throw platform::EFileError("Не удалось создать временный каталог в " + parent, e.error, parent);
     }
   }
@@ -80,6 +89,7 @@ class TStagingFolder {
 
  private:
   std::string path_;
+  platform::TFile lock_;
 };
 
 // The two programs of the settings, as their boxes name them.
@@ -558,6 +568,24 @@ bool readBook(TJobHost& host, const AnsiString& file) {
 
 // --- export ------------------------------------------------------------------------------
 
+int RemoveStagingLeftovers(const std::string& folder) {
+  int removed = 0;
+  for (const std::string& name : platform::FindTempNames(folder, kStagingPrefix)) {
+    const std::string path = platform::JoinPath(folder, name);
+    platform::TFileInfo info;
+    if (!platform::GetFileInfo(path, info) || info.isLink || !info.isDir) continue;
+    try {
+      // Refused while an export holds it; missing while one is making it.
+      const platform::TFile lock(platform::JoinPath(path, kStagingLock),
+                                 platform::fmOpenReadWrite | platform::fmShareExclusive);
+      platform::DeleteTree(path);
+      ++removed;
+    } catch (const platform::EFileError&) {
+    }
+  }
+  return removed;
+}
+
 TExportCounts expFiles(TJobHost& host, const std::vector<AnsiString>& files, int32_t kind) {
   if (kind != ekFB2 && kind != ekLRF && kind != ekReaderDevice) return {};
   if (files.empty()) {
@@ -585,6 +613,9 @@ TExportCounts expFiles(TJobHost& host, const std::vector<AnsiString>& files, int
     host.ShowMessage(problem, "");
     return {};
   }
+
+  // What a conversion cut short by a crash left (on the device, say).
+  if (kind != ekFB2) RemoveStagingLeftovers(destDir);
 
   TJobScope job(host);
   host.ClearStopRequest();

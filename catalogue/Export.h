@@ -191,4 +191,10 @@ struct TExportCounts {
 // Returns the counts.
 TExportCounts expFiles(TJobHost& host, const std::vector<AnsiString>& files, int32_t kind);
 
+// Removes the staging folders of LRF exports (".tomeshelf-" and a random
+// part) that a crash or a kill left in `folder`: those no running export,
+// of this program or another, holds. Each LRF export does so in its target
+// folder before it begins. Returns the number removed.
+int RemoveStagingLeftovers(const std::string& folder);
+
 }  // namespace catalogue

@@ -58,17 +58,20 @@ struct Dir {
                    ExtractFilePath(path));
 }
 
+// The random part of a temporary name: kNoiseLength of these characters.
+constexpr char kNoiseChars[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+constexpr size_t kNoiseLength = 8;
+
 // Makes a fresh name `base` + random letters and digits + `suffix` and lets
 // `create` try to make the entry (O_EXCL or mkdir): it returns false with
 // errno EEXIST when the name is taken, which means another try.
 template <class Create>
 std::string MakeUnique(const std::string& base, const std::string& suffix, Create create) {
-  static constexpr char kChars[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
   for (int attempt = 0; attempt < 100; ++attempt) {
-    unsigned char noise[8];
+    unsigned char noise[kNoiseLength];
     RandomBytes(noise, sizeof noise);
     std::string path = base;
-    for (unsigned char c : noise) path += kChars[c % (sizeof kChars - 1)];
+    for (unsigned char c : noise) path += kNoiseChars[c % (sizeof kNoiseChars - 1)];
     path += suffix;
     if (create(path)) return path;
     if (errno != EEXIST) ThrowTemporary(path, errno);
@@ -268,16 +271,20 @@ void WriteFileBytes(const std::string& p, const std::string& bytes) {
   f.Close();
 }
 
-void WriteFileAtomic(const std::string& path, const std::string& bytes) {
-  // Through a link the file it points at is replaced, and the link stays.
-  std::string p = path;
+// The file a whole-file write of `path` replaces: through a link the file
+// it points at, so that the link stays.
+static std::string FileReplacedFor(const std::string& path) {
   struct stat link {};
-  if (::lstat(p.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
+  if (::lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
     std::error_code ec;
-    auto target = std::filesystem::weakly_canonical(p, ec);
-    if (!ec) p = target.string();
+    auto target = std::filesystem::weakly_canonical(path, ec);
+    if (!ec) return target.string();
   }
-  TReplaceFile out(p);
+  return path;
+}
+
+void WriteFileAtomic(const std::string& path, const std::string& bytes) {
+  TReplaceFile out(FileReplacedFor(path));
   out.File().WriteAt(0, bytes.data(), static_cast<int64_t>(bytes.size()));
   out.Commit();
 }
@@ -304,12 +311,49 @@ std::string CreateTempFolder(const std::string& dir, const std::string& prefix) 
                     [](const std::string& p) { return ::mkdir(p.c_str(), 0700) == 0; });
 }
 
+std::vector<std::string> FindTempNames(const std::string& dir, const std::string& prefix,
+                                       const std::string& suffix) {
+  const auto isNoise = [](char c) { return c != '\0' && std::strchr(kNoiseChars, c) != nullptr; };
+  std::vector<std::string> found;
+  std::string entry;
+  for (Dir d(dir); d.Next(entry);) {
+    if (entry.size() != prefix.size() + kNoiseLength + suffix.size() ||
+        entry.compare(0, prefix.size(), prefix) != 0 ||
+        entry.compare(entry.size() - suffix.size(), suffix.size(), suffix) != 0)
+      continue;
+    if (std::all_of(entry.begin() + static_cast<ptrdiff_t>(prefix.size()),
+                    entry.end() - static_cast<ptrdiff_t>(suffix.size()), isNoise))
+      found.push_back(entry);
+  }
+  std::sort(found.begin(), found.end());
+  return found;
+}
+
 // The folder and name prefix of the files made beside `target`: hidden,
 // and named after it so that a leftover tells what it was for.
 static std::string BesidePrefix(const std::string& target, std::string& dir) {
   dir = ExtractFilePath(target);
   if (dir.empty()) dir = "./";
   return "." + NameStem(ExtractFileName(target)) + ".";
+}
+
+int DeleteReplacementLeftovers(const std::string& target) {
+  std::vector<std::string> files = {target};
+  if (std::string replaced = FileReplacedFor(target); replaced != target)
+    files.push_back(std::move(replaced));
+  int deleted = 0;
+  for (const std::string& file : files) {
+    std::string dir;
+    const std::string prefix = BesidePrefix(file, dir);
+    for (const std::string& name : FindTempNames(dir, prefix, ".tmp")) {
+      // Files only: what a replacement makes.
+      struct stat st {};
+      const std::string path = IncludeTrailingPathDelimiter(dir) + name;
+      if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::unlink(path.c_str()) == 0)
+        ++deleted;
+    }
+  }
+  return deleted;
 }
 
 std::string CreateTempLink(const std::string& p) {
@@ -338,18 +382,29 @@ std::string CreateTempLink(const std::string& p) {
 TReplaceFile::TReplaceFile(const std::string& target) : target_(target) {
   std::string dir;
   const std::string prefix = BesidePrefix(target, dir);
-  // 0666 less the umask, as a new target would be created.
-  TFile file = CreateTempFile(dir, prefix, ".tmp", 0666);
+  TFile file;
+  try {
+    // 0666 less the umask, as a new target would be created.
+    file = CreateTempFile(dir, prefix, ".tmp", 0666);
+  } catch (const EFileError& e) {
+    throw EFileError("Cannot create a new file for \"" + target + "\": " + std::strerror(e.error),
+                     e.error, e.path);
+  }
   temp_ = file.Path();
+  // Every failure of the new file is told with the name the user knows.
+  file = TFile(file.Release(), target);
   struct stat st {};
   if (::lstat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
-    // Before any byte is written, so nothing is ever readable that the old
-    // file's permissions kept private.
+    // Another user's file stays theirs where we may give it to them (as
+    // root); the owner first, since a change of owner clears set-id bits.
+    // Then the permissions, before any byte is written, so nothing is ever
+    // readable that the old file's permissions kept private.
+    (void)!::fchown(file.Handle(), st.st_uid, st.st_gid);
     if (::fchmod(file.Handle(), st.st_mode & 07777) != 0) {
       const int err = errno;
       file.Close();
       ::unlink(temp_.c_str());
-      ThrowFile("Cannot set the permissions of", temp_, err);
+      ThrowFile("Cannot set the permissions of", target, err);
     }
   }
   stream_ = std::make_unique<THandleStream>(std::move(file));
@@ -364,7 +419,7 @@ TFile& TReplaceFile::File() { return stream_->File(); }
 
 void TReplaceFile::SetPermissions(unsigned perms) {
   if (::fchmod(stream_->File().Handle(), perms & 07777) != 0)
-    ThrowFile("Cannot set the permissions of", temp_, errno);
+    ThrowFile("Cannot set the permissions of", target_, errno);
 }
 TStream& TReplaceFile::Stream() { return *stream_; }
 

@@ -107,6 +107,12 @@ TFile CreateTempFile(const std::string& dir, const std::string& prefix, const st
                      unsigned perms = 0600);
 std::string CreateTempFileName(const std::string& dir, const std::string& prefix);
 std::string CreateTempFolder(const std::string& dir, const std::string& prefix);
+// The names in `dir` of the form the three above give with `prefix` and
+// `suffix`, random part and all: the leftovers of a program that ended
+// before it could remove what it made. Names only, sorted; nothing else of
+// the folder is looked at.
+std::vector<std::string> FindTempNames(const std::string& dir, const std::string& prefix,
+                                       const std::string& suffix = {});
 // A second name for the existing file `p`, new beside it (named as a
 // TReplaceFile's new file is), kept to put the file back over a replacement
 // that has to be undone (RenameOver): a hard link, or a copy where the file
@@ -119,9 +125,18 @@ std::string CreateTempLink(const std::string& p);
 // file (0666 less the umask). Commit renames it over the target; until then
 // the target is untouched, and a TReplaceFile destroyed without Commit (an
 // exception, a cancel) deletes its file. The target name is taken as given:
-// a link there is replaced by the new file, not written through.
+// a link there is replaced by the new file, not written through. The new
+// file keeps the target's owner and group where the system allows it, and
+// its failures name the target, not the temporary name no user knows.
 //
 // Not thread-safe; one writer at a time.
+// Deletes the new files of replacements of `target` (TReplaceFile,
+// WriteFileAtomic, CreateTempLink) that a crash or a kill left: beside
+// `target`, and beside the file it names when it is a link. Only for a
+// target that nothing replaces meanwhile (the caller holds its lock).
+// Returns the number deleted.
+int DeleteReplacementLeftovers(const std::string& target);
+
 class TReplaceFile {
  public:
   // Raises EFileError when the new file cannot be created.

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
@@ -603,6 +606,42 @@ TEST_F(ExportTest, AStopRequestEndsTheExportBetweenBooks) {
   EXPECT_EQ(Messages(), std::vector<std::string>{"Экспорт прерван: обработано файлов 1 из 3\n"
                                                  "Успешно экспортировано файлов 1\n"});
   EXPECT_EQ(stopping.progress, "1 из 3");
+}
+
+// An export killed while the converter runs leaves its staging folder in
+// the export folder: left alone while the export runs (another program's,
+// say), removed once nothing holds it.
+TEST_F(ExportTest, AStagingFolderLeftByAKilledExportIsRemovedOnceNothingHoldsIt) {
+  const std::string conv = dir / "conv/";
+  platform::ForceDirectories(conv);
+  WriteScript(conv + "fb2lrf",
+              "printf partial > \"$6\"\necho $$ > \"$(dirname \"$0\")/pid\"\nexec sleep 60\n");
+  AppState().converterProgram = conv + "fb2lrf";
+  const pid_t exporting = fork();
+  if (exporting == 0) {
+    expFiles(host, {"100"}, ekLRF);
+    _exit(0);
+  }
+  ASSERT_GT(exporting, 0);
+  // The converter runs once its number is written, line end and all.
+  const auto written = [&] {
+    return platform::FileExists(conv + "pid") &&
+           platform::ReadFileBytes(conv + "pid").ends_with('\n');
+  };
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (!written() && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  ASSERT_TRUE(written());
+  EXPECT_EQ(RemoveStagingLeftovers(exportDir), 0);
+  kill(exporting, SIGKILL);
+  waitpid(exporting, nullptr, 0);
+  kill(std::stoi(platform::ReadFileBytes(conv + "pid")), SIGKILL);
+
+  const std::vector<std::string> left = FilesBelow(exportDir);
+  ASSERT_EQ(left.size(), 2u);
+  EXPECT_EQ(platform::ExtractFileName(left[1]), "100.lrf");
+  EXPECT_EQ(RemoveStagingLeftovers(exportDir), 1);
+  EXPECT_TRUE(fs::is_empty(exportDir));
 }
 
 }  // namespace

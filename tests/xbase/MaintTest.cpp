@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "platform/Files.h"
+#include "tests/platform/ChildProcess.h"
 #include "tests/platform/TempDir.h"
 #include "tests/xbase/ErrorOf.h"
 #include "tests/xbase/NdxReader.h"
@@ -447,35 +448,49 @@ TEST(Failures, RefusedTargetsAndSharedTables) {
             "Table Header for count-past-end.dbf is invalid");
 }
 
-// A write the system refuses half-way (a file size limit): the copy and the
-// pack fail and leave the folder as it was.
+// A write the system refuses half-way (a file size limit): the copy, the
+// pack and a new index fail, naming the file they make (not the new file
+// beside it), and leave the folder as it was.
 TEST(Failures, AWriteRefusedHalfWay) {
-  TempDir dir;
-  const std::string table = TakeTable(dir.path(), "harbour/ntx/mixed.dbf");
-  const auto before = FolderFiles(dir.path());
-  for (bool pack : {false, true}) {
-    const pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-      std::signal(SIGXFSZ, SIG_IGN);
-      const struct rlimit limit = {20000, 20000};  // the new memo file outgrows it
-      setrlimit(RLIMIT_FSIZE, &limit);
-      int code = 1;
-      try {
-        XBO_dBHandler t(table, "", true, false);
-        if (pack)
-          t.xbPack();
-        else
-          t.xbCopyFile(dir / "copy", "");
-      } catch (const EXBaseError& e) {
-        code = std::string(e.what()).find("Error 27 in Write") == 0 ? 0 : 2;
-      }
-      _exit(code);
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(pid, &status, 0), pid);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << pack << " " << status;
-    EXPECT_EQ(FolderFiles(dir.path()), before) << pack;
+  struct TCase {
+    const char* what;
+    const char* table;
+    const char* named;  // the file the error names
+    std::function<void(XBO_dBHandler&, const TempDir&)> op;
+  };
+  const TCase cases[] = {
+      // The new memo file outgrows the limit.
+      {"copy", "harbour/ntx/mixed.dbf", "copy.dbt",
+       [](XBO_dBHandler& t, const TempDir& dir) { t.xbCopyFile(dir / "copy", ""); }},
+      {"pack", "harbour/ntx/mixed.dbf", "mixed.dbt",
+       [](XBO_dBHandler& t, const TempDir&) { t.xbPack(); }},
+      {"index", "harbour/ntx/big.dbf", "name.ndx",
+       [](XBO_dBHandler& t, const TempDir& dir) {
+         t.xbIndexTo(dir / "name.ndx", "", "NAME", "", XBsetIndexUnique::Duplicates,
+                     XBsetSortStatus::Ascending);
+       }},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempDir dir;
+    const std::string table = TakeTable(dir.path(), c.table);
+    const auto before = FolderFiles(dir.path());
+    const std::string error = "Error 27 in Write of file " + dir / c.named + " at block ";
+    EXPECT_EQ(InChild([&] {
+                std::signal(SIGXFSZ, SIG_IGN);
+                const struct rlimit limit = {20000, 20000};
+                setrlimit(RLIMIT_FSIZE, &limit);
+                try {
+                  XBO_dBHandler t(table, "", true, false);
+                  c.op(t, dir);
+                } catch (const EXBaseError& e) {
+                  return std::string(e.what()).rfind(error, 0) == 0 ? 0 : 2;
+                }
+                return 1;
+              }),
+              0)
+        << "2: another error or another file named";
+    EXPECT_EQ(FolderFiles(dir.path()), before);
   }
 }
 

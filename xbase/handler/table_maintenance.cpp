@@ -86,7 +86,13 @@ class XBO_dBHandler::TMaintTarget {
   // header held back (the file lock) until Commit.
   XBO_dBHandler& Open(const AnsiString& password, uint8_t version) {
     handler_ = std::make_unique<XBO_dBHandler>(table_->TempPath(), password, true, false);
-    handler_->xbMemoAttach(memo_ ? XBobjMemo::OpenFile(memo_->TempPath(), password, true, false, version) : nullptr);
+    handler_->SetShownName(names_.table);
+    std::unique_ptr<XBobjMemo> memo;
+    if (memo_) {
+      memo = XBobjMemo::OpenFile(memo_->TempPath(), password, true, false, version);
+      memo->SetShownName(names_.memo);
+    }
+    handler_->xbMemoAttach(std::move(memo));
     handler_->xbFLock();
     return *handler_;
   }

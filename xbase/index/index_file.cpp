@@ -318,6 +318,7 @@ XBobjIndexFile::TRewrite::TRewrite(XBobjIndexFile& file, int64_t keep) : file_(f
     CopyWrite(copy_->File(), at, chunk.data(), len);
   }
   auto onCopy = std::make_unique<TIndexDiskFile>(copy_->TempPath(), true, false, file);
+  onCopy->SetShownName(name);
   onCopy->xbReset();
   file.ShownName_ = name;
   original_ = std::move(file.DiskFile_);

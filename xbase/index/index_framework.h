@@ -701,9 +701,13 @@ class XBobjIndexFile {
   // The disk file's full name; while the file is being made beside its
   // name, the name it is made for.
   std::string GetFileName() const;
-  // The name GetFileName gives (and errors name) while the file is made
-  // on a new file beside `name`; "" for the disk file's own.
-  void SetShownName(const std::string& name) { ShownName_ = name; }
+  // The name GetFileName gives (and errors name, the disk file's too)
+  // while the file is made on a new file beside `name`; "" for the disk
+  // file's own.
+  void SetShownName(const std::string& name) {
+    ShownName_ = name;
+    if (DiskFile_) DiskFile_->SetShownName(name);
+  }
 
   // --- State ---
 

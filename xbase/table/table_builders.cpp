@@ -90,6 +90,7 @@ void XBO_DBFBuild::Complete() {
   std::unique_ptr<platform::TReplaceFile> table = NewFileBeside(name);
   try {
     dFile_ = std::make_unique<XBO_DiskFile>(table->TempPath(), true, false);
+    dFile_->SetShownName(name);
     dFile_->xbReset();
     WriteDBF();
     dFile_->xbCloseFile();
@@ -127,6 +128,7 @@ void XBO_DBFBuild::WriteDBF() {
 void XBO_DBFBuild::WriteMemoFile(const std::string& name, const std::string& bytes) {
   memo_ = NewFileBeside(ExistingOrGiven(XBO_DiskFile::ExpandName(name)));
   XBO_DiskFile memo(memo_->TempPath(), true, false);
+  memo.SetShownName(memo_->Target());
   memo.xbReset();
   memo.xbWrite(0, bytes.data(), static_cast<int>(bytes.size()));
   memo.xbCloseFile();
