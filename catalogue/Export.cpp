@@ -148,8 +148,12 @@ void ForceWorkFolder(const std::string& dir) {
   if (platform::ForceDirectories(dir)) return;
   const int err = errno;
   platform::TFileInfo info;
-  if (platform::GetFileInfo(platform::ExcludeTrailingPathDelimiter(dir), info) && !info.isDir)
-    throw ENotWritten("Это файл, а не каталог: " + dir, EEXIST, dir);
+  const std::string path = platform::ExcludeTrailingPathDelimiter(dir);
+  if (platform::GetFileInfo(path, info) && !info.isDir) {
+    const bool dangling = info.isLink && platform::RealPath(path).empty();
+    throw ENotWritten((dangling ? "Ссылка ведёт к несуществующему каталогу: " : "Это файл, а не каталог: ") + dir,
+                      EEXIST, dir);
+  }
   throw ENotWritten("Не удалось создать каталог " + dir, err, dir);
 }
 

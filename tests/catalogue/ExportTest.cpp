@@ -346,6 +346,9 @@ TEST_F(ExportTest, ReadingTellsWhatIsMissing) {
   ASSERT_TRUE(fs::remove(AppState().workDir));
   platform::WriteFileBytes(AppState().workDir.substr(0, AppState().workDir.size() - 1), "");
   EXPECT_FALSE(readBook(host, "100"));
+  ASSERT_TRUE(fs::remove(AppState().workDir.substr(0, AppState().workDir.size() - 1)));
+  fs::create_symlink(dir / "gone", AppState().workDir.substr(0, AppState().workDir.size() - 1));
+  EXPECT_FALSE(readBook(host, "100"));
   const auto notRun = [&](const char* reader, const char* why) {
     return "Не удалось запустить программу чтения FB2:\n" + (dir / reader) + "\n" + why +
            ".\nПроверьте правильность имени программы в настройках.";
@@ -365,7 +368,9 @@ TEST_F(ExportTest, ReadingTellsWhatIsMissing) {
                 "Не удалось прочитать книгу 6001.fb2 из архива fb2-6000-6009.zip:\n"
                 "Это каталог, а не файл: " + lib + "fb2-6000-6009.zip",
                 "Не удалось записать книгу 100.fb2 в рабочий каталог:\n"
-                "Это файл, а не каталог: " + AppState().workDir}));
+                "Это файл, а не каталог: " + AppState().workDir,
+                "Не удалось записать книгу 100.fb2 в рабочий каталог:\n"
+                "Ссылка ведёт к несуществующему каталогу: " + AppState().workDir}));
   for (const auto& a : dialogs.asked) EXPECT_EQ(a.caption, "");
 }
 
