@@ -297,10 +297,13 @@ bool IsRenamed(const TDirItem& item) { return item.Modified && item.Operation ==
 // The stored name of an entry written for `host` (-1: this system's own).
 // Readers take the name of an entry made on another host than DOS or
 // Windows as UTF-8, whatever code page it was written in: such an entry
-// keeps a name outside ASCII in UTF-8.
+// keeps a name outside ASCII in UTF-8. So does an entry whose name was
+// stored in UTF-8 (flag bit 11) before, whatever its host: peers showed it
+// as it is, and a code page would change what they show.
 void SetStoredNameForHost(TDirItem& item, int host, bool oemFileNames) {
+  const bool wasUtf8 = item.CentralDir.genPurposeFlag & ZA_FLAG_UTF8_NAME;
   item.SetNewStoredName(oemFileNames);
-  if (host < 0 || ZAIsDosHost(host)) return;
+  if (!wasUtf8 && (host < 0 || ZAIsDosHost(host))) return;
   const bool ascii = std::all_of(item.Name.begin(), item.Name.end(), [](char c) { return (c & 0x80) == 0; });
   if (!ascii) {
     item.StoredName = item.Name;

@@ -369,6 +369,7 @@ TZABaseArchiver::TZARepairResult TZABaseArchiver::RepairArchive(const std::strin
     if (index < 0) return true;
     TDirItem& added = out.FDMHandle->CDir[index];
     added.CentralDir.internalAttr = item.CentralDir.internalAttr;
+    added.CentralDir.genPurposeFlag |= item.CentralDir.genPurposeFlag & ZA_FLAG_UTF8_NAME;
     added.KeptHost = item.CentralDir.versionMadeBy >> 8;
     added.Comment = item.Comment;
     added.KeptUnicodePath = UnicodePath(item);
