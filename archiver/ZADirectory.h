@@ -97,6 +97,15 @@ struct TDirItem {
   // the central directory); UINT64_MAX when nothing follows it there.
   bool Overlaps = false;
   uint64_t DataLimit = UINT64_MAX;
+  // A streamed record (flag bit 3) found without its data descriptor, the
+  // file cut inside it or the descriptor damaged (set by the rebuild from
+  // the local headers): its CRC and uncompressed size are unknown. Its data
+  // are the bytes up to the next header or the end of the file; it never
+  // reads as whole, and what inflate gives of it is passed on only where
+  // damaged items are read (ExtractCorruptedFiles). Its CRC is 0xFFFFFFFF,
+  // that of no empty item, so that an entry written from it never passes
+  // for a whole empty one.
+  bool DescriptorMissing = false;
   // The host system ("version made by", high byte) a new item is written
   // with instead of this system's own; -1: this system's. An item written
   // anew from another archive keeps its host, because its attributes only
@@ -129,6 +138,10 @@ struct TDirItem {
   void SetLocalHeaderOffset(uint64_t offset);
   // Moves the local header offset by `delta` bytes (see SetLocalHeaderOffset).
   void MoveLocalHeaderOffset(int64_t delta);
+  // Set the sizes; a field already in its zip64 form, or a size that does not
+  // fit 32 bits, takes the zip64 value.
+  void SetCompressedSize(uint64_t size);
+  void SetUncompressedSize(uint64_t size);
 
   // Applies the name rule (ZANameToStoredAnsi) for a new local header: Name
   // in ANSI (OEM when oemFileNames) with flag bit 11 clear, or whole in UTF-8
