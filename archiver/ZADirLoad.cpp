@@ -450,10 +450,11 @@ void TZADirManager::DetermineStubSize(const TDirLocation& loc) {
   if (StubSize == 0) return;
 
   // The offsets need the stub added only when they do not count it yet: the
-  // first item with data is not where the directory says, and is a stub's
-  // length further on. Its own local header (its name) decides, not the
-  // size of the offset: a stub shorter than the items before it leaves
-  // offsets that are larger than the stub and still short of it.
+  // first item with data (of an archive of empty items, the first item) is
+  // not where the directory says, and is a stub's length further on. Its
+  // own local header (its name) decides, not the size of the offset: a stub
+  // shorter than the items before it leaves offsets that are larger than
+  // the stub and still short of it.
   const auto headerOf = [&](const TDirItem& item, uint64_t at) {
     TZALocalFileHeader lh;
     std::string name;
@@ -461,15 +462,13 @@ void TZADirManager::DetermineStubSize(const TDirLocation& loc) {
     return ZAReadRecord(*FCompressedStream, lh) && IsLocalHeader(lh) &&
            ZAReadBytes(*FCompressedStream, lh.nameLength, name) && item.StoredName && name == *item.StoredName;
   };
-  for (int i = 0; i < CDir.Count(); ++i) {
-    const TDirItem& item = CDir[i];
-    if (item.CompressedSize() == 0) continue;
-    const uint64_t offset = item.LocalHeaderOffset();
-    if (offset > static_cast<uint64_t>(size) || headerOf(item, offset) ||
-        !headerOf(item, offset + static_cast<uint64_t>(StubSize)))
-      return;
-    break;
-  }
+  int decides = 0;
+  while (decides < CDir.Count() && CDir[decides].CompressedSize() == 0) ++decides;
+  const TDirItem& item = CDir[decides < CDir.Count() ? decides : 0];
+  const uint64_t offset = item.LocalHeaderOffset();
+  if (offset > static_cast<uint64_t>(size) || headerOf(item, offset) ||
+      !headerOf(item, offset + static_cast<uint64_t>(StubSize)))
+    return;
   ApplyStubOffset();
 }
 

@@ -215,6 +215,18 @@ TEST(CommitUpdate, AppendingBehindAStubKeepsEveryItem) {
     EXPECT_EQ(now["appended.txt"], "appended");
     now.erase("appended.txt");
     EXPECT_TRUE(now == expected) << Describe(now);
+
+    // Every item with data deleted: the empty ones left behind the stub
+    // are read where they are.
+    arc.OpenArchive();
+    arc.BeginUpdate();
+    for (const char* name : {"a.txt", "d/список.txt", "d/中文名.txt", "d/e/deep.bin", "appended.txt"})
+      arc.DeleteFiles(name, archiver::ZADefaultSearchAttr, "");
+    arc.EndUpdate();
+    arc.CloseArchive();
+    ExpectPeersAccept(path);
+    EXPECT_EQ(PythonContents(path).size(), 3u);
+    EXPECT_TRUE(arc.IsValidArchiveFile());
   }
 }
 
