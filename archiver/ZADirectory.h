@@ -347,17 +347,20 @@ class TZADirManager {
   // last item). After a record that is known to be whole (what
   // follows its data is another record, or the stream's end, or its stored
   // data match their CRC) the search goes on behind it; after any other it
-  // goes on inside it. EZAException 35 when no local header is there, 44
-  // for a volume set.
+  // goes on inside it. A streamed record whose descriptor is gone is
+  // marked DescriptorMissing. EZAException 35 when no local header, or none
+  // whole up to its extra field, is there; 44 for a volume set.
   void RebuildDirFromLocalHeaders();
   // Writes CDir, the zip64 end records when needed, the end record and
   // ArchiveComment (see ZADirSave.cpp). With RecreateCDirEnd the directory is
-  // appended at the end of the stream; otherwise it replaces the directory
-  // that is there (the same entries with a new comment, or after a stub was
-  // put in front). A non-null `stream` becomes the manager's stream first.
-  // Lengths that do not fit their fields raise EZAException (61, 46) before
-  // the stream is touched.
-  void SaveDir(bool RecreateCDirEnd, platform::TStream* stream = nullptr);
+  // written at `at`, or appended at the end of the stream when `at` is -1;
+  // otherwise it replaces the directory that is there (the same entries with
+  // a new comment, or after a stub was put in front). A single file ends
+  // where the records end: it is cut there once they are written. A
+  // non-null `stream` becomes the manager's stream first. Lengths that do
+  // not fit their fields raise EZAException (61, 46) before the stream is
+  // touched.
+  void SaveDir(bool RecreateCDirEnd, platform::TStream* stream = nullptr, int64_t at = -1);
 
   TZADirOwner& Owner() const { return *FArc; }
   // The volumes this directory is read through and written to: the owner's,
