@@ -13,8 +13,10 @@
 //
 // A damaged item stays damaged to every reader: its record is copied as it
 // is, or, when it is cut short, as far as its data go with the CRC and size
-// it declared. A repair that would keep nothing of an archive whose items
-// had data raises instead of writing an empty archive.
+// it declared (a streamed record whose descriptor is gone, which declared
+// neither: with the size inflate gave and a CRC those bytes cannot have). A
+// repair that would keep nothing of an archive whose items had data raises
+// instead of writing an empty archive.
 //
 // Relies on: the loader and its rebuild (RebuildDirFromLocalHeaders, also
 // run on demand to find items whose header is not where the directory
