@@ -548,7 +548,7 @@ void TZACommit::Run() {
       // cancel this late changes nothing.
       bool ignored = false;
       FArc.DoOnOverallProgress(100, phase, ppEnd, ignored);
-      FDM.SaveDir(true, &Archive(), Archive().Position());
+      FDM.SaveDir(true, &Archive(), FMultiVolume ? -1 : Archive().Position());
       if (FArc.FOptions.FlushBuffers() || FHasMoves) FlushToDisk(Archive(), FArc.FFileName);
     }
   } catch (...) {
