@@ -18,6 +18,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -263,16 +264,8 @@ void WriteFileBytes(const std::string& p, const std::string& bytes) {
   f.Close();
 }
 
-void WriteFileAtomic(const std::string& path, const std::string& bytes) {
-  // Through a link the file it points at is replaced, and the link stays.
-  std::string p = path;
-  struct stat link {};
-  if (::lstat(p.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
-    std::error_code ec;
-    auto target = std::filesystem::weakly_canonical(p, ec);
-    if (!ec) p = target.string();
-  }
-  TReplaceFile out(p);
+void WriteFileAtomic(const std::string& p, const std::string& bytes) {
+  TReplaceFile out(p, TReplaceFile::FollowLink);
   out.File().WriteAt(0, bytes.data(), static_cast<int64_t>(bytes.size()));
   out.Commit();
 }
@@ -328,16 +321,35 @@ std::string CreateTempLink(const std::string& p) {
   return path;
 }
 
+std::string FollowLinks(const std::string& p) {
+  std::string path = p;
+  char to[PATH_MAX];
+  for (int hops = 0; hops < 40; ++hops) {
+    const ssize_t n = ::readlink(path.c_str(), to, sizeof to);
+    if (n <= 0 || static_cast<size_t>(n) == sizeof to) break;  // no link (or a name no call takes)
+    const std::string next(to, static_cast<size_t>(n));
+    path = IsAbsolutePath(next) ? next : JoinPath(ExtractFilePath(path), next);
+  }
+  return path;
+}
+
 // --- TReplaceFile ------------------------------------------------------------
 
-TReplaceFile::TReplaceFile(const std::string& target) : target_(target) {
+TReplaceFile::TReplaceFile(const std::string& target, TLinks links)
+    : target_(links == FollowLink ? FollowLinks(target) : target) {
   std::string dir;
-  const std::string prefix = BesidePrefix(target, dir);
+  const std::string prefix = BesidePrefix(target_, dir);
   // 0666 less the umask, as a new target would be created.
   TFile file = CreateTempFile(dir, prefix, ".tmp", 0666);
   temp_ = file.Path();
   struct stat st {};
-  if (::lstat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+  if (::lstat(target_.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+    // The owner first: a change of owner clears the set-id bits. Only the
+    // superuser gives a file away, and only to a group it belongs to does
+    // another user; what is refused stays the process's own.
+    if ((st.st_uid != ::geteuid() || st.st_gid != ::getegid()) &&
+        ::fchown(file.Handle(), st.st_uid, st.st_gid) != 0)
+      (void)::fchown(file.Handle(), static_cast<uid_t>(-1), st.st_gid);
     // Before any byte is written, so nothing is ever readable that the old
     // file's permissions kept private.
     if (::fchmod(file.Handle(), st.st_mode & 07777) != 0) {

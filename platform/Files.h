@@ -93,6 +93,11 @@ void WriteFileBytes(const std::string& p, const std::string& bytes);
 // Replaces `p` with `bytes` through a TReplaceFile. Through a link the file
 // it points at is replaced and the link stays.
 void WriteFileAtomic(const std::string& p, const std::string& bytes);
+// Where a chain of symbolic links at `p` ends: `p` itself when it is no
+// link, else the path the last link names (a relative link read from its
+// own folder), whether or not a file is there. A chain that does not end
+// (a loop) is followed as far as the system's own limit of 40 links.
+std::string FollowLinks(const std::string& p);
 
 // The one maker of temporary names. Each creates a new entry named `prefix`,
 // random letters and digits, then `suffix`, in `dir` (O_EXCL: never an
@@ -114,17 +119,23 @@ std::string CreateTempLink(const std::string& p);
 
 // A whole-file rewrite. The new content goes to a new file created beside
 // the target (same folder, so the rename cannot cross file systems), with the
-// target's permissions when the target is a regular file, else those of a new
-// file (0666 less the umask). Commit renames it over the target; until then
-// the target is untouched, and a TReplaceFile destroyed without Commit (an
-// exception, a cancel) deletes its file. The target name is taken as given:
-// a link there is replaced by the new file, not written through.
+// target's permissions (and owner, where the process may give it) when the
+// target is a regular file, else those of a new file (0666 less the umask).
+// Commit renames it over the target; until then the target is untouched,
+// and a TReplaceFile destroyed without Commit (an exception, a cancel)
+// deletes its file.
+//
+// A link in the target's place is, as the caller says, replaced by the new
+// file (an extracted item must not land outside its folder) or followed:
+// the file it leads to is replaced, beside itself, and the link stays (a
+// user's own file kept elsewhere and reached through a link).
 //
 // Not thread-safe; one writer at a time.
 class TReplaceFile {
  public:
+  enum TLinks { ReplaceLink, FollowLink };
   // Raises EFileError when the new file cannot be created.
-  explicit TReplaceFile(const std::string& target);
+  explicit TReplaceFile(const std::string& target, TLinks links = ReplaceLink);
   ~TReplaceFile();
   TReplaceFile(const TReplaceFile&) = delete;
   TReplaceFile& operator=(const TReplaceFile&) = delete;
@@ -133,6 +144,7 @@ class TReplaceFile {
   // (position 0 at first) for writers that take one.
   TFile& File();
   TStream& Stream();
+  // The file replaced: the one a followed link leads to.
   const std::string& Target() const { return target_; }
   // The new file's own name (for setting attributes before Commit).
   const std::string& TempPath() const { return temp_; }

@@ -119,6 +119,33 @@ TEST(ReplaceFile, CommitKeepsTheOldModeAndNewTargetsGetTheUmask) {
   EXPECT_EQ(ReadFileBytes(dir / "new.dbf"), "fresh");
   EXPECT_EQ(ModeOf(dir / "new.dbf"), 0640u) << "0666 less the umask, not a temporary file's 0600";
   EXPECT_EQ(Names(dir.path()), (std::vector<std::string>{"new.dbf", "old.dbf"}));
+
+  // Followed, a chain of relative links leads to the file replaced beside
+  // itself, which keeps its mode and owner; a dangling link makes its target.
+  ASSERT_TRUE(ForceDirectories(dir / "work") && ForceDirectories(dir / "store"));
+  ASSERT_EQ(symlink("../old.dbf", (dir / "store/mid").c_str()), 0);
+  ASSERT_EQ(symlink("../store/mid", (dir / "work/t.dbf").c_str()), 0);
+  ASSERT_EQ(symlink("../store/later.dbf", (dir / "work/later.dbf").c_str()), 0);
+  const bool root = ::geteuid() == 0;
+  if (root) {
+    ASSERT_EQ(chown(old.c_str(), 4321, 4321), 0);
+  }
+  for (const char* name : {"work/t.dbf", "work/later.dbf"}) {
+    TReplaceFile out(dir / name, TReplaceFile::FollowLink);
+    out.Stream().WriteBuffer(name, 4);
+    out.Commit();
+  }
+  struct stat st {};
+  ASSERT_EQ(::lstat((dir / "work/t.dbf").c_str(), &st), 0);
+  EXPECT_TRUE(S_ISLNK(st.st_mode));
+  EXPECT_EQ(ReadFileBytes(old), "work");
+  EXPECT_EQ(ModeOf(old), 0604u);
+  ASSERT_EQ(::stat(old.c_str(), &st), 0);
+  if (root) {
+    EXPECT_EQ(st.st_uid, 4321u);
+  }
+  EXPECT_EQ(ReadFileBytes(dir / "store/later.dbf"), "work");
+  EXPECT_EQ(Names(dir / "store"), (std::vector<std::string>{"later.dbf", "mid"}));
 }
 
 TEST(ReplaceFile, AbandonedOrRefusedReplacementsLeaveNothing) {

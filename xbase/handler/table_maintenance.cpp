@@ -72,8 +72,7 @@ class XBO_dBHandler::TMaintTarget {
  public:
   // Begins the new table `names.table` with `header`, and its memo file
   // `names.memo` with `memoHeader` when there is one.
-  TMaintTarget(const TMaintNames& names, const std::string& header, const std::string& memoHeader)
-      : names_(names) {
+  TMaintTarget(const TMaintNames& names, const std::string& header, const std::string& memoHeader) {
     table_ = Begin(names.table, header);
     if (!names.memo.empty()) memo_ = Begin(names.memo, memoHeader);
   }
@@ -102,12 +101,12 @@ class XBO_dBHandler::TMaintTarget {
       handler_->xbCloseFile();
       handler_.reset();
     }
-    PutTableInPlace(*table_, names_.table, memo_.get(), names_.memo, keepOld, keptTable_, keptMemo_);
+    PutTableInPlace(*table_, memo_.get(), keepOld, keptTable_, keptMemo_);
   }
 
   // Puts the old table and memo file back over the new ones.
   void Restore() {
-    if (!keptTable_.empty() && platform::RenameOver(keptTable_, names_.table)) keptTable_.clear();
+    if (!keptTable_.empty() && platform::RenameOver(keptTable_, table_->Target())) keptTable_.clear();
     PutMemoBack();
     Release();
   }
@@ -124,8 +123,8 @@ class XBO_dBHandler::TMaintTarget {
   void PutMemoBack() {
     if (!memo_) return;
     if (keptMemo_.empty())
-      platform::DeleteFile(names_.memo);
-    else if (platform::RenameOver(keptMemo_, names_.memo))
+      platform::DeleteFile(memo_->Target());
+    else if (platform::RenameOver(keptMemo_, memo_->Target()))
       keptMemo_.clear();
   }
 
@@ -139,7 +138,6 @@ class XBO_dBHandler::TMaintTarget {
     return file;
   }
 
-  TMaintNames names_;
   std::unique_ptr<platform::TReplaceFile> table_, memo_;
   std::string keptTable_, keptMemo_;
   // Declared last: closed before the files above are given up.
@@ -165,6 +163,7 @@ XBO_dBHandler::TMaintNames XBO_dBHandler::MaintTargetNames(const std::string& fi
 }
 
 std::string XBO_dBHandler::StructureImage(const AnsiString* password) {
+  if (password) RequireScramblable(*password);
   std::string head(static_cast<size_t>(HeadLen()), '\0');
   auto* h = reinterpret_cast<uint8_t*>(head.data());
   if (xbRead(0, h, HeadLen()) < HeadLen()) XBRaise(xbmReadError, {FileName()});
