@@ -4,6 +4,7 @@
 // every file as it was.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -22,6 +23,7 @@
 #include "xbase/base/errors.h"
 #include "xbase/handler/table_handler.h"
 #include "xbase/table/memo_files.h"
+#include "xbase/table/table_builders.h"
 
 using namespace xbase;
 
@@ -630,4 +632,83 @@ TEST(Pack, WithAnNdxOnUpperNameAndAFilter) {
   EXPECT_TRUE(!shown.empty() && shown.size() < all.size());
   ASSERT_EQ(ordered.size(), shown.size());
   for (size_t i = 0; i < shown.size(); ++i) EXPECT_EQ(ordered[i], rows[static_cast<size_t>(shown[i] - 1)]) << i;
+}
+
+// A table, its memo and index files kept elsewhere and reached through
+// links: every rewrite replaces the files the links lead to, beside
+// themselves with their mode, and the links stay links.
+TEST(Links, EveryRewriteGoesThroughTheLink) {
+  using TOp = std::function<void(XBO_dBHandler&, const std::string&)>;
+  const auto up = XBsetSortStatus::Ascending;
+  const auto dup = XBsetIndexUnique::Duplicates;
+  struct Case {
+    const char* name;
+    TOp op;
+    std::vector<std::string> replaced;
+  };
+  const std::vector<std::string> all = {"t.cdx", "t.dbf", "t.dbt", "t.ntx"};
+  const std::vector<Case> cases = {
+      {"reindex", [](XBO_dBHandler& t, const std::string&) { t.xbReIndex(); }, {"t.cdx", "t.ntx"}},
+      {"zap", [](XBO_dBHandler& t, const std::string&) { t.xbZap(); }, all},
+      {"pack", [](XBO_dBHandler& t, const std::string&) { t.xbPack(); }, all},
+      {"pack in place", [](XBO_dBHandler& t, const std::string&) { t.xbPackMemo(); }, {"t.cdx", "t.dbf", "t.ntx"}},
+      {"index on", [&](XBO_dBHandler& t, const std::string& w) { t.xbIndexTo(w + "t.ntx", "", "NUM", "", dup, up); }, {"t.ntx"}},
+      {"tag add", [&](XBO_dBHandler& t, const std::string& w) { t.xbIndexTo(w + "t.cdx", "NUM", "NUM", "", dup, up); }, {"t.cdx"}},
+      {"tag remove", [](XBO_dBHandler& t, const std::string&) { t.xbIndexTagRemove("t.cdx", "NAME"); }, {"t.cdx"}},
+      {"password", [](XBO_dBHandler& t, const std::string&) { t.xbSetPassword("secret"); }, {"t.cdx", "t.dbf", "t.ntx"}},
+      {"created over", [](XBO_dBHandler& t, const std::string& w) {
+         t.xbCloseFile();
+         XBO_DBFBuild b(w + "t.dbf");
+         b.InsertField("NOTE", "M", 10, 0);
+       }, {"t.dbf", "t.dbt"}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    TempDir dir;
+    const std::string store = dir / "store/", work = dir / "work/";
+    ASSERT_TRUE(platform::ForceDirectories(store) && platform::ForceDirectories(work));
+    {
+      XBO_DBFBuild b(store + "t.dbf");
+      b.InsertField("NAME", "C", 10, 0);
+      b.InsertField("NUM", "N", 4, 0);
+      b.InsertField("NOTE", "M", 10, 0);
+    }
+    {
+      XBO_dBHandler t(store + "t.dbf", "", true, false);
+      for (int i = 1; i <= 50; ++i) {
+        t.xbBlank();
+        t.xbStringPutN(1, "n" + std::to_string(i * 7 % 50));
+        t.xbStringPutN(2, std::to_string(i));
+        t.xbStringPutN(3, std::string(static_cast<size_t>(i * 13), 'm'));
+        t.xbAppend();
+        if (i % 4 == 0) t.xbDeleteRec();
+      }
+      t.xbIndexTo(store + "t.ntx", "", "UPPER(NAME)", "", dup, up);
+      t.xbIndexTo(store + "t.cdx", "NAME", "UPPER(NAME)", "", dup, up);
+    }
+    std::map<std::string, ino_t> inodes;
+    for (const std::string& f : all) {
+      ASSERT_EQ(chmod((store + f).c_str(), 0640), 0);
+      ASSERT_EQ(symlink(("../store/" + f).c_str(), (work + f).c_str()), 0);
+      struct stat st {};
+      ASSERT_EQ(stat((store + f).c_str(), &st), 0);
+      inodes[f] = st.st_ino;
+    }
+    {
+      XBO_dBHandler t(work + "t.dbf", "", true, false);
+      t.xbIndex("t.ntx,t.cdx", "");
+      c.op(t, work);
+    }
+    std::vector<std::string> replaced;
+    for (const std::string& f : all) {
+      struct stat st {};
+      ASSERT_EQ(lstat((work + f).c_str(), &st), 0);
+      EXPECT_TRUE(S_ISLNK(st.st_mode)) << f;
+      ASSERT_EQ(stat((store + f).c_str(), &st), 0);
+      EXPECT_EQ(st.st_mode & 07777, 0640u) << f;
+      if (st.st_ino != inodes[f]) replaced.push_back(f);
+    }
+    EXPECT_EQ(replaced, c.replaced);
+    EXPECT_EQ(platform::ListFolder(store).size(), all.size());
+  }
 }
