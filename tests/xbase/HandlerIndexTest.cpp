@@ -446,12 +446,13 @@ TEST(HandlerIndex, ClosedIndexFilesThroughAPasswordChange) {
     SCOPED_TRACE(own);
     TempDir dir;
     const std::string path = MakeAuthorTable(dir / "au.dbf");
+    const std::string other = "other" + own.substr(2);
     std::vector<std::pair<std::string, int>> keys;
     {
       XBO_dBHandler t(path, "", true, false);
       for (size_t i = 0; i < names.size(); ++i) AppendAuthor(t, int(i) + 1, names[i]);
       t.xbIndexTo(own, "NA", "upper(NA)", "", dup, up);
-      t.xbIndexTo("other.cdx", "ID", "ID", "", dup, up);
+      t.xbIndexTo(other, "ID", "ID", "", dup, up);
       t.xbIndexTo("x.ntx", "", "ID", "", dup, up);
       t.xbIndex(own, "NA");
       keys = KeysOf(t);
@@ -460,10 +461,10 @@ TEST(HandlerIndex, ClosedIndexFilesThroughAPasswordChange) {
     XBO_dBHandler t(path, "secret", true, false);
     t.xbIndex(own, "NA");
     EXPECT_EQ(KeysOf(t), keys);
-    for (const char* other : {"other.cdx", "x.ntx"})
-      EXPECT_NE(ErrorOf([&] { t.xbIndex(other, ""); }).find("or scrambled with another password"), std::string::npos);
-    t.xbIndexTo("other.cdx", "NA", "upper(NA)", "", dup, up);
-    t.xbIndex("other.cdx", "NA");
+    for (const std::string& closed : {other, std::string("x.ntx")})
+      EXPECT_NE(ErrorOf([&] { t.xbIndex(closed, ""); }).find("or scrambled with another password"), std::string::npos);
+    t.xbIndexTo(other, "NA", "upper(NA)", "", dup, up);
+    t.xbIndex(other, "NA");
     EXPECT_EQ(KeysOf(t), keys);
   }
 }
