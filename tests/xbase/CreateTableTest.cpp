@@ -200,11 +200,13 @@ TEST(CreateTable, EveryFieldThePasswordTakesReopensWithIt) {
   for (int c = 0x21; c < 0x7F; ++c) {
     const std::string type(1, static_cast<char>(c));
     if (c != ';')
-      check("made " + type, [&] { CreateTableFromFieldList(path, "secret", 0, {"NA;C;4;0", "V;" + type + ";3;0"}); }, path);
+      check("made " + type, [&] { CreateTableFromFieldList(path, "secret", 0, {"NA;C;4;0", "V;" + type + ";3;0"}); },
+            path);
     plain("V", static_cast<char>(c));
     check("given " + type, [&] { XBO_dBHandler(path, "", true, false).xbSetPassword("secret"); }, path);
     plain("V", static_cast<char>(c));
-    check("copied " + type, [&] { XBO_dBHandler(path, "", false, false).xbCopyFile(dir / "c.dbf", "secret"); }, dir / "c.dbf");
+    const std::string copy = dir / "c.dbf";
+    check("copied " + type, [&] { XBO_dBHandler(path, "", false, false).xbCopyFile(copy, "secret"); }, copy);
   }
   // A name with bytes after its end, and one with a control character.
   for (const AnsiString& name : {AnsiString("V\0X", 3), AnsiString("V\x01")}) {

@@ -647,15 +647,19 @@ TEST(Links, EveryRewriteGoesThroughTheLink) {
     std::vector<std::string> replaced;
   };
   const std::vector<std::string> all = {"t.cdx", "t.dbf", "t.dbt", "t.ntx"};
+  const auto indexOn = [&](const char* file, const char* tag) {
+    return [=](XBO_dBHandler& t, const std::string& w) { t.xbIndexTo(w + file, tag, "NUM", "", dup, up); };
+  };
   const std::vector<Case> cases = {
       {"reindex", [](XBO_dBHandler& t, const std::string&) { t.xbReIndex(); }, {"t.cdx", "t.ntx"}},
       {"zap", [](XBO_dBHandler& t, const std::string&) { t.xbZap(); }, all},
       {"pack", [](XBO_dBHandler& t, const std::string&) { t.xbPack(); }, all},
       {"pack in place", [](XBO_dBHandler& t, const std::string&) { t.xbPackMemo(); }, {"t.cdx", "t.dbf", "t.ntx"}},
-      {"index on", [&](XBO_dBHandler& t, const std::string& w) { t.xbIndexTo(w + "t.ntx", "", "NUM", "", dup, up); }, {"t.ntx"}},
-      {"tag add", [&](XBO_dBHandler& t, const std::string& w) { t.xbIndexTo(w + "t.cdx", "NUM", "NUM", "", dup, up); }, {"t.cdx"}},
+      {"index on", indexOn("t.ntx", ""), {"t.ntx"}},
+      {"tag add", indexOn("t.cdx", "NUM"), {"t.cdx"}},
       {"tag remove", [](XBO_dBHandler& t, const std::string&) { t.xbIndexTagRemove("t.cdx", "NAME"); }, {"t.cdx"}},
-      {"password", [](XBO_dBHandler& t, const std::string&) { t.xbSetPassword("secret"); }, {"t.cdx", "t.dbf", "t.ntx"}},
+      {"password", [](XBO_dBHandler& t, const std::string&) { t.xbSetPassword("secret"); },
+       {"t.cdx", "t.dbf", "t.ntx"}},
       {"created over", [](XBO_dBHandler& t, const std::string& w) {
          t.xbCloseFile();
          XBO_DBFBuild b(w + "t.dbf");

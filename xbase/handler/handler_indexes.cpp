@@ -164,7 +164,8 @@ int XBO_dBHandler::xbIndexRoute(const std::string& IName) {
   // A password change while the file was closed leaves it scrambled under
   // the old password, which reads as damage.
   if (unreadable)
-    throw EXBaseIndexCorrupted(XBMessage(xbmIndexCorrupted, {full}) + ", or scrambled with another password than its table's");
+    throw EXBaseIndexCorrupted(XBMessage(xbmIndexCorrupted, {full}) +
+                               ", or scrambled with another password than its table's");
   if (!ix || !ix->CreateOK()) XBRaise(xbmFileNotFound, {full});
   ix->ixSetLockProtocol(dfLockStyle());
   const std::string path = ix->GetFileName();

@@ -37,7 +37,8 @@ void XBO_dBHandler::RequireScramblable(const AnsiString& password) {
   if (at + XBR_DBFField::Size <= static_cast<size_t>(areaLen) && area[at] != 0x0D) {
     XBR_DBFField f;
     f.Decode(area.data() + at);
-    why = "its field " + f.Name() + " has a type (" + std::string(1, f.dbFieldType) + ") or a name that a scrambled table cannot hold";
+    why = "its field " + f.Name() + " has a type (" + std::string(1, f.dbFieldType) +
+          ") or a name that a scrambled table cannot hold";
   }
   throw EXBaseEncryption("Table " + FileName() + " cannot be scrambled: " + why);
 }
