@@ -321,7 +321,11 @@ std::string CreateTempLink(const std::string& p) {
   return path;
 }
 
-std::string FollowLinks(const std::string& p) {
+// Where a chain of symbolic links at `p` ends: `p` itself when it is no
+// link, else the path the last link names (a relative link read from its
+// own folder), whether or not a file is there. A chain that does not end
+// (a loop) is followed as far as the system's own limit of 40 links.
+static std::string FollowLinks(const std::string& p) {
   std::string path = p;
   char to[PATH_MAX];
   for (int hops = 0; hops < 40; ++hops) {

@@ -93,11 +93,6 @@ void WriteFileBytes(const std::string& p, const std::string& bytes);
 // Replaces `p` with `bytes` through a TReplaceFile. Through a link the file
 // it points at is replaced and the link stays.
 void WriteFileAtomic(const std::string& p, const std::string& bytes);
-// Where a chain of symbolic links at `p` ends: `p` itself when it is no
-// link, else the path the last link names (a relative link read from its
-// own folder), whether or not a file is there. A chain that does not end
-// (a loop) is followed as far as the system's own limit of 40 links.
-std::string FollowLinks(const std::string& p);
 
 // The one maker of temporary names. Each creates a new entry named `prefix`,
 // random letters and digits, then `suffix`, in `dir` (O_EXCL: never an
