@@ -38,23 +38,21 @@ std::unique_ptr<XBobjIndexFile> NewIndexFile(const std::string& ext, XBobjIndexO
 
 // Opens the existing index file `name` as NewIndexFile does, but a file
 // whose header or tags do not read -- damaged, or scrambled under another
-// password than the table's -- is nullptr with `unreadable` set. Other
-// failures (a file held by another program, a disk error) raise.
+// password than the table's -- is nullptr (and `unreadable` set, where
+// given). Other failures (a file held by another program, a disk error)
+// raise.
 std::unique_ptr<XBobjIndexFile> OpenIndexFile(const std::string& ext, XBobjIndexOwner* owner, const std::string& name,
-                                              bool readWrite, bool shared, bool create, bool& unreadable) {
-  unreadable = false;
+                                              bool readWrite, bool shared, bool create, bool* unreadable = nullptr) {
   std::unique_ptr<XBobjIndexFile> ix;
+  bool damaged = false;
   try {
     ix = NewIndexFile(ext, owner, name, readWrite, shared, create);
+    damaged = ix && !ix->CreateOK() && ix->Corrupted();
   } catch (const EXBaseIndexCorrupted&) {
-    unreadable = true;
-    return nullptr;
+    damaged = true;
   }
-  if (ix && !ix->CreateOK() && ix->Corrupted()) {
-    unreadable = true;
-    return nullptr;
-  }
-  return ix;
+  if (unreadable) *unreadable = damaged;
+  return damaged ? nullptr : std::move(ix);
 }
 
 // Whether the compound index file `path` (`ext` upper-cased) holds tags:
@@ -160,7 +158,7 @@ int XBO_dBHandler::xbIndexRoute(const std::string& IName) {
   const std::string full = xbIndexFileExtend(IName);
   bool unreadable = false;
   std::unique_ptr<XBobjIndexFile> ix =
-      OpenIndexFile(UpperExt(full), AsIndexOwner(), full, FileReadWrite(), FileShared(), false, unreadable);
+      OpenIndexFile(UpperExt(full), AsIndexOwner(), full, FileReadWrite(), FileShared(), false, &unreadable);
   // A password change while the file was closed leaves it scrambled under
   // the old password, which reads as damage.
   if (unreadable)
@@ -308,9 +306,7 @@ std::vector<int> XBO_dBHandler::OpenOwnIndexFiles() {
     const std::string ext = UpperExt(name);
     const std::string found = platform::FindExistingFile(name);
     if (xbIndexFileIsOpen(name) > 0 || !HoldsTags(ext, found)) continue;
-    bool unreadable = false;
-    std::unique_ptr<XBobjIndexFile> ix =
-        OpenIndexFile(ext, AsIndexOwner(), found, FileReadWrite(), FileShared(), false, unreadable);
+    std::unique_ptr<XBobjIndexFile> ix = OpenIndexFile(ext, AsIndexOwner(), found, FileReadWrite(), FileShared(), false);
     if (!ix || !ix->CreateOK()) continue;  // unreadable already: left as it is
     ix->ixSetLockProtocol(dfLockStyle());
     const int slot = xbIndexInsert(ix);
@@ -470,10 +466,8 @@ int XBO_dBHandler::xbIndexTo(const std::string& IName, const AnsiString& tag, co
   // A compound file too short to hold a tag is made anew like a missing
   // one; so is one whose tags cannot be read (damaged, or scrambled under
   // another password), which no one could use.
-  bool unreadable = false;
   std::unique_ptr<XBobjIndexFile> ix;
-  if (compound && HoldsTags(ext, existing))
-    ix = OpenIndexFile(ext, AsIndexOwner(), existing, true, FileShared(), true, unreadable);
+  if (compound && HoldsTags(ext, existing)) ix = OpenIndexFile(ext, AsIndexOwner(), existing, true, FileShared(), true);
   if (ix) {
     // The other tags must survive whatever stops the new one: it is added
     // on a copy of the file.
