@@ -18,6 +18,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -271,20 +272,8 @@ void WriteFileBytes(const std::string& p, const std::string& bytes) {
   f.Close();
 }
 
-// The file a whole-file write of `path` replaces: through a link the file
-// it points at, so that the link stays.
-static std::string FileReplacedFor(const std::string& path) {
-  struct stat link {};
-  if (::lstat(path.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
-    std::error_code ec;
-    auto target = std::filesystem::weakly_canonical(path, ec);
-    if (!ec) return target.string();
-  }
-  return path;
-}
-
-void WriteFileAtomic(const std::string& path, const std::string& bytes) {
-  TReplaceFile out(FileReplacedFor(path));
+void WriteFileAtomic(const std::string& p, const std::string& bytes) {
+  TReplaceFile out(p, TReplaceFile::FollowLink);
   out.File().WriteAt(0, bytes.data(), static_cast<int64_t>(bytes.size()));
   out.Commit();
 }
@@ -337,9 +326,25 @@ static std::string BesidePrefix(const std::string& target, std::string& dir) {
   return "." + NameStem(ExtractFileName(target)) + ".";
 }
 
+// Where a chain of symbolic links at `p` ends: `p` itself when it is no
+// link, else the path the last link names (a relative link read from its
+// own folder), whether or not a file is there. A chain that does not end
+// (a loop) is followed as far as the system's own limit of 40 links.
+static std::string FollowLinks(const std::string& p) {
+  std::string path = p;
+  char to[PATH_MAX];
+  for (int hops = 0; hops < 40; ++hops) {
+    const ssize_t n = ::readlink(path.c_str(), to, sizeof to);
+    if (n <= 0 || static_cast<size_t>(n) == sizeof to) break;  // no link (or a name no call takes)
+    const std::string next(to, static_cast<size_t>(n));
+    path = IsAbsolutePath(next) ? next : JoinPath(ExtractFilePath(path), next);
+  }
+  return path;
+}
+
 int DeleteReplacementLeftovers(const std::string& target) {
   std::vector<std::string> files = {target};
-  if (std::string replaced = FileReplacedFor(target); replaced != target)
+  if (std::string replaced = FollowLinks(target); replaced != target)
     files.push_back(std::move(replaced));
   int deleted = 0;
   for (const std::string& file : files) {
@@ -379,9 +384,10 @@ std::string CreateTempLink(const std::string& p) {
 
 // --- TReplaceFile ------------------------------------------------------------
 
-TReplaceFile::TReplaceFile(const std::string& target) : target_(target) {
+TReplaceFile::TReplaceFile(const std::string& target, TLinks links)
+    : target_(links == FollowLink ? FollowLinks(target) : target) {
   std::string dir;
-  const std::string prefix = BesidePrefix(target, dir);
+  const std::string prefix = BesidePrefix(target_, dir);
   TFile file;
   try {
     // 0666 less the umask, as a new target would be created.
@@ -394,12 +400,15 @@ TReplaceFile::TReplaceFile(const std::string& target) : target_(target) {
   // Every failure of the new file is told with the name the user knows.
   file = TFile(file.Release(), target);
   struct stat st {};
-  if (::lstat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
-    // Another user's file stays theirs where we may give it to them (as
-    // root); the owner first, since a change of owner clears set-id bits.
-    // Then the permissions, before any byte is written, so nothing is ever
-    // readable that the old file's permissions kept private.
-    (void)!::fchown(file.Handle(), st.st_uid, st.st_gid);
+  if (::lstat(target_.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+    // The owner first: a change of owner clears the set-id bits. Only the
+    // superuser gives a file away, and only to a group it belongs to does
+    // another user; what is refused stays the process's own.
+    if ((st.st_uid != ::geteuid() || st.st_gid != ::getegid()) &&
+        ::fchown(file.Handle(), st.st_uid, st.st_gid) != 0)
+      (void)::fchown(file.Handle(), static_cast<uid_t>(-1), st.st_gid);
+    // Before any byte is written, so nothing is ever readable that the old
+    // file's permissions kept private.
     if (::fchmod(file.Handle(), st.st_mode & 07777) != 0) {
       const int err = errno;
       file.Close();

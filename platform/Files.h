@@ -119,17 +119,6 @@ std::vector<std::string> FindTempNames(const std::string& dir, const std::string
 // system has no links. Raises EFileError when neither can be made.
 std::string CreateTempLink(const std::string& p);
 
-// A whole-file rewrite. The new content goes to a new file created beside
-// the target (same folder, so the rename cannot cross file systems), with the
-// target's permissions when the target is a regular file, else those of a new
-// file (0666 less the umask). Commit renames it over the target; until then
-// the target is untouched, and a TReplaceFile destroyed without Commit (an
-// exception, a cancel) deletes its file. The target name is taken as given:
-// a link there is replaced by the new file, not written through. The new
-// file keeps the target's owner and group where the system allows it, and
-// its failures name the target, not the temporary name no user knows.
-//
-// Not thread-safe; one writer at a time.
 // Deletes the new files of replacements of `target` (TReplaceFile,
 // WriteFileAtomic, CreateTempLink) that a crash or a kill left: beside
 // `target`, and beside the file it names when it is a link. Only for a
@@ -137,10 +126,26 @@ std::string CreateTempLink(const std::string& p);
 // Returns the number deleted.
 int DeleteReplacementLeftovers(const std::string& target);
 
+// A whole-file rewrite. The new content goes to a new file created beside
+// the target (same folder, so the rename cannot cross file systems), with the
+// target's permissions (and owner, where the process may give it) when the
+// target is a regular file, else those of a new file (0666 less the umask).
+// Commit renames it over the target; until then the target is untouched,
+// and a TReplaceFile destroyed without Commit (an exception, a cancel)
+// deletes its file.
+//
+// A link in the target's place is, as the caller says, replaced by the new
+// file (an extracted item must not land outside its folder) or followed:
+// the file it leads to is replaced, beside itself, and the link stays (a
+// user's own file kept elsewhere and reached through a link). Failures of
+// the new file name the target, not the temporary name no user knows.
+//
+// Not thread-safe; one writer at a time.
 class TReplaceFile {
  public:
+  enum TLinks { ReplaceLink, FollowLink };
   // Raises EFileError when the new file cannot be created.
-  explicit TReplaceFile(const std::string& target);
+  explicit TReplaceFile(const std::string& target, TLinks links = ReplaceLink);
   ~TReplaceFile();
   TReplaceFile(const TReplaceFile&) = delete;
   TReplaceFile& operator=(const TReplaceFile&) = delete;
@@ -149,6 +154,7 @@ class TReplaceFile {
   // (position 0 at first) for writers that take one.
   TFile& File();
   TStream& Stream();
+  // The file replaced: the one a followed link leads to.
   const std::string& Target() const { return target_; }
   // The new file's own name (for setting attributes before Commit).
   const std::string& TempPath() const { return temp_; }

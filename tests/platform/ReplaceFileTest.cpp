@@ -137,6 +137,29 @@ TEST(ReplaceFile, CommitKeepsTheOldModeAndNewTargetsGetTheUmask) {
   EXPECT_EQ(ModeOf(dir / "new.dbf"), 0640u) << "0666 less the umask, not a temporary file's 0600";
   EXPECT_EQ(Names(dir.path()), (std::vector<std::string>{"new.dbf", "old.dbf"}));
 
+  // Followed, a chain of relative links leads to the file replaced beside
+  // itself, which keeps its mode and owner; a dangling link makes its target.
+  ASSERT_TRUE(ForceDirectories(dir / "work") && ForceDirectories(dir / "store"));
+  ASSERT_EQ(symlink("../old.dbf", (dir / "store/mid").c_str()), 0);
+  ASSERT_EQ(symlink("../store/mid", (dir / "work/t.dbf").c_str()), 0);
+  ASSERT_EQ(symlink("../store/later.dbf", (dir / "work/later.dbf").c_str()), 0);
+  const uid_t owner = ::geteuid() == 0 ? 4321 : ::geteuid();
+  ASSERT_EQ(chown(old.c_str(), owner, static_cast<gid_t>(-1)), 0);
+  for (const char* name : {"work/t.dbf", "work/later.dbf"}) {
+    TReplaceFile out(dir / name, TReplaceFile::FollowLink);
+    out.Stream().WriteBuffer(name, 4);
+    out.Commit();
+  }
+  TFileInfo info;
+  EXPECT_TRUE(GetFileInfo(dir / "work/t.dbf", info) && info.isLink);
+  struct stat st {};
+  ASSERT_EQ(::stat(old.c_str(), &st), 0);
+  EXPECT_EQ(ReadFileBytes(old), "work");
+  EXPECT_EQ(st.st_mode & 07777, 0604u);
+  EXPECT_EQ(st.st_uid, owner);
+  EXPECT_EQ(ReadFileBytes(dir / "store/later.dbf"), "work");
+  EXPECT_EQ(Names(dir / "store"), (std::vector<std::string>{"later.dbf", "mid"}));
+
   // Another user's file replaced by root stays theirs.
   if (geteuid() != 0) return;
   ASSERT_EQ(chown(old.c_str(), 65534, 65534), 0);
@@ -144,7 +167,6 @@ TEST(ReplaceFile, CommitKeepsTheOldModeAndNewTargetsGetTheUmask) {
     TReplaceFile out(old);
     out.Commit(false);
   }
-  struct stat st {};
   ASSERT_EQ(stat(old.c_str(), &st), 0);
   EXPECT_EQ(st.st_uid, 65534u);
   EXPECT_EQ(st.st_gid, 65534u);
