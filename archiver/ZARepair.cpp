@@ -207,6 +207,9 @@ TZABaseArchiver::TZARepairResult TZABaseArchiver::RepairArchive(const std::strin
   // Raw copies and extraction by offset need the items in one file.
   if (FSpanningMode != smNone) throw EZAException(ZA_ERR_SPANNED_MODIFICATION, FName);
   if (target.empty()) target = FFileName;
+  // Every record is read: an entry whose offset was damaged is known before
+  // it can cut its neighbours short.
+  FDMHandle->ConfirmLocalHeaders();
 
   std::unique_ptr<platform::TReplaceFile> output;
   try {
