@@ -262,11 +262,10 @@ bool IsLocalSignature(uint32_t signature) {
 // false when no local header is there (r.lh then holds the bytes read) or
 // the stream ends inside it.
 bool ReadLocalHeader(platform::TStream& s, int64_t pos, const TDirItem& item, TLocalRecord& r) {
+  r.dataSize = item.CompressedSize();
   s.SetPosition(pos);
   if (!ZAReadRecord(s, r.lh) || !IsLocalSignature(r.lh.signature)) return false;
-  if (!ZAReadBytes(s, r.lh.nameLength, r.name) || !ZAReadBytes(s, r.lh.extraLength, r.extra)) return false;
-  r.dataSize = item.CompressedSize();
-  return true;
+  return ZAReadBytes(s, r.lh.nameLength, r.name) && ZAReadBytes(s, r.lh.extraLength, r.extra);
 }
 
 // Whether a local header's signature is at `pos`.
@@ -1000,10 +999,12 @@ void TZACommit::CopyExistingItem(int index) {
                         : item.DataLimit - static_cast<uint64_t>(FCutPosition) < static_cast<uint64_t>(tailSize)
                             ? static_cast<int64_t>(item.DataLimit - static_cast<uint64_t>(FCutPosition))
                             : tailSize;
+  // A header whose name or extra field the file cannot hold is a record
+  // cut short all the same.
   TLocalRecord r;
-  if (item.NoLocalHeader || !ReadLocalHeader(*FTail, tailPos, item, r))
-    throw EZAException(ZA_ERR_INVALID_ARCHIVE, FArc.FName);
-  const int64_t whole = TZABaseArchiver::RawRecordSize(*FTail, item, tailPos, limit);
+  const bool headerWhole = ReadLocalHeader(*FTail, tailPos, item, r);
+  if (item.NoLocalHeader || !IsLocalSignature(r.lh.signature)) throw EZAException(ZA_ERR_INVALID_ARCHIVE, FArc.FName);
+  const int64_t whole = headerWhole ? TZABaseArchiver::RawRecordSize(*FTail, item, tailPos, limit) : -1;
   FOut = &Archive();
   const int64_t newOffset = Archive().Position();
 
