@@ -34,8 +34,8 @@ struct TReopened {
 };
 
 // The change road. The input, opened as OpenArchive opens by default, gets
-// one change that the input chooses: an item added, or one that read
-// cleanly replaced, deleted or renamed. The change raises and leaves the
+// one change that the input chooses: an item added, or one (that read
+// cleanly, where one did) replaced, deleted or renamed. The change raises and leaves the
 // bytes as they were; or every item that read cleanly before reads the same
 // after, in a lenient open and in a strict one (which may refuse the result
 // only where records of the input lay over one another, as they still
@@ -54,12 +54,16 @@ void Change(const uint8_t* data, size_t size) {
   for (int i = 0; i < dir.Count(); ++i) overlapping = overlapping || dir[i].Overlaps;
   const std::string added = "fuzz-added.txt", renamed = "fuzz-renamed.txt";
   if (dir.FileExists(added, index) || dir.FileExists(renamed, index)) return;
+  // The item changed: the first file that read cleanly, else (a change of
+  // the damaged ones must not harm the others) the first file.
   std::string item;
   for (const auto& entry : expected)
     if (dir.FileExists(entry.first, index) && !dir[index].IsDirectory()) {
       item = entry.first;
       break;
     }
+  for (const int i : fuzz::NamedItems(dir))
+    if (item.empty() && !dir[i].IsDirectory()) item = dir[i].Name;
   const std::string text = "written by the change road\n";
   const int change = item.empty() ? 0 : data[size / 2] % 4;
   bool raised = true;
@@ -87,7 +91,7 @@ void Change(const uint8_t* data, size_t size) {
   }
   if (change == 0) expected[added] = text;
   if (change == 1) expected[item] = text;
-  if (change == 3) expected[renamed] = expected[item];
+  if (change == 3 && expected.count(item)) expected[renamed] = expected[item];
   if (change >= 2) expected.erase(item);
   for (const bool lenient : {true, false}) {
     TReopened check(after, lenient);
