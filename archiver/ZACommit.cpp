@@ -1051,7 +1051,6 @@ void TZACommit::CopyExistingItem(int index) {
       if (!Write(descriptor.data(), static_cast<int64_t>(descriptor.size()))) return;
     }
   }
-  // The record lies in this one file, whatever volume its entry named.
   item.SetLocalHeaderOffset(static_cast<uint64_t>(newOffset));
   PlaceOnFirstVolume(item);
 }

@@ -403,22 +403,25 @@ bool ZAConfirmLocalHeaders(platform::TStream& s, TZADirArray& dir, std::span<con
     size_t next = k;
     while (next < byOffset.size() && byOffset[next].first == offset) ++next;
     TZALocalFileHeader lh;
-    std::string name;
     bool header = false;
     if (offset < static_cast<uint64_t>(size)) {
       s.SetPosition(static_cast<int64_t>(offset));
-      header = ZAReadRecord(s, lh) &&
-               (lh.signature == ZA_SIG_LOCAL_HEADER || lh.signature == ZA_SIG_LOCAL_HEADER_NZ) &&
-               ZAReadBytes(s, lh.nameLength, name);
+      header = ZAReadRecord(s, lh) && (lh.signature == ZA_SIG_LOCAL_HEADER || lh.signature == ZA_SIG_LOCAL_HEADER_NZ);
     }
     // Of entries sharing a header, the ones it names own it; when it names
-    // none of them, none is preferred.
+    // none of them, none is preferred. The name is read only where an
+    // entry's is as long (so no more is read than the directory holds).
+    std::string name;
     bool named = false;
-    for (size_t j = k; header && next - k > 1 && j < next; ++j)
-      named = named || dir[byOffset[j].second].StoredName == name;
+    for (size_t j = k; header && next - k > 1 && j < next; ++j) {
+      const std::optional<std::string>& stored = dir[byOffset[j].second].StoredName;
+      if (!stored || stored->size() != lh.nameLength) continue;
+      if (name.size() != lh.nameLength && !ZAReadBytes(s, lh.nameLength, name)) break;
+      named = named || *stored == name;
+    }
     for (size_t j = k; j < next; ++j) {
       TDirItem& item = dir[byOffset[j].second];
-      if (header && !(named && item.StoredName != name)) continue;
+      if (header && !(named && (!item.StoredName || *item.StoredName != name))) continue;
       marked = marked || !item.NoLocalHeader;
       item.NoLocalHeader = true;
     }

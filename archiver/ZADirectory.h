@@ -306,14 +306,14 @@ class TZADirManager {
   // volume it names: the file is read at the offset all the same. In a
   // volume set entries are compared within their volume.
   void MarkOverlappingItems();
-  // Checks, once per directory read or written, the local header at the
-  // offset of every entry (ZAConfirmLocalHeaders) and marks again when an
-  // entry turns out to have none of its own; true when the marks changed.
-  // For when a record is refused or cut short by another: a damaged offset
-  // must not cost its neighbours their data, and sound archives, which have
-  // no such conflict, are never read for it. Nothing for a volume set, or
-  // while the directory holds pending changes (the caller's to know). The
-  // stream's position is kept.
+  // Checks, once per directory loaded, the local header at the offset of
+  // every entry (ZAConfirmLocalHeaders) and marks again when an entry turns
+  // out to have none of its own; true when the marks changed. For when a
+  // record is refused or cut short by another: a damaged offset must not
+  // cost its neighbours their data, and sound archives, which have no such
+  // conflict, are never read for it. Nothing for a volume set, and not to
+  // be called while the directory holds pending changes. The stream's
+  // position is kept.
   bool ConfirmLocalHeaders();
   // Searches the stream for an end record of the owner's flavour (reloading
   // ArchiveComment); with OpenCorruptedArchives the result is always true.
@@ -411,8 +411,8 @@ void ZAMarkOverlappingItems(TZADirArray& dir, std::span<const int> which, uint64
 // Sets NoLocalHeader on those of the entries `which` of `dir` whose offset
 // in `s` holds no local header of their own: none at all, or one whose name
 // is the stored name of another of them at that offset and not theirs.
-// Reads one header and its name per offset, in offset order; the stream's
-// position is kept. True when it set any.
+// Reads one header per offset, in offset order (its name only where
+// entries share it); the stream's position is kept. True when it set any.
 bool ZAConfirmLocalHeaders(platform::TStream& s, TZADirArray& dir, std::span<const int> which);
 
 // Hosts (high byte of versionMadeBy) whose tools write names in a DOS or

@@ -189,6 +189,14 @@ TEST(HostileArchives, BackslashNamesAreFoundAsListed) {
   arc->Options().SetRecurse(true);
   arc->ExtractFiles("*.*", archiver::ZADefaultSearchAttr, "");
   EXPECT_EQ(FilesBelow(out.Path()), (std::vector<std::string>{"folder/123.fb2", "folder/sub/x.txt"}));
+  // Renamed by the name it is listed under, it is renamed, not passed over.
+  TempDir dir;
+  std::filesystem::copy_file(Hostile("backslash-names.zip"), dir / "renamed.zip");
+  TZipArchiver changed;
+  changed.SetFileName(dir / "renamed.zip");
+  changed.OpenArchive(archiver::ZAModeReadWrite);
+  changed.RenameFile("folder/123.fb2", "book.fb2");
+  EXPECT_EQ(Names(changed), (std::vector<std::string>{"book.fb2", "folder/sub/x.txt"}));
 }
 
 TEST(HostileArchives, ADeflateBombTakesOneReservationOfItsDeclaredSize) {
