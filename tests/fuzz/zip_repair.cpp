@@ -32,10 +32,14 @@ TFloors Floors(const uint8_t* data, size_t size) {
   fuzz::TArchive archive(data, size, /*lenient=*/true);
   if (!archive.Open()) return floors;
   archiver::TZADirArray& dir = archive.Arc().DMHandle()->CDir;
+  // A folder is written anew as a folder, whatever bytes it carried.
   floors.clean = fuzz::CleanItems(archive.Arc());
+  std::erase_if(floors.clean, [&](const auto& entry) {
+    int index = -1;
+    return dir.FileExists(entry.first, index) && dir[index].IsDirectory();
+  });
   for (int i = 0; i < dir.Count(); ++i)
     if (!dir[i].IsDirectory() && fuzz::HasData(dir[i])) floors.hadData = true;
-  // A folder is written anew as a folder, whatever bytes it carried.
   for (const int i : fuzz::NamedItems(dir)) {
     if (dir[i].IsDirectory()) continue;
     const std::optional<std::string> floor = fuzz::ZlibFloor(data, size, dir[i]);
