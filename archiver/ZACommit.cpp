@@ -301,14 +301,7 @@ void CutToPresent(TDirItem& item, uint64_t present, TZALocalFileHeader& lh, TZAE
     const std::string field = ZALocalZip64Field(uncomp, present);
     local.insert(local.begin(), TZAExtraFieldDataBlock{ZA_EXTRA_ZIP64, {field.begin() + 4, field.end()}});
   }
-  lh.extractVersion = cd.extractVersion;
-  lh.genPurposeFlag = cd.genPurposeFlag;
-  lh.compMethod = cd.compMethod;
-  lh.lastModTime = cd.lastModTime;
-  lh.lastModDate = cd.lastModDate;
-  lh.crc32 = cd.crc32;
-  lh.compSize = zip64 ? ZA_SENTINEL32 : static_cast<uint32_t>(present);
-  lh.unCompSize = zip64 ? ZA_SENTINEL32 : static_cast<uint32_t>(uncomp);
+  ZASetLocalFromCentral(lh, cd, present, uncomp);
 }
 
 // The data descriptor of `item` (8-byte sizes when one needs them).
