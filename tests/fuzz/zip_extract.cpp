@@ -55,15 +55,16 @@ void Change(const uint8_t* data, size_t size) {
   const std::string added = "fuzz-added.txt", renamed = "fuzz-renamed.txt";
   if (dir.FileExists(added, index) || dir.FileExists(renamed, index)) return;
   // The item changed: the first file that read cleanly, else (a change of
-  // the damaged ones must not harm the others) the first file.
+  // the damaged ones must not harm the others) the first file; of a name
+  // that a replace stores as it is.
   std::string item;
   for (const auto& entry : expected)
-    if (dir.FileExists(entry.first, index) && !dir[index].IsDirectory()) {
+    if (fuzz::PlainName(entry.first) && dir.FileExists(entry.first, index) && !dir[index].IsDirectory()) {
       item = entry.first;
       break;
     }
   for (const int i : fuzz::NamedItems(dir))
-    if (item.empty() && !dir[i].IsDirectory()) item = dir[i].Name;
+    if (item.empty() && fuzz::PlainName(dir[i].Name) && !dir[i].IsDirectory()) item = dir[i].Name;
   const std::string text = "written by the change road\n";
   const int change = item.empty() ? 0 : data[size / 2] % 4;
   bool raised = true;

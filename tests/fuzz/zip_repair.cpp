@@ -32,11 +32,12 @@ TFloors Floors(const uint8_t* data, size_t size) {
   fuzz::TArchive archive(data, size, /*lenient=*/true);
   if (!archive.Open()) return floors;
   archiver::TZADirArray& dir = archive.Arc().DMHandle()->CDir;
-  // A folder is written anew as a folder, whatever bytes it carried.
+  // A folder is written anew as a folder, whatever bytes it carried; an
+  // item is added again under its name as every operation stores it.
   floors.clean = fuzz::CleanItems(archive.Arc());
   std::erase_if(floors.clean, [&](const auto& entry) {
     int index = -1;
-    return dir.FileExists(entry.first, index) && dir[index].IsDirectory();
+    return !fuzz::PlainName(entry.first) || (dir.FileExists(entry.first, index) && dir[index].IsDirectory());
   });
   for (int i = 0; i < dir.Count(); ++i)
     if (!dir[i].IsDirectory() && fuzz::HasData(dir[i])) floors.hadData = true;
