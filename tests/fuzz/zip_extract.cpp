@@ -35,11 +35,12 @@ struct TReopened {
 
 // The change road. The input, opened as OpenArchive opens by default, gets
 // one change that the input chooses: an item added, or one (that read
-// cleanly, where one did) replaced, deleted or renamed. The change raises and leaves the
-// bytes as they were; or every item that read cleanly before reads the same
-// after, in a lenient open and in a strict one (which may refuse the result
-// only where records of the input lay over one another, as they still
-// do), and the result weighs no more than the input and the new item.
+// cleanly, where one did) replaced, deleted or renamed. The change raises
+// and leaves the bytes as they were; or every item that read cleanly
+// before reads the same after, in a lenient open and in a strict one (which
+// may refuse the result only where records of the input lay over one
+// another, as they still do), and the result weighs no more than the input
+// and the new item.
 void Change(const uint8_t* data, size_t size) {
   const std::string input(reinterpret_cast<const char*>(data), size);
   TReopened before(input, /*lenient=*/true);
