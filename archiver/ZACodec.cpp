@@ -604,6 +604,7 @@ bool ZADecompressItem(TZACodecHost& host, platform::TStream& source, platform::T
   // Bytes shared with another item, or with the directory, are not this
   // item's: reading them is how a small archive inflates to gigabytes. Only
   // its own bytes, up to the next item's, may be read of a damaged one.
+  if (item.Overlaps) host.CodecConfirmRecords();
   if (item.Overlaps && !s.ReadDamaged) return false;
   // Method 99 is AES and nothing else: without its field and the encryption
   // flag the data is neither decrypted another way nor copied out as plain.
@@ -628,6 +629,8 @@ bool ZADecompressItem(TZACodecHost& host, platform::TStream& source, platform::T
   // item that runs past that is read no further (and fails), so that what
   // lies before is still passed on.
   const uint64_t dataStart = static_cast<uint64_t>(source.Position());
+  if (item.DataLimit != UINT64_MAX && (dataStart > item.DataLimit || compSize > item.DataLimit - dataStart))
+    host.CodecConfirmRecords();
   if (item.DataLimit != UINT64_MAX && dataStart > item.DataLimit) return false;
   const bool runsOn = item.DataLimit != UINT64_MAX && compSize > item.DataLimit - dataStart;
   const bool cutShort = runsOn || item.Overlaps || item.DescriptorMissing;

@@ -112,6 +112,7 @@ void TZADirManager::LoadDir() {
   ResetCentralDirEnd();
   StubSize = 0;
   FZip64 = false;
+  FHeadersConfirmed = false;
   Zip64CentralDirEnd = TZAZip64CentralDirEnd();
   Zip64CentralDirEndLocator = TZAZip64CentralDirEndLocator();
   CentralDirOffset = 0;
@@ -545,6 +546,7 @@ bool TZADirManager::RecordConfirmed(const TDirItem& item, int64_t dataStart, int
 void TZADirManager::RebuildDirFromLocalHeaders() {
   CDir.SetCount(0);
   FZip64 = false;
+  FHeadersConfirmed = false;
   if (VolumeLayer().MultiVolume()) throw EZAException(ZA_ERR_OPEN_ABORTED, FArc->ComponentName());
   platform::TStream& s = *FCompressedStream;
   const int64_t size = s.Size();

@@ -88,6 +88,11 @@ struct TDirItem {
   uint8_t CompressionMode = 0;
   TZAProcessOperation Operation = poAdd;
   bool UseOldRijndael = false;
+  // The entry's offset holds no local header of its own: none at all, or
+  // one that names another entry at that offset and not this one (found by
+  // ZAConfirmLocalHeaders, once some record conflicts with another). Such an
+  // entry claims no bytes: it refuses no other item and is never read.
+  bool NoLocalHeader = false;
   // Where the item's bytes may lie, worked out whenever the directory is
   // read or written (TZADirManager::MarkOverlappingItems). Overlaps: the
   // item's local header and data lie over another item's, or run into the
@@ -307,14 +312,22 @@ class TZADirManager {
   // Moves every entry's local header offset by StubSize (folder entries
   // included); an offset that reaches 0xFFFFFFFF makes the entry zip64.
   void ApplyStubOffset();
-  // Sets every entry's Overlaps and DataLimit from the offsets and sizes of
-  // all entries and CentralDirOffset. An entry's extent is taken as the
-  // least its record can span: the 30 bytes of a local header and its
-  // compressed size (the header's name and extra fields, which need not be
-  // the entry's, are measured when the record is read); entries are
-  // compared within their volume. Reads nothing; costs one sort of the
-  // entries by offset (none when they are in order already).
+  // Sets every entry's Overlaps and DataLimit (ZAMarkOverlappingItems) from
+  // the offsets and sizes of all entries but those with NoLocalHeader (which
+  // get Overlaps, and a DataLimit at their offset) and CentralDirOffset. In
+  // a single file every entry is measured against all others, whatever
+  // volume it names: the file is read at the offset all the same. In a
+  // volume set entries are compared within their volume.
   void MarkOverlappingItems();
+  // Checks, once per directory loaded, the local header at the offset of
+  // every entry (ZAConfirmLocalHeaders) and marks again when an entry turns
+  // out to have none of its own; true when the marks changed. For when a
+  // record is refused or cut short by another: a damaged offset must not
+  // cost its neighbours their data, and sound archives, which have no such
+  // conflict, are never read for it. Nothing for a volume set, and not to
+  // be called while the directory holds pending changes. The stream's
+  // position is kept.
+  bool ConfirmLocalHeaders();
   // Searches the stream for an end record of the owner's flavour (reloading
   // ArchiveComment); with OpenCorruptedArchives the result is always true.
   bool HasCentralDirEnd();
@@ -395,7 +408,28 @@ class TZADirManager {
   int64_t SearchSignature(uint32_t signature, int64_t from, int64_t window);
   bool FindEndRecordOfAnyFlavour(TZAZipCentralDirEnd& record, int64_t& offset);
   bool OemNamesApply() const;
+
+  bool FHeadersConfirmed = false;  // ConfirmLocalHeaders ran on this directory
 };
+
+// Sets Overlaps and DataLimit of the entries `which` of `dir` (indexes),
+// measured against one another. An entry's extent is taken as the least its
+// record can span: the 30 bytes of a local header and its compressed size
+// (the header's name and extra fields, which need not be the entry's, are
+// measured when the record is read). DataLimit is where the next entry
+// starts, or for the last one `dirStart` (UINT64_MAX: nothing follows);
+// Overlaps is set where an extent starts inside an earlier one or passes
+// its limit. With `byVolume` entries are compared only within the volume
+// they name. Reads nothing; costs one sort of the entries by offset (none
+// when they are in order already).
+void ZAMarkOverlappingItems(TZADirArray& dir, std::span<const int> which, uint64_t dirStart, bool byVolume);
+
+// Sets NoLocalHeader on those of the entries `which` of `dir` whose offset
+// in `s` holds no local header of their own: none at all, or one whose name
+// is the stored name of another of them at that offset and not theirs.
+// Reads one header per offset, in offset order (its name only where
+// entries share it); the stream's position is kept. True when it set any.
+bool ZAConfirmLocalHeaders(platform::TStream& s, TZADirArray& dir, std::span<const int> which);
 
 // Hosts (high byte of versionMadeBy) whose tools write names in a DOS or
 // Windows code page: FAT, NTFS as this archiver writes it, VFAT. Names of

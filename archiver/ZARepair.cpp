@@ -108,14 +108,7 @@ bool WriteCutRecord(platform::TStream& archive, const TDirItem& kept, const TZAL
   const std::string& name = kept.StoredName ? *kept.StoredName : std::string();
   if (extra.size() > 0xFFFF || name.size() > 0xFFFF) return false;
   TZALocalFileHeader h = lh;
-  h.extractVersion = cd.extractVersion;
-  h.genPurposeFlag = cd.genPurposeFlag;
-  h.compMethod = cd.compMethod;
-  h.lastModTime = cd.lastModTime;
-  h.lastModDate = cd.lastModDate;
-  h.crc32 = cd.crc32;
-  h.compSize = zip64 ? ZA_SENTINEL32 : static_cast<uint32_t>(comp);
-  h.unCompSize = zip64 ? ZA_SENTINEL32 : static_cast<uint32_t>(uncomp);
+  ZASetLocalFromCentral(h, cd, comp, uncomp);
   h.nameLength = static_cast<uint16_t>(name.size());
   h.extraLength = static_cast<uint16_t>(extra.size());
   const std::string head = ZALocalPrefix(h, name, extra);
@@ -219,6 +212,9 @@ TZABaseArchiver::TZARepairResult TZABaseArchiver::RepairArchive(const std::strin
   // Raw copies and extraction by offset need the items in one file.
   if (FSpanningMode != smNone) throw EZAException(ZA_ERR_SPANNED_MODIFICATION, FName);
   if (target.empty()) target = FFileName;
+  // Every record is read: an entry whose offset was damaged is known before
+  // it can cut its neighbours short.
+  FDMHandle->ConfirmLocalHeaders();
 
   std::unique_ptr<platform::TReplaceFile> output;
   try {

@@ -58,6 +58,9 @@ const std::vector<TCase>& Cases() {
       {"garbage", all, {}, true},
       {"garbage-cut", all, {}, true},
       {"flipped", all, {"a.txt"}, false, {"a.txt"}},
+      // A directory offset pointing into c.txt's data: the item is found
+      // where it is, and c.txt and the next keep all they have.
+      {"offset-flipped", all, {}, false},
       {"cut-in-c", {"a.txt", "dir/", "inner.zip", "c.txt"}, {"c.txt"}, false, {"c.txt"}},
       // The cut falls inside the stored inner archive: the scan goes through
       // it and finds its members, the second of them cut short. The inner

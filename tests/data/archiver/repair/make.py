@@ -17,6 +17,8 @@ Each is kept as it is (sound), and each damage is applied to both:
                         the directory kept (its offsets now wrong)
     garbage-cut         the same, cut where the directory started
     flipped             one byte of a.txt's compressed data inverted
+    offset-flipped      one bit of inner.zip's local header offset in the
+                        directory inverted: it points into c.txt's data
 
 The files are kept in the tree; this script says how each was made and
 makes them again (Info-ZIP zip must be installed):
@@ -127,6 +129,12 @@ def cases(base):
     d = bytearray(base)
     d[a_data + a_size // 2] ^= 0xFF
     out['flipped'] = d
+    i_head = items[b'inner.zip'][0]
+    entry = base.index(b'inner.zip', start) - 46
+    bit = next(b for b in range(32) if c_data < i_head ^ (1 << b) < c_data + c_size - 30)
+    d = bytearray(base)
+    d[entry + 42 + bit // 8] ^= 1 << bit % 8
+    out['offset-flipped'] = d
     return out
 
 
