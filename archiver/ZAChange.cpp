@@ -182,23 +182,25 @@ void TZABaseArchiver::RenameFile(const std::string& OldName, const std::string& 
 
   // The new name of every item concerned, worked out before anything changes.
   std::vector<std::pair<int, std::string>> renames;
+  // Names are compared with either separator, as they are found: an item
+  // stored with backslashes (DOS tools) is renamed all the same.
   const TDirItem& found = dir[index];
   if (found.IsDirectory()) {
     // The folder's own name is the prefix; everything below it moves.
-    const std::string oldPrefix = ZAIncludeTrailingBackslash(found.Name);
+    const std::string oldPrefix = ZAIncludeTrailingBackslash(Slashes(found.Name));
     const std::string newPrefix = ZAIncludeTrailingBackslash(newName);
     const std::string lowerPrefix = ZALowerCase(oldPrefix);
     CheckNewName(newName, oem, FName);
     for (int i = 0; i < dir.Count(); ++i) {
-      const std::string& name = dir[i].Name;
+      const std::string name = Slashes(dir[i].Name);
       if (i == index)
-        renames.emplace_back(i, found.Name.back() == '/' ? newPrefix : ZAExcludeTrailingBackslash(newPrefix));
+        renames.emplace_back(i, name.back() == '/' ? newPrefix : ZAExcludeTrailingBackslash(newPrefix));
       else if (ZALowerCase(name).rfind(lowerPrefix, 0) == 0)
         renames.emplace_back(i, newPrefix + name.substr(oldPrefix.size()));
     }
   } else {
     CheckNewName(newName, oem, FName);
-    const std::string& name = found.Name;
+    const std::string name = Slashes(found.Name);
     if (ZALowerCase(name) == ZALowerCase(oldName))
       renames.emplace_back(index, newName);
     else if (name.size() > oldName.size() && name[name.size() - oldName.size() - 1] == '/' &&

@@ -102,6 +102,12 @@ class TZACodecHost {
   // component's archive stream from now on, owned by the component), or null
   // when there is none. Called only for a multi-volume archive.
   virtual platform::TStream* CodecOpenVolume(int /*number*/, int /*lastNumber*/) { return nullptr; }
+  // The item being read is refused or cut short by another entry: the
+  // directory checks that the entries hold local headers of their own (one
+  // whose offset was damaged claims no bytes) and marks its entries again,
+  // the item's Overlaps and DataLimit included; true when they changed. The
+  // archive stream's position is kept.
+  virtual bool CodecConfirmRecords() { return false; }
 };
 
 // Compresses the whole of `source` (from position 0, whatever its position)

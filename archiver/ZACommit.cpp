@@ -8,9 +8,13 @@
 // not stay as it is (deleted, renamed, updated), or the start of the old
 // central directory when nothing but additions is pending. Every byte from
 // the cut to the old end of the file is first saved to a tail file, flushed
-// to disk before the archive is cut; so whatever happens afterwards (a
-// failure, a cancel, an abort) the archive can be given back its old bytes
-// verbatim. After the cut, unchanged items are copied raw from the tail
+// to disk before the first of them is written over; so whatever happens
+// afterwards (a failure, a cancel, an abort) the archive can be given back
+// its old bytes verbatim. The file is not shortened until the new directory
+// is written: the new bytes go over the old ones, and a rollback writes
+// back only what they changed, so that a write that fails (a full disk, a
+// file-size limit) leaves every byte past it as it was, and none has to be
+// written there again. From the cut on, unchanged items are copied raw from the tail
 // (renamed ones get a new local header in front of their old data), new and
 // updated items are compressed from their sources, items merged from
 // another archive are copied raw from it (their records byte for byte, never
@@ -254,18 +258,79 @@ int64_t DescriptorSize(platform::TStream& s, int64_t at, int64_t limit, const TD
   return std::min<int64_t>((signature ? 4 : 0) + 4 + (zip64 ? 16 : 8), n);
 }
 
+bool IsLocalSignature(uint32_t signature) {
+  return signature == ZA_SIG_LOCAL_HEADER || signature == ZA_SIG_LOCAL_HEADER_NZ;
+}
+
+// Reads the local header of `item` at `pos` with its name and extra field;
+// false when no local header is there (r.lh then holds the bytes read) or
+// the stream ends inside it.
+bool ReadLocalHeader(platform::TStream& s, int64_t pos, const TDirItem& item, TLocalRecord& r) {
+  r.dataSize = item.CompressedSize();
+  s.SetPosition(pos);
+  if (!ZAReadRecord(s, r.lh) || !IsLocalSignature(r.lh.signature)) return false;
+  return ZAReadBytes(s, r.lh.nameLength, r.name) && ZAReadBytes(s, r.lh.extraLength, r.extra);
+}
+
+// Whether a local header's signature is at `pos`.
+bool LocalSignatureAt(platform::TStream& s, uint64_t pos) {
+  uint8_t b[4];
+  s.SetPosition(static_cast<int64_t>(std::min<uint64_t>(pos, INT64_MAX)));
+  return ZAReadFully(s, b, 4) == 4 && IsLocalSignature(ZAGetU32(b));
+}
+
 // Reads the local record of `item` at `pos`; false when no local header is
 // there or the record runs past `limit`.
 bool ReadLocalRecord(platform::TStream& s, int64_t pos, int64_t limit, const TDirItem& item, TLocalRecord& r) {
-  s.SetPosition(pos);
-  if (!ZAReadRecord(s, r.lh)) return false;
-  if (r.lh.signature != ZA_SIG_LOCAL_HEADER && r.lh.signature != ZA_SIG_LOCAL_HEADER_NZ) return false;
-  if (!ZAReadBytes(s, r.lh.nameLength, r.name) || !ZAReadBytes(s, r.lh.extraLength, r.extra)) return false;
-  r.dataSize = item.CompressedSize();
+  if (!ReadLocalHeader(s, pos, item, r)) return false;
   const int64_t dataEnd = pos + r.HeaderSize() + static_cast<int64_t>(r.dataSize);
   if (r.dataSize > static_cast<uint64_t>(limit) || dataEnd > limit) return false;
   r.descriptorSize = (r.lh.genPurposeFlag & ZA_FLAG_DATA_DESCRIPTOR) ? DescriptorSize(s, dataEnd, limit, item, r.Zip64()) : 0;
   return true;
+}
+
+// Makes `item`'s entry, its new local header `lh` and the header's extra
+// fields `local` say that its record keeps `present` bytes of its data; the
+// CRC, method and uncompressed size stay as the entry declared them.
+void CutToPresent(TDirItem& item, uint64_t present, TZALocalFileHeader& lh, TZAExtraFields& local) {
+  TZAZipCentralDir& cd = item.CentralDir;
+  if (cd.compSize == ZA_SENTINEL32)
+    item.Zip64ExtInfo.compSize = present;
+  else
+    cd.compSize = static_cast<uint32_t>(present);  // never more than it was
+  const uint64_t uncomp = item.UncompressedSize();
+  const bool zip64 = present >= ZA_SENTINEL32 || uncomp >= ZA_SENTINEL32;
+  std::erase_if(local, [](const TZAExtraFieldDataBlock& b) { return b.headerID == ZA_EXTRA_ZIP64; });
+  if (zip64) {
+    const std::string field = ZALocalZip64Field(uncomp, present);
+    local.insert(local.begin(), TZAExtraFieldDataBlock{ZA_EXTRA_ZIP64, {field.begin() + 4, field.end()}});
+  }
+  ZASetLocalFromCentral(lh, cd, present, uncomp);
+}
+
+// The data descriptor of `item` (8-byte sizes when one needs them).
+std::string DataDescriptor(const TDirItem& item) {
+  const uint64_t comp = item.CompressedSize(), uncomp = item.UncompressedSize();
+  const bool zip64 = comp >= ZA_SENTINEL32 || uncomp >= ZA_SENTINEL32;
+  uint8_t d[24];
+  ZAPutU32(d, ZA_SIG_DATA_DESCRIPTOR);
+  ZAPutU32(d + 4, item.CentralDir.crc32);
+  if (zip64) {
+    ZAPutU64(d + 8, comp);
+    ZAPutU64(d + 16, uncomp);
+  } else {
+    ZAPutU32(d + 8, static_cast<uint32_t>(comp));
+    ZAPutU32(d + 12, static_cast<uint32_t>(uncomp));
+  }
+  return std::string(reinterpret_cast<const char*>(d), zip64 ? 24 : 16);
+}
+
+// A record copied into a single file lies in its only volume, whatever
+// volume its entry named before (readers of a single file that check the
+// number refuse another).
+void PlaceOnFirstVolume(TDirItem& item) {
+  item.CentralDir.diskNumberStart = 0;
+  item.Zip64ExtInfo.diskNumberStart = 0;
 }
 
 // Forces what was written to the disk: the file, then its folder's entry.
@@ -297,10 +362,13 @@ bool IsRenamed(const TDirItem& item) { return item.Modified && item.Operation ==
 // The stored name of an entry written for `host` (-1: this system's own).
 // Readers take the name of an entry made on another host than DOS or
 // Windows as UTF-8, whatever code page it was written in: such an entry
-// keeps a name outside ASCII in UTF-8.
+// keeps a name outside ASCII in UTF-8. So does an entry whose name was
+// stored in UTF-8 (flag bit 11) before, whatever its host: peers showed it
+// as it is, and a code page would change what they show.
 void SetStoredNameForHost(TDirItem& item, int host, bool oemFileNames) {
+  const bool wasUtf8 = item.CentralDir.genPurposeFlag & ZA_FLAG_UTF8_NAME;
   item.SetNewStoredName(oemFileNames);
-  if (host < 0 || ZAIsDosHost(host)) return;
+  if (!wasUtf8 && (host < 0 || ZAIsDosHost(host))) return;
   const bool ascii = std::all_of(item.Name.begin(), item.Name.end(), [](char c) { return (c & 0x80) == 0; });
   if (!ascii) {
     item.StoredName = item.Name;
@@ -518,7 +586,9 @@ void TZACommit::Run() {
 
   bool completed = false;
   try {
-    Archive().SetSize(FCutPosition);
+    // A new volume set has nothing past its cut; a single file is written
+    // over, and gets its new length with its directory.
+    if (FMultiVolume) Archive().SetSize(FCutPosition);
     Archive().SetPosition(FCutPosition);
     FArc.FVolumeNumberInfo.SetFirstVolume(true);
     // Spanned onto floppy disks, each disk's bytes are written in one go.
@@ -539,7 +609,7 @@ void TZACommit::Run() {
       // cancel this late changes nothing.
       bool ignored = false;
       FArc.DoOnOverallProgress(100, phase, ppEnd, ignored);
-      FDM.SaveDir(true, &Archive());
+      FDM.SaveDir(true, &Archive(), FMultiVolume ? -1 : Archive().Position());
       if (FArc.FOptions.FlushBuffers() || FHasMoves) FlushToDisk(Archive(), FArc.FFileName);
     }
   } catch (...) {
@@ -572,7 +642,8 @@ void TZACommit::PlanCut() {
   // Where the old directory really starts: what loading found (the end of
   // the file after a rebuild from the local headers), never the end
   // record's offset, which misses a stub put in front of the archive.
-  int64_t cut = std::min(std::max(FDM.CentralDirOffset, FDM.StubSize), size);
+  const int64_t dirStart = std::min(std::max(FDM.CentralDirOffset, FDM.StubSize), size);
+  int64_t cut = dirStart;
 
   // Records that stay valid as they are; every other old record (deleted,
   // renamed, replaced) must go, and the rewrite starts at the lowest one.
@@ -588,27 +659,57 @@ void TZACommit::PlanCut() {
   }
 
   // An item below the cut whose record reaches past it (records that
-  // overlap, in a damaged archive) would lose its end: the cut moves down to
-  // it. Only records that start close enough to the cut can reach it.
-  FKept.assign(static_cast<size_t>(dir.Count()), 0);
-  for (bool moved = true; moved;) {
-    moved = false;
-    for (int i = 0; i < dir.Count(); ++i) {
-      const TDirItem& item = dir[i];
-      const uint64_t offset = item.LocalHeaderOffset();
-      FKept[static_cast<size_t>(i)] = KeepsItsRecord(item) && offset < static_cast<uint64_t>(cut);
-      if (!FKept[static_cast<size_t>(i)]) continue;
-      const uint64_t longest = kLocalHeaderSize + 2 * 0xFFFF + 24 + item.CompressedSize();
-      if (offset + longest <= static_cast<uint64_t>(cut)) continue;
-      TLocalRecord r;
-      if (ReadLocalRecord(Archive(), static_cast<int64_t>(offset), size, item, r) &&
-          static_cast<int64_t>(offset) + r.Size() > cut) {
-        cut = static_cast<int64_t>(offset);
-        moved = true;
-      }
-    }
+  // overlap, in a damaged archive, or one the end of the file cut short)
+  // would lose its end, and what is written at the cut would lie inside it:
+  // the cut moves down to it. An entry with no record at its offset reaches
+  // as far as it declares; copied, it refuses the change, which must not
+  // write inside what it claims. Taken from the highest offset down, one
+  // pass settles it; only records that start close enough to the cut can
+  // reach it.
+  std::vector<std::pair<uint64_t, int>> below;
+  for (int i = 0; i < dir.Count(); ++i) {
+    const uint64_t offset = dir[i].LocalHeaderOffset();
+    if (KeepsItsRecord(dir[i]) && offset < static_cast<uint64_t>(cut)) below.emplace_back(offset, i);
   }
+  std::sort(below.begin(), below.end(), std::greater<>());
+  for (const auto& [offset, i] : below) {
+    const TDirItem& item = dir[i];
+    const uint64_t longest = kLocalHeaderSize + 2 * 0xFFFF + 24 + item.CompressedSize();
+    if (offset >= static_cast<uint64_t>(cut) || offset + longest <= static_cast<uint64_t>(cut)) continue;
+    TLocalRecord r;
+    const bool reaches =
+        item.NoLocalHeader || !LocalSignatureAt(Archive(), offset)
+            ? offset + kLocalHeaderSize + item.CompressedSize() > static_cast<uint64_t>(cut)
+            // A record the file cannot hold (cut short) reaches past any cut.
+            : !ReadLocalRecord(Archive(), static_cast<int64_t>(offset), size, item, r) ||
+                  static_cast<int64_t>(offset) + r.Size() > cut;
+    if (reaches) cut = static_cast<int64_t>(offset);
+  }
+  FKept.assign(static_cast<size_t>(dir.Count()), 0);
+  for (int i = 0; i < dir.Count(); ++i)
+    FKept[static_cast<size_t>(i)] = KeepsItsRecord(dir[i]) && dir[i].LocalHeaderOffset() < static_cast<uint64_t>(cut);
   FCutPosition = cut;
+
+  // The records copied from the tail are measured against one another as
+  // the directory measures its entries: each takes the bytes up to where
+  // the next one starts (the old directory after the last), never more,
+  // whatever its sizes claim, so that no byte is written for two entries.
+  // Where records conflict, the local headers decide who owns them.
+  std::vector<int> copied;
+  for (int i = 0; i < dir.Count(); ++i)
+    if (!FKept[static_cast<size_t>(i)] && (KeepsItsRecord(dir[i]) || IsRenamed(dir[i])) && !dir[i].NoLocalHeader &&
+        dir[i].LocalHeaderOffset() >= static_cast<uint64_t>(cut))
+      copied.push_back(i);
+  ZAMarkOverlappingItems(dir, copied, static_cast<uint64_t>(dirStart), false);
+  const auto conflict = [&](int i) { return dir[i].Overlaps; };
+  if (std::any_of(copied.begin(), copied.end(), conflict) && ZAConfirmLocalHeaders(Archive(), dir, copied)) {
+    std::erase_if(copied, [&](int i) { return dir[i].NoLocalHeader; });
+    ZAMarkOverlappingItems(dir, copied, static_cast<uint64_t>(dirStart), false);
+  }
+  // A record behind the old directory may run to the end of the file.
+  for (const int i : copied)
+    if (dir[i].LocalHeaderOffset() >= static_cast<uint64_t>(dirStart) && dir[i].DataLimit == static_cast<uint64_t>(dirStart))
+      dir[i].DataLimit = UINT64_MAX;
 }
 
 void TZACommit::SaveArchiveTail() {
@@ -654,15 +755,23 @@ std::unique_ptr<platform::TStream> TZACommit::CreateTempFile(const std::string& 
 
 void TZACommit::RestoreArchiveTail() {
   if (!FTail) throw EZAException(ZA_ERR_NIL_POINTER, FArc.FName);
-  Archive().SetSize(FCutPosition);
-  Archive().SetPosition(FCutPosition);
+  // The old length first (what was written past it goes), then the old
+  // bytes where they differ: past the commit's furthest write nothing was
+  // changed, and nothing needs writing there (under a file-size limit it
+  // could not be).
+  const int64_t size = FTail->Size();
+  if (Archive().Size() > FCutPosition + size) Archive().SetSize(FCutPosition + size);
   FTail->SetPosition(0);
   uint8_t* buffer = CopyBuffer();
-  const int64_t size = FTail->Size();
+  std::vector<uint8_t> now(static_cast<size_t>(std::min(kCopyBlock, size)));
   for (int64_t done = 0; done < size;) {
     const int64_t n = std::min(kCopyBlock, size - done);
     if (ZAReadFully(*FTail, buffer, n) != n) throw EZAException(ZA_ERR_STREAM_WRITE, FArc.FName);
-    Archive().WriteBuffer(buffer, n);
+    Archive().SetPosition(FCutPosition + done);
+    if (ZAReadFully(Archive(), now.data(), n) != n || std::memcmp(now.data(), buffer, static_cast<size_t>(n)) != 0) {
+      Archive().SetPosition(FCutPosition + done);
+      Archive().WriteBuffer(buffer, n);
+    }
     done += n;
   }
   if (FArc.FOptions.FlushBuffers()) FlushToDisk(Archive(), FArc.FFileName);
@@ -861,8 +970,8 @@ bool TZACommit::CopyMergedItem(int index) {
       try {
         if (!CopyRange(source, item.Position, size, &item)) return false;
       } catch (const EZAException&) {
-        // Never a partial item: what the attempt wrote goes.
-        Archive().SetSize(start);
+        // Never a partial item: what the attempt wrote is written over by
+        // what comes next, or cut off with the rest.
         Archive().SetPosition(start);
         throw;
       }
@@ -873,6 +982,7 @@ bool TZACommit::CopyMergedItem(int index) {
     return false;
   }
   item.SetLocalHeaderOffset(static_cast<uint64_t>(start));
+  PlaceOnFirstVolume(item);
   // The other archive's stream is only lent for the commit.
   item.Stream.reset();
   item.Position = item.Count = 0;
@@ -892,35 +1002,67 @@ void TZACommit::CopyExistingItem(int index) {
     throw EZAException(kNoSuchOldEntry, FArc.FName);
   }
   const int64_t tailPos = static_cast<int64_t>(oldOffset) - FCutPosition;
+  // What the record may take of the tail: up to its limit (the next record
+  // copied, or the old directory).
+  const int64_t tailSize = FTail->Size();
+  const int64_t limit = item.DataLimit <= oldOffset ? tailPos
+                        : item.DataLimit - static_cast<uint64_t>(FCutPosition) < static_cast<uint64_t>(tailSize)
+                            ? static_cast<int64_t>(item.DataLimit - static_cast<uint64_t>(FCutPosition))
+                            : tailSize;
+  // A header whose name or extra field the file cannot hold is a record
+  // cut short all the same.
   TLocalRecord r;
-  if (!ReadLocalRecord(*FTail, tailPos, FTail->Size(), item, r))
-    throw EZAException(ZA_ERR_INVALID_ARCHIVE, FArc.FName);
+  const bool headerWhole = ReadLocalHeader(*FTail, tailPos, item, r);
+  if (item.NoLocalHeader || !IsLocalSignature(r.lh.signature)) throw EZAException(ZA_ERR_INVALID_ARCHIVE, FArc.FName);
+  const int64_t whole = headerWhole ? TZABaseArchiver::RawRecordSize(*FTail, item, tailPos, limit) : -1;
   FOut = &Archive();
   const int64_t newOffset = Archive().Position();
 
-  if (!IsRenamed(item)) {
-    CopyRange(*FTail, tailPos, r.Size());
+  if (whole >= 0 && !IsRenamed(item)) {
+    CopyRange(*FTail, tailPos, whole);
   } else {
-    // A new header in front of the old data: the new stored name, the old
-    // header's other fields and extra fields (sizes and zip64 values belong
-    // to the data), a Unicode-name field rebuilt for the new name.
-    const bool unicode = FArc.FUnicodeFilenames;
-    SetStoredNameForHost(item, item.CentralDir.versionMadeBy >> 8, FArc.FOptions.OEMFileNames());
-    TZAExtraFields local = ZAParseExtraFields(r.extra);
-    const bool hadUnicode = ZAFindExtraField(local, ZA_EXTRA_UNICODE_NAME) != nullptr;
-    SetUnicodeNameBlock(local, item.Name, unicode);
-    SetUnicodeNameBlock(item.ExtraFields, item.Name, unicode || hadUnicode);
-    const std::string extra = ExtraBytes(local);
+    // A new header in front of the old data: the stored name (the new one
+    // of a renamed item), the old header's other fields and extra fields
+    // (sizes and zip64 values belong to the data), a Unicode-name field
+    // rebuilt for a new name. A record that does not fit its limit (cut
+    // short, or running into the next one) keeps the data it has there,
+    // and its header and entry say how many: its CRC and size stay as
+    // declared, so that it stays damaged to every reader.
+    const bool cut = whole < 0;
+    const int64_t dataStart = tailPos + r.HeaderSize();
+    const uint64_t present = !cut ? r.dataSize
+                             : dataStart >= limit ? 0
+                                                  : std::min(r.dataSize, static_cast<uint64_t>(limit - dataStart));
+    // A header that is not the record's own (it lies past its limit: another
+    // entry's too) gives no extra field: copied for each such entry, it
+    // would multiply.
+    TZAExtraFields local = cut && dataStart > limit ? TZAExtraFields() : ZAParseExtraFields(r.extra);
+    if (IsRenamed(item)) {
+      const bool unicode = FArc.FUnicodeFilenames;
+      SetStoredNameForHost(item, item.CentralDir.versionMadeBy >> 8, FArc.FOptions.OEMFileNames());
+      const bool hadUnicode = ZAFindExtraField(local, ZA_EXTRA_UNICODE_NAME) != nullptr;
+      SetUnicodeNameBlock(local, item.Name, unicode);
+      SetUnicodeNameBlock(item.ExtraFields, item.Name, unicode || hadUnicode);
+    }
     TZALocalFileHeader lh = r.lh;
+    if (cut) CutToPresent(item, present, lh, local);
+    const std::string extra = ExtraBytes(local);
+    if (!item.StoredName || item.StoredName->size() > 0xFFFF) throw EZAException(ZA_ERR_INVALID_ARCHIVE, FArc.FName);
     lh.genPurposeFlag = static_cast<uint16_t>((lh.genPurposeFlag & ~ZA_FLAG_UTF8_NAME) |
                                               (item.CentralDir.genPurposeFlag & ZA_FLAG_UTF8_NAME));
     lh.nameLength = static_cast<uint16_t>(item.StoredName->size());
     lh.extraLength = static_cast<uint16_t>(extra.size());
     const std::string prefix = ZALocalPrefix(lh, *item.StoredName, extra);
     if (!Write(prefix.data(), static_cast<int64_t>(prefix.size()))) return;
-    CopyRange(*FTail, tailPos + r.HeaderSize(), static_cast<int64_t>(r.dataSize) + r.descriptorSize);
+    if (!CopyRange(*FTail, dataStart, static_cast<int64_t>(present) + (cut ? 0 : whole - r.HeaderSize() - static_cast<int64_t>(r.dataSize))))
+      return;
+    if (cut && (lh.genPurposeFlag & ZA_FLAG_DATA_DESCRIPTOR)) {
+      const std::string descriptor = DataDescriptor(item);
+      if (!Write(descriptor.data(), static_cast<int64_t>(descriptor.size()))) return;
+    }
   }
   item.SetLocalHeaderOffset(static_cast<uint64_t>(newOffset));
+  PlaceOnFirstVolume(item);
 }
 
 platform::TStream* TZACommit::OpenItemSource(TDirItem& item) {
@@ -989,7 +1131,7 @@ bool TZACommit::WriteNewItem(int index) {
       // A full disk the user gave up on is a cancel, not a failure to ask about.
       if (FArc.FProgressCancel) return false;
     } else {
-      FOut->SetSize(start);
+      // Written over by what comes next, or cut off with the rest.
       FOut->SetPosition(start);
     }
     if (!FArc.FCompressedStream) {

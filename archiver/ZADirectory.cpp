@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <utility>
+#include <vector>
 
 #include "archiver/ZAExcept.h"
 #include "archiver/ZAPaths.h"
@@ -47,6 +49,26 @@ void TDirItem::SetLocalHeaderOffset(uint64_t offset) {
     Zip64ExtInfo.relOffsetLH = offset;
     CentralDir.relOffsetLH = ZA_SENTINEL32;
   }
+}
+
+namespace {
+
+void SetSize(TDirItem& item, uint64_t size, uint32_t& field, uint64_t& wide) {
+  if (field == ZA_SENTINEL32 || size >= ZA_SENTINEL32) {
+    item.bHugeFile = true;
+    field = ZA_SENTINEL32;
+    wide = size;
+  } else {
+    field = static_cast<uint32_t>(size);
+  }
+}
+
+}  // namespace
+
+void TDirItem::SetCompressedSize(uint64_t size) { SetSize(*this, size, CentralDir.compSize, Zip64ExtInfo.compSize); }
+
+void TDirItem::SetUncompressedSize(uint64_t size) {
+  SetSize(*this, size, CentralDir.unCompSize, Zip64ExtInfo.uncompSize);
 }
 
 void TDirItem::MoveLocalHeaderOffset(int64_t delta) {
@@ -318,18 +340,18 @@ void TZADirManager::ApplyStubOffset() {
   for (int i = 0; i < CDir.Count(); ++i) CDir[i].MoveLocalHeaderOffset(StubSize);
 }
 
-void TZADirManager::MarkOverlappingItems() {
+void ZAMarkOverlappingItems(TZADirArray& dir, std::span<const int> which, uint64_t dirStart, bool byVolume) {
   struct TExtent {
     uint32_t volume;
     uint64_t start, end;
     int index;
   };
-  const int n = CDir.Count();
-  std::vector<TExtent> extents(static_cast<size_t>(n));
+  std::vector<TExtent> extents;
+  extents.reserve(which.size());
   const auto sat = [](uint64_t a, uint64_t b) { return a > UINT64_MAX - b ? UINT64_MAX : a + b; };
   bool ordered = true;
-  for (int i = 0; i < n; ++i) {
-    const TDirItem& item = CDir[i];
+  for (const int i : which) {
+    const TDirItem& item = dir[i];
     const uint64_t start = item.LocalHeaderOffset();
     // The local header's own name and extra lengths are not known here
     // (reading every header would cost a seek per item on each open), and
@@ -338,23 +360,19 @@ void TZADirManager::MarkOverlappingItems() {
     // to lie over it. The extent is the least the record can span; whatever
     // runs further is caught where the record is read, whose data may not
     // pass DataLimit.
-    extents[static_cast<size_t>(i)] = {item.DiskNumberStart(), start,
-                                       sat(sat(start, TZALocalFileHeader::Size), item.CompressedSize()), i};
-    if (i > 0) {
-      const TExtent& a = extents[static_cast<size_t>(i) - 1];
-      const TExtent& b = extents[static_cast<size_t>(i)];
-      ordered = ordered && (a.volume < b.volume || (a.volume == b.volume && a.start < b.start));
+    const TExtent e{byVolume ? item.DiskNumberStart() : 0, start,
+                    sat(sat(start, TZALocalFileHeader::Size), item.CompressedSize()), i};
+    if (!extents.empty()) {
+      const TExtent& a = extents.back();
+      ordered = ordered && (a.volume < e.volume || (a.volume == e.volume && a.start < e.start));
     }
+    extents.push_back(e);
   }
   // Writers put items in offset order; only odd archives need the sort.
   if (!ordered)
     std::sort(extents.begin(), extents.end(), [](const TExtent& a, const TExtent& b) {
       return a.volume != b.volume ? a.volume < b.volume : a.start != b.start ? a.start < b.start : a.index < b.index;
     });
-  // In a single file the directory follows the items; in a volume set its
-  // offset says nothing about the items' volumes.
-  const bool singleFile = !VolumeLayer().MultiVolume();
-  const uint64_t dirStart = singleFile && CentralDirOffset > 0 ? static_cast<uint64_t>(CentralDirOffset) : UINT64_MAX;
   uint64_t reach = 0;  // the furthest end of the earlier items of the volume
   for (size_t k = 0; k < extents.size(); ++k) {
     const TExtent& e = extents[k];
@@ -362,11 +380,85 @@ void TZADirManager::MarkOverlappingItems() {
     const bool sameNext = k + 1 < extents.size() && extents[k + 1].volume == e.volume;
     if (!samePrev) reach = 0;
     const uint64_t limit = sameNext ? extents[k + 1].start : dirStart;
-    TDirItem& item = CDir[e.index];
+    TDirItem& item = dir[e.index];
     item.DataLimit = limit;
     item.Overlaps = (samePrev && e.start < reach) || e.end > limit;
     reach = std::max(reach, e.end);
   }
+}
+
+void TZADirManager::MarkOverlappingItems() {
+  std::vector<int> which;
+  which.reserve(static_cast<size_t>(CDir.Count()));
+  for (int i = 0; i < CDir.Count(); ++i) {
+    TDirItem& item = CDir[i];
+    if (!item.NoLocalHeader) {
+      which.push_back(i);
+      continue;
+    }
+    item.Overlaps = true;
+    item.DataLimit = item.LocalHeaderOffset();
+  }
+  // In a single file the directory follows the items, and every entry is
+  // read at its offset whatever volume it names: entries that name other
+  // volumes must not escape being measured against one another (twenty
+  // entries on one record, each naming its own volume, would each read it
+  // whole). In a volume set the directory's offset says nothing about the
+  // items' volumes.
+  const bool singleFile = !VolumeLayer().MultiVolume();
+  const uint64_t dirStart = singleFile && CentralDirOffset > 0 ? static_cast<uint64_t>(CentralDirOffset) : UINT64_MAX;
+  ZAMarkOverlappingItems(CDir, which, dirStart, !singleFile);
+}
+
+bool ZAConfirmLocalHeaders(platform::TStream& s, TZADirArray& dir, std::span<const int> which) {
+  std::vector<std::pair<uint64_t, int>> byOffset;
+  byOffset.reserve(which.size());
+  for (const int i : which) byOffset.emplace_back(dir[i].LocalHeaderOffset(), i);
+  std::sort(byOffset.begin(), byOffset.end());
+  const int64_t saved = s.Position();
+  const int64_t size = s.Size();
+  bool marked = false;
+  for (size_t k = 0; k < byOffset.size();) {
+    const uint64_t offset = byOffset[k].first;
+    size_t next = k;
+    while (next < byOffset.size() && byOffset[next].first == offset) ++next;
+    TZALocalFileHeader lh;
+    bool header = false;
+    if (offset < static_cast<uint64_t>(size)) {
+      s.SetPosition(static_cast<int64_t>(offset));
+      header = ZAReadRecord(s, lh) && (lh.signature == ZA_SIG_LOCAL_HEADER || lh.signature == ZA_SIG_LOCAL_HEADER_NZ);
+    }
+    // Of entries sharing a header, the ones it names own it; when it names
+    // none of them, none is preferred. The name is read only where an
+    // entry's is as long (so no more is read than the directory holds).
+    std::string name;
+    bool named = false;
+    for (size_t j = k; header && next - k > 1 && j < next; ++j) {
+      const std::optional<std::string>& stored = dir[byOffset[j].second].StoredName;
+      if (!stored || stored->size() != lh.nameLength) continue;
+      if (name.size() != lh.nameLength && !ZAReadBytes(s, lh.nameLength, name)) break;
+      named = named || *stored == name;
+    }
+    for (size_t j = k; j < next; ++j) {
+      TDirItem& item = dir[byOffset[j].second];
+      if (header && !(named && (!item.StoredName || *item.StoredName != name))) continue;
+      marked = marked || !item.NoLocalHeader;
+      item.NoLocalHeader = true;
+    }
+    k = next;
+  }
+  s.SetPosition(saved);
+  return marked;
+}
+
+bool TZADirManager::ConfirmLocalHeaders() {
+  if (FHeadersConfirmed || !FCompressedStream || VolumeLayer().MultiVolume()) return false;
+  FHeadersConfirmed = true;
+  std::vector<int> all(static_cast<size_t>(CDir.Count()));
+  for (int i = 0; i < CDir.Count(); ++i) all[static_cast<size_t>(i)] = i;
+  if (!ZAConfirmLocalHeaders(*FCompressedStream, CDir, all)) return false;
+  MarkOverlappingItems();
+  return true;
 }
 
 bool TZADirManager::HasCentralDirEnd() {

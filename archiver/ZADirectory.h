@@ -88,6 +88,11 @@ struct TDirItem {
   uint8_t CompressionMode = 0;
   TZAProcessOperation Operation = poAdd;
   bool UseOldRijndael = false;
+  // The entry's offset holds no local header of its own: none at all, or
+  // one that names another entry at that offset and not this one (found by
+  // ZAConfirmLocalHeaders, once some record conflicts with another). Such an
+  // entry claims no bytes: it refuses no other item and is never read.
+  bool NoLocalHeader = false;
   // Where the item's bytes may lie, worked out whenever the directory is
   // read or written (TZADirManager::MarkOverlappingItems). Overlaps: the
   // item's local header and data lie over another item's, or run into the
@@ -97,6 +102,15 @@ struct TDirItem {
   // the central directory); UINT64_MAX when nothing follows it there.
   bool Overlaps = false;
   uint64_t DataLimit = UINT64_MAX;
+  // A streamed record (flag bit 3) found without its data descriptor, the
+  // file cut inside it or the descriptor damaged (set by the rebuild from
+  // the local headers): its CRC and uncompressed size are unknown. Its data
+  // are the bytes up to the next header or the end of the file; it never
+  // reads as whole, and what inflate gives of it is passed on only where
+  // damaged items are read (ExtractCorruptedFiles). Its CRC is 0xFFFFFFFF,
+  // that of no empty item, so that an entry written from it never passes
+  // for a whole empty one.
+  bool DescriptorMissing = false;
   // The host system ("version made by", high byte) a new item is written
   // with instead of this system's own; -1: this system's. An item written
   // anew from another archive keeps its host, because its attributes only
@@ -129,6 +143,10 @@ struct TDirItem {
   void SetLocalHeaderOffset(uint64_t offset);
   // Moves the local header offset by `delta` bytes (see SetLocalHeaderOffset).
   void MoveLocalHeaderOffset(int64_t delta);
+  // Set the sizes; a field already in its zip64 form, or a size that does not
+  // fit 32 bits, takes the zip64 value.
+  void SetCompressedSize(uint64_t size);
+  void SetUncompressedSize(uint64_t size);
 
   // Applies the name rule (ZANameToStoredAnsi) for a new local header: Name
   // in ANSI (OEM when oemFileNames) with flag bit 11 clear, or whole in UTF-8
@@ -294,14 +312,22 @@ class TZADirManager {
   // Moves every entry's local header offset by StubSize (folder entries
   // included); an offset that reaches 0xFFFFFFFF makes the entry zip64.
   void ApplyStubOffset();
-  // Sets every entry's Overlaps and DataLimit from the offsets and sizes of
-  // all entries and CentralDirOffset. An entry's extent is taken as the
-  // least its record can span: the 30 bytes of a local header and its
-  // compressed size (the header's name and extra fields, which need not be
-  // the entry's, are measured when the record is read); entries are
-  // compared within their volume. Reads nothing; costs one sort of the
-  // entries by offset (none when they are in order already).
+  // Sets every entry's Overlaps and DataLimit (ZAMarkOverlappingItems) from
+  // the offsets and sizes of all entries but those with NoLocalHeader (which
+  // get Overlaps, and a DataLimit at their offset) and CentralDirOffset. In
+  // a single file every entry is measured against all others, whatever
+  // volume it names: the file is read at the offset all the same. In a
+  // volume set entries are compared within their volume.
   void MarkOverlappingItems();
+  // Checks, once per directory loaded, the local header at the offset of
+  // every entry (ZAConfirmLocalHeaders) and marks again when an entry turns
+  // out to have none of its own; true when the marks changed. For when a
+  // record is refused or cut short by another: a damaged offset must not
+  // cost its neighbours their data, and sound archives, which have no such
+  // conflict, are never read for it. Nothing for a volume set, and not to
+  // be called while the directory holds pending changes. The stream's
+  // position is kept.
+  bool ConfirmLocalHeaders();
   // Searches the stream for an end record of the owner's flavour (reloading
   // ArchiveComment); with OpenCorruptedArchives the result is always true.
   bool HasCentralDirEnd();
@@ -334,17 +360,20 @@ class TZADirManager {
   // last item). After a record that is known to be whole (what
   // follows its data is another record, or the stream's end, or its stored
   // data match their CRC) the search goes on behind it; after any other it
-  // goes on inside it. EZAException 35 when no local header is there, 44
-  // for a volume set.
+  // goes on inside it. A streamed record whose descriptor is gone is
+  // marked DescriptorMissing. EZAException 35 when no local header, or none
+  // whole up to its extra field, is there; 44 for a volume set.
   void RebuildDirFromLocalHeaders();
   // Writes CDir, the zip64 end records when needed, the end record and
   // ArchiveComment (see ZADirSave.cpp). With RecreateCDirEnd the directory is
-  // appended at the end of the stream; otherwise it replaces the directory
-  // that is there (the same entries with a new comment, or after a stub was
-  // put in front). A non-null `stream` becomes the manager's stream first.
-  // Lengths that do not fit their fields raise EZAException (61, 46) before
-  // the stream is touched.
-  void SaveDir(bool RecreateCDirEnd, platform::TStream* stream = nullptr);
+  // written at `at`, or appended at the end of the stream when `at` is -1;
+  // otherwise it replaces the directory that is there (the same entries with
+  // a new comment, or after a stub was put in front). A single file ends
+  // where the records end: it is cut there once they are written. A
+  // non-null `stream` becomes the manager's stream first. Lengths that do
+  // not fit their fields raise EZAException (61, 46) before the stream is
+  // touched.
+  void SaveDir(bool RecreateCDirEnd, platform::TStream* stream = nullptr, int64_t at = -1);
 
   TZADirOwner& Owner() const { return *FArc; }
   // The volumes this directory is read through and written to: the owner's,
@@ -379,7 +408,28 @@ class TZADirManager {
   int64_t SearchSignature(uint32_t signature, int64_t from, int64_t window);
   bool FindEndRecordOfAnyFlavour(TZAZipCentralDirEnd& record, int64_t& offset);
   bool OemNamesApply() const;
+
+  bool FHeadersConfirmed = false;  // ConfirmLocalHeaders ran on this directory
 };
+
+// Sets Overlaps and DataLimit of the entries `which` of `dir` (indexes),
+// measured against one another. An entry's extent is taken as the least its
+// record can span: the 30 bytes of a local header and its compressed size
+// (the header's name and extra fields, which need not be the entry's, are
+// measured when the record is read). DataLimit is where the next entry
+// starts, or for the last one `dirStart` (UINT64_MAX: nothing follows);
+// Overlaps is set where an extent starts inside an earlier one or passes
+// its limit. With `byVolume` entries are compared only within the volume
+// they name. Reads nothing; costs one sort of the entries by offset (none
+// when they are in order already).
+void ZAMarkOverlappingItems(TZADirArray& dir, std::span<const int> which, uint64_t dirStart, bool byVolume);
+
+// Sets NoLocalHeader on those of the entries `which` of `dir` whose offset
+// in `s` holds no local header of their own: none at all, or one whose name
+// is the stored name of another of them at that offset and not theirs.
+// Reads one header per offset, in offset order (its name only where
+// entries share it); the stream's position is kept. True when it set any.
+bool ZAConfirmLocalHeaders(platform::TStream& s, TZADirArray& dir, std::span<const int> which);
 
 // Hosts (high byte of versionMadeBy) whose tools write names in a DOS or
 // Windows code page: FAT, NTFS as this archiver writes it, VFAT. Names of

@@ -54,6 +54,9 @@ int TZipArchiver::MergeWith(const std::string& ArchiveFileName) {
   if (self && self == FileIdOf(other.CompressedStream()))
     throw EZAException(ZA_ERR_CANNOT_OPEN_FILE, Name(), {ArchiveFileName});
   if (other.SpanningMode() != smNone) throw EZAException(ZA_ERR_SPANNED_MODIFICATION, Name());
+  // Every record is copied: an entry whose offset was damaged must not cost
+  // its neighbours theirs.
+  other.DMHandle()->ConfirmLocalHeaders();
 
   platform::TStream* source = other.CompressedStream();
   // Borrowed for the commit only: the entries that hold it are written (and

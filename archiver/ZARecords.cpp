@@ -231,6 +231,18 @@ std::string ZALocalZip64Field(uint64_t uncompSize, uint64_t compSize) {
   return std::string(reinterpret_cast<const char*>(z), sizeof z);
 }
 
+void ZASetLocalFromCentral(TZALocalFileHeader& lh, const TZAZipCentralDir& cd, uint64_t comp, uint64_t uncomp) {
+  const bool zip64 = comp >= ZA_SENTINEL32 || uncomp >= ZA_SENTINEL32;
+  lh.extractVersion = cd.extractVersion;
+  lh.genPurposeFlag = cd.genPurposeFlag;
+  lh.compMethod = cd.compMethod;
+  lh.lastModTime = cd.lastModTime;
+  lh.lastModDate = cd.lastModDate;
+  lh.crc32 = cd.crc32;
+  lh.compSize = zip64 ? ZA_SENTINEL32 : static_cast<uint32_t>(comp);
+  lh.unCompSize = zip64 ? ZA_SENTINEL32 : static_cast<uint32_t>(uncomp);
+}
+
 std::string ZALocalPrefix(const TZALocalFileHeader& lh, const std::string& name, const std::string& extra) {
   std::string out;
   ZAAppendRecord(out, lh);

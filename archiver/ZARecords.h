@@ -318,6 +318,11 @@ const TZAExtraFieldDataBlock* ZAFindExtraField(const TZAExtraFields& fields, uin
 // The zip64 field of a local header: ID, size 16, the uncompressed and the
 // compressed size (20 bytes).
 std::string ZALocalZip64Field(uint64_t uncompSize, uint64_t compSize);
+// Makes `lh` say of its item what the central entry `cd` says (versions,
+// flags, method, date, CRC), with the sizes `comp` and `uncomp`; both
+// all-ones when either needs 64 bits (the values then go into a zip64
+// field, ZALocalZip64Field).
+void ZASetLocalFromCentral(TZALocalFileHeader& lh, const TZAZipCentralDir& cd, uint64_t comp, uint64_t uncomp);
 // A local header's bytes followed by its name and extra bytes.
 std::string ZALocalPrefix(const TZALocalFileHeader& lh, const std::string& name, const std::string& extra);
 

@@ -43,6 +43,10 @@ class TZABaseArchiver::TCodecHost final : public TZACodecHost {
   platform::TStream* CodecOpenVolume(int number, int lastNumber) override {
     return a_.Volumes().OpenVolumeForReading(number, lastNumber);
   }
+  bool CodecConfirmRecords() override {
+    // Pending entries of a transaction have no records yet.
+    return a_.FUpdateCount == 0 && a_.FDMHandle && a_.FDMHandle->ConfirmLocalHeaders();
+  }
 
  private:
   TZABaseArchiver& a_;

@@ -17,6 +17,7 @@
 #include "archiver/ZAExcept.h"
 #include "archiver/ZipArchiver.h"
 #include "extract_util.h"
+#include "platform/Streams.h"
 #include "records_util.h"
 
 namespace {
@@ -80,6 +81,32 @@ int ExtractError(TZipArchiver& arc, const std::string& name) {
   });
 }
 
+void IgnoreFailures(TZipArchiver& arc) {
+  arc.OnProcessFileFailure = [](archiver::TZABaseArchiver&, const std::string&, archiver::TZAProcessOperation, int,
+                                int, const std::string&, archiver::TZAAction& action) { action = archiver::fxaIgnore; };
+}
+
+// A new archive at `path` of one item, one.txt holding `text`, into which
+// `file` is merged (an item that cannot be copied is passed over). Returns
+// the native code the merge raised (-1: none); a merge that raises leaves
+// the archive as it was.
+int MergeIntoOneItem(const std::string& path, const std::string& file, const std::string& text) {
+  TZipArchiver arc;
+  arc.SetFileName(path);
+  arc.OpenArchive(archiver::ZAModeCreate);
+  arc.AddFromString("one.txt", text);
+  arc.CloseArchive();
+  const std::string before = base_test::ReadBytes(path);
+  arc.OpenArchive(archiver::ZAModeReadWrite);
+  IgnoreFailures(arc);
+  const int raised = NativeErrorOf([&] { arc.MergeWith(file); });
+  arc.CloseArchive();
+  if (raised >= 0) {
+    EXPECT_EQ(base_test::ReadBytes(path), before);
+  }
+  return raised;
+}
+
 TEST(HostileArchives, AnEntryClaimingTheOtherFlavourIsStillCheckedForItsCrc) {
   // The stored item's data were changed after its CRC was taken; its entry
   // says "version needed 0x4114", the other flavour's mark.
@@ -100,10 +127,13 @@ TEST(HostileArchives, AnEntryClaimingTheOtherFlavourIsStillCheckedForItsCrc) {
 }
 
 TEST(HostileArchives, OverlappingItemsFailAsDamagedButStillList) {
-  // Twenty entries sharing one 5 MB item, and twenty stored items each
-  // quoting the next one's header and data: both inflate far beyond the
-  // file, with valid CRCs.
-  const std::map<std::string, size_t> files = {{"overlap-shared.zip", 20}, {"overlap-quoted.zip", 20}};
+  // Twenty entries sharing one 5 MB item (also when each names a volume of
+  // its own), and twenty stored items each quoting the next one's header
+  // and data: all inflate far beyond the file, with valid CRCs.
+  const std::map<std::string, size_t> files = {{"overlap-shared.zip", 20},
+                                               {"overlap-quoted.zip", 20},
+                                               {"disk-number-shared.zip", 20},
+                                               {"disk-number-zip64.zip", 20}};
   for (const auto& [file, count] : files) {
     SCOPED_TRACE(file);
     TempDir out;
@@ -180,6 +210,14 @@ TEST(HostileArchives, BackslashNamesAreFoundAsListed) {
   arc->Options().SetRecurse(true);
   arc->ExtractFiles("*.*", archiver::ZADefaultSearchAttr, "");
   EXPECT_EQ(FilesBelow(out.Path()), (std::vector<std::string>{"folder/123.fb2", "folder/sub/x.txt"}));
+  // Renamed by the name it is listed under, it is renamed, not passed over.
+  TempDir dir;
+  std::filesystem::copy_file(Hostile("backslash-names.zip"), dir / "renamed.zip");
+  TZipArchiver changed;
+  changed.SetFileName(dir / "renamed.zip");
+  changed.OpenArchive(archiver::ZAModeReadWrite);
+  changed.RenameFile("folder/123.fb2", "book.fb2");
+  EXPECT_EQ(Names(changed), (std::vector<std::string>{"book.fb2", "folder/sub/x.txt"}));
 }
 
 TEST(HostileArchives, ADeflateBombTakesOneReservationOfItsDeclaredSize) {
@@ -234,8 +272,10 @@ TEST(HostileArchives, OddRecordsKeepWhatPeersReadThroughEveryChange) {
   // data descriptor that is not there be dropped from a copy: what a peer
   // read before a change it reads after it (but what the change itself
   // took away or replaced), and whatever a peer reads, we read, in a
-  // lenient and a strict open. The odd records stand first and last (run into by
-  // the directory, or by an item added behind it).
+  // lenient and a strict open; a change refused leaves the file as it was.
+  // The odd records stand first and last (run into by the directory, or by
+  // an item added behind it); a directory offset damaged to point into
+  // another item's data must not cost that item or the next theirs.
   using TItems = std::map<std::string, std::string>;
   struct TChange {
     std::string what;
@@ -261,7 +301,8 @@ TEST(HostileArchives, OddRecordsKeepWhatPeersReadThroughEveryChange) {
   const std::map<std::string, std::string> files = {
       {Hostile("local-name-shorter-sound.zip"), "c.txt"},
       {data + "repair/local-name-shorter.zip", "m1.txt"},
-      {data + "merge/descriptor-flag-only-local.zip", "c.txt"}};
+      {data + "merge/descriptor-flag-only-local.zip", "c.txt"},
+      {Hostile("offset-flipped.zip"), "c.txt"}};
   TempDir dir;
   const std::string path = dir / "changed.zip";
   const auto expectRead = [&](const TItems& expected) {
@@ -293,30 +334,150 @@ TEST(HostileArchives, OddRecordsKeepWhatPeersReadThroughEveryChange) {
     for (const TChange& change : changes) {
       SCOPED_TRACE(file + ": " + change.what);
       std::filesystem::copy_file(file, path, std::filesystem::copy_options::overwrite_existing);
+      bool refused = false;
       {
         TZipArchiver arc;
         arc.SetFileName(path);
         arc.OpenArchive(archiver::ZAModeReadWrite);
-        change.apply(arc, next);
+        refused = NativeErrorOf([&] { change.apply(arc, next); }) >= 0;
       }
       TItems expected = before;
-      change.expect(expected, next);
+      if (refused)
+        EXPECT_EQ(base_test::ReadBytes(path), base_test::ReadBytes(file));
+      else
+        change.expect(expected, next);
       expectRead(expected);
     }
     // Merged into an archive of one item, its records copied as they are.
     SCOPED_TRACE(file + ": merge");
     std::filesystem::remove(path);
-    TZipArchiver arc;
-    arc.SetFileName(path);
-    arc.OpenArchive(archiver::ZAModeCreate);
-    arc.AddFromString("one.txt", "the one item\n");
-    arc.CloseArchive();
-    arc.OpenArchive(archiver::ZAModeReadWrite);
-    arc.MergeWith(file);
-    arc.CloseArchive();
+    EXPECT_EQ(MergeIntoOneItem(path, file, "the one item\n"), -1);
     TItems expected = before;
     expected["one.txt"] = "the one item\n";
     expectRead(expected);
+  }
+}
+
+// The bytes all items of `path` give, read as damaged items are read
+// (ExtractCorruptedFiles) in a lenient open; 0 when it does not open.
+uint64_t TotalOutput(const std::string& path) {
+  TZipArchiver arc;
+  arc.SetFileName(path);
+  arc.SetExtractCorruptedFiles(true);
+  if (NativeErrorOf([&] { arc.OpenArchive(archiver::ZAModeRead); }) >= 0) return 0;
+  uint64_t total = 0;
+  for (int i = 0; i < arc.DMHandle()->CDir.Count(); ++i) {
+    platform::TMemoryStream out;
+    NativeErrorOf([&] { arc.ExtractToStream(arc.DMHandle()->CDir[i].Name, out); });
+    total += static_cast<uint64_t>(out.Size());
+  }
+  return total;
+}
+
+TEST(HostileArchives, ABombStaysSmallOnEveryRoad) {
+  // Entries that share their bytes, read, repaired, merged into another
+  // archive or changed: what comes out of the result is never more than the
+  // one record they share (the most an entry declares), or the archive is
+  // left as it was.
+  using TRoad = std::function<void(const std::string& bomb, const std::string& out, const std::string& item)>;
+  const auto change = [](std::function<void(TZipArchiver&, const std::string&)> apply) -> TRoad {
+    return [apply](const std::string& bomb, const std::string& out, const std::string& item) {
+      std::filesystem::copy_file(bomb, out);
+      TZipArchiver arc;
+      arc.SetFileName(out);
+      arc.OpenArchive(archiver::ZAModeReadWrite);
+      if (NativeErrorOf([&] { apply(arc, item); }) >= 0) {
+        EXPECT_EQ(base_test::ReadBytes(out), base_test::ReadBytes(bomb));
+      }
+    };
+  };
+  const std::map<std::string, TRoad> roads = {
+      {"read", change([](TZipArchiver&, const std::string&) {})},
+      {"repair",
+       [](const std::string& bomb, const std::string& out, const std::string&) {
+         TZipArchiver arc;
+         arc.SetFileName(bomb);
+         IgnoreFailures(arc);
+         NativeErrorOf([&] { arc.RepairArchive(out); });
+       }},
+      {"merge", [](const std::string& bomb, const std::string& out, const std::string&) { MergeIntoOneItem(out, bomb, "one"); }},
+      {"delete", change([](TZipArchiver& arc, const std::string& item) { arc.DeleteFiles(item, 0x27, ""); })},
+      {"rename", change([](TZipArchiver& arc, const std::string& item) { arc.RenameFile(item, "renamed.bin"); })},
+      {"update", change([](TZipArchiver& arc, const std::string& item) { arc.AddFromString(item, "new"); })},
+  };
+  TempDir dir;
+  for (const char* file : {"overlap-quoted.zip", "disk-number-shared.zip", "disk-number-zip64.zip"}) {
+    uint64_t kernel = 0;
+    auto arc = Open(file);
+    for (int i = 0; i < arc->DMHandle()->CDir.Count(); ++i)
+      kernel = std::max(kernel, arc->DMHandle()->CDir[i].UncompressedSize());
+    for (const auto& [road, run] : roads) {
+      SCOPED_TRACE(std::string(file) + ": " + road);
+      const std::string out = dir / road;
+      run(Hostile(file), out, arc->DMHandle()->CDir[1].Name);
+      EXPECT_LE(TotalOutput(out), kernel + 3);  // "one" or "new" besides
+      std::filesystem::remove(out);
+    }
+  }
+}
+
+TEST(HostileArchives, AChangeOfADamagedArchiveKeepsWhatReadCleanly) {
+  // An archive cut inside an item (its directory rebuilt from the local
+  // headers, the cut one inside another's data) or whose first record claims
+  // a name longer than the file, opened as OpenArchive opens by default: an
+  // add, a replace and a delete leave every item that read cleanly before
+  // reading the same after, in a lenient and a strict open, and what they
+  // wrote lies inside no other record as peers see it.
+  const auto clean = [](const std::string& path, bool lenient) {
+    std::map<std::string, std::string> items;
+    TZipArchiver arc;
+    arc.SetFileName(path);
+    arc.SetOpenCorruptedArchives(lenient);
+    if (NativeErrorOf([&] { arc.OpenArchive(archiver::ZAModeRead); }) >= 0) {
+      ADD_FAILURE() << "refused, lenient " << lenient;
+      return items;
+    }
+    for (const std::string& name : Names(arc)) {
+      std::string text;
+      if (NativeErrorOf([&] { arc.ExtractToString(name, text); }) < 0) items[name] = text;
+    }
+    return items;
+  };
+  const std::string data = std::string(TOMESHELF_SOURCE_DIR) + "/tests/data/archiver/";
+  // The file and the clean item that is replaced and deleted.
+  const std::map<std::string, std::string> files = {{data + "repair/iz-cut-in-c.zip", "a.txt"},
+                                                    {data + "repair/py-cut-in-inner.zip", "a.txt"},
+                                                    {Hostile("local-name-runs-over.zip"), "c.txt"}};
+  TempDir dir;
+  const std::string path = dir / "changed.zip";
+  for (const auto& [file, item] : files) {
+    const std::map<std::string, std::string> before = clean(file, true);
+    ASSERT_TRUE(before.count(item)) << file;
+    for (const char* change : {"add", "replace", "delete"}) {
+      SCOPED_TRACE(file + ": " + change);
+      std::filesystem::copy_file(file, path, std::filesystem::copy_options::overwrite_existing);
+      std::map<std::string, std::string> expected = before;
+      {
+        TZipArchiver arc;
+        arc.SetFileName(path);
+        arc.OpenArchive(archiver::ZAModeReadWrite);
+        if (change == std::string("add")) {
+          arc.AddFromString("added.txt", "added\n");
+          expected["added.txt"] = "added\n";
+        } else if (change == std::string("replace")) {
+          arc.AddFromString(item, "replaced\n");
+          expected[item] = "replaced\n";
+        } else {
+          arc.DeleteFiles(item, 0x27, "");
+          expected.erase(item);
+        }
+      }
+      for (const bool lenient : {true, false}) {
+        const std::map<std::string, std::string> after = clean(path, lenient);
+        for (const auto& [name, bytes] : expected) EXPECT_EQ(after.count(name) ? after.at(name) : "?", bytes) << name;
+      }
+      EXPECT_EQ(RunCmd("unzip -t " + Q(path) + " 2>&1").find("overlap"), std::string::npos);
+    }
   }
 }
 

@@ -151,6 +151,14 @@ inline bool HasData(const archiver::TDirItem& item) {
   return item.CompressedSize() > 0 || item.UncompressedSize() > 0;
 }
 
+// How much input `out` bytes of `item` cost at the least: one byte each when
+// stored, one in 1,032 when deflated (deflate's largest ratio). An archive
+// whose every byte serves one item at most gives no more weight in all
+// than its size.
+inline uint64_t Weight(const archiver::TDirItem& item, uint64_t out) {
+  return item.CompressionMethod == archiver::ZA_METHOD_DEFLATE ? out / 1032 : out;
+}
+
 // Whether `got` holds at least the bytes of `floor`, in order.
 inline bool KeepsFloor(const std::string& got, const std::string& floor) {
   return got.size() >= floor.size() && got.compare(0, floor.size(), floor) == 0;
@@ -169,6 +177,41 @@ inline std::vector<int> NamedItems(const archiver::TZADirArray& dir) {
       named.push_back(i);
   }
   return named;
+}
+
+// The bytes of the items among NamedItems of the open `arc` that read
+// cleanly (whole, their checks passed), by name.
+inline std::map<std::string, std::string> CleanItems(archiver::TZABaseArchiver& arc) {
+  const bool damaged = arc.ExtractCorruptedFiles();
+  arc.SetExtractCorruptedFiles(false);
+  std::map<std::string, std::string> clean;
+  archiver::TZADirArray& dir = arc.DMHandle()->CDir;
+  for (const int i : NamedItems(dir)) {
+    const std::string name = dir[i].Name;
+    platform::TStringStream got;
+    Expected([&] {
+      arc.ExtractToStream(name, got);
+      clean[name] = got.DataString();
+    });
+  }
+  arc.SetExtractCorruptedFiles(damaged);
+  return clean;
+}
+
+// The weight (Weight) of what the items among NamedItems of the open `arc`
+// give when read as damaged items are (ExtractCorruptedFiles).
+inline uint64_t WeighedOutput(archiver::TZABaseArchiver& arc) {
+  const bool damaged = arc.ExtractCorruptedFiles();
+  arc.SetExtractCorruptedFiles(true);
+  uint64_t weight = 0;
+  archiver::TZADirArray& dir = arc.DMHandle()->CDir;
+  for (const int i : NamedItems(dir)) {
+    platform::TStringStream got;
+    Expected([&] { arc.ExtractToStream(dir[i].Name, got); });
+    weight += Weight(dir[i], got.DataString().size());
+  }
+  arc.SetExtractCorruptedFiles(damaged);
+  return weight;
 }
 
 // A name that every operation stores as it is: letters, digits, '.', '_',

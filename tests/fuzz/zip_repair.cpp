@@ -5,7 +5,9 @@
 // gone either way, and the input is never changed. What it keeps is held
 // against zlib (the oracle of FuzzUtil.h): an item of a plain method keeps
 // at least what zlib recovers of its record in the input, and an input
-// whose items had data never repairs into an archive without any.
+// whose items had data never repairs into an archive without any. An item
+// that read cleanly reads the same, and what the repaired archive gives
+// weighs no more than the input (no byte is kept for two items).
 #include <filesystem>
 #include <map>
 #include <optional>
@@ -22,6 +24,7 @@ namespace {
 struct TFloors {
   std::map<std::string, std::string> byName;
   bool hadData = false;
+  std::map<std::string, std::string> clean;  // the items that read cleanly
 };
 
 TFloors Floors(const uint8_t* data, size_t size) {
@@ -29,9 +32,15 @@ TFloors Floors(const uint8_t* data, size_t size) {
   fuzz::TArchive archive(data, size, /*lenient=*/true);
   if (!archive.Open()) return floors;
   archiver::TZADirArray& dir = archive.Arc().DMHandle()->CDir;
+  // A folder is written anew as a folder, whatever bytes it carried; an
+  // item is added again under its name as every operation stores it.
+  floors.clean = fuzz::CleanItems(archive.Arc());
+  std::erase_if(floors.clean, [&](const auto& entry) {
+    int index = -1;
+    return !fuzz::PlainName(entry.first) || (dir.FileExists(entry.first, index) && dir[index].IsDirectory());
+  });
   for (int i = 0; i < dir.Count(); ++i)
     if (!dir[i].IsDirectory() && fuzz::HasData(dir[i])) floors.hadData = true;
-  // A folder is written anew as a folder, whatever bytes it carried.
   for (const int i : fuzz::NamedItems(dir)) {
     if (dir[i].IsDirectory()) continue;
     const std::optional<std::string> floor = fuzz::ZlibFloor(data, size, dir[i]);
@@ -108,6 +117,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     bool keptData = false;
     for (int i = 0; i < kept.Count(); ++i) keptData = keptData || fuzz::HasData(kept[i]);
     if ((floors.hadData || HeaderWithData(data, size)) && !keptData) std::abort();
+    // What read cleanly reads the same; no byte of the input is kept for
+    // two items.
+    for (const auto& [name, bytes] : floors.clean) {
+      platform::TStringStream got;
+      fuzz::Expected([&, n = name] { check.ExtractToStream(n, got); });
+      if (got.DataString() != bytes) std::abort();
+    }
+    if (fuzz::WeighedOutput(check) > size) std::abort();
     // Every item keeps at least what zlib recovers of it, read back with
     // ExtractCorruptedFiles. An item of a plain name missing from the
     // output must have been reported.

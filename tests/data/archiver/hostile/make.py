@@ -30,6 +30,13 @@ def central_entry(name, crc, csize, usize, offset, method=0, version=20, made_by
                        external, offset) + name
 
 
+def central_on_disk(name, crc, csize, usize, offset, method, disk, zip64_disk=None):
+    """A central entry naming volume `disk`, or (0xFFFF) `zip64_disk` in its zip64 field."""
+    extra = b'' if zip64_disk is None else struct.pack('<HHI', 1, 4, zip64_disk)
+    return struct.pack('<IHHHHHHIIIHHHHHII', 0x02014B50, 20, 20, 0, method, DOS_TIME, DOS_DATE, crc, csize,
+                       usize, len(name), len(extra), 0, disk, 0, 0x20, offset) + name + extra
+
+
 def end_record(count, size, offset, shown_count=None):
     n = count if shown_count is None else shown_count
     return struct.pack('<IHHHHIIH', 0x06054B50, 0, 0, n, n, size, offset, 0)
@@ -137,6 +144,42 @@ def main(folder):
         central += central_entry(name, crc, len(data), len(data), len(out))
         out += local_header(local, crc, len(data), len(data)) + data
     write(folder, 'local-name-shorter-sound.zip', out + central + end_record(len(items), len(central), len(out)))
+
+    # 9. Twenty entries on one deflated record of 5 MB of zeros in a single
+    # file, each naming a volume of its own (0 to 19), in the entry itself
+    # or through its zip64 field: the file is read at the offset whatever
+    # volume an entry names.
+    out = local_header(b'zeros.bin', zlib.crc32(zeros), len(raw), len(zeros), 8) + raw
+    for name, zip64 in (('disk-number-shared.zip', False), ('disk-number-zip64.zip', True)):
+        central = b''.join(central_on_disk(b'%d.bin' % i, zlib.crc32(zeros), len(raw), len(zeros), 0, 8,
+                                           0xFFFF if zip64 else i, i if zip64 else None) for i in range(20))
+        write(folder, name, out + central + end_record(20, len(central), len(out)))
+
+    # 10. Four stored items of 60 bytes; the first's local header says its
+    # name is 1,000 bytes long, more than the file holds: its record runs
+    # over the three others and past the end of the file.
+    out, central = b'', b''
+    for i, name in enumerate((b'a.txt', b'b.txt', b'c.txt', b'd.txt')):
+        data = b'%d' % i * 60
+        central += central_entry(name, zlib.crc32(data), len(data), len(data), len(out))
+        header = bytearray(local_header(name, zlib.crc32(data), len(data), len(data)))
+        if i == 0:
+            struct.pack_into('<H', header, 26, 1000)
+        out += bytes(header) + data
+    write(folder, 'local-name-runs-over.zip', out + central + end_record(4, len(central), len(out)))
+
+    # 11. Four stored items of 600 bytes; one bit of b.txt's local header
+    # offset in the directory inverted: it points into c.txt's data.
+    out, central = b'', b''
+    for name in (b'a.txt', b'b.txt', b'c.txt', b'd.txt'):
+        data = b''.join(b'%s line %d\n' % (name, i) for i in range(60))[:600]
+        offset = len(out)
+        if name == b'b.txt':
+            c_data = offset + 30 + 5 + 600 + 30 + 5
+            offset ^= next(1 << b for b in range(32) if c_data < offset ^ (1 << b) < c_data + 600 - 30)
+        central += central_entry(name, zlib.crc32(data), len(data), len(data), offset)
+        out += local_header(name, zlib.crc32(data), len(data), len(data)) + data
+    write(folder, 'offset-flipped.zip', out + central + end_record(4, len(central), len(out)))
 
 
 if __name__ == '__main__':
