@@ -8,7 +8,6 @@
 #include <unistd.h>
 
 #include <csignal>
-
 #include <functional>
 #include <vector>
 

@@ -552,7 +552,9 @@ TEST_F(NavIndexTables, PasswordRewritesMemos) {
 TEST(HandlerIndex, AHolderFollowsAnotherProgramsRebuildsAndTags) {
   const std::string files = "names.ntx;ids.ndx;c.cdx;m.mdx";
   const std::vector<AnsiString> names = AuthorNames(400, 17);
-  const auto byName = [](XBO_dBHandler& t) { return std::string(platform::AnsiUpperCase(TrimR(t.xbStringGetN(2)))); };
+  const auto byName = [](XBO_dBHandler& t) {
+    return std::string(platform::AnsiUpperCase(TrimR(t.xbStringGetN(2))));
+  };
   const auto byId = [](XBO_dBHandler& t) { return std::to_string(1000000 + t.xbNumberGetN(1)); };
   // The records in the order of `tag`, checked against their keys.
   const auto inOrder = [&](XBO_dBHandler& t, const AnsiString& tag, const std::string& what) {
@@ -578,29 +580,36 @@ TEST(HandlerIndex, AHolderFollowsAnotherProgramsRebuildsAndTags) {
   struct TStep {
     const char* what;
     std::function<void(XBO_dBHandler&)> change;
-    const char* holding;  // the holder's order meanwhile
+    const char* holding;            // the holder's order meanwhile
     std::vector<std::string> tags;  // those each compound file holds after it, less its letter
   };
   // Tag T of the CDX is named "C" + T, of the MDX "M" + T.
-  const auto inBoth = [](const std::function<void(XBO_dBHandler&, const char* file, const std::string& prefix)>& f) {
+  const auto inBoth = [](const std::function<void(XBO_dBHandler&, const char* file,
+                                                  const std::string& prefix)>& f) {
     return [f](XBO_dBHandler& b) {
       f(b, "c.cdx", "C");
       f(b, "m.mdx", "M");
     };
   };
   const auto addNames = inBoth([](XBO_dBHandler& b, const char* file, const std::string& prefix) {
-    b.xbIndexTo(file, prefix + "NA", "upper(NA)", "", XBsetIndexUnique::Duplicates, XBsetSortStatus::Ascending);
+    b.xbIndexTo(file, prefix + "NA", "upper(NA)", "", XBsetIndexUnique::Duplicates,
+                XBsetSortStatus::Ascending);
   });
   const TStep steps[] = {
       {"reindex", [](XBO_dBHandler& b) { b.xbReIndex(); }, "NAMES", {"ID", "NA"}},
-      {"tag added", inBoth([](XBO_dBHandler& b, const char* file, const std::string& prefix) {
-         b.xbIndexTo(file, prefix + "BY", "ID", "", XBsetIndexUnique::Duplicates, XBsetSortStatus::Descending);
+      {"tag added",
+       inBoth([](XBO_dBHandler& b, const char* file, const std::string& prefix) {
+         b.xbIndexTo(file, prefix + "BY", "ID", "", XBsetIndexUnique::Duplicates,
+                     XBsetSortStatus::Descending);
        }),
-       "CNA", {"BY", "ID", "NA"}},
-      {"tag removed", inBoth([](XBO_dBHandler& b, const char* file, const std::string& prefix) {
+       "CNA",
+       {"BY", "ID", "NA"}},
+      {"tag removed",
+       inBoth([](XBO_dBHandler& b, const char* file, const std::string& prefix) {
          b.xbIndexTagRemove(file, prefix + "NA");
        }),
-       "CNA", {"BY", "ID"}},
+       "CNA",
+       {"BY", "ID"}},
       {"tag added again", addNames, "MID", {"BY", "ID", "NA"}},
       {"reindex again", [](XBO_dBHandler& b) { b.xbReIndex(); }, "IDS", {"BY", "ID", "NA"}},
   };
@@ -611,11 +620,14 @@ TEST(HandlerIndex, AHolderFollowsAnotherProgramsRebuildsAndTags) {
     {
       XBO_dBHandler t(path, "", true, false);
       for (int i = 0; i < 300; ++i) AppendAuthor(t, i + 1, names[static_cast<size_t>(i)]);
-      t.xbIndexTo("names.ntx", "", "upper(NA)", "", XBsetIndexUnique::Duplicates, XBsetSortStatus::Ascending);
-      t.xbIndexTo("ids.ndx", "", "ID", "", XBsetIndexUnique::Duplicates, XBsetSortStatus::Ascending);
+      t.xbIndexTo("names.ntx", "", "upper(NA)", "", XBsetIndexUnique::Duplicates,
+                  XBsetSortStatus::Ascending);
+      t.xbIndexTo("ids.ndx", "", "ID", "", XBsetIndexUnique::Duplicates,
+                  XBsetSortStatus::Ascending);
       addNames(t);
       inBoth([](XBO_dBHandler& b, const char* file, const std::string& prefix) {
-        b.xbIndexTo(file, prefix + "ID", "ID", "", XBsetIndexUnique::Duplicates, XBsetSortStatus::Ascending);
+        b.xbIndexTo(file, prefix + "ID", "ID", "", XBsetIndexUnique::Duplicates,
+                    XBsetSortStatus::Ascending);
       })(t);
     }
     XBO_dBHandler a(path, "", true, true);
@@ -642,11 +654,14 @@ TEST(HandlerIndex, AHolderFollowsAnotherProgramsRebuildsAndTags) {
         a.xbGetRec(xbRecNext);
         EXPECT_EQ(a.RecNumber(), order[10]) << step.what;
       }
-      for (const char* tag : {"NAMES", "IDS"}) EXPECT_TRUE(all(a, inOrder(a, tag, step.what))) << step.what << tag;
+      for (const char* tag : {"NAMES", "IDS"})
+        EXPECT_TRUE(all(a, inOrder(a, tag, step.what))) << step.what << tag;
       for (const std::string& tag : step.tags)
-        for (const char* prefix : {"C", "M"}) EXPECT_TRUE(all(a, inOrder(a, prefix + tag, step.what))) << step.what << tag;
+        for (const char* prefix : {"C", "M"})
+          EXPECT_TRUE(all(a, inOrder(a, prefix + tag, step.what))) << step.what << tag;
       // The holder writes: appends and new names for older records.
-      for (int i = 0; i < 20; ++i, ++next) AppendAuthor(a, next + 1, names[static_cast<size_t>(next)]);
+      for (int i = 0; i < 20; ++i, ++next)
+        AppendAuthor(a, next + 1, names[static_cast<size_t>(next)]);
       for (int rec = 7; rec <= next; rec += 37) {
         a.xbGetRec(rec);
         a.xbStringPutN(2, names[static_cast<size_t>(rec + 50)] + " " + step.what);
@@ -667,7 +682,8 @@ TEST(HandlerIndex, AHolderFollowsAnotherProgramsRebuildsAndTags) {
       for (const char* file : {"names.ntx", "ids.ndx"}) {
         std::vector<int> peer;
         const std::string type = std::string(file).ends_with(".ntx") ? "--type=char " : "";
-        for (const std::string& line : Lines(CommandOutput("index_dump " + type + "--tag x " + Sh(dir / file))))
+        for (const std::string& line :
+             Lines(CommandOutput("index_dump " + type + "--tag x " + Sh(dir / file))))
           peer.push_back(std::atoi(line.substr(line.find_last_of(' ') + 1).c_str()));
         EXPECT_TRUE(all(check, peer)) << step.what << " " << file;
       }

@@ -307,7 +307,8 @@ TEST(HandlerCache, TwoProgramsCountingUnderRecordLocksLoseNothing) {
     const std::string table = CountedTable(dir, kRecords);
     const auto countWithHandler = [&](int program) {
       XBO_dBHandler t(table, "", true, true);
-      t.xbIndex(program ? "c.cdx;n.ntx" : "n.ntx;c.cdx", "");  // natural order: the record cache is on
+      // Natural order: the record cache is on.
+      t.xbIndex(program ? "c.cdx;n.ntx" : "n.ntx;c.cdx", "");
       for (int i = 0; i < kEach; ++i) {
         const int rec = 1 + i % kRecords;
         t.xbGetRec(rec);
@@ -322,7 +323,8 @@ TEST(HandlerCache, TwoProgramsCountingUnderRecordLocksLoseNothing) {
       TXBaseDataSet ds;
       ds.SetDatabaseName(dir.path());
       ds.SetTableName("c.dbf");
-      ds.SetIndexFiles(program ? std::vector<std::string>{"c.cdx", "n.ntx"} : std::vector<std::string>{"n.ntx", "c.cdx"});
+      ds.SetIndexFiles(program ? std::vector<std::string>{"c.cdx", "n.ntx"}
+                               : std::vector<std::string>{"n.ntx", "c.cdx"});
       ds.SetDBFCache(true);
       ds.Open();
       for (int i = 0; i < kEach; ++i) {
@@ -343,7 +345,8 @@ TEST(HandlerCache, TwoProgramsCountingUnderRecordLocksLoseNothing) {
       dataset ? countWithDataSet(program) : countWithHandler(program);
       return 0;
     };
-    EXPECT_EQ(InChildren({[&] { return count(0); }, [&] { return count(1); }}), std::vector<int>({0, 0}));
+    EXPECT_EQ(InChildren({[&] { return count(0); }, [&] { return count(1); }}),
+              std::vector<int>({0, 0}));
     for (const auto& counts : CountsByTag(table)) {
       EXPECT_TRUE(std::is_sorted(counts.begin(), counts.end()));
       EXPECT_EQ(counts.size(), static_cast<size_t>(kRecords));
@@ -400,7 +403,8 @@ TEST(HandlerCache, TwoProgramsAppendingTakeTheirLocksInOneOrder) {
       }
       return 0;
     };
-    EXPECT_EQ(InChildren({[&] { return append(0); }, [&] { return append(1); }}), std::vector<int>({0, 0}));
+    EXPECT_EQ(InChildren({[&] { return append(0); }, [&] { return append(1); }}),
+              std::vector<int>({0, 0}));
     std::vector<int> all(2 * kEach);
     std::iota(all.begin(), all.end(), 0);
     for (const auto& counts : CountsByTag(table)) EXPECT_EQ(counts, all);

@@ -398,7 +398,8 @@ int XBO_dBHandler::xbSetTagTo(const AnsiString& TName, bool SameRec) {
   XBobjIndexTag* tag = nullptr;
   const auto find = [&] {
     for (slot = 1; slot <= MaxIndexFiles && !tag; ++slot)
-      if (IndexStack_[static_cast<size_t>(slot)]) tag = IndexStack_[static_cast<size_t>(slot)]->TagByName(name);
+      if (IndexStack_[static_cast<size_t>(slot)])
+        tag = IndexStack_[static_cast<size_t>(slot)]->TagByName(name);
     --slot;
   };
   find();
@@ -574,8 +575,10 @@ bool XBO_dBHandler::xbMemoryIndexAdd(const AnsiString& tag, const AnsiString& ke
 }
 
 void XBO_dBHandler::RebuildIndexFiles(const std::function<void()>& between) {
-  WithRecordsHeld(
-      [&] { ChangeIndexFiles(OpenIndexSlots(), kRebuildKept, [](XBobjIndexFile& f) { f.Reindex(); }, between); });
+  WithRecordsHeld([&] {
+    ChangeIndexFiles(
+        OpenIndexSlots(), kRebuildKept, [](XBobjIndexFile& f) { f.Reindex(); }, between);
+  });
 }
 
 void XBO_dBHandler::xbReIndex() {

@@ -1023,7 +1023,8 @@ void XBobjCDXFile::Reload() {
     Counter_ = ReadCounter();
     for (bool more = Directory_->ReadTopKey(); more; more = Directory_->ReadNextKey()) {
       const int offset = Directory_->CurKeyInfo().Tag;
-      if (offset < kNode || offset % kNode != 0 || int64_t{offset} + kHeader > size) RaiseCorrupted();
+      if (offset < kNode || offset % kNode != 0 || int64_t{offset} + kHeader > size)
+        RaiseCorrupted();
       listed.emplace_back(TagNameOf(Directory_->CurKeyInfo().GetString()), offset);
     }
     Directory_->TagClose();

@@ -93,7 +93,6 @@ void XBobjIndexFile::ResetAvailPage() { NextAvail_ = -1; }
 
 void XBobjIndexFile::Reindex() {}
 
-
 bool XBobjIndexFile::TagUpdate(int AKey, bool IsAppend) {
   NextAvail_ = -1;
   bool changed = false;
@@ -244,10 +243,12 @@ void XBobjIndexFile::KeepStamp(int64_t pos, const uint8_t* bytes, int size) {
   // them without reading the file again.
   if (Stamp_.size < 0) return;
   const int64_t end = pos + size;
-  const int64_t stamped = std::min<int64_t>(StampBytes(), std::max<int64_t>(end, static_cast<int64_t>(Stamp_.header.size())));
+  const int64_t stamped = std::min<int64_t>(
+      StampBytes(), std::max<int64_t>(end, static_cast<int64_t>(Stamp_.header.size())));
   if (pos < stamped) {
     Stamp_.header.resize(static_cast<size_t>(stamped));
-    std::memcpy(Stamp_.header.data() + pos, bytes, static_cast<size_t>(std::min(end, stamped) - pos));
+    std::memcpy(Stamp_.header.data() + pos, bytes,
+                static_cast<size_t>(std::min(end, stamped) - pos));
   }
   Stamp_.size = std::max(Stamp_.size, end);
 }
@@ -488,9 +489,9 @@ bool XBobjIndexFile::Watched() const {
 
 void XBobjIndexFile::ReadStamp(TStamp& stamp) {
   stamp.size = DiskFile_->xbFileSize();
-  stamp.header.resize(static_cast<size_t>(StampBytes()));
-  const int got =
-      stamp.header.empty() ? 0 : DiskFile_->xbRead(0, stamp.header.data(), static_cast<int>(stamp.header.size()));
+  const int n = StampBytes();
+  stamp.header.resize(static_cast<size_t>(n));
+  const int got = n > 0 ? DiskFile_->xbRead(0, stamp.header.data(), n) : 0;
   stamp.header.resize(static_cast<size_t>(std::max(got, 0)));
 }
 
@@ -506,7 +507,6 @@ bool XBobjIndexFile::Resync() {
   return true;
 }
 
-
 bool XBobjIndexFile::ExternalChange() {
   if (!Watched() || DiskFile_->LockCount() > 0) return false;
   ReadStamp(Now_);
@@ -518,8 +518,9 @@ bool XBobjIndexFile::ExternalChange() {
   return true;
 }
 
-void XBobjIndexFile::Relist(const std::vector<std::pair<AnsiString, int>>& listed,
-                            const std::function<std::unique_ptr<XBobjIndexTag>(const AnsiString&, int)>& make) {
+void XBobjIndexFile::Relist(
+    const std::vector<std::pair<AnsiString, int>>& listed,
+    const std::function<std::unique_ptr<XBobjIndexTag>(const AnsiString&, int)>& make) {
   std::vector<std::unique_ptr<XBobjIndexTag>> tags;
   std::vector<bool> made;
   try {

@@ -603,8 +603,8 @@ std::vector<std::pair<AnsiString, int>> XBobjMDXFile::ReadHeaderArea() {
   const int unit = GetLE16(h + 20);
   const int page = GetLE16(h + 22);
   const int count = GetLE16(h + 28);
-  if (h[0] != 2 || page < kBlock || page > 4096 || page % kBlock != 0 || page > unit * kBlock || count > MaxTags ||
-      count > h[25])
+  if (h[0] != 2 || page < kBlock || page > 4096 || page % kBlock != 0 || page > unit * kBlock ||
+      count > MaxTags || count > h[25])
     RaiseCorrupted();
   std::vector<std::pair<AnsiString, int>> tags;
   const int64_t blocks = size / kBlock;
@@ -626,7 +626,8 @@ std::vector<std::pair<AnsiString, int>> XBobjMDXFile::ReadHeaderArea() {
 }
 
 void XBobjMDXFile::LoadHeader() {
-  for (const auto& [name, block] : ReadHeaderArea()) AddLoadedTag(std::make_unique<XBobjMDXTag>(this, name, block));
+  for (const auto& [name, block] : ReadHeaderArea())
+    AddLoadedTag(std::make_unique<XBobjMDXTag>(this, name, block));
   ResetAvailPage();
 }
 
