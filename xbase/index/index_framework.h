@@ -718,11 +718,10 @@ class XBobjIndexFile {
   // holds what this object keeps of a single-tag file whole (its header);
   // of an MDX file the header and the tag table; of a CDX file the tag
   // directory's root and the change counter, which every writer of keys or
-  // tags counts on (this engine's rebuilds included). A walk
-  // that finds a change reloads under the index lock, never from
-  // half-written headers; a write always comes after a check under its
-  // lock, so nothing is written from a root, a tag list or a free page the
-  // file no longer has.
+  // tags counts on (this engine's rebuilds included). A walk that finds a
+  // change reloads under the index lock, never from half-written headers;
+  // a write always comes after a check under its lock, so nothing is
+  // written from a root, a tag list or a free page the file no longer has.
 
   // --- Writing out and closing ---
 

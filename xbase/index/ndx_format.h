@@ -138,7 +138,8 @@ class XBobjNDXFile : public XBobjIndexFile {
   XBobjNDXTag* Tag() const;
 
  protected:
-  // The header: its root and next free block move with every change.
+  // The header: its root and next free block move with every change of
+  // the tree's shape.
   int StampBytes() const override { return 512; }
   void Reload() override;
 
