@@ -8,26 +8,38 @@
 #include <unistd.h>
 
 #include <csignal>
-
 #include <functional>
+#include <vector>
 
-// Runs `body` in a forked child and returns its exit code: body's result,
-// 99 when it threw, -1 when the child did not exit normally. The child never
-// returns into the test framework.
-inline int InChild(const std::function<int()>& body) {
-  const pid_t pid = fork();
-  if (pid == 0) {
-    int code = 99;
-    try {
-      code = body();
-    } catch (...) {
+// Runs every one of `bodies` at the same time, each in a forked child of
+// its own, and returns their exit codes in order: a body's result, 99 when
+// it threw, -1 when the child did not exit normally. The children never
+// return into the test framework.
+inline std::vector<int> InChildren(const std::vector<std::function<int()>>& bodies) {
+  std::vector<pid_t> pids;
+  for (const auto& body : bodies) {
+    const pid_t pid = fork();
+    if (pid == 0) {
+      int code = 99;
+      try {
+        code = body();
+      } catch (...) {
+      }
+      _exit(code);
     }
-    _exit(code);
+    pids.push_back(pid);
   }
-  int status = 0;
-  if (pid < 0 || waitpid(pid, &status, 0) != pid || !WIFEXITED(status)) return -1;
-  return WEXITSTATUS(status);
+  std::vector<int> codes;
+  for (pid_t pid : pids) {
+    int status = 0;
+    const bool exited = pid >= 0 && waitpid(pid, &status, 0) == pid && WIFEXITED(status);
+    codes.push_back(exited ? WEXITSTATUS(status) : -1);
+  }
+  return codes;
 }
+
+// Runs `body` in a forked child and returns its exit code (as InChildren).
+inline int InChild(const std::function<int()>& body) { return InChildren({body}).front(); }
 
 // Runs `body` in a forked child whose files may not grow past `limit`
 // bytes: a write beyond fails with EFBIG (SIGXFSZ is ignored there).

@@ -7,14 +7,19 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
+#include <functional>
 #include <map>
 #include <memory>
+#include <numeric>
 #include <random>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
 
 #include "platform/Files.h"
+#include "tests/platform/ChildProcess.h"
 #include "tests/platform/TempDir.h"
 #include "tests/xbase/ErrorOf.h"
 #include "tests/xbase/FilterTable.h"
@@ -533,6 +538,138 @@ TEST_F(NavIndexTables, PasswordRewritesMemos) {
     t.SetUseDeletedRec(false);
     for (const auto& m : read(t)) live.push_back(m.second);
     EXPECT_EQ(peer, live);
+  }
+}
+
+// A program holds a shared table with an NTX, an NDX, a CDX and an MDX open
+// while another rebuilds them, adds a tag to the compound files, removes
+// the tag the holder reads through and adds it again, under the default
+// lock protocol and under one that locks the indexes for reads too. The
+// holder's next move goes on from its record (or says that its order is
+// gone), its walks meet every record in key order, and its appends and key
+// changes afterwards leave every key in place: in every tag read afresh,
+// and in what Perl's index_dump lists of the NTX and the NDX.
+TEST(HandlerIndex, AHolderFollowsAnotherProgramsRebuildsAndTags) {
+  const std::string files = "names.ntx;ids.ndx;c.cdx;m.mdx";
+  const std::vector<AnsiString> names = AuthorNames(400, 17);
+  // The records in the order of `tag`, checked against their keys.
+  const auto inOrder = [&](XBO_dBHandler& t, const AnsiString& tag, const std::string& what) {
+    t.xbSetTagTo(tag, false);
+    const bool byName = platform::AnsiUpperCase(tag).find("NA") != AnsiString::npos;
+    std::vector<std::string> keys;
+    std::vector<int> recs;
+    for (t.xbGetRec(xbRecTop); t.xbvRecRead(); t.xbGetRec(xbRecNext)) {
+      keys.push_back(byName ? platform::AnsiUpperCase(TrimR(t.xbStringGetN(2)))
+                            : std::to_string(1000000 + t.xbNumberGetN(1)));
+      recs.push_back(t.RecNumber());
+    }
+    if (!t.IndexMaster()->KeyIsAscending()) std::reverse(keys.begin(), keys.end());
+    EXPECT_TRUE(std::is_sorted(keys.begin(), keys.end())) << what << " " << tag;
+    return recs;
+  };
+  // Every record once.
+  const auto all = [](const XBO_dBHandler& t, std::vector<int> recs) {
+    std::sort(recs.begin(), recs.end());
+    std::vector<int> every(static_cast<size_t>(t.NumRecs()));
+    std::iota(every.begin(), every.end(), 1);
+    return recs == every;
+  };
+  // A change to one compound file, whose tag T is named `prefix` + T.
+  using TChange = std::function<void(XBO_dBHandler&, const char* file, const std::string& prefix)>;
+  const std::pair<const char*, std::string> compounds[] = {{"c.cdx", "C"}, {"m.mdx", "M"}};
+  const auto indexOn = [](const char* tag, const char* key, XBsetSortStatus order) -> TChange {
+    return [=](XBO_dBHandler& b, const char* file, const std::string& prefix) {
+      b.xbIndexTo(file, prefix + tag, key, "", XBsetIndexUnique::Duplicates, order);
+    };
+  };
+  const TChange reindex = [](XBO_dBHandler& b, const char*, const std::string& prefix) {
+    if (prefix == "C") b.xbReIndex();  // every file at once
+  };
+  const TChange removeNames = [](XBO_dBHandler& b, const char* file, const std::string& prefix) {
+    b.xbIndexTagRemove(file, prefix + "NA");
+  };
+  const TChange addNames = indexOn("NA", "upper(NA)", XBsetSortStatus::Ascending);
+  struct TStep {
+    const char* what;
+    TChange change;
+    const char* holding;            // the holder's order meanwhile
+    std::vector<std::string> tags;  // each compound file's after it, less the prefix
+  };
+  const TStep steps[] = {
+      {"reindex", reindex, "NAMES", {"ID", "NA"}},
+      {"tag added", indexOn("BY", "ID", XBsetSortStatus::Descending), "CNA", {"BY", "ID", "NA"}},
+      {"tag removed", removeNames, "CNA", {"BY", "ID"}},
+      {"tag added again", addNames, "MID", {"BY", "ID", "NA"}},
+      {"reindex again", reindex, "IDS", {"BY", "ID", "NA"}},
+  };
+  for (XBsetLokProtocol protocol : {XBsetLokProtocol::Default, XBsetLokProtocol::ClipLock}) {
+    SCOPED_TRACE(protocol == XBsetLokProtocol::Default ? "default locks" : "read locks");
+    TempDir dir;
+    const std::string path = MakeAuthorTable(dir / "au.dbf");
+    {
+      XBO_dBHandler t(path, "", true, false);
+      for (int i = 0; i < 300; ++i) AppendAuthor(t, i + 1, names[static_cast<size_t>(i)]);
+      t.xbIndexTo("names.ntx", "", "upper(NA)", "", XBsetIndexUnique::Duplicates,
+                  XBsetSortStatus::Ascending);
+      t.xbIndexTo("ids.ndx", "", "ID", "", XBsetIndexUnique::Duplicates,
+                  XBsetSortStatus::Ascending);
+      for (const auto& [file, prefix] : compounds) {
+        addNames(t, file, prefix);
+        indexOn("ID", "ID", XBsetSortStatus::Ascending)(t, file, prefix);
+      }
+    }
+    XBO_dBHandler a(path, "", true, true);
+    a.xbSetLockProtocol(protocol);
+    a.xbIndex(files, "");
+    int next = 300;
+    for (const TStep& step : steps) {
+      // The holder stands on the tenth record of its order while the other
+      // program works.
+      const std::vector<int> order = inOrder(a, step.holding, step.what);
+      a.xbGetRec(order[9]);
+      EXPECT_EQ(InChild([&] {
+                  XBO_dBHandler b(path, "", true, true);
+                  b.xbSetLockProtocol(protocol);
+                  b.xbIndex(files, "");
+                  for (const auto& [file, prefix] : compounds) step.change(b, file, prefix);
+                  return 0;
+                }),
+                0)
+          << step.what;
+      if (std::string(step.what) == "tag removed") {
+        EXPECT_EQ(ErrorOf([&] { a.xbGetRec(xbRecNext); }), "Cannot find index tag CNA");
+      } else {
+        a.xbGetRec(xbRecNext);
+        EXPECT_EQ(a.RecNumber(), order[10]) << step.what;
+      }
+      std::vector<std::string> tags = {"NAMES", "IDS"};
+      for (const std::string& tag : step.tags) tags.insert(tags.end(), {"C" + tag, "M" + tag});
+      for (const std::string& tag : tags) EXPECT_TRUE(all(a, inOrder(a, tag, step.what))) << tag;
+      // The holder writes: appends and new names for older records.
+      for (int i = 0; i < 20; ++i, ++next) AppendAuthor(a, next + 1, names[size_t(next)]);
+      for (int rec = 7; rec <= next; rec += 37) {
+        a.xbGetRec(rec);
+        a.xbStringPutN(2, names[static_cast<size_t>(rec + 50)] + " " + step.what);
+        a.xbPutRec(rec);
+      }
+      XBO_dBHandler check(path, "", false, false);
+      check.xbIndex(files, "");
+      std::set<std::string> listed;
+      for (int i = 1; check.xbIndexPointer(i); ++i) {
+        const AnsiString tag = check.xbIndexPointer(i)->TagName();
+        listed.insert(platform::AnsiUpperCase(tag));
+        EXPECT_TRUE(all(check, inOrder(check, tag, step.what))) << tag;
+      }
+      EXPECT_EQ(listed, std::set<std::string>(tags.begin(), tags.end())) << step.what;
+      for (const char* file : {"names.ntx", "ids.ndx"}) {
+        std::vector<int> peer;
+        const std::string type = std::string(file).ends_with(".ntx") ? "--type=char " : "";
+        for (const std::string& line :
+             Lines(CommandOutput("index_dump " + type + "--tag x " + Sh(dir / file))))
+          peer.push_back(std::atoi(line.substr(line.find_last_of(' ') + 1).c_str()));
+        EXPECT_TRUE(all(check, peer)) << step.what << " " << file;
+      }
+    }
   }
 }
 

@@ -3,10 +3,10 @@
 // counts, the record cache against plain reads and against another
 // program's writes under record locks.
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <algorithm>
+#include <functional>
+#include <memory>
 #include <numeric>
 #include <string>
 #include <vector>
@@ -14,6 +14,7 @@
 #include "dataaccess/DBError.h"
 #include "platform/Clock.h"
 #include "platform/Files.h"
+#include "tests/platform/ChildProcess.h"
 #include "tests/platform/TempDir.h"
 #include "tests/xbase/ErrorOf.h"
 #include "tests/xbase/TableUtil.h"
@@ -251,38 +252,63 @@ TEST(HandlerCache, ScansEqualPlainReadsAndFollowWrites) {
   EXPECT_EQ(GetField(cached, 1).substr(0, 9), "Elsewhere");
 }
 
+namespace {
+
+// A table of `records` records (ID 1, 2, ..., N 0) with an NTX and a CDX
+// tag on N.
+std::string CountedTable(const TempDir& dir, int records) {
+  const std::string table = dir / "c.dbf";
+  {
+    XBO_DBFBuild b(table);
+    b.InsertField("ID", "N", 6, 0);
+    b.InsertField("N", "N", 8, 0);
+  }
+  XBO_dBHandler t(table, "", true, false);
+  for (int i = 1; i <= records; ++i) {
+    t.xbBlank();
+    t.xbNumberPutN(1, i);
+    t.xbNumberPutN(2, 0);
+    t.xbAppend();
+  }
+  t.xbIndexTo("n.ntx", "N", "N", "", XBsetIndexUnique::Duplicates, XBsetSortStatus::Ascending);
+  t.xbIndexTo("c.cdx", "CN", "N", "", XBsetIndexUnique::Duplicates, XBsetSortStatus::Ascending);
+  return table;
+}
+
+// The N field of every record a walk through each tag of CountedTable meets.
+std::vector<std::vector<int>> CountsByTag(const std::string& table) {
+  XBO_dBHandler t(table, "", false, false);
+  t.xbIndex("n.ntx;c.cdx", "");
+  std::vector<std::vector<int>> byTag;
+  for (const char* tag : {"N", "CN"}) {
+    t.xbSetTagTo(tag, false);
+    byTag.emplace_back();
+    for (t.xbGetRec(xbRecTop); t.xbvRecRead(); t.xbGetRec(xbRecNext))
+      byTag.back().push_back(static_cast<int>(t.xbNumberGetN(2)));
+  }
+  return byTag;
+}
+
+}  // namespace
+
 // Two programs count in the records of one shared table, each increment
 // under the record's lock, with the record cache on and an NTX and a CDX
-// on the counted field open: through the handler (lock, xbGetRec,
-// xbPutRec) and through the dataset's Edit and Post. A lock that left a
-// copy read before it in the cache would lose the other program's
-// increments; both indexes then walk every record in order.
+// on the counted field open, each program listing them in another order:
+// through the handler (lock, xbGetRec, xbPutRec) and through the dataset's
+// Edit and Post. A lock that left a copy read before it in the cache would
+// lose the other program's increments, and index locks taken in the order
+// of the list would have each wait for the other's; both indexes then walk
+// every record in order.
 TEST(HandlerCache, TwoProgramsCountingUnderRecordLocksLoseNothing) {
   constexpr int kRecords = 3, kEach = 300;
-  const std::string indexes = "n.ntx;c.cdx";
   for (bool dataset : {false, true}) {
     SCOPED_TRACE(dataset ? "dataset" : "handler");
     TempDir dir;
-    const std::string table = dir / "c.dbf";
-    {
-      XBO_DBFBuild b(table);
-      b.InsertField("ID", "N", 4, 0);
-      b.InsertField("N", "N", 8, 0);
-    }
-    {
-      XBO_dBHandler t(table, "", true, false);
-      for (int i = 1; i <= kRecords; ++i) {
-        t.xbBlank();
-        t.xbNumberPutN(1, i);
-        t.xbNumberPutN(2, 0);
-        t.xbAppend();
-      }
-      t.xbIndexTo("n.ntx", "N", "N", "", XBsetIndexUnique::Duplicates, XBsetSortStatus::Ascending);
-      t.xbIndexTo("c.cdx", "CN", "N", "", XBsetIndexUnique::Duplicates, XBsetSortStatus::Ascending);
-    }
-    const auto countWithHandler = [&] {
+    const std::string table = CountedTable(dir, kRecords);
+    const auto countWithHandler = [&](int program) {
       XBO_dBHandler t(table, "", true, true);
-      t.xbIndex(indexes, "");  // natural order: the record cache is on
+      // Natural order: the record cache is on.
+      t.xbIndex(program ? "c.cdx;n.ntx" : "n.ntx;c.cdx", "");
       for (int i = 0; i < kEach; ++i) {
         const int rec = 1 + i % kRecords;
         t.xbGetRec(rec);
@@ -293,11 +319,12 @@ TEST(HandlerCache, TwoProgramsCountingUnderRecordLocksLoseNothing) {
         t.xbLockOff();
       }
     };
-    const auto countWithDataSet = [&] {
+    const auto countWithDataSet = [&](int program) {
       TXBaseDataSet ds;
       ds.SetDatabaseName(dir.path());
       ds.SetTableName("c.dbf");
-      ds.SetIndexFiles({"n.ntx", "c.cdx"});
+      ds.SetIndexFiles(program ? std::vector<std::string>{"c.cdx", "n.ntx"}
+                               : std::vector<std::string>{"n.ntx", "c.cdx"});
       ds.SetDBFCache(true);
       ds.Open();
       for (int i = 0; i < kEach; ++i) {
@@ -314,36 +341,74 @@ TEST(HandlerCache, TwoProgramsCountingUnderRecordLocksLoseNothing) {
         ds.Post();
       }
     };
-    pid_t pids[2];
-    for (pid_t& pid : pids) {
-      pid = fork();
-      ASSERT_GE(pid, 0);
-      if (pid == 0) {
-        int code = 0;
-        try {
-          dataset ? countWithDataSet() : countWithHandler();
-        } catch (...) {
-          code = 2;
-        }
-        _exit(code);
+    const auto count = [&](int program) {
+      dataset ? countWithDataSet(program) : countWithHandler(program);
+      return 0;
+    };
+    EXPECT_EQ(InChildren({[&] { return count(0); }, [&] { return count(1); }}),
+              std::vector<int>({0, 0}));
+    for (const auto& counts : CountsByTag(table)) {
+      EXPECT_TRUE(std::is_sorted(counts.begin(), counts.end()));
+      EXPECT_EQ(counts.size(), static_cast<size_t>(kRecords));
+      EXPECT_EQ(std::accumulate(counts.begin(), counts.end(), 0), 2 * kEach);
+    }
+  }
+}
+
+// Two programs append to one shared table with its NTX and CDX open, one
+// holding the table's file lock around every two appends and the other
+// not, through the handler and through the dataset. Each takes the table's
+// lock before the indexes', so neither holds a lock the other waits for
+// while it waits itself: no append fails, and every record is in the table
+// and in both tags.
+TEST(HandlerCache, TwoProgramsAppendingTakeTheirLocksInOneOrder) {
+  constexpr int kEach = 500;
+  for (bool dataset : {false, true}) {
+    SCOPED_TRACE(dataset ? "dataset" : "handler");
+    TempDir dir;
+    const std::string table = CountedTable(dir, 0);
+    const auto append = [&](int program) {
+      const bool fileLock = program == 0;
+      TXBaseDataSet ds;
+      std::unique_ptr<XBO_dBHandler> t;
+      if (dataset) {
+        ds.SetDatabaseName(dir.path());
+        ds.SetTableName("c.dbf");
+        ds.SetIndexFiles({"n.ntx", "c.cdx"});
+        ds.Open();
+      } else {
+        t = std::make_unique<XBO_dBHandler>(table, "", true, true);
+        t->xbIndex("n.ntx;c.cdx", "CN");
       }
-    }
-    for (pid_t pid : pids) {
-      int status = 0;
-      ASSERT_EQ(waitpid(pid, &status, 0), pid);
-      EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
-    }
-    XBO_dBHandler t(table, "", false, false);
-    t.xbIndex(indexes, "");
-    for (const char* tag : {"N", "CN"}) {
-      t.xbSetTagTo(tag, false);
-      std::vector<int> counts;
-      for (t.xbGetRec(xbRecTop); t.xbvRecRead(); t.xbGetRec(xbRecNext))
-        counts.push_back(static_cast<int>(t.xbNumberGetN(2)));
-      EXPECT_TRUE(std::is_sorted(counts.begin(), counts.end())) << tag;
-      EXPECT_EQ(counts.size(), static_cast<size_t>(kRecords)) << tag;
-      EXPECT_EQ(std::accumulate(counts.begin(), counts.end(), 0), 2 * kEach) << tag;
-    }
+      for (int i = 0; i < kEach; ++i) {
+        const bool first = i % 2 == 0, second = !first;
+        while (fileLock && first && !(dataset ? ds.FLock() : t->xbFLock())) platform::Sleep(1);
+        const int n = program * kEach + i;
+        if (dataset) {
+          ds.Append();
+          ds.FieldByName("ID").SetAsInteger(n);
+          ds.FieldByName("N").SetAsInteger(n);
+          ds.Post();
+          if (fileLock && second) ds.Unlock();
+        } else {
+          t->xbBlank();
+          t->xbNumberPutN(1, n);
+          t->xbNumberPutN(2, n);
+          t->xbAppend();
+          if (fileLock && second) t->xbLockOff();
+        }
+        // Now and then a pause, so that the file lock's program does not
+        // keep the other out of the table for its whole run.
+        if (fileLock && i % 4 == 3) platform::Sleep(1);
+      }
+      return 0;
+    };
+    EXPECT_EQ(InChildren({[&] { return append(0); }, [&] { return append(1); }}),
+              std::vector<int>({0, 0}));
+    std::vector<int> all(2 * kEach);
+    std::iota(all.begin(), all.end(), 0);
+    for (const auto& counts : CountsByTag(table)) EXPECT_EQ(counts, all);
+    EXPECT_EQ(XBO_dBHandler(table, "", false, false).NumRecs(), 2 * kEach);
   }
 }
 

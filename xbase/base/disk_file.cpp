@@ -72,6 +72,7 @@ void XBO_DiskFile::xbReset() {
   dfFileName = dfFile.Path();
   dfFilePosn = 0;
   dfClosed = false;
+  dfIdKnown = false;
   Register();
 }
 
@@ -171,6 +172,17 @@ int64_t XBO_DiskFile::xbFileSize() {
   } catch (const platform::EFileError&) {
     XBRaise(xbmFileSizeError, {ShownName()});
   }
+}
+
+platform::TFileId XBO_DiskFile::FileId() {
+  if (dfIdKnown) return dfId;
+  try {
+    dfId = dfFile.Id();
+  } catch (const platform::EFileError&) {
+    XBRaise(xbmFileSizeError, {dfFileName});
+  }
+  dfIdKnown = true;
+  return dfId;
 }
 
 void XBO_DiskFile::xbFlush() { dfHasWritten = false; }

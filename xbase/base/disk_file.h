@@ -70,6 +70,10 @@ class XBO_DiskFile {
   virtual int xbWrite(int64_t blk, const void* dat, int len);
   // Raises 65195 when the size cannot be had.
   virtual int64_t xbFileSize();
+  // Which file is open: the same for every open of it, whatever the name
+  // (locks on several files are taken in this order by every program).
+  // Raises 65195 when it cannot be had.
+  platform::TFileId FileId();
   // Hands the object's writes to the system (they already are); clears
   // HasWritten.
   virtual void xbFlush();
@@ -175,6 +179,8 @@ class XBO_DiskFile {
   unsigned dfAccessMiliSeconds = 5000;
   unsigned dfAccessMSecDelay = 50;
   unsigned dfDiskRetries = 3;
+  platform::TFileId dfId;  // of the file open now, once asked
+  bool dfIdKnown = false;
 };
 
 // Engine shutdown: every file still open first writes out what its owner

@@ -17,10 +17,10 @@ class XBO_dBHandler::TIndexLocks {
   TIndexLocks(const XBO_dBHandler& h, bool take) {
     if (!take || h.IndexCount_ == 0) return;
     try {
-      for (int slot = 1; slot <= MaxIndexFiles; ++slot) {
+      for (int slot : h.InLockOrder(h.OpenIndexSlots())) {
         // An exclusive file needs no lock: no one else can open it.
         XBobjIndexFile* f = h.IndexStack(slot);
-        if (f && f->DiskFile() && f->DiskFile()->FileShared()) {
+        if (f->DiskFile() && f->DiskFile()->FileShared()) {
           f->IndexLock();
           taken_.push_back(f);
         }

@@ -1,5 +1,6 @@
 // The handler's index files: the stack of open files, the active tag,
 // building and rebuilding, and the files' locks.
+#include <algorithm>
 #include <exception>
 #include <utility>
 
@@ -267,13 +268,48 @@ std::vector<int> XBO_dBHandler::OpenIndexSlots() const {
   return slots;
 }
 
+std::vector<int> XBO_dBHandler::InLockOrder(std::vector<int> slots) const {
+  std::vector<std::pair<platform::TFileId, int>> keyed;
+  for (int slot : slots) {
+    XBO_DiskFile* disk = IndexStack(slot)->DiskFile();
+    keyed.emplace_back(disk && disk->FileFound() ? disk->FileId() : platform::TFileId{}, slot);
+  }
+  std::stable_sort(keyed.begin(), keyed.end(), [](const auto& a, const auto& b) {
+    return a.first.dev != b.first.dev ? a.first.dev < b.first.dev : a.first.ino < b.first.ino;
+  });
+  for (size_t i = 0; i < keyed.size(); ++i) slots[i] = keyed[i].second;
+  return slots;
+}
+
+void XBO_dBHandler::WithRecordsHeld(const std::function<void()>& build) {
+  // Under our own file lock the table is ours, its count ahead of the
+  // header's.
+  const bool hold = FileShared() && !FileIsLocked();
+  if (hold) {
+    xbLockAppend();
+    try {
+      xbHdrRead();
+    } catch (...) {
+      xbUnlockAppend();
+      throw;
+    }
+  }
+  try {
+    build();
+  } catch (...) {
+    if (hold) xbUnlockAppend();
+    throw;
+  }
+  if (hold) xbUnlockAppend();
+}
+
 void XBO_dBHandler::ChangeIndexFiles(const std::vector<int>& slots, int64_t keep,
                                      const std::function<void(XBobjIndexFile&)>& change,
                                      const std::function<void()>& between) {
   std::vector<std::unique_ptr<XBobjIndexFile::TRewrite>> copies;
   std::vector<int> onDisk;
   try {
-    for (int slot : slots) {
+    for (int slot : InLockOrder(slots)) {
       XBobjIndexFile& f = *IndexStack(slot);
       const bool onFile = f.DiskFile() != nullptr;
       if (onFile) {
@@ -358,12 +394,22 @@ int XBO_dBHandler::xbSetTagTo(const AnsiString& TName, bool SameRec) {
     if (!SameRec) xbGetRec(xbRecTop);
     return 0;
   }
-  int slot = 1;
+  int slot = 0;
   XBobjIndexTag* tag = nullptr;
-  for (; slot <= MaxIndexFiles && !tag; ++slot)
-    if (IndexStack_[static_cast<size_t>(slot)]) tag = IndexStack_[static_cast<size_t>(slot)]->TagByName(name);
+  const auto find = [&] {
+    for (slot = 1; slot <= MaxIndexFiles && !tag; ++slot)
+      if (IndexStack_[static_cast<size_t>(slot)])
+        tag = IndexStack_[static_cast<size_t>(slot)]->TagByName(name);
+    --slot;
+  };
+  find();
+  if (!tag) {
+    // Another program may have added it to a shared file since we looked.
+    bool changed = false;
+    for (int s : OpenIndexSlots()) changed = IndexStack(s)->ExternalChange() || changed;
+    if (changed) find();
+  }
   if (!tag) XBRaise(xbmIndexTagNotFound, {TName});
-  --slot;
   ReleaseMaster();
   xbSetDBFCache(false);
   tag->TagOpen(2);
@@ -472,9 +518,11 @@ int XBO_dBHandler::xbIndexTo(const std::string& IName, const AnsiString& tag, co
     // The other tags must survive whatever stops the new one: it is added
     // on a copy of the file.
     prepare(*ix, existing);
-    XBobjIndexFile::TRewrite copy(*ix, -1);
-    BuildTag(*ix, name, keyexpr, forexpr, uniq, ascnd);
-    copy.Commit();
+    WithRecordsHeld([&] {
+      XBobjIndexFile::TRewrite copy(*ix, -1);
+      BuildTag(*ix, name, keyexpr, forexpr, uniq, ascnd);
+      copy.Commit();
+    });
     ix->CloseFile();
     return 0;
   }
@@ -527,7 +575,10 @@ bool XBO_dBHandler::xbMemoryIndexAdd(const AnsiString& tag, const AnsiString& ke
 }
 
 void XBO_dBHandler::RebuildIndexFiles(const std::function<void()>& between) {
-  ChangeIndexFiles(OpenIndexSlots(), kRebuildKept, [](XBobjIndexFile& f) { f.Reindex(); }, between);
+  WithRecordsHeld([&] {
+    ChangeIndexFiles(
+        OpenIndexSlots(), kRebuildKept, [](XBobjIndexFile& f) { f.Reindex(); }, between);
+  });
 }
 
 void XBO_dBHandler::xbReIndex() {
@@ -613,7 +664,7 @@ bool XBO_dBHandler::xbRename(const std::string& newName) {
 
 bool XBO_dBHandler::xbUnLockIndexes() {
   for (auto& f : IndexStack_)
-    if (f && f->DiskFile()) f->DiskFile()->xbForceUnlock();
+    if (f) f->IndexForceUnlock();
   return true;
 }
 
@@ -623,7 +674,7 @@ bool XBO_dBHandler::xbLockActiveIndex() {
 }
 
 bool XBO_dBHandler::xbUnLockActiveIndex() {
-  if (IndexMaster_ && IndexMaster_->Owner()->DiskFile()) IndexMaster_->Owner()->DiskFile()->xbForceUnlock();
+  if (IndexMaster_) IndexMaster_->Owner()->IndexForceUnlock();
   return true;
 }
 

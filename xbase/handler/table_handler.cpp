@@ -239,9 +239,19 @@ void XBO_dBHandler::xbPutRec(int RecNum) {
 }
 
 void XBO_dBHandler::xbAppend() {
-  TIndexLocks locks(*this, true);
-  CheckIndexesUpdatable();
-  XBO_dBHandlerBase::xbAppend();
+  // The table's append lock before the indexes', as on every road: a
+  // program holding the table's file lock and waiting for our index locks
+  // would otherwise hold what we wait for.
+  xbLockAppend();
+  try {
+    TIndexLocks locks(*this, true);
+    CheckIndexesUpdatable();
+    XBO_dBHandlerBase::xbAppend();
+  } catch (...) {
+    xbUnlockAppend();
+    throw;
+  }
+  xbUnlockAppend();
 }
 
 void XBO_dBHandler::CheckIndexesUpdatable() {
@@ -279,7 +289,9 @@ void XBO_dBHandler::KeepIndexesInStep(int action) {
       for (int i = 0; i < f->TagCount(); ++i) f->TagByNumber(i)->TagClose();
     f->TagUpdate(RecNumber(), action == 0);
   }
-  if (!IndexMaster_) return;
+  // An order another program removed keeps no keys; reading through it
+  // says so.
+  if (!IndexMaster_ || IndexMaster_->Retired()) return;
   ActiveIndexChg_ = IndexMaster_->KeyUpdated();
   if (action == 0 && ActiveIndexChg_ && !IndexMaster_->GetRangeActive()) {
     // An appended record whose key went in stands in the order for sure;

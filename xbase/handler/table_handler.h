@@ -523,6 +523,16 @@ class XBO_dBHandler : public XBO_dBHandlerBase, private XBobjIndexOwner {
   void CloseSlot(int slot);
   // The slots that hold an index file, in order.
   std::vector<int> OpenIndexSlots() const;
+  // `slots` in the order every program locks their index files, whatever
+  // order it opened them in: by the files themselves (device, then inode),
+  // those in memory first. Two programs that each hold some of the locks
+  // then never wait for each other.
+  std::vector<int> InLockOrder(std::vector<int> slots) const;
+  // Runs `build`, which reads every record into an index, on a table that
+  // holds still: on a shared one no other program appends meanwhile (the
+  // table's append lock, taken before any index lock as every road does),
+  // and the record count is the file's.
+  void WithRecordsHeld(const std::function<void()>& build);
   // Makes `change` to the index file of each of `slots` on a copy of the
   // file (whose first `keep` bytes it starts with; all when negative), and
   // puts the copies in place only when every one is complete, then runs

@@ -932,9 +932,10 @@ bool XBobjCDXFile::AddTag(const AnsiString& ITN, const AnsiString& KeyExp, const
 }
 
 bool XBobjCDXFile::DeleteTag(const AnsiString& ITN) {
-  XBobjIndexTag* tag = TagByName(TagNameOf(ITN));
-  if (!tag || !DiskFile_) return false;
+  if (!DiskFile_) return false;
   TWholeFileLock lock(*this);
+  XBobjIndexTag* tag = TagByName(TagNameOf(ITN));
+  if (!tag) return false;
   RemoveTag(tag);
   if (TagCount() == 0) {
     Directory_.reset();
@@ -1011,12 +1012,31 @@ bool XBobjCDXFile::TagUpdate(int AKey, bool IsAppend) {
   return changed;
 }
 
-bool XBobjCDXFile::ExternalChange() {
-  if (!DiskFile_ || !DiskFile_->FileShared() || DiskFile_->LockCount() > 0 || Corrupted_) return false;
-  const uint32_t counter = ReadCounter();
-  if (counter == Counter_) return false;
-  Counter_ = counter;
-  return true;
+void XBobjCDXFile::Reload() {
+  const int64_t size = FileSize();
+  std::vector<std::pair<AnsiString, int>> listed;
+  if (size > 0) {
+    if (size <= kNode || size > INT32_MAX) RaiseCorrupted();
+    if (!Directory_) Directory_ = std::make_unique<XBobjCDXTag>(this, 0, true);
+    Directory_->ForgetPath();
+    Directory_->TagLoad();
+    Counter_ = ReadCounter();
+    for (bool more = Directory_->ReadTopKey(); more; more = Directory_->ReadNextKey()) {
+      const int offset = Directory_->CurKeyInfo().Tag;
+      if (offset < kNode || offset % kNode != 0 || int64_t{offset} + kHeader > size)
+        RaiseCorrupted();
+      listed.emplace_back(TagNameOf(Directory_->CurKeyInfo().GetString()), offset);
+    }
+    Directory_->TagClose();
+  } else {
+    // Emptied by another program: no tags until one is added.
+    Directory_.reset();
+  }
+  Relist(listed, [this](const AnsiString& name, int offset) {
+    auto tag = std::make_unique<XBobjCDXTag>(this, offset, false);
+    tag->TagName_ = name;
+    return tag;
+  });
 }
 
 void XBobjCDXFile::CheckUpdatable() {

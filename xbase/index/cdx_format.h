@@ -217,9 +217,6 @@ class XBobjCDXFile : public XBobjIndexFile {
   void Reindex() override;
   // After the tags' keys: a change counts up the directory's counter.
   bool TagUpdate(int AKey, bool IsAppend) override;
-  // A shared file not locked by us: whether the directory's counter moved
-  // since we last looked.
-  bool ExternalChange() override;
 
   // Raises a clear error naming the file and the tag when a GENERAL tag
   // orders its keys otherwise than we do.
@@ -231,6 +228,12 @@ class XBobjCDXFile : public XBobjIndexFile {
   XBobjCDXTag* Directory() const { return Directory_.get(); }
   XBobjCDXTag* Tag(int n) const { return static_cast<XBobjCDXTag*>(TagByNumber(n)); }
   uint32_t ChangeCounter() const { return Counter_; }
+
+ protected:
+  // The directory's header: its root and change counter.
+  int StampBytes() const override { return 512; }
+  // The directory and the tags it now lists.
+  void Reload() override;
 
  private:
   friend class XBobjCDXTag;

@@ -48,6 +48,8 @@ XBobjIndexFile::~XBobjIndexFile() {
 
 void XBobjIndexFile::WriteOutOnDestroy() {
   try {
+    // Retired tags go while they still reach the format.
+    Retired_.clear();
     if (DiskFile_ && DiskFile_->FileFound()) {
       for (int i = 0; i < TagList_.Count(); ++i) TagList_[i]->TagClose();
       WriteBackAll();
@@ -90,8 +92,6 @@ int XBobjIndexFile::GetAvailPage() { return -1; }
 void XBobjIndexFile::ResetAvailPage() { NextAvail_ = -1; }
 
 void XBobjIndexFile::Reindex() {}
-
-bool XBobjIndexFile::ExternalChange() { return false; }
 
 bool XBobjIndexFile::TagUpdate(int AKey, bool IsAppend) {
   NextAvail_ = -1;
@@ -234,7 +234,23 @@ bool XBobjIndexFile::DiskWrite(int64_t Blok, const uint8_t* Page, int Size, cons
   // The disk file raises a failed write; a short one means a full disk.
   if (DiskFile_->xbWrite(Blok, out, Size) != Size)
     XBRaiseDiskError("Write", ENOSPC, DiskFile_->FileName(), Blok);
+  if (DiskFile_->FileShared()) KeepStamp(Blok, out, Size);
   return true;
+}
+
+void XBobjIndexFile::KeepStamp(int64_t pos, const uint8_t* bytes, int size) {
+  // Our own writes are not another program's change: the stamp follows
+  // them without reading the file again.
+  if (Stamp_.size < 0) return;
+  const int64_t end = pos + size;
+  const int64_t stamped = std::min<int64_t>(
+      StampBytes(), std::max<int64_t>(end, static_cast<int64_t>(Stamp_.header.size())));
+  if (pos < stamped) {
+    Stamp_.header.resize(static_cast<size_t>(stamped));
+    std::memcpy(Stamp_.header.data() + pos, bytes,
+                static_cast<size_t>(std::min(end, stamped) - pos));
+  }
+  Stamp_.size = std::max(Stamp_.size, end);
 }
 
 namespace {
@@ -275,6 +291,9 @@ XBO_DiskFile* XBobjIndexFile::IndexFileOpen(const std::string& FN, const std::st
   }
   DiscardCache();
   DiskFile_ = std::move(file);
+  // Taken before the format reads its headers: a change made meanwhile is
+  // seen at the first check.
+  if (DiskFile_->FileShared()) ReadStamp(Stamp_);
   return DiskFile_.get();
 }
 
@@ -438,11 +457,20 @@ void XBobjIndexFile::TRewrite::CopyBack() {
 
 bool XBobjIndexFile::IndexLock() {
   if (!DiskFile_ || !DiskFile_->FileShared()) return true;
+  const bool fresh = DiskFile_->LockCount() == 0;
   switch (dfLockStyle_) {
     case XBsetLokProtocol::DB4Lock: DiskFile_->xbWaitLock(int64_t{Regions_.Max} - 1, 2, true); break;
     case XBsetLokProtocol::ClipLock: DiskFile_->xbWaitLock(Regions_.Min, 1, true); break;
     case XBsetLokProtocol::Default:
     case XBsetLokProtocol::FoxLock: DiskFile_->xbWaitLock(Regions_.Max, 1, true); break;
+  }
+  if (fresh) {
+    try {
+      Resync();
+    } catch (...) {
+      DiskFile_->xbUnLock();
+      throw;
+    }
   }
   return true;
 }
@@ -451,18 +479,94 @@ void XBobjIndexFile::IndexUnlock() {
   if (DiskFile_ && DiskFile_->FileShared()) DiskFile_->xbUnLock();
 }
 
+void XBobjIndexFile::IndexForceUnlock() {
+  if (DiskFile_) DiskFile_->xbForceUnlock();
+}
+
+bool XBobjIndexFile::Watched() const {
+  return CreateOK_ && DiskFile_ && DiskFile_->FileShared() && DiskFile_->FileFound();
+}
+
+void XBobjIndexFile::ReadStamp(TStamp& stamp) {
+  stamp.size = DiskFile_->xbFileSize();
+  const int n = StampBytes();
+  stamp.header.resize(static_cast<size_t>(n));
+  const int got = n > 0 ? DiskFile_->xbRead(0, stamp.header.data(), n) : 0;
+  stamp.header.resize(static_cast<size_t>(std::max(got, 0)));
+}
+
+bool XBobjIndexFile::Resync() {
+  if (!Watched()) return false;
+  ReadStamp(Now_);
+  if (Now_ == Stamp_) return false;
+  for (int i = 0; i < TagList_.Count(); ++i) TagList_[i]->ForgetPath();
+  NextAvail_ = -1;
+  HighWater_ = 0;
+  Reload();
+  std::swap(Stamp_, Now_);
+  return true;
+}
+
+bool XBobjIndexFile::ExternalChange() {
+  if (!Watched() || DiskFile_->LockCount() > 0) return false;
+  ReadStamp(Now_);
+  if (Now_ == Stamp_) return false;
+  // Another program changed the file and may still be writing it: the
+  // headers are read again under the index lock.
+  IndexLock();
+  IndexUnlock();
+  return true;
+}
+
+void XBobjIndexFile::Relist(
+    const std::vector<std::pair<AnsiString, int>>& listed,
+    const std::function<std::unique_ptr<XBobjIndexTag>(const AnsiString&, int)>& make) {
+  std::vector<std::unique_ptr<XBobjIndexTag>> tags;
+  std::vector<bool> made;
+  try {
+    for (const auto& [name, block] : listed) {
+      std::unique_ptr<XBobjIndexTag> tag;
+      for (int i = 0; i < TagList_.Count() && !tag; ++i)
+        if (TagList_[i]->TagName() == name) tag = TagList_.Extract(i);
+      made.push_back(!tag);
+      if (tag) {
+        tag->TagBlock_ = block;
+        tags.push_back(std::move(tag));
+      } else {
+        tags.push_back(make(name, block));
+      }
+      tags.back()->TagLoad();
+    }
+  } catch (...) {
+    // The objects the table may hold stay listed; new ones go.
+    for (size_t i = 0; i < tags.size(); ++i)
+      if (!made[i]) TagList_.Add(std::move(tags[i]));
+    throw;
+  }
+  while (TagList_.Count() > 0) {
+    std::unique_ptr<XBobjIndexTag> gone = TagList_.Extract(TagList_.Count() - 1);
+    gone->ForgetPath();
+    gone->Retired_ = true;
+    Retired_.push_back(std::move(gone));
+  }
+  for (auto& tag : tags) TagList_.Add(std::move(tag));
+}
+
 XBobjIndexFile::TWholeFileLock::TWholeFileLock(XBobjIndexFile& file) : file_(file) {
   XBO_DiskFile* disk = file_.DiskFile();
   if (!disk || !disk->FileShared()) return;
   disk->xbWaitLock(0, 0x7FFFFFFF, true);
-  if (file_.dfLockStyle() == XBsetLokProtocol::DB4Lock) {
-    try {
+  try {
+    if (file_.dfLockStyle() == XBsetLokProtocol::DB4Lock) {
       disk->xbWaitLock(int64_t{file_.LockRegions().Max} - 1, 2, false);
-    } catch (...) {
-      disk->xbUnLock();
-      throw;
+      db4_ = true;
     }
-    db4_ = true;
+    // The change starts from the file as it now is.
+    file_.Resync();
+  } catch (...) {
+    if (db4_) disk->UnlockByteRange(int64_t{file_.LockRegions().Max} - 1, 2);
+    disk->xbUnLock();
+    throw;
   }
   held_ = true;
 }
@@ -470,6 +574,13 @@ XBobjIndexFile::TWholeFileLock::TWholeFileLock(XBobjIndexFile& file) : file_(fil
 XBobjIndexFile::TWholeFileLock::~TWholeFileLock() {
   if (!held_) return;
   XBO_DiskFile* disk = file_.DiskFile();
+  // Whatever the file holds now is ours, not another program's change (a
+  // failure to read it makes the next check read the headers again).
+  try {
+    if (file_.Watched()) file_.ReadStamp(file_.Stamp_);
+  } catch (const EXBaseError&) {
+    file_.Stamp_ = TStamp{};
+  }
   try {
     if (db4_) disk->UnlockByteRange(int64_t{file_.LockRegions().Max} - 1, 2);
     disk->xbUnLock();

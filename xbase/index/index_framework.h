@@ -57,6 +57,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "platform/CodePage.h"
@@ -309,6 +310,12 @@ class XBobjIndexTag {
   // on the current key.
   void TagFlush();
   bool IsOpen() const { return RootPage_ != nullptr; }
+  // Drops the path, changed pages and header unwritten: another program
+  // changed the file, and what they hold may no longer fit it.
+  void ForgetPath();
+  // Another program removed the tag from its shared file: it holds no keys
+  // any more, and opening it raises 65142 "Cannot find index tag".
+  bool Retired() const { return Retired_; }
 
   // --- Reading in order (the path's leaf entry becomes current) ---
 
@@ -548,6 +555,10 @@ class XBobjIndexTag {
   std::unique_ptr<TxbExpHandler> Compile(const AnsiString& text);
   // Closes the tag and loads its root from the file.
   void OpenRoot();
+  // Before a move from the current key: when another program changed the
+  // file meanwhile (or a lock's check dropped the path), the tag stands on
+  // the table's record again.
+  void FollowChanges();
   // Whether the pages on the path may be gone through again as they stand:
   // none of them changed, and the block cache still holds the bytes each
   // was read from.
@@ -567,6 +578,8 @@ class XBobjIndexTag {
   XBobjIndexFile* Owner_;
   std::unique_ptr<XBobjIndexKey> RootPage_;
   std::vector<std::unique_ptr<XBobjIndexKey>> Decoded_;
+  bool Retired_ = false;
+  bool PathLost_ = false;  // ForgetPath dropped a path the tag stood on
 };
 
 // One index file: its disk file, its tags, the index lock and the block
@@ -608,7 +621,11 @@ class XBobjIndexFile {
   // Keeps every tag in step with the write of record `AKey`; the next
   // free page is counted again first. True when a tag changed.
   virtual bool TagUpdate(int AKey, bool IsAppend);
-  virtual bool ExternalChange();
+  // A shared file that this object holds no lock on: whether another
+  // program changed it since this object last read or wrote it (see
+  // "Other programs' changes" below); when so, its tags have been loaded
+  // again, their paths dropped. False for a file no one else may open.
+  bool ExternalChange();
   virtual void ixSetLockProtocol(XBsetLokProtocol LokProtocol);
   // Before a record write: raises when a tag could not take its keys
   // (nothing here).
@@ -680,10 +697,31 @@ class XBobjIndexFile {
   // --- Locks (shared files only; an exclusive file is always locked) ---
 
   // Waits for the protocol's index-lock bytes (65198 "Can not Lock file"
-  // when they cannot be had); true.
+  // when they cannot be had); true. A lock newly taken on a shared file
+  // first brings the tags in line with the file as it now is.
   bool IndexLock();
-  // Releases one count of the index lock.
+  // Releases one count of the index lock; IndexForceUnlock all of them.
   void IndexUnlock();
+  void IndexForceUnlock();
+
+  // --- Other programs' changes (shared files) ---
+  //
+  // Between our locks other programs may add and remove keys, add and
+  // remove tags, or rebuild the whole file in place. What this object keeps
+  // of the file -- each tag's header place, root and key form, a compound
+  // file's list of tags, the next free page -- is checked whenever it takes
+  // a lock anew (the index lock, or the whole file for a rebuild) and
+  // before a walk while it holds none: the file's stamp, its first
+  // StampBytes bytes and its size, is read, and when it differs from the
+  // one this object last saw or left behind, every tag's path is dropped
+  // unwritten and the format reads its headers again (Reload). The stamp
+  // holds what this object keeps of a single-tag file whole (its header);
+  // of an MDX file the header and the tag table; of a CDX file the tag
+  // directory's root and the change counter, which every writer of keys or
+  // tags counts on (this engine's rebuilds included). A walk that finds a
+  // change reloads under the index lock, never from half-written headers;
+  // a write always comes after a check under its lock, so nothing is
+  // written from a root, a tag list or a free page the file no longer has.
 
   // --- Writing out and closing ---
 
@@ -776,6 +814,19 @@ class XBobjIndexFile {
   // thing a format's destructor does, while its page operations still
   // reach the format.
   void WriteOutOnDestroy();
+  // The bytes at the start of the file that, with its size, change with
+  // every change another program makes (0: the file is never reloaded).
+  virtual int StampBytes() const { return 0; }
+  // Reads the headers again after another program changed the file: every
+  // tag's path is already dropped, the next free page will be counted
+  // again. Nothing here.
+  virtual void Reload() {}
+  // The tags a compound file lists now, in its order, by name and header
+  // place: tags still listed keep their objects (the table may hold one)
+  // and read their headers again, new ones are made by `make`, and those no
+  // longer listed are retired (kept, empty, until the file goes).
+  void Relist(const std::vector<std::pair<AnsiString, int>>& listed,
+              const std::function<std::unique_ptr<XBobjIndexTag>(const AnsiString&, int)>& make);
   // The free space at the end of the file, counted in the format's units
   // (blocks or bytes) by NextAvail_: takes `step` units and gives where
   // they start, counting the end anew first when NextAvail_ is -1. Raises
@@ -829,6 +880,23 @@ class XBobjIndexFile {
   // The block a page was made from still holds the same bytes.
   bool SourceUnchanged(const XBobjIndexKey& page) const;
 
+  // The file's stamp: its first StampBytes bytes, and its size.
+  struct TStamp {
+    std::vector<uint8_t> header;
+    int64_t size = -1;
+    bool operator==(const TStamp&) const = default;
+  };
+  // Reads it into `stamp` (reusing its room).
+  void ReadStamp(TStamp& stamp);
+  // Whether the file is shared with other programs and open: its stamp is
+  // watched.
+  bool Watched() const;
+  // Takes the file as it now is (under a lock newly taken): reloads when
+  // its stamp moved. True when it did.
+  bool Resync();
+  // The stamp follows our own write of `size` bytes at `pos`.
+  void KeepStamp(int64_t pos, const uint8_t* bytes, int size);
+
   // The file's bytes, scrambled on the way with the table's passwords (or
   // with `password`).
   bool DiskRead(int64_t pos, uint8_t* bytes, int size);
@@ -877,6 +945,10 @@ class XBobjIndexFile {
   uint64_t NextStamp_ = 1;
   int Views_ = 0;      // views since BeginPageLoad
   int LastView_ = -1;  // the slot of the last view, -1 when it was not cached
+  TStamp Stamp_;       // of a shared file, as we last saw or left it
+  TStamp Now_;         // as the file has it now
+  // Tags another program removed: kept while the table may name one.
+  std::vector<std::unique_ptr<XBobjIndexTag>> Retired_;
 };
 
 }  // namespace xbase

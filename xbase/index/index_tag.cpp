@@ -388,8 +388,16 @@ void XBobjIndexTag::TagOpen(int Posn) {
   }
 }
 
+void XBobjIndexTag::FollowChanges() {
+  if (Owner_->ExternalChange() || PathLost_) TagOpen(1);
+}
+
 void XBobjIndexTag::OpenRoot() {
   TagClose();
+  PathLost_ = false;
+  // The root and the header place are those of the file as it now is.
+  Owner_->ExternalChange();
+  if (Retired_) XBRaise(xbmIndexTagNotFound, {TagName_});
   RootPage_ = LoadPage(RootBlock_);
   if (!RootPage_->IsRoot) {
     Owner_->Recycle(std::move(RootPage_));
@@ -400,6 +408,17 @@ void XBobjIndexTag::OpenRoot() {
       XBRaise(xbmIndexCorrupted, {TagName_ + "->" + Owner_->IndexName()});
     }
   }
+}
+
+void XBobjIndexTag::ForgetPath() {
+  if (RootPage_) {
+    Owner_->Recycle(std::move(RootPage_));
+    PathLost_ = true;
+  }
+  DropDecoded();
+  Readd_.clear();
+  TagChanged_ = false;
+  CurKeyInfo_.Tag = 0;
 }
 
 void XBobjIndexTag::TagClose() {

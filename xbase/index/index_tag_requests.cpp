@@ -102,7 +102,7 @@ int XBobjIndexTag::KeyRead(int TypRead) {
   const bool ranged = GetRangeActive() && !TagUpdating_;
   switch (TypRead) {
     case -5:
-      if (Owner_->ExternalChange()) TagOpen(1);
+      FollowChanges();
       TagEOF_ = TagBOF_ = !ReadCurrentKey();
       RangeCheck();
       break;
@@ -136,12 +136,12 @@ int XBobjIndexTag::KeyRead(int TypRead) {
       break;
     }
     case -1:
-      if (Owner_->ExternalChange()) TagOpen(1);
+      FollowChanges();
       TagEOF_ = !ReadNextKey();
       RangeCheck();
       break;
     case -2:
-      if (Owner_->ExternalChange()) TagOpen(1);
+      FollowChanges();
       TagBOF_ = !ReadPreviousKey();
       RangeCheck();
       break;
@@ -256,7 +256,7 @@ void XBobjIndexTag::Restore(const XBobjIndexKeyData& current, bool bof, bool eof
 }
 
 int XBobjIndexTag::HuntDuplicate(const XBobjIndexKeyData& Key) {
-  if (Owner_->ExternalChange()) TagOpen(1);
+  FollowChanges();
   XBobjIndexKeyData current;
   current.AssignLinks(CurKeyInfo_);
   const bool bof = TagBOF_, eof = TagEOF_;

@@ -595,30 +595,46 @@ void XBobjMDXFile::MakeEmpty() {
   HeaderChanged_ = false;
 }
 
-void XBobjMDXFile::LoadHeader() {
+std::vector<std::pair<AnsiString, int>> XBobjMDXFile::ReadHeaderArea() {
   std::vector<uint8_t> area(HeaderArea);
   uint8_t* h = area.data();
   const int64_t size = DiskFile_->xbFileSize();
   if (size < HeaderArea || !XBobjIndexFile::PageRead(0, h, HeaderArea)) RaiseCorrupted();
-  Unit_ = GetLE16(h + 20);
-  PageSize_ = GetLE16(h + 22);
+  const int unit = GetLE16(h + 20);
+  const int page = GetLE16(h + 22);
   const int count = GetLE16(h + 28);
-  if (h[0] != 2 || PageSize_ < kBlock || PageSize_ > 4096 || PageSize_ % kBlock != 0 || PageSize_ > Unit_ * kBlock ||
+  if (h[0] != 2 || page < kBlock || page > 4096 || page % kBlock != 0 || page > unit * kBlock ||
       count > MaxTags || count > h[25])
     RaiseCorrupted();
-  std::memcpy(Header_, h, kBlock);
+  std::vector<std::pair<AnsiString, int>> tags;
   const int64_t blocks = size / kBlock;
   for (int i = 1; i <= count; ++i) {
     const uint8_t* e = h + kTagTableAt + kTagEntry * i;
     const uint32_t block = GetLE32(e);
     AnsiString name;
     const char type = static_cast<char>(e[20]);
-    if (block < kFirstPageBlock || int64_t{block} + PageSize_ / kBlock > blocks ||
+    if (block < kFirstPageBlock || int64_t{block} + page / kBlock > blocks ||
         !GetTerminated(e + 4, kTagNameField, name) || (type != 'C' && type != 'N' && type != 'D'))
       RaiseCorrupted();
-    AddLoadedTag(std::make_unique<XBobjMDXTag>(this, platform::AnsiUpperCase(name), static_cast<int>(block)));
+    tags.emplace_back(platform::AnsiUpperCase(name), static_cast<int>(block));
   }
+  Unit_ = unit;
+  PageSize_ = page;
+  std::memcpy(Header_, h, kBlock);
+  HeaderChanged_ = false;
+  return tags;
+}
+
+void XBobjMDXFile::LoadHeader() {
+  for (const auto& [name, block] : ReadHeaderArea())
+    AddLoadedTag(std::make_unique<XBobjMDXTag>(this, name, block));
   ResetAvailPage();
+}
+
+void XBobjMDXFile::Reload() {
+  Relist(ReadHeaderArea(), [this](const AnsiString& name, int block) {
+    return std::make_unique<XBobjMDXTag>(this, name, block);
+  });
 }
 
 void XBobjMDXFile::StoreHeaderArea() {
@@ -707,9 +723,10 @@ bool XBobjMDXFile::AddTag(const AnsiString& ITN, const AnsiString& KeyExp, const
 }
 
 bool XBobjMDXFile::DeleteTag(const AnsiString& ITN) {
-  XBobjIndexTag* tag = TagByName(TagNameOf(ITN));
-  if (!tag || !DiskFile_) return false;
+  if (!DiskFile_) return false;
   TWholeFileLock lock(*this);
+  XBobjIndexTag* tag = TagByName(TagNameOf(ITN));
+  if (!tag) return false;
   RemoveTag(tag);
   if (TagCount() == 0) {
     DiscardCache();

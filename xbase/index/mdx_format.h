@@ -69,6 +69,7 @@
 #include <cstdint>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "xbase/base/key_sorter.h"
@@ -209,9 +210,18 @@ class XBobjMDXFile : public XBobjIndexFile {
   // block.
   void StoreHeaderIfChanged();
 
+ protected:
+  // The header and the tag table.
+  int StampBytes() const override { return HeaderArea; }
+  // The header and the tags the table now lists.
+  void Reload() override;
+
  private:
   void MakeEmpty();
   void LoadHeader();
+  // Reads and checks the header area (65141 for one that cannot be valid):
+  // the tags it lists, by name and header block.
+  std::vector<std::pair<AnsiString, int>> ReadHeaderArea();
   // Writes the header block and the tag table from the tag list.
   void StoreHeaderArea();
   void RemoveTag(XBobjIndexTag* tag);

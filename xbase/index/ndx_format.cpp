@@ -399,6 +399,10 @@ void XBobjNDXFile::ResetAvailPage() {
   NextAvail_ = static_cast<int>(std::max<int64_t>(FileSize() / kBlock, HighWater_));
 }
 
+void XBobjNDXFile::Reload() {
+  if (XBobjNDXTag* tag = Tag()) tag->TagLoad();
+}
+
 void XBobjNDXFile::Zap() {
   if (!DiskFile() || !Tag()) return;
   TWholeFileLock lock(*this);

@@ -137,6 +137,12 @@ class XBobjNDXFile : public XBobjIndexFile {
 
   XBobjNDXTag* Tag() const;
 
+ protected:
+  // The header: its root and next free block move with every change of
+  // the tree's shape.
+  int StampBytes() const override { return 512; }
+  void Reload() override;
+
  private:
   friend class XBobjNDXTag;
   void ZapLocked();

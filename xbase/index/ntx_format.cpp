@@ -411,11 +411,6 @@ int XBobjNTXTag::GetTagRoot() {
   return static_cast<int>(std::min<uint32_t>(GetLE32(h + 4), INT_MAX));
 }
 
-void XBobjNTXTag::ReloadRoot() {
-  TagClose();
-  RootBlock_ = GetTagRoot();
-}
-
 void XBobjNTXTag::TagLoad() {
   uint8_t h[kPage];
   if (!Owner()->PageRead(TagBlock_, h, kPage)) RaiseCorrupted();
@@ -625,17 +620,8 @@ bool XBobjNTXFile::TagUpdate(int AKey, bool IsAppend) {
   return XBobjIndexFile::TagUpdate(AKey, IsAppend);
 }
 
-bool XBobjNTXFile::ExternalChange() {
-  XBobjNTXTag* tag = Tag();
-  if (!tag || !DiskFile() || !DiskFile()->FileShared()) return false;
-  uint8_t h[PageSize];
-  if (!PageRead(0, h, PageSize)) return false;
-  const int counter = GetLE16(h + 2);
-  if (counter == Counter_) return false;
-  Counter_ = counter;
-  tag->ReloadRoot();
-  NextAvail_ = -1;
-  return true;
+void XBobjNTXFile::Reload() {
+  if (XBobjNTXTag* tag = Tag()) tag->TagLoad();
 }
 
 void XBobjNTXFile::Zap() {

@@ -178,9 +178,6 @@ class XBobjNTXTag : public XBobjIndexTag {
   void DoIndex();
   // The empty tree of a zapped file: root at 1024.
   void MakeEmpty();
-  // Reads the root's offset from the header again (another program may
-  // have moved it).
-  void ReloadRoot();
 
   int KeyDecimals() const { return KeyDecimals_; }
 
@@ -224,9 +221,6 @@ class XBobjNTXFile : public XBobjIndexFile {
   // Counts the change in the header (other programs see it), then keeps
   // the tag in step with the write of record `AKey`.
   bool TagUpdate(int AKey, bool IsAppend) override;
-  // A shared file whose header counter another program changed: the tag
-  // reads its root again. True then.
-  bool ExternalChange() override;
   // Empties the index: 2048 bytes, root at 1024, counter 1. A shared file
   // is locked whole meanwhile.
   virtual void Zap();
@@ -235,6 +229,11 @@ class XBobjNTXFile : public XBobjIndexFile {
   // The change counter as this file last wrote or read it.
   int ChangeCounter() const { return Counter_; }
   void SetChangeCounter(int v) { Counter_ = v; }
+
+ protected:
+  // The header: its counter and root move with every change.
+  int StampBytes() const override { return PageSize; }
+  void Reload() override;
 
  private:
   void ZapLocked();

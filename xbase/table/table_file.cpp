@@ -379,7 +379,7 @@ void XBO_dBaseDBF::xbAppend() {
     xbDBFEvent(dbPreWrite, 0);
     RecModified_ = true;
     dStatus_ = Updated;
-    xbHdrRead();
+    if (!AppendsHeldOff()) xbHdrRead();
     CurRecord_[0] = ' ';
     if (NumRecs_ == 0x7FFFFFFF) XBRaise(xbmRecordNotInTable, {int64_t{NumRecs_} + 1, FileName()});
     ++NumRecs_;
@@ -606,8 +606,13 @@ void XBO_dBaseDBF::WholeFileLocked() {
   if (FileShared()) LockedRecordsMayHaveChanged(0);
 }
 
+bool XBO_dBaseDBF::AppendsHeldOff() const {
+  // The whole-file range of xbLockFullFile ends below DB4Lock's append byte.
+  return FileIsLocked_ && (!FileFullyLocked() || regions_.Max < kWholeFile);
+}
+
 bool XBO_dBaseDBF::xbLockAppend() {
-  if (!FileShared() || FileIsLocked_) return true;
+  if (!FileShared() || AppendsHeldOff()) return true;
   xbWaitLock(regions_.Max, 1);
   appendLocked_ = true;
   return true;

@@ -350,6 +350,10 @@ class XBO_dBaseDBF : public XBO_DiskFile {
   // A file lock was newly taken: the header and the records as the file
   // now holds them.
   void WholeFileLocked();
+  // Our file lock covers the append lock's byte: no other program appends
+  // while it is held, and our record count may be ahead of the header,
+  // which is written when the lock goes.
+  bool AppendsHeldOff() const;
   int64_t RecordPos(int n) const { return int64_t{HeadLen_} + int64_t{n - 1} * RecLen_; }
   // Writes the record image (scrambled when the table is), `withEof` adding 0x1A.
   void WriteRecord(int n, bool withEof);
