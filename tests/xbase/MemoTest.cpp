@@ -62,15 +62,18 @@ TEST(Memo, DBaseIIIBlocksAndRewrites) {
   EXPECT_EQ(t.memo->MemoBloksUsed(), 1) << "510 bytes and two terminators fill one block";
   EXPECT_EQ(t.Write(std::string(511, 'b')), 2);
   EXPECT_EQ(t.memo->MemoBloksUsed(), 2);
-  EXPECT_EQ(t.Write(std::string(100, 'c'), 2), 2) << "a shorter memo stays";
-  EXPECT_EQ(t.Write(std::string(600, 'd'), 1), 4) << "a longer one goes to the end";
+  // The record names the old memo until it is written: a rewrite, even
+  // one that would fit, goes to the end.
+  EXPECT_EQ(t.Write(std::string(100, 'c'), 2), 4);
+  EXPECT_EQ(t.Write(std::string(600, 'd'), 1), 5);
   const std::string file = platform::ReadFileBytes(dir / "m.dbt");
-  EXPECT_EQ(Word(file, 0), 6u);
-  EXPECT_EQ(file.size(), 6u * 512);
-  EXPECT_EQ(t.memo->moMemoGet(2), std::string(100, 'c'));
-  EXPECT_EQ(t.memo->moMemoGet(4), std::string(600, 'd'));
-  EXPECT_EQ(file.substr(512 * 4 + 600, 2), "\x1A\x1A");
-  EXPECT_EQ(t.memo->moMemoGet(1), std::string(510, 'a')) << "the old memo is left as it was";
+  EXPECT_EQ(Word(file, 0), 7u);
+  EXPECT_EQ(file.size(), 7u * 512);
+  EXPECT_EQ(t.memo->moMemoGet(4), std::string(100, 'c'));
+  EXPECT_EQ(t.memo->moMemoGet(5), std::string(600, 'd'));
+  EXPECT_EQ(file.substr(512 * 5 + 600, 2), "\x1A\x1A");
+  EXPECT_EQ(t.memo->moMemoGet(1), std::string(510, 'a')) << "the old memos are left as they were";
+  EXPECT_EQ(t.memo->moMemoGet(2), std::string(511, 'b'));
 }
 
 // Another writer ends a 511-byte memo with a single 0x1A and starts the
@@ -132,27 +135,32 @@ TEST(Memo, DBaseIVReusesReleasedRunsAndKeepsTheChainEndingAtTheEnd) {
   EXPECT_EQ(c, 4);
   EXPECT_EQ(Word(platform::ReadFileBytes(path), 0), 5u);
 
-  EXPECT_EQ(t.Write(std::string(1000, 'B'), b), 2) << "the same size goes back into its run";
-  EXPECT_EQ(t.Write(std::string(100, 'x'), b), 2) << "a smaller memo takes the front of its run";
+  EXPECT_EQ(t.Write(std::string(1000, 'B'), b), 5) << "a rewrite leaves the blocks its record still names";
+  EXPECT_EQ(t.memo->moMemoGet(b), std::string(1000, 'b'));
+  t.memo->moMemoBlockRelease(b);  // the record now names block 5
+  EXPECT_EQ(t.Write(std::string(100, 'x')), 2) << "a smaller memo takes the front of a released run";
   std::string file = platform::ReadFileBytes(path);
   EXPECT_EQ(Word(file, 0), 3u) << "the rest of the run heads the chain";
-  EXPECT_EQ(Word(file, 3 * 512), 5u);
+  EXPECT_EQ(Word(file, 3 * 512), 7u);
   EXPECT_EQ(Word(file, 3 * 512 + 4), 1u);
   EXPECT_EQ(t.Write(std::string(50, 'y')), 3);
 
   t.memo->moMemoBlockRelease(a);
   const int64_t big = t.Write(std::string(2000, 'z'));  // 4 blocks: the freed one is too small
-  EXPECT_EQ(big, 5);
+  EXPECT_EQ(big, 7);
   file = platform::ReadFileBytes(path);
-  EXPECT_EQ(file.size(), 9u * 512);
+  EXPECT_EQ(file.size(), 11u * 512);
   EXPECT_EQ(Word(file, 0), 1u);
-  EXPECT_EQ(Word(file, 512), 9u) << "the last link points at the end of the file";
+  EXPECT_EQ(Word(file, 512), 11u) << "the last link points at the end of the file";
   EXPECT_EQ(t.memo->moMemoGet(2), std::string(100, 'x'));
   EXPECT_EQ(t.memo->moMemoGet(3), std::string(50, 'y'));
   EXPECT_EQ(t.memo->moMemoGet(4), std::string(100, 'c'));
-  EXPECT_EQ(t.memo->moMemoGet(5), std::string(2000, 'z'));
+  EXPECT_EQ(t.memo->moMemoGet(5), std::string(1000, 'B'));
+  EXPECT_EQ(t.memo->moMemoGet(7), std::string(2000, 'z'));
   EXPECT_EQ(ErrorOf([&] { t.memo->moMemoGet(1); }), "Memo record is bad in " + path) << "a freed run is no memo";
-  EXPECT_EQ(t.Write("", 4), 0) << "an empty memo frees its blocks";
+  EXPECT_EQ(t.Write("", 4), 0) << "an empty memo is no memo";
+  EXPECT_EQ(t.memo->moMemoGet(4), std::string(100, 'c')) << "given back only once no record names it";
+  t.memo->moMemoBlockRelease(4);
   EXPECT_EQ(Word(platform::ReadFileBytes(path), 0), 4u);
 }
 
