@@ -308,12 +308,19 @@ TEST(Memo, DamagedFilesAreRefused) {
   }
 
   TempDir dir;
-  platform::WriteFileBytes(dir / "t.dbt", platform::ReadFileBytes(kXbData + "memo/dbt4-cyclic-free-chain.dbt"));
-  auto memo = XBobjMemo::Open(dir / "t.dbf", "", true, false, 0x8B);
-  int64_t blk = 0;
-  EXPECT_EQ(ErrorOf([&] { memo->moMemoWrite(std::string(600, 'x').data(), blk, 600); }),
-            "Memo record is bad in " + dir / "t.dbt");
-  EXPECT_EQ(blk, 0);
+  std::unique_ptr<XBobjMemo> memo;
+  for (const char* name : {"dbt4-cyclic-free-chain.dbt", "dbt4-free-chain-into-memo.dbt"}) {
+    const std::string file = platform::ReadFileBytes(kXbData + "memo/" + name);
+    memo.reset();
+    platform::WriteFileBytes(dir / "t.dbt", file);
+    memo = XBobjMemo::Open(dir / "t.dbf", "", true, false, 0x8B);
+    int64_t blk = 0;
+    EXPECT_EQ(ErrorOf([&] { memo->moMemoWrite(std::string(600, 'x').data(), blk, 600); }),
+              "Memo record is bad in " + dir / "t.dbt")
+        << name;
+    EXPECT_EQ(blk, 0);
+    EXPECT_EQ(platform::ReadFileBytes(dir / "t.dbt"), file) << name;
+  }
   EXPECT_EQ(ErrorOf([&] { memo->moMemoGet(99); }), "Memo record is bad in " + dir / "t.dbt") << "beyond the file";
   EXPECT_EQ(ErrorOf([&] { XBobjMemo::Open(dir / "none.dbf", "", true, false, 0x83); }),
             "File " + dir / "none.dbt" + " could not be found");

@@ -506,8 +506,9 @@ void XBobjMemo4::ReleaseRun(int64_t blk, int64_t blocks) {
 
 // The chain is walked for the first run that is large enough (the old
 // memo's blocks are not among them: its record still names them). A run is
-// checked before it is believed: within the file, at least one block, and
-// the walk no longer than the file has blocks (a cycle in a damaged chain).
+// checked before it is believed: within the file, at least one block, not
+// a memo's block, and the walk no longer than the file has blocks (a cycle
+// in a damaged chain).
 void XBobjMemo4::moHuntAvailBlock(int64_t need) {
   const int64_t end = EndBlock();
   const int64_t size = xbFileSize();
@@ -520,7 +521,10 @@ void XBobjMemo4::moHuntAvailBlock(int64_t need) {
     LinkRead(cur * BytesPerBlok_, run, 8);
     const int64_t next = GetLE32(run);
     const int64_t count = GetLE32(run + 4);
-    if (count < 1 || cur + count > end) RaiseBad();
+    // A memo's block header read as a link (a chain into a live memo) names
+    // a next run far past the end, where only a file cut short has one.
+    const bool memoBlock = run[0] == 0xFF && run[1] == 0xFF && next > end;
+    if (count < 1 || cur + count > end || memoBlock) RaiseBad();
     if (count >= need) {
       int64_t successor = next;
       if (count > need) {
