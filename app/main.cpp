@@ -12,6 +12,8 @@
 // The signals a desktop or a terminal ends a program with (SIGTERM, SIGHUP,
 // SIGINT) are caught first of all and end the program through its window's
 // own close, so a logout saves the settings as closing the window does.
+// What a crashed or killed run left behind is removed once the locks are
+// held.
 #include <QApplication>
 #include <QPointer>
 #include <QSocketNotifier>
@@ -38,6 +40,9 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "tomeshelf: no display to show the window on (DISPLAY is not set)\n");
     return 1;
   }
+  // A write past a file size limit fails and is told like a full disk,
+  // rather than ending the program on the spot.
+  platform::IgnoreFileSizeSignal();
   // One that arrives during start-up waits in the pipe for the event loop.
   std::unique_ptr<platform::TTerminationSignals> endSignals;
   try {
@@ -84,6 +89,8 @@ int main(int argc, char** argv) {
       platform::MessageBox(message, "", platform::TMsgDlgType::mtWarning, {platform::mrOk});
       return 1;
     }
+    // No other run of ours is at work on what a crashed one left.
+    catalogue::RemoveLeftovers(lock, workLock);
 
     catalogue::TF f;
     new catalogue::TFS(&f);    // owned by f

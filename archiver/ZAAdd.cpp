@@ -292,6 +292,8 @@ int TZABaseArchiver::TItemAdder::AddFileItem(const TSource& src, TUndo* undo) {
   if (!added) {
     if (!a_.ConfirmOverwrite(src.FileName, name, src.DosTime, dir_[index].DosDateTime())) return -1;
     item.Operation = poUpdate;
+    // The name stays in the form it was stored in.
+    item.CentralDir.genPurposeFlag |= dir_[index].CentralDir.genPurposeFlag & ZA_FLAG_UTF8_NAME;
     if (undo) undo->Replaced = dir_[index];
   } else {
     index = dir_.Count();
@@ -568,6 +570,7 @@ void TZABaseArchiver::TItemAdder::QueueUpdate(int index, const std::string& disk
   // says of itself change.
   const TDirItem& old = dir_[index];
   TDirItem item = NewItem(src, old.Name, attr, old.Comment);
+  item.CentralDir.genPurposeFlag |= old.CentralDir.genPurposeFlag & ZA_FLAG_UTF8_NAME;
   item.Operation = poUpdate;
   SetSourceSize(item, size, a_.FZip64Mode == zmAlways);
   dir_.SetItem(index, item);

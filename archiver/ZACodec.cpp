@@ -344,7 +344,7 @@ struct TItemRead {
   TItemReader& reader;
   TItemSink& sink;
   uint64_t compSize;       // the data, without the encryption blocks
-  uint64_t declared;       // uncompressed size from the directory
+  uint64_t declared;       // uncompressed size from the directory (UINT64_MAX: not known)
   ZAZipCryptKeys* keys = nullptr;       // traditional keys when so encrypted
   TZACryptoTransform* aes = nullptr;    // the AES transform when so encrypted
   uint64_t consumed = 0;   // data bytes read so far
@@ -621,13 +621,16 @@ bool ZADecompressItem(TZACodecHost& host, platform::TStream& source, platform::T
 
   uint64_t compSize = item.CompressedSize();
   const uint64_t declared = item.UncompressedSize();
+  // A streamed record without its descriptor has no size to stop at unless
+  // its header gave one.
+  const uint64_t outputLimit = item.DescriptorMissing && declared == 0 ? UINT64_MAX : declared;
   // The data must end before the next item (or the directory) begins; an
   // item that runs past that is read no further (and fails), so that what
   // lies before is still passed on.
   const uint64_t dataStart = static_cast<uint64_t>(source.Position());
   if (item.DataLimit != UINT64_MAX && dataStart > item.DataLimit) return false;
   const bool runsOn = item.DataLimit != UINT64_MAX && compSize > item.DataLimit - dataStart;
-  const bool cutShort = runsOn || item.Overlaps;
+  const bool cutShort = runsOn || item.Overlaps || item.DescriptorMissing;
   if (cutShort) {
     // The authentication code of an AES item is at its end: nothing of it
     // can be trusted.
@@ -654,7 +657,7 @@ bool ZADecompressItem(TZACodecHost& host, platform::TStream& source, platform::T
   if (method != ZA_METHOD_STORED && method != ZA_METHOD_DEFLATE) return false;
 
   TItemSink sink(call, dest, count, startPosition);
-  TItemRead r{item, reader, sink, compSize, declared};
+  TItemRead r{item, reader, sink, compSize, outputLimit};
   r.aes = aes.get();
   if (!InternalDecompress(call, r, lh, encrypted, method) || cutShort) return false;
   if (!sink.Whole() || p.FSkipFile) return true;

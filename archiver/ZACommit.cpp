@@ -8,9 +8,13 @@
 // not stay as it is (deleted, renamed, updated), or the start of the old
 // central directory when nothing but additions is pending. Every byte from
 // the cut to the old end of the file is first saved to a tail file, flushed
-// to disk before the archive is cut; so whatever happens afterwards (a
-// failure, a cancel, an abort) the archive can be given back its old bytes
-// verbatim. After the cut, unchanged items are copied raw from the tail
+// to disk before the first of them is written over; so whatever happens
+// afterwards (a failure, a cancel, an abort) the archive can be given back
+// its old bytes verbatim. The file is not shortened until the new directory
+// is written: the new bytes go over the old ones, and a rollback writes
+// back only what they changed, so that a write that fails (a full disk, a
+// file-size limit) leaves every byte past it as it was, and none has to be
+// written there again. From the cut on, unchanged items are copied raw from the tail
 // (renamed ones get a new local header in front of their old data), new and
 // updated items are compressed from their sources, items merged from
 // another archive are copied raw from it (their records byte for byte, never
@@ -297,10 +301,13 @@ bool IsRenamed(const TDirItem& item) { return item.Modified && item.Operation ==
 // The stored name of an entry written for `host` (-1: this system's own).
 // Readers take the name of an entry made on another host than DOS or
 // Windows as UTF-8, whatever code page it was written in: such an entry
-// keeps a name outside ASCII in UTF-8.
+// keeps a name outside ASCII in UTF-8. So does an entry whose name was
+// stored in UTF-8 (flag bit 11) before, whatever its host: peers showed it
+// as it is, and a code page would change what they show.
 void SetStoredNameForHost(TDirItem& item, int host, bool oemFileNames) {
+  const bool wasUtf8 = item.CentralDir.genPurposeFlag & ZA_FLAG_UTF8_NAME;
   item.SetNewStoredName(oemFileNames);
-  if (host < 0 || ZAIsDosHost(host)) return;
+  if (!wasUtf8 && (host < 0 || ZAIsDosHost(host))) return;
   const bool ascii = std::all_of(item.Name.begin(), item.Name.end(), [](char c) { return (c & 0x80) == 0; });
   if (!ascii) {
     item.StoredName = item.Name;
@@ -518,7 +525,9 @@ void TZACommit::Run() {
 
   bool completed = false;
   try {
-    Archive().SetSize(FCutPosition);
+    // A new volume set has nothing past its cut; a single file is written
+    // over, and gets its new length with its directory.
+    if (FMultiVolume) Archive().SetSize(FCutPosition);
     Archive().SetPosition(FCutPosition);
     FArc.FVolumeNumberInfo.SetFirstVolume(true);
     // Spanned onto floppy disks, each disk's bytes are written in one go.
@@ -539,7 +548,7 @@ void TZACommit::Run() {
       // cancel this late changes nothing.
       bool ignored = false;
       FArc.DoOnOverallProgress(100, phase, ppEnd, ignored);
-      FDM.SaveDir(true, &Archive());
+      FDM.SaveDir(true, &Archive(), FMultiVolume ? -1 : Archive().Position());
       if (FArc.FOptions.FlushBuffers() || FHasMoves) FlushToDisk(Archive(), FArc.FFileName);
     }
   } catch (...) {
@@ -654,15 +663,23 @@ std::unique_ptr<platform::TStream> TZACommit::CreateTempFile(const std::string& 
 
 void TZACommit::RestoreArchiveTail() {
   if (!FTail) throw EZAException(ZA_ERR_NIL_POINTER, FArc.FName);
-  Archive().SetSize(FCutPosition);
-  Archive().SetPosition(FCutPosition);
+  // The old length first (what was written past it goes), then the old
+  // bytes where they differ: past the commit's furthest write nothing was
+  // changed, and nothing needs writing there (under a file-size limit it
+  // could not be).
+  const int64_t size = FTail->Size();
+  if (Archive().Size() > FCutPosition + size) Archive().SetSize(FCutPosition + size);
   FTail->SetPosition(0);
   uint8_t* buffer = CopyBuffer();
-  const int64_t size = FTail->Size();
+  std::vector<uint8_t> now(static_cast<size_t>(std::min(kCopyBlock, size)));
   for (int64_t done = 0; done < size;) {
     const int64_t n = std::min(kCopyBlock, size - done);
     if (ZAReadFully(*FTail, buffer, n) != n) throw EZAException(ZA_ERR_STREAM_WRITE, FArc.FName);
-    Archive().WriteBuffer(buffer, n);
+    Archive().SetPosition(FCutPosition + done);
+    if (ZAReadFully(Archive(), now.data(), n) != n || std::memcmp(now.data(), buffer, static_cast<size_t>(n)) != 0) {
+      Archive().SetPosition(FCutPosition + done);
+      Archive().WriteBuffer(buffer, n);
+    }
     done += n;
   }
   if (FArc.FOptions.FlushBuffers()) FlushToDisk(Archive(), FArc.FFileName);
@@ -861,8 +878,8 @@ bool TZACommit::CopyMergedItem(int index) {
       try {
         if (!CopyRange(source, item.Position, size, &item)) return false;
       } catch (const EZAException&) {
-        // Never a partial item: what the attempt wrote goes.
-        Archive().SetSize(start);
+        // Never a partial item: what the attempt wrote is written over by
+        // what comes next, or cut off with the rest.
         Archive().SetPosition(start);
         throw;
       }
@@ -989,7 +1006,7 @@ bool TZACommit::WriteNewItem(int index) {
       // A full disk the user gave up on is a cancel, not a failure to ask about.
       if (FArc.FProgressCancel) return false;
     } else {
-      FOut->SetSize(start);
+      // Written over by what comes next, or cut off with the rest.
       FOut->SetPosition(start);
     }
     if (!FArc.FCompressedStream) {

@@ -450,10 +450,11 @@ void TZADirManager::DetermineStubSize(const TDirLocation& loc) {
   if (StubSize == 0) return;
 
   // The offsets need the stub added only when they do not count it yet: the
-  // first item with data is not where the directory says, and is a stub's
-  // length further on. Its own local header (its name) decides, not the
-  // size of the offset: a stub shorter than the items before it leaves
-  // offsets that are larger than the stub and still short of it.
+  // first item with data (of an archive of empty items, the first item) is
+  // not where the directory says, and is a stub's length further on. Its
+  // own local header (its name) decides, not the size of the offset: a stub
+  // shorter than the items before it leaves offsets that are larger than
+  // the stub and still short of it.
   const auto headerOf = [&](const TDirItem& item, uint64_t at) {
     TZALocalFileHeader lh;
     std::string name;
@@ -461,15 +462,13 @@ void TZADirManager::DetermineStubSize(const TDirLocation& loc) {
     return ZAReadRecord(*FCompressedStream, lh) && IsLocalHeader(lh) &&
            ZAReadBytes(*FCompressedStream, lh.nameLength, name) && item.StoredName && name == *item.StoredName;
   };
-  for (int i = 0; i < CDir.Count(); ++i) {
-    const TDirItem& item = CDir[i];
-    if (item.CompressedSize() == 0) continue;
-    const uint64_t offset = item.LocalHeaderOffset();
-    if (offset > static_cast<uint64_t>(size) || headerOf(item, offset) ||
-        !headerOf(item, offset + static_cast<uint64_t>(StubSize)))
-      return;
-    break;
-  }
+  int decides = 0;
+  while (decides < CDir.Count() && CDir[decides].CompressedSize() == 0) ++decides;
+  const TDirItem& item = CDir[decides < CDir.Count() ? decides : 0];
+  const uint64_t offset = item.LocalHeaderOffset();
+  if (offset > static_cast<uint64_t>(size) || headerOf(item, offset) ||
+      !headerOf(item, offset + static_cast<uint64_t>(StubSize)))
+    return;
   ApplyStubOffset();
 }
 
@@ -613,6 +612,10 @@ void TZADirManager::RebuildDirFromLocalHeaders() {
       const int64_t dataStart = pos + headerSize + lh.nameLength + static_cast<int64_t>(extra.size());
       const int64_t descriptor =
           (lh.genPurposeFlag & ZA_FLAG_DATA_DESCRIPTOR) ? TakeDataDescriptor(item, dataStart) : 0;
+      // A streamed record whose header gives no sizes and whose descriptor
+      // is not there: what it holds is known once the next header is.
+      item.DescriptorMissing =
+          (lh.genPurposeFlag & ZA_FLAG_DATA_DESCRIPTOR) && descriptor == 0 && item.CompressedSize() == 0;
       const bool pastEnd = item.CompressedSize() >= static_cast<uint64_t>(size);
       if (pastEnd && pos != takeCutAt) {
         if (cutTail < 0) cutTail = pos;
@@ -638,6 +641,27 @@ void TZADirManager::RebuildDirFromLocalHeaders() {
     pos = SearchSignature(sig, pos + 4, kWindow);
   }
   CDir.SetCount(n);
+  // A local header cut inside its name or extra field is no item; a file
+  // with no other is no archive (as one cut before the header ends).
+  if (n == 0) throw EZAException(ZA_ERR_INVALID_ARCHIVE, FArc->ComponentName());
+  // A streamed record without its descriptor holds the bytes up to the next
+  // header or the end of the file. Its CRC and size are not known: its CRC
+  // becomes that of no empty item, so that an entry written from it never
+  // passes for a whole empty one. Nothing at all between it and the next
+  // record is an empty item, whole as it is.
+  for (int i = 0; i < n; ++i) {
+    TDirItem& item = CDir[i];
+    if (!item.DescriptorMissing) continue;
+    const TZAZipCentralDir& cd = item.CentralDir;
+    const uint64_t dataStart = item.LocalHeaderOffset() + TZALocalFileHeader::Size + cd.nameLength + cd.extraLength;
+    const uint64_t next = i + 1 < n ? CDir[i + 1].LocalHeaderOffset() : static_cast<uint64_t>(size);
+    if (i + 1 < n && next == dataStart) {
+      item.DescriptorMissing = false;
+      continue;
+    }
+    item.SetCompressedSize(next > dataStart ? next - dataStart : 0);
+    item.CentralDir.crc32 = 0xFFFFFFFF;
+  }
   CentralDirOffset = size;
   MarkOverlappingItems();
 }

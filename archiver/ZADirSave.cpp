@@ -20,7 +20,7 @@ constexpr size_t kWriteBlock = 1 << 20;
 
 }  // namespace
 
-void TZADirManager::SaveDir(bool RecreateCDirEnd, platform::TStream* stream) {
+void TZADirManager::SaveDir(bool RecreateCDirEnd, platform::TStream* stream, int64_t at) {
   if (stream) FCompressedStream = stream;
   if (!FCompressedStream) throw EZAException(ZA_ERR_NIL_POINTER, FArc->ComponentName());
   if (ArchiveComment.size() > 0xFFFF) throw EZAException(ZA_ERR_STREAM_WRITE, FArc->ComponentName());
@@ -63,8 +63,10 @@ void TZADirManager::SaveDir(bool RecreateCDirEnd, platform::TStream* stream) {
     }
   }
   ArchiveComment = comment;
-  if (start < 0) start = FCompressedStream->Size();
-  FCompressedStream->SetSize(start);
+  if (start < 0) start = at >= 0 ? at : FCompressedStream->Size();
+  // A single file keeps its bytes past `start` until the directory is
+  // written over them: a write that fails leaves the rest as it was.
+  if (volumes.MultiVolume()) FCompressedStream->SetSize(start);
   FCompressedStream->SetPosition(start);
 
   // In a volume set the directory starts where its first entry lands, and
@@ -144,6 +146,7 @@ void TZADirManager::SaveDir(bool RecreateCDirEnd, platform::TStream* stream) {
   }
   ZAWriteRecord(s, end);
   if (!ArchiveComment.empty()) s.WriteBuffer(ArchiveComment.data(), static_cast<int64_t>(ArchiveComment.size()));
+  if (!volumes.MultiVolume()) s.SetSize(s.Position());
   CentralDirEnd = end;
   FCompressedStream = volumes.FinishWriting(FCompressedStream);
   MarkOverlappingItems();

@@ -49,6 +49,26 @@ void TDirItem::SetLocalHeaderOffset(uint64_t offset) {
   }
 }
 
+namespace {
+
+void SetSize(TDirItem& item, uint64_t size, uint32_t& field, uint64_t& wide) {
+  if (field == ZA_SENTINEL32 || size >= ZA_SENTINEL32) {
+    item.bHugeFile = true;
+    field = ZA_SENTINEL32;
+    wide = size;
+  } else {
+    field = static_cast<uint32_t>(size);
+  }
+}
+
+}  // namespace
+
+void TDirItem::SetCompressedSize(uint64_t size) { SetSize(*this, size, CentralDir.compSize, Zip64ExtInfo.compSize); }
+
+void TDirItem::SetUncompressedSize(uint64_t size) {
+  SetSize(*this, size, CentralDir.unCompSize, Zip64ExtInfo.uncompSize);
+}
+
 void TDirItem::MoveLocalHeaderOffset(int64_t delta) {
   // An entry whose offset is already in its zip64 values stays zip64.
   if (CentralDir.relOffsetLH == ZA_SENTINEL32)

@@ -97,6 +97,15 @@ struct TDirItem {
   // the central directory); UINT64_MAX when nothing follows it there.
   bool Overlaps = false;
   uint64_t DataLimit = UINT64_MAX;
+  // A streamed record (flag bit 3) found without its data descriptor, the
+  // file cut inside it or the descriptor damaged (set by the rebuild from
+  // the local headers): its CRC and uncompressed size are unknown. Its data
+  // are the bytes up to the next header or the end of the file; it never
+  // reads as whole, and what inflate gives of it is passed on only where
+  // damaged items are read (ExtractCorruptedFiles). Its CRC is 0xFFFFFFFF,
+  // that of no empty item, so that an entry written from it never passes
+  // for a whole empty one.
+  bool DescriptorMissing = false;
   // The host system ("version made by", high byte) a new item is written
   // with instead of this system's own; -1: this system's. An item written
   // anew from another archive keeps its host, because its attributes only
@@ -129,6 +138,10 @@ struct TDirItem {
   void SetLocalHeaderOffset(uint64_t offset);
   // Moves the local header offset by `delta` bytes (see SetLocalHeaderOffset).
   void MoveLocalHeaderOffset(int64_t delta);
+  // Set the sizes; a field already in its zip64 form, or a size that does not
+  // fit 32 bits, takes the zip64 value.
+  void SetCompressedSize(uint64_t size);
+  void SetUncompressedSize(uint64_t size);
 
   // Applies the name rule (ZANameToStoredAnsi) for a new local header: Name
   // in ANSI (OEM when oemFileNames) with flag bit 11 clear, or whole in UTF-8
@@ -334,17 +347,20 @@ class TZADirManager {
   // last item). After a record that is known to be whole (what
   // follows its data is another record, or the stream's end, or its stored
   // data match their CRC) the search goes on behind it; after any other it
-  // goes on inside it. EZAException 35 when no local header is there, 44
-  // for a volume set.
+  // goes on inside it. A streamed record whose descriptor is gone is
+  // marked DescriptorMissing. EZAException 35 when no local header, or none
+  // whole up to its extra field, is there; 44 for a volume set.
   void RebuildDirFromLocalHeaders();
   // Writes CDir, the zip64 end records when needed, the end record and
   // ArchiveComment (see ZADirSave.cpp). With RecreateCDirEnd the directory is
-  // appended at the end of the stream; otherwise it replaces the directory
-  // that is there (the same entries with a new comment, or after a stub was
-  // put in front). A non-null `stream` becomes the manager's stream first.
-  // Lengths that do not fit their fields raise EZAException (61, 46) before
-  // the stream is touched.
-  void SaveDir(bool RecreateCDirEnd, platform::TStream* stream = nullptr);
+  // written at `at`, or appended at the end of the stream when `at` is -1;
+  // otherwise it replaces the directory that is there (the same entries with
+  // a new comment, or after a stub was put in front). A single file ends
+  // where the records end: it is cut there once they are written. A
+  // non-null `stream` becomes the manager's stream first. Lengths that do
+  // not fit their fields raise EZAException (61, 46) before the stream is
+  // touched.
+  void SaveDir(bool RecreateCDirEnd, platform::TStream* stream = nullptr, int64_t at = -1);
 
   TZADirOwner& Owner() const { return *FArc; }
   // The volumes this directory is read through and written to: the owner's,

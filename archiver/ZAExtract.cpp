@@ -253,6 +253,7 @@ void TZABaseArchiver::ExtractToBuffer(const std::string& FileName, void* Buffer,
 void TZABaseArchiver::ExtractToString(const std::string& FileName, AnsiString& Text) {
   CheckActive();
   CheckNotInUpdate();
+  FVolumes->ForgetRefusedVolumes();
   FProgressEnabled = false;
   FProgressCancel = false;
   const int index = FindItemForExtraction(FileName);

@@ -13,8 +13,10 @@
 //
 // A damaged item stays damaged to every reader: its record is copied as it
 // is, or, when it is cut short, as far as its data go with the CRC and size
-// it declared. A repair that would keep nothing of an archive whose items
-// had data raises instead of writing an empty archive.
+// it declared (a streamed record whose descriptor is gone, which declared
+// neither: with the size inflate gave and a CRC those bytes cannot have). A
+// repair that would keep nothing of an archive whose items had data raises
+// instead of writing an empty archive.
 //
 // Relies on: the loader and its rebuild (RebuildDirFromLocalHeaders, also
 // run on demand to find items whose header is not where the directory
@@ -138,6 +140,16 @@ bool WriteCutRecord(platform::TStream& archive, const TDirItem& kept, const TZAL
   ZAPutU64(d + 16, uncomp);
   out.WriteBuffer(d, sizeof d);
   return true;
+}
+
+// The CRC of the bytes of `s` from `start` to its end.
+uint32_t DataCrc(platform::TStream& s, int64_t start) {
+  std::vector<uint8_t> buffer(1 << 20);
+  uint32_t crc = 0xFFFFFFFF;
+  s.SetPosition(start);
+  for (int64_t n; (n = s.Read(buffer.data(), static_cast<int64_t>(buffer.size()))) > 0;)
+    ZAUpdateCrc32(buffer.data(), n, crc);
+  return ~crc;
 }
 
 // The repair's own data file, deleted when it goes. A failure writing it
@@ -309,11 +321,14 @@ TZABaseArchiver::TZARepairResult TZABaseArchiver::RepairArchive(const std::strin
   // repair that would keep none of an archive whose items had some writes
   // nothing.
   bool hadData = false;
-  const auto hasData = [](const TDirItem& item) { return item.CompressedSize() > 0 || item.UncompressedSize() > 0; };
+  const auto hasData = [](const TDirItem& item) {
+    return item.CompressedSize() > 0 || item.UncompressedSize() > 0 || item.DescriptorMissing;
+  };
   // An item copied as it is, when its record can be read whole and is as
   // long as its entry says (a local header with a shorter name than the
   // entry's would make the record seem to run into the next one).
   const auto copyRaw = [&](const TDirItem& item) {
+    if (item.DescriptorMissing) return false;  // its entry's sizes and CRC are not the record's
     const int64_t from = static_cast<int64_t>(std::min<uint64_t>(item.LocalHeaderOffset(), INT64_MAX));
     const int64_t limit = std::min<uint64_t>(item.DataLimit, static_cast<uint64_t>(archive.Size()));
     const uint64_t named = TZALocalFileHeader::Size +
@@ -369,6 +384,7 @@ TZABaseArchiver::TZARepairResult TZABaseArchiver::RepairArchive(const std::strin
     if (index < 0) return true;
     TDirItem& added = out.FDMHandle->CDir[index];
     added.CentralDir.internalAttr = item.CentralDir.internalAttr;
+    added.CentralDir.genPurposeFlag |= item.CentralDir.genPurposeFlag & ZA_FLAG_UTF8_NAME;
     added.KeptHost = item.CentralDir.versionMadeBy >> 8;
     added.Comment = item.Comment;
     added.KeptUnicodePath = UnicodePath(item);
@@ -446,9 +462,18 @@ TZABaseArchiver::TZARepairResult TZABaseArchiver::RepairArchive(const std::strin
       // check may also be a wrong password's). A record that cannot be
       // copied whole (cut short) keeps the bytes it has and the CRC it
       // declared, never one made to fit what is left; a record with data
-      // and none of them left is left out.
+      // and none of them left is left out. A streamed record whose
+      // descriptor is gone declared neither: it gets the size inflate gave
+      // (unless its header had one), which lets peers recover those bytes,
+      // and a CRC they cannot have.
+      TDirItem kept = item;
+      if (item.DescriptorMissing) {
+        const uint64_t got = static_cast<uint64_t>(data->Size() - start);
+        if (kept.UncompressedSize() == 0) kept.SetUncompressedSize(got);
+        kept.CentralDir.crc32 = ~DataCrc(*data, start);
+      }
       data->SetSize(start);
-      if (!copyRaw(whole)) copyWhatIsThere(item);
+      if (!copyRaw(whole)) copyWhatIsThere(kept);
       break;
     }
   }

@@ -445,7 +445,7 @@ void buildBookList(TJobHost& host, TBuildSession& s, TStagingTables& tables) {
 // archiver tells a failed write only as its own "disk is full".
 void packCatalogue(TJobHost& host, const TBuildSession& s) {
   host.showSB("Архивация...", " ", " ");
-  platform::TReplaceFile out(s.dbzPath);
+  platform::TReplaceFile out(s.dbzPath, platform::TReplaceFile::FollowLink);
   std::unique_ptr<platform::TStream> wrapped;
   if (s.packStream) wrapped = s.packStream(out.Stream());
   TWriteReasonStream target(wrapped ? *wrapped : out.Stream());

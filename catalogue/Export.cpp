@@ -60,15 +60,24 @@ std::string FindBookMember(archiver::TZipArchiver& zip, const std::string& wante
   return nested;
 }
 
+constexpr const char* kStagingPrefix = ".tomeshelf-";
+// Inside a staging folder: locked for as long as the folder is in use.
+constexpr const char* kStagingLock = ".lock";
+
 // A fresh private folder inside `parent`, removed with what is left in it.
 // The converter writes into it under the final name, and only a complete
-// result is moved out, so a failure never costs an earlier copy.
+// result is moved out, so a failure never costs an earlier copy. Its lock
+// file keeps other programs sharing the folder (RemoveStagingLeftovers)
+// off it while it is in use.
 class TStagingFolder {
  public:
   explicit TStagingFolder(const std::string& parent) {
     try {
-      path_ = platform::CreateTempFolder(parent, ".tomeshelf-");
+      path_ = platform::CreateTempFolder(parent, kStagingPrefix);
+      lock_ =
+          platform::TFile(*this / kStagingLock, platform::fmCreate | platform::fmShareExclusive);
     } catch (const platform::EFileError& e) {
+      platform::DeleteTree(path_);
       throw platform::EFileError("Не удалось создать временный каталог в " + parent, e.error, parent);
     }
   }
@@ -80,32 +89,124 @@ class TStagingFolder {
 
  private:
   std::string path_;
+  platform::TFile lock_;
 };
 
-// A converter that is there but cannot be started (not executable, not a
-// program): named, as a missing one is told.
-std::string ConverterNotRunMessage(const std::string& path, int error) {
-  std::string why;
-  switch (error) {
-    case EACCES:
-    case EPERM:
-      why = "Нет прав на её запуск";
-      break;
-    case ENOEXEC:
-      why = "Файл не является программой";
-      break;
-    case ENOENT:
-      why = "Не найден интерпретатор, указанный в файле";
-      break;
-    default:
-      why = "Ошибка " + std::to_string(error);
-  }
-  return "Не удалось запустить программу конвертации в LRF:\n" + path + "\n" + why +
+// The two programs of the settings, as their boxes name them.
+constexpr const char* kConverterName = "программу конвертации в LRF";
+constexpr const char* kReaderName = "программу чтения FB2";
+
+// A program of the settings that is there but cannot be started: named
+// with the reason, as a missing one is told.
+std::string ProgramNotRunMessage(const char* program, const std::string& path, const std::string& why) {
+  return std::string("Не удалось запустить ") + program + ":\n" + path + "\n" + why +
          ".\nПроверьте правильность имени программы в настройках.";
 }
 
+// Why a program file could not be executed (the errno of its start).
+std::string StartErrorReason(int error) {
+  switch (error) {
+    case EACCES:
+    case EPERM:
+      return "Нет прав на её запуск";
+    case ENOEXEC:
+      return "Файл не является программой";
+    case ENOENT:
+      return "Не найден интерпретатор, указанный в файле";
+    default:
+      return "Ошибка " + std::to_string(error);
+  }
+}
+
+// What keeps the program `path` from being tried, in the box to show: empty
+// when a file is there (its start tells the rest), `missing` (the text for
+// no program at all) when nothing is there, not even a link.
+std::string ProgramFileProblem(const char* program, const std::string& path, const char* missing) {
+  if (platform::FileExists(path)) return {};
+  platform::TFileInfo info;
+  if (path.empty() || !platform::GetFileInfo(path, info)) return missing;
+  const char* why = info.isDir                                        ? "Это каталог, а не программа"
+                    : info.isLink && platform::RealPath(path).empty() ? "Ссылка ведёт к несуществующему файлу"
+                                                                      : "Файл не является программой";
+  return ProgramNotRunMessage(program, path, why);
+}
+
+// A book that could not be written where it was copied to, told apart from
+// an archive that could not be read.
+class ENotWritten : public platform::EFileError {
+ public:
+  using EFileError::EFileError;
+};
+
 [[noreturn]] void ThrowNotWritten(const std::string& to, int err) {
-  throw platform::EFileError("Не удалось записать файл " + to, err, to);
+  throw ENotWritten("Не удалось записать файл " + to, err, to);
+}
+
+// The work folder, made when missing; raises ENotWritten naming it when it
+// cannot be (a file in its place, no permission).
+void ForceWorkFolder(const std::string& dir) {
+  if (platform::ForceDirectories(dir)) return;
+  const int err = errno;
+  platform::TFileInfo info;
+  const std::string path = platform::ExcludeTrailingPathDelimiter(dir);
+  if (platform::GetFileInfo(path, info) && !info.isDir) {
+    const bool dangling = info.isLink && platform::RealPath(path).empty();
+    throw ENotWritten((dangling ? "Ссылка ведёт к несуществующему каталогу: " : "Это файл, а не каталог: ") + dir,
+                      EEXIST, dir);
+  }
+  throw ENotWritten("Не удалось создать каталог " + dir, err, dir);
+}
+
+// The last lines a converter wrote on its error output, fit for a box:
+// valid UTF-8 (else read as the system's ANSI text), carriage returns as
+// line ends, no blank lines nor control characters, each line cut short.
+std::string LastErrorLines(std::string bytes) {
+  constexpr size_t kLines = 5, kLineLength = 200;
+  // Cut from a longer output: its first line is a piece of one, or, in a
+  // single long line, the first character may be.
+  if (bytes.size() >= platform::kErrorOutputKept) {
+    const size_t eol = bytes.find('\n');
+    if (eol != std::string::npos)
+      bytes.erase(0, eol + 1);
+    else
+      for (int k = 0; k < 3 && !bytes.empty() && (static_cast<unsigned char>(bytes[0]) & 0xC0) == 0x80; ++k)
+        bytes.erase(0, 1);
+  }
+  const std::string text = platform::IsValidUtf8(bytes) ? bytes : platform::AnsiToUtf8(bytes);
+  std::vector<std::string> lines(1);
+  for (size_t pos = 0; pos < text.size();) {
+    const char32_t c = platform::DecodeUtf8(text, pos);
+    if (c == '\n' || c == '\r') {
+      if (!lines.back().empty()) lines.emplace_back();
+    } else if (c >= 0x20 && c != 0x7F && platform::Utf8Length(lines.back()) < kLineLength) {
+      platform::AppendUtf8(lines.back(), c);
+    } else if (c == '\t') {
+      lines.back() += ' ';
+    }
+  }
+  if (lines.back().empty()) lines.pop_back();
+  std::string out;
+  for (size_t k = lines.size() > kLines ? lines.size() - kLines : 0; k < lines.size(); ++k)
+    out += (out.empty() ? "" : "\n") + lines[k];
+  return out;
+}
+
+// A converter that ran and did not convert the book: named with its exit
+// code and the end of its error output.
+std::string ConverterFailedMessage(const std::string& path, const std::string& fb2Name,
+                                   const std::string& lrfName, int code, const std::string& said) {
+  std::string text = "Программа конвертации в LRF не преобразовала книгу " + fb2Name + ":\n" + path +
+                     "\nКод завершения: " + std::to_string(code);
+  if (code == 0) text += ", но файл " + lrfName + " не создан";
+  if (!said.empty()) text += "\nСообщения программы:\n" + said;
+  return text;
+}
+
+// `text` with every `what` replaced by "*".
+std::string Masked(std::string text, const std::string& what) {
+  for (size_t pos = 0; !what.empty() && (pos = text.find(what, pos)) != std::string::npos; pos += 1)
+    text.replace(pos, what.size(), "*");
+  return text;
 }
 
 // The archive `path` opened for reading; `lenient` rebuilds a damaged
@@ -117,6 +218,14 @@ std::unique_ptr<archiver::TZipArchiver> OpenBookArchive(const std::string& path,
   zip->SetFileName(path);
   zip->OpenArchive(archiver::ZAModeRead);
   return zip;
+}
+
+// Why the archive `path` could not be opened: a folder in its place is
+// said to be one (to the archiver it is no file, so not found).
+std::string ArchiveFailureReason(const std::exception& e, const std::string& path) {
+  platform::TFileInfo info;
+  if (platform::GetFileInfo(path, info) && info.isDir) return "Это каталог, а не файл: " + path;
+  return FailureReason(e, path);
 }
 
 // findArchiveOfFile's lookup. When the book is found and `open` is given,
@@ -139,7 +248,7 @@ TBookSource FindBook(const std::vector<TBookArchive>& archives, const std::strin
     try {
       zip = OpenBookArchive(path, false);
     } catch (const std::exception& e) {
-      damage = FailureReason(e, path);
+      damage = ArchiveFailureReason(e, path);
     }
     try {
       if (!zip) zip = OpenBookArchive(path, true);
@@ -148,7 +257,7 @@ TBookSource FindBook(const std::vector<TBookArchive>& archives, const std::strin
       // Not a zip archive, cut short or unreadable: the next one may hold
       // the book; if none does, this one is why it was not found.
       if (source.result != TBookLookup::ArchiveUnreadable)
-        source = {TBookLookup::ArchiveUnreadable, archive.name, {}, FailureReason(e, path)};
+        source = {TBookLookup::ArchiveUnreadable, archive.name, {}, ArchiveFailureReason(e, path)};
       continue;
     }
     if (!member.empty()) {
@@ -205,14 +314,20 @@ struct TExportRun {
   std::string converter;
   std::string archive;  // the archive of the current book, once found
   TExportCounts counts;
+  // The converter failures told so far, each with the book's own names
+  // masked: a converter that fails every book the same way is told once.
+  std::vector<std::string> toldFailures;
 };
 
 // Exports one book; false when it is not exported. Read and write errors
 // raise.
 bool ExportBook(TExportRun& run, const AnsiString& file) {
-  if (run.kind != ekFB2 && !platform::FileExists(run.converter)) {
-    run.host.ShowMessage(kMsgNoConverter, "");
-    return false;
+  if (run.kind != ekFB2) {
+    if (const std::string problem = ProgramFileProblem(kConverterName, run.converter, kMsgNoConverter);
+        !problem.empty()) {
+      run.host.ShowMessage(problem, "");
+      return false;
+    }
   }
   std::unique_ptr<archiver::TZipArchiver> zip;
   const TBookSource source = FindBook(run.archives, run.libDir, file, &zip);
@@ -235,7 +350,7 @@ bool ExportBook(TExportRun& run, const AnsiString& file) {
     return true;
   }
 
-  platform::ForceDirectories(run.workDir);
+  ForceWorkFolder(run.workDir);
   const std::string input = platform::JoinPath(run.workDir, fb2Name);
   ExtractMember(*zip, source.member, run.workDir, fb2Name);
   zip.reset();  // not held open while the converter runs
@@ -251,6 +366,7 @@ bool ExportBook(TExportRun& run, const AnsiString& file) {
       platform::JoinPath(platform::ExtractFilePath(run.converter), kStylesFile);
   TJobHost& host = run.host;
   int startError = 0;
+  std::string errorOutput;
   // Stop is looked at while the converter runs: one that hangs must not
   // hold the export.
   const int code = platform::RunAndWait(
@@ -259,18 +375,27 @@ bool ExportBook(TExportRun& run, const AnsiString& file) {
         host.showSB("", "", "");
         return !host.StopRequested();
       },
-      std::chrono::milliseconds(20), &startError);
+      std::chrono::milliseconds(20), &startError, &errorOutput);
   if (code == platform::kStoppedExitCode) {
     run.counts.stopped = true;  // what it wrote goes with the staging folder
     return false;
   }
   if (startError != 0) {
-    host.ShowMessage(ConverterNotRunMessage(run.converter, startError), "");
+    host.ShowMessage(ProgramNotRunMessage(kConverterName, run.converter, StartErrorReason(startError)), "");
     return false;
   }
   // A converter that says it succeeded but wrote nothing has not exported
-  // the book.
-  if (code != 0 || !platform::FileExists(output)) return false;
+  // the book either.
+  if (code != 0 || !platform::FileExists(output)) {
+    const std::string said = LastErrorLines(std::move(errorOutput));
+    std::string kind = std::to_string(code) + "\n" + said;
+    for (const std::string& own : {output, input, lrfName, fb2Name}) kind = Masked(std::move(kind), own);
+    if (std::find(run.toldFailures.begin(), run.toldFailures.end(), kind) == run.toldFailures.end()) {
+      run.toldFailures.push_back(std::move(kind));
+      host.ShowMessage(ConverterFailedMessage(run.converter, fb2Name, lrfName, code, said), "");
+    }
+    return false;
+  }
   const std::string target = platform::JoinPath(run.destDir, lrfName);
   if (!platform::RenameOver(output, target)) ThrowNotWritten(target, errno);
   return true;
@@ -344,8 +469,9 @@ std::optional<TBookArchive> archiveRange(const std::string& name) {
 
 std::vector<TBookArchive> listBookArchives(const std::string& folder) {
   std::vector<TBookArchive> archives;
+  // A folder so named is listed too: it stands where the archive of its
+  // books should be, and is told as an archive that cannot be read.
   for (const platform::TFileInfo& entry : platform::ListFolder(folder)) {
-    if (entry.isDir) continue;
     if (std::optional<TBookArchive> archive = archiveRange(entry.name))
       archives.push_back(std::move(*archive));
   }
@@ -396,9 +522,9 @@ void extractZipMember(const std::string& zipPath, const std::string& member,
 // --- reading -------------------------------------------------------------------------
 
 bool readBook(TJobHost& host, const AnsiString& file) {
-  const std::string reader = programPath(AppState().readerProgram);
-  if (AppState().readerProgram.empty() || !platform::FileExists(reader)) {
-    host.ShowMessage(kMsgNoReader, "");
+  const std::string reader = AppState().readerProgram.empty() ? std::string() : programPath(AppState().readerProgram);
+  if (const std::string problem = ProgramFileProblem(kReaderName, reader, kMsgNoReader); !problem.empty()) {
+    host.ShowMessage(problem, "");
     return false;
   }
   if (const std::string problem = archiveFolderProblem(); !problem.empty()) {
@@ -423,23 +549,46 @@ bool readBook(TJobHost& host, const AnsiString& file) {
 
   const std::string workDir = AppState().workDir;
   try {
-    platform::ForceDirectories(workDir);
+    ForceWorkFolder(workDir);
     ExtractMember(*zip, source.member, workDir, fb2Name);
     zip.reset();
+  } catch (const ENotWritten& e) {
+    host.ShowMessage("Не удалось записать книгу " + fb2Name + " в рабочий каталог:\n" + FailureReason(e), "");
+    return false;
   } catch (const std::exception& e) {
     host.ShowMessage(
         NotReadText(fb2Name, source.archive, FailureReason(e, platform::JoinPath(archiveFolder(), source.archive))),
         "");
     return false;
   }
-  if (platform::StartDetached(reader, {platform::JoinPath(workDir, fb2Name)}) != 0) {
-    host.ShowMessage("Не удалось запустить программу чтения FB2 " + reader + ".", "");
+  const std::string copy = platform::JoinPath(workDir, fb2Name);
+  if (const int error = platform::StartDetached(reader, {copy}); error != 0) {
+    platform::DeleteFile(copy);  // no reader has it
+    host.ShowMessage(ProgramNotRunMessage(kReaderName, reader, StartErrorReason(error)), "");
     return false;
   }
   return true;
 }
 
 // --- export ------------------------------------------------------------------------------
+
+int RemoveStagingLeftovers(const std::string& folder) {
+  int removed = 0;
+  for (const std::string& name : platform::FindTempNames(folder, kStagingPrefix)) {
+    const std::string path = platform::JoinPath(folder, name);
+    platform::TFileInfo info;
+    if (!platform::GetFileInfo(path, info) || info.isLink || !info.isDir) continue;
+    try {
+      // Refused while an export holds it; missing while one is making it.
+      const platform::TFile lock(platform::JoinPath(path, kStagingLock),
+                                 platform::fmOpenReadWrite | platform::fmShareExclusive);
+      platform::DeleteTree(path);
+      ++removed;
+    } catch (const platform::EFileError&) {
+    }
+  }
+  return removed;
+}
 
 TExportCounts expFiles(TJobHost& host, const std::vector<AnsiString>& files, int32_t kind) {
   if (kind != ekFB2 && kind != ekLRF && kind != ekReaderDevice) return {};
@@ -469,9 +618,12 @@ TExportCounts expFiles(TJobHost& host, const std::vector<AnsiString>& files, int
     return {};
   }
 
+  // What a conversion cut short by a crash left (on the device, say).
+  if (kind != ekFB2) RemoveStagingLeftovers(destDir);
+
   TJobScope job(host);
   host.ClearStopRequest();
-  TExportRun run{host, kind, archiveFolder(), {}, destDir, app.workDir, {}, {}, {}};
+  TExportRun run{host, kind, archiveFolder(), {}, destDir, app.workDir, {}, {}, {}, {}};
   run.archives = listBookArchives(run.libDir);
   if (!app.converterProgram.empty()) run.converter = programPath(app.converterProgram);
 
@@ -493,8 +645,10 @@ TExportCounts expFiles(TJobHost& host, const std::vector<AnsiString>& files, int
       ++(exported ? counts.succeeded : counts.failed);
     } catch (const std::exception& e) {
       // Reading or writing failed: what follows would most likely fail the
-      // same way, so the export ends here and says why.
+      // same way, so the export ends here, says why, and that it ended
+      // before its last book.
       ++counts.failed;
+      counts.stopped = k + 1 < files.size();
       host.ShowMessage("Ошибка при экспорте книги " + name + ":\n" + FailureReason(e, run.archive), "");
       break;
     }

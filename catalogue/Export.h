@@ -79,8 +79,8 @@ struct TBookArchive {
 // either place.
 std::optional<TBookArchive> archiveRange(const std::string& name);
 
-// The book archives among the files of `folder`, in byte order of their
-// names.
+// The book archives among the entries of `folder`, in byte order of their
+// names; a folder so named is one too (one that cannot be read).
 std::vector<TBookArchive> listBookArchives(const std::string& folder);
 
 enum class TBookLookup {
@@ -133,10 +133,11 @@ void extractZipMember(const std::string& zipPath, const std::string& member,
 
 // Opens book `file` (ANSI file number) in the FB2 reader: copies it to the
 // work folder as "<file>.fb2" and starts the reader (the settings' program)
-// with that copy's path as its one argument, without waiting. A missing
-// reader or archive folder, a book that cannot be found or read and a
-// reader that cannot be started are told through `host`. True when the
-// reader was started.
+// with that copy's path as its one argument, without waiting (it keeps
+// running after this program ends). A missing reader or archive folder, a
+// book that cannot be found or read, a work folder that cannot be written
+// and a reader that cannot be started (named with the reason) are told
+// through `host`. True when the reader was started.
 bool readBook(TJobHost& host, const AnsiString& file);
 
 // --- export ----------------------------------------------------------------------
@@ -153,7 +154,8 @@ struct TExportCounts {
     std::vector<std::string> books;  // "<file>.fb2"
   };
   std::vector<TUnreadArchive> unreadArchives;
-  // A stop ended the export before its last book was done.
+  // A stop, or a read or write error, ended the export before its last
+  // book was done.
   bool stopped = false;
 };
 
@@ -172,19 +174,27 @@ struct TExportCounts {
 //    <target>/<file>.lrf" and wait for it (exit code 0 and an output file
 //    are success), then delete the copy. A missing converter, and one
 //    that cannot be started (named with the reason), is told for each
-//    book. A book that cannot be found, or that the converter fails on,
-//    or whose archive cannot be opened, counts as not exported and the
+//    book; one that runs and fails is named with its exit code and the
+//    last lines of its error output, once while it fails every book the
+//    same way. A book that cannot be found, or that the converter fails
+//    on, or whose archive cannot be opened, counts as not exported and the
 //    export goes on; a read or write error is told (a write error with
 //    the file written) and ends the export there (that book not
 //    exported), as does the user's stop request: between books, or at
 //    once while the converter runs (it is ended, its output dropped, and
 //    that book not counted);
 //  - at the end one box: "Экспорт прерван: обработано файлов <k> из <n>"
-//    when a stop ended it early, "Успешно экспортировано файлов <n>" (when
-//    n > 0), "Не экспортировано файлов <m>" (when m > 0), the books not
-//    found in the archives by name, and for each archive that could not be
-//    read its books and the reason, on separate lines.
+//    when a stop or an error ended it early, "Успешно экспортировано
+//    файлов <n>" (when n > 0), "Не экспортировано файлов <m>" (when m >
+//    0), the books not found in the archives by name, and for each archive
+//    that could not be read its books and the reason, on separate lines.
 // Returns the counts.
 TExportCounts expFiles(TJobHost& host, const std::vector<AnsiString>& files, int32_t kind);
+
+// Removes the staging folders of LRF exports (".tomeshelf-" and a random
+// part) that a crash or a kill left in `folder`: those no running export,
+// of this program or another, holds. Each LRF export does so in its target
+// folder before it begins. Returns the number removed.
+int RemoveStagingLeftovers(const std::string& folder);
 
 }  // namespace catalogue

@@ -1,6 +1,9 @@
 #include "catalogue/InstanceLock.h"
 
 #include "catalogue/AppState.h"
+#include "catalogue/Export.h"
+#include "catalogue/Func.h"
+#include "catalogue/Settings.h"
 #include "platform/Files.h"
 
 namespace catalogue {
@@ -16,7 +19,8 @@ TInstanceLock::TInstanceLock(const std::string& lockPath) {
     return;  // cannot be made: run unlocked
   }
   try {
-    refused_ = !file_.LockRange(0, 1, /*exclusive=*/true);
+    held_ = file_.LockRange(0, 1, /*exclusive=*/true);
+    refused_ = !held_;
   } catch (const platform::EFileError&) {
     // A file system without locks cannot keep a second copy out.
   }
@@ -34,6 +38,21 @@ std::string WorkFolderLockPath() { return AppState().dataDir + "TMP.lock"; }
 std::string WorkFolderInUseMessage() {
   return "Tomeshelf уже запущен с этим рабочим каталогом (" + AppState().workDir +
          ").\nВторая копия программы закрывается.";
+}
+
+int RemoveLeftovers(const TInstanceLock& lock, const TInstanceLock& workLock) {
+  if (!lock.Held() || !workLock.Held()) return 0;
+  const TAppState& st = AppState();
+  int removed = platform::DeleteReplacementLeftovers(st.dbzPath) +
+                platform::DeleteReplacementLeftovers(st.iniPath);
+  removed += clearTmpDir();
+  try {
+    const std::string exportDir = ReadSettings(st.iniPath, st.defaultExportDir).expDir;
+    if (!exportDir.empty()) removed += RemoveStagingLeftovers(absPath(exportDir));
+  } catch (const platform::EFileError&) {
+    // Settings that cannot be read are told when the window reads them.
+  }
+  return removed;
 }
 
 }  // namespace catalogue

@@ -34,10 +34,13 @@ class TInstanceLock {
   explicit TInstanceLock(const std::string& lockPath);
 
   bool Refused() const { return refused_; }
+  // The lock is held: no other program runs on what it guards.
+  bool Held() const { return held_; }
 
  private:
   platform::TFile file_;
   bool refused_ = false;
+  bool held_ = false;
 };
 
 // The lock file of AppState()'s data folder.
@@ -52,5 +55,14 @@ std::string WorkFolderLockPath();
 // What a program on a work folder in use says before it ends (UTF-8),
 // naming the folder.
 std::string WorkFolderInUseMessage();
+
+// What a run ended by a crash or a kill left behind, removed by the next
+// one once it holds both locks (nothing while either is not held: another
+// program might be at work): the new files of replacements of the
+// catalogue archive and of the settings file, every file of the work
+// folder, and the staging folders of exports in the export folder the
+// settings name that no export holds. Returns the number of entries
+// removed.
+int RemoveLeftovers(const TInstanceLock& lock, const TInstanceLock& workLock);
 
 }  // namespace catalogue

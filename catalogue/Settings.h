@@ -91,9 +91,9 @@ TSettings ReadSettings(const std::string& iniPath, const std::string& defaultExp
 // stays as it is.
 void WriteSettings(const std::string& iniPath, const TSettings& s);
 
-// Whether the settings file exists and is read-only (its owner may not
-// write it, whoever runs the program): the user made it so, and it is left
-// as it is.
+// Whether the settings file exists and is read-only (this process may not
+// write it; for root, its owner may not): the user made it so, or it is
+// another user's, and it is left as it is.
 bool SettingsFileReadOnly(const std::string& iniPath);
 // What to say, once, about such a file (UTF-8).
 std::string SettingsReadOnlyMessage(const std::string& iniPath);

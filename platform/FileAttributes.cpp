@@ -2,6 +2,7 @@
 
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace platform {
 
@@ -19,8 +20,14 @@ int FileGetAttr(const std::string& path) {
 }
 
 bool FileIsReadOnly(const std::string& path) {
-  const int attr = FileGetAttr(path);
-  return attr >= 0 && (attr & faReadOnly) != 0;
+  struct stat st {};
+  if (::stat(path.c_str(), &st) != 0 || !S_ISREG(st.st_mode)) return false;
+  // Root may write anything: only the owner's write bit says what the user
+  // meant.
+  if (::geteuid() == 0) return (st.st_mode & S_IWUSR) == 0;
+  // Anyone else by what the system lets this process do: a file of another
+  // user's, replaced in a folder we may write, would change owners.
+  return ::faccessat(AT_FDCWD, path.c_str(), W_OK, AT_EACCESS) != 0;
 }
 
 bool FileSetAttr(const std::string& path, int attr) {

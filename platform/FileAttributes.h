@@ -31,8 +31,9 @@ enum : int {
 // The DOS attributes of `path` (links followed); -1 when it does not exist;
 // faSysFile when only a dangling link or an unreadable entry is there.
 int FileGetAttr(const std::string& path);
-// Whether `path` is a file with faReadOnly: one that a whole-file rewrite
-// must leave alone, since the user made it so.
+// Whether `path` is a regular file that this process may not write (for
+// root: one without the owner's write bit): one that a whole-file rewrite
+// must leave alone, since the user made it so or it is another user's.
 bool FileIsReadOnly(const std::string& path);
 // Applies the read-only bit of `attr` to `path`; true on success.
 bool FileSetAttr(const std::string& path, int attr);

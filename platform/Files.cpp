@@ -18,6 +18,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
@@ -58,17 +59,20 @@ struct Dir {
                    ExtractFilePath(path));
 }
 
+// The random part of a temporary name: kNoiseLength of these characters.
+constexpr char kNoiseChars[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
+constexpr size_t kNoiseLength = 8;
+
 // Makes a fresh name `base` + random letters and digits + `suffix` and lets
 // `create` try to make the entry (O_EXCL or mkdir): it returns false with
 // errno EEXIST when the name is taken, which means another try.
 template <class Create>
 std::string MakeUnique(const std::string& base, const std::string& suffix, Create create) {
-  static constexpr char kChars[] = "abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789";
   for (int attempt = 0; attempt < 100; ++attempt) {
-    unsigned char noise[8];
+    unsigned char noise[kNoiseLength];
     RandomBytes(noise, sizeof noise);
     std::string path = base;
-    for (unsigned char c : noise) path += kChars[c % (sizeof kChars - 1)];
+    for (unsigned char c : noise) path += kNoiseChars[c % (sizeof kNoiseChars - 1)];
     path += suffix;
     if (create(path)) return path;
     if (errno != EEXIST) ThrowTemporary(path, errno);
@@ -206,10 +210,15 @@ std::string FindExistingFile(const std::string& p) {
 }
 
 bool ForceDirectories(const std::string& p) {
-  if (p.empty()) return false;
+  if (p.empty()) {
+    errno = ENOENT;
+    return false;
+  }
   std::error_code ec;
   std::filesystem::create_directories(p, ec);
-  return DirectoryExists(p);
+  if (DirectoryExists(p)) return true;
+  errno = ec ? ec.value() : ENOTDIR;
+  return false;
 }
 
 bool IsWritableDirectory(const std::string& p) {
@@ -263,16 +272,8 @@ void WriteFileBytes(const std::string& p, const std::string& bytes) {
   f.Close();
 }
 
-void WriteFileAtomic(const std::string& path, const std::string& bytes) {
-  // Through a link the file it points at is replaced, and the link stays.
-  std::string p = path;
-  struct stat link {};
-  if (::lstat(p.c_str(), &link) == 0 && S_ISLNK(link.st_mode)) {
-    std::error_code ec;
-    auto target = std::filesystem::weakly_canonical(p, ec);
-    if (!ec) p = target.string();
-  }
-  TReplaceFile out(p);
+void WriteFileAtomic(const std::string& p, const std::string& bytes) {
+  TReplaceFile out(p, TReplaceFile::FollowLink);
   out.File().WriteAt(0, bytes.data(), static_cast<int64_t>(bytes.size()));
   out.Commit();
 }
@@ -299,12 +300,65 @@ std::string CreateTempFolder(const std::string& dir, const std::string& prefix) 
                     [](const std::string& p) { return ::mkdir(p.c_str(), 0700) == 0; });
 }
 
+std::vector<std::string> FindTempNames(const std::string& dir, const std::string& prefix,
+                                       const std::string& suffix) {
+  const auto isNoise = [](char c) { return c != '\0' && std::strchr(kNoiseChars, c) != nullptr; };
+  std::vector<std::string> found;
+  std::string entry;
+  for (Dir d(dir); d.Next(entry);) {
+    if (entry.size() != prefix.size() + kNoiseLength + suffix.size() ||
+        entry.compare(0, prefix.size(), prefix) != 0 ||
+        entry.compare(entry.size() - suffix.size(), suffix.size(), suffix) != 0)
+      continue;
+    if (std::all_of(entry.begin() + static_cast<ptrdiff_t>(prefix.size()),
+                    entry.end() - static_cast<ptrdiff_t>(suffix.size()), isNoise))
+      found.push_back(entry);
+  }
+  std::sort(found.begin(), found.end());
+  return found;
+}
+
 // The folder and name prefix of the files made beside `target`: hidden,
 // and named after it so that a leftover tells what it was for.
 static std::string BesidePrefix(const std::string& target, std::string& dir) {
   dir = ExtractFilePath(target);
   if (dir.empty()) dir = "./";
   return "." + NameStem(ExtractFileName(target)) + ".";
+}
+
+// Where a chain of symbolic links at `p` ends: `p` itself when it is no
+// link, else the path the last link names (a relative link read from its
+// own folder), whether or not a file is there. A chain that does not end
+// (a loop) is followed as far as the system's own limit of 40 links.
+static std::string FollowLinks(const std::string& p) {
+  std::string path = p;
+  char to[PATH_MAX];
+  for (int hops = 0; hops < 40; ++hops) {
+    const ssize_t n = ::readlink(path.c_str(), to, sizeof to);
+    if (n <= 0 || static_cast<size_t>(n) == sizeof to) break;  // no link (or a name no call takes)
+    const std::string next(to, static_cast<size_t>(n));
+    path = IsAbsolutePath(next) ? next : JoinPath(ExtractFilePath(path), next);
+  }
+  return path;
+}
+
+int DeleteReplacementLeftovers(const std::string& target) {
+  std::vector<std::string> files = {target};
+  if (std::string replaced = FollowLinks(target); replaced != target)
+    files.push_back(std::move(replaced));
+  int deleted = 0;
+  for (const std::string& file : files) {
+    std::string dir;
+    const std::string prefix = BesidePrefix(file, dir);
+    for (const std::string& name : FindTempNames(dir, prefix, ".tmp")) {
+      // Files only: what a replacement makes.
+      struct stat st {};
+      const std::string path = IncludeTrailingPathDelimiter(dir) + name;
+      if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode) && ::unlink(path.c_str()) == 0)
+        ++deleted;
+    }
+  }
+  return deleted;
 }
 
 std::string CreateTempLink(const std::string& p) {
@@ -330,21 +384,36 @@ std::string CreateTempLink(const std::string& p) {
 
 // --- TReplaceFile ------------------------------------------------------------
 
-TReplaceFile::TReplaceFile(const std::string& target) : target_(target) {
+TReplaceFile::TReplaceFile(const std::string& target, TLinks links)
+    : target_(links == FollowLink ? FollowLinks(target) : target) {
   std::string dir;
-  const std::string prefix = BesidePrefix(target, dir);
-  // 0666 less the umask, as a new target would be created.
-  TFile file = CreateTempFile(dir, prefix, ".tmp", 0666);
+  const std::string prefix = BesidePrefix(target_, dir);
+  TFile file;
+  try {
+    // 0666 less the umask, as a new target would be created.
+    file = CreateTempFile(dir, prefix, ".tmp", 0666);
+  } catch (const EFileError& e) {
+    throw EFileError("Cannot create a new file for \"" + target + "\": " + std::strerror(e.error),
+                     e.error, e.path);
+  }
   temp_ = file.Path();
+  // Every failure of the new file is told with the name the user knows.
+  file = TFile(file.Release(), target);
   struct stat st {};
-  if (::lstat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+  if (::lstat(target_.c_str(), &st) == 0 && S_ISREG(st.st_mode)) {
+    // The owner first: a change of owner clears the set-id bits. Only the
+    // superuser gives a file away, and only to a group it belongs to does
+    // another user; what is refused stays the process's own.
+    if ((st.st_uid != ::geteuid() || st.st_gid != ::getegid()) &&
+        ::fchown(file.Handle(), st.st_uid, st.st_gid) != 0)
+      (void)::fchown(file.Handle(), static_cast<uid_t>(-1), st.st_gid);
     // Before any byte is written, so nothing is ever readable that the old
     // file's permissions kept private.
     if (::fchmod(file.Handle(), st.st_mode & 07777) != 0) {
       const int err = errno;
       file.Close();
       ::unlink(temp_.c_str());
-      ThrowFile("Cannot set the permissions of", temp_, err);
+      ThrowFile("Cannot set the permissions of", target, err);
     }
   }
   stream_ = std::make_unique<THandleStream>(std::move(file));
@@ -359,7 +428,7 @@ TFile& TReplaceFile::File() { return stream_->File(); }
 
 void TReplaceFile::SetPermissions(unsigned perms) {
   if (::fchmod(stream_->File().Handle(), perms & 07777) != 0)
-    ThrowFile("Cannot set the permissions of", temp_, errno);
+    ThrowFile("Cannot set the permissions of", target_, errno);
 }
 TStream& TReplaceFile::Stream() { return *stream_; }
 

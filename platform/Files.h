@@ -74,7 +74,8 @@ bool DirectoryExists(const std::string& p);
 // Windows). Empty when there is none. Use only to open existing inputs, never
 // to decide what to overwrite or delete.
 std::string FindExistingFile(const std::string& p);
-// Creates the folder and its parents; true when it exists afterwards.
+// Creates the folder and its parents; true when it exists afterwards, else
+// false with errno set.
 bool ForceDirectories(const std::string& p);
 bool IsWritableDirectory(const std::string& p);
 
@@ -106,25 +107,45 @@ TFile CreateTempFile(const std::string& dir, const std::string& prefix, const st
                      unsigned perms = 0600);
 std::string CreateTempFileName(const std::string& dir, const std::string& prefix);
 std::string CreateTempFolder(const std::string& dir, const std::string& prefix);
+// The names in `dir` of the form the three above give with `prefix` and
+// `suffix`, random part and all: the leftovers of a program that ended
+// before it could remove what it made. Names only, sorted; nothing else of
+// the folder is looked at.
+std::vector<std::string> FindTempNames(const std::string& dir, const std::string& prefix,
+                                       const std::string& suffix = {});
 // A second name for the existing file `p`, new beside it (named as a
 // TReplaceFile's new file is), kept to put the file back over a replacement
 // that has to be undone (RenameOver): a hard link, or a copy where the file
 // system has no links. Raises EFileError when neither can be made.
 std::string CreateTempLink(const std::string& p);
 
+// Deletes the new files of replacements of `target` (TReplaceFile,
+// WriteFileAtomic, CreateTempLink) that a crash or a kill left: beside
+// `target`, and beside the file it names when it is a link. Only for a
+// target that nothing replaces meanwhile (the caller holds its lock).
+// Returns the number deleted.
+int DeleteReplacementLeftovers(const std::string& target);
+
 // A whole-file rewrite. The new content goes to a new file created beside
 // the target (same folder, so the rename cannot cross file systems), with the
-// target's permissions when the target is a regular file, else those of a new
-// file (0666 less the umask). Commit renames it over the target; until then
-// the target is untouched, and a TReplaceFile destroyed without Commit (an
-// exception, a cancel) deletes its file. The target name is taken as given:
-// a link there is replaced by the new file, not written through.
+// target's permissions (and owner, where the process may give it) when the
+// target is a regular file, else those of a new file (0666 less the umask).
+// Commit renames it over the target; until then the target is untouched,
+// and a TReplaceFile destroyed without Commit (an exception, a cancel)
+// deletes its file.
+//
+// A link in the target's place is, as the caller says, replaced by the new
+// file (an extracted item must not land outside its folder) or followed:
+// the file it leads to is replaced, beside itself, and the link stays (a
+// user's own file kept elsewhere and reached through a link). Failures of
+// the new file name the target, not the temporary name no user knows.
 //
 // Not thread-safe; one writer at a time.
 class TReplaceFile {
  public:
+  enum TLinks { ReplaceLink, FollowLink };
   // Raises EFileError when the new file cannot be created.
-  explicit TReplaceFile(const std::string& target);
+  explicit TReplaceFile(const std::string& target, TLinks links = ReplaceLink);
   ~TReplaceFile();
   TReplaceFile(const TReplaceFile&) = delete;
   TReplaceFile& operator=(const TReplaceFile&) = delete;
@@ -133,6 +154,7 @@ class TReplaceFile {
   // (position 0 at first) for writers that take one.
   TFile& File();
   TStream& Stream();
+  // The file replaced: the one a followed link leads to.
   const std::string& Target() const { return target_; }
   // The new file's own name (for setting attributes before Commit).
   const std::string& TempPath() const { return temp_; }

@@ -66,8 +66,8 @@ class TIniFile {
   std::string Text() const;
   // Writes the text to the file through a temporary file in its folder
   // renamed over it, so a failure leaves the old file whole. A read-only
-  // file (no owner write bit, as FileGetAttr sees it) is not replaced: the
-  // rename would write over it where writing it in place is refused.
+  // file (FileIsReadOnly: one this process may not write) is not replaced:
+  // the rename would write over it where writing it in place is refused.
   // Raises EFileError on failure (EACCES for a read-only file).
   void UpdateFile() const;
 

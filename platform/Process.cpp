@@ -5,8 +5,10 @@
 #include "platform/Process.h"
 
 #include <fcntl.h>
+#include <poll.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -25,11 +27,20 @@ extern char** environ;
 namespace platform {
 namespace {
 
+// How one child is started: its process group and where its standard
+// input and error come from.
+struct TSpawnOptions {
+  enum TGroup { kOwnGroup, kOwnSession } group = kOwnGroup;
+  pid_t joinGroup = 0;   // kOwnGroup: 0 for a new group numbered as the child
+  int input = -1;        // standard input: this descriptor, else /dev/null
+  int errorOutput = -1;  // standard error: this descriptor, else ours
+  bool quiet = false;    // standard output and error to /dev/null
+};
+
 // The attributes and file actions of one spawn, released on every path.
 class TSpawnSetup {
  public:
-  enum TGroup { kOwnGroup, kOwnSession };
-  explicit TSpawnSetup(TGroup group) {
+  explicit TSpawnSetup(const TSpawnOptions& options) {
     posix_spawnattr_init(&attr_);
     posix_spawn_file_actions_init(&actions_);
     // Whatever this process ignores or blocks (SIGPIPE, say) must not carry
@@ -42,13 +53,22 @@ class TSpawnSetup {
     posix_spawnattr_setsigdefault(&attr_, &all);
     posix_spawnattr_setsigmask(&attr_, &none);
     short flags = POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK;
-    if (group == kOwnSession) flags |= POSIX_SPAWN_SETSID;
-    if (group == kOwnGroup) {
+    if (options.group == TSpawnOptions::kOwnSession) flags |= POSIX_SPAWN_SETSID;
+    if (options.group == TSpawnOptions::kOwnGroup) {
       flags |= POSIX_SPAWN_SETPGROUP;
-      posix_spawnattr_setpgroup(&attr_, 0);  // a group numbered as the child
+      posix_spawnattr_setpgroup(&attr_, options.joinGroup);
     }
     posix_spawnattr_setflags(&attr_, flags);
-    posix_spawn_file_actions_addopen(&actions_, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    if (options.input >= 0)
+      posix_spawn_file_actions_adddup2(&actions_, options.input, STDIN_FILENO);
+    else
+      posix_spawn_file_actions_addopen(&actions_, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
+    if (options.quiet) {
+      posix_spawn_file_actions_addopen(&actions_, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+      posix_spawn_file_actions_adddup2(&actions_, STDOUT_FILENO, STDERR_FILENO);
+    } else if (options.errorOutput >= 0) {
+      posix_spawn_file_actions_adddup2(&actions_, options.errorOutput, STDERR_FILENO);
+    }
     posix_spawn_file_actions_addclosefrom_np(&actions_, STDERR_FILENO + 1);
   }
   ~TSpawnSetup() {
@@ -68,7 +88,7 @@ class TSpawnSetup {
 
 // Starts the program; its pid, or -1 with `err` set.
 pid_t Spawn(const std::string& program, const std::vector<std::string>& args,
-            TSpawnSetup::TGroup group, int& err) {
+            const TSpawnOptions& options, int& err) {
   // argv[0] is the program's own path, as a shell would pass it.
   std::vector<std::string> strings;
   strings.reserve(args.size() + 1);
@@ -78,11 +98,135 @@ pid_t Spawn(const std::string& program, const std::vector<std::string>& args,
   for (std::string& s : strings) argv.push_back(s.data());
   argv.push_back(nullptr);
 
-  TSpawnSetup setup(group);
+  TSpawnSetup setup(options);
   pid_t pid = -1;
   err = posix_spawn(&pid, program.c_str(), setup.Actions(), setup.Attr(), argv.data(), environ);
   return err == 0 ? pid : -1;
 }
+
+void CloseFd(int& fd) {
+  if (fd >= 0) ::close(fd);
+  fd = -1;
+}
+
+void Reap(pid_t pid) {
+  int status = 0;
+  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
+  }
+}
+
+// A process that ends the group it leads once this process has ended: it
+// reads its standard input, a socket whose other end only this process holds,
+// so end of file there means this process is gone (killed, crashed) and the
+// group is sent SIGTERM, and SIGKILL after the grace, as a stop does. A
+// program run in its group thus does not outlive this process, nor do the
+// children it started (which a parent-death signal would miss). Release()
+// sends it away without a signal once the wait is over. Without /bin/sh the
+// program runs unwatched in a group of its own.
+class TGroupWatcher {
+ public:
+  TGroupWatcher() {
+    // A socket, not a pipe: the all-clear sent to a watcher already gone
+    // (killed with the group) fails with EPIPE instead of raising SIGPIPE.
+    int ends[2];
+    if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, ends) != 0) return;
+    life_ = ends[1];
+    // The shell ignores the SIGTERM it sends, so that it lives to send the
+    // SIGKILL; the sleep it runs for the grace inherits that.
+    static const std::string script =
+        "trap '' TERM\nread line || { kill -TERM 0; sleep " +
+        std::to_string(kStopGrace.count() / 1000.0) + "; kill -KILL 0; }\n";
+    TSpawnOptions options;
+    options.input = ends[0];
+    options.quiet = true;
+    int err = 0;
+    pid_ = Spawn("/bin/sh", {"-c", script}, options, err);
+    ::close(ends[0]);
+    if (pid_ < 0) CloseFd(life_);
+  }
+  ~TGroupWatcher() { Release(); }
+  TGroupWatcher(const TGroupWatcher&) = delete;
+  TGroupWatcher& operator=(const TGroupWatcher&) = delete;
+
+  // The group for the program to join; 0 (a group of its own) without a
+  // watcher.
+  pid_t Group() const { return pid_ > 0 ? pid_ : 0; }
+
+  // The watcher leaves without a signal, and is reaped.
+  void Release() {
+    if (life_ >= 0) {
+      // A line read is the all-clear; it fails only when the watcher is
+      // gone already.
+      [[maybe_unused]] const ssize_t n = ::send(life_, "\n", 1, MSG_NOSIGNAL);
+      CloseFd(life_);
+    }
+    if (pid_ > 0) Reap(pid_);
+    pid_ = -1;
+  }
+
+ private:
+  int life_ = -1;  // this process's end of the socket
+  pid_t pid_ = -1;
+};
+
+// The tail of what a program writes to a pipe, read as it comes.
+class TErrorTail {
+ public:
+  // Makes the pipe; false when it cannot be (the program then writes to
+  // this process's standard error).
+  bool Open() {
+    int ends[2];
+    if (::pipe2(ends, O_CLOEXEC) != 0) return false;
+    read_ = ends[0];
+    write_ = ends[1];
+    ::fcntl(read_, F_SETFL, O_NONBLOCK);
+    return true;
+  }
+  ~TErrorTail() {
+    CloseFd(read_);
+    CloseFd(write_);
+  }
+  int WriteEnd() const { return write_; }
+  // The program has it now.
+  void CloseWriteEnd() { CloseFd(write_); }
+
+  // Waits up to `pause` for bytes (just sleeps when there is no pipe or it
+  // has ended) and keeps what came, the last kErrorOutputKept bytes.
+  void Wait(std::chrono::milliseconds pause) {
+    if (read_ < 0) {
+      std::this_thread::sleep_for(pause);
+      return;
+    }
+    pollfd p{read_, POLLIN, 0};
+    if (::poll(&p, 1, static_cast<int>(pause.count())) > 0) Drain();
+  }
+  // Keeps whatever is there without waiting; a program's children may hold
+  // the pipe open after it ended, so its end of file is not waited for.
+  void Drain() {
+    char buffer[16384];
+    while (read_ >= 0) {
+      const ssize_t n = ::read(read_, buffer, sizeof buffer);
+      if (n > 0) {
+        tail_.append(buffer, static_cast<size_t>(n));
+        if (tail_.size() > 2 * kErrorOutputKept) tail_.erase(0, tail_.size() - kErrorOutputKept);
+      } else if (n < 0 && errno == EINTR) {
+        continue;
+      } else {
+        if (n == 0) CloseFd(read_);  // every writer is gone
+        break;
+      }
+    }
+  }
+  std::string Take() {
+    Drain();
+    if (tail_.size() > kErrorOutputKept) tail_.erase(0, tail_.size() - kErrorOutputKept);
+    return std::move(tail_);
+  }
+
+ private:
+  int read_ = -1, write_ = -1;
+  std::string tail_;
+};
 
 int ExitCodeOf(int status) {
   if (WIFEXITED(status)) return WEXITSTATUS(status);
@@ -90,12 +234,13 @@ int ExitCodeOf(int status) {
   return kCannotStartExitCode;
 }
 
-// Ends the group of the child `pid` and reaps the child: SIGTERM lets a
-// program clean up after itself, SIGKILL after the grace ends one that
-// does not. The child is only looked at (WNOWAIT) until the SIGKILL, so its
-// number, which is the group's, stays ours until then.
-void Terminate(pid_t pid) {
-  ::kill(-pid, SIGTERM);
+// Ends `group`, the group of the child `pid`, and reaps the child: SIGTERM
+// lets a program clean up after itself, SIGKILL after the grace ends one
+// that does not. The group's number stays ours until the SIGKILL: it is the
+// unreaped watcher's, or the child's, which is only looked at (WNOWAIT)
+// until then.
+void Terminate(pid_t group, pid_t pid) {
+  ::kill(-group, SIGTERM);
   const auto deadline = std::chrono::steady_clock::now() + kStopGrace;
   while (std::chrono::steady_clock::now() < deadline) {
     siginfo_t info{};
@@ -104,10 +249,8 @@ void Terminate(pid_t pid) {
       break;
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
   }
-  ::kill(-pid, SIGKILL);
-  int status = 0;
-  while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-  }
+  ::kill(-group, SIGKILL);
+  Reap(pid);
 }
 
 }  // namespace
@@ -136,49 +279,55 @@ std::string FindInPath(const std::string& command) {
 
 int StartDetached(const std::string& program, const std::vector<std::string>& args) {
   int err = 0;
-  const pid_t pid = Spawn(program, args, TSpawnSetup::kOwnSession, err);
+  TSpawnOptions options;
+  options.group = TSpawnOptions::kOwnSession;
+  const pid_t pid = Spawn(program, args, options, err);
   if (pid < 0) return err;
   // The program stays our child until it ends; a thread that only waits for
   // it keeps it from lingering as a zombie, without a SIGCHLD handler that
   // could take the exit codes RunAndWait waits for.
-  std::thread([pid] {
-    int status = 0;
-    while (waitpid(pid, &status, 0) < 0 && errno == EINTR) {
-    }
-  }).detach();
+  std::thread([pid] { Reap(pid); }).detach();
   return 0;
 }
 
 int RunAndWait(const std::string& program, const std::vector<std::string>& args,
                const std::function<bool()>& whileWaiting, std::chrono::milliseconds interval,
-               int* startError) {
+               int* startError, std::string* errorOutput) {
+  if (errorOutput) errorOutput->clear();
+  TErrorTail tail;
+  const bool capture = errorOutput && tail.Open();
+  // In the watcher's group, so that a stop, or this process's end, also
+  // ends what the program started (a script's own children).
+  TGroupWatcher watcher;
+  TSpawnOptions options;
+  options.joinGroup = watcher.Group();
+  options.errorOutput = tail.WriteEnd();
   int err = 0;
-  // In a group of its own, so that a stop also ends what the program
-  // started (a script's own children).
-  const pid_t pid = Spawn(program, args, TSpawnSetup::kOwnGroup, err);
+  const pid_t pid = Spawn(program, args, options, err);
+  tail.CloseWriteEnd();
   if (startError) *startError = err;
   if (pid < 0) return kCannotStartExitCode;
+  const pid_t group = watcher.Group() ? watcher.Group() : pid;
 
-  int status = 0;
-  if (!whileWaiting) {
-    while (waitpid(pid, &status, 0) < 0) {
-      if (errno != EINTR) return kCannotStartExitCode;
-    }
-    return ExitCodeOf(status);
-  }
   // Short programs end within a few milliseconds: look again soon at first,
   // then settle at the interval.
   std::chrono::milliseconds pause(1);
+  int status = 0, code = kCannotStartExitCode;
   while (true) {
     const pid_t done = waitpid(pid, &status, WNOHANG);
-    if (done == pid) return ExitCodeOf(status);
-    if (done < 0 && errno != EINTR) return kCannotStartExitCode;
-    if (!whileWaiting()) break;
-    std::this_thread::sleep_for(pause);
+    if (done == pid) code = ExitCodeOf(status);
+    if (done == pid || (done < 0 && errno != EINTR)) break;
+    if (whileWaiting && !whileWaiting()) {
+      Terminate(group, pid);
+      if (capture) *errorOutput = tail.Take();
+      return kStoppedExitCode;
+    }
+    tail.Wait(pause);
     pause = std::min(pause * 2, std::max(interval, std::chrono::milliseconds(1)));
   }
-  Terminate(pid);
-  return kStoppedExitCode;
+  watcher.Release();
+  if (capture) *errorOutput = tail.Take();
+  return code;
 }
 
 void ReleaseFreeMemory() {

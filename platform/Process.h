@@ -49,11 +49,19 @@ int StartDetached(const std::string& program, const std::vector<std::string>& ar
 // button. When it returns false the wait is given up at once: the program's
 // group is sent SIGTERM, and SIGKILL after a grace of kStopGrace, and
 // kStoppedExitCode is returned once the program has been reaped.
+// When `errorOutput` is given, the program's standard error goes to a pipe
+// read while waiting (a program that writes much never blocks on it), and
+// it receives the last kErrorOutputKept bytes written there; otherwise the
+// program writes to this process's standard error.
+// Should this process end while the program runs (a kill, a crash), the
+// program's group is ended as by a stop: a watcher in the group sees this
+// process's end and sends the signals.
 constexpr std::chrono::milliseconds kStopGrace{200};
+constexpr size_t kErrorOutputKept = 4096;
 int RunAndWait(const std::string& program, const std::vector<std::string>& args,
                const std::function<bool()>& whileWaiting = {},
                std::chrono::milliseconds interval = std::chrono::milliseconds(20),
-               int* startError = nullptr);
+               int* startError = nullptr, std::string* errorOutput = nullptr);
 
 // Gives the heap memory that is free back to the system, so that after a
 // long job that held much of it the process's resident size falls back to

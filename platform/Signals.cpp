@@ -60,6 +60,13 @@ TTerminationSignals::~TTerminationSignals() {
   ::close(readFd_);
 }
 
+void IgnoreFileSizeSignal() {
+  struct sigaction action {};
+  action.sa_handler = SIG_IGN;
+  sigemptyset(&action.sa_mask);
+  ::sigaction(SIGXFSZ, &action, nullptr);
+}
+
 int TTerminationSignals::Take() {
   int last = 0;
   unsigned char bytes[64];

@@ -34,4 +34,11 @@ class TTerminationSignals {
   int readFd_ = -1;
 };
 
+// A write past the file size limit (ulimit -f) ends the process with
+// SIGXFSZ on the spot by default: nothing is told, and the new file of a
+// replacement is left behind. With the signal ignored, such a write fails
+// with EFBIG and is reported as any failed write is. The programs this one
+// starts get the default back (Process.h).
+void IgnoreFileSizeSignal();
+
 }  // namespace platform

@@ -10,6 +10,7 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
+#include <QMessageBox>
 #include <QScreen>
 #include <QSplitter>
 #include <QStatusBar>
@@ -21,6 +22,7 @@
 #include <QTreeView>
 #include <QVBoxLayout>
 #include <algorithm>
+#include <cstdio>
 
 #include "catalogue/AppState.h"
 #include "catalogue/BookList.h"
@@ -293,12 +295,17 @@ void TF::ContinueEnding() {
   // A menu or dialog runs an event loop of its own, which must return
   // before the code that opened it can go on and end; cancelling is what
   // nobody's answer means. A job sees the stop at its next look.
-  if (QWidget* popup = QApplication::activePopupWidget())
+  if (QWidget* popup = QApplication::activePopupWidget()) {
     popup->close();
-  else if (QWidget* modal = QApplication::activeModalWidget())
+  } else if (QWidget* modal = QApplication::activeModalWidget()) {
+    // A message nobody is left to read goes to the error output, which the
+    // session's log keeps: why the settings could not be saved, say.
+    if (const auto* box = qobject_cast<const QMessageBox*>(modal))
+      std::fprintf(stderr, "tomeshelf: %s\n", box->text().toStdString().c_str());
     modal->close();
-  else if (!JobRunning())
+  } else if (!JobRunning()) {
     close();
+  }
 }
 
 void TF::TB_CREDBClick() {

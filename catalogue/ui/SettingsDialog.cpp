@@ -19,6 +19,7 @@
 #include <QVBoxLayout>
 #include <algorithm>
 #include <exception>
+#include <utility>
 
 #include "catalogue/AppState.h"
 #include "catalogue/FailureText.h"
@@ -47,11 +48,22 @@ std::string ReadFailure(const std::exception& e) {
   return "Не удалось прочитать настройки из файла " + AppState().iniPath + ":\n" + FailureReason(e);
 }
 
-// What to say when the settings file cannot be written.
-std::string WriteFailure(const std::exception& e) {
-  if (!AppState().dataDirWritable) return DataDirNotWritableMessage();
-  if (SettingsFileReadOnly(AppState().iniPath)) return SettingsReadOnlyMessage(AppState().iniPath);
-  return "Не удалось сохранить настройки в файл " + AppState().iniPath + ":\n" + FailureReason(e);
+// Tells why the settings file cannot be written. A file or folder the
+// user may not write in stays so and is told once (`toldUnsaveable`), as a
+// warning: what OK applied holds for the session. Any other failure may
+// pass, and is told each time.
+void TellNotSaved(const std::exception& e, bool& toldUnsaveable) {
+  std::string why;
+  if (!AppState().dataDirWritable)
+    why = DataDirNotWritableMessage();
+  else if (SettingsFileReadOnly(AppState().iniPath))
+    why = SettingsReadOnlyMessage(AppState().iniPath);
+  if (why.empty())
+    return ShowError("Не удалось сохранить настройки в файл " + AppState().iniPath + ":\n" +
+                     FailureReason(e));
+  if (std::exchange(toldUnsaveable, true)) return;
+  platform::MessageBox(why + "\nИзменения настроек действуют до закрытия программы.", "",
+                       platform::TMsgDlgType::mtWarning, {platform::mrOk});
 }
 
 }  // namespace
@@ -165,10 +177,11 @@ QLineEdit* TFINI::AddPathEdit(const char* name, const char* label, int tag) {
 TF* TFINI::MainWindow() const { return qobject_cast<TF*>(parentWidget()); }
 
 void TFINI::readINI() {
-  TAppState& st = AppState();
-  read_ = ReadSettings(st.iniPath, st.defaultExportDir);
-  const TSettings& s = read_;
+  const TAppState& st = AppState();
+  Apply(ReadSettings(st.iniPath, st.defaultExportDir));
+}
 
+void TFINI::ShowControls(const TSettings& s) {
   dirZIP->setText(Q(s.libDir));
   inpZIP->setText(Q(s.inpFile));
   dirEXP->setText(Q(s.expDir));
@@ -177,6 +190,13 @@ void TFINI::readINI() {
   fb2lrf->setText(Q(s.converterProgram));
   cbDUP->setChecked(s.hideDuplicates);
   LFNT->setFont(FontOfSettings(s));
+}
+
+void TFINI::Apply(const TSettings& settings) {
+  applied_ = settings;
+  const TSettings& s = applied_;
+  TAppState& st = AppState();
+  ShowControls(s);
 
   // The state first: the window below shows the books by these settings
   // (hidden duplicates) at once.
@@ -208,7 +228,7 @@ void TFINI::readINI() {
 }
 
 TSettings TFINI::CurrentSettings() const {
-  TSettings s = read_;
+  TSettings s = applied_;
   s.libDir = S(dirZIP->text());
   s.inpFile = S(inpZIP->text());
   s.expDir = S(dirEXP->text());
@@ -234,28 +254,30 @@ TSettings TFINI::CurrentSettings() const {
 void TFINI::writeINI() { WriteSettings(AppState().iniPath, CurrentSettings()); }
 
 void TFINI::OKBtnClick() {
+  // What the user chose holds for the session even when the file cannot
+  // take it; the window's close tries to save it again.
+  const TSettings chosen = CurrentSettings();
+  bool saved = false;
   try {
     writeINI();
-  } catch (const std::exception& e) {
-    ShowError(WriteFailure(e));
-    return;
-  }
-  try {
+    saved = true;
     readINI();
   } catch (const std::exception& e) {
-    ShowError(ReadFailure(e));
-    return;
+    Apply(chosen);
+    if (saved)
+      ShowError(ReadFailure(e));
+    else
+      TellNotSaved(e, toldUnsaveable_);
   }
   if (TF* f = MainWindow()) catalogue::setFont(*f, LFNT->font());
   accept();
 }
 
 void TFINI::reject() {
-  try {
-    readINI();
-  } catch (const std::exception& e) {
-    ShowError(ReadFailure(e));
-  }
+  // The edits go; the session keeps what it has, which the window shows
+  // already (the file may hold older values: a read-only one, or a sort
+  // changed since it was read).
+  ShowControls(applied_);
   QDialog::reject();
 }
 

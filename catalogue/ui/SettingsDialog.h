@@ -8,8 +8,9 @@
 // the width of the author side, the book-list column widths and sort, the
 // list font and the last author and book shown. Writing (writeINI) saves the
 // dialog and that window state. The file is read when the dialog is made
-// (at start-up), after OK and after Cancel; it is written on OK and when the
-// main window closes.
+// (at start-up) and after OK; it is written on OK and when the main window
+// closes. What OK applies holds for the session even when the file cannot
+// be written; Cancel brings back what the session had.
 #pragma once
 
 #include <QDialog>
@@ -63,10 +64,12 @@ class TFINI : public QDialog {
 
  public slots:
   // Writes the settings, reads them back and applies the font; closes with
-  // OK. When the file cannot be written the error is shown and the dialog
-  // stays open.
+  // OK. When the file cannot be written the settings chosen are applied
+  // all the same and the failure is told; a file or folder the user may
+  // not write in is told by the first such OK only.
   void OKBtnClick();
-  // Cancel, Escape and the close box: the file's values come back.
+  // Cancel, Escape and the close box (also when the session ends): the
+  // dialog shows the values last applied again; the window keeps its state.
   void reject() override;
   void LFNTClick();
   // The button of a path edit: picks a folder (Tag 0) or a file (Tag 1),
@@ -80,8 +83,14 @@ class TFINI : public QDialog {
  private:
   TF* MainWindow() const;
   QLineEdit* AddPathEdit(const char* name, const char* label, int tag);
+  // The settings into the dialog's controls.
+  void ShowControls(const TSettings& s);
+  // The settings into the dialog, the application state and the main
+  // window (readINI from the file's values).
+  void Apply(const TSettings& s);
 
-  TSettings read_;  // as last read: keeps what no control shows
+  TSettings applied_;  // as last applied: keeps what no control shows
+  bool toldUnsaveable_ = false;
 };
 
 // The dialog of the main window `f`.

@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <filesystem>
 #include <fstream>
@@ -13,7 +15,9 @@
 #include <sstream>
 #include <string>
 #include <thread>
+#include <vector>
 
+#include "platform/Files.h"
 #include "tests/platform/TempDir.h"
 
 namespace fs = std::filesystem;
@@ -53,13 +57,15 @@ class ProgramProcessTest : public ::testing::Test {
   }
 
   // Starts `program` on the offscreen platform, its error output into
-  // "<program>.err".
-  static pid_t Start(const fs::path& program) {
+  // "<program>.err", its files not to grow past `fileSizeLimit` bytes.
+  static pid_t Start(const fs::path& program, rlim_t fileSizeLimit = RLIM_INFINITY) {
     const std::string err = program.string() + ".err";
     const pid_t pid = ::fork();
     if (pid == 0) {
       // As a terminal starts it, whatever the test runner ignores.
-      for (const int signo : {SIGTERM, SIGHUP, SIGINT}) ::signal(signo, SIG_DFL);
+      for (const int signo : {SIGTERM, SIGHUP, SIGINT, SIGXFSZ}) ::signal(signo, SIG_DFL);
+      const rlimit limit{fileSizeLimit, fileSizeLimit};
+      ::setrlimit(RLIMIT_FSIZE, &limit);
       ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
       if (!::freopen(err.c_str(), "w", stderr)) ::_exit(126);
       ::execl(program.c_str(), program.c_str(), static_cast<char*>(nullptr));
@@ -84,6 +90,34 @@ class ProgramProcessTest : public ::testing::Test {
   // export folder they name has been made.
   static bool AwaitWindow(const fs::path& dir) {
     return Await([&] { return fs::is_directory(dir / "exp"); });
+  }
+
+  // What a program killed while it replaces `target` leaves: a child
+  // begins the replacement and is killed before it ends.
+  static void KillWhileReplacing(const fs::path& target) {
+    int ready[2];
+    ASSERT_EQ(::pipe(ready), 0);
+    const pid_t pid = ::fork();
+    if (pid == 0) {
+      platform::TReplaceFile out(target);
+      out.File().WriteAt(0, "half", 4);
+      (void)!::write(ready[1], "r", 1);
+      ::pause();
+      ::_exit(0);
+    }
+    char c;
+    ASSERT_EQ(::read(ready[0], &c, 1), 1);
+    ::kill(pid, SIGKILL);
+    ::waitpid(pid, nullptr, 0);
+    ::close(ready[0]);
+    ::close(ready[1]);
+  }
+
+  static std::vector<std::string> Names(const fs::path& dir) {
+    std::vector<std::string> names;
+    for (const auto& e : fs::directory_iterator(dir)) names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
   }
 
   TempDir root_;
@@ -117,11 +151,9 @@ TEST_F(ProgramProcessTest, AProgramOfAnotherNameOnTheSameWorkFolderDoesNotRun) {
   const fs::path dir = root_.path();
   const fs::path first = Install(dir, "tomeshelf");
   const fs::path second = Install(dir, "books");
-  fs::create_directories(dir / "TMP");
-  std::ofstream(dir / "TMP" / "0.fb2") << "the first one's open book";
-
   const pid_t running = Start(first);
   ASSERT_TRUE(AwaitWindow(dir));
+  std::ofstream(dir / "TMP" / "0.fb2") << "the first one's open book";
 
   // The second says why on its error output and in a box; a signal
   // answers the box, and it ends without having touched anything.
@@ -140,6 +172,72 @@ TEST_F(ProgramProcessTest, AProgramOfAnotherNameOnTheSameWorkFolderDoesNotRun) {
   ::kill(running, SIGTERM);
   ASSERT_EQ(AwaitExit(running), 0);
   EXPECT_FALSE(fs::exists(dir / "TMP" / "0.fb2"));
+}
+
+// What a run killed while it packed the catalogue, wrote the settings,
+// staged a build and converted a book left is gone after the next start;
+// files of the user's with like names stay.
+TEST_F(ProgramProcessTest, AStartRemovesWhatAKilledRunLeftAndNothingElse) {
+  const fs::path dir = root_.path();
+  const fs::path program = Install(dir, "tomeshelf");
+  std::ofstream(dir / "tomeshelf.ini") << "[XXX]\nSORT=D3\n";
+  fs::create_directories(dir / "TMP");
+  for (const fs::path& target :
+       {dir / "tomeshelf.dbz", dir / "tomeshelf.ini", dir / "TMP" / "AU.ndx"})
+    ASSERT_NO_FATAL_FAILURE(KillWhileReplacing(target));
+  std::ofstream(dir / "TMP" / "bo.dbf") << "staged";
+  const fs::path converting = dir / "exp" / ".tomeshelf-Ab12Cd34";
+  fs::create_directories(converting);
+  std::ofstream(converting / ".lock");
+  std::ofstream(converting / "5.lrf") << "half a book";
+  const std::vector<std::string> users = {
+      ".tomeshelf.dbz.old.tmp", ".tomeshelf.ini.12345678.tmp.bak", "tomeshelf.dbz.12345678.tmp"};
+  for (const std::string& name : users) std::ofstream(dir / name) << "the user's";
+  // Not one of ours as an export leaves it: no lock file in it.
+  fs::create_directories(dir / "exp" / ".tomeshelf-Xy98Zw76");
+  std::ofstream(dir / "exp" / "5.lrf") << "an exported book";
+
+  // The export folder is there already: the program is at work once it
+  // holds its locks, and a signal waits for its window.
+  const pid_t pid = Start(program);
+  ASSERT_TRUE(Await([&] { return fs::exists(dir / "TMP.lock"); }));
+  ASSERT_EQ(::kill(pid, SIGTERM), 0);
+  ASSERT_EQ(AwaitExit(pid), 0) << Slurp(program.string() + ".err");
+
+  std::vector<std::string> expected = {
+      "TMP", "TMP.lock", "exp", "tomeshelf", "tomeshelf.err", "tomeshelf.ini", "tomeshelf.lock"};
+  expected.insert(expected.end(), users.begin(), users.end());
+  std::sort(expected.begin(), expected.end());
+  EXPECT_EQ(Names(dir), expected);
+  EXPECT_TRUE(fs::is_empty(dir / "TMP"));
+  EXPECT_EQ(Names(dir / "exp"), (std::vector<std::string>{".tomeshelf-Xy98Zw76", "5.lrf"}));
+  EXPECT_NE(Slurp(dir / "tomeshelf.ini").find("SORT=D3"), std::string::npos);
+}
+
+// Under a file size limit the settings write fails as on a full disk: the
+// program ends normally, says why (naming the settings file, not its
+// temporary), and leaves the file and nothing else.
+TEST_F(ProgramProcessTest, ASettingsWriteUnderAFileSizeLimitIsToldAndTheProgramEndsNormally) {
+  const fs::path dir = root_.path();
+  const fs::path program = Install(dir, "tomeshelf");
+  const fs::path ini = dir / "tomeshelf.ini";
+  // Kept on a rewrite, so the new file outgrows the limit.
+  const std::string bytes = "; " + std::string(8000, 'x') + "\n[XXX]\nSORT=D3\n";
+  std::ofstream(ini) << bytes;
+
+  const pid_t pid = Start(program, 4096);
+  ASSERT_TRUE(AwaitWindow(dir));
+  ASSERT_EQ(::kill(pid, SIGTERM), 0);
+  const std::string err = program.string() + ".err";
+  ASSERT_EQ(AwaitExit(pid), 0) << Slurp(err);
+  EXPECT_NE(Slurp(err).find("Не удалось сохранить настройки в файл " + ini.string() +
+                            ":\nНедостаточно места на диске для записи: " + ini.string() + "\n"),
+            std::string::npos)
+      << Slurp(err);
+  EXPECT_EQ(Slurp(ini), bytes);
+  EXPECT_EQ(Names(dir),
+            (std::vector<std::string>{"TMP", "TMP.lock", "exp", "tomeshelf", "tomeshelf.err",
+                                      "tomeshelf.ini", "tomeshelf.lock"}));
 }
 
 }  // namespace

@@ -9,6 +9,7 @@
 
 #include "archiver/ZAExcept.h"
 #include "commit_util.h"
+#include "merge_util.h"
 #include "volume_util.h"
 #include "platform/Dialogs.h"
 
@@ -113,6 +114,33 @@ TEST(CommitFaults, RetryIgnoreAbortOnPeerArchives) {
       EXPECT_EQ(Packed(peer.path), "ok\n");
       ExpectContents(peer.path, expected);
     }
+  }
+}
+
+// Under a file-size limit below the archive's size, an add or a replace of
+// the first item fails and leaves the archive byte-identical, wherever the
+// limit falls: among the items written again, before the old directory,
+// inside it, at its last byte.
+TEST(CommitFaults, AChangePastAFileSizeLimit) {
+  TempDir dir;
+  const std::string path = load_test::MakePeerArchive(dir, "peer.zip", "zip -qr {} .");
+  const std::string before = base_test::ReadBytes(path);
+  const rlim_t dirStart = before.find("PK\1\2"), size = before.size();
+  const std::vector<std::pair<std::string, rlim_t>> cases = {
+      {"added.bin", dirStart - 1}, {"added.bin", dirStart + 10}, {"added.bin", size - 1},
+      {"a.txt", 100},              {"a.txt", dirStart - 1},      {"a.txt", dirStart + 10},
+      {"a.txt", size - 1}};
+  for (const auto& [name, limit] : cases) {
+    SCOPED_TRACE(name + " under " + std::to_string(limit));
+    EXPECT_NE(merge_test::NativeErrorPastFileSize(limit, [&] {
+      TZipArchiver arc;
+      arc.SetFileName(path);
+      arc.Options().SetOverwriteMode(archiver::omAlways);
+      arc.OpenArchive();
+      arc.AddFromString(name, volume_test::Noise(20000, 1), 0x20, 0);
+    }), -2);
+    ExpectFileBytes(path, before);
+    EXPECT_EQ(TailFiles(dir.Path()), 0);
   }
 }
 

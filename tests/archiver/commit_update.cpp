@@ -4,6 +4,8 @@
 // whose central directory was cut off, and archives behind a stub.
 #include <gtest/gtest.h>
 
+#include <filesystem>
+
 #include "commit_util.h"
 
 namespace {
@@ -213,6 +215,18 @@ TEST(CommitUpdate, AppendingBehindAStubKeepsEveryItem) {
     EXPECT_EQ(now["appended.txt"], "appended");
     now.erase("appended.txt");
     EXPECT_TRUE(now == expected) << Describe(now);
+
+    // Every item with data deleted: the empty ones left behind the stub
+    // are read where they are.
+    arc.OpenArchive();
+    arc.BeginUpdate();
+    for (const char* name : {"a.txt", "d/список.txt", "d/中文名.txt", "d/e/deep.bin", "appended.txt"})
+      arc.DeleteFiles(name, archiver::ZADefaultSearchAttr, "");
+    arc.EndUpdate();
+    arc.CloseArchive();
+    ExpectPeersAccept(path);
+    EXPECT_EQ(PythonContents(path).size(), 3u);
+    EXPECT_TRUE(arc.IsValidArchiveFile());
   }
 }
 
@@ -241,6 +255,31 @@ TEST(CommitUpdate, RenameRebuildsTheUnicodeNameField) {
   const auto local = DetailsByName(ZipDetails(path), "LOCAL HEADER");
   ASSERT_EQ(local.size(), 2u);
   for (const auto& [name, d] : local) EXPECT_EQ(d.ExtraIds(), std::vector<std::string>{"554E"}) << name;
+}
+
+TEST(CommitUpdate, NamesStoredInUtf8StayInUtf8) {
+  // Names that a DOS host stored in UTF-8 (flag bit 11), though its code
+  // page could hold them: updated from disk, renamed and replaced, they stay
+  // in UTF-8 and peers show the same names.
+  TempDir dir;
+  const std::string path = dir / "a.zip";
+  std::filesystem::copy_file(std::string(TOMESHELF_SOURCE_DIR) + "/tests/data/archiver/repair/utf8-name.zip", path);
+  std::filesystem::create_directories(dir / "книги");
+  base_test::WriteBytes(dir / "книги/вторая.fb2", "from disk");
+  TZipArchiver arc;
+  arc.SetFileName(path);
+  arc.SetBaseDir(dir.Path());
+  arc.Options().SetOverwriteMode(archiver::omAlways);
+  arc.OpenArchive();
+  EXPECT_EQ(arc.UpdateFiles("книги/вторая.fb2", archiver::ZADefaultSearchAttr, ""), 1);
+  arc.RenameFile("первая.fb2", "переименованная.fb2");
+  arc.CloseArchive();
+  const std::vector<std::string> names = {"переименованная.fb2", "книги/вторая.fb2"};
+  EXPECT_EQ(load_test::PythonNames(path), names);
+  arc.OpenArchive();
+  arc.AddFromString("переименованная.fb2", "replaced", 0x20, 0);
+  arc.CloseArchive();
+  EXPECT_EQ(load_test::PythonNames(path), names);
 }
 
 }  // namespace

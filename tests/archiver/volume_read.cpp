@@ -66,7 +66,7 @@ TEST(VolumeRead, InfoZipSplitSetExtractsByteForByte) {
 TEST(VolumeRead, MissingVolumeIsReportedNotWaitedFor) {
   TempDir dir;
   const TItems files = MakeInfoZipSet(dir);
-  std::filesystem::remove(dir / "set.z02");
+  std::filesystem::rename(dir / "set.z02", dir / "away");
 
   // Without handlers the missing volume is a cancelled request: code 45,
   // naming the volume.
@@ -82,6 +82,17 @@ TEST(VolumeRead, MissingVolumeIsReportedNotWaitedFor) {
       EXPECT_EQ(e.NativeError, 45);
       EXPECT_NE(std::string(e.what()).find(dir / "set.z02"), std::string::npos) << e.what();
     }
+    // Put back, the volume is read by the next call.
+    const archiver::TZADirArray& cdir = arc.DMHandle()->CDir;
+    int onIt = 0;
+    while (onIt < cdir.Count() && (cdir[onIt].DiskNumberStart() != 1 || cdir[onIt].IsDirectory())) ++onIt;
+    ASSERT_LT(onIt, cdir.Count());
+    std::string text;
+    EXPECT_EQ(NativeErrorOf([&] { arc.ExtractToString(cdir[onIt].Name, text); }), 45);
+    std::filesystem::rename(dir / "away", dir / "set.z02");
+    arc.ExtractToString(cdir[onIt].Name, text);
+    EXPECT_EQ(text, files.at(cdir[onIt].Name));
+    std::filesystem::rename(dir / "set.z02", dir / "away");
   }
 
   // A handler that keeps naming the missing file is asked a bounded number

@@ -5,6 +5,7 @@
 // must not happen: a failure at any stage leaves the old catalogue as it
 // was, and stops give the smaller catalogues they promise.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <functional>
@@ -237,12 +238,18 @@ INSTANTIATE_TEST_SUITE_P(Variants, BuildOnModel, testing::Values("small", "edge"
 
 TEST_F(BookListBuild, SubCollectionsGiveTheirReferenceCatalogues) {
   const std::string edge = sample::Collection("edge");
+  // A catalogue kept elsewhere and reached through a link stays so.
+  const std::string kept = root_ / "kept.dbz";
+  ASSERT_TRUE(platform::RenameOver(session_.dbzPath, kept));
+  ASSERT_EQ(symlink(kept.c_str(), session_.dbzPath.c_str()), 0);
   for (const char* sub : {"sub/authors-1000/", "sub/authors-1001/", "sub/authors-2500/"}) {
     SCOPED_TRACE(sub);
     UseCollection(edge + sub);
     script_.asked.clear();
     ASSERT_TRUE(Build());
     ExpectSameMembers(NewCatalogue(), sample::ZipMembers(edge + sub + "ref.dbz"));
+    platform::TFileInfo info;
+    EXPECT_TRUE(platform::GetFileInfo(session_.dbzPath, info) && info.isLink);
     // The read errors were reported once, with their count.
     const long errors = sample::ModelNumber(edge + sub + "expected/", "read_errors");
     ASSERT_EQ(script_.asked.size(), errors ? 3u : 2u);

@@ -1,5 +1,8 @@
 #include <gtest/gtest.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <chrono>
 #include <filesystem>
@@ -91,20 +94,24 @@ class ExportTest : public ::testing::Test {
 
   // Installs the fake converter: it records its arguments, checks the
   // switches, and writes "LRF:" + the input to the output; with a file
-  // "fail" beside it, it exits 1 without writing; with "quiet", it exits 0
-  // without writing.
+  // "fail" beside it, it says so on its error output (after 5 lines of
+  // noise) and exits 2 without writing; with "quiet", it exits 0 without
+  // writing. A write past a file size limit fails in it, as on a full
+  // disk, instead of killing it.
   std::string InstallConverter() {
     const std::string folder = dir / "conv dir/";
     platform::ForceDirectories(folder);
     const std::string path = folder + "fb2 lrf";
     WriteScript(path,
+                "trap '' XFSZ\n"
                 "here=$(dirname \"$0\")\n"
                 "printf '%s\\n' \"$@\" >> \"$here/args.txt\"\n"
                 "[ \"$1\" = -s ] && [ \"$2\" = \"$here/default_styles.sini\" ] && [ \"$3\" = -i ] && "
                 "[ \"$5\" = -o ] && [ $# -eq 6 ] || exit 2\n"
-                "[ -f \"$here/fail\" ] && exit 1\n"
+                "[ -f \"$here/fail\" ] && { printf 'noise %s\\n' 1 2 3 4 5 >&2; echo \"cannot convert $4\" >&2; exit 2; }\n"
                 "[ -f \"$here/quiet\" ] && exit 0\n"
-                "{ printf 'LRF:'; cat \"$4\"; } > \"$6\"\n");
+                "{ printf 'LRF:'; cat \"$4\"; } > \"$6\" 2>/dev/null || "
+                "{ echo \"no room for $(basename \"$6\")\" >&2; exit 1; }\n");
     AppState().converterProgram = path;
     return folder;
   }
@@ -112,8 +119,10 @@ class ExportTest : public ::testing::Test {
   // Archive folder entries that cover books but cannot be read: a text
   // file (5000..5009), an archive cut short in its first book (2000), the
   // later ones gone (2001..2009)
-  // and a file that no one may read, root included (7000..7009).
+  // and a file that no one may read, root included (7000..7009); a folder
+  // in place of an archive (6000..6009).
   void InstallBrokenArchives() {
+    fs::create_directory(lib + "fb2-6000-6009.zip");
     fs::copy_file(kDamaged + "text-file.dbz", lib + "fb2-5000-5009.zip");
     fs::copy_file(kDamaged + "books-cut-before-book.zip", lib + "fb2-2000-2009.zip");
     fs::create_symlink("/proc/sys/vm/drop_caches", lib + "fb2-7000-7009.zip");
@@ -315,6 +324,14 @@ TEST_F(ExportTest, ReadingTellsWhatIsMissing) {
   WriteScript(dir / "reader", "exit 0\n");
   AppState().readerProgram = dir / "no such reader";
   EXPECT_FALSE(readBook(host, "100"));
+  // There, but no program to start: a folder, a dangling link, a text.
+  platform::ForceDirectories(dir / "reader dir");
+  fs::create_symlink(dir / "gone", dir / "reader link");
+  platform::WriteFileBytes(dir / "reader text", "text");
+  for (const char* reader : {"reader dir", "reader link", "reader text"}) {
+    AppState().readerProgram = dir / reader;
+    EXPECT_FALSE(readBook(host, "100"));
+  }
   AppState().readerProgram = dir / "reader";
   InstallBrokenArchives();
   EXPECT_FALSE(readBook(host, "150"));  // covered, not held
@@ -323,17 +340,37 @@ TEST_F(ExportTest, ReadingTellsWhatIsMissing) {
   EXPECT_FALSE(readBook(host, "5001"));  // covered by archives that cannot be read
   EXPECT_FALSE(readBook(host, "2001"));
   EXPECT_FALSE(readBook(host, "7001"));
+  EXPECT_FALSE(readBook(host, "6001"));
+  // The work folder cannot be written: a file stands in its place (no
+  // copy was left in it).
+  ASSERT_TRUE(fs::remove(AppState().workDir));
+  platform::WriteFileBytes(AppState().workDir.substr(0, AppState().workDir.size() - 1), "");
+  EXPECT_FALSE(readBook(host, "100"));
+  ASSERT_TRUE(fs::remove(AppState().workDir.substr(0, AppState().workDir.size() - 1)));
+  fs::create_symlink(dir / "gone", AppState().workDir.substr(0, AppState().workDir.size() - 1));
+  EXPECT_FALSE(readBook(host, "100"));
+  const auto notRun = [&](const char* reader, const char* why) {
+    return "Не удалось запустить программу чтения FB2:\n" + (dir / reader) + "\n" + why +
+           ".\nПроверьте правильность имени программы в настройках.";
+  };
   EXPECT_EQ(Messages(),
             (std::vector<std::string>{
-                kMsgNoReader, kMsgNoReader, "Книга 150.fb2 не найдена в архивах книг.",
+                kMsgNoReader, kMsgNoReader, notRun("reader dir", "Это каталог, а не программа"),
+                notRun("reader link", "Ссылка ведёт к несуществующему файлу"),
+                notRun("reader text", "Нет прав на её запуск"), "Книга 150.fb2 не найдена в архивах книг.",
                 "Книга 800.fb2 не найдена в архивах книг.", "Недопустимое имя файла книги: «../x1».",
                 "Не удалось прочитать книгу 5001.fb2 из архива fb2-5000-5009.zip:\n"
                 "Файл не является zip-архивом: " + lib + "fb2-5000-5009.zip",
                 "Не удалось прочитать книгу 2001.fb2 из архива fb2-2000-2009.zip:\n"
                 "Данные повреждены: " + lib + "fb2-2000-2009.zip",
                 "Не удалось прочитать книгу 7001.fb2 из архива fb2-7000-7009.zip:\n"
-                "Нет прав доступа: " + lib + "fb2-7000-7009.zip"}));
-  EXPECT_TRUE(FilesBelow(AppState().workDir).empty());
+                "Нет прав доступа: " + lib + "fb2-7000-7009.zip",
+                "Не удалось прочитать книгу 6001.fb2 из архива fb2-6000-6009.zip:\n"
+                "Это каталог, а не файл: " + lib + "fb2-6000-6009.zip",
+                "Не удалось записать книгу 100.fb2 в рабочий каталог:\n"
+                "Это файл, а не каталог: " + AppState().workDir,
+                "Не удалось записать книгу 100.fb2 в рабочий каталог:\n"
+                "Ссылка ведёт к несуществующему каталогу: " + AppState().workDir}));
   for (const auto& a : dialogs.asked) EXPECT_EQ(a.caption, "");
 }
 
@@ -356,16 +393,17 @@ TEST_F(ExportTest, Fb2ExportNeedsNoConverterAndGoesOnPastAMissingBook) {
   // Books whose archives cannot be read are listed apart, by archive.
   InstallBrokenArchives();
   dialogs.asked.clear();
-  const TExportCounts broken = expFiles(host, {"5001", "2001", "800", "5002", "103", "7009"}, ekFB2);
+  const TExportCounts broken = expFiles(host, {"5001", "2001", "800", "5002", "103", "7009", "6000"}, ekFB2);
   EXPECT_EQ(broken.succeeded, 1);
-  EXPECT_EQ(broken.failed, 5);
+  EXPECT_EQ(broken.failed, 6);
   EXPECT_EQ(Messages(), std::vector<std::string>{
-                            "Успешно экспортировано файлов 1\nНе экспортировано файлов 5\n"
+                            "Успешно экспортировано файлов 1\nНе экспортировано файлов 6\n"
                             "Не найдены в архивах книг: 800.fb2\n"
                             "Не прочитаны книги 5001.fb2, 5002.fb2:\nФайл не является zip-архивом: " +
                             lib + "fb2-5000-5009.zip\n"
                             "Не прочитаны книги 2001.fb2:\nДанные повреждены: " + lib + "fb2-2000-2009.zip\n"
-                            "Не прочитаны книги 7009.fb2:\nНет прав доступа: " + lib + "fb2-7000-7009.zip"});
+                            "Не прочитаны книги 7009.fb2:\nНет прав доступа: " + lib + "fb2-7000-7009.zip\n"
+                            "Не прочитаны книги 6000.fb2:\nЭто каталог, а не файл: " + lib + "fb2-6000-6009.zip"});
   EXPECT_EQ(FilesBelow(exportDir), (std::vector<std::string>{"101.fb2", "103.fb2", "625127.fb2"}));
 
   // A book in a sub-folder lands in the export folder itself.
@@ -384,18 +422,23 @@ TEST_F(ExportTest, Fb2ExportNeedsNoConverterAndGoesOnPastAMissingBook) {
 }
 
 TEST_F(ExportTest, LrfExportWithoutConverterTellsItForEachBook) {
-  // Missing; there but not executable; executable but not a program.
+  // Missing; there but not executable; executable but not a program; a
+  // folder; a link to nothing.
   platform::WriteFileBytes(dir / "fb2lrf.sh", "#!/bin/sh\nexit 0\n");
   platform::WriteFileBytes(dir / "fb2lrf.bin", "\177ELF\001\002");
   ASSERT_EQ(::chmod((dir / "fb2lrf.bin").c_str(), 0755), 0);
+  platform::ForceDirectories(dir / "fb2lrf.dir");
+  fs::create_symlink(dir / "fb2lrf.gone", dir / "fb2lrf.link");
   const std::string notRun = "Не удалось запустить программу конвертации в LRF:\n";
   const std::string check = ".\nПроверьте правильность имени программы в настройках.";
   for (const auto& [converter, message] :
        std::initializer_list<std::pair<std::string, std::string>>{
            {dir / "nowhere/fb2lrf", kMsgNoConverter},
            {dir / "fb2lrf.sh", notRun + (dir / "fb2lrf.sh") + "\nНет прав на её запуск" + check},
-           {dir / "fb2lrf.bin",
-            notRun + (dir / "fb2lrf.bin") + "\nФайл не является программой" + check}}) {
+           {dir / "fb2lrf.bin", notRun + (dir / "fb2lrf.bin") + "\nФайл не является программой" + check},
+           {dir / "fb2lrf.dir", notRun + (dir / "fb2lrf.dir") + "\nЭто каталог, а не программа" + check},
+           {dir / "fb2lrf.link",
+            notRun + (dir / "fb2lrf.link") + "\nСсылка ведёт к несуществующему файлу" + check}}) {
     SCOPED_TRACE(converter);
     dialogs.asked.clear();
     AppState().converterProgram = converter;
@@ -423,11 +466,19 @@ TEST_F(ExportTest, LrfExportRunsTheConverterOnAWorkCopyAndKeepsOnlyWhatItWrote) 
   EXPECT_TRUE(FilesBelow(AppState().workDir).empty());  // the work copies are gone
 
   // The converter fails, or says it succeeded without writing: not exported,
-  // and the earlier copy stays.
+  // the earlier copy stays, and the converter is named with its exit code
+  // and its last words, once when it fails every book the same way.
+  const std::string failed = "Программа конвертации в LRF не преобразовала книгу 102.fb2:\n" + conv + "fb2 lrf\n";
   platform::WriteFileBytes(conv + "fail", "");
-  EXPECT_EQ(expFiles(host, {"102"}, ekLRF).failed, 1);
+  EXPECT_EQ(expFiles(host, {"102", "103"}, ekLRF).failed, 2);
   fs::rename(conv + "fail", conv + "quiet");
   EXPECT_EQ(expFiles(host, {"102"}, ekLRF).failed, 1);
+  EXPECT_EQ(Messages(), (std::vector<std::string>{
+                            "Успешно экспортировано файлов 2\n",
+                            failed + "Код завершения: 2\nСообщения программы:\nnoise 2\nnoise 3\nnoise 4\nnoise 5\n"
+                                     "cannot convert " + AppState().workDir + "102.fb2",
+                            "Не экспортировано файлов 2",
+                            failed + "Код завершения: 0, но файл 102.lrf не создан", "Не экспортировано файлов 1"}));
   EXPECT_EQ(platform::ReadFileBytes(exportDir + "102.lrf"), "an earlier copy");
   EXPECT_EQ(FilesBelow(exportDir), (std::vector<std::string>{"100.lrf", "102.lrf", "700.lrf"}));
   EXPECT_TRUE(FilesBelow(AppState().workDir).empty());
@@ -489,35 +540,59 @@ TEST_F(ExportTest, AReadErrorEndsTheExportAndTheCountsAreStillReported) {
   const auto messages = Messages();
   ASSERT_EQ(messages.size(), 2u);
   EXPECT_EQ(messages[0], "Ошибка при экспорте книги 5000.fb2:\nДанные повреждены: " + lib + "fb2-5000-5009.zip");
-  EXPECT_EQ(messages[1], "Успешно экспортировано файлов 1\nНе экспортировано файлов 1");
+  EXPECT_EQ(messages[1], "Экспорт прерван: обработано файлов 2 из 3\nУспешно экспортировано файлов 1\n"
+                        "Не экспортировано файлов 1");
   EXPECT_EQ(FilesBelow(exportDir), std::vector<std::string>{"100.fb2"});
 }
 
-TEST_F(ExportTest, AFullDiskIsToldWithTheFileWrittenNotTheArchiveRead) {
-  // Files may not grow past `limit` bytes; the book is larger. The child
-  // leaves the messages it was given in a file of its own.
-  const rlim_t limit = 1024;
-  ASSERT_GT(Book("fb2-000100-000139.zip", "100.fb2").size(), limit);
+TEST_F(ExportTest, AWriteFailureIsToldWithWhatWasWrittenNotTheArchiveRead) {
+  // Files may not grow past `limit` bytes: the book, or only the converter's
+  // output, which is 4 bytes longer; or a file stands in place of the work
+  // folder. The child leaves the messages it was
+  // given in a file of its own.
+  const rlim_t size = Book("fb2-000100-000139.zip", "100.fb2").size();
+  ASSERT_GT(size, 1024u);
   const std::string told = dir / "told.txt";
+  const std::string conv = InstallConverter();
+  const std::string full = "Ошибка при экспорте книги 100.fb2:\nНедостаточно места на диске для записи: ";
+  const std::string ended = "\n--\nЭкспорт прерван: обработано файлов 1 из 2\nНе экспортировано файлов 1\n--\n";
   struct Case {
     int32_t kind;
-    std::string written;
+    rlim_t limit;
+    std::string told;
+    bool converterRan;
+    bool workFolderIsFile = false;
   };
-  const std::string conv = InstallConverter();
-  for (const Case& c : {Case{ekFB2, exportDir + "100.fb2"}, Case{ekLRF, AppState().workDir + "100.fb2"}}) {
-    SCOPED_TRACE(c.written);
-    EXPECT_EQ(booktable::ExitOfChildWithFileSizeLimit<std::exception>(limit, [&] {
+  for (const Case& c :
+       {Case{ekFB2, 1024, full + exportDir + "100.fb2" + ended, false},
+        Case{ekLRF, 1024, full + AppState().workDir + "100.fb2" + ended, false},
+        // The converter fails on it and says why, naming the book: told
+        // once, and the export goes on.
+        Case{ekLRF, size + 2,
+             "Программа конвертации в LRF не преобразовала книгу 100.fb2:\n" + conv +
+                 "fb2 lrf\nКод завершения: 1\nСообщения программы:\nno room for 100.lrf\n--\n"
+                 "Не экспортировано файлов 2\n--\n",
+             true},
+        Case{ekLRF, RLIM_INFINITY,
+             "Ошибка при экспорте книги 100.fb2:\nЭто файл, а не каталог: " + AppState().workDir + ended, false,
+             true}}) {
+    SCOPED_TRACE(c.told);
+    fs::remove(conv + "args.txt");
+    if (c.workFolderIsFile) {
+      ASSERT_TRUE(fs::remove(AppState().workDir));
+      platform::WriteFileBytes(AppState().workDir.substr(0, AppState().workDir.size() - 1), "");
+    }
+    EXPECT_EQ(booktable::ExitOfChildWithFileSizeLimit<std::exception>(c.limit, [&] {
                 expFiles(host, {"100", "101"}, c.kind);
                 std::string text;
                 for (const std::string& m : Messages()) text += m + "\n--\n";
                 platform::WriteFileBytes(told, text);
               }),
               2);
-    EXPECT_EQ(platform::ReadFileBytes(told), "Ошибка при экспорте книги 100.fb2:\nНедостаточно места на диске для записи: " +
-                                                 c.written + "\n--\nНе экспортировано файлов 1\n--\n");
+    EXPECT_EQ(platform::ReadFileBytes(told), c.told);
     EXPECT_TRUE(FilesBelow(exportDir).empty());
+    EXPECT_EQ(platform::FileExists(conv + "args.txt"), c.converterRan);
   }
-  EXPECT_FALSE(platform::FileExists(conv + "args.txt"));  // the converter never ran
 }
 
 TEST_F(ExportTest, AStopRequestEndsTheExportBetweenBooks) {
@@ -536,6 +611,42 @@ TEST_F(ExportTest, AStopRequestEndsTheExportBetweenBooks) {
   EXPECT_EQ(Messages(), std::vector<std::string>{"Экспорт прерван: обработано файлов 1 из 3\n"
                                                  "Успешно экспортировано файлов 1\n"});
   EXPECT_EQ(stopping.progress, "1 из 3");
+}
+
+// An export killed while the converter runs leaves its staging folder in
+// the export folder: left alone while the export runs (another program's,
+// say), removed once nothing holds it.
+TEST_F(ExportTest, AStagingFolderLeftByAKilledExportIsRemovedOnceNothingHoldsIt) {
+  const std::string conv = dir / "conv/";
+  platform::ForceDirectories(conv);
+  WriteScript(conv + "fb2lrf",
+              "printf partial > \"$6\"\necho $$ > \"$(dirname \"$0\")/pid\"\nexec sleep 60\n");
+  AppState().converterProgram = conv + "fb2lrf";
+  const pid_t exporting = fork();
+  if (exporting == 0) {
+    expFiles(host, {"100"}, ekLRF);
+    _exit(0);
+  }
+  ASSERT_GT(exporting, 0);
+  // The converter runs once its number is written, line end and all.
+  const auto written = [&] {
+    return platform::FileExists(conv + "pid") &&
+           platform::ReadFileBytes(conv + "pid").ends_with('\n');
+  };
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (!written() && std::chrono::steady_clock::now() < deadline)
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  ASSERT_TRUE(written());
+  EXPECT_EQ(RemoveStagingLeftovers(exportDir), 0);
+  kill(exporting, SIGKILL);
+  waitpid(exporting, nullptr, 0);
+  kill(std::stoi(platform::ReadFileBytes(conv + "pid")), SIGKILL);
+
+  const std::vector<std::string> left = FilesBelow(exportDir);
+  ASSERT_EQ(left.size(), 2u);
+  EXPECT_EQ(platform::ExtractFileName(left[1]), "100.lrf");
+  EXPECT_EQ(RemoveStagingLeftovers(exportDir), 1);
+  EXPECT_TRUE(fs::is_empty(exportDir));
 }
 
 }  // namespace

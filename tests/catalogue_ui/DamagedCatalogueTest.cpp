@@ -4,6 +4,7 @@
 // archives are files under tests/data/catalogue/ (see its README).
 #include <sys/stat.h>
 
+#include <QCheckBox>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -24,6 +25,9 @@ using namespace catalogue;
 namespace fs = std::filesystem;
 
 namespace {
+
+// What the first OK adds when the settings cannot be saved.
+const std::string kSessionNote = "\nИзменения настроек действуют до закрытия программы.";
 
 class DamagedCatalogueTest : public h9test::TWindowTest {
  protected:
@@ -202,12 +206,18 @@ TEST_F(DataFolderTest, ItIsToldOnceAtStartAndAgainOnlyWhenSettingsAreSaved) {
   EXPECT_EQ(message, DataDirNotWritableMessage());
   EXPECT_NE(message.find(AppState().dataDir), std::string::npos);
 
-  // OK says the same (the real write fails: the folder is a file's place).
+  // The first OK says so with the session's note, and applies what was
+  // chosen all the same (the real write fails: the folder is a file's
+  // place); the next says nothing.
   fs::remove_all(AppState().dataDir);
   platform::WriteFileBytes(platform::ExcludeTrailingPathDelimiter(AppState().dataDir), "");
-  fini->OKBtn->click();
+  for (const char* reader : {"/opt/reader", "/opt/other"}) {
+    fini->fb2reader->setText(QString::fromUtf8(reader));
+    fini->OKBtn->click();
+    EXPECT_EQ(AppState().readerProgram, reader);
+  }
   ASSERT_EQ(dialogs_.asked.size(), 2u);
-  EXPECT_EQ(dialogs_.asked[1].text, message);
+  EXPECT_EQ(dialogs_.asked[1].text, message + kSessionNote);
 
   f_->show();
   EXPECT_TRUE(f_->close());
@@ -215,8 +225,9 @@ TEST_F(DataFolderTest, ItIsToldOnceAtStartAndAgainOnlyWhenSettingsAreSaved) {
 }
 
 // A settings file the user made read-only keeps its bytes: told once at
-// start, OK says so again, and neither a build's session nor the close
-// writes it or says more.
+// start, the first OK says so again and applies what was chosen for the
+// session, Cancel keeps that, and neither a build's session nor the close
+// writes the file or says more.
 class ReadOnlySettingsTest : public uitest::TStateTest {
  protected:
   platform::TScriptedDialogs dialogs_;
@@ -239,9 +250,18 @@ TEST_F(ReadOnlySettingsTest, ItKeepsItsBytesAndIsToldOnce) {
   EXPECT_EQ(dialogs_.asked[0].text, message);
   EXPECT_EQ(f_->getSort(), "D3");
 
+  fini->fb2lrf->setText(QStringLiteral("/opt/fb2lrf"));
   fini->OKBtn->click();
+  EXPECT_EQ(fini->result(), QDialog::Accepted);
+  EXPECT_EQ(AppState().converterProgram, "/opt/fb2lrf");
+  fini->cbDUP->setChecked(false);
+  fini->OKBtn->click();
+  EXPECT_FALSE(AppState().hideDuplicates);
+  fini->fb2lrf->setText(QStringLiteral("/typed/then/cancelled"));
+  fini->CancelBtn->click();
+  EXPECT_EQ(fini->fb2lrf->text(), "/opt/fb2lrf");
   ASSERT_EQ(dialogs_.asked.size(), 2u);
-  EXPECT_EQ(dialogs_.asked[1].text, message);
+  EXPECT_EQ(dialogs_.asked[1].text, message + kSessionNote);
   EXPECT_TRUE(NewBuildSession(AppState(), fini->CurrentSettings()).iniPath.empty());
 
   f_->show();

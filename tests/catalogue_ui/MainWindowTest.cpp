@@ -27,6 +27,7 @@
 #include "catalogue/ui/SearchDialog.h"
 #include "catalogue/ui/SettingsDialog.h"
 #include "platform/Dialogs.h"
+#include "platform/IniFile.h"
 #include "tests/catalogue_ui/StateFixture.h"
 
 namespace fs = std::filesystem;
@@ -293,7 +294,8 @@ TEST(QtDialogProvider, SecretInputIsHidden) {
 
 // The system ends the program while a question or the settings dialog is
 // open: the dialog is cancelled, and the window closes as by its close
-// button, saving the settings and emptying the work folder.
+// button, saving the settings (the sort of the session, not the file's) and
+// emptying the work folder.
 TEST_F(MainWindowTest, AnEndedSessionCancelsOpenDialogsAndClosesTheWindow) {
   catalogue::TQtDialogProvider dialogs;
   platform::TDialogProviderScope scope(&dialogs);
@@ -303,12 +305,14 @@ TEST_F(MainWindowTest, AnEndedSessionCancelsOpenDialogsAndClosesTheWindow) {
     new catalogue::TFINI(f_.get());
     fs::remove(AppState().iniPath);
     std::ofstream(root_ / "TMP" / "bo.dbf") << "x";
+    f_->LVColumnClick(3);
+    const std::string sort = f_->getSort();
     f_->show();
     QTimer::singleShot(50, f_.get(), [this] { f_->EndSession(); });
     Find<QToolButton>(opener)->click();  // returns once the dialog is cancelled
     EXPECT_FALSE(AppState().stopFlag);   // the question was not answered Yes
     ASSERT_TRUE(uitest::AwaitClosed(*f_));
-    EXPECT_TRUE(fs::exists(AppState().iniPath));
+    EXPECT_EQ(platform::TIniFile(AppState().iniPath).ReadString("XXX", "SORT", ""), sort);
     EXPECT_FALSE(fs::exists(root_ / "TMP" / "bo.dbf"));
   }
 }

@@ -5,6 +5,7 @@
 
 #include "platform/Files.h"
 #include "platform/IniFile.h"
+#include "tests/platform/ChildProcess.h"
 #include "tests/platform/TempDir.h"
 
 using platform::TIniFile;
@@ -136,6 +137,36 @@ TEST(IniFile, AFailedWriteRaisesAndLeavesNothingBehind) {
   }
   EXPECT_EQ(platform::ReadFileBytes(dir / "ro.ini"), "[S]\nk=old\n");
   EXPECT_EQ(platform::ListFolder(dir.path()).size(), 2u);
+}
+
+// Another user's file in a folder we may write in, seen from a process of
+// a third user: replacing it would make it ours, so it is left as it is
+// (root judges by the mode bits, as for the read-only file above).
+TEST(IniFile, AnotherUsersFileIsLeftAsItIs) {
+  if (::geteuid() != 0) GTEST_SKIP() << "only root can give a file to another user";
+  TempDir dir;
+  const std::string theirs = dir / "theirs.ini";
+  platform::WriteFileBytes(theirs, "[S]\nk=old\n");
+  ASSERT_EQ(::chmod(theirs.c_str(), 0644), 0);
+  ASSERT_EQ(::chown(theirs.c_str(), 65534, 65534), 0);
+  ASSERT_EQ(::chmod(dir.path().c_str(), 0777), 0);
+  EXPECT_EQ(InChild([&] {
+              if (::setgid(65533) != 0 || ::setuid(65533) != 0) return 3;
+              TIniFile ini(theirs);
+              ini.WriteString("S", "k", "new");
+              try {
+                ini.UpdateFile();
+              } catch (const platform::EFileError& e) {
+                return e.error == EACCES ? 0 : 1;
+              }
+              return 2;
+            }),
+            0)
+      << "2: replaced";
+  EXPECT_EQ(platform::ReadFileBytes(theirs), "[S]\nk=old\n");
+  struct stat st {};
+  ASSERT_EQ(::stat(theirs.c_str(), &st), 0);
+  EXPECT_EQ(st.st_uid, 65534u);
 }
 
 }  // namespace

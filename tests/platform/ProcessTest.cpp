@@ -6,6 +6,8 @@
 
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
+#include <functional>
 #include <thread>
 
 #include "platform/Files.h"
@@ -104,6 +106,61 @@ TEST(RunAndWait, GivingUpTheWaitEndsTheProgramAndWhatItStarted) {
     if (!gone) std::this_thread::sleep_for(std::chrono::milliseconds(10));
   }
   EXPECT_TRUE(gone) << child;
+}
+
+// A megabyte on standard error, far more than a pipe holds: the program is
+// not held up by it, and its last words are what is kept.
+TEST(RunAndWait, StandardErrorIsReadWhileWaitingAndItsEndKept) {
+  TempDir dir;
+  WriteScript(dir / "talks", "yes 'a line of noise' | head -c 1000000 >&2\necho 'the last words' >&2\nexit 3\n");
+  for (const bool polled : {false, true}) {
+    SCOPED_TRACE(polled ? "with a callback" : "without");
+    std::string said = "stale";
+    const std::function<bool()> whileWaiting = [] { return true; };
+    EXPECT_EQ(RunAndWait(dir / "talks", {}, polled ? whileWaiting : nullptr, std::chrono::milliseconds(20),
+                         nullptr, &said),
+              3);
+    EXPECT_EQ(said.size(), kErrorOutputKept);
+    EXPECT_EQ(said.substr(said.size() - 21), "noise\nthe last words\n");
+  }
+}
+
+// The process that waits is killed while the program and the program's own
+// child run: neither outlives it by more than the grace.
+TEST(RunAndWait, TheProgramAndItsChildrenEndWithTheProcessThatWaits) {
+  TempDir dir;
+  WriteScript(dir / "parent", "sleep 60 &\necho $$ > \"$0.tmp\" && mv \"$0.tmp\" \"$0.pid\"\nexec sleep 60\n");
+  const pid_t waiter = ::fork();
+  if (waiter == 0) {
+    RunAndWait(dir / "parent", {});
+    ::_exit(0);
+  }
+  ASSERT_GT(waiter, 0);
+  const std::string script = AwaitFile(dir / "parent.pid");
+  const auto groupOf = [](const std::string& pid) -> long {
+    const std::string stat = FileExists("/proc/" + pid + "/stat") ? ReadFileBytes("/proc/" + pid + "/stat") : "";
+    const size_t end = stat.rfind(')');
+    if (end == std::string::npos || stat.compare(end, 4, ") Z ") == 0) return 0;  // gone, or a zombie
+    long state_ppid_group[3] = {};
+    std::sscanf(stat.c_str() + end + 4, "%ld %ld", &state_ppid_group[1], &state_ppid_group[2]);
+    return state_ppid_group[2];
+  };
+  const long group = groupOf(std::to_string(std::stol(script)));
+  ASSERT_GT(group, 0) << script;
+  ASSERT_EQ(::kill(waiter, SIGKILL), 0);
+  ASSERT_EQ(::waitpid(waiter, nullptr, 0), waiter);
+
+  // Members of the group still running, looked for until none is left.
+  std::vector<std::string> left;
+  for (int i = 0; i < 3000; ++i) {
+    left.clear();
+    for (const TFileInfo& e : ListFolder("/proc"))
+      if (e.isDir && e.name.find_first_not_of("0123456789") == std::string::npos && groupOf(e.name) == group)
+        left.push_back(e.name);
+    if (left.empty()) break;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  EXPECT_TRUE(left.empty()) << left.size() << " left in group " << group;
 }
 
 TEST(RunAndWait, TheChildInheritsNoDescriptorAndReadsNothing) {

@@ -5,6 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <string>
 #include <vector>
@@ -66,6 +67,21 @@ TEST(ReplaceFile, KilledWriterLeavesTheTargetByteIdentical) {
   close(ready[0]);
   close(ready[1]);
   EXPECT_EQ(ReadFileBytes(target), kOld);
+
+  // The next run removes the new file left, also when it reaches the
+  // target through a link (whole-file writes follow one); look-alikes stay.
+  ASSERT_TRUE(ForceDirectories(dir / "other"));
+  ASSERT_EQ(symlink(target.c_str(), (dir / "other/link.dbz").c_str()), 0);
+  const std::vector<std::string> alike = {".catalogue.dbz.1234567.tmp",
+                                          ".catalogue.dbz.12345678.tmp.bak",
+                                          ".catalogue.dbz.1234-678.tmp"};
+  for (const std::string& name : alike) WriteFileBytes(dir / name, "");
+  ASSERT_TRUE(ForceDirectories(dir / ".catalogue.dbz.abcdefgh.tmp"));
+  EXPECT_EQ(DeleteReplacementLeftovers(dir / "other/link.dbz"), 1);
+  std::vector<std::string> left = alike;
+  left.insert(left.end(), {".catalogue.dbz.abcdefgh.tmp", "catalogue.dbz", "other"});
+  std::sort(left.begin(), left.end());
+  EXPECT_EQ(Names(dir.path()), left);
 }
 
 TEST(ReplaceFile, FailedWriteLeavesTheTargetAndNoFileOfItsOwn) {
@@ -84,13 +100,14 @@ TEST(ReplaceFile, FailedWriteLeavesTheTargetAndNoFileOfItsOwn) {
       out.Commit();
       _exit(1);
     } catch (const EFileError& e) {
-      _exit(e.error == EFBIG ? 0 : 2);
+      _exit(e.error == EFBIG && e.path == target ? 0 : 2);
     }
   }
   int status = 0;
   ASSERT_EQ(waitpid(pid, &status, 0), pid);
   ASSERT_TRUE(WIFEXITED(status));
-  EXPECT_EQ(WEXITSTATUS(status), 0) << "the write failed with the system's reason";
+  EXPECT_EQ(WEXITSTATUS(status), 0)
+      << "the write failed with the system's reason, naming the target";
   EXPECT_EQ(ReadFileBytes(target), kOld);
   EXPECT_EQ(Names(dir.path()), std::vector<std::string>{"table.dbf"});
 }
@@ -119,6 +136,41 @@ TEST(ReplaceFile, CommitKeepsTheOldModeAndNewTargetsGetTheUmask) {
   EXPECT_EQ(ReadFileBytes(dir / "new.dbf"), "fresh");
   EXPECT_EQ(ModeOf(dir / "new.dbf"), 0640u) << "0666 less the umask, not a temporary file's 0600";
   EXPECT_EQ(Names(dir.path()), (std::vector<std::string>{"new.dbf", "old.dbf"}));
+
+  // Followed, a chain of relative links leads to the file replaced beside
+  // itself, which keeps its mode and owner; a dangling link makes its target.
+  ASSERT_TRUE(ForceDirectories(dir / "work") && ForceDirectories(dir / "store"));
+  ASSERT_EQ(symlink("../old.dbf", (dir / "store/mid").c_str()), 0);
+  ASSERT_EQ(symlink("../store/mid", (dir / "work/t.dbf").c_str()), 0);
+  ASSERT_EQ(symlink("../store/later.dbf", (dir / "work/later.dbf").c_str()), 0);
+  const uid_t owner = ::geteuid() == 0 ? 4321 : ::geteuid();
+  ASSERT_EQ(chown(old.c_str(), owner, static_cast<gid_t>(-1)), 0);
+  for (const char* name : {"work/t.dbf", "work/later.dbf"}) {
+    TReplaceFile out(dir / name, TReplaceFile::FollowLink);
+    out.Stream().WriteBuffer(name, 4);
+    out.Commit();
+  }
+  TFileInfo info;
+  EXPECT_TRUE(GetFileInfo(dir / "work/t.dbf", info) && info.isLink);
+  struct stat st {};
+  ASSERT_EQ(::stat(old.c_str(), &st), 0);
+  EXPECT_EQ(ReadFileBytes(old), "work");
+  EXPECT_EQ(st.st_mode & 07777, 0604u);
+  EXPECT_EQ(st.st_uid, owner);
+  EXPECT_EQ(ReadFileBytes(dir / "store/later.dbf"), "work");
+  EXPECT_EQ(Names(dir / "store"), (std::vector<std::string>{"later.dbf", "mid"}));
+
+  // Another user's file replaced by root stays theirs.
+  if (geteuid() != 0) return;
+  ASSERT_EQ(chown(old.c_str(), 65534, 65534), 0);
+  {
+    TReplaceFile out(old);
+    out.Commit(false);
+  }
+  ASSERT_EQ(stat(old.c_str(), &st), 0);
+  EXPECT_EQ(st.st_uid, 65534u);
+  EXPECT_EQ(st.st_gid, 65534u);
+  EXPECT_EQ(st.st_mode & 07777, 0604u);
 }
 
 TEST(ReplaceFile, AbandonedOrRefusedReplacementsLeaveNothing) {

@@ -12,6 +12,8 @@
 #include "tests/xbase/ErrorOf.h"
 #include "tests/xbase/TableUtil.h"
 #include "xbase/dataset/create_table.h"
+#include "xbase/handler/table_handler.h"
+#include "xbase/table/table_builders.h"
 #include "xbase/table/table_file.h"
 
 using namespace xbase;
@@ -168,4 +170,56 @@ TEST(CreateTable, APasswordOneKeystrokeOffIsRefused) {
     XBO_dBaseDBF t(path, right, false, false);
     EXPECT_EQ(t.NumFields(), static_cast<int>(fields.size()));
   }
+}
+
+// Whatever type letter or name the builders take, a table scrambled by any
+// road -- made with a password, given one, copied under one -- reopens with
+// it, or the road refuses before anything is written.
+TEST(CreateTable, EveryFieldThePasswordTakesReopensWithIt) {
+  TempDir dir;
+  const std::string path = dir / "t.dbf";
+  int reopened = 0, refused = 0;
+  const auto check = [&](const std::string& what, const auto& scramble, const std::string& table) {
+    SCOPED_TRACE(what);
+    const std::string before = platform::FileExists(table) ? platform::ReadFileBytes(table) : std::string();
+    if (ErrorOf<std::exception>([&] { scramble(); }).empty()) {
+      ++reopened;
+      XBO_dBaseDBF t(table, "secret", false, false);
+      EXPECT_EQ(t.NumFields(), 2);
+    } else {
+      ++refused;
+      EXPECT_EQ(platform::FileExists(table) ? platform::ReadFileBytes(table) : std::string(), before);
+    }
+    platform::DeleteFile(table);
+  };
+  const auto plain = [&](const AnsiString& name, char type) {
+    XBO_DBFBuild b(path);
+    b.InsertField("NA", "C", 4, 0);
+    b.InsertField(name, std::string(1, type), 3, 0);
+  };
+  for (int c = 0x21; c < 0x7F; ++c) {
+    const std::string type(1, static_cast<char>(c));
+    if (c != ';')
+      check("made " + type, [&] { CreateTableFromFieldList(path, "secret", 0, {"NA;C;4;0", "V;" + type + ";3;0"}); },
+            path);
+    plain("V", static_cast<char>(c));
+    check("given " + type, [&] { XBO_dBHandler(path, "", true, false).xbSetPassword("secret"); }, path);
+    plain("V", static_cast<char>(c));
+    const std::string copy = dir / "c.dbf";
+    check("copied " + type, [&] { XBO_dBHandler(path, "", false, false).xbCopyFile(copy, "secret"); }, copy);
+  }
+  // A name with bytes after its end, and one with a control character.
+  for (const AnsiString& name : {AnsiString("V\0X", 3), AnsiString("V\x01")}) {
+    plain(name, 'N');
+    check("named", [&] { XBO_dBHandler(path, "", true, false).xbSetPassword("secret"); }, path);
+    check("built", [&] {
+      XBO_DBFBuild b(path);
+      b.SetPassword("secret");
+      b.InsertField("NA", "C", 4, 0);
+      b.InsertField(name, "N", 3, 0);
+      b.Complete();
+    }, path);
+  }
+  EXPECT_GT(reopened, 0);
+  EXPECT_GT(refused, 0);
 }

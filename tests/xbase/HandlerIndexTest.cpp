@@ -435,6 +435,40 @@ TEST(HandlerIndex, PasswordKeepsIndexesValid) {
   EXPECT_EQ(xbtest::PeerListing(dir / "AU.ndx"), keys);
 }
 
+// Index files closed while the password changes: the table's own compound
+// file follows it; another is told as possibly under another password, and
+// a new tag into such a compound file makes the file anew.
+TEST(HandlerIndex, ClosedIndexFilesThroughAPasswordChange) {
+  const auto up = XBsetSortStatus::Ascending;
+  const auto dup = XBsetIndexUnique::Duplicates;
+  const std::vector<AnsiString> names = AuthorNames(80, 4);
+  for (const std::string own : {"au.cdx", "au.mdx"}) {
+    SCOPED_TRACE(own);
+    TempDir dir;
+    const std::string path = MakeAuthorTable(dir / "au.dbf");
+    const std::string other = "other" + own.substr(2);
+    std::vector<std::pair<std::string, int>> keys;
+    {
+      XBO_dBHandler t(path, "", true, false);
+      for (size_t i = 0; i < names.size(); ++i) AppendAuthor(t, int(i) + 1, names[i]);
+      t.xbIndexTo(own, "NA", "upper(NA)", "", dup, up);
+      t.xbIndexTo(other, "ID", "ID", "", dup, up);
+      t.xbIndexTo("x.ntx", "", "ID", "", dup, up);
+      t.xbIndex(own, "NA");
+      keys = KeysOf(t);
+    }
+    XBO_dBHandler(path, "", true, false).xbSetPassword("secret");
+    XBO_dBHandler t(path, "secret", true, false);
+    t.xbIndex(own, "NA");
+    EXPECT_EQ(KeysOf(t), keys);
+    for (const std::string& closed : {other, std::string("x.ntx")})
+      EXPECT_NE(ErrorOf([&] { t.xbIndex(closed, ""); }).find("or scrambled with another password"), std::string::npos);
+    t.xbIndexTo(other, "NA", "upper(NA)", "", dup, up);
+    t.xbIndex(other, "NA");
+    EXPECT_EQ(KeysOf(t), keys);
+  }
+}
+
 TEST_F(NavIndexTables, PasswordRewritesMemos) {
   RunOut(kXbPeer + " pydbf " + Sh(dir.path()));
   // A dBase IV table of ours: its memo file takes freed blocks back.

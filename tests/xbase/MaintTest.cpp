@@ -4,6 +4,7 @@
 // every file as it was.
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -15,6 +16,7 @@
 #include <vector>
 
 #include "platform/Files.h"
+#include "tests/platform/ChildProcess.h"
 #include "tests/platform/TempDir.h"
 #include "tests/xbase/ErrorOf.h"
 #include "tests/xbase/NdxReader.h"
@@ -22,6 +24,7 @@
 #include "xbase/base/errors.h"
 #include "xbase/handler/table_handler.h"
 #include "xbase/table/memo_files.h"
+#include "xbase/table/table_builders.h"
 
 using namespace xbase;
 
@@ -447,35 +450,49 @@ TEST(Failures, RefusedTargetsAndSharedTables) {
             "Table Header for count-past-end.dbf is invalid");
 }
 
-// A write the system refuses half-way (a file size limit): the copy and the
-// pack fail and leave the folder as it was.
+// A write the system refuses half-way (a file size limit): the copy, the
+// pack and a new index fail, naming the file they make (not the new file
+// beside it), and leave the folder as it was.
 TEST(Failures, AWriteRefusedHalfWay) {
-  TempDir dir;
-  const std::string table = TakeTable(dir.path(), "harbour/ntx/mixed.dbf");
-  const auto before = FolderFiles(dir.path());
-  for (bool pack : {false, true}) {
-    const pid_t pid = fork();
-    ASSERT_GE(pid, 0);
-    if (pid == 0) {
-      std::signal(SIGXFSZ, SIG_IGN);
-      const struct rlimit limit = {20000, 20000};  // the new memo file outgrows it
-      setrlimit(RLIMIT_FSIZE, &limit);
-      int code = 1;
-      try {
-        XBO_dBHandler t(table, "", true, false);
-        if (pack)
-          t.xbPack();
-        else
-          t.xbCopyFile(dir / "copy", "");
-      } catch (const EXBaseError& e) {
-        code = std::string(e.what()).find("Error 27 in Write") == 0 ? 0 : 2;
-      }
-      _exit(code);
-    }
-    int status = 0;
-    ASSERT_EQ(waitpid(pid, &status, 0), pid);
-    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << pack << " " << status;
-    EXPECT_EQ(FolderFiles(dir.path()), before) << pack;
+  struct TCase {
+    const char* what;
+    const char* table;
+    const char* named;  // the file the error names
+    std::function<void(XBO_dBHandler&, const TempDir&)> op;
+  };
+  const TCase cases[] = {
+      // The new memo file outgrows the limit.
+      {"copy", "harbour/ntx/mixed.dbf", "copy.dbt",
+       [](XBO_dBHandler& t, const TempDir& dir) { t.xbCopyFile(dir / "copy", ""); }},
+      {"pack", "harbour/ntx/mixed.dbf", "mixed.dbt",
+       [](XBO_dBHandler& t, const TempDir&) { t.xbPack(); }},
+      {"index", "harbour/ntx/big.dbf", "name.ndx",
+       [](XBO_dBHandler& t, const TempDir& dir) {
+         t.xbIndexTo(dir / "name.ndx", "", "NAME", "", XBsetIndexUnique::Duplicates,
+                     XBsetSortStatus::Ascending);
+       }},
+  };
+  for (const TCase& c : cases) {
+    SCOPED_TRACE(c.what);
+    TempDir dir;
+    const std::string table = TakeTable(dir.path(), c.table);
+    const auto before = FolderFiles(dir.path());
+    const std::string error = "Error 27 in Write of file " + dir / c.named + " at block ";
+    EXPECT_EQ(InChild([&] {
+                std::signal(SIGXFSZ, SIG_IGN);
+                const struct rlimit limit = {20000, 20000};
+                setrlimit(RLIMIT_FSIZE, &limit);
+                try {
+                  XBO_dBHandler t(table, "", true, false);
+                  c.op(t, dir);
+                } catch (const EXBaseError& e) {
+                  return std::string(e.what()).rfind(error, 0) == 0 ? 0 : 2;
+                }
+                return 1;
+              }),
+              0)
+        << "2: another error or another file named";
+    EXPECT_EQ(FolderFiles(dir.path()), before);
   }
 }
 
@@ -646,4 +663,76 @@ TEST(Pack, WithAnNdxOnUpperNameAndAFilter) {
   EXPECT_TRUE(!shown.empty() && shown.size() < all.size());
   ASSERT_EQ(ordered.size(), shown.size());
   for (size_t i = 0; i < shown.size(); ++i) EXPECT_EQ(ordered[i], rows[static_cast<size_t>(shown[i] - 1)]) << i;
+}
+
+// A table, its memo and index files kept elsewhere and reached through
+// links: every rewrite replaces the files the links lead to, beside
+// themselves with their mode, and the links stay links.
+TEST(Links, EveryRewriteGoesThroughTheLink) {
+  using TOp = std::function<void(XBO_dBHandler&, const std::string&)>;
+  const auto up = XBsetSortStatus::Ascending;
+  const auto dup = XBsetIndexUnique::Duplicates;
+  const auto call = [](void (XBO_dBHandler::*f)()) { return [f](XBO_dBHandler& t, const std::string&) { (t.*f)(); }; };
+  const auto indexOn = [&](const char* file, const char* tag) {
+    return [=](XBO_dBHandler& t, const std::string& w) { t.xbIndexTo(w + file, tag, "NUM", "", dup, up); };
+  };
+  const std::vector<std::string> all = {"t.cdx", "t.dbf", "t.dbt", "t.ntx"}, indexes = {"t.cdx", "t.ntx"};
+  const std::vector<std::pair<TOp, std::vector<std::string>>> cases = {
+      {call(&XBO_dBHandler::xbReIndex), indexes},
+      {call(&XBO_dBHandler::xbZap), all},
+      {call(&XBO_dBHandler::xbPack), all},
+      {call(&XBO_dBHandler::xbPackMemo), {"t.cdx", "t.dbf", "t.ntx"}},
+      {indexOn("t.ntx", ""), {"t.ntx"}},
+      {indexOn("t.cdx", "NUM"), {"t.cdx"}},
+      {[](XBO_dBHandler& t, const std::string&) { t.xbIndexTagRemove("t.cdx", "NAME"); }, {"t.cdx"}},
+      {[](XBO_dBHandler& t, const std::string&) { t.xbSetPassword("secret"); }, {"t.cdx", "t.dbf", "t.ntx"}},
+      {[](XBO_dBHandler& t, const std::string& w) {
+         t.xbCloseFile();
+         XBO_DBFBuild(w + "t.dbf").InsertField("NOTE", "M", 10, 0);
+       }, {"t.dbf", "t.dbt"}},
+  };
+  for (const auto& [op, rewritten] : cases) {
+    SCOPED_TRACE(&op - &cases.front().first);
+    TempDir dir;
+    const std::string store = dir / "store/", work = dir / "work/";
+    ASSERT_TRUE(platform::ForceDirectories(store) && platform::ForceDirectories(work));
+    {
+      XBO_DBFBuild b(store + "t.dbf");
+      b.InsertField("NAME", "C", 10, 0);
+      b.InsertField("NUM", "N", 4, 0);
+      b.InsertField("NOTE", "M", 10, 0);
+    }
+    {
+      XBO_dBHandler t(store + "t.dbf", "", true, false);
+      for (int i = 1; i <= 50; ++i) {
+        t.xbBlank();
+        t.xbStringPutN(1, "n" + std::to_string(i * 7 % 50));
+        t.xbStringPutN(3, std::string(static_cast<size_t>(i * 13), 'm'));
+        t.xbAppend();
+        if (i % 4 == 0) t.xbDeleteRec();
+      }
+      t.xbIndexTo(store + "t.ntx", "", "UPPER(NAME)", "", dup, up);
+      t.xbIndexTo(store + "t.cdx", "NAME", "UPPER(NAME)", "", dup, up);
+    }
+    std::map<std::string, platform::TFileInfo> before;
+    for (const std::string& f : all) {
+      ASSERT_EQ(chmod((store + f).c_str(), 0640), 0);
+      ASSERT_EQ(symlink(("../store/" + f).c_str(), (work + f).c_str()), 0);
+      platform::GetFileInfo(work + f, before[f]);
+    }
+    {
+      XBO_dBHandler t(work + "t.dbf", "", true, false);
+      t.xbIndex("t.ntx,t.cdx", "");
+      op(t, work);
+    }
+    std::vector<std::string> replaced;
+    for (const std::string& f : all) {
+      platform::TFileInfo after;
+      ASSERT_TRUE(platform::GetFileInfo(work + f, after));
+      EXPECT_TRUE(after.isLink && (after.mode & 0777) == 0640) << f;
+      if (after.id != before[f].id) replaced.push_back(f);
+    }
+    EXPECT_EQ(replaced, rewritten);
+    EXPECT_EQ(platform::ListFolder(store).size(), all.size());
+  }
 }

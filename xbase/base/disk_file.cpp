@@ -62,12 +62,12 @@ void XBO_DiskFile::Unregister() {
 
 void XBO_DiskFile::xbReset() {
   if (!dfClosed) xbCloseFile();
-  if (!dfFileExst) XBRaise(xbmFileNotFound, {dfFileName});
+  if (!dfFileExst) XBRaise(xbmFileNotFound, {ShownName()});
   try {
     dfFile = platform::TFile(dfFileName, (dfReadWrite ? platform::fmOpenReadWrite : platform::fmOpenRead) |
                                              ShareMode(dfFileShrd));
   } catch (const platform::EFileError& e) {
-    XBRaise(e.error == ENOENT ? xbmFileNotFound : xbmAccessDenied, {dfFileName});
+    XBRaise(e.error == ENOENT ? xbmFileNotFound : xbmAccessDenied, {ShownName()});
   }
   dfFileName = dfFile.Path();
   dfFilePosn = 0;
@@ -85,7 +85,8 @@ void XBO_DiskFile::xbReWrite() {
   try {
     created = platform::TFile(dfFileName, platform::fmCreate | ShareMode(dfFileShrd));
   } catch (const platform::EFileError& e) {
-    XBRaise(e.error == EACCES || e.error == EAGAIN ? xbmAccessDenied : xbmCannotCreate, {dfFileName});
+    XBRaise(e.error == EACCES || e.error == EAGAIN ? xbmAccessDenied : xbmCannotCreate,
+            {ShownName()});
   }
   dfFileExst = true;
   if (dfReadWrite) {
@@ -125,7 +126,7 @@ bool XBO_DiskFile::xbCloseFile() {
   }
   dfClosed = true;
   dfFilePosn = 0;
-  if (failure) XBRaise(failure, {dfFileName});
+  if (failure) XBRaise(failure, {ShownName()});
   return true;
 }
 
@@ -146,8 +147,7 @@ int XBO_DiskFile::Retry(const char* what, int64_t blk, Transfer transfer) {
     SleepMs(dfAccessMSecDelay);
     r = once();
   }
-  if (r < 0)
-    XBRaiseDiskError(r == -2 ? "FileSeek" : what, err, dfFileName, blk);
+  if (r < 0) XBRaiseDiskError(r == -2 ? "FileSeek" : what, err, ShownName(), blk);
   return static_cast<int>(r);
 }
 
@@ -169,7 +169,7 @@ int64_t XBO_DiskFile::xbFileSize() {
   try {
     return dfFile.Size();
   } catch (const platform::EFileError&) {
-    XBRaise(xbmFileSizeError, {dfFileName});
+    XBRaise(xbmFileSizeError, {ShownName()});
   }
 }
 
@@ -180,17 +180,17 @@ void XBO_DiskFile::xbSync() {
   try {
     dfFile.DataSync();
   } catch (const platform::EFileError&) {
-    XBRaise(xbmFlushError, {dfFileName});
+    XBRaise(xbmFlushError, {ShownName()});
   }
   dfUnsynced = false;
 }
 
 void XBO_DiskFile::xbTruncate(int64_t loc) {
-  if (!dfReadWrite || !FileFullyLocked()) XBRaise(xbmFullAccessRequired, {"Truncate", dfFileName});
+  if (!dfReadWrite || !FileFullyLocked()) XBRaise(xbmFullAccessRequired, {"Truncate", ShownName()});
   try {
     dfFile.Truncate(loc);
   } catch (const platform::EFileError&) {
-    XBRaise(xbmTruncateError, {dfFileName});
+    XBRaise(xbmTruncateError, {ShownName()});
   }
   dfUnsynced = true;
 }
@@ -203,9 +203,10 @@ bool XBO_DiskFile::xbRename(const std::string& newName) {
   const std::string existing = platform::FindExistingFile(target);
   if ((!existing.empty() && existing != dfFileName) || !platform::RenameFile(dfFileName, target)) {
     xbReset();
-    XBRaise(xbmRenameError, {dfFileName});
+    XBRaise(xbmRenameError, {ShownName()});
   }
   dfFileName = target;
+  dfShownName.clear();
   xbReset();
   return true;
 }
@@ -226,7 +227,7 @@ void XBO_DiskFile::UnlockByteRange(int64_t pos, int64_t len) {
   try {
     dfFile.UnlockRange(pos, len);
   } catch (const platform::EFileError& e) {
-    if (e.error != ENOLCK) XBRaise(xbmUnlockError, {dfFileName});
+    if (e.error != ENOLCK) XBRaise(xbmUnlockError, {ShownName()});
   }
 }
 
@@ -236,7 +237,7 @@ void XBO_DiskFile::xbWaitLock(int64_t pos, int64_t len, bool counted) {
     if (counted ? xbLockRecord(pos, len) : LockByteRange(pos, len)) return;
     SleepMs(dfAccessMSecDelay);
   }
-  XBRaise(xbmCannotLock, {dfFileName});
+  XBRaise(xbmCannotLock, {ShownName()});
 }
 
 bool XBO_DiskFile::ReleaseRange() {
@@ -251,7 +252,7 @@ bool XBO_DiskFile::ReleaseRange() {
 
 bool XBO_DiskFile::xbLockRecord(int64_t pos, int64_t len) {
   if (dfLockRec > 0 && dfFileShrd) {
-    if (pos != dfLockPos || len != dfLockLth) XBRaise(xbmAnotherLock, {dfFileName});
+    if (pos != dfLockPos || len != dfLockLth) XBRaise(xbmAnotherLock, {ShownName()});
     ++dfLockRec;
     return true;
   }
@@ -266,7 +267,7 @@ bool XBO_DiskFile::xbLockFile() { return !dfFileShrd || xbLockRecord(0, kWholeFi
 
 bool XBO_DiskFile::xbUnLock() {
   if (dfLockRec > 0) {
-    if (dfFileShrd && dfLockRec == 1 && !ReleaseRange()) XBRaise(xbmUnlockError, {dfFileName});
+    if (dfFileShrd && dfLockRec == 1 && !ReleaseRange()) XBRaise(xbmUnlockError, {ShownName()});
     --dfLockRec;
   }
   return true;

@@ -120,6 +120,11 @@ class XBO_DiskFile {
   virtual void xbSync();
 
   const std::string& FileName() const { return dfFileName; }
+  // The name errors give: FileName(), or `name` once set. A file made under
+  // a temporary name, to take the place of `name` when complete, is told
+  // by the name the user knows.
+  void SetShownName(const std::string& name) { dfShownName = name; }
+  const std::string& ShownName() const { return dfShownName.empty() ? dfFileName : dfShownName; }
   // The file existed when the object was made, or has been created since.
   bool FileExist() const { return dfFileExst; }
   // The file is open.
@@ -156,6 +161,7 @@ class XBO_DiskFile {
 
   platform::TFile dfFile;
   std::string dfFileName;
+  std::string dfShownName;
   bool dfFileExst = false;
   bool dfFileShrd = false;
   bool dfReadWrite = false;

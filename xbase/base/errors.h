@@ -38,6 +38,13 @@ class EXBaseDiskError : public EXBaseError {
   std::string path;
 };
 
+// An index file whose bytes do not make sense (65141): damaged, or
+// scrambled under another password than its table's.
+class EXBaseIndexCorrupted : public EXBaseError {
+ public:
+  using EXBaseError::EXBaseError;
+};
+
 // Passwords of encrypted tables, and the header checks made while such a
 // table is opened.
 class EXBaseEncryption : public std::runtime_error {

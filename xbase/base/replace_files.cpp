@@ -21,14 +21,16 @@ std::string ExistingOrGiven(const std::string& path) {
 
 std::unique_ptr<platform::TReplaceFile> NewFileBeside(const std::string& target) {
   try {
-    return std::make_unique<platform::TReplaceFile>(target);
+    return std::make_unique<platform::TReplaceFile>(target, platform::TReplaceFile::FollowLink);
   } catch (const platform::EFileError&) {
     XBRaise(xbmCannotCreate, {target});
   }
 }
 
-void PutTableInPlace(platform::TReplaceFile& table, const std::string& tableName, platform::TReplaceFile* memo,
-                     const std::string& memoName, bool keepOld, std::string& keptTable, std::string& keptMemo) {
+void PutTableInPlace(platform::TReplaceFile& table, platform::TReplaceFile* memo, bool keepOld,
+                     std::string& keptTable, std::string& keptMemo) {
+  const std::string& tableName = table.Target();
+  const std::string memoName = memo ? memo->Target() : std::string();
   if (memo) {
     try {
       if (platform::FileExists(memoName)) keptMemo = platform::CreateTempLink(memoName);

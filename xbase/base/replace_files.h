@@ -16,18 +16,20 @@ namespace xbase {
 // two case variants of one file must never come to exist.
 std::string ExistingOrGiven(const std::string& path);
 
-// A new file beside `target`, to replace it when complete (xbmCannotCreate
-// when it cannot be made).
+// A new file to replace `target` when complete (xbmCannotCreate when it
+// cannot be made). A link at `target` is followed: the file it leads to is
+// replaced, by a new file beside it with its permissions and owner, and the
+// link stays. Its Target() is that file.
 std::unique_ptr<platform::TReplaceFile> NewFileBeside(const std::string& target);
 
 // Puts a complete new table and its memo file (`memo` may be null) in
-// place: the memo file first, then the table. Should the table's
-// replacement fail, the old memo file is put back from a second name kept
-// for it, so a table never points into another table's memos; the failure
-// raises xbmCannotCreate. With `keepOld` the second names of the old files
-// (keptTable, keptMemo) are left to the caller, to put back or delete;
-// otherwise they are deleted.
-void PutTableInPlace(platform::TReplaceFile& table, const std::string& tableName, platform::TReplaceFile* memo,
-                     const std::string& memoName, bool keepOld, std::string& keptTable, std::string& keptMemo);
+// place over their Target()s: the memo file first, then the table. Should
+// the table's replacement fail, the old memo file is put back from a
+// second name kept for it, so a table never points into another table's
+// memos; the failure raises xbmCannotCreate. With `keepOld` the second
+// names of the old files (keptTable, keptMemo) are left to the caller, to
+// put back or delete; otherwise they are deleted.
+void PutTableInPlace(platform::TReplaceFile& table, platform::TReplaceFile* memo, bool keepOld,
+                     std::string& keptTable, std::string& keptMemo);
 
 }  // namespace xbase

@@ -4,7 +4,6 @@
 #include <set>
 
 #include "xbase/base/errors.h"
-#include "xbase/handler/table_handler.h"
 #include "xbase/table/table_builders.h"
 
 namespace xbase {
@@ -88,16 +87,11 @@ bool CreateTableFromFieldList(const std::string& FileName, const AnsiString& Pas
     default: builder = std::make_unique<XBO_DBFBuild>(FileName); break;
   }
   for (const TxbFieldSpec& f : specs) builder->InsertField(f.Name, std::string_view(&f.Type, 1), f.Length, f.Decimals);
+  // Written scrambled at once, as the password set on the empty table
+  // would leave it: a table it replaces stays whole should either fail.
+  builder->SetPassword(Password);
   builder->Complete();
-  const bool made = builder->Completed();
-  const std::string path = builder->FileName();
-  builder.reset();
-
-  if (made && !Password.empty()) {
-    XBO_dBHandler table(path, "", true, false);
-    table.xbSetPassword(Password);
-  }
-  return made;
+  return builder->Completed();
 }
 
 }  // namespace xbase

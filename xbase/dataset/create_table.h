@@ -3,8 +3,8 @@
 //
 // The whole list is checked before any file is touched, so a bad list
 // leaves nothing behind; then the table (and its memo file, with a memo
-// field) is written by the builder of the table kind, and a password, when
-// given, scrambles the new table.
+// field) is written by the builder of the table kind, scrambled under a
+// password when one is given.
 #pragma once
 
 #include <string>
@@ -39,8 +39,10 @@ bool ParseFieldSpec(const AnsiString& line, TxbFieldSpec& spec);
 // that repeats an earlier one (compared upper-cased, on the 10 characters
 // the table keeps), or a length or decimals count the table cannot hold
 // raises EXBaseError 65210 "Field list is invalid" before anything is
-// written. With a non-empty `Password` the new table is scrambled with it.
-// True when the table was written. Errors creating the files pass through.
+// written. With a non-empty `Password` the new table is written scrambled
+// with it (a field a scrambled table cannot hold is refused so too), in
+// one step: a table it replaces stays as it was should that fail. True
+// when the table was written. Errors creating the files pass through.
 bool CreateTableFromFieldList(const std::string& FileName, const AnsiString& Password, int TableType,
                               const std::vector<AnsiString>& Fields);
 

@@ -305,12 +305,7 @@ void TXBaseDataSet::GetIndexTagList(std::vector<AnsiString>& List) {
 
 bool TXBaseDataSet::CreateDBF(const std::string& fname, const AnsiString& apassword, char ftype,
                               const dbInsertFieldProc& fproc) {
-  if (!xbase::CreateDBF(fname, ftype, fproc)) return false;
-  if (!apassword.empty()) {
-    XBO_dBHandler table(DefaultFileExt(fname, ".DBF"), "", true, false);
-    table.xbSetPassword(apassword);
-  }
-  return true;
+  return xbase::CreateDBF(fname, ftype, fproc, apassword);
 }
 
 }  // namespace xbase

@@ -36,6 +36,32 @@ std::unique_ptr<XBobjIndexFile> NewIndexFile(const std::string& ext, XBobjIndexO
   return nullptr;
 }
 
+// Opens the existing index file `name` as NewIndexFile does, but a file
+// whose header or tags do not read -- damaged, or scrambled under another
+// password than the table's -- is nullptr (and `unreadable` set, where
+// given). Other failures (a file held by another program, a disk error)
+// raise.
+std::unique_ptr<XBobjIndexFile> OpenIndexFile(const std::string& ext, XBobjIndexOwner* owner, const std::string& name,
+                                              bool readWrite, bool shared, bool create, bool* unreadable = nullptr) {
+  std::unique_ptr<XBobjIndexFile> ix;
+  bool damaged = false;
+  try {
+    ix = NewIndexFile(ext, owner, name, readWrite, shared, create);
+    damaged = ix && !ix->CreateOK() && ix->Corrupted();
+  } catch (const EXBaseIndexCorrupted&) {
+    damaged = true;
+  }
+  if (unreadable) *unreadable = damaged;
+  return damaged ? nullptr : std::move(ix);
+}
+
+// Whether the compound index file `path` (`ext` upper-cased) holds tags:
+// one too short to hold any is read as an empty one, which opening writes.
+bool HoldsTags(const std::string& ext, const std::string& path) {
+  platform::TFileInfo info;
+  return !path.empty() && platform::GetFileInfo(path, info) && info.size > (ext == ".MDX" ? XBobjMDXFile::Block : 0);
+}
+
 // The names of an index list: ',' and ';' outside double quotes separate;
 // quotes and tabs are dropped, and blanks around a name ("a.ndx; b.ndx").
 std::vector<std::string> SplitIndexList(std::string list) {
@@ -130,10 +156,15 @@ bool XBO_dBHandler::IndexFieldSize(std::string_view name, int& length, int& deci
 int XBO_dBHandler::xbIndexRoute(const std::string& IName) {
   if (IName.empty() || xbIndexFileIsOpen(IName) > 0) return -1;
   const std::string full = xbIndexFileExtend(IName);
+  bool unreadable = false;
   std::unique_ptr<XBobjIndexFile> ix =
-      NewIndexFile(UpperExt(full), AsIndexOwner(), full, FileReadWrite(), FileShared(), false);
-  if (!ix) XBRaise(xbmFileNotFound, {full});
-  if (!ix->CreateOK()) XBRaise(ix->Corrupted() ? xbmIndexCorrupted : xbmFileNotFound, {full});
+      OpenIndexFile(UpperExt(full), AsIndexOwner(), full, FileReadWrite(), FileShared(), false, &unreadable);
+  // A password change while the file was closed leaves it scrambled under
+  // the old password, which reads as damage.
+  if (unreadable)
+    throw EXBaseIndexCorrupted(XBMessage(xbmIndexCorrupted, {full}) +
+                               ", or scrambled with another password than its table's");
+  if (!ix || !ix->CreateOK()) XBRaise(xbmFileNotFound, {full});
   ix->ixSetLockProtocol(dfLockStyle());
   const std::string path = ix->GetFileName();
   if (xbIndexInsert(ix) < 0) XBRaise(xbmAccessDenied, {path});
@@ -252,16 +283,37 @@ void XBO_dBHandler::ChangeIndexFiles(const std::vector<int>& slots, int64_t keep
       change(f);
       if (onFile) copies.back()->Complete();
     }
+    // The index files go in place before the table's own files: they keep
+    // their old files' second names until those are in place too.
+    for (auto& copy : copies) copy->Commit(static_cast<bool>(between));
     if (between) between();
-    for (auto& copy : copies) copy->Commit();
   } catch (...) {
+    std::vector<bool> restored(onDisk.size(), false);  // a copy that could not be begun has none
+    for (size_t i = 0; i < copies.size(); ++i) restored[i] = copies[i]->Restore();
     copies.clear();
-    for (int slot : onDisk) {
-      const XBobjIndexFile* f = IndexStack(slot);
-      if (f && (!f->DiskFile() || !f->DiskFile()->FileFound())) ReopenIndexSlot(slot);
+    for (size_t i = 0; i < onDisk.size(); ++i) {
+      const XBobjIndexFile* f = IndexStack(onDisk[i]);
+      if (f && (restored[i] || !f->DiskFile() || !f->DiskFile()->FileFound())) ReopenIndexSlot(onDisk[i]);
     }
     throw;
   }
+}
+
+std::vector<int> XBO_dBHandler::OpenOwnIndexFiles() {
+  std::vector<int> slots;
+  for (const char* own : {".cdx", ".mdx"}) {
+    const std::string name = platform::ChangeFileExt(FileName(), own);
+    const std::string ext = UpperExt(name);
+    const std::string found = platform::FindExistingFile(name);
+    if (xbIndexFileIsOpen(name) > 0 || !HoldsTags(ext, found)) continue;
+    std::unique_ptr<XBobjIndexFile> ix = OpenIndexFile(ext, AsIndexOwner(), found, FileReadWrite(), FileShared(), false);
+    if (!ix || !ix->CreateOK()) continue;  // unreadable already: left as it is
+    ix->ixSetLockProtocol(dfLockStyle());
+    const int slot = xbIndexInsert(ix);
+    if (slot < 0) XBRaise(xbmAccessDenied, {found});
+    slots.push_back(slot);
+  }
+  return slots;
 }
 
 void XBO_dBHandler::ReopenIndexSlot(int slot) {
@@ -411,15 +463,14 @@ int XBO_dBHandler::xbIndexTo(const std::string& IName, const AnsiString& tag, co
     if (ext == ".CDX") static_cast<XBobjCDXFile&>(ix).SetNewTagCollation(CollationOf(ascnd));
   };
   const std::string existing = platform::FindExistingFile(full);
-  // A compound file too short to hold a tag is read as an empty one, which
-  // opening writes: it is made anew like a missing one.
-  platform::TFileInfo info;
-  const bool holdsTags = !existing.empty() && platform::GetFileInfo(existing, info) &&
-                         info.size > (ext == ".MDX" ? XBobjMDXFile::Block : 0);
-  if (compound && holdsTags) {
+  // A compound file too short to hold a tag is made anew like a missing
+  // one; so is one whose tags cannot be read (damaged, or scrambled under
+  // another password), which no one could use.
+  std::unique_ptr<XBobjIndexFile> ix;
+  if (compound && HoldsTags(ext, existing)) ix = OpenIndexFile(ext, AsIndexOwner(), existing, true, FileShared(), true);
+  if (ix) {
     // The other tags must survive whatever stops the new one: it is added
     // on a copy of the file.
-    std::unique_ptr<XBobjIndexFile> ix = NewIndexFile(ext, AsIndexOwner(), existing, true, FileShared(), true);
     prepare(*ix, existing);
     XBobjIndexFile::TRewrite copy(*ix, -1);
     BuildTag(*ix, name, keyexpr, forexpr, uniq, ascnd);
@@ -438,7 +489,7 @@ int XBO_dBHandler::xbIndexTo(const std::string& IName, const AnsiString& tag, co
     replaced->xbReset();
   }
   std::unique_ptr<platform::TReplaceFile> file = NewFileBeside(target);
-  std::unique_ptr<XBobjIndexFile> ix = NewIndexFile(ext, AsIndexOwner(), file->TempPath(), true, false, true);
+  ix = NewIndexFile(ext, AsIndexOwner(), file->TempPath(), true, false, true);
   ix->SetShownName(target);
   prepare(*ix, target);
   BuildTag(*ix, name, keyexpr, forexpr, uniq, ascnd);

@@ -244,15 +244,17 @@ class XBO_dBHandler : public XBO_dBHandlerBase, private XBobjIndexOwner {
 
   // --- The table password ---
 
-  // Scrambles the table, its memos and its open index files under
-  // `APassword` ("" makes the table plain again). A shared table is refused
-  // (65173 "SetPassword"); the same password, or "" for a plain table,
-  // changes nothing. The table file is rewritten whole beside itself and
-  // replaces the old one only when complete; memos are written anew beside
+  // Scrambles the table, its memos, its open index files and its own
+  // compound index file (open or not) under `APassword` ("" makes the table
+  // plain again). A shared table is refused (65173 "SetPassword"); the same
+  // password, or "" for a plain table, changes nothing; fields a scrambled
+  // table cannot hold (ReadDescriptors), which the password could not
+  // reopen, are refused before anything is written. The table and index
+  // files are rewritten whole beside themselves and replace the old ones
+  // together, only when all are complete; memos are written anew beside
   // the old ones, which are wiped (and, in a dBase IV memo file, freed) only
   // once the new table stands, so a failure leaves the table readable with
-  // its old password. The index files are scrambled anew in place
-  // afterwards; one that fails there raises and must be rebuilt.
+  // its old password.
   void xbSetPassword(const AnsiString& APassword);
 
   // --- Filter ---
@@ -523,16 +525,22 @@ class XBO_dBHandler : public XBO_dBHandlerBase, private XBobjIndexOwner {
   std::vector<int> OpenIndexSlots() const;
   // Makes `change` to the index file of each of `slots` on a copy of the
   // file (whose first `keep` bytes it starts with; all when negative), and
-  // puts the copies in place only when every one is complete, after
-  // `between` (the table's own files put in place). Memory indexes are
-  // changed as they are. Should anything fail, every file stays as it was,
-  // each object that worked on a copy is opened again from its file, and
-  // the failure is raised.
+  // puts the copies in place only when every one is complete, then runs
+  // `between` (the table's own files put in place, which must raise with
+  // them as they were). Memory indexes are changed as they are. Should
+  // anything fail, every file is as it was (an index file already replaced
+  // goes back), each object that worked on a copy is opened again from its
+  // file, and the failure is raised.
   void ChangeIndexFiles(const std::vector<int>& slots, int64_t keep,
                         const std::function<void(XBobjIndexFile&)>& change,
                         const std::function<void()>& between = {});
   // Rebuilds every open index file on a copy (ChangeIndexFiles).
   void RebuildIndexFiles(const std::function<void()>& between = {});
+  // Opens the table's own compound index files (its base name with ".cdx"
+  // or ".mdx") that hold tags and are not open, each in a free slot, for
+  // work they must follow although no one has them open; the slots. One
+  // that cannot be read (damaged, or under another password) is left out.
+  std::vector<int> OpenOwnIndexFiles();
   // Opens the file of `slot` again after a change of it failed (its object
   // may hold the unfinished change); the slot is freed when it cannot be.
   void ReopenIndexSlot(int slot);
@@ -555,8 +563,11 @@ class XBO_dBHandler : public XBO_dBHandlerBase, private XBobjIndexOwner {
   TMaintNames OwnNames();
   // This table's header, descriptors and terminator with record count 0;
   // with `password` the descriptors scrambled under it ("" plain) instead
-  // of as they stand.
+  // of as they stand (RequireScramblable first).
   std::string StructureImage(const AnsiString* password);
+  // Refuses a non-empty `password` for a table whose descriptors a
+  // scrambled table cannot hold, so that the password could not reopen it.
+  void RequireScramblable(const AnsiString& password);
   // A memo file's first block for a new table of this one's kind.
   std::string MemoHeaderImage();
   // 65173 with `operation` unless the table is exclusive and read-write.

@@ -112,7 +112,13 @@ class XBO_dBHandler::TMaintTarget {
   // header held back (the file lock) until Commit.
   XBO_dBHandler& Open(const AnsiString& password, uint8_t version) {
     handler_ = std::make_unique<XBO_dBHandler>(table_->TempPath(), password, true, false);
-    handler_->xbMemoAttach(memo_ ? XBobjMemo::OpenFile(memo_->TempPath(), password, true, false, version) : nullptr);
+    handler_->SetShownName(names_.table);
+    std::unique_ptr<XBobjMemo> memo;
+    if (memo_) {
+      memo = XBobjMemo::OpenFile(memo_->TempPath(), password, true, false, version);
+      memo->SetShownName(names_.memo);
+    }
+    handler_->xbMemoAttach(std::move(memo));
     handler_->xbFLock();
     return *handler_;
   }
@@ -128,12 +134,12 @@ class XBO_dBHandler::TMaintTarget {
       handler_->xbCloseFile();
       handler_.reset();
     }
-    PutTableInPlace(*table_, names_.table, memo_.get(), names_.memo, keepOld, keptTable_, keptMemo_);
+    PutTableInPlace(*table_, memo_.get(), keepOld, keptTable_, keptMemo_);
   }
 
   // Puts the old table and memo file back over the new ones.
   void Restore() {
-    if (!keptTable_.empty() && platform::RenameOver(keptTable_, names_.table)) keptTable_.clear();
+    if (!keptTable_.empty() && platform::RenameOver(keptTable_, table_->Target())) keptTable_.clear();
     PutMemoBack();
     Release();
   }
@@ -150,8 +156,8 @@ class XBO_dBHandler::TMaintTarget {
   void PutMemoBack() {
     if (!memo_) return;
     if (keptMemo_.empty())
-      platform::DeleteFile(names_.memo);
-    else if (platform::RenameOver(keptMemo_, names_.memo))
+      platform::DeleteFile(memo_->Target());
+    else if (platform::RenameOver(keptMemo_, memo_->Target()))
       keptMemo_.clear();
   }
 
@@ -165,7 +171,7 @@ class XBO_dBHandler::TMaintTarget {
     return file;
   }
 
-  TMaintNames names_;
+  TMaintNames names_;  // as the user gave them: the names failures are told with
   std::unique_ptr<platform::TReplaceFile> table_, memo_;
   std::string keptTable_, keptMemo_;
   // Declared last: closed before the files above are given up.
@@ -191,6 +197,7 @@ XBO_dBHandler::TMaintNames XBO_dBHandler::MaintTargetNames(const std::string& fi
 }
 
 std::string XBO_dBHandler::StructureImage(const AnsiString* password) {
+  if (password) RequireScramblable(*password);
   std::string head(static_cast<size_t>(HeadLen()), '\0');
   auto* h = reinterpret_cast<uint8_t*>(head.data());
   if (xbRead(0, h, HeadLen()) < HeadLen()) XBRaise(xbmReadError, {FileName()});

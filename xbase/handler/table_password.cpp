@@ -6,8 +6,10 @@
 
 #include "platform/Files.h"
 #include "xbase/base/errors.h"
+#include "xbase/base/replace_files.h"
 #include "xbase/base/scrambling.h"
 #include "xbase/handler/table_handler.h"
+#include "xbase/table/table_file.h"
 #include "xbase/table/memo_files.h"
 
 namespace xbase {
@@ -21,10 +23,47 @@ constexpr int kChunkBytes = 1 << 20;
 
 }  // namespace
 
+void XBO_dBHandler::RequireScramblable(const AnsiString& password) {
+  if (password.empty()) return;
+  const int areaLen = HeadLen() - 33 - (FileVers() == 0x30 ? kVfpArea : 0);
+  std::vector<uint8_t> area(static_cast<size_t>(areaLen) + 1);
+  if (XBO_DiskFile::xbRead(32, area.data(), areaLen + 1) < areaLen + 1) XBRaise(xbmReadError, {FileName()});
+  if (xbvIsEncrypted()) CryptBuffer(xbvPasswordIn(), area.data(), area.data(), static_cast<size_t>(areaLen), false);
+  std::vector<XBR_DBFField> fields;
+  if (ReadDescriptors(area.data(), areaLen, RecLen(), FileVers(), true, fields)) return;
+  // The field at fault, where one is.
+  const size_t at = fields.size() * XBR_DBFField::Size;
+  std::string why = "its fields do not fill its records";
+  if (at + XBR_DBFField::Size <= static_cast<size_t>(areaLen) && area[at] != 0x0D) {
+    XBR_DBFField f;
+    f.Decode(area.data() + at);
+    why = "its field " + f.Name() + " has a type (" + std::string(1, f.dbFieldType) +
+          ") or a name that a scrambled table cannot hold";
+  }
+  throw EXBaseEncryption("Table " + FileName() + " cannot be scrambled: " + why);
+}
+
 void XBO_dBHandler::xbSetPassword(const AnsiString& APassword) {
   if (FileShared() || !FileReadWrite()) XBRaise(xbmFullAccessRequired, {"SetPassword", FileName()});
   const AnsiString old = xbvIsEncrypted() ? xbvPasswordIn() : AnsiString();
   if (old == APassword) return;
+  RequireScramblable(APassword);
+
+  // The table's own compound index follows its password whether or not
+  // anyone has it open: it is opened for the change, closed after it.
+  struct TOwnIndexes {
+    XBO_dBHandler& table;
+    std::vector<int> slots;
+    ~TOwnIndexes() {
+      for (int slot : slots) {
+        try {
+          if (table.IndexStack(slot)) table.CloseSlot(slot);
+        } catch (const EXBaseError&) {
+          // Nothing of it is owed: it was written whole by the change.
+        }
+      }
+    }
+  } own{*this, OpenOwnIndexFiles()};
 
   const dbFileState wasState = dState();
   const AnsiString tag = PrimaryTagName_;
@@ -43,8 +82,8 @@ void XBO_dBHandler::xbSetPassword(const AnsiString& APassword) {
     SetdState(wasState);
   };
   try {
-    platform::TReplaceFile out(FileName());
-    platform::TFile& file = out.File();
+    std::unique_ptr<platform::TReplaceFile> out = NewFileBeside(FileName());
+    platform::TFile& file = out->File();
     const auto put = [&](int64_t pos, const void* bytes, int64_t n) {
       try {
         file.WriteAt(pos, bytes, n);
@@ -108,7 +147,7 @@ void XBO_dBHandler::xbSetPassword(const AnsiString& APassword) {
     // the table.
     ChangeIndexFiles(OpenIndexSlots(), -1, [](XBobjIndexFile& f) { f.ixEncrypt(); }, [&] {
       try {
-        out.Commit();
+        out->Commit();
       } catch (const platform::EFileError&) {
         XBRaise(xbmCannotCreate, {FileName()});
       }

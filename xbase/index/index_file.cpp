@@ -318,6 +318,7 @@ XBobjIndexFile::TRewrite::TRewrite(XBobjIndexFile& file, int64_t keep) : file_(f
     CopyWrite(copy_->File(), at, chunk.data(), len);
   }
   auto onCopy = std::make_unique<TIndexDiskFile>(copy_->TempPath(), true, false, file);
+  onCopy->SetShownName(name);
   onCopy->xbReset();
   file.ShownName_ = name;
   original_ = std::move(file.DiskFile_);
@@ -326,6 +327,7 @@ XBobjIndexFile::TRewrite::TRewrite(XBobjIndexFile& file, int64_t keep) : file_(f
 
 XBobjIndexFile::TRewrite::~TRewrite() {
   file_.ShownName_.clear();
+  if (!kept_.empty()) platform::DeleteFile(kept_);
   if (committed_) return;
   file_.DiscardCache();
   try {
@@ -350,15 +352,18 @@ void XBobjIndexFile::TRewrite::Complete() {
   completed_ = true;
 }
 
-void XBobjIndexFile::TRewrite::Commit() {
+void XBobjIndexFile::TRewrite::Commit(bool keepOld) {
   if (!completed_) Complete();
   const std::string name = original_->FileName();
   if (original_->FileShared()) {
     CopyBack();
   } else {
     try {
+      if (keepOld) kept_ = platform::CreateTempLink(copy_->Target());
       copy_->Commit();
     } catch (const platform::EFileError&) {
+      if (!kept_.empty()) platform::DeleteFile(kept_);
+      kept_.clear();
       XBRaise(xbmCannotCreate, {name});
     }
     // The old file is gone from the folder: the object goes on with the new
@@ -376,6 +381,12 @@ void XBobjIndexFile::TRewrite::Commit() {
   }
   file_.NextAvail_ = -1;
   file_.HighWater_ = 0;
+}
+
+bool XBobjIndexFile::TRewrite::Restore() {
+  if (kept_.empty() || !platform::RenameOver(kept_, copy_->Target())) return false;
+  kept_.clear();
+  return true;
 }
 
 void XBobjIndexFile::TRewrite::CopyBack() {
@@ -531,7 +542,7 @@ std::string XBobjIndexFile::GetFileName() const {
   return DiskFile_ ? DiskFile_->FileName() : IndexName_;
 }
 
-void XBobjIndexFile::RaiseCorrupted() const { XBRaise(xbmIndexCorrupted, {GetFileName()}); }
+void XBobjIndexFile::RaiseCorrupted() const { XBRaise<EXBaseIndexCorrupted>(xbmIndexCorrupted, {GetFileName()}); }
 
 // ---------------------------------------------------------------------------
 // Page objects and the cache

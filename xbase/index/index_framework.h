@@ -656,14 +656,21 @@ class XBobjIndexFile {
     // Writes the change out to the copy and closes it (raising what fails).
     void Complete();
     // Puts the completed copy in the file's place; the object goes on with
-    // the file. Raises (the file as it was) when that cannot be done.
-    void Commit();
+    // the file. Raises (the file as it was) when that cannot be done. With
+    // `keepOld` (a file held exclusively) a second name of the old file is
+    // kept until the object goes, for Restore.
+    void Commit(bool keepOld = false);
+    // Puts the old file back over the copy after a Commit(true), for work
+    // after it that failed; true when it is back (its owner then opens it
+    // again: the object holds the copy).
+    bool Restore();
 
    private:
     void CopyBack();
 
     XBobjIndexFile& file_;
     std::unique_ptr<platform::TReplaceFile> copy_;
+    std::string kept_;  // the old file's second name
     std::unique_ptr<XBO_DiskFile> original_;
     std::unique_ptr<TWholeFileLock> lock_;
     bool completed_ = false;
@@ -701,9 +708,13 @@ class XBobjIndexFile {
   // The disk file's full name; while the file is being made beside its
   // name, the name it is made for.
   std::string GetFileName() const;
-  // The name GetFileName gives (and errors name) while the file is made
-  // on a new file beside `name`; "" for the disk file's own.
-  void SetShownName(const std::string& name) { ShownName_ = name; }
+  // The name GetFileName gives (and errors name, the disk file's too)
+  // while the file is made on a new file beside `name`; "" for the disk
+  // file's own.
+  void SetShownName(const std::string& name) {
+    ShownName_ = name;
+    if (DiskFile_) DiskFile_->SetShownName(name);
+  }
 
   // --- State ---
 

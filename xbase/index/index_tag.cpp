@@ -197,7 +197,9 @@ void XBobjIndexTag::ForEachRecordKey(XBobjIndexKeyData& key,
   table->IndexStatus(records, records, 0);
 }
 
-void XBobjIndexTag::RaiseCorrupted() const { XBRaise(xbmIndexCorrupted, {Owner_->GetFileName()}); }
+void XBobjIndexTag::RaiseCorrupted() const {
+  XBRaise<EXBaseIndexCorrupted>(xbmIndexCorrupted, {Owner_->GetFileName()});
+}
 
 void XBobjIndexTag::CloseOnDestroy() {
   try {

@@ -2,11 +2,13 @@
 
 #include <cstring>
 #include <exception>
+#include <vector>
 
 #include "platform/Clock.h"
 #include "platform/Files.h"
 #include "xbase/base/errors.h"
 #include "xbase/base/replace_files.h"
+#include "xbase/base/scrambling.h"
 #include "xbase/table/memo_files.h"
 
 namespace xbase {
@@ -80,6 +82,15 @@ void XBO_DBFBuild::InsertField(const AnsiString& name, std::string_view typ, int
 
 void XBO_DBFBuild::Complete() {
   if (!GoodToGo_) return;
+  if (!password_.empty()) {
+    const std::string image = TableImage();
+    std::vector<XBR_DBFField> fields;
+    if (!ReadDescriptors(reinterpret_cast<const uint8_t*>(image.data()) + 32, 32 * Count(), dbRecLen_,
+                         static_cast<uint8_t>(image[0]), true, fields)) {
+      GoodToGo_ = false;
+      XBRaise(xbmInvalidFieldList);
+    }
+  }
   const std::string name = ExistingOrGiven(XBO_DiskFile::ExpandName(FileName_));
   // A table another program holds open is not replaced under it.
   std::unique_ptr<XBO_DiskFile> held;
@@ -90,13 +101,14 @@ void XBO_DBFBuild::Complete() {
   std::unique_ptr<platform::TReplaceFile> table = NewFileBeside(name);
   try {
     dFile_ = std::make_unique<XBO_DiskFile>(table->TempPath(), true, false);
+    dFile_->SetShownName(name);
     dFile_->xbReset();
     WriteDBF();
     dFile_->xbCloseFile();
     if (hasMemo_) WriteDBT();
     if (held) held->xbCloseFile();
     std::string keptTable, keptMemo;
-    PutTableInPlace(*table, name, memo_.get(), memo_ ? memo_->Target() : std::string(), false, keptTable, keptMemo);
+    PutTableInPlace(*table, memo_.get(), false, keptTable, keptMemo);
   } catch (...) {
     dFile_.reset();
     memo_.reset();
@@ -106,6 +118,15 @@ void XBO_DBFBuild::Complete() {
 }
 
 void XBO_DBFBuild::WriteDBF() {
+  std::string image = TableImage();
+  if (!password_.empty()) {
+    image[15] = 1;
+    CryptBuffer(password_, image.data() + 32, image.data() + 32, static_cast<size_t>(32 * Count()), true);
+  }
+  dFile_->xbWrite(0, image.data(), static_cast<int>(image.size()));
+}
+
+std::string XBO_DBFBuild::TableImage() const {
   const int n = Count();
   std::string image(static_cast<size_t>(32 * n + 34), '\0');
   XBR_DBFHeader h;
@@ -121,12 +142,13 @@ void XBO_DBFBuild::WriteDBF() {
   for (int i = 0; i < n; ++i) Items(i)->Encode(bytes + 32 * (i + 1));
   image[static_cast<size_t>(32 * (n + 1))] = 0x0D;
   image[static_cast<size_t>(32 * (n + 1) + 1)] = 0x1A;
-  dFile_->xbWrite(0, image.data(), static_cast<int>(image.size()));
+  return image;
 }
 
 void XBO_DBFBuild::WriteMemoFile(const std::string& name, const std::string& bytes) {
   memo_ = NewFileBeside(ExistingOrGiven(XBO_DiskFile::ExpandName(name)));
   XBO_DiskFile memo(memo_->TempPath(), true, false);
+  memo.SetShownName(memo_->Target());
   memo.xbReset();
   memo.xbWrite(0, bytes.data(), static_cast<int>(bytes.size()));
   memo.xbCloseFile();
@@ -168,7 +190,7 @@ void XBO_DBFoxBuild::WriteDBT() {
   WriteMemoFile(XBobjMemo::MemoFileName(FileName(), dbTypeMemo), image);
 }
 
-bool CreateDBF(const std::string& fname, char ftype, const dbInsertFieldProc& fproc) {
+bool CreateDBF(const std::string& fname, char ftype, const dbInsertFieldProc& fproc, const AnsiString& password) {
   try {
     std::unique_ptr<XBO_DBFBuild> b;
     switch (ftype) {
@@ -188,6 +210,7 @@ bool CreateDBF(const std::string& fname, char ftype, const dbInsertFieldProc& fp
       if (s.empty()) break;
       b->InsertField(s, std::string_view(&t, 1), l, d);
     }
+    b->SetPassword(password);
     b->Complete();
     return b->Completed();
   } catch (const std::exception&) {

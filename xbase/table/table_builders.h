@@ -60,6 +60,12 @@ class XBO_DBFBuild : public TxbCollection<XBR_DBFField> {
   // 65171; a file that cannot be made 65172.
   virtual void Complete();
 
+  // The table is written scrambled under `password` ("" plain, the
+  // default), as setting that password on the empty table would leave it;
+  // Complete then refuses (65210) fields a scrambled table cannot hold,
+  // by the rule its open checks them with (ReadDescriptors).
+  void SetPassword(const AnsiString& password) { password_ = password; }
+
   bool GoodToGo() const { return GoodToGo_; }
   void SetGoodToGo(bool v) { GoodToGo_ = v; }
   // Complete has written the table.
@@ -72,6 +78,8 @@ class XBO_DBFBuild : public TxbCollection<XBR_DBFField> {
  protected:
   virtual void WriteDBF();
   virtual void WriteDBT();
+  // The table file as WriteDBF writes it.
+  std::string TableImage() const;
   // The destructor's Complete. Each class that overrides WriteDBT calls it
   // in its own destructor, while its override is still there to call.
   void FinishOnDestroy() noexcept;
@@ -85,6 +93,7 @@ class XBO_DBFBuild : public TxbCollection<XBR_DBFField> {
   std::unique_ptr<XBO_DiskFile> dFile_;
   std::unique_ptr<platform::TReplaceFile> memo_;
   std::string FileName_;
+  AnsiString password_;
   bool hasMemo_ = false;
   int dbRecLen_ = 1;
   bool GoodToGo_ = true;
@@ -117,9 +126,10 @@ class XBO_DBFoxBuild : public XBO_DBFBuild {
 using dbInsertFieldProc = std::function<bool(int FldNo, AnsiString& s, char& t, int& l, int& d)>;
 
 // Creates table `fname` of kind `ftype` ('3' or 'C' dBase III, '4' or '5'
-// dBase IV, 'F' FoxPro) with the fields `fproc` supplies. True when the table
-// was written; false for an unknown kind, an abandoned list, or any error
-// (nothing is written unless the list ended normally).
-bool CreateDBF(const std::string& fname, char ftype, const dbInsertFieldProc& fproc);
+// dBase IV, 'F' FoxPro) with the fields `fproc` supplies, scrambled under
+// `password` when one is given. True when the table was written; false for
+// an unknown kind, an abandoned list, or any error (nothing is written
+// unless the list ended normally).
+bool CreateDBF(const std::string& fname, char ftype, const dbInsertFieldProc& fproc, const AnsiString& password = {});
 
 }  // namespace xbase

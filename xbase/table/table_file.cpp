@@ -128,11 +128,15 @@ void XBO_dBaseDBF::ReadHeader() {
   if (!xbvIsEncrypted_ && !xbvPasswordIn_.empty())
     XBRaise<EXBaseEncryption>(xbmPasswordForUnencrypted, {FileName()});
 
+  // The descriptors and the byte behind them (inside the header).
   const int areaLen = HeadLen_ - 33 - tail;
-  std::vector<uint8_t> area(static_cast<size_t>(areaLen));
-  if (areaLen > 0 && xbRead(32, area.data(), areaLen) < areaLen) XBRaise(xbmReadError, {FileName()});
-  if (xbvIsEncrypted_) CryptBuffer(xbvPasswordIn_, area.data(), area.data(), area.size(), false);
-  CheckDescriptors(area, areaLen);
+  std::vector<uint8_t> area(static_cast<size_t>(areaLen) + 1);
+  if (xbRead(32, area.data(), areaLen + 1) < areaLen + 1) XBRaise(xbmReadError, {FileName()});
+  if (xbvIsEncrypted_) CryptBuffer(xbvPasswordIn_, area.data(), area.data(), static_cast<size_t>(areaLen), false);
+  if (!ReadDescriptors(area.data(), areaLen, RecLen_, FileVers_, xbvIsEncrypted_, fields_)) {
+    if (xbvIsEncrypted_) XBRaise<EXBaseEncryption>(xbmInvalidPassword, {FileName()});
+    XBRaise(xbmInvalidTableHeader, {FileName()});
+  }
 
   WithMemo_ = FileVers_ == 0x83 || FileVers_ == 0x8B || FileVers_ == 0xF5 || (FileVers_ == 0x30 && MemoFlag_);
   if (FileVers_ == 0x30 && !WithMemo_) {
@@ -193,34 +197,23 @@ bool PlausibleScrambled(const uint8_t* d, uint8_t version) {
 // exactly and the terminator stand right behind the last descriptor --
 // scrambled inside the area when the header was padded, as it is behind
 // the area otherwise.
-void XBO_dBaseDBF::CheckDescriptors(std::vector<uint8_t>& area, int areaLen) {
-  const int bad = xbvIsEncrypted_ ? xbmInvalidPassword : xbmInvalidTableHeader;
-  auto refuse = [&] {
-    if (xbvIsEncrypted_) XBRaise<EXBaseEncryption>(bad, {FileName()});
-    XBRaise(bad, {FileName()});
-  };
-  fields_.clear();
+bool ReadDescriptors(const uint8_t* area, int areaLen, int recLen, uint8_t version, bool scrambled,
+                     std::vector<XBR_DBFField>& fields) {
+  fields.clear();
   int64_t offset = 1;
   int at = 0;
-  for (; at + XBR_DBFField::Size <= areaLen && area[static_cast<size_t>(at)] != 0x0D; at += XBR_DBFField::Size) {
+  for (; at + XBR_DBFField::Size <= areaLen && area[at] != 0x0D; at += XBR_DBFField::Size) {
     XBR_DBFField f;
-    f.Decode(area.data() + at);
-    if (f.dbFieldType < 0x21 || f.dbFieldType > 0x7E) refuse();
-    if (xbvIsEncrypted_ && !PlausibleScrambled(area.data() + at, FileVers_)) refuse();
+    f.Decode(area + at);
+    if (f.dbFieldType < 0x21 || f.dbFieldType > 0x7E) return false;
+    if (scrambled && !PlausibleScrambled(area + at, version)) return false;
     f.dbFieldOffset = static_cast<uint32_t>(offset);
-    f.dbFieldNum = static_cast<uint16_t>(fields_.size() + 1);
+    f.dbFieldNum = static_cast<uint16_t>(fields.size() + 1);
     offset += f.Length();
-    if (offset > RecLen_) refuse();
-    fields_.push_back(f);
+    if (offset > recLen) return false;
+    fields.push_back(f);
   }
-  if (!xbvIsEncrypted_) return;
-  if (offset != RecLen_) refuse();
-  uint8_t terminator = 0;
-  if (at < areaLen)
-    terminator = area[static_cast<size_t>(at)];
-  else if (xbRead(32 + areaLen, &terminator, 1) < 1)
-    XBRaise(xbmReadError, {FileName()});
-  if (terminator != 0x0D) refuse();
+  return !scrambled || (offset == recLen && area[at] == 0x0D);
 }
 
 XBO_dBaseDBF::~XBO_dBaseDBF() {

@@ -103,6 +103,18 @@ struct XBR_DBFField {
   int Decimals() const { return dbFieldType == 'C' ? 0 : dbFieldDec; }
 };
 
+// Reads a table's field descriptors as opening it does. `area` holds the
+// descriptor area unscrambled -- `areaLen` bytes from header offset 32 up
+// to the header's last byte (before Visual FoxPro's 263-byte area) --
+// and one byte more, the one behind it. The fields go to `fields`, with
+// their record offsets and numbers. False when the open refuses the
+// table: a descriptor without a type letter, or fields past the record of
+// `recLen` bytes; with `scrambled` also what a wrong password could have
+// made. That same rule decides what the engine agrees to scramble, so
+// that a table scrambled under a password always reopens with it.
+bool ReadDescriptors(const uint8_t* area, int areaLen, int recLen, uint8_t version, bool scrambled,
+                     std::vector<XBR_DBFField>& fields);
+
 // What a table is telling its descendants (xbDBFEvent), values 0-8.
 enum dbFileEvent : uint8_t {
   dbRecordChange, dbFieldChange, dbTableChange, dbRecordWrite, dbPreRead, dbPreWrite, dbPostRead,
@@ -339,7 +351,6 @@ class XBO_dBaseDBF : public XBO_DiskFile {
 
  private:
   void ReadHeader();
-  void CheckDescriptors(std::vector<uint8_t>& area, int fieldBytes);
   // A file lock was newly taken: the header and the records as the file
   // now holds them.
   void WholeFileLocked();

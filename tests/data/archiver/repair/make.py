@@ -151,6 +151,21 @@ def single_cases():
                         others
     cut-at-data         one deflated item, the file cut where its data
                         begin: an item that had data and has none left
+    cut-in-name         one stored item, the file cut inside its local
+                        header's name (the fixed 30 bytes whole)
+    py64-stream-cut     Python's zip64 stream (written where it cannot seek:
+                        flag bit 3, zeros in the local header and its zip64
+                        field, the sizes in a 24-byte data descriptor) of
+                        one deflated book of 60,000 bytes, the file cut half
+                        way through its data
+    py64-stream-cut-in-descriptor  the same, cut inside the descriptor
+    py64-stream-cut-at-data  the same, cut where the data begin
+    iz-stream-cut       Info-ZIP writing to a pipe (flag bit 3, CRC and
+                        compressed size 0 in the local header, the
+                        uncompressed size there) the same book and a second
+                        one, the file cut half way through the first's data
+    utf8-name           sound, Python; books named in Cyrillic with the UTF-8
+                        flag (bit 11) and a Windows host, one in a folder
 
     local-name-shorter.zip is not made here: found by fuzzing and kept as
     found, its first local header has a name length of 0 where its entry
@@ -188,12 +203,7 @@ def single_cases():
         w.writestr('zeros.txt', b'0' * 200000)
     data = z.getvalue()
     out['compressible-dir-cut'] = data[:data.index(b'PK\x01\x02')]
-    rng = random.Random(155448)
-    words = ['книга', 'глава', 'line', 'words', 'of', 'the', 'tome', 'shelf', 'read', 'page', 'автор', 'том']
-    first = bytearray()
-    while len(first) < 155448:
-        first += ('%s %d ' % (rng.choice(words), rng.randrange(100000))).encode()
-    first = bytes(first[:155448])
+    first = words(155448, 155448)
     z = io.BytesIO()
     with zipfile.ZipFile(z, 'w', zipfile.ZIP_DEFLATED) as w:
         w.writestr(zipfile.ZipInfo('first.txt', (2024, 3, 4, 5, 6, 8)), first, zipfile.ZIP_DEFLATED)
@@ -221,7 +231,69 @@ def single_cases():
         w.writestr(zipfile.ZipInfo('gone.txt', (2024, 3, 4, 5, 6, 8)), 'nothing of it is left\n' * 40,
                    zipfile.ZIP_DEFLATED)
     out['cut-at-data'] = z.getvalue()[:30 + len('gone.txt')]
+    z = io.BytesIO()
+    with zipfile.ZipFile(z, 'w', zipfile.ZIP_STORED) as w:
+        w.writestr(zipfile.ZipInfo('a name cut short.txt', (2024, 3, 4, 5, 6, 8)), 'stored data\n')
+    out['cut-in-name'] = z.getvalue()[:30 + 6]
+    book = words(60000, 60000)
+    stream = Unseekable()
+    with zipfile.ZipFile(stream, 'w') as w:
+        info = zipfile.ZipInfo('book.fb2', (2024, 3, 4, 5, 6, 8))
+        info.compress_type = zipfile.ZIP_DEFLATED
+        with w.open(info, 'w', force_zip64=True) as f:
+            f.write(book)
+    data = bytes(stream.data)
+    start = 30 + len('book.fb2') + 20
+    descriptor = data.index(b'PK\x07\x08')
+    out['py64-stream-cut'] = data[:(start + descriptor) // 2]
+    out['py64-stream-cut-in-descriptor'] = data[:descriptor + 10]
+    out['py64-stream-cut-at-data'] = data[:start]
+    work = tempfile.mkdtemp()
+    try:
+        for name, text in (('book.fb2', book), ('other.fb2', words(20000, 20000))):
+            with open(os.path.join(work, name), 'wb') as f:
+                f.write(text)
+        data = subprocess.run(['zip', '-q', '-X', '-', 'book.fb2', 'other.fb2'], cwd=work, check=True,
+                              stdout=subprocess.PIPE).stdout
+    finally:
+        shutil.rmtree(work)
+    assert struct.unpack_from('<HIII', data, 6)[0] & 8 and data.count(b'PK\x07\x08') == 2
+    second = data.index(b'PK\x03\x04', 4)
+    start = 30 + sum(struct.unpack_from('<HH', data, 26))
+    out['iz-stream-cut'] = data[:(start + second) // 2]
+    z = io.BytesIO()
+    with zipfile.ZipFile(z, 'w', zipfile.ZIP_DEFLATED) as w:
+        for name, text in (('первая.fb2', 'первая книга\n' * 30), ('книги/вторая.fb2', 'вторая книга\n' * 30)):
+            info = zipfile.ZipInfo(name, (2024, 3, 4, 5, 6, 8))
+            info.create_system = 0
+            info.compress_type = zipfile.ZIP_DEFLATED
+            w.writestr(info, text)
+    out['utf8-name'] = z.getvalue()
     return out
+
+
+def words(size, seed):
+    """`size` bytes of numbered words, Russian and English, from `seed`."""
+    rng = random.Random(seed)
+    vocabulary = ['книга', 'глава', 'line', 'words', 'of', 'the', 'tome', 'shelf', 'read', 'page', 'автор', 'том']
+    out = bytearray()
+    while len(out) < size:
+        out += ('%s %d ' % (rng.choice(vocabulary), rng.randrange(100000))).encode()
+    return bytes(out[:size])
+
+
+class Unseekable(io.RawIOBase):
+    """A stream that cannot seek: zipfile writes streamed records into it."""
+
+    def __init__(self):
+        self.data = bytearray()
+
+    def writable(self):
+        return True
+
+    def write(self, b):
+        self.data += b
+        return len(b)
 
 
 def main(folder):
