@@ -220,7 +220,6 @@ TEST(WriteFailure, EveryOperationRaisesWithFilesUnchangedOrCompletes) {
       {"password III", TKind::DBase3, OnTable(TKind::DBase3, password), "secret"},
       {"password IV", TKind::DBase4, OnTable(TKind::DBase4, password), "secret"},
       {"password Fox", TKind::Fox, OnTable(TKind::Fox, password), "secret"},
-      {"memo cleared III", TKind::DBase3, OnTable(TKind::DBase3, memoClear)},
       {"memo cleared IV", TKind::DBase4, OnTable(TKind::DBase4, memoClear)},
       {"memo cleared Fox", TKind::Fox, OnTable(TKind::Fox, memoClear)},
       {"memo shorter III", TKind::DBase3, OnTable(TKind::DBase3, memoShorter), "", kMemoCut},
