@@ -371,7 +371,7 @@ TEST(DataSetFields, OnlyAStarFlagsARecordDeleted) {
 
 TEST(DataSetFields, MemosThroughTheBlobStreamAsDbfreadReadsThem) {
   TempDir dir;
-  for (int type : {0, 3}) {
+  for (int type : {0, 2, 3}) {
     const std::string name = "memo" + std::to_string(type) + ".dbf";
     ASSERT_TRUE(CreateTableFromFieldList(dir / name, "", type, {"NAME;C;10;0", "NOTES;M;10;0"}));
     TXBaseDataSet ds;
@@ -383,16 +383,31 @@ TEST(DataSetFields, MemosThroughTheBlobStreamAsDbfreadReadsThem) {
     EXPECT_TRUE(notes.IsNull());
     ds.First();
     EXPECT_EQ(notes.AsString(), longText);
+    // The memos written for cancelled edits are not the records': their
+    // own stay as they were, also while other memos are written after.
     ds.Edit();
     notes.SetAsString("short");
-    ds.Post();
+    ds.Cancel();
     ds.Last();
     ds.Edit();
     notes.SetAsString("second");
-    ds.Cancel();  // the memo written for the cancelled edit is not the record's
+    ds.Cancel();
     EXPECT_TRUE(notes.IsNull());
+    ds.Edit();
+    notes.SetAsString(std::string(3000, 'y'));
+    ds.Post();
+    ds.AppendRecord({TVariant("three"), TVariant(std::string(700, 'z'))});
+    ds.First();
+    EXPECT_EQ(notes.AsString(), longText) << type;
+    // A posted one gives its old memo's blocks up to the next.
+    ds.Edit();
+    notes.SetAsString("short");
+    ds.Post();
+    ds.AppendRecord({TVariant("four"), TVariant(std::string(1400, 'w'))});
     ds.Close();
-    EXPECT_EQ(Peer(dir / name, 'V'), (std::vector<std::string>{Hex("one") + "|" + Hex("short"), Hex("two") + "|"}))
+    EXPECT_EQ(RunOut("dbf_dump --fs '|' " + Sh(dir / name)), "one|short\ntwo|" + std::string(3000, 'y') + "\nthree|" +
+                                                                std::string(700, 'z') + "\nfour|" +
+                                                                std::string(1400, 'w') + "\n")
         << type;
   }
 }

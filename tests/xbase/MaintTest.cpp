@@ -542,6 +542,22 @@ TEST(Peers, DBaseIIIAndIVPackedAndPackedInPlace) {
   q.xbAppend();
   EXPECT_EQ(platform::ReadFileBytes(memoFile).size(), size);
   EXPECT_EQ(q.xbStringGetN(2), memos[1]);
+
+  // A record naming another's memo (a file damaged before): the blocks of
+  // the one deleted stay taken while the other names them.
+  const std::string named = q.xbFieldGetN(2);
+  q.xbBlank();
+  q.xbStringPutN(1, "four");
+  q.xbFieldPutN(2, named);
+  q.xbAppend();
+  q.xbGetRec(3);
+  q.xbDeleteRec();
+  q.xbPackMemo();
+  q.xbBlank();
+  q.xbStringPutN(2, std::string(1500, 'x'));
+  q.xbAppend();
+  EXPECT_EQ(RunOut("dbf_dump --fs '|' " + Sh(dir / "q.dbf")),
+            "one|" + memos[0] + "\nthree|" + memos[2] + "\nfour|" + memos[1] + "\n|" + std::string(1500, 'x') + "\n");
 }
 
 // Other writers leave flag bytes other than "*" in records their readers

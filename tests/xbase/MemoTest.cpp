@@ -12,6 +12,7 @@
 #include "tests/xbase/ErrorOf.h"
 #include "tests/xbase/TableUtil.h"
 #include "xbase/base/scrambling.h"
+#include "xbase/table/fields.h"
 #include "xbase/table/memo_files.h"
 #include "xbase/table/table_builders.h"
 #include "xbase/table/table_file.h"
@@ -62,15 +63,18 @@ TEST(Memo, DBaseIIIBlocksAndRewrites) {
   EXPECT_EQ(t.memo->MemoBloksUsed(), 1) << "510 bytes and two terminators fill one block";
   EXPECT_EQ(t.Write(std::string(511, 'b')), 2);
   EXPECT_EQ(t.memo->MemoBloksUsed(), 2);
-  EXPECT_EQ(t.Write(std::string(100, 'c'), 2), 2) << "a shorter memo stays";
-  EXPECT_EQ(t.Write(std::string(600, 'd'), 1), 4) << "a longer one goes to the end";
+  // The record names the old memo until it is written: a rewrite, even
+  // one that would fit, goes to the end.
+  EXPECT_EQ(t.Write(std::string(100, 'c'), 2), 4);
+  EXPECT_EQ(t.Write(std::string(600, 'd'), 1), 5);
   const std::string file = platform::ReadFileBytes(dir / "m.dbt");
-  EXPECT_EQ(Word(file, 0), 6u);
-  EXPECT_EQ(file.size(), 6u * 512);
-  EXPECT_EQ(t.memo->moMemoGet(2), std::string(100, 'c'));
-  EXPECT_EQ(t.memo->moMemoGet(4), std::string(600, 'd'));
-  EXPECT_EQ(file.substr(512 * 4 + 600, 2), "\x1A\x1A");
-  EXPECT_EQ(t.memo->moMemoGet(1), std::string(510, 'a')) << "the old memo is left as it was";
+  EXPECT_EQ(Word(file, 0), 7u);
+  EXPECT_EQ(file.size(), 7u * 512);
+  EXPECT_EQ(t.memo->moMemoGet(4), std::string(100, 'c'));
+  EXPECT_EQ(t.memo->moMemoGet(5), std::string(600, 'd'));
+  EXPECT_EQ(file.substr(512 * 5 + 600, 2), "\x1A\x1A");
+  EXPECT_EQ(t.memo->moMemoGet(1), std::string(510, 'a')) << "the old memos are left as they were";
+  EXPECT_EQ(t.memo->moMemoGet(2), std::string(511, 'b'));
 }
 
 // Another writer ends a 511-byte memo with a single 0x1A and starts the
@@ -132,28 +136,71 @@ TEST(Memo, DBaseIVReusesReleasedRunsAndKeepsTheChainEndingAtTheEnd) {
   EXPECT_EQ(c, 4);
   EXPECT_EQ(Word(platform::ReadFileBytes(path), 0), 5u);
 
-  EXPECT_EQ(t.Write(std::string(1000, 'B'), b), 2) << "the same size goes back into its run";
-  EXPECT_EQ(t.Write(std::string(100, 'x'), b), 2) << "a smaller memo takes the front of its run";
+  EXPECT_EQ(t.Write(std::string(1000, 'B'), b), 5) << "a rewrite leaves the blocks its record still names";
+  EXPECT_EQ(t.memo->moMemoGet(b), std::string(1000, 'b'));
+  t.memo->moMemoBlockRelease(b);  // the record now names block 5
+  EXPECT_EQ(t.Write(std::string(100, 'x')), 2) << "a smaller memo takes the front of a released run";
   std::string file = platform::ReadFileBytes(path);
   EXPECT_EQ(Word(file, 0), 3u) << "the rest of the run heads the chain";
-  EXPECT_EQ(Word(file, 3 * 512), 5u);
+  EXPECT_EQ(Word(file, 3 * 512), 7u);
   EXPECT_EQ(Word(file, 3 * 512 + 4), 1u);
   EXPECT_EQ(t.Write(std::string(50, 'y')), 3);
 
   t.memo->moMemoBlockRelease(a);
   const int64_t big = t.Write(std::string(2000, 'z'));  // 4 blocks: the freed one is too small
-  EXPECT_EQ(big, 5);
+  EXPECT_EQ(big, 7);
   file = platform::ReadFileBytes(path);
-  EXPECT_EQ(file.size(), 9u * 512);
+  EXPECT_EQ(file.size(), 11u * 512);
   EXPECT_EQ(Word(file, 0), 1u);
-  EXPECT_EQ(Word(file, 512), 9u) << "the last link points at the end of the file";
+  EXPECT_EQ(Word(file, 512), 11u) << "the last link points at the end of the file";
   EXPECT_EQ(t.memo->moMemoGet(2), std::string(100, 'x'));
   EXPECT_EQ(t.memo->moMemoGet(3), std::string(50, 'y'));
   EXPECT_EQ(t.memo->moMemoGet(4), std::string(100, 'c'));
-  EXPECT_EQ(t.memo->moMemoGet(5), std::string(2000, 'z'));
+  EXPECT_EQ(t.memo->moMemoGet(5), std::string(1000, 'B'));
+  EXPECT_EQ(t.memo->moMemoGet(7), std::string(2000, 'z'));
   EXPECT_EQ(ErrorOf([&] { t.memo->moMemoGet(1); }), "Memo record is bad in " + path) << "a freed run is no memo";
-  EXPECT_EQ(t.Write("", 4), 0) << "an empty memo frees its blocks";
+  EXPECT_EQ(t.Write("", 4), 0) << "an empty memo is no memo";
+  EXPECT_EQ(t.memo->moMemoGet(4), std::string(100, 'c')) << "given back only once no record names it";
+  t.memo->moMemoBlockRelease(4);
   EXPECT_EQ(Word(platform::ReadFileBytes(path), 0), 4u);
+}
+
+// A memo put for a record that is then not written (an edit given up)
+// leaves the record's memo as it was, in every format, while other memos
+// are written after it; a dBase IV record written gives its old memo's
+// blocks to the next memo.
+TEST(Memo, ARecordNamesItsMemoUntilTheRecordIsWritten) {
+  for (char kind : {'3', '4', 'F'}) {
+    TempDir dir;
+    MemoTable(dir, kind).memo.reset();
+    XBO_dBaseFld t(dir / "m.dbf", "", true, false);
+    const auto append = [&](const std::string& text) {
+      t.xbBlank();
+      t.xbStringPutN(1, text);
+      t.xbAppend();
+    };
+    const auto rewrite = [&](int n, const std::string& text) {
+      t.xbGetRec(n);
+      t.xbStringPutN(1, text);
+      t.xbPutRec(n);
+    };
+    append(std::string(1500, 'a'));
+    append(std::string(200, 'b'));
+    t.xbGetRec(1);
+    t.xbStringPutN(1, "given up");
+    rewrite(2, std::string(3000, 'c'));
+    append("d");
+    const std::string memoPath = XBobjMemo::MemoFileName(dir / "m.dbf", t.FileVers());
+    const size_t size = platform::ReadFileBytes(memoPath).size();
+    for (char c = 'e'; c < 'j'; ++c) rewrite(2, std::string(3000, c));
+    // dBase IV takes the runs given up again; the others only append.
+    EXPECT_LE(platform::ReadFileBytes(memoPath).size(), size + (kind == '4' ? 6 : 30) * 512);
+    const std::vector<std::string> expected = {std::string(1500, 'a'), std::string(3000, 'i'), "d"};
+    for (int n = 1; n <= 3; ++n) {
+      t.xbGetRec(n);
+      EXPECT_EQ(t.xbStringGetN(1), expected[static_cast<size_t>(n - 1)]) << kind << n;
+    }
+  }
 }
 
 TEST(Memo, FoxProAlwaysAppends) {
@@ -200,13 +247,17 @@ TEST(Memo, RoundTripsInEveryFormatPlainAndScrambled) {
   EXPECT_EQ(t.memo->moMemoGet(1), text);
 }
 
-// A header whose next free block lies far beyond the end of the file: a new
-// memo goes at the end, not into a hole that a memo without its terminator
-// would then read as its own.
-TEST(Memo, ANextFreeBlockPastTheEndIsNotBelieved) {
+// A header whose next free block lies past the end of the file. Far beyond
+// it, a new memo goes at the end, not into a hole that a memo without its
+// terminator would then read as its own. A dBase IV chain ending a little
+// past the end tells of a file cut short, whose records may still name
+// the blocks there: the memo goes where the chain says.
+TEST(Memo, ANextFreeBlockPastTheEndOfTheFile) {
   const std::tuple<const char*, uint8_t, int64_t, int64_t> cases[] = {
       {"dbt3-next-free-past-end.dbt", 0x83, 1, 2},
       {"fpt-next-free-past-end.fpt", 0xF5, 8, 9},
+      {"dbt4-1024-next-free-past-end.dbt", 0x8B, 1, 3},
+      {"dbt4-1024-next-free-far-past-end.dbt", 0x8B, 1, 2},
   };
   for (const auto& [name, ver, old, expected] : cases) {
     TempDir dir;
@@ -217,7 +268,7 @@ TEST(Memo, ANextFreeBlockPastTheEndIsNotBelieved) {
     int64_t blk = 0;
     memo->moMemoWrite("new memo", blk, 8);
     EXPECT_EQ(blk, expected) << name;
-    EXPECT_LT(platform::ReadFileBytes(memoPath).size(), 4096u) << name;
+    EXPECT_EQ(platform::ReadFileBytes(memoPath).size(), static_cast<size_t>((blk + 1) * memo->BytesPerBlok())) << name;
     EXPECT_EQ(memo->moMemoGet(old), "kept memo") << name;
     EXPECT_EQ(memo->moMemoGet(blk), "new memo") << name;
   }
@@ -228,6 +279,10 @@ TEST(Memo, DamagedFilesAreRefused) {
       {"dbt4-lenmemo-below-8.dbt", 1},  {"dbt4-lenmemo-past-end.dbt", 1},
       {"fpt-length-past-end.fpt", 8},   {"fpt-bad-type.fpt", 8},
       {"dbt4-blocksize-zero.dbt", 0},   {"fpt-blocksize-zero.fpt", 0},
+      // Block numbers whose byte position would overflow 64 bits (the
+      // second one a FoxPro field of 15 digits holds).
+      {"dbt4-1024-next-free-past-end.dbt", int64_t{1} << 62},
+      {"fpt-blocksize-16384.fpt", 567890123456789},
   };
   for (const auto& [name, blk] : cases) {
     TempDir dir;
@@ -253,12 +308,19 @@ TEST(Memo, DamagedFilesAreRefused) {
   }
 
   TempDir dir;
-  platform::WriteFileBytes(dir / "t.dbt", platform::ReadFileBytes(kXbData + "memo/dbt4-cyclic-free-chain.dbt"));
-  auto memo = XBobjMemo::Open(dir / "t.dbf", "", true, false, 0x8B);
-  int64_t blk = 0;
-  EXPECT_EQ(ErrorOf([&] { memo->moMemoWrite(std::string(600, 'x').data(), blk, 600); }),
-            "Memo record is bad in " + dir / "t.dbt");
-  EXPECT_EQ(blk, 0);
+  std::unique_ptr<XBobjMemo> memo;
+  for (const char* name : {"dbt4-cyclic-free-chain.dbt", "dbt4-free-chain-into-memo.dbt"}) {
+    const std::string file = platform::ReadFileBytes(kXbData + "memo/" + name);
+    memo.reset();
+    platform::WriteFileBytes(dir / "t.dbt", file);
+    memo = XBobjMemo::Open(dir / "t.dbf", "", true, false, 0x8B);
+    int64_t blk = 0;
+    EXPECT_EQ(ErrorOf([&] { memo->moMemoWrite(std::string(600, 'x').data(), blk, 600); }),
+              "Memo record is bad in " + dir / "t.dbt")
+        << name;
+    EXPECT_EQ(blk, 0);
+    EXPECT_EQ(platform::ReadFileBytes(dir / "t.dbt"), file) << name;
+  }
   EXPECT_EQ(ErrorOf([&] { memo->moMemoGet(99); }), "Memo record is bad in " + dir / "t.dbt") << "beyond the file";
   EXPECT_EQ(ErrorOf([&] { XBobjMemo::Open(dir / "none.dbf", "", true, false, 0x83); }),
             "File " + dir / "none.dbt" + " could not be found");

@@ -134,6 +134,7 @@ struct TCase {
   TKind kind;
   TOperation op;
   AnsiString password = "";  // the table's password after the operation
+  int64_t cut = 0;            // one more limit, where this case's writes are cut
 };
 
 }  // namespace
@@ -168,6 +169,28 @@ TEST(WriteFailure, EveryOperationRaisesWithFilesUnchangedOrCompletes) {
     };
   };
   const auto password = [](XBO_dBHandler& t, const std::string&) { t.xbSetPassword("secret"); };
+  const auto memoClear = [](XBO_dBHandler& t, const std::string&) {
+    t.xbGetRec(3);
+    t.xbStringPutN(3, "");
+    t.xbPutRec(3);
+  };
+  // The memo the cut passes through, a byte shorter: it fits where it is.
+  constexpr int64_t kMemoCut = 100000;
+  const auto memoShorter = [](XBO_dBHandler& t, const std::string&) {
+    for (int n = 1; n <= t.NumRecs(); ++n) {
+      t.xbGetRec(n);
+      const int64_t at = static_cast<int64_t>(t.xbNumberGetN(3)) * 512, size = t.xbMemoSizeN(3);
+      if (at >= kMemoCut || at + size < kMemoCut + 16) continue;
+      t.xbStringPutN(3, std::string(static_cast<size_t>(size - 1), 'r'));
+      t.xbPutRec(n);
+      return;
+    }
+    throw std::logic_error("no memo at the cut");
+  };
+  const auto rename = [](XBO_dBHandler& t, const std::string& dir) {
+    t.xbRename(dir + "u.dbf");
+    t.xbRename(dir + "t.dbf");
+  };
   const std::vector<TCase> cases = {
       {"reindex III", TKind::DBase3, OnTable(TKind::DBase3, reindex)},
       {"reindex IV", TKind::DBase4, OnTable(TKind::DBase4, reindex)},
@@ -197,6 +220,13 @@ TEST(WriteFailure, EveryOperationRaisesWithFilesUnchangedOrCompletes) {
       {"password III", TKind::DBase3, OnTable(TKind::DBase3, password), "secret"},
       {"password IV", TKind::DBase4, OnTable(TKind::DBase4, password), "secret"},
       {"password Fox", TKind::Fox, OnTable(TKind::Fox, password), "secret"},
+      {"memo cleared IV", TKind::DBase4, OnTable(TKind::DBase4, memoClear)},
+      {"memo cleared Fox", TKind::Fox, OnTable(TKind::Fox, memoClear)},
+      {"memo shorter III", TKind::DBase3, OnTable(TKind::DBase3, memoShorter), "", kMemoCut},
+      {"memo shorter IV", TKind::DBase4, OnTable(TKind::DBase4, memoShorter), "", kMemoCut},
+      // The dBase memo file's header names its table.
+      {"renamed III", TKind::DBase3, OnTable(TKind::DBase3, rename), "", 12},
+      {"renamed IV", TKind::DBase4, OnTable(TKind::DBase4, rename), "", 12},
   };
   std::map<TKind, TempDir> made;
   for (TKind kind : {TKind::DBase3, TKind::DBase4, TKind::Fox}) MakeTable(made[kind].path(), kind);
@@ -214,8 +244,8 @@ TEST(WriteFailure, EveryOperationRaisesWithFilesUnchangedOrCompletes) {
     for (const auto& [name, bytes] : FolderFiles(from)) largest = std::max<int64_t>(largest, static_cast<int64_t>(bytes.size()));
     int raised = 0, completed = 0;
     // 300: past a new table's header, short of a dBase IV memo file's block.
-    const std::vector<int64_t> limits = {100, 300, 600, 8192, largest / 3, 2 * largest / 3, largest + 4096,
-                                         4 * largest};
+    std::vector<int64_t> limits = {100, 300, 600, 8192, largest / 3, 2 * largest / 3, largest + 4096, 4 * largest};
+    if (c.cut) limits.insert(limits.begin(), c.cut);
     for (size_t i = 0; i < limits.size(); ++i) {
       // Under the sanitizers the limits between the first and the last are
       // sampled, another half for each case.

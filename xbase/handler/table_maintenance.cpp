@@ -14,6 +14,7 @@
 // its empty table in place together with the empty indexes.
 #include <algorithm>
 #include <cstring>
+#include <map>
 #include <string_view>
 #include <vector>
 
@@ -48,6 +49,31 @@ bool IsFoxVersion(uint8_t v) { return v == 0x30 || v == 0xF5; }
 // flag too, but other writers leave such bytes in records that their
 // readers list as live, and a pack must not destroy those.
 bool PackRemoves(const uint8_t* record) { return record[0] == '*'; }
+
+int64_t CeilDiv(int64_t a, int64_t b) { return (a + b - 1) / b; }
+
+// Runs [first, end) of memo blocks.
+using TBlockRuns = std::vector<std::pair<int64_t, int64_t>>;
+
+// The first blocks of the runs of `released` that overlap none of `kept`
+// nor one given back before them: no block is given back that a record
+// still names, nor twice.
+std::vector<int64_t> RunsToGiveBack(const TBlockRuns& released, TBlockRuns kept) {
+  std::sort(kept.begin(), kept.end());
+  std::vector<int64_t> reach(kept.size());  // the furthest end among kept[0..i]
+  for (size_t i = 0; i < kept.size(); ++i) reach[i] = std::max(kept[i].second, i > 0 ? reach[i - 1] : 0);
+  std::map<int64_t, int64_t> given;  // disjoint
+  std::vector<int64_t> out;
+  for (const auto& [first, end] : released) {
+    const auto k = std::lower_bound(kept.begin(), kept.end(), std::make_pair(end, int64_t{0}));
+    if (k != kept.begin() && reach[static_cast<size_t>(k - kept.begin()) - 1] > first) continue;
+    const auto g = given.lower_bound(end);
+    if (g != given.begin() && std::prev(g)->second > first) continue;
+    given.emplace(first, end);
+    out.push_back(first);
+  }
+  return out;
+}
 
 std::string_view TrimBlanksAndControls(std::string_view s) {
   while (!s.empty() && static_cast<unsigned char>(s.back()) <= ' ') s.remove_suffix(1);
@@ -467,7 +493,28 @@ void XBO_dBHandler::xbPackMemo() {
   const AnsiString tag = PrimaryTagName_;
   const AnsiString password = xbvIsEncrypted() ? xbvPasswordIn() : AnsiString();
   const int total = NumRecs();
-  std::vector<int64_t> released;  // memo blocks of the deleted records
+  // The memo runs of the deleted records, and of the kept ones where blocks
+  // go back for reuse (dBase IV): a run a kept record still names (two
+  // records naming one memo, in a file damaged before) stays taken.
+  TBlockRuns released, keptRuns;
+  XBobjMemo* const memoFile = WithMemo() ? xbMemoObject() : nullptr;
+  const bool reuses = memoFile && memoFile->TypeMemo() == 0x8B;
+  const auto noteRuns = [&](TBlockRuns& into, bool deleted) {
+    for (int f = 1; f <= NumFields(); ++f) {
+      XBobjMemo* memo = xbMemoFieldCheck(f);
+      const int64_t blk = memo ? static_cast<int64_t>(xbNumberGetN(f)) : 0;
+      if (blk == 0) continue;
+      int64_t blocks = 1;
+      try {
+        // A deleted record's memo is measured before anything changes: a
+        // damaged one raises.
+        blocks = CeilDiv(memo->moMemoSpaceUsed(blk), memo->BytesPerBlok());
+      } catch (const EXBaseError&) {
+        if (deleted) throw;
+      }
+      into.emplace_back(blk, blk + std::max<int64_t>(blocks, 1));
+    }
+  };
   TMemoJournal journal;
   int kept = 0;
   xbSetTagTo("", true);
@@ -486,14 +533,9 @@ void XBO_dBHandler::xbPackMemo() {
           out.CurRecord()[0] = flag;
           out.xbPutRec(out.RecNumber());
         }
+        if (reuses) noteRuns(keptRuns, false);
       } else {
-        for (int f = 1; f <= NumFields(); ++f) {
-          XBobjMemo* memo = xbMemoFieldCheck(f);
-          const int64_t blk = memo ? static_cast<int64_t>(xbNumberGetN(f)) : 0;
-          if (blk == 0) continue;
-          memo->moMemoSpaceUsed(blk);  // a damaged memo is found before anything changes
-          released.push_back(blk);
-        }
+        noteRuns(released, true);
       }
       xbStatusUpdate(kOpPackInPlace, kPhaseRecord, n);
     }
@@ -506,10 +548,10 @@ void XBO_dBHandler::xbPackMemo() {
     // The deleted records' memo blocks are given back before the new table
     // is put in place, and taken again should that fail: the old table
     // points at them.
-    if (XBobjMemo* memo = released.empty() ? nullptr : xbMemoObject()) {
-      memo->moKeepJournal(&journal);
-      for (int64_t blk : released) memo->moMemoBlockRelease(blk);
-      memo->moKeepJournal(nullptr);
+    if (reuses && !released.empty()) {
+      memoFile->moKeepJournal(&journal);
+      for (int64_t blk : RunsToGiveBack(released, std::move(keptRuns))) memoFile->moMemoBlockRelease(blk);
+      memoFile->moKeepJournal(nullptr);
     }
     ReplaceAndRenumber(target, tag);
   } catch (...) {

@@ -252,8 +252,8 @@ bool XBO_dBaseFld::xbFieldPut(std::string_view name, std::string_view s) {
 
 // --- Numbers ---
 
-double XBO_dBaseFld::NumberOf(const XBR_DBFField& f) {
-  const uint8_t* p = FieldBytes(f);
+double XBO_dBaseFld::NumberOf(const XBR_DBFField& f, const uint8_t* record) {
+  const uint8_t* p = record ? record + f.dbFieldOffset : FieldBytes(f);
   const std::string_view raw(reinterpret_cast<const char*>(p), static_cast<size_t>(f.Length()));
   const char t = f.dbFieldType;
   if (VfpBinary(f)) {
@@ -408,10 +408,38 @@ XBobjMemo* XBO_dBaseFld::xbMemoFieldCheck(int n) {
   return xbMemoObject();
 }
 
-int64_t XBO_dBaseFld::MemoBlock(const XBR_DBFField& f, XBobjMemo& memo) {
-  const double v = NumberOf(f);
+int64_t XBO_dBaseFld::MemoBlock(const XBR_DBFField& f, XBobjMemo& memo, const uint8_t* record) {
+  const double v = NumberOf(f, record);
   if (!(v >= 0 && v < 0x1p53)) XBRaise(xbmBadMemoRecord, {memo.FileName()});
   return static_cast<int64_t>(v);
+}
+
+void XBO_dBaseFld::RecordReplaced(const uint8_t* was) noexcept {
+  if (FileVers() != 0x8B) return;  // only dBase IV memo files take blocks back
+  std::vector<const XBR_DBFField*> replaced;
+  for (int i = 0; i < NumFields(); ++i) {
+    const XBR_DBFField& f = Fields(i);
+    if ((f.dbFieldType == 'B' || f.dbFieldType == 'G' || f.dbFieldType == 'M') &&
+        std::memcmp(was + f.dbFieldOffset, FieldBytes(f), static_cast<size_t>(f.Length())) != 0)
+      replaced.push_back(&f);
+  }
+  if (replaced.empty()) return;
+  // What could not be given back stays taken, named by nothing, until a
+  // pack writes the memo file anew; the record is written all the same.
+  try {
+    XBobjMemo* memo = xbMemoObject();
+    if (!memo) return;
+    std::vector<int64_t> named;  // a memo moved to another field stays
+    for (const XBR_DBFField* f : replaced) named.push_back(MemoBlock(*f, *memo));
+    for (const XBR_DBFField* f : replaced) {
+      try {
+        const int64_t old = MemoBlock(*f, *memo, was);
+        if (old > 0 && std::find(named.begin(), named.end(), old) == named.end()) memo->moMemoBlockRelease(old);
+      } catch (...) {
+      }
+    }
+  } catch (...) {
+  }
 }
 
 int XBO_dBaseFld::xbMemoFieldNumber(std::string_view name) {

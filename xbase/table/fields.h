@@ -220,10 +220,14 @@ class XBO_dBaseFld : public XBO_dBaseDBF {
   uint8_t* FieldBytes(const XBR_DBFField& f) const { return CurRecord() + f.dbFieldOffset; }
   void Push(const XBR_DBFField& f, std::string_view s);
   void Changed(const XBR_DBFField& f);
-  double NumberOf(const XBR_DBFField& f);
+  // The field's number in CurRecord, or in the record image `record`.
+  double NumberOf(const XBR_DBFField& f, const uint8_t* record = nullptr);
   void PutNumberText(const XBR_DBFField& f, std::string_view text);
   void PutBinary(const XBR_DBFField& f, double v);
-  int64_t MemoBlock(const XBR_DBFField& f, XBobjMemo& memo);
+  int64_t MemoBlock(const XBR_DBFField& f, XBobjMemo& memo, const uint8_t* record = nullptr);
+  // A record write replaced `was`: the dBase IV memo blocks it named and
+  // the new record does not go back to the memo file.
+  void RecordReplaced(const uint8_t* was) noexcept override;
   // Sets the deletion flag and writes the record, unless it has the flag.
   void WriteDeletionFlag(uint8_t flag);
   [[noreturn]] void RaiseNoField(std::string_view name) const;

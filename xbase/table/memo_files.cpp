@@ -16,6 +16,9 @@ namespace {
 
 constexpr int64_t kMaxBlock = 0xFFFFFFFFLL;  // block numbers are 32-bit in the headers
 constexpr int kChunk = 1 << 20;
+// The largest hole a dBase IV free chain may have a new memo leave past
+// the end of the file, when the file itself is smaller (64 MB).
+constexpr int64_t kMaxHole = int64_t{1} << 26;
 
 int64_t CeilDiv(int64_t a, int64_t b) { return (a + b - 1) / b; }
 
@@ -151,8 +154,18 @@ int XBobjMemo::xbWrite(int64_t blk, const void* dat, int len) {
 void XBobjMemo::WriteMemoThenLinks(int64_t at, const std::string& image) {
   const int64_t oldSize = xbFileSize();
   const int64_t end = at + static_cast<int64_t>(image.size());
-  std::vector<THeldWrite> undo;  // the bytes each link write replaced
+  // The blocks a memo takes inside the file (a dBase IV free run) begin
+  // with a link of the free chain: a write cut short must not leave them
+  // half overwritten.
+  std::vector<THeldWrite> undo;  // what the writes replaced, in their order
   try {
+    for (int64_t from = at; from < std::min(end, oldSize);) {
+      const int part = static_cast<int>(std::min<int64_t>(std::min(end, oldSize) - from, 1 << 30));
+      THeldWrite was{from, std::string(static_cast<size_t>(part), '\0')};
+      was.bytes.resize(static_cast<size_t>(std::max(xbRead(from, was.bytes.data(), part), 0)));
+      undo.push_back(std::move(was));
+      from += part;
+    }
     for (int64_t done = 0; done < static_cast<int64_t>(image.size());) {
       const int part = static_cast<int>(std::min<int64_t>(static_cast<int64_t>(image.size()) - done, 1 << 30));
       xbWrite(at + done, image.data() + done, part);
@@ -166,14 +179,20 @@ void XBobjMemo::WriteMemoThenLinks(int64_t at, const std::string& image) {
       xbWrite(w.pos, w.bytes.data(), static_cast<int>(w.bytes.size()));
     }
   } catch (...) {
-    try {
-      for (auto w = undo.rbegin(); w != undo.rend(); ++w)
+    // Each put back on its own (a write refused past a size limit is
+    // refused again, and what lies before it must still go back); the
+    // first failure is the one to report.
+    for (auto w = undo.rbegin(); w != undo.rend(); ++w) {
+      try {
         xbWrite(w->pos, w->bytes.data(), static_cast<int>(w->bytes.size()));
+      } catch (...) {
+      }
+    }
+    try {
       // A shared file is not cut: the header's next free block still lies
       // before what was added, and the next memo goes past it.
       if (xbFileSize() > oldSize && FileFullyLocked()) xbTruncate(oldSize);
     } catch (...) {
-      // The first failure is the one to report.
     }
     held_.clear();
     throw;
@@ -203,9 +222,10 @@ void XBobjMemo::MemoUnlock() {
 // length stored before it). The scan is bounded by the file, not by a
 // 64 KB cap: other writers store longer memos the same way.
 XBobjMemo::Extent XBobjMemo::Measure(int64_t blk) {
+  if (blk > kMaxBlock) RaiseBad();  // before it is multiplied: no overflow for any number
   const int64_t size = xbFileSize();
   const int64_t pos = blk * BytesPerBlok_;
-  if (blk > kMaxBlock || pos >= size) RaiseBad();
+  if (pos >= size) RaiseBad();
   Extent e;
   if (ReadScrambled()) {
     uint8_t b[4];
@@ -284,10 +304,7 @@ std::string XBobjMemo::BlockHeader(int64_t cb, const Extent&) {
 
 void XBobjMemo::ReleaseRun(int64_t, int64_t) {}
 
-void XBobjMemo::moHuntAvailBlock(int64_t need) {
-  if (MemoLocation_ > 0 && need <= MemoBloksUsed_) return;  // fits where it was
-  AppendAtNextFree(need, false);
-}
+void XBobjMemo::moHuntAvailBlock(int64_t need) { AppendAtNextFree(need, false); }
 
 void XBobjMemo::AppendAtNextFree(int64_t need, bool bigEndian) {
   const int64_t next = ReadWord(0, bigEndian);
@@ -349,7 +366,6 @@ void XBobjMemo::moMemoWrite(const void* buf, int64_t& blk, int64_t cb) {
       MemoBloksUsed_ = old.blocks;
     }
     if (cb == 0) {
-      ReleaseRun(blk, old.blocks);
       MemoUnlock();
       blk = 0;
       return;
@@ -358,8 +374,8 @@ void XBobjMemo::moMemoWrite(const void* buf, int64_t& blk, int64_t cb) {
     const std::string tail = moMemoPutLast();
     const int64_t need = CeilDiv(static_cast<int64_t>(head.size()) + cb + static_cast<int64_t>(tail.size()),
                                  BytesPerBlok_);
-    // The place is chosen with its bookkeeping held back: the old memo is
-    // released, and the header moved on, only once the new one is written.
+    // The place is chosen with its bookkeeping held back: the header and
+    // free chain move on only once the new memo is written.
     held_.clear();
     holding_ = true;
     try {
@@ -411,11 +427,25 @@ std::string XBobjMemo::moZappedImage() {
 }
 
 bool XBobjMemo::moRename(const std::string& newTableName) {
+  const std::string oldName = FileName();
   const std::string target = MemoFileName(ExpandName(newTableName), TypeMemo_);
+  if (!(TypeMemo_ == 0x83 || TypeMemo_ == 0x8B) || !FileReadWrite()) return xbRename(target);
   xbRename(target);
-  if ((TypeMemo_ == 0x83 || TypeMemo_ == 0x8B) && FileReadWrite()) {
+  std::string oldTitle;
+  try {
+    oldTitle.resize(9, '\0');
+    oldTitle.resize(static_cast<size_t>(std::max(xbRead(8, oldTitle.data(), 9), 0)));
     const std::string title = MemoTitle(target);
     xbWrite(8, title.data(), static_cast<int>(title.size()));
+  } catch (...) {
+    // The file goes back to the name its table keeps, its header as it
+    // was (the part of the new name written, at least).
+    try {
+      xbWrite(8, oldTitle.data(), static_cast<int>(oldTitle.size()));
+    } catch (const EXBaseError&) {
+    }
+    xbRename(oldName);
+    throw;
   }
   return true;
 }
@@ -439,10 +469,11 @@ XBobjMemo4::XBobjMemo4(const std::string& memoPath, const AnsiString& password, 
 }
 
 XBobjMemo::Extent XBobjMemo4::Measure(int64_t blk) {
+  if (blk > kMaxBlock) RaiseBad();
   const int64_t size = xbFileSize();
   const int64_t pos = blk * BytesPerBlok_;
   uint8_t h[8];
-  if (blk > kMaxBlock || pos + 8 > size || xbRead(pos, h, 8) < 8) RaiseBad();
+  if (pos + 8 > size || xbRead(pos, h, 8) < 8) RaiseBad();
   if (h[0] != 0xFF || h[1] != 0xFF) RaiseBad();
   Extent e;
   e.stored = GetLE32(h + 4);
@@ -473,13 +504,12 @@ void XBobjMemo4::ReleaseRun(int64_t blk, int64_t blocks) {
   WriteWord(4, 0, false);
 }
 
-// The old memo's run is released first, so a memo that keeps its size goes
-// back where it was; then the chain is walked for the first run that is
-// large enough. A run is checked before it is believed: within the file,
-// at least one block, and the walk no longer than the file has blocks (a
-// cycle in a damaged chain).
+// The chain is walked for the first run that is large enough (the old
+// memo's blocks are not among them: its record still names them). A run is
+// checked before it is believed: within the file, at least one block, not
+// a memo's block, and the walk no longer than the file has blocks (a cycle
+// in a damaged chain).
 void XBobjMemo4::moHuntAvailBlock(int64_t need) {
-  if (MemoLocation_ > 0) ReleaseRun(MemoLocation_, MemoBloksUsed_);
   const int64_t end = EndBlock();
   const int64_t size = xbFileSize();
   int64_t predPos = 0;  // where the link to `cur` is stored: the header's first word, or a run's
@@ -491,7 +521,10 @@ void XBobjMemo4::moHuntAvailBlock(int64_t need) {
     LinkRead(cur * BytesPerBlok_, run, 8);
     const int64_t next = GetLE32(run);
     const int64_t count = GetLE32(run + 4);
-    if (count < 1 || cur + count > end) RaiseBad();
+    // A memo's block header read as a link (a chain into a live memo) names
+    // a next run far past the end, where only a file cut short has one.
+    const bool memoBlock = run[0] == 0xFF && run[1] == 0xFF && next > end;
+    if (count < 1 || cur + count > end || memoBlock) RaiseBad();
     if (count >= need) {
       int64_t successor = next;
       if (count > need) {
@@ -508,9 +541,17 @@ void XBobjMemo4::moHuntAvailBlock(int64_t need) {
     predPos = cur * BytesPerBlok_;
     cur = next;
   }
-  if (end + need > kMaxBlock) RaiseBad();
-  WriteWord(predPos, static_cast<uint32_t>(end + need), false);
-  MemoLocation_ = end;
+  // The last link names the end of the file. One past the end says the file
+  // went on further: records of a file cut short may still name blocks
+  // there, and a memo put at the end would become theirs (and be given
+  // back when they are rewritten). The new memo goes where the link says
+  // -- unless the hole it leaves would dwarf the file, which only damage
+  // makes.
+  int64_t at = end;
+  if (cur > end && (cur - end) * BytesPerBlok_ <= std::max(xbFileSize(), kMaxHole)) at = cur;
+  if (at + need > kMaxBlock) RaiseBad();
+  WriteWord(predPos, static_cast<uint32_t>(at + need), false);
+  MemoLocation_ = at;
 }
 
 // --- FoxPro ---
@@ -526,10 +567,11 @@ XBobjFXMemo20::XBobjFXMemo20(const std::string& memoPath, const AnsiString& pass
 }
 
 XBobjMemo::Extent XBobjFXMemo20::Measure(int64_t blk) {
+  if (blk > kMaxBlock) RaiseBad();
   const int64_t size = xbFileSize();
   const int64_t pos = blk * BytesPerBlok_;
   uint8_t h[8];
-  if (blk > kMaxBlock || pos + 8 > size || xbRead(pos, h, 8) < 8) RaiseBad();
+  if (pos + 8 > size || xbRead(pos, h, 8) < 8) RaiseBad();
   Extent e;
   e.type = GetBE32(h);
   if (e.type > 1) RaiseBad();

@@ -15,7 +15,7 @@
 // dBase IV ".dbt" (0x8B):
 //   0   4  head of the chain of free runs (a new file: 1)
 //   8   9  table base name, at most 8 characters, zero-filled
-//   18  1  2       19  1  1       20  2  block size (512)
+//   18  1  2       19  1  1       20  2  block size (512 in a new file)
 //   A memo block: FF FF, 08 00, LenMemo (4: data length + 8), the data.
 //   A free run: next free run (4), blocks in the run (4). The last link
 //   of the chain points at the end of the file.
@@ -25,6 +25,12 @@
 //   6   2  block size (big-endian; 64 in a new file, which is 512 bytes)
 //   A memo block: type (4, big-endian: 1 text, 0 picture), data length
 //   (4, big-endian), the data. Every write goes to the next free block.
+//
+// A memo is never written over the one it replaces: a record names its
+// old memo until the record itself is written, so a write cut short, or an
+// edit given up, leaves the record's memo whole. The replaced blocks stay
+// as they are (dBase III, FoxPro) or go back to the free chain once the
+// record no longer names them (dBase IV).
 //
 // Every length and block number read from a file is checked against the
 // file's size before anything is sized or read by it (65138 otherwise), so a
@@ -102,16 +108,17 @@ class XBobjMemo : public XBO_DiskFile {
   // The memo's data length.
   int64_t moMemoSize(int64_t blk);
   // Writes `cb` bytes as the memo that was at `blk` (0 for a new one) and
-  // stores in `blk` the block where it now lives. An empty memo releases the
-  // old one's blocks (where the format reuses them) and sets `blk` to 0.
-  // On a shared file this waits for the memo lock (65198). The new memo's
-  // blocks are written before the header and free chain say so (and before
-  // the old memo's blocks are given back): a failure leaves `blk` and the
-  // file as they were (a shared file may keep blocks added at its end,
-  // which nothing names).
+  // stores in `blk` the block where it now lives (0 for an empty memo). The
+  // old memo is measured (a damaged one raises 65138) but left as it is,
+  // in every format: the record still names it until the record is
+  // written, and an edit given up keeps it. Its blocks are given back only
+  // then (moMemoBlockRelease). On a shared file this waits for the memo
+  // lock (65198). The new memo's blocks are written before the header and
+  // free chain say so: a failure leaves `blk` and the file as they were (a
+  // shared file may keep blocks added at its end, which nothing names).
   void moMemoWrite(const void* buf, int64_t& blk, int64_t cb);
-  // Gives the blocks of the memo at `blk` back for reuse (dBase IV only;
-  // the others never reuse blocks).
+  // Gives the blocks of the memo at `blk` back for reuse, once no record
+  // names it (dBase IV only; the others never reuse blocks).
   void moMemoBlockRelease(int64_t blk);
   // Overwrites the data of the memo at `blk` with zeros, its blocks' headers
   // kept: for a memo nothing points at any more whose text must not stay
@@ -132,7 +139,8 @@ class XBobjMemo : public XBO_DiskFile {
   // Takes the table's lock protocol (the memo lock's place).
   void moSetLockProtocol(XBsetLokProtocol p);
   // Follows a table renamed to `newTableName`: the memo file keeps its own
-  // extension, and a dBase header's name field is rewritten.
+  // extension, and a dBase header's name field is rewritten. When that
+  // write fails the file keeps its old name and header.
   bool moRename(const std::string& newTableName);
   // Whether memos are scrambled, and with which passwords they are read
   // and written (the table's, which differ while it changes its password).
@@ -161,8 +169,7 @@ class XBobjMemo : public XBO_DiskFile {
   };
   // Measures the memo at `blk` (> 0), checking it against the file size.
   virtual Extent Measure(int64_t blk);
-  // Chooses MemoLocation for `need` blocks; the old memo was measured into
-  // MemoLocation/MemoBloksUsed (0 blocks for a new memo).
+  // Chooses MemoLocation for `need` blocks, never those of a memo in use.
   virtual void moHuntAvailBlock(int64_t need);
   // Gives a measured run back (dBase IV).
   virtual void ReleaseRun(int64_t blk, int64_t blocks);

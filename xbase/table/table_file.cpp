@@ -341,10 +341,10 @@ void XBO_dBaseDBF::xbGetRec(int RecNum) {
   OrigRecNumber_ = n;
 }
 
-void XBO_dBaseDBF::WriteRecord(int n, bool withEof) {
-  uint8_t* image = CurRecord_;
+void XBO_dBaseDBF::WriteRecord(int n, bool withEof, uint8_t* record) {
+  uint8_t* image = record ? record : CurRecord_;
   if (xbvIsEncrypted_) {
-    CryptBuffer(xbvPasswordOut_, CurRecord_, encrypt_.data(), static_cast<size_t>(RecLen_), true);
+    CryptBuffer(xbvPasswordOut_, image, encrypt_.data(), static_cast<size_t>(RecLen_), true);
     image = encrypt_.data();
   }
   if (withEof) image[RecLen_] = 0x1A;
@@ -358,8 +358,19 @@ void XBO_dBaseDBF::xbPutRec(int RecNum) {
     if (!ReadRecordInto(RecNum, orig_.data())) XBRaise(xbmReadError, {FileName()});
     OrigRecNumber_ = RecNum;
   }
+  try {
+    WriteRecord(RecNum, false);
+  } catch (...) {
+    // A write cut short must not leave half a record: the old bytes go
+    // back as far as they can (as far as the new ones went).
+    try {
+      WriteRecord(RecNum, false, orig_.data());
+    } catch (const EXBaseError&) {
+    }
+    throw;
+  }
   dStatus_ = Updated;
-  WriteRecord(RecNum, false);
+  RecordReplaced(orig_.data());
   RecNumber_ = RecNum;
   IntTableChg_ = true;
   xbHdrUpdate();

@@ -344,6 +344,10 @@ class XBO_dBaseDBF : public XBO_DiskFile {
   // records it covers may be older than what another program wrote before
   // the lock, and must be read again.
   virtual void LockedRecordsMayHaveChanged(int recNo) { (void)recNo; }
+  // Called by xbPutRec once CurRecord stands in the file where `was` stood:
+  // what only the old image named may be given back now (a descendant
+  // gives back memo blocks). It must not raise: the record is written.
+  virtual void RecordReplaced(const uint8_t* was) noexcept { (void)was; }
 
  private:
   void ReadHeader();
@@ -355,8 +359,9 @@ class XBO_dBaseDBF : public XBO_DiskFile {
   // which is written when the lock goes.
   bool AppendsHeldOff() const;
   int64_t RecordPos(int n) const { return int64_t{HeadLen_} + int64_t{n - 1} * RecLen_; }
-  // Writes the record image (scrambled when the table is), `withEof` adding 0x1A.
-  void WriteRecord(int n, bool withEof);
+  // Writes the record image `record` (CurRecord when null; RecLen + 1
+  // bytes), scrambled when the table is, `withEof` adding 0x1A.
+  void WriteRecord(int n, bool withEof, uint8_t* record = nullptr);
   // The end of an append whose records are written: the header (unless
   // held back), the dbPostWrite event (with `event`), the append lock
   // released, OrigRec the last record.
