@@ -293,11 +293,7 @@ bool ReadLocalRecord(platform::TStream& s, int64_t pos, int64_t limit, const TDi
 // fields `local` say that its record keeps `present` bytes of its data; the
 // CRC, method and uncompressed size stay as the entry declared them.
 void CutToPresent(TDirItem& item, uint64_t present, TZALocalFileHeader& lh, TZAExtraFields& local) {
-  TZAZipCentralDir& cd = item.CentralDir;
-  if (cd.compSize == ZA_SENTINEL32)
-    item.Zip64ExtInfo.compSize = present;
-  else
-    cd.compSize = static_cast<uint32_t>(present);  // never more than it was
+  item.SetCompressedSize(present);  // never more than it was
   const uint64_t uncomp = item.UncompressedSize();
   const bool zip64 = present >= ZA_SENTINEL32 || uncomp >= ZA_SENTINEL32;
   std::erase_if(local, [](const TZAExtraFieldDataBlock& b) { return b.headerID == ZA_EXTRA_ZIP64; });
@@ -305,24 +301,7 @@ void CutToPresent(TDirItem& item, uint64_t present, TZALocalFileHeader& lh, TZAE
     const std::string field = ZALocalZip64Field(uncomp, present);
     local.insert(local.begin(), TZAExtraFieldDataBlock{ZA_EXTRA_ZIP64, {field.begin() + 4, field.end()}});
   }
-  ZASetLocalFromCentral(lh, cd, present, uncomp);
-}
-
-// The data descriptor of `item` (8-byte sizes when one needs them).
-std::string DataDescriptor(const TDirItem& item) {
-  const uint64_t comp = item.CompressedSize(), uncomp = item.UncompressedSize();
-  const bool zip64 = comp >= ZA_SENTINEL32 || uncomp >= ZA_SENTINEL32;
-  uint8_t d[24];
-  ZAPutU32(d, ZA_SIG_DATA_DESCRIPTOR);
-  ZAPutU32(d + 4, item.CentralDir.crc32);
-  if (zip64) {
-    ZAPutU64(d + 8, comp);
-    ZAPutU64(d + 16, uncomp);
-  } else {
-    ZAPutU32(d + 8, static_cast<uint32_t>(comp));
-    ZAPutU32(d + 12, static_cast<uint32_t>(uncomp));
-  }
-  return std::string(reinterpret_cast<const char*>(d), zip64 ? 24 : 16);
+  ZASetLocalFromCentral(lh, item.CentralDir, present, uncomp);
 }
 
 // A record copied into a single file lies in its only volume, whatever
@@ -1057,7 +1036,8 @@ void TZACommit::CopyExistingItem(int index) {
     if (!CopyRange(*FTail, dataStart, static_cast<int64_t>(present) + (cut ? 0 : whole - r.HeaderSize() - static_cast<int64_t>(r.dataSize))))
       return;
     if (cut && (lh.genPurposeFlag & ZA_FLAG_DATA_DESCRIPTOR)) {
-      const std::string descriptor = DataDescriptor(item);
+      const std::string descriptor =
+          ZADataDescriptorBytes(item.CentralDir.crc32, item.CompressedSize(), item.UncompressedSize());
       if (!Write(descriptor.data(), static_cast<int64_t>(descriptor.size()))) return;
     }
   }
@@ -1229,20 +1209,12 @@ void TZACommit::WriteNewItemData(TDirItem& item, int64_t start) {
 
   TZALocalFileHeader lh;
   lh.signature = nonZip ? ZA_SIG_LOCAL_HEADER_NZ : ZA_SIG_LOCAL_HEADER;
-  lh.extractVersion = version;
-  lh.genPurposeFlag = flags;
-  lh.compMethod = cd.compMethod;
-  lh.lastModTime = cd.lastModTime;
-  lh.lastModDate = cd.lastModDate;
-  lh.crc32 = cd.crc32;
   const auto prefix = [&](uint64_t uncomp, uint64_t comp) {
+    ZASetLocalFromCentral(lh, cd, comp, uncomp);
     std::string extra;
     if (zip64Local) {
       lh.compSize = lh.unCompSize = ZA_SENTINEL32;
       extra = ZALocalZip64Field(uncomp, comp);
-    } else {
-      lh.compSize = static_cast<uint32_t>(comp);
-      lh.unCompSize = static_cast<uint32_t>(uncomp);
     }
     extra += ExtraBytes(item.ExtraFields);
     if (extra.size() > 0xFFFF) throw EZAException(ZA_ERR_STREAM_WRITE, FArc.FName);
@@ -1261,8 +1233,6 @@ void TZACommit::WriteNewItemData(TDirItem& item, int64_t start) {
   if (!zip64Local && (comp >= ZA_SENTINEL32 || uncomp >= ZA_SENTINEL32))
     throw EZAException(kZip64Disabled, FArc.FName, {item.SrcFileName.empty() ? item.Name : item.SrcFileName});
   if (zip64Local) item.bHugeFile = true;
-  lh.crc32 = cd.crc32;
-  lh.compMethod = cd.compMethod;
   const std::string final = prefix(uncomp, comp);
   if (final.size() != first.size()) throw EZAException(ZA_ERR_STREAM_WRITE, FArc.FName);
   FHeaderLen = static_cast<int64_t>(final.size());

@@ -119,19 +119,10 @@ bool WriteCutRecord(platform::TStream& archive, const TDirItem& kept, const TZAL
   out.WriteBuffer(head.data(), static_cast<int64_t>(head.size()));
   archive.SetPosition(static_cast<int64_t>(dataStart));
   if (comp > 0) out.CopyFrom(archive, static_cast<int64_t>(comp));
-  if (!(cd.genPurposeFlag & ZA_FLAG_DATA_DESCRIPTOR)) return true;
-  if (!zip64) {
-    ZAWriteRecord(out, TZADataDescriptor{ZA_SIG_DATA_DESCRIPTOR, cd.crc32, static_cast<uint32_t>(comp),
-                                         static_cast<uint32_t>(uncomp)});
-    return true;
+  if (cd.genPurposeFlag & ZA_FLAG_DATA_DESCRIPTOR) {
+    const std::string descriptor = ZADataDescriptorBytes(cd.crc32, comp, uncomp);
+    out.WriteBuffer(descriptor.data(), static_cast<int64_t>(descriptor.size()));
   }
-  // The zip64 form: 8-byte sizes.
-  uint8_t d[24];
-  ZAPutU32(d, ZA_SIG_DATA_DESCRIPTOR);
-  ZAPutU32(d + 4, cd.crc32);
-  ZAPutU64(d + 8, comp);
-  ZAPutU64(d + 16, uncomp);
-  out.WriteBuffer(d, sizeof d);
   return true;
 }
 
