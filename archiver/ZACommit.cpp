@@ -65,7 +65,6 @@ namespace {
 constexpr int64_t kCopyBlock = 1 << 20;
 constexpr uint16_t kFlagStrongEncryption = 0x0040;
 constexpr int kZip64Disabled = 43;    // an item needs zip64, which is off
-constexpr int kNoSuchOldEntry = 7;    // an unchanged item has no old record
 constexpr int64_t kLocalHeaderSize = static_cast<int64_t>(TZALocalFileHeader::Size);
 
 // A stream that is only read, of a fixed size, with a position of its own.
@@ -976,9 +975,11 @@ void TZACommit::CopyExistingItem(int index) {
   TDirItem& item = FDM.CDir[index];
   const uint64_t oldOffset = item.LocalHeaderOffset();
   if (oldOffset < static_cast<uint64_t>(FCutPosition)) {
-    // Still in place ahead of the cut (an entry sharing a kept record).
+    // Still in place ahead of the cut (an entry sharing a kept record). A
+    // new name would need a header of its own in front of bytes another
+    // entry keeps: a change of a damaged archive like any other, refused.
     if (!IsRenamed(item)) return;
-    throw EZAException(kNoSuchOldEntry, FArc.FName);
+    throw EZAException(ZA_ERR_INVALID_ARCHIVE, FArc.FName);
   }
   const int64_t tailPos = static_cast<int64_t>(oldOffset) - FCutPosition;
   // What the record may take of the tail: up to its limit (the next record
