@@ -387,6 +387,8 @@ class TZACommit {
   void ReleaseItemSource(TDirItem& item, bool written);
   void CopyExistingItem(int index);
   bool DropFailedItem(int index);
+  // Whether the old byte at `offset` lies in a record copied from the tail.
+  bool CopiedOver(uint64_t offset) const;
   int OldEntryIndex(const TDirItem& item);
   bool Write(const void* data, int64_t count);
   bool CopyRange(platform::TStream& from, int64_t pos, int64_t count, const TDirItem* progressItem = nullptr);
@@ -419,6 +421,10 @@ class TZACommit {
   std::string FTailFileName;
   TZAAction FAction = fxaIgnore;
   std::vector<char> FKept;  // per CDir index: the record stays where it is
+  // [start, end) in the old file of each record copied from the tail, the
+  // least it takes (its header's fixed part and its data, up to its
+  // DataLimit), by start.
+  std::vector<std::pair<uint64_t, uint64_t>> FCopiedExtents;
   std::optional<EZAException> FAbortError;
   bool FHasMoves = false;
   std::unique_ptr<uint8_t[]> FCopyBuffer;  // kCopyBlock bytes, made on first use
@@ -688,6 +694,21 @@ void TZACommit::PlanCut() {
   for (const int i : copied)
     if (dir[i].LocalHeaderOffset() >= static_cast<uint64_t>(dirStart) && dir[i].DataLimit == static_cast<uint64_t>(dirStart))
       dir[i].DataLimit = UINT64_MAX;
+  // What each copied record takes of the old bytes, at the least: an old
+  // record that a failed update gives back must not lie there.
+  FCopiedExtents.clear();
+  for (const int i : copied)
+    if (const auto e = ZALeastExtent(dir[i]); e.second > e.first) FCopiedExtents.push_back(e);
+  std::sort(FCopiedExtents.begin(), FCopiedExtents.end());
+}
+
+bool TZACommit::CopiedOver(uint64_t offset) const {
+  // Extents of the copied records never lie over one another (each ends by
+  // the next one's start): only the last that starts at or before
+  // `offset` can hold it.
+  const auto next = std::upper_bound(FCopiedExtents.begin(), FCopiedExtents.end(),
+                                     std::make_pair(offset, UINT64_MAX));
+  return next != FCopiedExtents.begin() && offset < std::prev(next)->second;
 }
 
 void TZACommit::SaveArchiveTail() {
@@ -857,6 +878,12 @@ bool TZACommit::DropFailedItem(int index) {
     return false;
   }
   dir.SetItem(index, FDM.RBCDir[old]);
+  // An old record inside one copied from the tail (entries that share or
+  // quote records) would be written twice: the change is refused as one of
+  // a damaged archive, and the archive goes back as it was.
+  const uint64_t offset = dir[index].LocalHeaderOffset();
+  if (offset >= static_cast<uint64_t>(FCutPosition) && CopiedOver(offset))
+    throw EZAException(ZA_ERR_INVALID_ARCHIVE, FArc.FName);
   CopyExistingItem(index);
   return true;
 }

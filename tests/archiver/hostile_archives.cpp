@@ -16,6 +16,7 @@
 
 #include "archiver/ZAExcept.h"
 #include "archiver/ZipArchiver.h"
+#include "commit_util.h"
 #include "extract_util.h"
 #include "platform/Streams.h"
 #include "records_util.h"
@@ -406,9 +407,17 @@ TEST(HostileArchives, ABombStaysSmallOnEveryRoad) {
       {"delete", change([](TZipArchiver& arc, const std::string& item) { arc.DeleteFiles(item, 0x27, ""); })},
       {"rename", change([](TZipArchiver& arc, const std::string& item) { arc.RenameFile(item, "renamed.bin"); })},
       {"update", change([](TZipArchiver& arc, const std::string& item) { arc.AddFromString(item, "new"); })},
+      // The last entry, whose record others quote, updated from a source
+      // that fails: the old record is given back.
+      {"failed update", change([](TZipArchiver& arc, const std::string&) {
+         IgnoreFailures(arc);
+         commit_test::TFailingStream source(std::string(1000, 'x'), 100);
+         arc.AddFromStream(arc.DMHandle()->CDir[arc.DMHandle()->CDir.Count() - 1].Name, source, false);
+       })},
   };
   TempDir dir;
-  for (const char* file : {"overlap-quoted.zip", "disk-number-shared.zip", "disk-number-zip64.zip"}) {
+  for (const char* file :
+       {"overlap-quoted.zip", "disk-number-shared.zip", "disk-number-zip64.zip", "lost-offset-inside-other.zip"}) {
     uint64_t kernel = 0;
     auto arc = Open(file);
     for (int i = 0; i < arc->DMHandle()->CDir.Count(); ++i)
