@@ -65,7 +65,6 @@ namespace {
 constexpr int64_t kCopyBlock = 1 << 20;
 constexpr uint16_t kFlagStrongEncryption = 0x0040;
 constexpr int kZip64Disabled = 43;    // an item needs zip64, which is off
-constexpr int kNoSuchOldEntry = 7;    // an unchanged item has no old record
 constexpr int64_t kLocalHeaderSize = static_cast<int64_t>(TZALocalFileHeader::Size);
 
 // A stream that is only read, of a fixed size, with a position of its own.
@@ -293,11 +292,7 @@ bool ReadLocalRecord(platform::TStream& s, int64_t pos, int64_t limit, const TDi
 // fields `local` say that its record keeps `present` bytes of its data; the
 // CRC, method and uncompressed size stay as the entry declared them.
 void CutToPresent(TDirItem& item, uint64_t present, TZALocalFileHeader& lh, TZAExtraFields& local) {
-  TZAZipCentralDir& cd = item.CentralDir;
-  if (cd.compSize == ZA_SENTINEL32)
-    item.Zip64ExtInfo.compSize = present;
-  else
-    cd.compSize = static_cast<uint32_t>(present);  // never more than it was
+  item.SetCompressedSize(present);  // never more than it was
   const uint64_t uncomp = item.UncompressedSize();
   const bool zip64 = present >= ZA_SENTINEL32 || uncomp >= ZA_SENTINEL32;
   std::erase_if(local, [](const TZAExtraFieldDataBlock& b) { return b.headerID == ZA_EXTRA_ZIP64; });
@@ -305,24 +300,7 @@ void CutToPresent(TDirItem& item, uint64_t present, TZALocalFileHeader& lh, TZAE
     const std::string field = ZALocalZip64Field(uncomp, present);
     local.insert(local.begin(), TZAExtraFieldDataBlock{ZA_EXTRA_ZIP64, {field.begin() + 4, field.end()}});
   }
-  ZASetLocalFromCentral(lh, cd, present, uncomp);
-}
-
-// The data descriptor of `item` (8-byte sizes when one needs them).
-std::string DataDescriptor(const TDirItem& item) {
-  const uint64_t comp = item.CompressedSize(), uncomp = item.UncompressedSize();
-  const bool zip64 = comp >= ZA_SENTINEL32 || uncomp >= ZA_SENTINEL32;
-  uint8_t d[24];
-  ZAPutU32(d, ZA_SIG_DATA_DESCRIPTOR);
-  ZAPutU32(d + 4, item.CentralDir.crc32);
-  if (zip64) {
-    ZAPutU64(d + 8, comp);
-    ZAPutU64(d + 16, uncomp);
-  } else {
-    ZAPutU32(d + 8, static_cast<uint32_t>(comp));
-    ZAPutU32(d + 12, static_cast<uint32_t>(uncomp));
-  }
-  return std::string(reinterpret_cast<const char*>(d), zip64 ? 24 : 16);
+  ZASetLocalFromCentral(lh, item.CentralDir, present, uncomp);
 }
 
 // A record copied into a single file lies in its only volume, whatever
@@ -409,6 +387,8 @@ class TZACommit {
   void ReleaseItemSource(TDirItem& item, bool written);
   void CopyExistingItem(int index);
   bool DropFailedItem(int index);
+  // Whether the old byte at `offset` lies in a record copied from the tail.
+  bool CopiedOver(uint64_t offset) const;
   int OldEntryIndex(const TDirItem& item);
   bool Write(const void* data, int64_t count);
   bool CopyRange(platform::TStream& from, int64_t pos, int64_t count, const TDirItem* progressItem = nullptr);
@@ -441,6 +421,10 @@ class TZACommit {
   std::string FTailFileName;
   TZAAction FAction = fxaIgnore;
   std::vector<char> FKept;  // per CDir index: the record stays where it is
+  // [start, end) in the old file of each record copied from the tail, the
+  // least it takes (its header's fixed part and its data, up to its
+  // DataLimit), by start.
+  std::vector<std::pair<uint64_t, uint64_t>> FCopiedExtents;
   std::optional<EZAException> FAbortError;
   bool FHasMoves = false;
   std::unique_ptr<uint8_t[]> FCopyBuffer;  // kCopyBlock bytes, made on first use
@@ -710,6 +694,21 @@ void TZACommit::PlanCut() {
   for (const int i : copied)
     if (dir[i].LocalHeaderOffset() >= static_cast<uint64_t>(dirStart) && dir[i].DataLimit == static_cast<uint64_t>(dirStart))
       dir[i].DataLimit = UINT64_MAX;
+  // What each copied record takes of the old bytes, at the least: an old
+  // record that a failed update gives back must not lie there.
+  FCopiedExtents.clear();
+  for (const int i : copied)
+    if (const auto e = ZALeastExtent(dir[i]); e.second > e.first) FCopiedExtents.push_back(e);
+  std::sort(FCopiedExtents.begin(), FCopiedExtents.end());
+}
+
+bool TZACommit::CopiedOver(uint64_t offset) const {
+  // Extents of the copied records never lie over one another (each ends by
+  // the next one's start): only the last that starts at or before
+  // `offset` can hold it.
+  const auto next = std::upper_bound(FCopiedExtents.begin(), FCopiedExtents.end(),
+                                     std::make_pair(offset, UINT64_MAX));
+  return next != FCopiedExtents.begin() && offset < std::prev(next)->second;
 }
 
 void TZACommit::SaveArchiveTail() {
@@ -879,6 +878,12 @@ bool TZACommit::DropFailedItem(int index) {
     return false;
   }
   dir.SetItem(index, FDM.RBCDir[old]);
+  // An old record inside one copied from the tail (entries that share or
+  // quote records) would be written twice: the change is refused as one of
+  // a damaged archive, and the archive goes back as it was.
+  const uint64_t offset = dir[index].LocalHeaderOffset();
+  if (offset >= static_cast<uint64_t>(FCutPosition) && CopiedOver(offset))
+    throw EZAException(ZA_ERR_INVALID_ARCHIVE, FArc.FName);
   CopyExistingItem(index);
   return true;
 }
@@ -997,9 +1002,11 @@ void TZACommit::CopyExistingItem(int index) {
   TDirItem& item = FDM.CDir[index];
   const uint64_t oldOffset = item.LocalHeaderOffset();
   if (oldOffset < static_cast<uint64_t>(FCutPosition)) {
-    // Still in place ahead of the cut (an entry sharing a kept record).
+    // Still in place ahead of the cut (an entry sharing a kept record). A
+    // new name would need a header of its own in front of bytes another
+    // entry keeps: a change of a damaged archive like any other, refused.
     if (!IsRenamed(item)) return;
-    throw EZAException(kNoSuchOldEntry, FArc.FName);
+    throw EZAException(ZA_ERR_INVALID_ARCHIVE, FArc.FName);
   }
   const int64_t tailPos = static_cast<int64_t>(oldOffset) - FCutPosition;
   // What the record may take of the tail: up to its limit (the next record
@@ -1057,7 +1064,8 @@ void TZACommit::CopyExistingItem(int index) {
     if (!CopyRange(*FTail, dataStart, static_cast<int64_t>(present) + (cut ? 0 : whole - r.HeaderSize() - static_cast<int64_t>(r.dataSize))))
       return;
     if (cut && (lh.genPurposeFlag & ZA_FLAG_DATA_DESCRIPTOR)) {
-      const std::string descriptor = DataDescriptor(item);
+      const std::string descriptor =
+          ZADataDescriptorBytes(item.CentralDir.crc32, item.CompressedSize(), item.UncompressedSize());
       if (!Write(descriptor.data(), static_cast<int64_t>(descriptor.size()))) return;
     }
   }
@@ -1229,20 +1237,12 @@ void TZACommit::WriteNewItemData(TDirItem& item, int64_t start) {
 
   TZALocalFileHeader lh;
   lh.signature = nonZip ? ZA_SIG_LOCAL_HEADER_NZ : ZA_SIG_LOCAL_HEADER;
-  lh.extractVersion = version;
-  lh.genPurposeFlag = flags;
-  lh.compMethod = cd.compMethod;
-  lh.lastModTime = cd.lastModTime;
-  lh.lastModDate = cd.lastModDate;
-  lh.crc32 = cd.crc32;
   const auto prefix = [&](uint64_t uncomp, uint64_t comp) {
+    ZASetLocalFromCentral(lh, cd, comp, uncomp);
     std::string extra;
     if (zip64Local) {
       lh.compSize = lh.unCompSize = ZA_SENTINEL32;
       extra = ZALocalZip64Field(uncomp, comp);
-    } else {
-      lh.compSize = static_cast<uint32_t>(comp);
-      lh.unCompSize = static_cast<uint32_t>(uncomp);
     }
     extra += ExtraBytes(item.ExtraFields);
     if (extra.size() > 0xFFFF) throw EZAException(ZA_ERR_STREAM_WRITE, FArc.FName);
@@ -1261,8 +1261,6 @@ void TZACommit::WriteNewItemData(TDirItem& item, int64_t start) {
   if (!zip64Local && (comp >= ZA_SENTINEL32 || uncomp >= ZA_SENTINEL32))
     throw EZAException(kZip64Disabled, FArc.FName, {item.SrcFileName.empty() ? item.Name : item.SrcFileName});
   if (zip64Local) item.bHugeFile = true;
-  lh.crc32 = cd.crc32;
-  lh.compMethod = cd.compMethod;
   const std::string final = prefix(uncomp, comp);
   if (final.size() != first.size()) throw EZAException(ZA_ERR_STREAM_WRITE, FArc.FName);
   FHeaderLen = static_cast<int64_t>(final.size());

@@ -387,6 +387,13 @@ void ZAMarkOverlappingItems(TZADirArray& dir, std::span<const int> which, uint64
   }
 }
 
+std::pair<uint64_t, uint64_t> ZALeastExtent(const TDirItem& item) {
+  const uint64_t start = item.LocalHeaderOffset(), header = TZALocalFileHeader::Size;
+  const uint64_t least = header + std::min(item.CompressedSize(), UINT64_MAX - header);
+  const uint64_t room = item.DataLimit > start ? item.DataLimit - start : 0;
+  return {start, start + std::min({room, least, UINT64_MAX - start})};
+}
+
 void TZADirManager::MarkOverlappingItems() {
   std::vector<int> which;
   which.reserve(static_cast<size_t>(CDir.Count()));

@@ -37,6 +37,7 @@
 #include <span>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "archiver/ZAHashedList.h"
@@ -423,6 +424,11 @@ class TZADirManager {
 // they name. Reads nothing; costs one sort of the entries by offset (none
 // when they are in order already).
 void ZAMarkOverlappingItems(TZADirArray& dir, std::span<const int> which, uint64_t dirStart, bool byVolume);
+// The bytes of the file `item` is read from at the least, [first, second):
+// from its offset, its extent as ZAMarkOverlappingItems takes it, cut at its
+// DataLimit. Those of the entries one marking measured lie over none of the
+// others (each ends by the next one's start).
+std::pair<uint64_t, uint64_t> ZALeastExtent(const TDirItem& item);
 
 // Sets NoLocalHeader on those of the entries `which` of `dir` whose offset
 // in `s` holds no local header of their own: none at all, or one whose name

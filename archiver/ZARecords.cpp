@@ -251,4 +251,19 @@ std::string ZALocalPrefix(const TZALocalFileHeader& lh, const std::string& name,
   return out;
 }
 
+std::string ZADataDescriptorBytes(uint32_t crc, uint64_t comp, uint64_t uncomp) {
+  const bool zip64 = comp >= ZA_SENTINEL32 || uncomp >= ZA_SENTINEL32;
+  uint8_t d[24];
+  ZAPutU32(d, ZA_SIG_DATA_DESCRIPTOR);
+  ZAPutU32(d + 4, crc);
+  if (zip64) {
+    ZAPutU64(d + 8, comp);
+    ZAPutU64(d + 16, uncomp);
+  } else {
+    ZAPutU32(d + 8, static_cast<uint32_t>(comp));
+    ZAPutU32(d + 12, static_cast<uint32_t>(uncomp));
+  }
+  return std::string(reinterpret_cast<const char*>(d), zip64 ? 24 : 16);
+}
+
 }  // namespace archiver

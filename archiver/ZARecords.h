@@ -325,6 +325,9 @@ std::string ZALocalZip64Field(uint64_t uncompSize, uint64_t compSize);
 void ZASetLocalFromCentral(TZALocalFileHeader& lh, const TZAZipCentralDir& cd, uint64_t comp, uint64_t uncomp);
 // A local header's bytes followed by its name and extra bytes.
 std::string ZALocalPrefix(const TZALocalFileHeader& lh, const std::string& name, const std::string& extra);
+// A data descriptor with its signature: the CRC and the sizes, 8 bytes each
+// when either needs 64 bits (24 bytes in all), 4 otherwise (16).
+std::string ZADataDescriptorBytes(uint32_t crc, uint64_t comp, uint64_t uncomp);
 
 // The 64-bit values of an entry held in its zip64 extra field.
 struct TZAZip64ExtendedInfo {

@@ -23,6 +23,7 @@
 // says), extraction by index, AddFromStream, the commit's raw copy.
 #include <algorithm>
 #include <cerrno>
+#include <map>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -119,19 +120,10 @@ bool WriteCutRecord(platform::TStream& archive, const TDirItem& kept, const TZAL
   out.WriteBuffer(head.data(), static_cast<int64_t>(head.size()));
   archive.SetPosition(static_cast<int64_t>(dataStart));
   if (comp > 0) out.CopyFrom(archive, static_cast<int64_t>(comp));
-  if (!(cd.genPurposeFlag & ZA_FLAG_DATA_DESCRIPTOR)) return true;
-  if (!zip64) {
-    ZAWriteRecord(out, TZADataDescriptor{ZA_SIG_DATA_DESCRIPTOR, cd.crc32, static_cast<uint32_t>(comp),
-                                         static_cast<uint32_t>(uncomp)});
-    return true;
+  if (cd.genPurposeFlag & ZA_FLAG_DATA_DESCRIPTOR) {
+    const std::string descriptor = ZADataDescriptorBytes(cd.crc32, comp, uncomp);
+    out.WriteBuffer(descriptor.data(), static_cast<int64_t>(descriptor.size()));
   }
-  // The zip64 form: 8-byte sizes.
-  uint8_t d[24];
-  ZAPutU32(d, ZA_SIG_DATA_DESCRIPTOR);
-  ZAPutU32(d + 4, cd.crc32);
-  ZAPutU64(d + 8, comp);
-  ZAPutU64(d + 16, uncomp);
-  out.WriteBuffer(d, sizeof d);
   return true;
 }
 
@@ -277,9 +269,18 @@ TZABaseArchiver::TZARepairResult TZABaseArchiver::RepairArchive(const std::strin
   platform::TStream& archive = *FCompressedStream;
   const std::shared_ptr<platform::TStream> lent(&archive, [](platform::TStream*) {});
   // The local headers, scanned once when an item is not where the
-  // directory says; each found header serves one item.
+  // directory says; each found header serves one item, and only where its
+  // record lies over no bytes another item is read from: the items read at
+  // their offsets, and those found before it (a record quoted inside
+  // another's data would be kept twice).
   std::unique_ptr<TZADirManager> scan;
   std::vector<char> taken;
+  std::map<uint64_t, uint64_t> claimed;  // [start, end) of the bytes items read, none over another
+  const auto unclaimed = [&](const std::pair<uint64_t, uint64_t>& e) {
+    const auto next = claimed.upper_bound(e.first);
+    return (next == claimed.end() || next->first >= e.second) &&
+           (next == claimed.begin() || std::prev(next)->second <= e.first);
+  };
   const auto relocate = [&](TDirItem& item) {
     if (!scan) {
       scan = std::make_unique<TZADirManager>(&archive, false, this);
@@ -289,14 +290,20 @@ TZABaseArchiver::TZARepairResult TZABaseArchiver::RepairArchive(const std::strin
         scan->CDir.SetCount(0);  // no header at all
       }
       taken.assign(static_cast<size_t>(scan->CDir.Count()), 0);
+      for (int j = 0; j < dir.Count(); ++j)
+        if (!dir[j].NoLocalHeader && HeaderAt(archive, dir[j], dir[j].LocalHeaderOffset())) {
+          const auto e = ZALeastExtent(dir[j]);
+          if (e.second > e.first) claimed.insert(e);
+        }
     }
     for (int k = 0; k < scan->CDir.Count(); ++k) {
       const TDirItem& found = scan->CDir[k];
       if (taken[static_cast<size_t>(k)] || found.StoredName != item.StoredName ||
           found.CentralDir.crc32 != item.CentralDir.crc32 || found.CompressedSize() != item.CompressedSize() ||
-          found.UncompressedSize() != item.UncompressedSize())
+          found.UncompressedSize() != item.UncompressedSize() || !unclaimed(ZALeastExtent(found)))
         continue;
       taken[static_cast<size_t>(k)] = 1;
+      if (const auto e = ZALeastExtent(found); e.second > e.first) claimed.insert(e);
       item.SetLocalHeaderOffset(found.LocalHeaderOffset());
       item.DataLimit = found.DataLimit;
       item.Overlaps = found.Overlaps;

@@ -106,7 +106,9 @@ inline constexpr uint64_t kFloorCap = 8u << 20;
 // deflate data are inflated by zlib up to their first error, stored data
 // copied, both never past the item's declared size. Nullopt where the
 // oracle has nothing to say: an encrypted item, a method other than stored
-// and deflate, no local header of the item's name at its offset.
+// and deflate, no local header of the item's name at its offset. A streamed
+// record whose descriptor is gone (DescriptorMissing) declares no size: its
+// floor is what zlib gives of the bytes it has, up to kFloorCap.
 inline std::optional<std::string> ZlibFloor(const uint8_t* data, size_t size, const archiver::TDirItem& item) {
   const archiver::TZAZipCentralDir& cd = item.CentralDir;
   if ((cd.genPurposeFlag & archiver::ZA_FLAG_ENCRYPTED) || (cd.compMethod != 0 && cd.compMethod != 8))
@@ -121,7 +123,8 @@ inline std::optional<std::string> ZlibFloor(const uint8_t* data, size_t size, co
   const uint64_t end = std::min({start + std::min<uint64_t>(item.CompressedSize(), size), item.DataLimit,
                                  static_cast<uint64_t>(size)});
   std::string out;
-  const uint64_t declared = item.UncompressedSize();
+  const uint64_t declared =
+      item.DescriptorMissing && item.UncompressedSize() == 0 ? kFloorCap : item.UncompressedSize();
   if (start >= end) return out;
   if (cd.compMethod == 0) {
     out.assign(reinterpret_cast<const char*>(data) + start, static_cast<size_t>(std::min(end - start, declared)));

@@ -181,6 +181,20 @@ def main(folder):
         out += local_header(name, zlib.crc32(data), len(data), len(data)) + data
     write(folder, 'offset-flipped.zip', out + central + end_record(4, len(central), len(out)))
 
+    # 12. A stored item whose data begin with a whole record of a.txt, and
+    # whose local header's compressed size lost its low bit; a.txt's entry
+    # has that record's name, CRC and sizes, and an offset one byte into the
+    # item's header. The inner record is a.txt's only if it is read twice.
+    text = b''.join(b'a.txt line %d\n' % i for i in range(100))[:1000]
+    inner = local_header(b'a.txt', zlib.crc32(text), len(text), len(text)) + text
+    data = inner + b'padding of b.bin\n'
+    header = bytearray(local_header(b'b.bin', zlib.crc32(data), len(data), len(data)))
+    header[18] ^= 1
+    out = bytes(header) + data
+    central = (central_entry(b'b.bin', zlib.crc32(data), len(data), len(data), 0) +
+               central_entry(b'a.txt', zlib.crc32(text), len(text), len(text), 1))
+    write(folder, 'lost-offset-inside-other.zip', out + central + end_record(2, len(central), len(out)))
+
 
 if __name__ == '__main__':
     main(sys.argv[1] if len(sys.argv) > 1 else os.path.dirname(os.path.abspath(__file__)))
