@@ -112,7 +112,8 @@ int MergeIntoOneItem(const std::string& path, const std::string& file, const std
 // Applies `change` to a copy of `file` at `path`, opened as OpenArchive
 // opens by default. Returns whether it was refused: only as a change of a
 // damaged archive, the copy left as it was.
-bool ChangeCopy(const std::string& file, const std::string& path, const std::function<void(TZipArchiver&)>& change) {
+bool ChangeCopy(const std::string& file, const std::string& path,
+                const std::function<void(TZipArchiver&)>& change) {
   std::filesystem::copy_file(file, path, std::filesystem::copy_options::overwrite_existing);
   TZipArchiver arc;
   arc.SetFileName(path);
@@ -135,13 +136,16 @@ struct TChange {
 };
 const std::vector<TChange> kChanges = {
     {"none", [](TZipArchiver&, const std::string&) {}, [](TItems&, const std::string&) {}},
-    {"add", [](TZipArchiver& arc, const std::string&) { arc.AddFromString("added.txt", "added\n"); },
+    {"add",
+     [](TZipArchiver& arc, const std::string&) { arc.AddFromString("added.txt", "added\n"); },
      [](TItems& items, const std::string&) { items["added.txt"] = "added\n"; }},
     {"delete", [](TZipArchiver& arc, const std::string& next) { arc.DeleteFiles(next, 0x27, ""); },
      [](TItems& items, const std::string& next) { items.erase(next); }},
-    {"update", [](TZipArchiver& arc, const std::string& next) { arc.AddFromString(next, "updated\n"); },
+    {"update",
+     [](TZipArchiver& arc, const std::string& next) { arc.AddFromString(next, "updated\n"); },
      [](TItems& items, const std::string& next) { items[next] = "updated\n"; }},
-    {"rename", [](TZipArchiver& arc, const std::string& next) { arc.RenameFile(next, "renamed.txt"); },
+    {"rename",
+     [](TZipArchiver& arc, const std::string& next) { arc.RenameFile(next, "renamed.txt"); },
      [](TItems& items, const std::string& next) {
        if (items.count(next)) items["renamed.txt"] = items[next];
        items.erase(next);
@@ -174,7 +178,8 @@ std::optional<TItems> ReadCleanly(const std::string& path, bool lenient) {
 
 // Every item of `expected` is in `got`, with its bytes.
 void ExpectHolds(const TItems& got, const TItems& expected) {
-  for (const auto& [name, bytes] : expected) EXPECT_EQ(got.count(name) ? got.at(name) : "(missing)", bytes) << name;
+  for (const auto& [name, bytes] : expected)
+    EXPECT_EQ(got.count(name) ? got.at(name) : "(missing)", bytes) << name;
 }
 
 TEST(HostileArchives, AnEntryClaimingTheOtherFlavourIsStillCheckedForItsCrc) {
@@ -281,10 +286,11 @@ TEST(HostileArchives, BackslashNamesAreFoundAsListed) {
   arc->ExtractFiles("*.*", archiver::ZADefaultSearchAttr, "");
   EXPECT_EQ(FilesBelow(out.Path()), (std::vector<std::string>{"folder/123.fb2", "folder/sub/x.txt"}));
   // Renamed by the name it is listed under, it is renamed, not passed over.
-  EXPECT_FALSE(ChangeCopy(Hostile("backslash-names.zip"), out / "renamed.zip", [](TZipArchiver& changed) {
-    changed.RenameFile("folder/123.fb2", "book.fb2");
-    EXPECT_EQ(Names(changed), (std::vector<std::string>{"book.fb2", "folder/sub/x.txt"}));
-  }));
+  EXPECT_FALSE(
+      ChangeCopy(Hostile("backslash-names.zip"), out / "renamed.zip", [](TZipArchiver& changed) {
+        changed.RenameFile("folder/123.fb2", "book.fb2");
+        EXPECT_EQ(Names(changed), (std::vector<std::string>{"book.fb2", "folder/sub/x.txt"}));
+      }));
 }
 
 TEST(HostileArchives, ADeflateBombTakesOneReservationOfItsDeclaredSize) {
@@ -367,7 +373,8 @@ TEST(HostileArchives, OddRecordsKeepWhatPeersReadThroughEveryChange) {
     for (const TChange& change : kChanges) {
       SCOPED_TRACE(file + ": " + change.what);
       TItems expected = before;
-      if (!ChangeCopy(file, path, [&](TZipArchiver& arc) { change.apply(arc, next); })) change.expect(expected, next);
+      if (!ChangeCopy(file, path, [&](TZipArchiver& arc) { change.apply(arc, next); }))
+        change.expect(expected, next);
       expectRead(expected);
     }
     // Merged into an archive of one item, its records copied as they are.
@@ -410,9 +417,12 @@ TEST(HostileArchives, ABombStaysSmallOnEveryRoad) {
          IgnoreFailures(arc);
          NativeErrorOf([&] { arc.RepairArchive(out); });
        }},
-      {"merge", [](const std::string& bomb, const std::string& out, const std::string&) { MergeIntoOneItem(out, bomb, "one"); }}};
+      {"merge", [](const std::string& bomb, const std::string& out, const std::string&) {
+         MergeIntoOneItem(out, bomb, "one");
+       }}};
   for (const TChange& change : kChanges)
-    roads[change.what] = [&change](const std::string& bomb, const std::string& out, const std::string& item) {
+    roads[change.what] = [&change](const std::string& bomb, const std::string& out,
+                                   const std::string& item) {
       ChangeCopy(bomb, out, [&](TZipArchiver& arc) { change.apply(arc, item); });
     };
   TempDir dir;
@@ -453,7 +463,8 @@ TEST(HostileArchives, AChangeOfADamagedArchiveKeepsWhatReadCleanly) {
       EXPECT_FALSE(ChangeCopy(file, path, [&](TZipArchiver& arc) { change.apply(arc, item); }));
       TItems expected = before;
       change.expect(expected, item);
-      for (const bool lenient : {true, false}) ExpectHolds(ReadCleanly(path, lenient).value_or(TItems{}), expected);
+      for (const bool lenient : {true, false})
+        ExpectHolds(ReadCleanly(path, lenient).value_or(TItems{}), expected);
       EXPECT_EQ(RunCmd("unzip -t " + Q(path) + " 2>&1").find("overlap"), std::string::npos);
     }
   }
