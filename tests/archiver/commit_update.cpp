@@ -273,13 +273,10 @@ TEST(CommitUpdate, NamesStoredInUtf8StayInUtf8) {
   arc.OpenArchive();
   EXPECT_EQ(arc.UpdateFiles("книги/вторая.fb2", archiver::ZADefaultSearchAttr, ""), 1);
   arc.RenameFile("первая.fb2", "переименованная.fb2");
-  arc.CloseArchive();
-  const std::vector<std::string> names = {"переименованная.fb2", "книги/вторая.fb2"};
-  EXPECT_EQ(load_test::PythonNames(path), names);
-  arc.OpenArchive();
   arc.AddFromString("переименованная.fb2", "replaced", 0x20, 0);
   arc.CloseArchive();
-  EXPECT_EQ(load_test::PythonNames(path), names);
+  EXPECT_EQ(load_test::PythonNames(path),
+            (std::vector<std::string>{"переименованная.fb2", "книги/вторая.fb2"}));
 }
 
 }  // namespace

@@ -182,39 +182,62 @@ inline std::vector<int> NamedItems(const archiver::TZADirArray& dir) {
   return named;
 }
 
-// The bytes of the items among NamedItems of the open `arc` that read
-// cleanly (whole, their checks passed), by name.
-inline std::map<std::string, std::string> CleanItems(archiver::TZABaseArchiver& arc) {
-  const bool damaged = arc.ExtractCorruptedFiles();
-  arc.SetExtractCorruptedFiles(false);
-  std::map<std::string, std::string> clean;
+// Reads each of NamedItems of the open `arc`, damaged items as
+// ExtractCorruptedFiles reads them where `damaged`, and gives `f` the item,
+// its bytes and whether it read without a failure. Into a stream:
+// ExtractToString reserves what the sizes declare, and fuzzed sizes may
+// not fit the memory limit.
+template <class F>
+void ReadNamed(archiver::TZABaseArchiver& arc, bool damaged, F f) {
+  const bool was = arc.ExtractCorruptedFiles();
+  arc.SetExtractCorruptedFiles(damaged);
   archiver::TZADirArray& dir = arc.DMHandle()->CDir;
   for (const int i : NamedItems(dir)) {
     const std::string name = dir[i].Name;
     platform::TStringStream got;
+    bool read = false;
     Expected([&] {
       arc.ExtractToStream(name, got);
-      clean[name] = got.DataString();
+      read = true;
     });
+    f(dir[i], got.DataString(), read);
   }
-  arc.SetExtractCorruptedFiles(damaged);
+  arc.SetExtractCorruptedFiles(was);
+}
+
+// The bytes of the items among NamedItems of the open `arc` that read
+// cleanly (whole, their checks passed), by name.
+inline std::map<std::string, std::string> CleanItems(archiver::TZABaseArchiver& arc) {
+  std::map<std::string, std::string> clean;
+  ReadNamed(arc, false, [&](const archiver::TDirItem& item, const std::string& bytes, bool read) {
+    if (read) clean[item.Name] = bytes;
+  });
   return clean;
 }
 
 // The weight (Weight) of what the items among NamedItems of the open `arc`
 // give when read as damaged items are (ExtractCorruptedFiles).
 inline uint64_t WeighedOutput(archiver::TZABaseArchiver& arc) {
-  const bool damaged = arc.ExtractCorruptedFiles();
-  arc.SetExtractCorruptedFiles(true);
   uint64_t weight = 0;
-  archiver::TZADirArray& dir = arc.DMHandle()->CDir;
-  for (const int i : NamedItems(dir)) {
-    platform::TStringStream got;
-    Expected([&] { arc.ExtractToStream(dir[i].Name, got); });
-    weight += Weight(dir[i], got.DataString().size());
-  }
-  arc.SetExtractCorruptedFiles(damaged);
+  ReadNamed(arc, true, [&](const archiver::TDirItem& item, const std::string& bytes, bool) {
+    weight += Weight(item, bytes.size());
+  });
   return weight;
+}
+
+// Whether each of `items` reads cleanly from the open `arc`, the same bytes.
+inline bool ReadsTheSame(archiver::TZABaseArchiver& arc,
+                         const std::map<std::string, std::string>& items) {
+  for (const auto& [name, bytes] : items) {
+    platform::TStringStream got;
+    bool read = false;
+    Expected([&, n = name] {
+      arc.ExtractToStream(n, got);
+      read = true;
+    });
+    if (!read || got.DataString() != bytes) return false;
+  }
+  return true;
 }
 
 // A name that every operation stores as it is: letters, digits, '.', '_',
@@ -250,6 +273,8 @@ class TArchive {
 
   bool Open() const { return open_; }
   archiver::TZipArchiver& Arc() { return arc_; }
+  // The archive's bytes, as a change left them.
+  const std::string& Bytes() const { return stream_.DataString(); }
 
   // Stored path + file name of every item, as listed.
   std::vector<std::string> Names() {

@@ -16,23 +16,6 @@
 
 namespace {
 
-// Reads an archive over `bytes` for the change road's checks.
-struct TReopened {
-  platform::TStringStream stream;
-  archiver::TZipArchiver arc;
-  bool open = false;
-  TReopened(const std::string& bytes, bool lenient) : stream(bytes) {
-    arc.SetPassword(fuzz::kPassword);
-    arc.SetOpenCorruptedArchives(lenient);
-    fuzz::IgnoreFailures(arc);
-    arc.OnPassword = [](archiver::TZABaseArchiver&, const std::string&, std::string&, bool& skip) { skip = true; };
-    fuzz::Expected([&] {
-      arc.OpenArchive(stream, false);
-      open = true;
-    });
-  }
-};
-
 // The change road. The input, opened as OpenArchive opens by default, gets
 // one change that the input chooses: an item added, or one (that read
 // cleanly, where one did) replaced, deleted or renamed. The change raises
@@ -43,9 +26,10 @@ struct TReopened {
 // and the new item.
 void Change(const uint8_t* data, size_t size) {
   const std::string input(reinterpret_cast<const char*>(data), size);
-  TReopened before(input, /*lenient=*/true);
-  if (!before.open) return;
-  archiver::TZipArchiver& arc = before.arc;
+  fuzz::TArchive before(data, size, /*lenient=*/true);
+  if (!before.Open()) return;
+  archiver::TZipArchiver& arc = before.Arc();
+  arc.SetPassword(fuzz::kPassword);
   arc.Options().SetOverwriteMode(archiver::omAlways);
   arc.Options().SetRecurse(false);
   std::map<std::string, std::string> expected = fuzz::CleanItems(arc);
@@ -86,7 +70,7 @@ void Change(const uint8_t* data, size_t size) {
     }
     raised = false;
   });
-  const std::string after = before.stream.DataString();
+  const std::string after = before.Bytes();
   if (raised) {
     if (after != input) std::abort();
     return;
@@ -96,21 +80,14 @@ void Change(const uint8_t* data, size_t size) {
   if (change == 3 && expected.count(item)) expected[renamed] = expected[item];
   if (change >= 2) expected.erase(item);
   for (const bool lenient : {true, false}) {
-    TReopened check(after, lenient);
-    if (!check.open) {
+    fuzz::TArchive check(reinterpret_cast<const uint8_t*>(after.data()), after.size(), lenient);
+    if (!check.Open()) {
       if (lenient || !overlapping) std::abort();
       continue;
     }
-    for (const auto& [name, bytes] : expected) {
-      platform::TStringStream got;
-      bool read = false;
-      fuzz::Expected([&, n = name] {
-        check.arc.ExtractToStream(n, got);
-        read = true;
-      });
-      if (!read || got.DataString() != bytes) std::abort();
-    }
-    if (lenient && fuzz::WeighedOutput(check.arc) > size + text.size()) std::abort();
+    check.Arc().SetPassword(fuzz::kPassword);
+    if (!fuzz::ReadsTheSame(check.Arc(), expected)) std::abort();
+    if (lenient && fuzz::WeighedOutput(check.Arc()) > size + text.size()) std::abort();
   }
 }
 
@@ -142,18 +119,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   }
   std::filesystem::remove_all(out);
 
-  arc.SetExtractCorruptedFiles(true);
-  archiver::TZADirArray& dir = arc.DMHandle()->CDir;
   uint64_t weight = 0;
-  for (const int i : fuzz::NamedItems(dir)) {
-    // Into a stream: ExtractToString reserves what the sizes declare, and
-    // fuzzed sizes may not fit the memory limit.
-    platform::TStringStream got;
-    fuzz::Expected([&] { arc.ExtractToStream(dir[i].Name, got); });
-    weight += fuzz::Weight(dir[i], got.DataString().size());
-    const std::optional<std::string> floor = fuzz::ZlibFloor(data, size, dir[i]);
-    if (floor && !floor->empty() && !fuzz::KeepsFloor(got.DataString(), *floor)) std::abort();
-  }
+  const auto weigh = [&](const archiver::TDirItem& item, const std::string& got, bool) {
+    weight += fuzz::Weight(item, got.size());
+    const std::optional<std::string> floor = fuzz::ZlibFloor(data, size, item);
+    if (floor && !floor->empty() && !fuzz::KeepsFloor(got, *floor)) std::abort();
+  };
+  fuzz::ReadNamed(arc, /*damaged=*/true, weigh);
   // No byte of the input is read for two items.
   if (weight > size) std::abort();
   Change(data, size);

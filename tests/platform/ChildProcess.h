@@ -9,7 +9,10 @@
 
 #include <csignal>
 #include <functional>
+#include <string>
 #include <vector>
+
+#include "platform/Files.h"
 
 // Runs every one of `bodies` at the same time, each in a forked child of
 // its own, and returns their exit codes in order: a body's result, 99 when
@@ -60,4 +63,29 @@ int ExitOfChildWithFileSizeLimit(rlim_t limit, F body) {
     }
     return 2;
   });
+}
+
+// What a program killed while it replaces `target` leaves: a child writes
+// `bytes` into the replacement and is killed before it commits. False when
+// the child did not get that far.
+inline bool KillWhileReplacing(const std::string& target, const std::string& bytes) {
+  int ready[2];
+  if (pipe(ready) != 0) return false;
+  const pid_t pid = fork();
+  if (pid == 0) {
+    close(ready[0]);
+    platform::TReplaceFile out(target);
+    out.File().WriteAt(0, bytes.data(), static_cast<int64_t>(bytes.size()));
+    (void)!write(ready[1], "x", 1);
+    pause();  // killed here, before Commit
+    _exit(0);
+  }
+  close(ready[1]);
+  char c;
+  const bool writing = pid > 0 && read(ready[0], &c, 1) == 1;
+  close(ready[0]);
+  if (pid <= 0) return false;
+  kill(pid, SIGKILL);
+  int status = 0;
+  return waitpid(pid, &status, 0) == pid && writing && WIFSIGNALED(status);
 }

@@ -4,10 +4,11 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <cstdio>
 #include <functional>
+#include <sstream>
 #include <thread>
 
 #include "platform/Files.h"
@@ -31,6 +32,21 @@ std::string AwaitFile(const std::string& path) {
     std::this_thread::sleep_for(std::chrono::milliseconds(10));
   std::this_thread::sleep_for(std::chrono::milliseconds(20));  // let the writer finish
   return FileExists(path) ? ReadFileBytes(path) : std::string("<missing>");
+}
+
+// Waits up to 30 s for the processes `pids` to end; whether all did (a
+// zombie not yet reaped by whoever adopted it has ended).
+bool AwaitEnded(const std::vector<std::string>& pids) {
+  const auto running = [](const std::string& pid) {
+    try {
+      return ReadFileBytes("/proc/" + pid + "/stat").find(") Z ") == std::string::npos;
+    } catch (const EFileError&) {
+      return false;
+    }
+  };
+  for (int i = 0; i < 3000 && std::any_of(pids.begin(), pids.end(), running); ++i)
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  return std::none_of(pids.begin(), pids.end(), running);
 }
 
 TEST(RunAndWait, ArgumentsArriveUnchangedAndTheExitCodeComesBack) {
@@ -93,19 +109,9 @@ TEST(RunAndWait, GivingUpTheWaitEndsTheProgramAndWhatItStarted) {
     EXPECT_EQ(code, kStoppedExitCode);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
   }
+  // Ended by the SIGTERM to the group.
   const std::string child = AwaitFile(dir / "child");
-  const pid_t pid = std::stoi(child);
-  // Ended by the SIGTERM to the group, and reaped by whoever adopted it.
-  bool gone = false;
-  for (int i = 0; i < 1000 && !gone; ++i) {
-    const std::string stat = FileExists("/proc/" + std::to_string(pid) + "/stat")
-                                 ? ReadFileBytes("/proc/" + std::to_string(pid) + "/stat")
-                                 : std::string();
-    gone = stat.empty() || stat.find(") Z ") != std::string::npos ||
-           stat.find("sleep") == std::string::npos;
-    if (!gone) std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  EXPECT_TRUE(gone) << child;
+  EXPECT_TRUE(AwaitEnded({std::to_string(std::stoi(child))})) << child;
 }
 
 // A megabyte on standard error, far more than a pipe holds: the program is
@@ -129,38 +135,20 @@ TEST(RunAndWait, StandardErrorIsReadWhileWaitingAndItsEndKept) {
 // child run: neither outlives it by more than the grace.
 TEST(RunAndWait, TheProgramAndItsChildrenEndWithTheProcessThatWaits) {
   TempDir dir;
-  WriteScript(dir / "parent", "sleep 60 &\necho $$ > \"$0.tmp\" && mv \"$0.tmp\" \"$0.pid\"\nexec sleep 60\n");
+  WriteScript(dir / "parent",
+              "sleep 60 &\necho $$ $! > \"$0.tmp\" && mv \"$0.tmp\" \"$0.pids\"\nexec sleep 60\n");
   const pid_t waiter = ::fork();
   if (waiter == 0) {
     RunAndWait(dir / "parent", {});
     ::_exit(0);
   }
   ASSERT_GT(waiter, 0);
-  const std::string script = AwaitFile(dir / "parent.pid");
-  const auto groupOf = [](const std::string& pid) -> long {
-    const std::string stat = FileExists("/proc/" + pid + "/stat") ? ReadFileBytes("/proc/" + pid + "/stat") : "";
-    const size_t end = stat.rfind(')');
-    if (end == std::string::npos || stat.compare(end, 4, ") Z ") == 0) return 0;  // gone, or a zombie
-    long state_ppid_group[3] = {};
-    std::sscanf(stat.c_str() + end + 4, "%ld %ld", &state_ppid_group[1], &state_ppid_group[2]);
-    return state_ppid_group[2];
-  };
-  const long group = groupOf(std::to_string(std::stol(script)));
-  ASSERT_GT(group, 0) << script;
+  std::istringstream pids(AwaitFile(dir / "parent.pids"));
+  std::string program, child;
+  ASSERT_TRUE(pids >> program >> child);
   ASSERT_EQ(::kill(waiter, SIGKILL), 0);
   ASSERT_EQ(::waitpid(waiter, nullptr, 0), waiter);
-
-  // Members of the group still running, looked for until none is left.
-  std::vector<std::string> left;
-  for (int i = 0; i < 3000; ++i) {
-    left.clear();
-    for (const TFileInfo& e : ListFolder("/proc"))
-      if (e.isDir && e.name.find_first_not_of("0123456789") == std::string::npos && groupOf(e.name) == group)
-        left.push_back(e.name);
-    if (left.empty()) break;
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  EXPECT_TRUE(left.empty()) << left.size() << " left in group " << group;
+  EXPECT_TRUE(AwaitEnded({program, child}));
 }
 
 TEST(RunAndWait, TheChildInheritsNoDescriptorAndReadsNothing) {
