@@ -504,10 +504,7 @@ void XBO_dBaseDBF::SetPasswords(const AnsiString& in, const AnsiString& out) {
 XBobjMemo* XBO_dBaseDBF::xbMemoObject() {
   if (!memo_ && WithMemo_) {
     memo_ = XBobjMemo::Open(FileName(), xbvPasswordIn_, FileReadWrite(), FileShared(), FileVers_);
-    if (memo_) {
-      memo_->moSetLockProtocol(dfLockStyle_);
-      memo_->SetEncryption(true, xbvPasswordIn_, xbvPasswordOut_);
-    }
+    ConnectMemo();
   } else if (memo_ && !memo_->FileFound()) {
     memo_->xbReset();
   }
@@ -517,10 +514,14 @@ XBobjMemo* XBO_dBaseDBF::xbMemoObject() {
 void XBO_dBaseDBF::xbMemoAttach(std::unique_ptr<XBobjMemo> memo) {
   memo_ = std::move(memo);
   WithMemo_ = memo_ != nullptr;
-  if (memo_) {
-    memo_->moSetLockProtocol(dfLockStyle_);
-    memo_->SetEncryption(true, xbvPasswordIn_, xbvPasswordOut_);
-  }
+  ConnectMemo();
+}
+
+void XBO_dBaseDBF::ConnectMemo() {
+  if (!memo_) return;
+  memo_->moSetLockProtocol(dfLockStyle_);
+  memo_->SetEncryption(true, xbvPasswordIn_, xbvPasswordOut_);
+  memo_->moSetBlocksNamed([this](int64_t limit) { return HighestMemoBlockNamed(limit); });
 }
 
 void XBO_dBaseDBF::xbReopen() {

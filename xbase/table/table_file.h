@@ -348,9 +348,19 @@ class XBO_dBaseDBF : public XBO_DiskFile {
   // what only the old image named may be given back now (a descendant
   // gives back memo blocks). It must not raise: the record is written.
   virtual void RecordReplaced(const uint8_t* was) noexcept { (void)was; }
+  // The memo file asks, when it shows damage, which blocks the records
+  // name: the highest one up to `limit` in any memo field of any record
+  // in the file, deleted ones included (TMemoBlocksNamed). None here.
+  virtual int64_t HighestMemoBlockNamed(int64_t limit) {
+    (void)limit;
+    return 0;
+  }
 
  private:
   void ReadHeader();
+  // The memo file takes the table's passwords, lock protocol and the way
+  // to ask which blocks the records name.
+  void ConnectMemo();
   // A file lock was newly taken: the header and the records as the file
   // now holds them.
   void WholeFileLocked();
