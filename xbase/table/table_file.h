@@ -201,6 +201,9 @@ class XBO_dBaseDBF : public XBO_DiskFile {
   // Hands the table's and the open memo file's writes to the system, then
   // raises dbFlush with RecNumber.
   void xbFlush() override;
+  // As the disk file's; an append then reads the file's end anew.
+  void xbReset() override;
+  void xbTruncate(int64_t loc) override;
   // Writes the owed header, closes the memo file and the table.
   bool xbCloseFile() override;
   // Renames the table (".DBF" added when the new name has no extension)
@@ -372,6 +375,9 @@ class XBO_dBaseDBF : public XBO_DiskFile {
   // Writes the record image `record` (CurRecord when null; RecLen + 1
   // bytes), scrambled when the table is, `withEof` adding 0x1A.
   void WriteRecord(int n, bool withEof, uint8_t* record = nullptr);
+  // Writes CurRecord as record `n`, the first past the last, with 0x1A;
+  // a write cut short leaves the file's end as it stood.
+  void WriteAtEnd(int n);
   // The end of an append whose records are written: the header (unless
   // held back), the dbPostWrite event (with `event`), the append lock
   // released, OrigRec the last record.
@@ -422,6 +428,10 @@ class XBO_dBaseDBF : public XBO_DiskFile {
   XBsetLokProtocol dfLockStyle_ = XBsetLokProtocol::Default;
   XBLockRegions regions_;
   std::unique_ptr<XBobjMemo> memo_;
+  // Where an exclusive table ends when this object's last append wrote
+  // its end (the byte past that append's 0x1A); -1 when not known, and
+  // the next append reads the end it covers first.
+  int64_t knownEnd_ = -1;
 };
 
 // Points a table's record pointer at a buffer of RecLen + 1 bytes for one
