@@ -251,20 +251,35 @@ TEST(Memo, RoundTripsInEveryFormatPlainAndScrambled) {
 // it, a new memo goes at the end, not into a hole that a memo without its
 // terminator would then read as its own. A dBase IV chain ending a little
 // past the end tells of a file cut short, whose records may still name
-// the blocks there: the memo goes where the chain says.
+// the blocks there: the memo goes where the chain says. A file of 512-byte
+// blocks whose header says 1,024 (next free block 2) has its records name
+// blocks past the end: with its table, the memo goes past them.
 TEST(Memo, ANextFreeBlockPastTheEndOfTheFile) {
   const std::tuple<const char*, uint8_t, int64_t, int64_t> cases[] = {
       {"dbt3-next-free-past-end.dbt", 0x83, 1, 2},
       {"fpt-next-free-past-end.fpt", 0xF5, 8, 9},
       {"dbt4-1024-next-free-past-end.dbt", 0x8B, 1, 3},
       {"dbt4-1024-next-free-far-past-end.dbt", 0x8B, 1, 2},
+      {"dbt4-1024-next-free-2.dbt", 0x8B, 1, 3},
+      {"dbt4-512-layout-as-1024.dbt", 0x8B, 1, 4},  // the file in whole blocks
   };
   for (const auto& [name, ver, old, expected] : cases) {
     TempDir dir;
     const std::string file = name;
-    const std::string memoPath = dir / ("t" + file.substr(file.size() - 4));
-    platform::WriteFileBytes(memoPath, platform::ReadFileBytes(kXbData + "memo/" + file));
-    auto memo = XBobjMemo::Open(dir / "t.dbf", "", true, false, ver);
+    const std::string table = platform::ChangeFileExt(file, ".dbf");
+    std::unique_ptr<XBO_dBaseFld> t;
+    std::unique_ptr<XBobjMemo> own;
+    XBobjMemo* memo = nullptr;
+    if (platform::FileExists(kXbData + "memo/" + table)) {
+      t = std::make_unique<XBO_dBaseFld>(TakeTable(dir.path(), "memo/" + table), "", true, false);
+      memo = t->xbMemoObject();
+    } else {
+      platform::WriteFileBytes(dir / ("t" + file.substr(file.size() - 4)),
+                               platform::ReadFileBytes(kXbData + "memo/" + file));
+      own = XBobjMemo::Open(dir / "t.dbf", "", true, false, ver);
+      memo = own.get();
+    }
+    const std::string memoPath = memo->FileName();
     int64_t blk = 0;
     memo->moMemoWrite("new memo", blk, 8);
     EXPECT_EQ(blk, expected) << name;

@@ -191,7 +191,14 @@ TEST(WriteFailure, EveryOperationRaisesWithFilesUnchangedOrCompletes) {
     t.xbRename(dir + "u.dbf");
     t.xbRename(dir + "t.dbf");
   };
+  const auto append = [](XBO_dBHandler& t, const std::string&) {
+    t.xbBlank();
+    t.xbStringPutN(1, "appended");
+    t.xbAppend();
+  };
   const std::vector<TCase> cases = {
+      // The cut falls inside the new record (the table is 11,830 bytes).
+      {"append IV", TKind::DBase4, OnTable(TKind::DBase4, append), "", 11840},
       {"reindex III", TKind::DBase3, OnTable(TKind::DBase3, reindex)},
       {"reindex IV", TKind::DBase4, OnTable(TKind::DBase4, reindex)},
       {"reindex Fox", TKind::Fox, OnTable(TKind::Fox, reindex)},

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <charconv>
+#include <climits>
 #include <cmath>
 #include <cstring>
 
@@ -440,6 +441,39 @@ void XBO_dBaseFld::RecordReplaced(const uint8_t* was) noexcept {
     }
   } catch (...) {
   }
+}
+
+int64_t XBO_dBaseFld::HighestMemoBlockNamed(int64_t limit) {
+  std::vector<const XBR_DBFField*> memoFields;
+  for (int i = 0; i < NumFields(); ++i) {
+    const XBR_DBFField& f = Fields(i);
+    const char t = f.dbFieldType;
+    if ((t == 'B' && !VfpBinary(f)) || t == 'G' || t == 'M') memoFields.push_back(&f);
+  }
+  // Every record the file holds, those past the header's count too (an
+  // append cut short, or another program's): each may name a block.
+  const int64_t records = std::min<int64_t>((xbFileSize() - HeadLen()) / RecLen(), INT_MAX);
+  if (memoFields.empty() || records <= 0) return 0;
+  const int per = std::max(1, (1 << 20) / RecLen());
+  std::vector<uint8_t> chunk(static_cast<size_t>(per) * static_cast<size_t>(RecLen()));
+  int64_t highest = 0;
+  for (int64_t first = 1; first <= records; first += per) {
+    const int count = static_cast<int>(std::min<int64_t>(per, records - first + 1));
+    if (!ReadRecordsInto(static_cast<int>(first), count, chunk.data())) break;
+    for (int i = 0; i < count; ++i) {
+      const uint8_t* record = chunk.data() + static_cast<size_t>(i) * static_cast<size_t>(RecLen());
+      for (const XBR_DBFField* f : memoFields) {
+        double v = 0;
+        try {
+          v = NumberOf(*f, record);
+        } catch (const EXBaseError&) {
+          continue;  // no number: no block anyone reads
+        }
+        if (v >= 1 && v <= static_cast<double>(limit)) highest = std::max(highest, static_cast<int64_t>(v));
+      }
+    }
+  }
+  return highest;
 }
 
 int XBO_dBaseFld::xbMemoFieldNumber(std::string_view name) {

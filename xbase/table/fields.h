@@ -228,6 +228,7 @@ class XBO_dBaseFld : public XBO_dBaseDBF {
   // A record write replaced `was`: the dBase IV memo blocks it named and
   // the new record does not go back to the memo file.
   void RecordReplaced(const uint8_t* was) noexcept override;
+  int64_t HighestMemoBlockNamed(int64_t limit) override;
   // Sets the deletion flag and writes the record, unless it has the flag.
   void WriteDeletionFlag(uint8_t flag);
   [[noreturn]] void RaiseNoField(std::string_view name) const;

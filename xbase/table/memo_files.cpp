@@ -321,6 +321,11 @@ void XBobjMemo::AppendAtNextFree(int64_t need, bool bigEndian) {
   MemoLocation_ = start;
 }
 
+int64_t XBobjMemo::HighestBlockNamed(int64_t limit) {
+  if (highestNamed_ < 0) highestNamed_ = named_ ? std::max<int64_t>(named_(limit), 0) : 0;
+  return highestNamed_;
+}
+
 void XBobjMemo::moMemoBlockRelease(int64_t blk) {
   if (blk <= 0) return;
   MemoLock();
@@ -547,11 +552,31 @@ void XBobjMemo4::moHuntAvailBlock(int64_t need) {
   // back when they are rewritten). The new memo goes where the link says
   // -- unless the hole it leaves would dwarf the file, which only damage
   // makes.
+  const int64_t holeBlocks = std::max(size, kMaxHole) / BytesPerBlok_;
   int64_t at = end;
-  if (cur > end && (cur - end) * BytesPerBlok_ <= std::max(xbFileSize(), kMaxHole)) at = cur;
+  if (cur > end && cur - end <= holeBlocks) at = cur;
+  // Nor may it become the memo of a record that names a block past the
+  // end: that record's rewrite would give it back while another record
+  // names it. A sound file names none there, so only a file that shows
+  // damage has its records read.
+  if (EndLooksDamaged(cur)) at = std::max(at, HighestBlockNamed(end + holeBlocks) + 1);
   if (at + need > kMaxBlock) RaiseBad();
   WriteWord(predPos, static_cast<uint32_t>(at + need), false);
   MemoLocation_ = at;
+}
+
+bool XBobjMemo4::EndLooksDamaged(int64_t chainEnd) {
+  if (chainEnd != EndBlock() || xbFileSize() % BytesPerBlok_ != 0) return true;
+  if (headerHoldsMemo_ < 0) {
+    // The header's block is unused past its fields; a memo block header at
+    // an 8-byte boundary there belongs to a file of smaller blocks.
+    std::string head(static_cast<size_t>(BytesPerBlok_), '\0');
+    head.resize(static_cast<size_t>(std::max(xbRead(0, head.data(), BytesPerBlok_), 0)));
+    headerHoldsMemo_ = 0;
+    for (size_t at = 24; at + 4 <= head.size() && !headerHoldsMemo_; at += 8)
+      headerHoldsMemo_ = head.compare(at, 4, "\xFF\xFF\x08\x00", 4) == 0;
+  }
+  return headerHoldsMemo_ != 0;
 }
 
 // --- FoxPro ---

@@ -41,6 +41,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -53,7 +54,11 @@ namespace xbase {
 
 using platform::AnsiString;
 
-// The dBase III memo format; the base of the dBase IV and FoxPro ones.
+// What a memo file asks of the table whose records name its memos: the
+// highest block a record names in a memo field, deleted records included,
+// among the blocks up to `limit`; 0 when none.
+using TMemoBlocksNamed = std::function<int64_t(int64_t limit)>;
+
 // What a piece of work replaced in a memo file, to put the file back as it
 // was should the work fail after its memos were written (a password
 // change writing every memo anew, a pack giving the deleted records'
@@ -75,6 +80,7 @@ class TMemoJournal {
   std::vector<TSaved> saved_;
 };
 
+// The dBase III memo format; the base of the dBase IV and FoxPro ones.
 class XBobjMemo : public XBO_DiskFile {
  public:
   // Opens the memo file of table `tableName` for table version `dbVer`:
@@ -136,6 +142,9 @@ class XBobjMemo : public XBO_DiskFile {
   // longer).
   void moKeepJournal(TMemoJournal* journal);
   int xbWrite(int64_t blk, const void* dat, int len) override;
+  // How to ask the table which blocks its records name. A file without
+  // one (opened on its own) trusts its header and free chain.
+  void moSetBlocksNamed(TMemoBlocksNamed named) { named_ = std::move(named); }
   // Takes the table's lock protocol (the memo lock's place).
   void moSetLockProtocol(XBsetLokProtocol p);
   // Follows a table renamed to `newTableName`: the memo file keeps its own
@@ -191,6 +200,10 @@ class XBobjMemo : public XBO_DiskFile {
   // MemoLocation := the header's next free block, which moves `need` on.
   void AppendAtNextFree(int64_t need, bool bigEndian);
   [[noreturn]] void RaiseBad() const;
+  // The highest block the table's records name up to `limit` (0 for none,
+  // and without a table), asked of the table once per open: a whole
+  // table's read, for damaged files only.
+  int64_t HighestBlockNamed(int64_t limit);
   bool ReadScrambled() const { return IsEncrypted_ && !PasswordIn_.empty(); }
   bool WriteScrambled() const { return IsEncrypted_ && !PasswordOut_.empty(); }
 
@@ -214,6 +227,8 @@ class XBobjMemo : public XBO_DiskFile {
     std::string bytes;
   };
   TMemoJournal* journal_ = nullptr;
+  TMemoBlocksNamed named_;
+  int64_t highestNamed_ = -1;  // not asked yet
   bool holding_ = false;
   std::vector<THeldWrite> held_;
 
@@ -235,6 +250,15 @@ class XBobjMemo4 : public XBobjMemo {
   void ReleaseRun(int64_t blk, int64_t blocks) override;
   std::string BlockHeader(int64_t cb, const Extent& old) override;
   std::string moMemoPutLast() override { return {}; }
+
+ private:
+  // Whether the file shows what a record naming a block past its end
+  // comes with: the chain's last link not at the end, a last block cut
+  // short, or a memo block inside the header's block (a file of smaller
+  // blocks whose header says larger ones).
+  bool EndLooksDamaged(int64_t chainEnd);
+
+  int headerHoldsMemo_ = -1;  // not looked at yet
 };
 
 // The FoxPro format: every write appends.

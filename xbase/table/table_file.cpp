@@ -105,6 +105,7 @@ XBO_dBaseDBF::XBO_dBaseDBF(const std::string& fname, const AnsiString& password,
 }
 
 void XBO_dBaseDBF::ReadHeader() {
+  knownEnd_ = -1;  // the file may have been replaced
   uint8_t raw[XBR_DBFHeader::Size];
   if (xbRead(0, raw, sizeof raw) < static_cast<int>(sizeof raw)) XBRaise(xbmReadError, {FileName()});
   head_.Decode(raw);
@@ -265,6 +266,7 @@ void XBO_dBaseDBF::xbAppendRun(const uint8_t* images, int count) {
     if (xbvIsEncrypted_) CryptBuffer(xbvPasswordOut_, r, r, len, true);
   }
   run.back() = 0x1A;
+  knownEnd_ = -1;
   xbLockAppend();
   try {
     xbWrite(RecordPos(NumRecs_ + 1), run.data(), static_cast<int>(run.size()));
@@ -351,6 +353,47 @@ void XBO_dBaseDBF::WriteRecord(int n, bool withEof, uint8_t* record) {
   xbWrite(RecordPos(n), image, RecLen_ + (withEof ? 1 : 0));
 }
 
+void XBO_dBaseDBF::WriteAtEnd(int n) {
+  const int64_t pos = RecordPos(n);
+  const int64_t len = int64_t{RecLen_} + 1;
+  // What the write covers, to put back should it be cut short: the 0x1A
+  // this object left after the last record, or else what the file holds.
+  std::string was;
+  if (knownEnd_ == pos + 1) {
+    was = "\x1A";
+  } else {
+    was.resize(static_cast<size_t>(len));
+    was.resize(static_cast<size_t>(std::max(xbRead(pos, was.data(), static_cast<int>(len)), 0)));
+  }
+  knownEnd_ = -1;
+  try {
+    WriteRecord(n, true);
+  } catch (...) {
+    // The old bytes go back, and what the write added is cut off where no
+    // other program may be appending (a shared table keeps it past its
+    // count).
+    try {
+      if (!was.empty()) xbWrite(pos, was.data(), static_cast<int>(was.size()));
+      const int64_t end = pos + static_cast<int64_t>(was.size());
+      if (end < pos + len && FileFullyLocked() && xbFileSize() > end) xbTruncate(end);
+    } catch (const EXBaseError&) {
+    }
+    throw;
+  }
+  // The file ended before the write did: it now ends with our 0x1A.
+  if (!FileShared() && static_cast<int64_t>(was.size()) < len) knownEnd_ = pos + len;
+}
+
+void XBO_dBaseDBF::xbReset() {
+  knownEnd_ = -1;
+  XBO_DiskFile::xbReset();
+}
+
+void XBO_dBaseDBF::xbTruncate(int64_t loc) {
+  knownEnd_ = -1;
+  XBO_DiskFile::xbTruncate(loc);
+}
+
 void XBO_dBaseDBF::xbPutRec(int RecNum) {
   if (RecNum < 1 || RecNum > NumRecs_ || dState_ == dbAppend) RaiseRecNo(RecNum);
   xbDBFEvent(dbPreWrite, RecNum);
@@ -389,14 +432,15 @@ void XBO_dBaseDBF::xbAppend() {
   try {
     xbDBFEvent(dbPreWrite, 0);
     RecModified_ = true;
-    dStatus_ = Updated;
     if (!AppendsHeldOff()) xbHdrRead();
     CurRecord_[0] = ' ';
     if (NumRecs_ == 0x7FFFFFFF) XBRaise(xbmRecordNotInTable, {int64_t{NumRecs_} + 1, FileName()});
     ++NumRecs_;
     RecNumber_ = NumRecs_;
     if (LockAppend4Edit_) xbRLock();
-    WriteRecord(RecNumber_, true);
+    WriteAtEnd(RecNumber_);
+    // The header is owed only now: a failed append must not stamp it.
+    dStatus_ = Updated;
   } catch (...) {
     // The record is not in the table: the count must not say it is.
     NumRecs_ = oldNumRecs;
@@ -504,10 +548,7 @@ void XBO_dBaseDBF::SetPasswords(const AnsiString& in, const AnsiString& out) {
 XBobjMemo* XBO_dBaseDBF::xbMemoObject() {
   if (!memo_ && WithMemo_) {
     memo_ = XBobjMemo::Open(FileName(), xbvPasswordIn_, FileReadWrite(), FileShared(), FileVers_);
-    if (memo_) {
-      memo_->moSetLockProtocol(dfLockStyle_);
-      memo_->SetEncryption(true, xbvPasswordIn_, xbvPasswordOut_);
-    }
+    ConnectMemo();
   } else if (memo_ && !memo_->FileFound()) {
     memo_->xbReset();
   }
@@ -517,10 +558,14 @@ XBobjMemo* XBO_dBaseDBF::xbMemoObject() {
 void XBO_dBaseDBF::xbMemoAttach(std::unique_ptr<XBobjMemo> memo) {
   memo_ = std::move(memo);
   WithMemo_ = memo_ != nullptr;
-  if (memo_) {
-    memo_->moSetLockProtocol(dfLockStyle_);
-    memo_->SetEncryption(true, xbvPasswordIn_, xbvPasswordOut_);
-  }
+  ConnectMemo();
+}
+
+void XBO_dBaseDBF::ConnectMemo() {
+  if (!memo_) return;
+  memo_->moSetLockProtocol(dfLockStyle_);
+  memo_->SetEncryption(true, xbvPasswordIn_, xbvPasswordOut_);
+  memo_->moSetBlocksNamed([this](int64_t limit) { return HighestMemoBlockNamed(limit); });
 }
 
 void XBO_dBaseDBF::xbReopen() {

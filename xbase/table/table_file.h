@@ -201,6 +201,9 @@ class XBO_dBaseDBF : public XBO_DiskFile {
   // Hands the table's and the open memo file's writes to the system, then
   // raises dbFlush with RecNumber.
   void xbFlush() override;
+  // As the disk file's; an append then reads the file's end anew.
+  void xbReset() override;
+  void xbTruncate(int64_t loc) override;
   // Writes the owed header, closes the memo file and the table.
   bool xbCloseFile() override;
   // Renames the table (".DBF" added when the new name has no extension)
@@ -348,9 +351,19 @@ class XBO_dBaseDBF : public XBO_DiskFile {
   // what only the old image named may be given back now (a descendant
   // gives back memo blocks). It must not raise: the record is written.
   virtual void RecordReplaced(const uint8_t* was) noexcept { (void)was; }
+  // The memo file asks, when it shows damage, which blocks the records
+  // name: the highest one up to `limit` in any memo field of any record
+  // in the file, deleted ones included (TMemoBlocksNamed). None here.
+  virtual int64_t HighestMemoBlockNamed(int64_t limit) {
+    (void)limit;
+    return 0;
+  }
 
  private:
   void ReadHeader();
+  // The memo file takes the table's passwords, lock protocol and the way
+  // to ask which blocks the records name.
+  void ConnectMemo();
   // A file lock was newly taken: the header and the records as the file
   // now holds them.
   void WholeFileLocked();
@@ -362,6 +375,9 @@ class XBO_dBaseDBF : public XBO_DiskFile {
   // Writes the record image `record` (CurRecord when null; RecLen + 1
   // bytes), scrambled when the table is, `withEof` adding 0x1A.
   void WriteRecord(int n, bool withEof, uint8_t* record = nullptr);
+  // Writes CurRecord as record `n`, the first past the last, with 0x1A;
+  // a write cut short leaves the file's end as it stood.
+  void WriteAtEnd(int n);
   // The end of an append whose records are written: the header (unless
   // held back), the dbPostWrite event (with `event`), the append lock
   // released, OrigRec the last record.
@@ -412,6 +428,10 @@ class XBO_dBaseDBF : public XBO_DiskFile {
   XBsetLokProtocol dfLockStyle_ = XBsetLokProtocol::Default;
   XBLockRegions regions_;
   std::unique_ptr<XBobjMemo> memo_;
+  // Where an exclusive table ends when this object's last append wrote
+  // its end (the byte past that append's 0x1A); -1 when not known, and
+  // the next append reads the end it covers first.
+  int64_t knownEnd_ = -1;
 };
 
 // Points a table's record pointer at a buffer of RecLen + 1 bytes for one
