@@ -505,15 +505,40 @@ bool TZADirManager::FindCentralDirEnd(TZAZipCentralDirEnd& record, int64_t& offs
   // of the stream, which rejects a signature inside the comment. When two
   // candidates pass, the later one lies inside the earlier one's comment (an
   // archive stored as another's comment): the earlier record is the
-  // archive's own.
+  // archive's own, provided it stands behind a directory: the one it
+  // describes fits before it and begins with a central entry (or zip64
+  // records stand between them). One that does not is a signature inside an
+  // item's data whose bytes happen to reach the end, and the record written
+  // behind the directory wins over it. Sizes at their sentinel and volume
+  // sets are not judged here.
+  const auto signatureAt = [&](uint64_t at) {
+    uint8_t bytes[4];
+    FCompressedStream->SetPosition(static_cast<int64_t>(at));
+    return ZAReadFully(*FCompressedStream, bytes, 4) == 4 ? ZAGetU32(bytes) : 0;
+  };
+  const auto standsBehindDirectory = [&](const uint8_t* p, size_t i) {
+    TZAZipCentralDirEnd r;
+    r.Load(p);
+    if (r.diskNumber != 0 || r.startDiskNumber != 0 || r.centralDirSize == ZA_SENTINEL32 ||
+        r.offsetStartDir == ZA_SENTINEL32)
+      return true;
+    const uint64_t at = static_cast<uint64_t>(size - n) + i;
+    if (uint64_t{r.offsetStartDir} + r.centralDirSize > at) return false;
+    if (r.centralDirSize == 0 || (at >= 20 && signatureAt(at - 20) == ZA_SIG_ZIP64_LOCATOR)) return true;
+    const uint32_t first = signatureAt(at - r.centralDirSize);
+    return first == ZA_SIG_CENTRAL_DIR || first == ZA_SIG_CENTRAL_DIR_NZ;
+  };
   const size_t last = window.size() - TZAZipCentralDirEnd::Size;
   size_t found = SIZE_MAX;
   for (size_t i = 0; i <= last; ++i) {
     const uint8_t* p = window.data() + i;
     if (ZAGetU32(p) != signature) continue;
     if (ZAGetU16(p + 20) != window.size() - i - TZAZipCentralDirEnd::Size) continue;
-    found = i;
-    break;
+    if (found == SIZE_MAX) found = i;
+    if (standsBehindDirectory(p, i)) {
+      found = i;
+      break;
+    }
   }
   if (found == SIZE_MAX) return false;
   const uint8_t* p = window.data() + found;

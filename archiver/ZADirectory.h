@@ -340,7 +340,9 @@ class TZADirManager {
 
   // The end-record search: scans the last 65600 bytes for `signature` and
   // accepts the candidate whose commentLength reaches exactly the end of the
-  // stream (of several, the outermost: the others lie in its comment). On
+  // stream (of several, the outermost that stands behind the directory it
+  // describes: the others lie in its comment; the outermost when none
+  // does). On
   // success fills `record`, `offset` and ArchiveComment; otherwise `record`
   // is zeroed, offset is -1 and ArchiveComment is empty.
   bool FindCentralDirEnd(TZAZipCentralDirEnd& record, int64_t& offset, uint32_t signature);

@@ -348,14 +348,16 @@ TEST(HostileArchives, OddRecordsKeepWhatPeersReadThroughEveryChange) {
   // lenient and a strict open. The odd records stand first and last (run
   // into by the directory, or by an item added behind it); a directory
   // offset damaged to point into another item's data must not cost that
-  // item or the next theirs.
+  // item or the next theirs, nor an end-record signature in an item's data
+  // the archive its directory.
   // The item behind each archive's first odd record.
   const std::string data = std::string(TOMESHELF_SOURCE_DIR) + "/tests/data/archiver/";
   const std::map<std::string, std::string> files = {
       {Hostile("local-name-shorter-sound.zip"), "c.txt"},
       {data + "repair/local-name-shorter.zip", "m1.txt"},
       {data + "merge/descriptor-flag-only-local.zip", "c.txt"},
-      {Hostile("offset-flipped.zip"), "c.txt"}};
+      {Hostile("offset-flipped.zip"), "c.txt"},
+      {Hostile("end-record-in-data.zip"), "c.txt"}};
   TempDir dir;
   const std::string path = dir / "changed.zip";
   const auto expectRead = [&](const TItems& expected) {

@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "archiver/ZACryptoTransform.h"
 #include "archiver/ZAExcept.h"
 #include "archiver/ZARecords.h"
 #include "archiver/ZipArchiver.h"
@@ -157,9 +158,14 @@ inline bool HasData(const archiver::TDirItem& item) {
 // How much input `out` bytes of `item` cost at the least: one byte each when
 // stored, one in 1,032 when deflated (deflate's largest ratio). An archive
 // whose every byte serves one item at most gives no more weight in all
-// than its size.
+// than its size. The method is the one the reader inflates by: an AES
+// item's is in its 0x9901 field, which the reader of a zip archive takes
+// even where the entry's version leaves CompressionMethod at 99.
 inline uint64_t Weight(const archiver::TDirItem& item, uint64_t out) {
-  return item.CompressionMethod == archiver::ZA_METHOD_DEFLATE ? out / 1032 : out;
+  uint16_t method = item.CentralDir.compMethod;
+  archiver::TZAAESExtraInfo aes;
+  if (method == archiver::ZA_METHOD_AES && archiver::ZAReadAESExtraField(item, aes)) method = aes.actualMethod;
+  return method == archiver::ZA_METHOD_DEFLATE ? out / 1032 : out;
 }
 
 // Whether `got` holds at least the bytes of `floor`, in order.

@@ -195,6 +195,18 @@ def main(folder):
                central_entry(b'a.txt', zlib.crc32(text), len(text), len(text), 1))
     write(folder, 'lost-offset-inside-other.zip', out + central + end_record(2, len(central), len(out)))
 
+    # 13. Three stored items; the second's data hold an end-record signature
+    # whose comment length reaches the end of the file, and whose directory
+    # (10 bytes at offset 0) would fit before it but holds no central entry.
+    # The real end record is the last 22 bytes, as peers read it.
+    def with_fake(length):
+        fake = struct.pack('<IHHHHIIH', 0x06054B50, 0, 0, 1, 1, 10, 0, length)
+        return [(b'a.txt', b'clean a\n' * 40, 0, {}), (b'b.bin', b'before ' + fake + b' after\n', 0, {}),
+                (b'c.txt', b'clean c\n' * 40, 0, {})]
+    out = archive(with_fake(0))
+    at = out.find(b'PK\x05\x06')
+    write(folder, 'end-record-in-data.zip', archive(with_fake(len(out) - at - 22)))
+
 
 if __name__ == '__main__':
     main(sys.argv[1] if len(sys.argv) > 1 else os.path.dirname(os.path.abspath(__file__)))
