@@ -268,48 +268,82 @@ TZABaseArchiver::TZARepairResult TZABaseArchiver::RepairArchive(const std::strin
   TZADirArray& dir = FDMHandle->CDir;
   platform::TStream& archive = *FCompressedStream;
   const std::shared_ptr<platform::TStream> lent(&archive, [](platform::TStream*) {});
-  // The local headers, scanned once when an item is not where the
-  // directory says; each found header serves one item, and only where its
-  // record lies over no bytes another item is read from: the items read at
-  // their offsets, and those found before it (a record quoted inside
-  // another's data would be kept twice).
-  std::unique_ptr<TZADirManager> scan;
-  std::vector<char> taken;
+  // Where each item is read from, settled before any is read, so that no
+  // byte is read for two items whatever their order in the directory: at
+  // its offset where the local header there is its own; else at a header
+  // of its name that a scan of the local headers finds, each found header
+  // serving one item and only where its record lies over no bytes another
+  // item is read from (a record quoted inside another's data would be kept
+  // twice); else at its offset still, from a header there of another name
+  // (writers that store the local name otherwise), as far as the first
+  // record taken for another item. A record is measured as it is read:
+  // its header's own name and extra lengths, its data and descriptor, up
+  // to its DataLimit or, cut short, to that.
   std::map<uint64_t, uint64_t> claimed;  // [start, end) of the bytes items read, none over another
+  const auto extent = [&](const TDirItem& item) {
+    const uint64_t from = item.LocalHeaderOffset();
+    const uint64_t limit = std::min<uint64_t>({item.DataLimit, static_cast<uint64_t>(archive.Size()), INT64_MAX});
+    if (from >= limit) return std::pair<uint64_t, uint64_t>(from, from);
+    const int64_t whole = RawRecordSize(archive, item, static_cast<int64_t>(from), static_cast<int64_t>(limit));
+    return std::pair<uint64_t, uint64_t>(from, whole < 0 ? limit : from + static_cast<uint64_t>(whole));
+  };
+  const auto claim = [&](const std::pair<uint64_t, uint64_t>& e) {
+    if (e.second > e.first) claimed.emplace(e);
+  };
   const auto unclaimed = [&](const std::pair<uint64_t, uint64_t>& e) {
     const auto next = claimed.upper_bound(e.first);
     return (next == claimed.end() || next->first >= e.second) &&
            (next == claimed.begin() || std::prev(next)->second <= e.first);
   };
-  const auto relocate = [&](TDirItem& item) {
-    if (!scan) {
-      scan = std::make_unique<TZADirManager>(&archive, false, this);
+  {
+    std::vector<char> own(static_cast<size_t>(dir.Count()), 1);
+    bool elsewhere = false;
+    for (int i = 0; i < dir.Count(); ++i) {
+      const bool at = !dir[i].NoLocalHeader && HeaderAt(archive, dir[i], dir[i].LocalHeaderOffset());
+      own[static_cast<size_t>(i)] = at;
+      elsewhere = elsewhere || (!at && !dir[i].IsDirectory());
+    }
+    if (elsewhere) {
+      for (int i = 0; i < dir.Count(); ++i)
+        if (own[static_cast<size_t>(i)]) claim(extent(dir[i]));
+      TZADirManager scan(&archive, false, this);
       try {
-        scan->RebuildDirFromLocalHeaders();
+        scan.RebuildDirFromLocalHeaders();
       } catch (const EZAException&) {
-        scan->CDir.SetCount(0);  // no header at all
+        scan.CDir.SetCount(0);  // no header at all
       }
-      taken.assign(static_cast<size_t>(scan->CDir.Count()), 0);
-      for (int j = 0; j < dir.Count(); ++j)
-        if (!dir[j].NoLocalHeader && HeaderAt(archive, dir[j], dir[j].LocalHeaderOffset())) {
-          const auto e = ZALeastExtent(dir[j]);
-          if (e.second > e.first) claimed.insert(e);
+      std::vector<char> taken(static_cast<size_t>(scan.CDir.Count()), 0);
+      std::vector<int> foreign;  // read from a header of another name at their offset
+      for (int i = 0; i < dir.Count(); ++i) {
+        TDirItem& item = dir[i];
+        if (own[static_cast<size_t>(i)] || item.IsDirectory()) continue;
+        bool found = false;
+        for (int k = 0; k < scan.CDir.Count() && !found; ++k) {
+          const TDirItem& at = scan.CDir[k];
+          if (taken[static_cast<size_t>(k)] || at.StoredName != item.StoredName ||
+              at.CentralDir.crc32 != item.CentralDir.crc32 || at.CompressedSize() != item.CompressedSize() ||
+              at.UncompressedSize() != item.UncompressedSize() || !unclaimed(extent(at)))
+            continue;
+          taken[static_cast<size_t>(k)] = 1;
+          claim(extent(at));
+          item.SetLocalHeaderOffset(at.LocalHeaderOffset());
+          item.DataLimit = at.DataLimit;
+          item.Overlaps = at.Overlaps;
+          found = true;
         }
+        if (!found && !item.NoLocalHeader) foreign.push_back(i);
+      }
+      for (const int i : foreign) {
+        TDirItem& item = dir[i];
+        const uint64_t from = item.LocalHeaderOffset();
+        const auto next = claimed.upper_bound(from);
+        if (next != claimed.begin() && std::prev(next)->second > from)
+          item.DataLimit = from;
+        else if (next != claimed.end())
+          item.DataLimit = std::min(item.DataLimit, next->first);
+      }
     }
-    for (int k = 0; k < scan->CDir.Count(); ++k) {
-      const TDirItem& found = scan->CDir[k];
-      if (taken[static_cast<size_t>(k)] || found.StoredName != item.StoredName ||
-          found.CentralDir.crc32 != item.CentralDir.crc32 || found.CompressedSize() != item.CompressedSize() ||
-          found.UncompressedSize() != item.UncompressedSize() || !unclaimed(ZALeastExtent(found)))
-        continue;
-      taken[static_cast<size_t>(k)] = 1;
-      if (const auto e = ZALeastExtent(found); e.second > e.first) claimed.insert(e);
-      item.SetLocalHeaderOffset(found.LocalHeaderOffset());
-      item.DataLimit = found.DataLimit;
-      item.Overlaps = found.Overlaps;
-      return;
-    }
-  };
+  }
   // Reports an item that fails; true when the repair is to end there.
   const auto failed = [&](const TDirItem& item, TZAProcessOperation op, int native, TZAAction& action) {
     action = fxaIgnore;
@@ -406,7 +440,6 @@ TZABaseArchiver::TZARepairResult TZABaseArchiver::RepairArchive(const std::strin
       continue;
     }
     hadData = hadData || hasData(item);
-    if (!HeaderAt(archive, item, item.LocalHeaderOffset())) relocate(item);
     // Raw copies take the item as it is; it is read as far as it goes.
     const TDirItem whole = item;
     const bool encrypted = item.CentralDir.genPurposeFlag & ZA_FLAG_ENCRYPTED;

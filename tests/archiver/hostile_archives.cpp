@@ -428,8 +428,8 @@ TEST(HostileArchives, ABombStaysSmallOnEveryRoad) {
       ChangeCopy(bomb, out, [&](TZipArchiver& arc) { change.apply(arc, item); });
     };
   TempDir dir;
-  for (const char* file :
-       {"overlap-quoted.zip", "disk-number-shared.zip", "disk-number-zip64.zip", "lost-offset-inside-other.zip"}) {
+  for (const char* file : {"overlap-quoted.zip", "disk-number-shared.zip", "disk-number-zip64.zip",
+                           "lost-offset-inside-other.zip", "lost-offset-foreign-header.zip"}) {
     uint64_t kernel = 0;
     auto arc = Open(file);
     for (int i = 0; i < arc->DMHandle()->CDir.Count(); ++i)

@@ -194,6 +194,12 @@ def main(folder):
     central = (central_entry(b'b.bin', zlib.crc32(data), len(data), len(data), 0) +
                central_entry(b'a.txt', zlib.crc32(text), len(text), len(text), 1))
     write(folder, 'lost-offset-inside-other.zip', out + central + end_record(2, len(central), len(out)))
+    # ... and the same behind a record the directory does not list, at whose
+    # offset b.bin's entry points: b.bin is read from that header of another
+    # name, its data running over the record of a.txt that the scan finds.
+    before = local_header(b'first.txt', zlib.crc32(b'first\n'), 6, 6) + b'first\n'
+    write(folder, 'lost-offset-foreign-header.zip',
+          before + out + central + end_record(2, len(central), len(before + out)))
 
     # 13. Three stored items; the second's data hold an end-record signature
     # whose comment length reaches the end of the file, and whose directory
